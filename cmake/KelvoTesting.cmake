@@ -1,0 +1,18 @@
+# kelvo_add_test(name SOURCES ... [LIBS ...] [NOSIMD_TOO])
+#
+# A GoogleTest program registered with CTest. NOSIMD_TOO registers the same
+# tests a second time with the SIMD paths switched off (KELVO_NO_SIMD=1), so
+# both runs must give the same bytes.
+function(kelvo_add_test name)
+  cmake_parse_arguments(ARG "NOSIMD_TOO" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}" "${PROJECT_SOURCE_DIR}/include")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}."
+                       PROPERTIES LABELS "unit;${ARG_LABELS}" DISCOVERY_TIMEOUT 60)
+  if(ARG_NOSIMD_TOO)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}.nosimd."
+                         PROPERTIES ENVIRONMENT "KELVO_NO_SIMD=1" LABELS "unit;nosimd;${ARG_LABELS}"
+                         DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()

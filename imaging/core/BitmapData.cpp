@@ -1,0 +1,146 @@
+#include "imaging/core/BitmapData.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "imaging/core/IPException.h"
+#include "imaging/core/detail/AlignedBuffer.h"
+
+namespace KelvoLibImageProcessing {
+
+namespace detail {
+
+uint8_t* AllocatePixels(std::size_t bytes) noexcept {
+  // Never a zero-sized request, so a valid image always gets a real buffer.
+  return static_cast<uint8_t*>(
+      ::operator new[](bytes == 0 ? 1 : bytes, std::align_val_t{32}, std::nothrow));
+}
+
+void FreePixels(uint8_t* pixels) noexcept {
+  if (pixels != nullptr) ::operator delete[](pixels, std::align_val_t{32});
+}
+
+}  // namespace detail
+
+int BytesPerPixel(int format) noexcept {
+  switch (format) {
+    case kFormatGray8: return 1;
+    case kFormatGray16: return 2;
+    case kFormatBGR8: return 3;
+    case kFormatBGR16: return 6;
+    default: return 0;
+  }
+}
+
+BitmapData::BitmapData(int width, int height) {
+  Initialize(width, height, kFormatBGR8, nullptr, 3 * width, false);
+}
+
+BitmapData::BitmapData(int width, int height, int format, const void* source, int stride) {
+  Initialize(width, height, format, source, stride, false);
+}
+
+BitmapData::BitmapData(const char* fileName) : format_(-1) { Load(fileName); }
+
+BitmapData::BitmapData(const char* fileName, int fileType) : format_(-1) {
+  Load(fileName, fileType);
+}
+
+BitmapData::BitmapData(BitmapData&& other) noexcept
+    : width_(std::exchange(other.width_, 0)),
+      height_(std::exchange(other.height_, 0)),
+      stride_(std::exchange(other.stride_, 0)),
+      format_(other.format_),
+      data_(std::exchange(other.data_, nullptr)) {}
+
+BitmapData& BitmapData::operator=(BitmapData&& other) noexcept {
+  if (this != &other) {
+    Release();
+    width_ = std::exchange(other.width_, 0);
+    height_ = std::exchange(other.height_, 0);
+    stride_ = std::exchange(other.stride_, 0);
+    format_ = other.format_;
+    data_ = std::exchange(other.data_, nullptr);
+  }
+  return *this;
+}
+
+void BitmapData::Initialize(int width, int height, int format, const void* source, int stride,
+                            bool reverseRows) {
+  constexpr const char* kWhere = "BitmapData::Initialize";
+  if (width < 1 || height < 1) throw IPException(0, kWhere);
+
+  // Once the dimensions pass, the new shape is stored before the remaining
+  // checks, so a later failure leaves it in the container.
+  detail::FreePixels(data_);
+  data_ = nullptr;
+  width_ = width;
+  height_ = height;
+  stride_ = stride;
+  format_ = format;
+
+  const int bpp = BytesPerPixel(format);
+  if (bpp == 0) throw IPException(2, kWhere);
+  if (static_cast<int64_t>(stride) < static_cast<int64_t>(width) * bpp) {
+    throw IPException(6, kWhere);
+  }
+
+  const std::size_t rowBytes = static_cast<std::size_t>(stride);
+  const std::size_t total = rowBytes * static_cast<std::size_t>(height);
+  data_ = detail::AllocatePixels(total);
+  if (data_ == nullptr) throw IPException(12, kWhere);
+
+  if (source == nullptr) return;
+  const auto* src = static_cast<const uint8_t*>(source);
+  if (!reverseRows) {
+    std::memcpy(data_, src, total);
+    return;
+  }
+  for (int i = 0; i < height; ++i) {
+    std::memcpy(data_ + static_cast<std::size_t>(i) * rowBytes,
+                src + static_cast<std::size_t>(height - 1 - i) * rowBytes, rowBytes);
+  }
+}
+
+void BitmapData::Release() noexcept {
+  width_ = 0;
+  height_ = 0;
+  stride_ = 0;
+  detail::FreePixels(data_);
+  data_ = nullptr;
+}
+
+void BitmapData::FillWhite() noexcept {
+  if (data_ != nullptr) {
+    std::memset(data_, 255, static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height_));
+  }
+}
+
+void BitmapData::FillBlack() noexcept {
+  if (data_ != nullptr) {
+    std::memset(data_, 0, static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height_));
+  }
+}
+
+int BitmapData::GetNumChannels() const noexcept {
+  switch (format_) {
+    case kFormatGray8:
+    case kFormatGray16: return 1;
+    case kFormatBGR8:
+    case kFormatBGR16: return 3;
+    default: return 0;
+  }
+}
+
+int BitmapData::GetBytesPerChannel() const noexcept {
+  switch (format_) {
+    case kFormatGray8:
+    case kFormatBGR8: return 1;
+    case kFormatGray16:
+    case kFormatBGR16: return 2;
+    default: return 0;
+  }
+}
+
+}  // namespace KelvoLibImageProcessing

@@ -1,0 +1,17 @@
+#pragma once
+
+// The Kelvo image library, namespace KelvoLibImageProcessing.
+//
+// Common principles:
+//  - Images are BitmapData containers (formats 0: 8-bit grey, 1: 16-bit grey,
+//    2: 8-bit blue-green-red, 3: 16-bit blue-green-red, 12-bit samples).
+//  - Every failure throws IPException; GetCode() gives the numbered error and
+//    what() the message followed by the failing method.
+//  - Whole-image operations check, in this order: images present, equal pixel
+//    formats, equal dimensions, buffers present.
+//  - Objects are not shared between threads; separate objects may be used on
+//    separate threads at once.
+
+#include "imaging/core/BitmapData.h"
+#include "imaging/core/IPException.h"
+#include "imaging/core/UtilitiesGeneral.h"
