@@ -1,0 +1,193 @@
+// Wavelet specification objects and the one-level analysis and synthesis
+// primitives. The kernels live in wavelet-inl.h, compiled for every SIMD
+// target; ippStaticInit's choice of target is honoured through
+// HWY_DYNAMIC_DISPATCH.
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "imaging/primitives/Wavelet.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "imaging/primitives/wavelet-inl.h"
+
+#if HWY_ONCE
+#include "imaging/primitives/Primitives.h"
+
+namespace KelvoLibImageProcessing::wavelet {
+HWY_EXPORT(WTFwdImpl);
+HWY_EXPORT(WTInvImpl);
+}  // namespace KelvoLibImageProcessing::wavelet
+
+namespace {
+
+using KelvoLibImageProcessing::wavelet::Filter;
+
+// Tags that tell a forward object from an inverse one (or from anything
+// else) so that a wrong object gives ippStsContextMatchErr.
+constexpr uint32_t kFwdId = 0x46775457u;  // "WTwF"
+constexpr uint32_t kInvId = 0x49775457u;  // "WTwI"
+
+struct WaveletSpec {
+  uint32_t id;
+  int lenLow, anchorLow, lenHigh, anchorHigh;
+  float* tapsLow;  // copies owned by the object, in one block with it
+  float* tapsHigh;
+
+  Filter Low() const { return Filter{tapsLow, lenLow, anchorLow}; }
+  Filter High() const { return Filter{tapsHigh, lenHigh, anchorHigh}; }
+};
+
+template <class Spec>
+IppStatus InitAlloc(Spec** ppSpec, uint32_t id, const Ipp32f* tapsLow, int lenLow, int anchorLow,
+                    const Ipp32f* tapsHigh, int lenHigh, int anchorHigh) {
+  if (ppSpec == nullptr) return ippStsNullPtrErr;
+  *ppSpec = nullptr;
+  if (tapsLow == nullptr || tapsHigh == nullptr) return ippStsNullPtrErr;
+  if (lenLow < 1 || lenHigh < 1 || anchorLow < 0 || anchorLow >= lenLow || anchorHigh < 0 ||
+      anchorHigh >= lenHigh) {
+    return ippStsSizeErr;
+  }
+  const size_t bytes = sizeof(WaveletSpec) + sizeof(float) * static_cast<size_t>(lenLow + lenHigh);
+  void* block = std::malloc(bytes);
+  if (block == nullptr) return ippStsNullPtrErr;
+  auto* spec = new (block) WaveletSpec{};
+  spec->id = id;
+  spec->lenLow = lenLow;
+  spec->anchorLow = anchorLow;
+  spec->lenHigh = lenHigh;
+  spec->anchorHigh = anchorHigh;
+  spec->tapsLow = reinterpret_cast<float*>(spec + 1);
+  spec->tapsHigh = spec->tapsLow + lenLow;
+  std::memcpy(spec->tapsLow, tapsLow, sizeof(float) * static_cast<size_t>(lenLow));
+  std::memcpy(spec->tapsHigh, tapsHigh, sizeof(float) * static_cast<size_t>(lenHigh));
+  *ppSpec = reinterpret_cast<Spec*>(spec);
+  return ippStsNoErr;
+}
+
+const WaveletSpec* Checked(const void* spec, uint32_t id) {
+  const auto* s = static_cast<const WaveletSpec*>(spec);
+  return (s->id == id) ? s : nullptr;
+}
+
+IppStatus Free(void* spec, uint32_t id) {
+  if (spec == nullptr) return ippStsNullPtrErr;
+  auto* s = static_cast<WaveletSpec*>(spec);
+  if (s->id != id) return ippStsContextMatchErr;
+  s->id = 0;  // a freed object no longer matches
+  std::free(s);
+  return ippStsNoErr;
+}
+
+}  // namespace
+
+extern "C" {
+
+IppStatus ippiWTFwdInitAlloc_32f_C1R(IppiWTFwdSpec_32f_C1R** ppSpec, const Ipp32f* pTapsLow,
+                                     int lenLow, int anchorLow, const Ipp32f* pTapsHigh,
+                                     int lenHigh, int anchorHigh) noexcept {
+  return InitAlloc(ppSpec, kFwdId, pTapsLow, lenLow, anchorLow, pTapsHigh, lenHigh, anchorHigh);
+}
+
+IppStatus ippiWTFwdGetBufSize_C1R(const IppiWTFwdSpec_32f_C1R* pSpec, int* pSize) noexcept {
+  if (pSpec == nullptr || pSize == nullptr) return ippStsNullPtrErr;
+  const WaveletSpec* s = Checked(pSpec, kFwdId);
+  if (s == nullptr) return ippStsContextMatchErr;
+  *pSize = static_cast<int>(
+      KelvoLibImageProcessing::wavelet::MakeFwdLayout(s->Low(), s->High()).Bytes());
+  return ippStsNoErr;
+}
+
+IppStatus ippiWTFwd_32f_C1R(const Ipp32f* pSrc, int srcStep, Ipp32f* pApproxDst, int approxStep,
+                            Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst,
+                            int detailYStep, Ipp32f* pDetailXYDst, int detailXYStep,
+                            IppiSize dstRoiSize, const IppiWTFwdSpec_32f_C1R* pSpec,
+                            Ipp8u* pBuffer) noexcept {
+  if (pSrc == nullptr || pApproxDst == nullptr || pDetailXDst == nullptr ||
+      pDetailYDst == nullptr || pDetailXYDst == nullptr || pSpec == nullptr || pBuffer == nullptr) {
+    return ippStsNullPtrErr;
+  }
+  if (dstRoiSize.width < 1 || dstRoiSize.height < 1) return ippStsSizeErr;
+  const WaveletSpec* s = Checked(pSpec, kFwdId);
+  if (s == nullptr) return ippStsContextMatchErr;
+  KelvoLibImageProcessing::wavelet::FwdJob job{};
+  job.src = pSrc;
+  job.srcStep = srcStep;
+  job.dst[0] = pApproxDst;
+  job.dst[1] = pDetailXDst;
+  job.dst[2] = pDetailYDst;
+  job.dst[3] = pDetailXYDst;
+  job.dstStep[0] = approxStep;
+  job.dstStep[1] = detailXStep;
+  job.dstStep[2] = detailYStep;
+  job.dstStep[3] = detailXYStep;
+  job.bw = dstRoiSize.width;
+  job.bh = dstRoiSize.height;
+  job.low = s->Low();
+  job.high = s->High();
+  job.buffer = pBuffer;
+  HWY_DYNAMIC_DISPATCH(KelvoLibImageProcessing::wavelet::WTFwdImpl)(job);
+  return ippStsNoErr;
+}
+
+IppStatus ippiWTFwdFree_32f_C1R(IppiWTFwdSpec_32f_C1R* pSpec) noexcept {
+  return Free(pSpec, kFwdId);
+}
+
+IppStatus ippiWTInvInitAlloc_32f_C1R(IppiWTInvSpec_32f_C1R** ppSpec, const Ipp32f* pTapsLow,
+                                     int lenLow, int anchorLow, const Ipp32f* pTapsHigh,
+                                     int lenHigh, int anchorHigh) noexcept {
+  return InitAlloc(ppSpec, kInvId, pTapsLow, lenLow, anchorLow, pTapsHigh, lenHigh, anchorHigh);
+}
+
+IppStatus ippiWTInvGetBufSize_C1R(const IppiWTInvSpec_32f_C1R* pSpec, int* pSize) noexcept {
+  if (pSpec == nullptr || pSize == nullptr) return ippStsNullPtrErr;
+  const WaveletSpec* s = Checked(pSpec, kInvId);
+  if (s == nullptr) return ippStsContextMatchErr;
+  *pSize = static_cast<int>(
+      KelvoLibImageProcessing::wavelet::MakeInvLayout(s->Low(), s->High()).Bytes());
+  return ippStsNoErr;
+}
+
+IppStatus ippiWTInv_32f_C1R(const Ipp32f* pApproxSrc, int approxStep, const Ipp32f* pDetailXSrc,
+                            int detailXStep, const Ipp32f* pDetailYSrc, int detailYStep,
+                            const Ipp32f* pDetailXYSrc, int detailXYStep, IppiSize srcRoiSize,
+                            Ipp32f* pDst, int dstStep, const IppiWTInvSpec_32f_C1R* pSpec,
+                            Ipp8u* pBuffer) noexcept {
+  if (pApproxSrc == nullptr || pDetailXSrc == nullptr || pDetailYSrc == nullptr ||
+      pDetailXYSrc == nullptr || pDst == nullptr || pSpec == nullptr || pBuffer == nullptr) {
+    return ippStsNullPtrErr;
+  }
+  if (srcRoiSize.width < 1 || srcRoiSize.height < 1) return ippStsSizeErr;
+  const WaveletSpec* s = Checked(pSpec, kInvId);
+  if (s == nullptr) return ippStsContextMatchErr;
+  KelvoLibImageProcessing::wavelet::InvJob job{};
+  job.band[0] = pApproxSrc;
+  job.band[1] = pDetailXSrc;
+  job.band[2] = pDetailYSrc;
+  job.band[3] = pDetailXYSrc;
+  job.bandStep[0] = approxStep;
+  job.bandStep[1] = detailXStep;
+  job.bandStep[2] = detailYStep;
+  job.bandStep[3] = detailXYStep;
+  job.bw = srcRoiSize.width;
+  job.bh = srcRoiSize.height;
+  job.dst = pDst;
+  job.dstStep = dstStep;
+  job.low = s->Low();
+  job.high = s->High();
+  job.buffer = pBuffer;
+  HWY_DYNAMIC_DISPATCH(KelvoLibImageProcessing::wavelet::WTInvImpl)(job);
+  return ippStsNoErr;
+}
+
+IppStatus ippiWTInvFree_32f_C1R(IppiWTInvSpec_32f_C1R* pSpec) noexcept {
+  return Free(pSpec, kInvId);
+}
+
+}  // extern "C"
+
+#endif  // HWY_ONCE
