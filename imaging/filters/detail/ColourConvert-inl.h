@@ -1,0 +1,209 @@
+// Colour conversion kernels, compiled once per SIMD target through
+// foreach_target.h. Pixels are processed in groups of one float vector; the
+// row tail runs the same kernel on a one-lane tag. Every product and sum is
+// done in the order of the plain loops (Mul then Add, never MulAdd), so all
+// targets give the same bytes.
+
+#if defined(KELVO_FILTERS_COLOUR_CONVERT_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef KELVO_FILTERS_COLOUR_CONVERT_INL_H_
+#undef KELVO_FILTERS_COLOUR_CONVERT_INL_H_
+#else
+#define KELVO_FILTERS_COLOUR_CONVERT_INL_H_
+#endif
+
+#include <cstddef>
+#include <cstdint>
+
+#include "hwy/highway.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Ranges and offsets of one sample size.
+struct ColourRange {
+  float o1, o2;        // forward offsets (include the rounding 0.5)
+  int32_t yLo, yHi;    // Y range
+  int32_t cLo, cHi;    // Cb and Cr range
+  int32_t yBase;       // Y black level
+  int32_t cBase;       // Cb/Cr zero level
+  float maximum;       // colour sample maximum
+};
+
+constexpr ColourRange kRange8{16.5f, 128.5f, 16, 235, 16, 239, 16, 128, 255.0f};
+constexpr ColourRange kRange16{256.5f, 2048.5f, 256, 3760, 256, 3840, 256, 2048, 4095.0f};
+
+// Destination (forward) or source (inverse) of the Y/Cb/Cr side for one row.
+template <typename T>
+struct YccRow {
+  T* y;   // planar: the three plane rows; interleaved: y only
+  T* cb;
+  T* cr;
+  bool planar;
+};
+
+template <class DF, typename T>
+HWY_INLINE void ForwardBlock(DF df, const T* HWY_RESTRICT bgr, const YccRow<T>& out, size_t x,
+                             const ColourRange& range) {
+  const hn::Rebind<T, DF> dt;
+  const hn::Rebind<int32_t, DF> di;
+  using VT = hn::Vec<decltype(dt)>;
+  VT tb, tg, tr;
+  hn::LoadInterleaved3(dt, bgr + 3 * x, tb, tg, tr);
+  const auto b = hn::ConvertTo(df, hn::PromoteTo(di, tb));
+  const auto g = hn::ConvertTo(df, hn::PromoteTo(di, tg));
+  const auto r = hn::ConvertTo(df, hn::PromoteTo(di, tr));
+
+  const auto o1 = hn::Set(df, range.o1);
+  const auto o2 = hn::Set(df, range.o2);
+  const auto fy = hn::Add(hn::Add(hn::Add(hn::Mul(hn::Set(df, 0.256006f), r),
+                                          hn::Mul(hn::Set(df, 0.5020507f), g)),
+                                  hn::Mul(hn::Set(df, 0.097620964f), b)),
+                          o1);
+  const auto fcb = hn::Add(hn::Sub(hn::Mul(hn::Set(df, 0.43760684f), b),
+                                   hn::Add(hn::Mul(hn::Set(df, 0.14753032f), r),
+                                           hn::Mul(hn::Set(df, 0.29007652f), g))),
+                           o2);
+  const auto fcr = hn::Add(o2, hn::Sub(hn::Sub(hn::Mul(hn::Set(df, 0.43760684f), r),
+                                               hn::Mul(hn::Set(df, 0.36683217f), g)),
+                                       hn::Mul(hn::Set(df, 0.07077468f), b)));
+
+  hn::Vec<decltype(di)> iy, icb, icr;
+  if constexpr (sizeof(T) == 1) {
+    // Clamp, then truncate.
+    iy = hn::ConvertTo(di, hn::Min(hn::Max(fy, hn::Set(df, 16.0f)), hn::Set(df, 235.0f)));
+    icb = hn::ConvertTo(di, hn::Min(hn::Max(fcb, hn::Set(df, 16.0f)), hn::Set(df, 239.0f)));
+    icr = hn::ConvertTo(di, hn::Min(hn::Max(fcr, hn::Set(df, 16.0f)), hn::Set(df, 239.0f)));
+  } else {
+    // Truncate, keep the low 16 bits as unsigned, then clamp.
+    const auto low16 = hn::Set(di, 0xFFFF);
+    const auto clampY = [&](auto v) {
+      return hn::Min(hn::Max(hn::And(v, low16), hn::Set(di, range.yLo)), hn::Set(di, range.yHi));
+    };
+    const auto clampC = [&](auto v) {
+      return hn::Min(hn::Max(hn::And(v, low16), hn::Set(di, range.cLo)), hn::Set(di, range.cHi));
+    };
+    iy = clampY(hn::ConvertTo(di, fy));
+    icb = clampC(hn::ConvertTo(di, fcb));
+    icr = clampC(hn::ConvertTo(di, fcr));
+  }
+  const VT ty = hn::DemoteTo(dt, iy);
+  const VT tcb = hn::DemoteTo(dt, icb);
+  const VT tcr = hn::DemoteTo(dt, icr);
+  if (out.planar) {
+    hn::StoreU(ty, dt, out.y + x);
+    hn::StoreU(tcb, dt, out.cb + x);
+    hn::StoreU(tcr, dt, out.cr + x);
+  } else {
+    hn::StoreInterleaved3(ty, tcb, tcr, dt, out.y + 3 * x);
+  }
+}
+
+template <class DF, typename T>
+HWY_INLINE void InverseBlock(DF df, const YccRow<const T>& in, T* HWY_RESTRICT bgr, size_t x,
+                             const ColourRange& range) {
+  const hn::Rebind<T, DF> dt;
+  const hn::Rebind<int32_t, DF> di;
+  using VT = hn::Vec<decltype(dt)>;
+  VT ty, tcb, tcr;
+  if (in.planar) {
+    ty = hn::LoadU(dt, in.y + x);
+    tcb = hn::LoadU(dt, in.cb + x);
+    tcr = hn::LoadU(dt, in.cr + x);
+  } else {
+    hn::LoadInterleaved3(dt, in.y + 3 * x, ty, tcb, tcr);
+  }
+  const auto cLo = hn::Set(di, range.cLo);
+  const auto cHi = hn::Set(di, range.cHi);
+  const auto cBase = hn::Set(di, range.cBase);
+  const auto y = hn::ConvertTo(
+      df, hn::Sub(hn::Min(hn::Max(hn::PromoteTo(di, ty), hn::Set(di, range.yLo)),
+                          hn::Set(di, range.yHi)),
+                  hn::Set(di, range.yBase)));
+  const auto cb =
+      hn::ConvertTo(df, hn::Sub(hn::Min(hn::Max(hn::PromoteTo(di, tcb), cLo), cHi), cBase));
+  const auto cr =
+      hn::ConvertTo(df, hn::Sub(hn::Min(hn::Max(hn::PromoteTo(di, tcr), cLo), cHi), cBase));
+
+  const auto ky = hn::Mul(hn::Set(df, 1.1686643f), y);
+  const auto fr = hn::Add(hn::Sub(ky, hn::Mul(hn::Set(df, 0.0017945928f), cb)),
+                          hn::Mul(hn::Set(df, 1.6008666f), cr));
+  const auto fg = hn::Sub(hn::Sub(ky, hn::Mul(hn::Set(df, 0.39268896f), cb)),
+                          hn::Mul(hn::Set(df, 0.81607187f), cr));
+  const auto fb = hn::Sub(hn::Add(ky, hn::Mul(hn::Set(df, 2.0242496f), cb)),
+                          hn::Mul(hn::Set(df, 0.0012498057f), cr));
+
+  // Above the maximum gives the maximum, below 0 gives 0, else v + 0.5
+  // truncated; clamping first and then rounding gives the same integers.
+  const auto zero = hn::Zero(df);
+  const auto maximum = hn::Set(df, range.maximum);
+  const auto half = hn::Set(df, 0.5f);
+  const auto round = [&](auto v) {
+    return hn::DemoteTo(dt, hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(v, zero), maximum), half)));
+  };
+  hn::StoreInterleaved3(round(fb), round(fg), round(fr), dt, bgr + 3 * x);
+}
+
+template <typename T>
+void ForwardRows(int height, const T* src, int srcStride, T* dst, int dstStride, int width,
+                 bool planar, const ColourRange& range) {
+  if (width < 1 || height < 1) return;
+  const hn::ScalableTag<float> df;
+  const hn::CappedTag<float, 1> d1;
+  const size_t n = hn::Lanes(df);
+  const size_t w = static_cast<size_t>(width);
+  const ptrdiff_t srcStep = srcStride / static_cast<ptrdiff_t>(sizeof(T));
+  const ptrdiff_t dstStep = dstStride / static_cast<ptrdiff_t>(sizeof(T));
+  const ptrdiff_t plane = dstStep * height;
+  for (int yRow = 0; yRow < height; ++yRow) {
+    const T* s = src + yRow * srcStep;
+    T* d = dst + yRow * dstStep;
+    const YccRow<T> out{d, d + plane, d + 2 * plane, planar};
+    size_t x = 0;
+    for (; x + n <= w; x += n) ForwardBlock(df, s, out, x, range);
+    for (; x < w; ++x) ForwardBlock(d1, s, out, x, range);
+  }
+}
+
+template <typename T>
+void InverseRows(int height, const T* src, int srcStride, T* dst, int dstStride, int width,
+                 bool planar, const ColourRange& range) {
+  if (width < 1 || height < 1) return;
+  const hn::ScalableTag<float> df;
+  const hn::CappedTag<float, 1> d1;
+  const size_t n = hn::Lanes(df);
+  const size_t w = static_cast<size_t>(width);
+  const ptrdiff_t srcStep = srcStride / static_cast<ptrdiff_t>(sizeof(T));
+  const ptrdiff_t dstStep = dstStride / static_cast<ptrdiff_t>(sizeof(T));
+  const ptrdiff_t plane = srcStep * height;
+  for (int yRow = 0; yRow < height; ++yRow) {
+    const T* s = src + yRow * srcStep;
+    T* d = dst + yRow * dstStep;
+    const YccRow<const T> in{s, s + plane, s + 2 * plane, planar};
+    size_t x = 0;
+    for (; x + n <= w; x += n) InverseBlock(df, in, d, x, range);
+    for (; x < w; ++x) InverseBlock(d1, in, d, x, range);
+  }
+}
+
+void RgbToYCbCr8Impl(int height, const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
+                     int width, bool planar) {
+  ForwardRows(height, src, srcStride, dst, dstStride, width, planar, kRange8);
+}
+void RgbToYCbCr16Impl(int height, const uint16_t* src, int srcStride, uint16_t* dst,
+                      int dstStride, int width, bool planar) {
+  ForwardRows(height, src, srcStride, dst, dstStride, width, planar, kRange16);
+}
+void YCbCrToRgb8Impl(int height, const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
+                     int width, bool planar) {
+  InverseRows(height, src, srcStride, dst, dstStride, width, planar, kRange8);
+}
+void YCbCrToRgb16Impl(int height, const uint16_t* src, int srcStride, uint16_t* dst,
+                      int dstStride, int width, bool planar) {
+  InverseRows(height, src, srcStride, dst, dstStride, width, planar, kRange16);
+}
+
+}  // namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#endif  // include guard

@@ -1,0 +1,20 @@
+#pragma once
+
+// Vectorised colour conversion, dispatched to the best SIMD target at run
+// time. Same arguments and bit-identical results as the plain loops in
+// imaging/filters/reference/ColourReference.h.
+
+#include <cstdint>
+
+namespace KelvoLibImageProcessing::detail {
+
+void RgbToYCbCr8(int height, const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
+                 int width, bool planar) noexcept;
+void RgbToYCbCr16(int height, const uint16_t* src, int srcStride, uint16_t* dst, int dstStride,
+                  int width, bool planar) noexcept;
+void YCbCrToRgb8(int height, const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
+                 int width, bool planar) noexcept;
+void YCbCrToRgb16(int height, const uint16_t* src, int srcStride, uint16_t* dst, int dstStride,
+                  int width, bool planar) noexcept;
+
+}  // namespace KelvoLibImageProcessing::detail

@@ -1,0 +1,64 @@
+#pragma once
+
+// Helpers shared by the filter suites: deterministic pixel data, exception
+// matching and a loop over every compiled SIMD target.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "hwy/targets.h"
+#include "imaging/core/IPException.h"
+
+namespace KelvoLibImageProcessing::testing_support {
+
+// Small linear congruential generator: the same bytes on every machine.
+class Lcg {
+ public:
+  explicit Lcg(uint32_t seed) : state_(seed) {}
+  uint32_t Next() {
+    state_ = state_ * 1664525u + 1013904223u;
+    return state_ >> 8;
+  }
+
+ private:
+  uint32_t state_;
+};
+
+template <typename T>
+std::vector<T> RandomSamples(std::size_t count, uint32_t maximum, uint32_t seed) {
+  Lcg lcg(seed);
+  std::vector<T> v(count);
+  for (T& s : v) s = static_cast<T>(lcg.Next() % (maximum + 1));
+  return v;
+}
+
+// Runs body and expects an IPException with the given code and text.
+inline void ExpectIPException(const std::function<void()>& body, int code,
+                              const std::string& text) {
+  try {
+    body();
+    ADD_FAILURE() << "no exception, expected: " << text;
+  } catch (const IPException& e) {
+    EXPECT_EQ(e.GetCode(), code) << e.what();
+    EXPECT_STREQ(e.what(), text.c_str());
+  } catch (...) {
+    ADD_FAILURE() << "foreign exception, expected: " << text;
+  }
+}
+
+// Runs body once for every SIMD target that this machine supports and this
+// build generated, then restores the normal selection.
+inline void ForEachTarget(const std::function<void(int64_t)>& body) {
+  for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+    hwy::SetSupportedTargetsForTest(target);
+    SCOPED_TRACE(hwy::TargetName(target));
+    body(target);
+  }
+  hwy::SetSupportedTargetsForTest(0);
+}
+
+}  // namespace KelvoLibImageProcessing::testing_support
