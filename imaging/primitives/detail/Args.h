@@ -1,0 +1,39 @@
+#pragma once
+
+// Argument checks and row addressing shared by the primitives and their
+// scalar reference. Private to imaging/primitives.
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "imaging/primitives/Primitives.h"
+
+namespace kelvo::primitives::detail {
+
+// Status for a work buffer the primitive could not obtain (only the
+// general-mask median needs one). Not among the statuses the library's
+// callers inspect; they treat every non-zero status alike.
+inline constexpr IppStatus kStsNoMemErr = -9;
+
+template <class T>
+inline T* RowPtr(T* base, int step, int y) {
+  using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
+  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + static_cast<ptrdiff_t>(step) * y);
+}
+
+inline bool BadSize(IppiSize s) { return s.width < 1 || s.height < 1; }
+
+// Null pointers are reported before sizes, as the callers' tests expect -8
+// for a null image even when the size is also wrong.
+inline IppStatus CheckImage2(const void* src, const void* dst, IppiSize roi) {
+  if (src == nullptr || dst == nullptr) return ippStsNullPtrErr;
+  if (BadSize(roi)) return ippStsSizeErr;
+  return ippStsNoErr;
+}
+
+inline bool ValidMask(IppiMaskSize mask) {
+  return mask == ippMskSize3x3 || mask == ippMskSize5x5;
+}
+
+}  // namespace kelvo::primitives::detail

@@ -1,0 +1,269 @@
+// Gauss, Laplace, Sharpen and Median against plain kernels written here.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "imaging/primitives/Primitives.h"
+#include "tests/imaging/primitives/TargetLoop.h"
+
+namespace {
+
+using kelvo::testing::TestImage;
+
+struct Kernel {
+  int size;
+  std::vector<int> taps;
+  int divisor;
+};
+
+const Kernel kGauss3{3, {1, 2, 1, 2, 4, 2, 1, 2, 1}, 16};
+const Kernel kGauss5{5, {2, 7, 12, 7, 2, 7, 31, 52, 31, 7, 12, 52, 127, 52, 12,
+                         7, 31, 52, 31, 7, 2, 7, 12, 7, 2}, 571};
+const Kernel kLaplace3{3, {-1, -1, -1, -1, 8, -1, -1, -1, -1}, 1};
+const Kernel kLaplace5{5, {-1, -3, -4, -3, -1, -3, 0, 6, 0, -3, -4, 6, 20, 6, -4,
+                           -3, 0, 6, 0, -3, -1, -3, -4, -3, -1}, 1};
+const Kernel kSharpen{3, {-1, -1, -1, -1, 16, -1, -1, -1, -1}, 8};
+
+// Rounds half toward positive infinity, then saturates to T.
+template <class T>
+T RoundSat(double v) {
+  const double lo = std::is_same_v<T, Ipp8u> ? 0 : -32768;
+  const double hi = std::is_same_v<T, Ipp8u> ? 255 : 32767;
+  return static_cast<T>(std::clamp(std::floor(v + 0.5), lo, hi));
+}
+
+template <class T>
+TestImage<T> ExpectedFilter(const TestImage<T>& src, const Kernel& k, int w, int h) {
+  TestImage<T> out(w, h, src.Channels());
+  const int r = k.size / 2;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      for (int c = 0; c < src.Channels(); ++c) {
+        double sum = 0;
+        for (int j = -r; j <= r; ++j)
+          for (int i = -r; i <= r; ++i)
+            sum += k.taps[(j + r) * k.size + (i + r)] * static_cast<double>(src.At(x + i, y + j, c));
+        out.At(x, y, c) = RoundSat<T>(sum / k.divisor);
+      }
+  return out;
+}
+
+template <class T, class Fn>
+void CheckFilter(Fn fn, const Kernel& k, int channels, double lo, double hi) {
+  std::mt19937 rng(k.size * 100 + channels);
+  for (auto [w, h] : {std::pair{1, 1}, {5, 3}, {13, 7}, {40, 2}}) {
+    TestImage<T> src(w, h, channels, k.size / 2, 5);
+    src.FillRandom(rng, lo, hi);
+    TestImage<T> dst(w, h, channels);
+    ASSERT_EQ(fn(src.Roi(), src.Step(), dst.Roi(), dst.Step(), IppiSize{w, h}), ippStsNoErr);
+    EXPECT_TRUE(kelvo::testing::SameBytes(dst, ExpectedFilter(src, k, w, h)))
+        << w << "x" << h << " kernel " << k.size;
+  }
+}
+
+TEST(FilterGauss, BothMasksOneAndThreeChannels) {
+  for (IppiMaskSize m : {ippMskSize3x3, ippMskSize5x5}) {
+    const Kernel& k = m == ippMskSize3x3 ? kGauss3 : kGauss5;
+    auto c1 = [m](const Ipp8u* s, int ss, Ipp8u* d, int ds, IppiSize r) {
+      return ippiFilterGauss_8u_C1R(s, ss, d, ds, r, m);
+    };
+    auto c3 = [m](const Ipp8u* s, int ss, Ipp8u* d, int ds, IppiSize r) {
+      return ippiFilterGauss_8u_C3R(s, ss, d, ds, r, m);
+    };
+    CheckFilter<Ipp8u>(c1, k, 1, 0, 255);
+    CheckFilter<Ipp8u>(c3, k, 3, 0, 255);
+  }
+}
+
+TEST(FilterGauss, FlatAreaStaysFlat) {
+  for (IppiMaskSize m : {ippMskSize3x3, ippMskSize5x5}) {
+    TestImage<Ipp8u> src(6, 4, 1, 2);
+    for (Ipp8u v : {0, 1, 254, 255}) {
+      for (int y = -2; y < 6; ++y)
+        for (int x = -2; x < 8; ++x) src.At(x, y) = v;
+      TestImage<Ipp8u> dst(6, 4);
+      ASSERT_EQ(ippiFilterGauss_8u_C1R(src.Roi(), src.Step(), dst.Roi(), dst.Step(), {6, 4}, m), 0);
+      EXPECT_EQ(dst.At(5, 3), v);
+      EXPECT_EQ(dst.At(0, 0), v);
+    }
+  }
+}
+
+TEST(FilterLaplace, BothMasksBothDepths) {
+  for (IppiMaskSize m : {ippMskSize3x3, ippMskSize5x5}) {
+    const Kernel& k = m == ippMskSize3x3 ? kLaplace3 : kLaplace5;
+    CheckFilter<Ipp8u>([m](const Ipp8u* s, int ss, Ipp8u* d, int ds,
+                           IppiSize r) { return ippiFilterLaplace_8u_C3R(s, ss, d, ds, r, m); },
+                       k, 3, 0, 255);
+    // Full 16-bit range so both saturation ends are reached.
+    CheckFilter<Ipp16s>([m](const Ipp16s* s, int ss, Ipp16s* d, int ds,
+                            IppiSize r) { return ippiFilterLaplace_16s_C3R(s, ss, d, ds, r, m); },
+                        k, 3, -32768, 32767);
+    CheckFilter<Ipp16s>([m](const Ipp16s* s, int ss, Ipp16s* d, int ds,
+                            IppiSize r) { return ippiFilterLaplace_16s_C3R(s, ss, d, ds, r, m); },
+                        k, 3, 0, 4095);
+  }
+}
+
+TEST(FilterLaplace, FlatIsZeroAndDotNeighboursClip) {
+  for (IppiMaskSize m : {ippMskSize3x3, ippMskSize5x5}) {
+    TestImage<Ipp8u> src(5, 5, 3, 2);
+    for (int y = -2; y < 7; ++y)
+      for (int x = -2; x < 7; ++x)
+        for (int c = 0; c < 3; ++c) src.At(x, y, c) = 100;
+    TestImage<Ipp8u> dst(5, 5, 3);
+    ASSERT_EQ(ippiFilterLaplace_8u_C3R(src.Roi(), src.Step(), dst.Roi(), dst.Step(), {5, 5}, m), 0);
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 5; ++x) EXPECT_EQ(dst.At(x, y, 1), 0);
+    for (int y = -2; y < 7; ++y)
+      for (int x = -2; x < 7; ++x) src.At(x, y, 1) = 10;
+    src.At(2, 2, 1) = 200;
+    ASSERT_EQ(ippiFilterLaplace_8u_C3R(src.Roi(), src.Step(), dst.Roi(), dst.Step(), {5, 5}, m), 0);
+    EXPECT_EQ(dst.At(2, 2, 1), 255);
+    // Neighbours with a negative weight on the dot clip to 0; with weight 0
+    // they see a flat area.
+    const int d = m == ippMskSize3x3 ? 1 : 2;
+    EXPECT_EQ(dst.At(2 - d, 2, 1), 0);
+    EXPECT_EQ(dst.At(2, 2 + d, 1), 0);
+    EXPECT_EQ(dst.At(2 + d, 2 + d, 1), 0);
+    EXPECT_EQ(dst.At(2, 2, 0), 0);
+  }
+}
+
+TEST(FilterSharpen, BothDepthsRoundHalfUp) {
+  CheckFilter<Ipp8u>(ippiFilterSharpen_8u_C3R, kSharpen, 3, 0, 255);
+  CheckFilter<Ipp16s>(ippiFilterSharpen_16s_C3R, kSharpen, 3, -32768, 32767);
+  CheckFilter<Ipp16s>(ippiFilterSharpen_16s_C3R, kSharpen, 3, -50, 50);
+  // A centre of -1 on a zero ground gives -16/8 = -2; one neighbour of 4 on a
+  // zero ground gives -4/8 = -0.5, which rounds to 0.
+  TestImage<Ipp16s> src(1, 1, 3, 1);
+  for (int y = -1; y < 2; ++y)
+    for (int x = -1; x < 2; ++x)
+      for (int c = 0; c < 3; ++c) src.At(x, y, c) = 0;
+  src.At(0, 0, 0) = -1;
+  src.At(1, 0, 1) = 4;
+  src.At(1, 0, 2) = 12;  // -1.5 rounds to -1
+  TestImage<Ipp16s> dst(1, 1, 3);
+  ASSERT_EQ(ippiFilterSharpen_16s_C3R(src.Roi(), src.Step(), dst.Roi(), dst.Step(), {1, 1}), 0);
+  EXPECT_EQ(dst.At(0, 0, 0), -2);
+  EXPECT_EQ(dst.At(0, 0, 1), 0);
+  EXPECT_EQ(dst.At(0, 0, 2), -1);
+}
+
+TEST(FixedFilters, StatusCodes) {
+  Ipp8u b8[256] = {};
+  Ipp16s b16[256] = {};
+  const IppiSize ok{2, 2};
+  for (IppiSize bad : {IppiSize{0, 2}, IppiSize{2, 0}, IppiSize{-1, -1}}) {
+    EXPECT_EQ(ippiFilterGauss_8u_C1R(b8 + 64, 16, b8 + 160, 16, bad, ippMskSize3x3), ippStsSizeErr);
+    EXPECT_EQ(ippiFilterGauss_8u_C3R(b8 + 64, 32, b8 + 160, 16, bad, ippMskSize5x5), ippStsSizeErr);
+    EXPECT_EQ(ippiFilterLaplace_8u_C3R(b8 + 64, 32, b8 + 160, 16, bad, ippMskSize3x3),
+              ippStsSizeErr);
+    EXPECT_EQ(ippiFilterLaplace_16s_C3R(b16 + 64, 32, b16 + 160, 16, bad, ippMskSize3x3),
+              ippStsSizeErr);
+    EXPECT_EQ(ippiFilterSharpen_8u_C3R(b8 + 64, 32, b8 + 160, 16, bad), ippStsSizeErr);
+    EXPECT_EQ(ippiFilterSharpen_16s_C3R(b16 + 64, 32, b16 + 160, 16, bad), ippStsSizeErr);
+  }
+  EXPECT_EQ(ippiFilterGauss_8u_C1R(b8 + 64, 16, b8 + 160, 16, ok, static_cast<IppiMaskSize>(44)),
+            ippStsSizeErr);
+  EXPECT_EQ(ippiFilterLaplace_16s_C3R(b16 + 64, 32, b16 + 160, 16, ok,
+                                      static_cast<IppiMaskSize>(0)),
+            ippStsSizeErr);
+  EXPECT_EQ(ippiFilterGauss_8u_C1R(nullptr, 16, b8, 16, ok, ippMskSize3x3), ippStsNullPtrErr);
+  EXPECT_EQ(ippiFilterGauss_8u_C3R(b8 + 64, 16, nullptr, 16, ok, ippMskSize3x3), ippStsNullPtrErr);
+  EXPECT_EQ(ippiFilterLaplace_8u_C3R(nullptr, 16, b8, 16, ok, ippMskSize5x5), ippStsNullPtrErr);
+  EXPECT_EQ(ippiFilterLaplace_16s_C3R(b16 + 64, 16, nullptr, 16, ok, ippMskSize5x5),
+            ippStsNullPtrErr);
+  EXPECT_EQ(ippiFilterSharpen_8u_C3R(nullptr, 16, b8, 16, ok), ippStsNullPtrErr);
+  EXPECT_EQ(ippiFilterSharpen_16s_C3R(b16 + 64, 16, nullptr, 16, ok), ippStsNullPtrErr);
+  for (Ipp8u v : b8) EXPECT_EQ(v, 0);
+}
+
+// ---- Median ---------------------------------------------------------------
+
+template <class T>
+TestImage<T> ExpectedMedian(const TestImage<T>& src, int w, int h, IppiSize m, IppiPoint a) {
+  TestImage<T> out(w, h);
+  std::vector<T> win;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      win.clear();
+      for (int j = 0; j < m.height; ++j)
+        for (int i = 0; i < m.width; ++i) win.push_back(src.At(x - a.x + i, y - a.y + j));
+      std::nth_element(win.begin(), win.begin() + win.size() / 2, win.end());
+      out.At(x, y) = win[win.size() / 2];
+    }
+  return out;
+}
+
+template <class T, class Fn>
+void CheckMedian(Fn fn, double lo, double hi) {
+  std::mt19937 rng(sizeof(T));
+  struct Case {
+    IppiSize mask;
+    IppiPoint anchor;
+  };
+  const Case cases[] = {{{1, 1}, {0, 0}}, {{3, 3}, {1, 1}}, {{5, 5}, {2, 2}}, {{7, 7}, {3, 3}},
+                        {{3, 3}, {0, 2}}, {{5, 5}, {4, 0}}, {{3, 5}, {1, 2}}, {{5, 1}, {3, 0}},
+                        {{1, 7}, {0, 6}}};
+  for (const Case& c : cases) {
+    for (auto [w, h] : {std::pair{1, 1}, {6, 2}, {19, 5}, {35, 3}}) {
+      // Border large enough for any anchor of these masks.
+      TestImage<T> src(w, h, 1, 7, 3);
+      src.FillRandom(rng, lo, hi);
+      TestImage<T> dst(w, h);
+      ASSERT_EQ(fn(src.Roi(), src.Step(), dst.Roi(), dst.Step(), IppiSize{w, h}, c.mask, c.anchor),
+                ippStsNoErr);
+      EXPECT_TRUE(kelvo::testing::SameBytes(dst, ExpectedMedian(src, w, h, c.mask, c.anchor)))
+          << "mask " << c.mask.width << "x" << c.mask.height << " anchor " << c.anchor.x << ","
+          << c.anchor.y << " roi " << w << "x" << h;
+    }
+  }
+}
+
+TEST(FilterMedian, EveryMaskShapeAndAnchor) {
+  CheckMedian<Ipp8u>(ippiFilterMedian_8u_C1R, 0, 255);
+  CheckMedian<Ipp16s>(ippiFilterMedian_16s_C1R, -32768, 32767);
+  CheckMedian<Ipp16s>(ippiFilterMedian_16s_C1R, 0, 4);  // many ties
+}
+
+TEST(FilterMedian, RemovesImpulseNoise) {
+  TestImage<Ipp8u> src(4, 4, 1, 2);
+  for (int y = -2; y < 6; ++y)
+    for (int x = -2; x < 6; ++x) src.At(x, y) = 50;
+  src.At(1, 1) = 255;
+  src.At(2, 2) = 0;
+  TestImage<Ipp8u> dst(4, 4);
+  ASSERT_EQ(ippiFilterMedian_8u_C1R(src.Roi(), src.Step(), dst.Roi(), dst.Step(), {4, 4}, {3, 3},
+                                    {1, 1}),
+            ippStsNoErr);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(dst.At(x, y), 50);
+}
+
+TEST(FilterMedian, StatusCodes) {
+  Ipp8u b8[400] = {};
+  Ipp16s b16[400] = {};
+  const IppiSize roi{2, 2};
+  EXPECT_EQ(ippiFilterMedian_8u_C1R(b8 + 100, 20, b8 + 300, 20, roi, {4, 3}, {1, 1}), ippStsSizeErr);
+  EXPECT_EQ(ippiFilterMedian_8u_C1R(b8 + 100, 20, b8 + 300, 20, roi, {3, 2}, {1, 1}), ippStsSizeErr);
+  EXPECT_EQ(ippiFilterMedian_16s_C1R(b16 + 100, 20, b16 + 300, 20, roi, {3, 3}, {3, 1}),
+            ippStsSizeErr);
+  EXPECT_EQ(ippiFilterMedian_16s_C1R(b16 + 100, 20, b16 + 300, 20, roi, {3, 3}, {1, -1}),
+            ippStsSizeErr);
+  EXPECT_EQ(ippiFilterMedian_8u_C1R(b8 + 100, 20, b8 + 300, 20, roi, {0, 0}, {0, 0}), ippStsSizeErr);
+  EXPECT_EQ(ippiFilterMedian_8u_C1R(b8 + 100, 20, b8 + 300, 20, {0, 2}, {3, 3}, {1, 1}),
+            ippStsSizeErr);
+  EXPECT_EQ(ippiFilterMedian_16s_C1R(b16 + 100, 20, b16 + 300, 20, {2, -3}, {3, 3}, {1, 1}),
+            ippStsSizeErr);
+  EXPECT_EQ(ippiFilterMedian_8u_C1R(nullptr, 20, b8, 20, roi, {3, 3}, {1, 1}), ippStsNullPtrErr);
+  EXPECT_EQ(ippiFilterMedian_16s_C1R(b16 + 100, 20, nullptr, 20, roi, {3, 3}, {1, 1}),
+            ippStsNullPtrErr);
+  for (Ipp8u v : b8) EXPECT_EQ(v, 0);
+  for (Ipp16s v : b16) EXPECT_EQ(v, 0);
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// Every compiled SIMD path of every primitive against the scalar reference,
+// on random images of awkward sizes and one full HD frame; outputs start as
+// a sentinel so any stray write shows.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+#include "hwy/targets.h"
+#include "imaging/primitives/Primitives.h"
+#include "imaging/primitives/reference/ReferencePrimitives.h"
+#include "tests/imaging/primitives/TargetLoop.h"
+
+namespace {
+
+namespace ref = kelvo::reference;
+using kelvo::testing::ForEachTarget;
+using kelvo::testing::SameBytes;
+using kelvo::testing::TestImage;
+
+// Runs `check(w, h, rng)` for every awkward size on every target.
+template <class Check>
+void OnAwkwardSizes(Check check) {
+  ForEachTarget([&](const char*) {
+    std::mt19937 rng(99);
+    for (auto [w, h] : kelvo::testing::AwkwardSizes()) {
+      check(w, h, rng);
+      if (::testing::Test::HasFailure()) return;
+    }
+  });
+}
+
+TEST(SimdPaths, StaticInitHonoursSwitchAndIsIdempotent) {
+  EXPECT_EQ(ippStaticInit(), ippStsNoErr);
+  EXPECT_EQ(ippStaticInit(), ippStsNoErr);
+  const char* v = std::getenv("KELVO_NO_SIMD");
+  if (v != nullptr && v[0] != '\0' && std::strcmp(v, "0") != 0) {
+    EXPECT_EQ(hwy::SupportedTargets(), static_cast<int64_t>(HWY_STATIC_TARGET));
+    EXPECT_EQ(hwy::SupportedAndGeneratedTargets().size(), 1u);
+  }
+}
+
+TEST(SimdPaths, YCbCr422ToBGR) {
+  OnAwkwardSizes([](int w, int h, std::mt19937& rng) {
+    if (w < 2) return;
+    TestImage<Ipp8u> src(2 * w, h, 1, 0, 3);
+    src.FillRandom(rng, 0, 255);
+    TestImage<Ipp8u> a(w, h, 3), b(w, h, 3);
+    ASSERT_EQ(ippiYCbCr422ToBGR_8u_C2C3R(src.Roi(), src.Step(), a.Roi(), a.Step(), {w, h}), 0);
+    ASSERT_EQ(ref::YCbCr422ToBGR_8u_C2C3R(src.Roi(), src.Step(), b.Roi(), b.Step(), {w, h}), 0);
+    ASSERT_TRUE(SameBytes(a, b)) << w << "x" << h;
+  });
+}
+
+TEST(SimdPaths, RGBToYUVAndBack) {
+  OnAwkwardSizes([](int w, int h, std::mt19937& rng) {
+    TestImage<Ipp8u> src(w, h, 3, 0, 2);
+    src.FillRandom(rng, 0, 255);
+    TestImage<Ipp8u> p[6] = {{w, h}, {w, h}, {w, h}, {w, h}, {w, h}, {w, h}};
+    Ipp8u* pa[3] = {p[0].Roi(), p[1].Roi(), p[2].Roi()};
+    Ipp8u* pb[3] = {p[3].Roi(), p[4].Roi(), p[5].Roi()};
+    ASSERT_EQ(ippiRGBToYUV_8u_C3P3R(src.Roi(), src.Step(), pa, p[0].Step(), {w, h}), 0);
+    ASSERT_EQ(ref::RGBToYUV_8u_C3P3R(src.Roi(), src.Step(), pb, p[0].Step(), {w, h}), 0);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(SameBytes(p[i], p[i + 3])) << w << "x" << h;
+    // Random planes (not just the image of an RGB) exercise the saturation.
+    for (int i = 0; i < 3; ++i) p[i].FillRandom(rng, 0, 255);
+    const Ipp8u* ca[3] = {p[0].Roi(), p[1].Roi(), p[2].Roi()};
+    TestImage<Ipp8u> a(w, h, 3, 0, 4), b(w, h, 3, 0, 4);
+    ASSERT_EQ(ippiYUVToRGB_8u_P3C3R(ca, p[0].Step(), a.Roi(), a.Step(), {w, h}), 0);
+    ASSERT_EQ(ref::YUVToRGB_8u_P3C3R(ca, p[0].Step(), b.Roi(), b.Step(), {w, h}), 0);
+    ASSERT_TRUE(SameBytes(a, b)) << w << "x" << h;
+  });
+}
+
+template <class T, class Fn, class RefFn>
+void CompareFilter(Fn fn, RefFn refFn, int channels, int border, double lo, double hi) {
+  OnAwkwardSizes([&](int w, int h, std::mt19937& rng) {
+    TestImage<T> src(w, h, channels, border, 3);
+    src.FillRandom(rng, lo, hi);
+    TestImage<T> a(w, h, channels, 0, 2), b(w, h, channels, 0, 2);
+    ASSERT_EQ(fn(src.Roi(), src.Step(), a.Roi(), a.Step(), IppiSize{w, h}), 0);
+    ASSERT_EQ(refFn(src.Roi(), src.Step(), b.Roi(), b.Step(), IppiSize{w, h}), 0);
+    ASSERT_TRUE(SameBytes(a, b)) << w << "x" << h;
+  });
+}
+
+TEST(SimdPaths, GaussLaplaceSharpen) {
+  for (IppiMaskSize m : {ippMskSize3x3, ippMskSize5x5}) {
+    SCOPED_TRACE(m);
+    const int r = m == ippMskSize3x3 ? 1 : 2;
+    CompareFilter<Ipp8u>(
+        [m](auto... a) { return ippiFilterGauss_8u_C1R(a..., m); },
+        [m](auto... a) { return ref::FilterGauss_8u_C1R(a..., m); }, 1, r, 0, 255);
+    CompareFilter<Ipp8u>(
+        [m](auto... a) { return ippiFilterGauss_8u_C3R(a..., m); },
+        [m](auto... a) { return ref::FilterGauss_8u_C3R(a..., m); }, 3, r, 0, 255);
+    CompareFilter<Ipp8u>(
+        [m](auto... a) { return ippiFilterLaplace_8u_C3R(a..., m); },
+        [m](auto... a) { return ref::FilterLaplace_8u_C3R(a..., m); }, 3, r, 0, 255);
+    CompareFilter<Ipp16s>(
+        [m](auto... a) { return ippiFilterLaplace_16s_C3R(a..., m); },
+        [m](auto... a) { return ref::FilterLaplace_16s_C3R(a..., m); }, 3, r, -32768, 32767);
+  }
+  CompareFilter<Ipp8u>(ippiFilterSharpen_8u_C3R, ref::FilterSharpen_8u_C3R, 3, 1, 0, 255);
+  CompareFilter<Ipp16s>(ippiFilterSharpen_16s_C3R, ref::FilterSharpen_16s_C3R, 3, 1, -32768,
+                        32767);
+}
+
+TEST(SimdPaths, Median) {
+  const std::pair<IppiSize, IppiPoint> masks[] = {
+      {{3, 3}, {1, 1}}, {{5, 5}, {2, 2}}, {{3, 3}, {2, 0}}, {{5, 5}, {0, 4}}, {{7, 7}, {3, 3}},
+      {{5, 3}, {2, 1}}, {{1, 1}, {0, 0}}};
+  for (auto [mask, anchor] : masks) {
+    SCOPED_TRACE(::testing::Message() << mask.width << "x" << mask.height);
+    const IppiSize mk = mask;
+    const IppiPoint an = anchor;
+    CompareFilter<Ipp8u>([&](auto... a) { return ippiFilterMedian_8u_C1R(a..., mk, an); },
+                         [&](auto... a) { return ref::FilterMedian_8u_C1R(a..., mk, an); }, 1, 7,
+                         0, 255);
+    CompareFilter<Ipp16s>([&](auto... a) { return ippiFilterMedian_16s_C1R(a..., mk, an); },
+                          [&](auto... a) { return ref::FilterMedian_16s_C1R(a..., mk, an); }, 1,
+                          7, -32768, 32767);
+  }
+}
+
+template <class T, class Fn, class RefFn>
+void CompareConv(Fn fn, RefFn refFn, int channels, double lo, double hi) {
+  for (auto [kw, kh] : {std::pair{1, 1}, {3, 3}, {5, 5}, {9, 9}, {4, 2}}) {
+    OnAwkwardSizes([&](int w, int h, std::mt19937& rng) {
+      TestImage<T> a(w, h, channels, 0, 3), k(kw, kh, channels, 0, 1);
+      a.FillRandom(rng, lo, hi);
+      k.FillRandom(rng, lo / 4, hi / 4);
+      const int ow = w + kw - 1, oh = h + kh - 1;
+      TestImage<T> x(ow, oh, channels, 0, 2), y(ow, oh, channels, 0, 2);
+      ASSERT_EQ(fn(a.Roi(), a.Step(), IppiSize{w, h}, k.Roi(), k.Step(), IppiSize{kw, kh}, x.Roi(),
+                   x.Step()),
+                0);
+      ASSERT_EQ(refFn(a.Roi(), a.Step(), IppiSize{w, h}, k.Roi(), k.Step(), IppiSize{kw, kh},
+                      y.Roi(), y.Step()),
+                0);
+      ASSERT_TRUE(SameBytes(x, y)) << w << "x" << h << " * " << kw << "x" << kh;
+    });
+  }
+}
+
+TEST(SimdPaths, ConvFull) {
+  CompareConv<Ipp32f>(ippiConvFull_32f_C1R, ref::ConvFull_32f_C1R, 1, -10, 10);
+  CompareConv<Ipp32f>(ippiConvFull_32f_C3R, ref::ConvFull_32f_C3R, 3, -10, 10);
+  CompareConv<Ipp8u>([](auto... a) { return ippiConvFull_8u_C1R(a..., 1); },
+                     [](auto... a) { return ref::ConvFull_8u_C1R(a..., 1); }, 1, 0, 255);
+  CompareConv<Ipp8u>([](auto... a) { return ippiConvFull_8u_C3R(a..., 3); },
+                     [](auto... a) { return ref::ConvFull_8u_C3R(a..., 3); }, 3, 0, 255);
+  CompareConv<Ipp16s>([](auto... a) { return ippiConvFull_16s_C1R(a..., 1); },
+                      [](auto... a) { return ref::ConvFull_16s_C1R(a..., 1); }, 1, -4000, 4000);
+  CompareConv<Ipp16s>([](auto... a) { return ippiConvFull_16s_C3R(a..., 2); },
+                      [](auto... a) { return ref::ConvFull_16s_C3R(a..., 2); }, 3, -4000, 4000);
+}
+
+TEST(SimdPaths, Copy32f) {
+  OnAwkwardSizes([](int w, int h, std::mt19937& rng) {
+    TestImage<Ipp32f> src(w, h, 1, 0, 3), a(w, h, 1, 0, 1), b(w, h, 1, 0, 1);
+    src.FillRandom(rng, -5, 5);
+    ASSERT_EQ(ippiCopy_32f_C1R(src.Roi(), src.Step(), a.Roi(), a.Step(), {w, h}), 0);
+    ASSERT_EQ(ref::Copy_32f_C1R(src.Roi(), src.Step(), b.Roi(), b.Step(), {w, h}), 0);
+    ASSERT_TRUE(SameBytes(a, b));
+  });
+}
+
+// One full HD frame through the primitives the pipeline runs on every frame.
+TEST(SimdPaths, FullHdFrame) {
+  const int w = 1920, h = 1080;
+  std::mt19937 rng(1080);
+  TestImage<Ipp8u> yuyv(2 * w, h);
+  yuyv.FillRandom(rng, 0, 255);
+  TestImage<Ipp8u> bgr(w, h, 3, 2);
+  TestImage<Ipp8u> gray(w, h, 1, 2);
+  gray.FillRandom(rng, 0, 255);
+  ASSERT_EQ(ref::YCbCr422ToBGR_8u_C2C3R(yuyv.Roi(), yuyv.Step(), bgr.Roi(), bgr.Step(), {w, h}), 0);
+  TestImage<Ipp8u> gaussRef(w, h, 3), medianRef(w, h);
+  ASSERT_EQ(ref::FilterGauss_8u_C3R(bgr.Roi(), bgr.Step(), gaussRef.Roi(), gaussRef.Step(), {w, h},
+                                    ippMskSize5x5),
+            0);
+  ASSERT_EQ(ref::FilterMedian_8u_C1R(gray.Roi(), gray.Step(), medianRef.Roi(), medianRef.Step(),
+                                     {w, h}, {5, 5}, {2, 2}),
+            0);
+  ForEachTarget([&](const char*) {
+    TestImage<Ipp8u> conv(w, h, 3, 2), gauss(w, h, 3), median(w, h);
+    ASSERT_EQ(ippiYCbCr422ToBGR_8u_C2C3R(yuyv.Roi(), yuyv.Step(), conv.Roi(), conv.Step(), {w, h}),
+              0);
+    // Compare the interior only: the border of `conv` was never written.
+    for (int y = 0; y < h; ++y)
+      ASSERT_EQ(std::memcmp(&conv.At(0, y), &bgr.At(0, y), 3 * w), 0) << "row " << y;
+    ASSERT_EQ(ippiFilterGauss_8u_C3R(bgr.Roi(), bgr.Step(), gauss.Roi(), gauss.Step(), {w, h},
+                                     ippMskSize5x5),
+              0);
+    EXPECT_TRUE(SameBytes(gauss, gaussRef));
+    ASSERT_EQ(ippiFilterMedian_8u_C1R(gray.Roi(), gray.Step(), median.Roi(), median.Step(), {w, h},
+                                      {5, 5}, {2, 2}),
+              0);
+    EXPECT_TRUE(SameBytes(median, medianRef));
+  });
+}
+
+}  // namespace
