@@ -1,0 +1,135 @@
+#include "imaging/denoise/IntelFilters.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <type_traits>
+
+#include "imaging/core/IPException.h"
+#include "imaging/core/detail/Checks.h"
+#include "imaging/primitives/Primitives.h"
+
+namespace KelvoLibImageProcessing {
+namespace {
+
+constexpr const char* kWhere = "IntelFilters::FilterMedianC1";
+
+template <typename T>
+T* RowAt(T* base, int step, int y) {
+  using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
+  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) +
+                              static_cast<std::ptrdiff_t>(y) * step);
+}
+
+// Calls the median primitive on (srcAt, dstAt) for a region of the given
+// size; 16-bit samples go to the signed primitive.
+IppStatus CallMedian(const uint8_t* src, int srcStep, uint8_t* dst, int dstStep, IppiSize roi,
+                     IppiSize mask, IppiPoint anchor) {
+  return ippiFilterMedian_8u_C1R(src, srcStep, dst, dstStep, roi, mask, anchor);
+}
+IppStatus CallMedian(const uint16_t* src, int srcStep, uint16_t* dst, int dstStep, IppiSize roi,
+                     IppiSize mask, IppiPoint anchor) {
+  return ippiFilterMedian_16s_C1R(reinterpret_cast<const Ipp16s*>(src), srcStep,
+                                  reinterpret_cast<Ipp16s*>(dst), dstStep, roi, mask, anchor);
+}
+
+template <typename T>
+void FilterMedian(const T* src, int srcStep, T* dst, int dstStep, int width, int height,
+                  int maskSize, int x0, int y0, int x1, int y1, const char* primitiveWhere) {
+  // Design decision: absent buffers (code 5) and a region that leaves the
+  // image (code 8) are reported instead of being read or written; an empty
+  // or inverted region is left to the primitive (code 15).
+  if (src == nullptr || dst == nullptr) throw IPException(5, kWhere);
+  if (width < 1 || height < 1 || x0 < 0 || y0 < 0 || x1 >= width || y1 >= height) {
+    throw IPException(8, kWhere);
+  }
+  const int r = maskSize > 0 ? maskSize / 2 : 0;
+
+  // Within r of an edge the mask needs samples outside the image: filter
+  // from a zero-framed copy. The frame never reaches the result because the
+  // edge frame is copied from the source afterwards.
+  std::unique_ptr<T[]> padded;
+  const T* from = RowAt(src, srcStep, y0) + x0;
+  int fromStep = srcStep;
+  if (x0 - r < 0 || x1 + r >= width || y0 - r < 0 || y1 + r >= height) {
+    const std::size_t paddedWidth =
+        static_cast<std::size_t>(width) + 2 * static_cast<std::size_t>(r);
+    const std::size_t paddedHeight =
+        static_cast<std::size_t>(height) + 2 * static_cast<std::size_t>(r);
+    padded.reset(new (std::nothrow) T[paddedWidth * paddedHeight]());
+    if (!padded) throw IPException(12, kWhere);
+    for (int y = 0; y < height; ++y) {
+      std::memcpy(padded.get() + (y + r) * paddedWidth + r, RowAt(src, srcStep, y),
+                  static_cast<std::size_t>(width) * sizeof(T));
+    }
+    fromStep = static_cast<int>(paddedWidth * sizeof(T));
+    from = padded.get() + (y0 + r) * paddedWidth + (x0 + r);
+  }
+
+  const IppiSize roi{x1 - x0 + 1, y1 - y0 + 1};
+  const IppiSize mask{maskSize, maskSize};
+  const IppiPoint anchor{r, r};
+  T* to = RowAt(dst, dstStep, y0) + x0;
+  detail::GuardForeign(primitiveWhere, [&] {
+    detail::CheckStatus(CallMedian(from, fromStep, to, dstStep, roi, mask, anchor), primitiveWhere);
+  });
+  padded.reset();
+
+  // Edge frame of the whole image from the source.
+  const int rows = std::min(r, height);
+  const int cols = std::min(r, width);
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * sizeof(T);
+  for (int y = 0; y < rows; ++y) {
+    std::memcpy(RowAt(dst, dstStep, y), RowAt(src, srcStep, y), rowBytes);
+    std::memcpy(RowAt(dst, dstStep, height - 1 - y), RowAt(src, srcStep, height - 1 - y), rowBytes);
+  }
+  for (int y = rows; y < height - rows; ++y) {
+    const T* s = RowAt(src, srcStep, y);
+    T* d = RowAt(dst, dstStep, y);
+    for (int x = 0; x < cols; ++x) {
+      d[x] = s[x];
+      d[width - 1 - x] = s[width - 1 - x];
+    }
+  }
+
+  if constexpr (sizeof(T) == 2) {
+    // 12-bit data, read as the signed samples the primitive works on.
+    for (int y = 0; y < height; ++y) {
+      T* d = RowAt(dst, dstStep, y);
+      for (int x = 0; x < width; ++x) {
+        const int v = static_cast<int16_t>(d[x]);
+        d[x] = static_cast<T>(std::clamp(v, 0, 4095));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void IntelFilters::FilterMedianC1(const uint8_t* src, int srcStep, uint8_t* dst, int dstStep,
+                                  int width, int height, int maskSize, int x0, int y0, int x1,
+                                  int y1) {
+  FilterMedian(src, srcStep, dst, dstStep, width, height, maskSize, x0, y0, x1, y1,
+               "IntelFilters::FilterMedianC1::ippiFilterMedian_8u_C1R");
+}
+
+void IntelFilters::FilterMedianC1(const uint16_t* src, int srcStep, uint16_t* dst, int dstStep,
+                                  int width, int height, int maskSize, int x0, int y0, int x1,
+                                  int y1) {
+  FilterMedian(src, srcStep, dst, dstStep, width, height, maskSize, x0, y0, x1, y1,
+               "IntelFilters::FilterMedianC1::ippiFilterMedian_16s_C1R");
+}
+
+void IntelFilters::FilterMedianC1(const uint8_t* src, int srcStep, uint8_t* dst, int dstStep,
+                                  int width, int height, int maskSize) {
+  FilterMedianC1(src, srcStep, dst, dstStep, width, height, maskSize, 0, 0, width - 1, height - 1);
+}
+
+void IntelFilters::FilterMedianC1(const uint16_t* src, int srcStep, uint16_t* dst, int dstStep,
+                                  int width, int height, int maskSize) {
+  FilterMedianC1(src, srcStep, dst, dstStep, width, height, maskSize, 0, 0, width - 1, height - 1);
+}
+
+}  // namespace KelvoLibImageProcessing
