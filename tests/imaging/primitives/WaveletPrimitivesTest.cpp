@@ -3,8 +3,6 @@
 // SIMD target bit-identical to the scalar reference, and the statuses.
 
 #include <gtest/gtest.h>
-#include <hwy/targets.h>
-
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -13,6 +11,7 @@
 #include "imaging/denoise/detail/WaveletBanks.h"
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/reference/WaveletReference.h"
+#include "tests/imaging/primitives/TargetLoop.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -158,17 +157,6 @@ TEST(WaveletPrimitives, EveryBuiltInBankReconstructsItsInput) {
   }
 }
 
-// Runs body once per compiled target, restoring the normal choice after.
-template <class Body>
-void ForEachTarget(Body&& body) {
-  for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
-    SCOPED_TRACE(hwy::TargetName(target));
-    hwy::SetSupportedTargetsForTest(target);
-    body();
-  }
-  hwy::SetSupportedTargetsForTest(0);
-}
-
 // Awkward sizes (one sample, odd, wider than a processing strip) and uneven
 // filters (different lengths and anchors) against the scalar reference, bit
 // for bit, with sentinels around every output left untouched.
@@ -208,7 +196,7 @@ TEST(WaveletPrimitives, EveryTargetMatchesTheScalarReference) {
                        in.y.Step(), in.xy.At(0, 0), in.xy.Step(), size, expectedOut.At(0, 0),
                        expectedOut.Step(), {inv.low.data(), inv.lenLow, inv.anchorLow},
                        {inv.high.data(), inv.lenHigh, inv.anchorHigh});
-      ForEachTarget([&] {
+      kelvo::testing::ForEachTarget([&](const char*) {
         Bands got(size.width, size.height, 2);
         ASSERT_EQ(Forward(fwd, src, got, size.width, size.height), ippStsNoErr);
         EXPECT_EQ(Bytes(got.a), Bytes(expected.a));

@@ -1,0 +1,110 @@
+#include "imaging/denoise/OpExtendBorder.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "imaging/core/IPException.h"
+
+namespace KelvoLibImageProcessing {
+namespace {
+
+constexpr const char* kWhere = "OpExtendBorder::Execute";
+
+// The image index that padding position i (outside 0 .. size - 1) copies.
+int SourceIndex(int i, int size, int method) {
+  switch (method) {
+    case OpExtendBorder::PaddingPeriodic: {
+      const int r = i % size;
+      return (r < 0) ? r + size : r;
+    }
+    case OpExtendBorder::PaddingMirror: {
+      if (size == 1) return 0;
+      const int period = 2 * (size - 1);
+      int r = i % period;
+      if (r < 0) r += period;
+      return (r < size) ? r : period - r;
+    }
+    default:  // PaddingReplicate
+      return (i < 0) ? 0 : size - 1;
+  }
+}
+
+template <class T>
+void PadColumns(int channels, int width, int height, T* data, ptrdiff_t stride, int padX,
+                int method) {
+  const size_t pixelBytes = sizeof(T) * static_cast<size_t>(channels);
+  for (int y = 0; y < height; ++y) {
+    T* row = reinterpret_cast<T*>(reinterpret_cast<char*>(data) + y * stride);
+    if (method == OpExtendBorder::PaddingZero) {
+      std::memset(row - static_cast<ptrdiff_t>(padX) * channels, 0, pixelBytes * padX);
+      std::memset(row + static_cast<ptrdiff_t>(width) * channels, 0, pixelBytes * padX);
+      continue;
+    }
+    for (int k = 1; k <= padX; ++k) {
+      const int left = SourceIndex(-k, width, method);
+      const int right = SourceIndex(width - 1 + k, width, method);
+      if (channels == 1) {
+        row[-k] = row[left];
+        row[width - 1 + k] = row[right];
+      } else {
+        std::memcpy(row - static_cast<ptrdiff_t>(k) * channels,
+                    row + static_cast<ptrdiff_t>(left) * channels, pixelBytes);
+        std::memcpy(row + static_cast<ptrdiff_t>(width - 1 + k) * channels,
+                    row + static_cast<ptrdiff_t>(right) * channels, pixelBytes);
+      }
+    }
+  }
+}
+
+template <class T>
+void PadRows(int channels, int height, T* data, ptrdiff_t stride, int padX, int padY, int method) {
+  // Whole rows of one row step, starting at column -padX.
+  char* first = reinterpret_cast<char*>(data - static_cast<ptrdiff_t>(padX) * channels);
+  const auto rowAt = [&](int y) { return first + y * stride; };
+  const size_t bytes = static_cast<size_t>(stride);
+  for (int k = 1; k <= padY; ++k) {
+    if (method == OpExtendBorder::PaddingZero) {
+      std::memset(rowAt(-k), 0, bytes);
+      std::memset(rowAt(height - 1 + k), 0, bytes);
+    } else {
+      std::memcpy(rowAt(-k), rowAt(SourceIndex(-k, height, method)), bytes);
+      std::memcpy(rowAt(height - 1 + k), rowAt(SourceIndex(height - 1 + k, height, method)), bytes);
+    }
+  }
+}
+
+template <class T>
+void Extend(int channels, int width, int height, T* data, int stride, int padX, int padY,
+            int method) {
+  if (width < 1 || height < 1) throw IPException(0, kWhere);
+  if (data == nullptr) throw IPException(5, kWhere);
+  if (static_cast<long long>(stride) < static_cast<long long>(width) * static_cast<long long>(sizeof(T))) {
+    throw IPException(6, kWhere);
+  }
+  if (channels < 1) throw IPException(11, "OpExtendBorder::Execute(channels)");
+  if (padX < 0 || padY < 0) throw IPException(11, "OpExtendBorder::Execute(padding amount)");
+  if (method < OpExtendBorder::PaddingZero || method > OpExtendBorder::PaddingReplicate) {
+    throw IPException(11, "OpExtendBorder::Execute(padding method)");
+  }
+  if (padX > 0) PadColumns(channels, width, height, data, stride, padX, method);
+  if (padY > 0) PadRows(channels, height, data, stride, padX, padY, method);
+}
+
+}  // namespace
+
+void OpExtendBorder::Execute(int channels, int width, int height, uint8_t* data, int stride,
+                             int padX, int padY, int method) {
+  Extend(channels, width, height, data, stride, padX, padY, method);
+}
+
+void OpExtendBorder::Execute(int channels, int width, int height, uint16_t* data, int stride,
+                             int padX, int padY, int method) {
+  Extend(channels, width, height, data, stride, padX, padY, method);
+}
+
+void OpExtendBorder::Execute(int channels, int width, int height, float* data, int stride, int padX,
+                             int padY, int method) {
+  Extend(channels, width, height, data, stride, padX, padY, method);
+}
+
+}  // namespace KelvoLibImageProcessing

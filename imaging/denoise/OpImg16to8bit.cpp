@@ -1,0 +1,51 @@
+#include "imaging/denoise/OpImg16to8bit.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "imaging/core/BitmapData.h"
+#include "imaging/core/IPException.h"
+
+namespace KelvoLibImageProcessing {
+
+void OpImg16to8bit::Execute(const BitmapData* source, BitmapData* destination) {
+  constexpr const char* kWhere = "OpImg16to8bit::Execute";
+  if (source == nullptr || destination == nullptr) throw IPException(4, kWhere);
+  const int from = source->GetFormat();
+  const int to = destination->GetFormat();
+  if (!((from == kFormatBGR16 && to == kFormatBGR8) ||
+        (from == kFormatGray16 && to == kFormatGray8))) {
+    throw IPException(2, kWhere);
+  }
+  if (source->GetWidth() != destination->GetWidth() ||
+      source->GetHeight() != destination->GetHeight()) {
+    throw IPException(1, kWhere);
+  }
+  // Design decision: a container without pixels is reported rather than read.
+  if (source->GetData() == nullptr || destination->GetData() == nullptr) {
+    throw IPException(5, kWhere);
+  }
+
+  // One lookup per sample. The factor is 255/4095 rounded to float, applied
+  // in double; 4095 and every value above it (not a 12-bit sample) give 255.
+  // An allocation failure of the table propagates as std::bad_alloc.
+  std::vector<uint8_t> table(65536, 255);
+  for (int v = 0; v < 4095; ++v) {
+    const int rounded = static_cast<int>(v * 0.06227106228470802 + 0.5);
+    table[static_cast<size_t>(v)] = static_cast<uint8_t>(rounded < 255 ? rounded : 255);
+  }
+
+  const int samples = source->GetWidth() * (from == kFormatBGR16 ? 3 : 1);
+  const ptrdiff_t srcAdvance = source->GetStride() & ~1;
+  const ptrdiff_t dstAdvance = destination->GetStride();
+  const uint8_t* srcRow = source->GetData();
+  uint8_t* dstRow = destination->GetData();
+  for (int y = 0; y < source->GetHeight(); ++y) {
+    const auto* in = reinterpret_cast<const uint16_t*>(srcRow);
+    for (int i = 0; i < samples; ++i) dstRow[i] = table[in[i]];
+    srcRow += srcAdvance;
+    dstRow += dstAdvance;
+  }
+}
+
+}  // namespace KelvoLibImageProcessing

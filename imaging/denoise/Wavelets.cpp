@@ -1,0 +1,324 @@
+#include "imaging/denoise/Wavelets.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "imaging/core/IPException.h"
+#include "imaging/core/detail/Checks.h"
+#include "imaging/denoise/OpExtendBorder.h"
+#include "imaging/denoise/detail/WaveletBanks.h"
+#include "imaging/primitives/Primitives.h"
+
+namespace KelvoLibImageProcessing {
+namespace {
+
+constexpr int kMaxLevels = 20;
+constexpr long long kMaxMargin = 1LL << 24;
+
+// A float image from the primitives' allocator; null when the size does not
+// fit or memory is short.
+detail::IppsBuffer<float> AllocateFloats(long long count) {
+  const long long bytes = count * static_cast<long long>(sizeof(float));
+  if (count <= 0 || bytes > INT_MAX) return detail::IppsBuffer<float>();
+  return detail::IppsBuffer<float>(
+      reinterpret_cast<float*>(ippsMalloc_8u(static_cast<int>(bytes))));
+}
+
+float* At(float* base, int step, int x, int y) {
+  return reinterpret_cast<float*>(reinterpret_cast<char*>(base) +
+                                  static_cast<ptrdiff_t>(y) * step) +
+         x;
+}
+
+// Makes an odd-sized w x h region at data even-sized by duplicating its last
+// column and/or row, then extends the result by `border` on every side:
+// the common preparation of a level input and of a band before synthesis.
+void PrepareRegion(OpExtendBorder& extender, float* data, int step, int w, int h, int border,
+                   int method) {
+  if (w % 2 != 0) {
+    for (int y = 0; y < h; ++y) At(data, step, w, y)[0] = At(data, step, w - 1, y)[0];
+  }
+  const int evenW = w + (w % 2);
+  if (h % 2 != 0) {
+    std::memcpy(At(data, step, 0, h), At(data, step, 0, h - 1), sizeof(float) * evenW);
+  }
+  const int evenH = h + (h % 2);
+  extender.Execute(1, evenW, evenH, data, step, border, border, method);
+}
+
+}  // namespace
+
+Wavelets::Wavelets() {
+  Initialize(12, 4, OpExtendBorder::PaddingMirror);
+}
+
+Wavelets::Wavelets(int paddingMethod, int levels, int waveletType) {
+  Initialize(waveletType, levels, paddingMethod);
+}
+
+Wavelets::~Wavelets() {
+  ReleasePyramid();
+  ReleaseOwnedTaps();
+}
+
+void Wavelets::ReleasePyramid() noexcept {
+  ippsFree(pyramid);
+  pyramid = nullptr;
+  delete[] bands;
+  bands = nullptr;
+  delete[] levelWidths;
+  levelWidths = nullptr;
+  delete[] levelHeights;
+  levelHeights = nullptr;
+  decomposed = false;
+}
+
+void Wavelets::ReleaseOwnedTaps() noexcept {
+  delete[] ownedTaps;
+  ownedTaps = nullptr;
+}
+
+void Wavelets::Initialize(int type, int levelCount, int method) {
+  if (levelCount <= 0 || levelCount > kMaxLevels) {
+    throw IPException(26, "Wavelets::Initialize: invalid number of levels");
+  }
+  const detail::WaveletBank* bank = detail::FindWaveletBank(type);
+  if (bank == nullptr) {
+    throw IPException(26, "Wavelets::Initialize: invalid or unimplemented wavelet type");
+  }
+  ReleasePyramid();
+  ReleaseOwnedTaps();
+  tapsFwdLow = bank->fwdLow;
+  tapsFwdHigh = bank->fwdHigh;
+  tapsInvLow = bank->invLow;
+  tapsInvHigh = bank->invHigh;
+  tapLength = bank->length;
+  anchorFwd = tapLength / 2;
+  anchorInv = tapLength / 2 - 1;
+  borderBase = 2 * tapLength;
+  waveletType = type;
+  levels = levelCount;
+  paddingMethod = method;
+  margin = borderBase << (levels - 1);
+
+  bands = new (std::nothrow) float*[4 * static_cast<size_t>(levels)]();
+  levelWidths = new (std::nothrow) int[static_cast<size_t>(levels)]();
+  levelHeights = new (std::nothrow) int[static_cast<size_t>(levels)]();
+  if (bands == nullptr || levelWidths == nullptr || levelHeights == nullptr) {
+    ReleasePyramid();
+    throw IPException(12, "Wavelets::Initialize");
+  }
+  if (!extender) {
+    extender.reset(new (std::nothrow) OpExtendBorder());
+    if (!extender) throw IPException(13, "Wavelets::Initialize(OpExtendBorder)");
+  }
+  decomposed = false;
+}
+
+void Wavelets::SetWaveletsParams(int border, const float* fwdLow, const float* fwdHigh,
+                                 const float* invLow, const float* invHigh, int length,
+                                 int fwdAnchor, int invAnchor) {
+  constexpr const char* kWhere = "Wavelets::SetWaveletsParams";
+  if (fwdLow == nullptr || fwdHigh == nullptr || invLow == nullptr || invHigh == nullptr) {
+    throw IPException(5, kWhere);
+  }
+  if (length < 2 || fwdAnchor < 0 || fwdAnchor >= length || invAnchor < 0 || invAnchor >= length ||
+      border < 0 || (static_cast<long long>(border) << (levels - 1)) > kMaxMargin) {
+    throw IPException(11, kWhere);
+  }
+  ReleaseOwnedTaps();
+  ownedTaps = new (std::nothrow) float[4 * static_cast<size_t>(length)];
+  if (ownedTaps == nullptr) throw IPException(12, kWhere);
+  const size_t bytes = sizeof(float) * static_cast<size_t>(length);
+  std::memcpy(ownedTaps, fwdLow, bytes);
+  std::memcpy(ownedTaps + length, fwdHigh, bytes);
+  std::memcpy(ownedTaps + 2 * length, invLow, bytes);
+  std::memcpy(ownedTaps + 3 * length, invHigh, bytes);
+  tapsFwdLow = ownedTaps;
+  tapsFwdHigh = ownedTaps + length;
+  tapsInvLow = ownedTaps + 2 * length;
+  tapsInvHigh = ownedTaps + 3 * length;
+  tapLength = length;
+  anchorFwd = fwdAnchor;
+  anchorInv = invAnchor;
+  borderBase = border;
+  margin = border << (levels - 1);
+  waveletType = 100;
+}
+
+void Wavelets::Decompose(const float* source, int stride, int width, int height) {
+  constexpr const char* kWhere = "Wavelets::Decompose";
+  if (decomposed)
+    throw IPException(26, "Wavelets::Decompose: this routine can only be called once");
+  if (source == nullptr) throw IPException(5, kWhere);
+  if (static_cast<long long>(stride) < 4LL * width) throw IPException(6, kWhere);
+  if (width < (1 << levels) || height < (1 << levels)) throw IPException(0, kWhere);
+
+  // The forward specification and its work buffer.
+  IppiWTFwdSpec_32f_C1R* rawSpec = nullptr;
+  ippiWTFwdInitAlloc_32f_C1R(&rawSpec, tapsFwdLow, tapLength, anchorFwd, tapsFwdHigh, tapLength,
+                             anchorFwd);
+  if (rawSpec == nullptr) throw IPException(15, "Wavelets::Decompose(ippiWTFwdInitAlloc_32f_C1R)");
+  const std::unique_ptr<IppiWTFwdSpec_32f_C1R, IppStatus (*)(IppiWTFwdSpec_32f_C1R*)> spec(
+      rawSpec, ippiWTFwdFree_32f_C1R);
+  int bufferSize = 0;
+  ippiWTFwdGetBufSize_C1R(spec.get(), &bufferSize);
+  detail::IppsBuffer<Ipp8u> buffer(ippsMalloc_8u(bufferSize > 0 ? bufferSize : 1));
+  if (!buffer) throw IPException(15, "Wavelets::Decompose(ippsMalloc_8u)");
+  std::memset(buffer.get(), 0, static_cast<size_t>(bufferSize > 0 ? bufferSize : 1));
+
+  // Level sizes, and every band in one block.
+  const long long w0 = static_cast<long long>(width) + 2LL * margin;
+  const long long h0 = static_cast<long long>(height) + 2LL * margin;
+  if (w0 > INT_MAX / 2 || h0 > INT_MAX / 2) throw IPException(12, kWhere);
+  long long total = 0;
+  {
+    long long w = w0, h = h0;
+    for (int k = 0; k < levels; ++k) {
+      const long long bw = (w + 1) / 2, bh = (h + 1) / 2;
+      total += 4 * bw * bh;
+      w = bw;
+      h = bh;
+    }
+  }
+  detail::IppsBuffer<float> block = AllocateFloats(total);
+  if (!block) throw IPException(12, kWhere);
+
+  // The working image: level-0 input plus a borderBase frame and one spare
+  // row and column for odd sizes. Every sample the transform reads is written
+  // first (copy, duplication, extension), so it is not cleared.
+  const int wb = static_cast<int>(w0) + 2 * borderBase + 1;
+  const int hb = static_cast<int>(h0) + 2 * borderBase + 1;
+  detail::IppsBuffer<float> work = AllocateFloats(static_cast<long long>(wb) * hb);
+  if (!work) throw IPException(12, kWhere);
+  const int step = wb * 4;
+  float* origin = At(work.get(), step, borderBase, borderBase);
+  ippiCopy_32f_C1R(source, stride, At(origin, step, margin, margin), step, IppiSize{width, height});
+  extender->Execute(1, width, height, At(origin, step, margin, margin), step, margin, margin,
+                    paddingMethod);
+
+  int w = static_cast<int>(w0), h = static_cast<int>(h0);
+  float* next = block.get();
+  for (int k = 0; k < levels; ++k) {
+    levelWidths[k] = w;
+    levelHeights[k] = h;
+    const int bw = (w + 1) / 2, bh = (h + 1) / 2;
+    for (int b = 0; b < 4; ++b) {
+      bands[4 * k + b] = next;
+      next += static_cast<size_t>(bw) * bh;
+    }
+    if (k > 0) ippiCopy_32f_C1R(bands[4 * (k - 1)], w * 4, origin, step, IppiSize{w, h});
+    PrepareRegion(*extender, origin, step, w, h, borderBase, paddingMethod);
+    const int bandStep = bw * 4;
+    ippiWTFwd_32f_C1R(origin, step, bands[4 * k], bandStep, bands[4 * k + 1], bandStep,
+                      bands[4 * k + 2], bandStep, bands[4 * k + 3], bandStep, IppiSize{bw, bh},
+                      spec.get(), buffer.get());
+    w = bw;
+    h = bh;
+  }
+  pyramid = block.release();
+  decomposed = true;
+}
+
+float** Wavelets::GetMRAPyramid(int** widths, int** heights) {
+  if (!decomposed) throw IPException(26, "Wavelets::GetMRAPyramid: must call Decompose() first");
+  if (widths != nullptr) *widths = levelWidths;
+  if (heights != nullptr) *heights = levelHeights;
+  return bands;
+}
+
+void Wavelets::Reconstruct(float* destination, int stride, int width, int height) {
+  constexpr const char* kWhere = "Wavelets::Reconstruct";
+  if (destination == nullptr) throw IPException(5, kWhere);
+  if (static_cast<long long>(stride) < 4LL * width) throw IPException(6, kWhere);
+  if (levelWidths == nullptr || static_cast<long long>(width) + 2LL * margin != levelWidths[0] ||
+      static_cast<long long>(height) + 2LL * margin != levelHeights[0]) {
+    throw IPException(0, kWhere);
+  }
+
+  IppiWTInvSpec_32f_C1R* rawSpec = nullptr;
+  ippiWTInvInitAlloc_32f_C1R(&rawSpec, tapsInvLow, tapLength, anchorInv, tapsInvHigh, tapLength,
+                             anchorInv);
+  if (rawSpec == nullptr) {
+    throw IPException(15, "Wavelets::Reconstruct(ippiWTInvInitAlloc_32f_C1R)");
+  }
+  const std::unique_ptr<IppiWTInvSpec_32f_C1R, IppStatus (*)(IppiWTInvSpec_32f_C1R*)> spec(
+      rawSpec, ippiWTInvFree_32f_C1R);
+  int bufferSize = 0;
+  ippiWTInvGetBufSize_C1R(spec.get(), &bufferSize);
+  detail::IppsBuffer<Ipp8u> buffer(ippsMalloc_8u(bufferSize > 0 ? bufferSize : 1));
+  if (!buffer) throw IPException(15, "Wavelets::Reconstruct(ippsMalloc_8u)");
+
+  // Four band working images sized for level 0 with a borderBase frame and a
+  // spare row and column, reused by every level. As in Decompose, every
+  // sample read is written first.
+  const int w0 = levelWidths[0], h0 = levelHeights[0];
+  const int bw0 = (w0 + 1) / 2, bh0 = (h0 + 1) / 2;
+  const int bandW = bw0 + 2 * borderBase + 1;
+  const int bandH = bh0 + 2 * borderBase + 1;
+  const int bandStep = bandW * 4;
+  const long long bandCount = static_cast<long long>(bandW) * bandH;
+  detail::IppsBuffer<float> bandWork = AllocateFloats(4 * bandCount);
+  if (!bandWork) throw IPException(12, kWhere);
+  float* bandOrigin[4];
+  for (int b = 0; b < 4; ++b) {
+    bandOrigin[b] = At(bandWork.get() + b * bandCount, bandStep, borderBase, borderBase);
+  }
+  // The temporary for odd level sizes and the full level-0 output are only
+  // needed when the result cannot be written in place.
+  detail::IppsBuffer<float> temp;
+  detail::IppsBuffer<float> output;
+
+  for (int k = levels - 1; k >= 0; --k) {
+    const int w = levelWidths[k], h = levelHeights[k];
+    const int bw = (w + 1) / 2, bh = (h + 1) / 2;
+    for (int b = 0; b < 4; ++b) {
+      ippiCopy_32f_C1R(bands[4 * k + b], bw * 4, bandOrigin[b], bandStep, IppiSize{bw, bh});
+      PrepareRegion(*extender, bandOrigin[b], bandStep, bw, bh, borderBase, paddingMethod);
+    }
+    const auto inverse = [&](int offset, IppiSize roi, float* target, int targetStep) {
+      ippiWTInv_32f_C1R(At(bandOrigin[0], bandStep, offset, offset), bandStep,
+                        At(bandOrigin[1], bandStep, offset, offset), bandStep,
+                        At(bandOrigin[2], bandStep, offset, offset), bandStep,
+                        At(bandOrigin[3], bandStep, offset, offset), bandStep, roi, target,
+                        targetStep, spec.get(), buffer.get());
+    };
+    if (k == 0 && width % 2 == 0 && height % 2 == 0 && margin % 2 == 0) {
+      // The synthesis is local, so the interior of the level-0 output is
+      // computed straight into the destination from the bands seen from
+      // (margin / 2, margin / 2): the same sums as the full output, without
+      // the full output image and its copy.
+      inverse(margin / 2, IppiSize{width / 2, height / 2}, destination, stride);
+      break;
+    }
+    float* target;
+    int targetStep;
+    if (k > 0) {
+      target = bands[4 * (k - 1)];
+      targetStep = w * 4;
+    } else {
+      output = AllocateFloats(static_cast<long long>(w) * h);
+      if (!output) throw IPException(12, kWhere);
+      target = output.get();
+      targetStep = w * 4;
+    }
+    if (w % 2 == 0 && h % 2 == 0) {
+      inverse(0, IppiSize{bw, bh}, target, targetStep);
+    } else {
+      if (!temp) {
+        temp = AllocateFloats(4LL * bw0 * bh0);
+        if (!temp) throw IPException(12, kWhere);
+      }
+      inverse(0, IppiSize{bw, bh}, temp.get(), 2 * bw0 * 4);
+      ippiCopy_32f_C1R(temp.get(), 2 * bw0 * 4, target, targetStep, IppiSize{w, h});
+    }
+    if (k == 0) {
+      ippiCopy_32f_C1R(At(output.get(), w * 4, margin, margin), w * 4, destination, stride,
+                       IppiSize{width, height});
+    }
+  }
+}
+
+}  // namespace KelvoLibImageProcessing

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <memory>
+
+namespace KelvoLibImageProcessing {
+
+class OpExtendBorder;
+
+// A multi-level two-dimensional wavelet decomposition of one channel of float
+// samples (a multi-resolution pyramid) and its reconstruction.
+//
+// Level k (0 = finest) transforms an input of w_k x h_k samples into four
+// bands of bw_k = (w_k + 1) / 2 by bh_k = (h_k + 1) / 2 samples: the
+// approximation, detail X (highpass along rows), detail Y (highpass along
+// columns) and detail XY. Each band is a dense float array with row step
+// bw_k * 4 bytes; level k + 1 transforms the approximation of level k.
+//
+// Before the first level the image is extended by `margin` samples on every
+// side (with the padding method), and before each level its input is
+// extended again by `borderBase` samples, so every level sees real data
+// around it. Level 0 therefore has the size (W + 2 margin) x (H + 2 margin).
+// An odd level input gets its last column or row duplicated.
+//
+// Lifecycle: Initialize (optionally SetWaveletsParams), Decompose once, edit
+// the detail bands in place through GetMRAPyramid, Reconstruct. The
+// reconstruction overwrites the approximation bands of levels 0 .. levels-2.
+//
+// Every failure throws IPException; the object keeps the state it reached.
+class Wavelets {
+ public:
+  // Symlet 4 (type 12), 4 levels, mirror padding.
+  Wavelets();
+  // Design decision: the arguments follow the names of the settings, padding
+  // method first as the object stores it last.
+  Wavelets(int paddingMethod, int levels, int waveletType);
+  ~Wavelets();
+
+  Wavelets(const Wavelets&) = delete;
+  Wavelets& operator=(const Wavelets&) = delete;
+
+  // Chooses a built-in filter bank (types 0-4, 10-13, 20, 21, 30-36, 40-46)
+  // and prepares the pyramid bookkeeping; a previous pyramid is released.
+  // Code 26 for levels <= 0 ("invalid number of levels"; design decision:
+  // also for more than 20 levels, whose margin would not fit the sizes) and
+  // for an unknown type.
+  void Initialize(int waveletType, int levels, int paddingMethod);
+
+  // Replaces the filter bank by copies of caller-supplied taps (type 100).
+  // Code 5 for a null tap array; code 11 unless length >= 2, both anchors in
+  // 0 .. length-1 and borderBase >= 0 (design decision: also when the margin
+  // borderBase * 2^(levels-1) would exceed 2^24 samples).
+  void SetWaveletsParams(int borderBase, const float* fwdLow, const float* fwdHigh,
+                         const float* invLow, const float* invHigh, int length, int anchorFwd,
+                         int anchorInv);
+
+  // source: width x height floats, stride in bytes. Once per object.
+  void Decompose(const float* source, int stride, int width, int height);
+
+  // The 4 * levels band pointers (approx, X, Y, XY per level) and, through
+  // the non-null out arguments, the level input sizes w_k and h_k. The
+  // object keeps ownership.
+  float** GetMRAPyramid(int** widths, int** heights);
+
+  // Writes the width x height reconstruction; destination may be the buffer
+  // that was decomposed.
+  void Reconstruct(float* destination, int stride, int width, int height);
+
+  int GetLevels() const noexcept { return levels; }
+  int GetWaveletType() const noexcept { return waveletType; }
+  int GetTapLength() const noexcept { return tapLength; }
+  int GetBorderBase() const noexcept { return borderBase; }
+  int GetMargin() const noexcept { return margin; }
+  bool IsDecomposed() const noexcept { return decomposed; }
+
+ private:
+  void ReleasePyramid() noexcept;
+  void ReleaseOwnedTaps() noexcept;
+
+  int levels = 0;
+  int waveletType = 0;
+  bool decomposed = false;
+  float** bands = nullptr;
+  int* levelWidths = nullptr;
+  int* levelHeights = nullptr;
+  const float* tapsFwdLow = nullptr;
+  const float* tapsFwdHigh = nullptr;
+  const float* tapsInvLow = nullptr;
+  const float* tapsInvHigh = nullptr;
+  int tapLength = 0;
+  int anchorFwd = 0;
+  int anchorInv = 0;
+  int borderBase = 0;
+  int margin = 0;
+  std::unique_ptr<OpExtendBorder> extender;
+  int paddingMethod = 0;
+  float* pyramid = nullptr;    // one block holding every band
+  float* ownedTaps = nullptr;  // the four arrays of type 100, one block
+};
+
+}  // namespace KelvoLibImageProcessing

@@ -1,0 +1,197 @@
+// The multi-level wavelet transform: reconstruction for every bank and
+// padding method, level sizes, exact bands of a constant image, custom banks
+// and every failure.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "imaging/core/IPException.h"
+#include "imaging/denoise/Wavelets.h"
+#include "imaging/denoise/detail/WaveletBanks.h"
+
+namespace KelvoLibImageProcessing {
+namespace {
+
+void ExpectFailure(const std::function<void()>& body, int code, const std::string& text) {
+  try {
+    body();
+    ADD_FAILURE() << "no exception, expected: " << text;
+  } catch (const IPException& e) {
+    EXPECT_EQ(e.GetCode(), code);
+    EXPECT_STREQ(e.what(), text.c_str());
+  }
+}
+
+std::vector<float> RandomPlane(int w, int h, int strideFloats, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> dist(0.0f, 255.0f);
+  std::vector<float> out(static_cast<size_t>(strideFloats) * h, -1.0f);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) out[static_cast<size_t>(y) * strideFloats + x] = dist(rng);
+  }
+  return out;
+}
+
+TEST(Wavelets, EveryBankAndPaddingReconstructsEvenAndOddSizes) {
+  int count = 0;
+  const detail::WaveletBank* banks = detail::BuiltInWaveletBanks(&count);
+  const int sizes[][2] = {{20, 16}, {21, 17}};
+  for (int i = 0; i < count; ++i) {
+    for (int method = 0; method < 4; ++method) {
+      for (const auto& size : sizes) {
+        SCOPED_TRACE(testing::Message() << "type " << banks[i].type << " method " << method << " "
+                                        << size[0] << "x" << size[1]);
+        const int w = size[0], h = size[1], strideFloats = w + 3;
+        const std::vector<float> source = RandomPlane(w, h, strideFloats, 3u + i);
+        Wavelets wt;
+        wt.Initialize(banks[i].type, 3, method);
+        wt.Decompose(source.data(), strideFloats * 4, w, h);
+        std::vector<float> out(source.size(), -7.0f);
+        wt.Reconstruct(out.data(), strideFloats * 4, w, h);
+        for (int y = 0; y < h; ++y) {
+          for (int x = 0; x < strideFloats; ++x) {
+            const size_t at = static_cast<size_t>(y) * strideFloats + x;
+            if (x < w) {
+              ASSERT_NEAR(out[at], source[at], 2e-3f) << x << "," << y;
+            } else {
+              ASSERT_EQ(out[at], -7.0f);  // beyond the width: untouched
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(Wavelets, ReconstructsIntoTheDecomposedBuffer) {
+  const int w = 64, h = 48;
+  std::vector<float> plane = RandomPlane(w, h, w, 5);
+  const std::vector<float> source = plane;
+  Wavelets wt;  // Symlet 4, 4 levels, mirror
+  wt.Decompose(plane.data(), w * 4, w, h);
+  wt.Reconstruct(plane.data(), w * 4, w, h);
+  for (size_t i = 0; i < plane.size(); ++i) ASSERT_NEAR(plane[i], source[i], 1e-3f);
+}
+
+TEST(Wavelets, LevelSizesOfSymlet4At640x480) {
+  std::vector<float> plane(640 * 480, 1.0f);
+  Wavelets wt;
+  EXPECT_EQ(wt.GetTapLength(), 8);
+  EXPECT_EQ(wt.GetBorderBase(), 16);
+  EXPECT_EQ(wt.GetMargin(), 128);
+  wt.Decompose(plane.data(), 640 * 4, 640, 480);
+  int* widths = nullptr;
+  int* heights = nullptr;
+  float** bands = wt.GetMRAPyramid(&widths, &heights);
+  ASSERT_NE(bands, nullptr);
+  const int expectedW[] = {896, 448, 224, 112};
+  const int expectedH[] = {736, 368, 184, 92};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(widths[k], expectedW[k]);
+    EXPECT_EQ(heights[k], expectedH[k]);
+  }
+  EXPECT_EQ((widths[3] + 1) / 2, 56);
+  EXPECT_EQ((heights[3] + 1) / 2, 46);
+  // A constant plane: the approximation keeps the value, details vanish.
+  EXPECT_NEAR(bands[12][56 * 46 - 1], 1.0f, 1e-5f);
+  EXPECT_NEAR(bands[15][0], 0.0f, 1e-5f);
+}
+
+TEST(Wavelets, HaarOnAConstantImageGivesExactBands) {
+  for (int method : {2, 3}) {
+    const int w = 37, h = 20;  // odd width exercises the duplicated column
+    std::vector<float> plane(static_cast<size_t>(w) * h, 77.25f);
+    Wavelets wt(method, 3, 0);
+    wt.Decompose(plane.data(), w * 4, w, h);
+    int* widths = nullptr;
+    float** bands = wt.GetMRAPyramid(&widths, nullptr);
+    int* heights = nullptr;
+    wt.GetMRAPyramid(nullptr, &heights);
+    for (int k = 0; k < 3; ++k) {
+      const size_t n = static_cast<size_t>((widths[k] + 1) / 2) * ((heights[k] + 1) / 2);
+      for (size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(bands[4 * k][i], 77.25f) << "level " << k;
+        ASSERT_EQ(bands[4 * k + 1][i], 0.0f);
+        ASSERT_EQ(bands[4 * k + 2][i], 0.0f);
+        ASSERT_EQ(bands[4 * k + 3][i], 0.0f);
+      }
+    }
+  }
+}
+
+// Caller-supplied taps equal to a built-in bank give the same bits.
+TEST(Wavelets, CustomTapsBehaveLikeTheBuiltInBank) {
+  const detail::WaveletBank* sym4 = detail::FindWaveletBank(12);
+  const int w = 40, h = 34;
+  const std::vector<float> source = RandomPlane(w, h, w, 9);
+  Wavelets builtIn(2, 2, 12);
+  Wavelets custom(2, 2, 0);
+  custom.SetWaveletsParams(16, sym4->fwdLow, sym4->fwdHigh, sym4->invLow, sym4->invHigh, 8, 4, 3);
+  EXPECT_EQ(custom.GetWaveletType(), 100);
+  EXPECT_EQ(custom.GetMargin(), 32);
+  builtIn.Decompose(source.data(), w * 4, w, h);
+  custom.Decompose(source.data(), w * 4, w, h);
+  float** a = builtIn.GetMRAPyramid(nullptr, nullptr);
+  float** b = custom.GetMRAPyramid(nullptr, nullptr);
+  EXPECT_EQ(std::memcmp(a[7], b[7], sizeof(float) * 20 * 17), 0);
+  std::vector<float> outA(source.size()), outB(source.size());
+  builtIn.Reconstruct(outA.data(), w * 4, w, h);
+  custom.Reconstruct(outB.data(), w * 4, w, h);
+  EXPECT_EQ(outA, outB);
+}
+
+TEST(Wavelets, SizeRulesAndSingleUse) {
+  std::vector<float> plane(16 * 16, 3.0f);
+  Wavelets ok(2, 4, 12);
+  ok.Decompose(plane.data(), 64, 16, 16);
+  EXPECT_TRUE(ok.IsDecomposed());
+  ExpectFailure([&] { ok.Decompose(plane.data(), 64, 16, 16); }, 26,
+                "IPException: Wavelets::Decompose: this routine can only be called once");
+
+  Wavelets narrow(2, 4, 12);
+  ExpectFailure([&] { narrow.Decompose(plane.data(), 64, 15, 16); }, 0,
+                "IPException: Invalid image dimension(s) - Wavelets::Decompose");
+  EXPECT_FALSE(narrow.IsDecomposed());
+  ExpectFailure([&] { narrow.Decompose(nullptr, 64, 16, 16); }, 5,
+                "IPException: Null raw data pointer - Wavelets::Decompose");
+  ExpectFailure([&] { narrow.Decompose(plane.data(), 60, 16, 16); }, 6,
+                "IPException: Invalid data stride - Wavelets::Decompose");
+  ExpectFailure([&] { narrow.GetMRAPyramid(nullptr, nullptr); }, 26,
+                "IPException: Wavelets::GetMRAPyramid: must call Decompose() first");
+  ExpectFailure([&] { narrow.Reconstruct(plane.data(), 64, 16, 16); }, 0,
+                "IPException: Invalid image dimension(s) - Wavelets::Reconstruct");
+  ExpectFailure([&] { ok.Reconstruct(nullptr, 64, 16, 16); }, 5,
+                "IPException: Null raw data pointer - Wavelets::Reconstruct");
+  ExpectFailure([&] { ok.Reconstruct(plane.data(), 60, 16, 16); }, 6,
+                "IPException: Invalid data stride - Wavelets::Reconstruct");
+  ExpectFailure([&] { ok.Reconstruct(plane.data(), 64, 16, 14); }, 0,
+                "IPException: Invalid image dimension(s) - Wavelets::Reconstruct");
+}
+
+TEST(Wavelets, InitializeAndCustomTapFailures) {
+  Wavelets wt;
+  for (int type : {5, 22, 100, -1}) {
+    ExpectFailure([&] { wt.Initialize(type, 4, 2); }, 26,
+                  "IPException: Wavelets::Initialize: invalid or unimplemented wavelet type");
+  }
+  ExpectFailure([&] { wt.Initialize(12, 0, 2); }, 26,
+                "IPException: Wavelets::Initialize: invalid number of levels");
+  const float taps[4] = {0.5f, 0.5f, 0.5f, 0.5f};
+  ExpectFailure([&] { wt.SetWaveletsParams(4, taps, nullptr, taps, taps, 2, 1, 0); }, 5,
+                "IPException: Null raw data pointer - Wavelets::SetWaveletsParams");
+  const std::string invalid = "IPException: Invalid input - Wavelets::SetWaveletsParams";
+  ExpectFailure([&] { wt.SetWaveletsParams(4, taps, taps, taps, taps, 1, 0, 0); }, 11, invalid);
+  ExpectFailure([&] { wt.SetWaveletsParams(4, taps, taps, taps, taps, 2, 2, 0); }, 11, invalid);
+  ExpectFailure([&] { wt.SetWaveletsParams(4, taps, taps, taps, taps, 2, 1, -1); }, 11, invalid);
+  ExpectFailure([&] { wt.SetWaveletsParams(-1, taps, taps, taps, taps, 2, 1, 0); }, 11, invalid);
+  EXPECT_EQ(wt.GetWaveletType(), 12);  // failures leave the bank alone
+}
+
+}  // namespace
+}  // namespace KelvoLibImageProcessing
