@@ -1,0 +1,667 @@
+#include "imaging/analysis/SkinMap.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "imaging/analysis/Regions.h"
+#include "imaging/analysis/SumAreaTable.h"
+#include "imaging/core/BitmapData.h"
+#include "imaging/core/IPException.h"
+#include "imaging/denoise/IntelFilters.h"
+#include "imaging/denoise/OpImg16to8bit.h"
+
+namespace KelvoLibImageProcessing {
+namespace {
+
+constexpr int kBins = 256;
+
+template <class T>
+std::unique_ptr<T[]> AllocateZeroed(std::size_t count, const char* where) {
+  std::unique_ptr<T[]> p(new (std::nothrow) T[count]());
+  if (!p) throw IPException(12, where);
+  return p;
+}
+
+template <class T>
+void AssignOrThrow(std::vector<T>& v, std::size_t count, const char* where) {
+  try {
+    v.assign(count, T{});
+  } catch (const std::bad_alloc&) {
+    throw IPException(12, where);
+  }
+}
+
+inline int Luminance(const uint8_t* p) { return (p[0] + 2 * p[1] + p[2]) >> 2; }
+
+// Rounds to the nearest integer, halves away from zero.
+inline int RoundHalfAway(double v) { return static_cast<int>(std::lround(v)); }
+
+// The skin test of one pixel that passed the colour gate. All constants are
+// floats except the two marked double, as the rules were tuned.
+bool PassesSkinTest(int b, int g, int r, float castLimit) {
+  if (!(r - g > g - b)) return false;
+  const float rf = static_cast<float>(r);
+  const float gr = static_cast<float>(g) / rf;
+  const float br = static_cast<float>(b) / rf;
+  const float bg = static_cast<float>(b) / static_cast<float>(g);
+  const float lim = (g >= 200 && b >= 200) ? 0.875f : castLimit;
+  if (!(gr < lim && br < lim)) return false;
+  if (!(gr >= 0.35f && br >= 0.35f)) return false;
+  if (!(bg >= 0.75f && bg <= 1.3f)) return false;
+  if (!(r >= 200 || bg - br < 0.5f)) return false;
+  // Saturated red.
+  if (r > 250 && gr < 0.7 && br < 0.6f) return false;
+  if (r > 210 && gr < 0.4 && br < 0.4f) return false;
+  // Dark neutral.
+  if (r > 50 && r < 90 && gr >= 0.7 && gr < 0.8f && br >= 0.7f && br < 0.8f && bg > 0.9f &&
+      bg < 1.02f) {
+    return false;
+  }
+  // Greyish low red.
+  if (r >= 75 && r < 90 && gr > 0.75f && gr < 0.85f && bg >= 0.8f && bg <= 0.95f) return false;
+  if (r >= 90 && r < 120 && gr >= 0.8f && gr < 0.9f && bg >= 0.8f && bg <= 0.95f) return false;
+  if (r >= 40 && r <= 74 && gr > 0.75f && gr < 0.85f && bg >= 0.75f && bg <= 0.95f) return false;
+  // High green share.
+  if (gr >= 0.8f) {
+    return br < 0.8f || (r > 250 && gr < 0.95f && br < 0.9f) ||
+           (r > 220 && gr < 0.9f && br < 0.85f) || (r > 200 && gr < 0.85f && br < 0.85f);
+  }
+  return true;
+}
+
+bool Contains(const SkinMap::Box& outer, int x0, int y0, int x1, int y1) {
+  return outer.x0 - 1 <= x0 && outer.y0 - 1 <= y0 && outer.x1 + 1 >= x1 && outer.y1 + 1 >= y1;
+}
+
+}  // namespace
+
+SkinMap::SkinMap() noexcept = default;
+
+SkinMap::SkinMap(const BitmapData* image) : SkinMap(image, 1, true) {}
+
+SkinMap::SkinMap(const BitmapData* image, int cameraType, bool useMeanLuminance) {
+  if (cameraType != 0 && cameraType != 1) {
+    throw IPException(26, "SkinMap::Initialize: unsupported camera type");
+  }
+  Initialize(image, cameraType, useMeanLuminance, 0.76f, 30.0f, 60.0f);
+}
+
+SkinMap::SkinMap(const BitmapData* image, int cameraType, bool useMeanLuminance, float lumFactor,
+                 float lumLow, float lumHigh) {
+  if (cameraType != 0 && cameraType != 1) {
+    throw IPException(26, "SkinMap::Initialize: unsupported camera type");
+  }
+  if (image != nullptr && image->GetFormat() == kFormatBGR16) {
+    lumLow = static_cast<float>(lumLow / 16.0);
+    lumHigh = static_cast<float>(lumHigh / 16.0);
+  }
+  Initialize(image, cameraType, useMeanLuminance, lumFactor, lumLow, lumHigh);
+}
+
+SkinMap::SkinMap(const uint8_t* skinMask, const uint8_t* lumMap, int width, int height) {
+  try {
+    if (width < 1 || height < 1) throw IPException(0, "SkinMap::SkinMap");
+    if (skinMask == nullptr || lumMap == nullptr) throw IPException(5, "SkinMap::SkinMap");
+    width_ = width;
+    height_ = height;
+    bitDepth_ = 8;
+    const std::size_t area = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    skinMask_ = AllocateZeroed<uint8_t>(area, "SkinMap::SkinMap");
+    lumMap_ = AllocateZeroed<uint8_t>(area, "SkinMap::SkinMap");
+    lumHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::SkinMap");
+    std::memcpy(skinMask_.get(), skinMask, area);
+    std::memcpy(lumMap_.get(), lumMap, area);
+    for (std::size_t i = 0; i < area; ++i) ++lumHistogram_[lumMap_[i]];
+    try {
+      ComputeStats();
+    } catch (const IPException&) {
+      throw;
+    } catch (...) {
+      throw IPException(16, "SkinMap::SkinMap: computation of statistics failed");
+    }
+    skinLumHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::SkinMap");
+    uint64_t sum = 0;
+    for (std::size_t i = 0; i < area; ++i) {
+      if (skinMask_[i] != 0) {
+        ++skinLumHistogram_[lumMap_[i]];
+        ++skinPixelCount_;
+        sum += lumMap_[i];
+      }
+    }
+    skinMeanLuminance_ = skinPixelCount_ == 0 ? 0.0f
+                                              : static_cast<float>(static_cast<double>(sum) /
+                                                                   skinPixelCount_);
+  } catch (...) {
+    Release();
+    throw;
+  }
+}
+
+SkinMap::~SkinMap() = default;
+
+void SkinMap::Release() noexcept {
+  width_ = 0;
+  height_ = 0;
+  bitDepth_ = 8;
+  lumMap_.reset();
+  lumHistogram_.reset();
+  skinMask_.reset();
+  pixelTable_.reset();
+  regions_.reset();
+  areaCount_ = -1;
+  areaBoxes_ = {};
+  areaPixelCounts_ = {};
+  areaMeans_ = {};
+  areaStdDevs_ = {};
+  brightestArea_ = -1;
+  skinLumHistogram_.reset();
+  skinPixelCount_ = 0;
+  skinMeanLuminance_ = 0.0f;
+  skinRedHistogram_.reset();
+}
+
+void SkinMap::Initialize(const BitmapData* image, int cameraType, bool useMeanLuminance,
+                         float lumFactor, float lumLow, float lumHigh) {
+  Release();
+  try {
+    InitializeChecked(image, cameraType, useMeanLuminance, lumFactor, lumLow, lumHigh);
+  } catch (...) {
+    Release();
+    throw;
+  }
+}
+
+void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool useMeanLuminance,
+                                float lumFactor, float lumLow, float lumHigh) {
+  constexpr const char* kWhere = "SkinMap::Initialize";
+  if (image == nullptr) throw IPException(4, kWhere);
+  if (image->GetWidth() < 1 || image->GetHeight() < 1) throw IPException(0, kWhere);
+  const int format = image->GetFormat();
+  if (format != kFormatBGR8 && format != kFormatBGR16) throw IPException(2, kWhere);
+  if (image->GetData() == nullptr) throw IPException(5, kWhere);
+  width_ = image->GetWidth();
+  height_ = image->GetHeight();
+  bitDepth_ = 8;
+
+  // 12-bit data is analysed through an 8-bit copy.
+  std::unique_ptr<BitmapData> reduced;
+  const BitmapData* source = image;
+  if (format == kFormatBGR16) {
+    try {
+      reduced = std::make_unique<BitmapData>(width_, height_);
+    } catch (...) {
+      throw IPException(13, "SkinMap::Initialize(BitmapData)");
+    }
+    try {
+      OpImg16to8bit().Execute(image, reduced.get());
+    } catch (const IPException&) {
+      throw;
+    } catch (...) {
+      throw IPException(13, "SkinMap::Initialize(OpImg16to8bit)");
+    }
+    bitDepth_ = 12;
+    source = reduced.get();
+  }
+  const uint8_t* pixels = source->GetData();
+  const int stride = source->GetStride();
+
+  BuildLuminance(pixels, stride);
+
+  double meanLuminance = 0.0;
+  if (useMeanLuminance) {
+    uint64_t weighted = 0;
+    uint64_t count = 0;
+    for (int i = 0; i < kBins; ++i) {
+      weighted += static_cast<uint64_t>(i) * lumHistogram_[i];
+      count += lumHistogram_[i];
+    }
+    meanLuminance = static_cast<double>(weighted) / static_cast<double>(count);
+  }
+
+  const std::size_t area = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
+  skinMask_ = AllocateZeroed<uint8_t>(area, kWhere);
+  if (cameraType != 0 && cameraType != 1) {
+    throw IPException(26, "SkinMap::Initialize: unsupported camera type");
+  }
+  cameraType_ = cameraType;
+
+  int found = 0;
+  try {
+    found = FindSkinMap(pixels, stride, static_cast<float>(meanLuminance), lumFactor, lumLow,
+                        lumHigh);
+  } catch (const IPException&) {
+    throw;
+  } catch (...) {
+    throw IPException(16, "SkinMap::Initialize: FindSkinMap failed");
+  }
+
+  // Single stray pixels and thin fringes go; solid areas keep their shape.
+  {
+    std::unique_ptr<uint8_t[]> filtered(new (std::nothrow) uint8_t[area]);
+    if (!filtered) throw IPException(12, kWhere);
+    IntelFilters::FilterMedianC1(skinMask_.get(), width_, filtered.get(), width_, width_, height_,
+                                 5);
+    std::memcpy(skinMask_.get(), filtered.get(), area);
+  }
+
+  if (static_cast<float>(width_ * height_) * 0.001f <= static_cast<float>(found)) {
+    try {
+      ComputeStats();
+    } catch (const IPException&) {
+      throw;
+    } catch (...) {
+      throw IPException(16, "SkinMap::Initialize: computation of statistics failed");
+    }
+  } else {
+    areaCount_ = 0;
+  }
+
+  BuildSkinHistograms(pixels, stride);
+}
+
+void SkinMap::BuildLuminance(const uint8_t* pixels, int stride) {
+  const std::size_t area = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
+  lumMap_ = AllocateZeroed<uint8_t>(area, "SkinMap::Initialize");
+  lumHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
+  for (int y = 0; y < height_; ++y) {
+    const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    uint8_t* l = lumMap_.get() + static_cast<std::size_t>(y) * width_;
+    for (int x = 0; x < width_; ++x, p += 3) {
+      const int v = Luminance(p);
+      l[x] = static_cast<uint8_t>(v);
+      ++lumHistogram_[v];
+    }
+  }
+}
+
+void SkinMap::BuildSkinHistograms(const uint8_t* pixels, int stride) {
+  skinLumHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
+  skinRedHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
+  uint64_t sum = 0;
+  uint32_t count = 0;
+  for (int y = 0; y < height_; ++y) {
+    const uint8_t* mask = skinMask_.get() + static_cast<std::size_t>(y) * width_;
+    const uint8_t* lum = lumMap_.get() + static_cast<std::size_t>(y) * width_;
+    const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    for (int x = 0; x < width_; ++x) {
+      if (mask[x] == 0) continue;
+      ++skinLumHistogram_[lum[x]];
+      ++skinRedHistogram_[p[3 * x + 2]];
+      sum += lum[x];
+      ++count;
+    }
+  }
+  skinPixelCount_ = count;
+  // Design decision: without skin pixels the mean is 0, not 0/0.
+  skinMeanLuminance_ =
+      count == 0 ? 0.0f : static_cast<float>(static_cast<double>(sum) / static_cast<double>(count));
+}
+
+int SkinMap::FindSkinMap(const uint8_t* pixels, int stride, float meanLuminance, float lumFactor,
+                         float lumLow, float lumHigh) {
+  constexpr const char* kWhere = "SkinMap::FindSkinMap";
+  if (width_ < 1 || height_ < 1) throw IPException(0, kWhere);
+  if (pixels == nullptr || !skinMask_) throw IPException(5, kWhere);
+  if (stride < 3 * width_) throw IPException(6, kWhere);
+  uint8_t* mask = skinMask_.get();
+
+  // 1. Luminance candidates.
+  const bool everyPixel = meanLuminance <= 0;
+  float threshold = meanLuminance * lumFactor;
+  threshold = std::min(std::max(threshold, lumLow), lumHigh);
+
+  // 2. Colour gate and the colour of the image. The ratios are recomputed
+  // for the few pixels that reach the skin test instead of being kept in
+  // three float planes: the same floats, a fraction of the memory traffic.
+  double sumB = 0.0, sumG = 0.0, sumR = 0.0;
+  uint64_t passCount = 0;
+  for (int y = 0; y < height_; ++y) {
+    const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    uint8_t* m = mask + static_cast<std::size_t>(y) * width_;
+    for (int x = 0; x < width_; ++x, p += 3) {
+      const int b = p[0], g = p[1], r = p[2];
+      bool keep = everyPixel || static_cast<float>(Luminance(p)) >= threshold;
+      bool passes = false;
+      if (r > 30) {
+        const float rf = static_cast<float>(r);
+        passes = static_cast<float>(g) / rf >= 0.25f && static_cast<float>(b) / rf >= 0.25f;
+      }
+      if (passes) {
+        sumB += b;
+        sumG += g;
+        sumR += r;
+        ++passCount;
+        if (g > 240 || b > 230) keep = false;
+      } else {
+        keep = false;
+      }
+      m[x] = keep ? 255 : 0;
+    }
+  }
+
+  // 3. How far the image's own colour may push green and blue towards red:
+  // the tighter of the two channel ratios that are below 1.
+  float castLimit = 0.975f;
+  if (passCount > 0) {
+    const float meanB = static_cast<float>(sumB / static_cast<double>(passCount));
+    const float meanG = static_cast<float>(sumG / static_cast<double>(passCount));
+    const float meanR = static_cast<float>(sumR / static_cast<double>(passCount));
+    const float ratioG = meanG / meanR;
+    const float ratioB = meanB / meanR;
+    float c = -1.0f;
+    if (ratioG < 1.0f) c = ratioG;
+    if (ratioB < 1.0f) c = std::max(c, ratioB);
+    if (c < 0.0f) c = 0.975f;
+    castLimit = std::min(std::max(c, 0.9f), 0.975f);
+  }
+
+  // 4. Skin test.
+  int count = 0;
+  for (int y = 0; y < height_; ++y) {
+    const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    uint8_t* m = mask + static_cast<std::size_t>(y) * width_;
+    for (int x = 0; x < width_; ++x, p += 3) {
+      if (m[x] == 0) continue;
+      if (PassesSkinTest(p[0], p[1], p[2], castLimit)) {
+        ++count;
+      } else {
+        m[x] = 0;
+      }
+    }
+  }
+  return count;
+}
+
+void SkinMap::ComputeStats() {
+  constexpr const char* kWhere = "SkinMap::ComputeStats";
+  if (areaCount_ != -1) {
+    throw IPException(26, "SkinMap::ComputeStats: this routine may only be called once");
+  }
+  if (!skinMask_ || !lumMap_) throw IPException(5, kWhere);
+  const int width = width_;
+  const int height = height_;
+  const std::size_t area = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  const float minAreaPixels = static_cast<float>(width * height) * 0.001f;
+  const int minSize = RoundHalfAway(static_cast<float>(width * height) * 0.00004f);
+
+  regions_.reset(new (std::nothrow) Regions());
+  if (!regions_) throw IPException(13, "SkinMap::ComputeStats(Regions)");
+  regions_->Initialize(width, height, skinMask_.get(), width, minSize, false);
+  int regionCount = 0;
+  const RegionRecord* records = regions_->GetRegionsBB(regionCount);
+  const int32_t* boxMap = regions_->GetRegionsMapBB();
+
+  int first = 0;
+  while (first < regionCount && records[first].value == 0) ++first;
+  if (first == regionCount) {
+    areaCount_ = 0;
+    return;
+  }
+
+  std::unique_ptr<uint8_t[]> work = AllocateZeroed<uint8_t>(area, kWhere);
+  const auto paint = [&](int rank, const RegionRecord& r) {
+    for (int y = r.minY; y <= r.maxY; ++y) {
+      const std::size_t row = static_cast<std::size_t>(y) * width;
+      for (int x = r.minX; x <= r.maxX; ++x) {
+        if (boxMap[row + x] == rank && work[row + x] == 0) work[row + x] = 255;
+      }
+    }
+  };
+
+  struct Hole {
+    Box box;
+    int rank;
+    int maxLum;
+  };
+  std::vector<Hole> holes;
+  try {
+    const RegionRecord& r0 = records[first];
+    areaBoxes_.push_back({r0.minX, r0.minY, r0.maxX, r0.maxY});
+    areaPixelCounts_.push_back(r0.pixelCount);
+    paint(first, r0);
+
+    for (int rank = first + 1; rank < regionCount; ++rank) {
+      const RegionRecord& r = records[rank];
+      std::size_t found = 0;
+      while (found < areaBoxes_.size() &&
+             !Contains(areaBoxes_[found], r.minX, r.minY, r.maxX, r.maxY)) {
+        ++found;
+      }
+      if (found < areaBoxes_.size()) {
+        if (r.value != 0) {
+          Box& b = areaBoxes_[found];
+          b.x0 = std::min(b.x0, r.minX);
+          b.y0 = std::min(b.y0, r.minY);
+          b.x1 = std::max(b.x1, r.maxX);
+          b.y1 = std::max(b.y1, r.maxY);
+          const int64_t boxArea =
+              static_cast<int64_t>(b.x1 - b.x0 + 1) * static_cast<int64_t>(b.y1 - b.y0 + 1);
+          int64_t pixels = static_cast<int64_t>(areaPixelCounts_[found]) + r.pixelCount;
+          areaPixelCounts_[found] = static_cast<int>(std::min(pixels, boxArea));
+          paint(rank, r);
+        } else {
+          // A hole in a skin area: remember how bright the skin around it is.
+          int maxLum = 0;
+          for (int y = r.minY; y <= r.maxY; ++y) {
+            const std::size_t row = static_cast<std::size_t>(y) * width;
+            for (int x = r.minX; x <= r.maxX; ++x) {
+              if (skinMask_[row + x] != 0) maxLum = std::max<int>(maxLum, lumMap_[row + x]);
+            }
+          }
+          holes.push_back({{r.minX, r.minY, r.maxX, r.maxY}, rank, maxLum});
+        }
+      } else if (r.value != 0 && static_cast<float>(r.pixelCount) >= minAreaPixels) {
+        areaBoxes_.push_back({r.minX, r.minY, r.maxX, r.maxY});
+        areaPixelCounts_.push_back(r.pixelCount);
+        paint(rank, r);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    throw IPException(12, kWhere);
+  }
+
+  areaCount_ = static_cast<int>(areaBoxes_.size());
+  skinMask_ = std::move(work);
+  uint8_t* mask = skinMask_.get();
+
+  // Bright holes (eyes, highlights on a forehead) are skin that the colour
+  // test missed.
+  for (const Hole& h : holes) {
+    const float minLum = 0.75f * static_cast<float>(h.maxLum);
+    for (int y = h.box.y0; y <= h.box.y1; ++y) {
+      const std::size_t row = static_cast<std::size_t>(y) * width;
+      for (int x = h.box.x0; x <= h.box.x1; ++x) {
+        if (boxMap[row + x] == h.rank && mask[row + x] == 0 &&
+            static_cast<float>(lumMap_[row + x]) >= minLum) {
+          mask[row + x] = 255;
+        }
+      }
+    }
+  }
+
+  AssignOrThrow(areaMeans_, areaBoxes_.size(), kWhere);
+  AssignOrThrow(areaStdDevs_, areaBoxes_.size(), kWhere);
+  for (std::size_t a = 0; a < areaBoxes_.size(); ++a) {
+    const Box& b = areaBoxes_[a];
+    int n = 0;
+    float sum = 0.0f;
+    float sumSq = 0.0f;
+    for (int y = b.y0; y <= b.y1; ++y) {
+      const std::size_t row = static_cast<std::size_t>(y) * width;
+      for (int x = b.x0; x <= b.x1; ++x) {
+        if (mask[row + x] == 0) continue;
+        const float l = lumMap_[row + x];
+        ++n;
+        sum += l;
+        sumSq += l * l;
+      }
+    }
+    if (n > 0) {
+      const float nf = static_cast<float>(n);
+      const float mean = sum / nf;
+      // Float sums of squares can dip a variance of 0 just below zero.
+      const float variance = sumSq / nf - mean * mean;
+      areaMeans_[a] = mean;
+      areaStdDevs_[a] = variance > 0.0f ? std::sqrt(variance) : 0.0f;
+    }
+  }
+
+  pixelTable_.reset(new (std::nothrow) SumAreaTable());
+  if (!pixelTable_) throw IPException(13, "SkinMap::ComputeStats(SumAreaTable)");
+  pixelTable_->Initialize(mask, width, height, width, 0, 0, width - 1, height - 1);
+}
+
+float SkinMap::SkinFraction() const {
+  if (!pixelTable_) return 0.0f;
+  return static_cast<float>(static_cast<double>(SkinPixelCount()) /
+                            (static_cast<double>(width_) * static_cast<double>(height_)));
+}
+
+uint32_t SkinMap::SkinPixelCount() const {
+  if (!pixelTable_) return 0;
+  return pixelTable_->ROIPixels(width_ - 1, height_ - 1);
+}
+
+float SkinMap::SkinMeanLuminance() const {
+  return bitDepth_ == 12 ? skinMeanLuminance_ * 16.0f : skinMeanLuminance_;
+}
+
+int SkinMap::ClipLevel(const uint32_t* histogram, int64_t count, const char* where) const {
+  if (histogram == nullptr) throw IPException(25, where);
+  int bin = kBins - 1;
+  int64_t sum = histogram[bin];
+  while (sum <= count && bin > 0) {
+    --bin;
+    sum += histogram[bin];
+  }
+  // A bin that overshoots by several pixels belongs below the level.
+  if (sum - count >= 3 && bin < kBins - 1) ++bin;
+  if (bitDepth_ == 12) return std::min(4095, bin * 16);
+  return bin;
+}
+
+int SkinMap::SkinLumClipLevel(int count) const {
+  return ClipLevel(skinLumHistogram_.get(), count, "SkinMap::SkinLumClipLevel");
+}
+
+int SkinMap::SkinLumClipLevel(double share) const {
+  return ClipLevel(skinLumHistogram_.get(), static_cast<int64_t>(skinPixelCount_ * share),
+                   "SkinMap::SkinLumClipLevel");
+}
+
+int SkinMap::SkinRedClipLevel(int count) const {
+  return ClipLevel(skinRedHistogram_.get(), count, "SkinMap::SkinRedClipLevel");
+}
+
+int SkinMap::SkinRedClipLevel(double share) const {
+  return ClipLevel(skinRedHistogram_.get(), static_cast<int64_t>(skinPixelCount_ * share),
+                   "SkinMap::SkinRedClipLevel");
+}
+
+int SkinMap::CountSkinRegions(int minPixels) const {
+  int n = 0;
+  for (int count : areaPixelCounts_) n += count >= minPixels ? 1 : 0;
+  return n;
+}
+
+int SkinMap::CollectRegions(int minPixels, float brightLevel, std::vector<Box>& boxes,
+                            std::vector<int>& pixelCounts, std::vector<float>* means,
+                            const char* where) const {
+  boxes.clear();
+  pixelCounts.clear();
+  if (means != nullptr) means->clear();
+  try {
+    for (std::size_t a = 0; a < areaBoxes_.size(); ++a) {
+      if (areaPixelCounts_[a] < minPixels) continue;
+      const float mean = a < areaMeans_.size() ? areaMeans_[a] : 0.0f;
+      if (mean < brightLevel) continue;
+      boxes.push_back(areaBoxes_[a]);
+      pixelCounts.push_back(areaPixelCounts_[a]);
+      if (means != nullptr) means->push_back(bitDepth_ == 12 ? mean * 16.0f : mean);
+    }
+  } catch (const std::bad_alloc&) {
+    throw IPException(12, where);
+  }
+  return static_cast<int>(boxes.size());
+}
+
+int SkinMap::GetSkinRegions(int minPixels, std::vector<Box>& boxes,
+                            std::vector<int>& pixelCounts) const {
+  return CollectRegions(minPixels, -1.0f, boxes, pixelCounts, nullptr, "SkinMap::GetSkinRegions");
+}
+
+int SkinMap::GetSkinRegionsLum(int minPixels, std::vector<Box>& boxes,
+                               std::vector<int>& pixelCounts,
+                               std::vector<float>& meanLuminances) const {
+  return CollectRegions(minPixels, -1.0f, boxes, pixelCounts, &meanLuminances,
+                        "SkinMap::GetSkinRegionsLum");
+}
+
+int SkinMap::GetSkinRegionsBright(int minPixels, float rangeShare, float pixelShare,
+                                  std::vector<Box>& boxes, std::vector<int>& pixelCounts,
+                                  std::vector<float>& meanLuminances) const {
+  constexpr const char* kRange = "SkinMap::GetSkinRegionsBright: calculation of dynamic range failed";
+  if (!lumHistogram_) throw IPException(26, kRange);
+  int lo = 0;
+  while (lo < kBins && lumHistogram_[lo] == 0) ++lo;
+  if (lo == kBins) throw IPException(26, kRange);
+  int hi = kBins - 1;
+  while (lumHistogram_[hi] == 0) --hi;
+
+  const int k = RoundHalfAway((hi + 1 - lo) * static_cast<double>(rangeShare));
+  const int64_t wanted = std::lround(static_cast<double>(width_) * height_ * pixelShare);
+  // The top k levels of the range, widened downwards until enough pixels
+  // are in; the bright level sits just below the last bin taken.
+  int last;
+  int64_t sum = 0;
+  const int start = kBins - 1 - k;
+  if (hi < start) {
+    last = hi;
+    sum = lumHistogram_[hi];
+  } else {
+    last = std::max(start, 0);
+    for (int i = last; i <= hi; ++i) sum += lumHistogram_[i];
+  }
+  while (sum < wanted && last - 1 >= lo) {
+    --last;
+    sum += lumHistogram_[last];
+  }
+  const float brightLevel = static_cast<float>(last - 1);
+  return CollectRegions(minPixels, brightLevel, boxes, pixelCounts, &meanLuminances,
+                        "SkinMap::GetSkinRegionsBright");
+}
+
+bool SkinMap::GetBrightestSkinRegion(Box& box, int& pixelCount, float& meanLuminance,
+                                     float& stdDevLuminance, bool& bright) {
+  if (areaCount_ <= 0 || areaMeans_.empty()) return false;
+  if (brightestArea_ < 0) {
+    int best = 0;
+    for (std::size_t a = 1; a < areaMeans_.size(); ++a) {
+      if (areaMeans_[a] > areaMeans_[best]) best = static_cast<int>(a);
+    }
+    brightestArea_ = best;
+  }
+  const std::size_t a = static_cast<std::size_t>(brightestArea_);
+  box = areaBoxes_[a];
+  pixelCount = areaPixelCounts_[a];
+  const float scale = bitDepth_ == 12 ? 16.0f : 1.0f;
+  meanLuminance = areaMeans_[a] * scale;
+  stdDevLuminance = areaStdDevs_[a] * scale;
+
+  // Design decision: the bright flag counts every pixel of the box at
+  // luminance 249 or above (near-white highlights), not bin 249 alone, which
+  // would miss fully saturated highlights.
+  uint32_t nearWhite = 0;
+  for (int y = box.y0; y <= box.y1; ++y) {
+    const uint8_t* l = lumMap_.get() + static_cast<std::size_t>(y) * width_;
+    for (int x = box.x0; x <= box.x1; ++x) nearWhite += l[x] >= 249 ? 1u : 0u;
+  }
+  const int64_t limit =
+      std::lround(static_cast<float>(width_ * height_) * 0.0001f);
+  bright = static_cast<int64_t>(nearWhite) > limit;
+  return true;
+}
+
+}  // namespace KelvoLibImageProcessing

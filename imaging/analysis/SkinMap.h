@@ -1,0 +1,145 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace KelvoLibImageProcessing {
+
+class BitmapData;
+class Regions;
+class SumAreaTable;
+
+// Finds the skin-coloured pixels of a three-channel image, cleans them into a
+// few connected skin areas and measures them: how much of the image is skin,
+// how bright it is, and at which luminance and red levels its brightest
+// pixels sit. The snapshot pipeline reads these to keep faces out of the
+// contrast stretch's clipping.
+//
+// Works on 8-bit data; a 16-bit (12-bit valued) image is reduced to 8 bits
+// first and luminance results are scaled back by 16 (bitDepth 12).
+// Luminance of a pixel is L = (B + 2G + R) >> 2.
+//
+// Every failure throws IPException. Initialize and the mask constructor
+// release everything built so far before they throw.
+class SkinMap {
+ public:
+  // Inclusive corners of a skin area's bounding box.
+  struct Box {
+    int x0 = 0, y0 = 0, x1 = -1, y1 = -1;
+  };
+
+  SkinMap() noexcept;
+  // cameraType 1, mean luminance used, lumFactor 0.76, lumLow 30, lumHigh 60.
+  explicit SkinMap(const BitmapData* image);
+  // A cameraType other than 0 or 1 is refused before anything is built.
+  SkinMap(const BitmapData* image, int cameraType, bool useMeanLuminance = true);
+  // lumLow and lumHigh are given in the image's units: for a 16-bit image
+  // they are divided by 16 before use.
+  SkinMap(const BitmapData* image, int cameraType, bool useMeanLuminance, float lumFactor,
+          float lumLow, float lumHigh);
+  // From a ready skin mask (non-zero = skin) and luminance map, both
+  // width * height bytes without padding: statistics are computed at once;
+  // there is no red histogram.
+  SkinMap(const uint8_t* skinMask, const uint8_t* lumMap, int width, int height);
+  ~SkinMap();
+
+  SkinMap(const SkinMap&) = delete;
+  SkinMap& operator=(const SkinMap&) = delete;
+
+  // Builds the luminance map and histogram, finds and cleans the skin mask,
+  // computes the area statistics when at least 0.1 % of the pixels are skin,
+  // then the skin luminance and red histograms. lumLow and lumHigh are used
+  // as given (8-bit units).
+  void Initialize(const BitmapData* image, int cameraType, bool useMeanLuminance, float lumFactor,
+                  float lumLow, float lumHigh);
+
+  // Writes the skin mask (255 skin, 0 not) for the map's width and height
+  // from 8-bit B, G, R pixels; returns the number of skin pixels. A mean
+  // luminance of 0 or below makes every pixel a luminance candidate.
+  int FindSkinMap(const uint8_t* pixels, int stride, float meanLuminance, float lumFactor,
+                  float lumLow, float lumHigh);
+
+  // Groups the skin mask into areas, fills bright holes, measures each area
+  // and builds the pixel table. Once per map.
+  void ComputeStats();
+
+  // Share of skin pixels in the pixel table; 0 without one.
+  float SkinFraction() const;
+  // Skin pixels in the pixel table; 0 without one.
+  uint32_t SkinPixelCount() const;
+  // Mean luminance of the skin pixels (x 16 for 12-bit data).
+  float SkinMeanLuminance() const;
+
+  // Highlight level of the skin pixels' luminance (or red) histogram: the
+  // level from which on more than count pixels lie, scanned down from 255.
+  // The share form uses count = trunc(skin pixel count * share).
+  int SkinLumClipLevel(int count) const;
+  int SkinLumClipLevel(double share) const;
+  int SkinRedClipLevel(int count) const;
+  int SkinRedClipLevel(double share) const;
+
+  // Skin areas with at least minPixels pixels.
+  int CountSkinRegions(int minPixels) const;
+  // The qualifying areas, in area order; returns their number (0: the
+  // vectors are left empty).
+  int GetSkinRegions(int minPixels, std::vector<Box>& boxes, std::vector<int>& pixelCounts) const;
+  int GetSkinRegionsLum(int minPixels, std::vector<Box>& boxes, std::vector<int>& pixelCounts,
+                        std::vector<float>& meanLuminances) const;
+  // Only the areas whose mean luminance reaches the bright level of the
+  // whole image (rangeShare of its luminance range, pixelShare of its pixels).
+  int GetSkinRegionsBright(int minPixels, float rangeShare, float pixelShare,
+                           std::vector<Box>& boxes, std::vector<int>& pixelCounts,
+                           std::vector<float>& meanLuminances) const;
+  // The area with the highest mean luminance; false when there is none.
+  // bright: more than width * height * 0.0001 of the box's pixels have a
+  // luminance of 249 or more.
+  bool GetBrightestSkinRegion(Box& box, int& pixelCount, float& meanLuminance,
+                              float& stdDevLuminance, bool& bright);
+
+  // Frees everything; the map is uninitialised again.
+  void Release() noexcept;
+
+  int GetCameraType() const { return cameraType_; }
+  int GetWidth() const { return width_; }
+  int GetHeight() const { return height_; }
+  int GetBitDepth() const { return bitDepth_; }
+  // width * height bytes, row-major, or null.
+  const uint8_t* GetSkinMask() const { return skinMask_.get(); }
+  const uint8_t* GetLuminanceMap() const { return lumMap_.get(); }
+  // -1 before ComputeStats, 0 when there is too little skin.
+  int GetSkinAreaCount() const { return areaCount_; }
+  uint32_t GetSkinPixelCountFromHistogram() const { return skinPixelCount_; }
+
+ private:
+  void InitializeChecked(const BitmapData* image, int cameraType, bool useMeanLuminance,
+                         float lumFactor, float lumLow, float lumHigh);
+  void BuildLuminance(const uint8_t* pixels, int stride);
+  void BuildSkinHistograms(const uint8_t* pixels, int stride);
+  int ClipLevel(const uint32_t* histogram, int64_t count, const char* where) const;
+  int CollectRegions(int minPixels, float brightLevel, std::vector<Box>& boxes,
+                     std::vector<int>& pixelCounts, std::vector<float>* means,
+                     const char* where) const;
+
+  int cameraType_ = 0;
+  int width_ = 0;
+  int height_ = 0;
+  int bitDepth_ = 8;
+  std::unique_ptr<uint8_t[]> lumMap_;
+  std::unique_ptr<uint32_t[]> lumHistogram_;
+  std::unique_ptr<uint8_t[]> skinMask_;
+  std::unique_ptr<SumAreaTable> pixelTable_;
+  std::unique_ptr<Regions> regions_;
+  int areaCount_ = -1;
+  std::vector<Box> areaBoxes_;
+  std::vector<int> areaPixelCounts_;
+  std::vector<float> areaMeans_;
+  std::vector<float> areaStdDevs_;
+  int brightestArea_ = -1;
+  std::unique_ptr<uint32_t[]> skinLumHistogram_;
+  uint32_t skinPixelCount_ = 0;
+  float skinMeanLuminance_ = 0.0f;
+  std::unique_ptr<uint32_t[]> skinRedHistogram_;
+};
+
+}  // namespace KelvoLibImageProcessing
