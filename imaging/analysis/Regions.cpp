@@ -1,0 +1,375 @@
+#include "imaging/analysis/Regions.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "imaging/analysis/detail/OwnedArray.h"
+#include "imaging/analysis/detail/RegionSort.h"
+#include "imaging/core/IPException.h"
+
+namespace KelvoLibImageProcessing {
+
+namespace {
+
+constexpr int kOverflowLabel = Regions::kMaxLabels - 1;
+
+void MakeEmpty(RegionRecord& r) noexcept {
+  r.minX = INT32_MAX;
+  r.minY = INT32_MAX;
+  r.maxX = -1;
+  r.maxY = -1;
+  r.pixelCount = 0;
+  r.value = -1;
+  r.neighbourLabel = -1;
+}
+
+inline void Extend(RegionRecord& r, int x, int y) noexcept {
+  if (x < r.minX) r.minX = x;
+  if (x > r.maxX) r.maxX = x;
+  if (y < r.minY) r.minY = y;
+  if (y > r.maxY) r.maxY = y;
+  r.pixelCount += 1;
+}
+
+template <class T>
+inline T ReadValue(const uint8_t* row, int x) noexcept {
+  T v;
+  std::memcpy(&v, row + static_cast<std::size_t>(x) * sizeof(T), sizeof(T));
+  return v;
+}
+
+// The provisional labels of one Initialize: the working records and, for each
+// equivalence class, a chain of its members so that a merge rewrites the
+// roots of exactly the labels whose root changes. The roots stay flat: every
+// label points directly at its root.
+class Labeller {
+ public:
+  bool Allocate() noexcept {
+    // The pages of labels never used are never touched, so the fixed-size
+    // tables cost only what a frame's regions need.
+    records_ = detail::AllocateArray<RegionRecord>(Regions::kMaxLabels);
+    next_ = detail::AllocateArray<int32_t>(Regions::kMaxLabels);
+    last_ = detail::AllocateArray<int32_t>(Regions::kMaxLabels);
+    return records_ && next_ && last_;
+  }
+
+  RegionRecord* Records() noexcept { return records_.get(); }
+  int Count() const noexcept { return count_; }
+
+  int New(int x, int y, int32_t value, int32_t neighbour) noexcept {
+    if (count_ >= Regions::kMaxLabels) {
+      // Out of labels: every further region collects in the last one.
+      Extend(records_[kOverflowLabel], x, y);
+      return kOverflowLabel;
+    }
+    const int label = count_++;
+    RegionRecord& r = records_[label];
+    r.minX = x;
+    r.maxX = x;
+    r.minY = y;
+    r.maxY = y;
+    r.pixelCount = 1;
+    r.value = value;
+    r.neighbourLabel = neighbour;
+    r.rootLabel = label;
+    next_[label] = -1;
+    last_[label] = label;
+    return label;
+  }
+
+  void Join(int label, int x, int y) noexcept { Extend(records_[label], x, y); }
+
+  int Merge(int a, int b) noexcept {
+    if (a == b) return a;
+    // The overflow label never merges.
+    if (a == kOverflowLabel) return b;
+    if (b == kOverflowLabel) return a;
+    const int r1 = records_[std::min(a, b)].rootLabel;
+    const int r2 = records_[std::max(a, b)].rootLabel;
+    if (r1 == r2) return r1;
+    for (int m = r2; m != -1; m = next_[m]) records_[m].rootLabel = r1;
+    next_[last_[r1]] = r2;
+    last_[r1] = last_[r2];
+    return r1;
+  }
+
+ private:
+  std::unique_ptr<RegionRecord[]> records_;
+  std::unique_ptr<int32_t[]> next_;
+  std::unique_ptr<int32_t[]> last_;
+  int count_ = 0;
+};
+
+}  // namespace
+
+Regions::Regions(int width, int height, const uint8_t* values, int stride, int minSize,
+                 bool maskCompare) {
+  Initialize(width, height, values, stride, minSize, maskCompare);
+}
+
+Regions::Regions(int width, int height, const int32_t* values, int stride, int minSize,
+                 bool maskCompare) {
+  Initialize(width, height, values, stride, minSize, maskCompare);
+}
+
+void Regions::Allocate(int width, int height) {
+  Release();
+  width_ = width;
+  height_ = height;
+  const std::size_t area =
+      static_cast<std::size_t>(std::max(width, 0)) * static_cast<std::size_t>(std::max(height, 0));
+  labelMap_ = detail::AllocateArray<int32_t>(area);
+  if (!labelMap_) throw IPException(12, "Regions::Allocate");
+  std::fill(labelMap_.get(), labelMap_.get() + area, -1);
+}
+
+void Regions::Initialize(int width, int height, const uint8_t* values, int stride, int minSize,
+                         bool maskCompare) {
+  Label(width, height, values, stride, minSize, maskCompare);
+}
+
+void Regions::Initialize(int width, int height, const int32_t* values, int stride, int minSize,
+                         bool maskCompare) {
+  Label(width, height, values, stride, minSize, maskCompare);
+}
+
+template <class T>
+void Regions::Label(int width, int height, const T* values, int stride, int minSize,
+                    bool maskCompare) {
+  constexpr const char* kWhere = "Regions::Initialize";
+  // Callers inside the library always pass a valid image; the checks cost
+  // nothing and keep a wrong call from reading out of bounds.
+  if (values == nullptr) throw IPException(5, kWhere);
+  if (static_cast<long long>(stride) <
+      static_cast<long long>(width) * static_cast<long long>(sizeof(T))) {
+    throw IPException(6, kWhere);
+  }
+  if (width < 1 || height < 1) throw IPException(0, kWhere);
+
+  Allocate(width, height);
+  minSize_ = minSize;
+  speckSize_ = minSize / 100;
+  maskCompare_ = maskCompare;
+
+  Labeller labels;
+  if (!labels.Allocate()) throw IPException(12, kWhere);
+
+  const auto together = [maskCompare](T a, T b) noexcept {
+    return maskCompare ? ((a == 0) == (b == 0)) : (a == b);
+  };
+  const uint8_t* base = reinterpret_cast<const uint8_t*>(values);
+  int32_t* map = labelMap_.get();
+  const std::size_t w = static_cast<std::size_t>(width);
+
+  // Row 0: left neighbours only.
+  {
+    T left = ReadValue<T>(base, 0);
+    int leftLabel = labels.New(0, 0, static_cast<int32_t>(left), -1);
+    map[0] = leftLabel;
+    for (int x = 1; x < width; ++x) {
+      const T v = ReadValue<T>(base, x);
+      if (together(v, left)) {
+        labels.Join(leftLabel, x, 0);
+      } else {
+        leftLabel = labels.New(x, 0, static_cast<int32_t>(v), leftLabel);
+      }
+      map[x] = leftLabel;
+      left = v;
+    }
+  }
+  for (int y = 1; y < height; ++y) {
+    const uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * stride;
+    const uint8_t* up = row - stride;
+    int32_t* mrow = map + static_cast<std::size_t>(y) * w;
+    const int32_t* mup = mrow - w;
+
+    T left = ReadValue<T>(row, 0);
+    int leftLabel;
+    if (together(left, ReadValue<T>(up, 0))) {
+      leftLabel = mup[0];
+      labels.Join(leftLabel, 0, y);
+    } else {
+      leftLabel = labels.New(0, y, static_cast<int32_t>(left), mup[0]);
+    }
+    mrow[0] = leftLabel;
+    for (int x = 1; x < width; ++x) {
+      const T v = ReadValue<T>(row, x);
+      const bool withLeft = together(v, left);
+      const bool withUp = together(v, ReadValue<T>(up, x));
+      int label;
+      if (withLeft && withUp) {
+        label = labels.Merge(leftLabel, mup[x]);
+        labels.Join(label, x, y);
+      } else if (withLeft) {
+        label = leftLabel;
+        labels.Join(label, x, y);
+      } else if (withUp) {
+        label = mup[x];
+        labels.Join(label, x, y);
+      } else {
+        label = labels.New(x, y, static_cast<int32_t>(v), leftLabel);
+      }
+      mrow[x] = label;
+      leftLabel = label;
+      left = v;
+    }
+  }
+
+  CompactRemapToTables(labels.Records(), labels.Count());
+
+  // Every pixel from its provisional label to that label's final number.
+  const RegionRecord* records = labels.Records();
+  const std::size_t area = w * static_cast<std::size_t>(height);
+  for (std::size_t i = 0; i < area; ++i) map[i] = records[map[i]].rootLabel;
+
+  // Specks take the number of their left, else upper, neighbour when that one
+  // is in a kept region; the scan reads values it has already filled.
+  if (speckCount_ > 0) {
+    for (int y = 0; y < height; ++y) {
+      int32_t* mrow = map + static_cast<std::size_t>(y) * w;
+      for (int x = 0; x < width; ++x) {
+        if (mrow[x] != -2) continue;
+        if (x > 0 && mrow[x - 1] >= 0) {
+          mrow[x] = mrow[x - 1];
+        } else if (y > 0 &&
+                   mrow[static_cast<std::ptrdiff_t>(x) - static_cast<std::ptrdiff_t>(w)] >= 0) {
+          mrow[x] = mrow[static_cast<std::ptrdiff_t>(x) - static_cast<std::ptrdiff_t>(w)];
+        }
+      }
+    }
+  }
+}
+
+void Regions::CompactRemapToTables(RegionRecord* records, int labelCount) {
+  constexpr const char* kWhere = "Regions::CompactRemapToTables";
+
+  // Fold every merged label into its root. Boxes and counts add up in any
+  // order; the root ends with the neighbour of its highest-numbered member.
+  for (int i = 0; i < labelCount; ++i) {
+    const int r = records[i].rootLabel;
+    if (r == i) continue;
+    RegionRecord& root = records[r];
+    const RegionRecord& member = records[i];
+    root.minX = std::min(root.minX, member.minX);
+    root.minY = std::min(root.minY, member.minY);
+    root.maxX = std::max(root.maxX, member.maxX);
+    root.maxY = std::max(root.maxY, member.maxY);
+    root.pixelCount += member.pixelCount;
+    root.neighbourLabel = member.neighbourLabel;
+    MakeEmpty(records[i]);
+  }
+
+  int kept = 0;
+  for (int i = 0; i < labelCount; ++i) kept += records[i].pixelCount >= minSize_ ? 1 : 0;
+
+  auto keys = detail::AllocateArray<int32_t>(static_cast<std::size_t>(kept));
+  auto order = detail::AllocateArray<int32_t>(static_cast<std::size_t>(kept));
+  auto finalIndex = detail::AllocateArray<int32_t>(static_cast<std::size_t>(labelCount));
+  if (!keys || !order || !finalIndex) throw IPException(12, kWhere);
+
+  int k = 0;
+  for (int i = 0; i < labelCount; ++i) {
+    finalIndex[i] = -1;
+    if (records[i].pixelCount >= minSize_) {
+      keys[k] = records[i].pixelCount;
+      order[k] = i;
+      ++k;
+    }
+  }
+  detail::RegionSort(keys.get(), order.get(), kept);
+  for (int j = 0; j < kept; ++j) finalIndex[order[j]] = j;
+
+  auto regions = detail::AllocateArray<RegionRecord>(static_cast<std::size_t>(kept));
+  if (!regions) throw IPException(12, kWhere);
+
+  int discarded = 0;
+  int specks = 0;
+  for (int i = 0; i < labelCount; ++i) {
+    const int j = finalIndex[records[i].rootLabel];
+    if (j >= 0) {
+      records[i].rootLabel = j;
+    } else if (records[i].pixelCount < speckSize_) {
+      records[i].rootLabel = -2;
+      ++specks;
+    } else {
+      records[i].rootLabel = -1;
+      ++discarded;
+    }
+  }
+  for (int j = 0; j < kept; ++j) regions[j] = records[order[j]];
+
+  regions_ = std::move(regions);
+  regionCount_ = kept;
+  discardedCount_ = discarded;
+  speckCount_ = specks;
+}
+
+const RegionRecord* Regions::GetRegionsBB(int& regionCount) {
+  regionCount = regionCount_;
+  if (regionsByBox_) return regionsByBox_.get();
+  if (!regions_) return nullptr;
+  const int n = regionCount_;
+  auto keys = detail::AllocateArray<int32_t>(static_cast<std::size_t>(n));
+  auto order = detail::AllocateArray<int32_t>(static_cast<std::size_t>(n));
+  auto byBox = detail::AllocateArray<RegionRecord>(static_cast<std::size_t>(n));
+  if (!keys || !order || !byBox) throw IPException(12, "Regions::GetRegionsBB");
+  for (int j = 0; j < n; ++j) {
+    const RegionRecord& r = regions_[j];
+    // An empty record (kept only when minSize is 0) has no area: key 0 puts
+    // it after every real region, whose area is at least 1. Areas beyond the
+    // 32-bit range saturate.
+    long long area = 0;
+    if (r.pixelCount > 0 && r.maxX >= r.minX && r.maxY >= r.minY) {
+      area = (static_cast<long long>(r.maxY) - r.minY + 1) *
+             (static_cast<long long>(r.maxX) - r.minX + 1);
+    }
+    keys[j] = static_cast<int32_t>(std::min<long long>(area, INT32_MAX));
+    order[j] = j;
+  }
+  detail::RegionSort(keys.get(), order.get(), n);
+  for (int k = 0; k < n; ++k) byBox[k] = regions_[order[k]];
+  boxOrder_ = std::move(order);
+  regionsByBox_ = std::move(byBox);
+  return regionsByBox_.get();
+}
+
+const int32_t* Regions::GetRegionsMapBB() {
+  constexpr const char* kWhere = "Regions::GetRegionsMapBB";
+  if (boxMap_) return boxMap_.get();
+  if (!labelMap_) throw IPException(25, kWhere);
+  if (!boxOrder_ && regions_) {
+    int count = 0;
+    GetRegionsBB(count);
+  }
+  const std::size_t area = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
+  auto map = detail::AllocateArray<int32_t>(area);
+  auto rank = detail::AllocateArray<int32_t>(static_cast<std::size_t>(regionCount_));
+  if (!map || !rank) throw IPException(12, kWhere);
+  for (int k = 0; k < regionCount_; ++k) rank[boxOrder_[k]] = k;
+  const int32_t* labels = labelMap_.get();
+  for (std::size_t i = 0; i < area; ++i) {
+    const int32_t label = labels[i];
+    map[i] = label >= 0 ? rank[label] : label;
+  }
+  boxMap_ = std::move(map);
+  return boxMap_.get();
+}
+
+void Regions::Release() noexcept {
+  regions_.reset();
+  regionsByBox_.reset();
+  boxOrder_.reset();
+  boxMap_.reset();
+  labelMap_.reset();
+  width_ = 0;
+  height_ = 0;
+  regionCount_ = 0;
+  discardedCount_ = 0;
+  speckCount_ = 0;
+}
+
+}  // namespace KelvoLibImageProcessing
