@@ -5,10 +5,6 @@
 
 extern "C" {
 
-IppStatus ippiYCbCr422ToBGR_8u_C2C3R(const Ipp8u* pSrc, int srcStep, Ipp8u* pDst, int dstStep,
-                                     IppiSize roiSize) noexcept {
-  return kelvo::reference::YCbCr422ToBGR_8u_C2C3R(pSrc, srcStep, pDst, dstStep, roiSize);
-}
 
 IppStatus ippiRGBToYUV_8u_C3P3R(const Ipp8u* pSrc, int srcStep, Ipp8u* const pDst[3], int dstStep,
                                 IppiSize roiSize) noexcept {
@@ -50,17 +46,7 @@ IppStatus ippiFilterSharpen_16s_C3R(const Ipp16s* pSrc, int srcStep, Ipp16s* pDs
   return kelvo::reference::FilterSharpen_16s_C3R(pSrc, srcStep, pDst, dstStep, dstRoiSize);
 }
 
-IppStatus ippiFilterMedian_8u_C1R(const Ipp8u* pSrc, int srcStep, Ipp8u* pDst, int dstStep,
-                                  IppiSize dstRoiSize, IppiSize maskSize,
-                                  IppiPoint anchor) noexcept {
-  return kelvo::reference::FilterMedian_8u_C1R(pSrc, srcStep, pDst, dstStep, dstRoiSize, maskSize, anchor);
-}
 
-IppStatus ippiFilterMedian_16s_C1R(const Ipp16s* pSrc, int srcStep, Ipp16s* pDst, int dstStep,
-                                   IppiSize dstRoiSize, IppiSize maskSize,
-                                   IppiPoint anchor) noexcept {
-  return kelvo::reference::FilterMedian_16s_C1R(pSrc, srcStep, pDst, dstStep, dstRoiSize, maskSize, anchor);
-}
 
 IppStatus ippiConvFull_8u_C1R(const Ipp8u* pSrc1, int src1Step, IppiSize src1Size,
                               const Ipp8u* pSrc2, int src2Step, IppiSize src2Size, Ipp8u* pDst,

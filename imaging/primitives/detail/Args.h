@@ -36,4 +36,10 @@ inline bool ValidMask(IppiMaskSize mask) {
   return mask == ippMskSize3x3 || mask == ippMskSize5x5;
 }
 
+// Median masks: odd sides of at least 1 and an anchor inside the mask.
+inline bool BadMedianMask(IppiSize mask, IppiPoint anchor) {
+  return BadSize(mask) || mask.width % 2 == 0 || mask.height % 2 == 0 || anchor.x < 0 ||
+         anchor.y < 0 || anchor.x >= mask.width || anchor.y >= mask.height;
+}
+
 }  // namespace kelvo::primitives::detail

@@ -89,10 +89,7 @@ IppStatus Median(const T* src, int srcStep, T* dst, int dstStep, IppiSize roi, I
                  IppiPoint anchor) {
   IppStatus st = CheckImage2(src, dst, roi);
   if (st != ippStsNoErr) return st;
-  if (BadSize(mask) || mask.width % 2 == 0 || mask.height % 2 == 0 || anchor.x < 0 || anchor.y < 0 || anchor.x >= mask.width ||
-      anchor.y >= mask.height) {
-    return ippStsSizeErr;
-  }
+  if (primitives::detail::BadMedianMask(mask, anchor)) return ippStsSizeErr;
   std::vector<T> window(static_cast<size_t>(mask.width) * mask.height);
   for (int y = 0; y < roi.height; ++y) {
     for (int x = 0; x < roi.width; ++x) {
