@@ -323,11 +323,10 @@ int SkinMap::FindSkinMap(const uint8_t* pixels, int stride, float meanLuminance,
     for (int x = 0; x < width_; ++x, p += 3) {
       const int b = p[0], g = p[1], r = p[2];
       bool keep = everyPixel || static_cast<float>(Luminance(p)) >= threshold;
-      bool passes = false;
-      if (r > 30) {
-        const float rf = static_cast<float>(r);
-        passes = static_cast<float>(g) / rf >= 0.25f && static_cast<float>(b) / rf >= 0.25f;
-      }
+      // g / r >= 0.25f as floats is exactly 4g >= r for 8-bit samples: below
+      // 0.25 the quotient is at least 1/1020 short of it, far more than the
+      // rounding of the division.
+      const bool passes = r > 30 && 4 * g >= r && 4 * b >= r;
       if (passes) {
         sumB += b;
         sumG += g;
