@@ -1,0 +1,68 @@
+#pragma once
+
+// Hosts one frame grab filter inside the GStreamer element, through the
+// filter's COM interfaces only: it is created through the module's class
+// factory, connected between two host pins with a YUY2 type, put into the
+// running state and fed one media sample per buffer.
+//
+// The filter module is linked in statically (kelvo_filter_static) and its
+// DllGetClassObject is called directly, so the plugin is one self-contained
+// file and needs no registration step; the filter still only ever sees the
+// calls a graph would make.
+
+#include <memory>
+#include <string>
+
+#include "filter/IFrameGrabFilter.h"
+#include "platform/Windows.h"
+
+namespace kelvo::gst {
+
+namespace detail {
+class HostPin;
+class HostSample;
+}  // namespace detail
+
+class FilterHost {
+ public:
+  // Nullptr and a message when the filter cannot be created.
+  static std::unique_ptr<FilterHost> Create(std::string* error);
+  ~FilterHost();
+  FilterHost(const FilterHost&) = delete;
+  FilterHost& operator=(const FilterHost&) = delete;
+
+  // Connects the filter for packed YUY2 frames of the given size and rate
+  // (fpsN/fpsD, 0/1 when unknown) and starts it. On refusal returns false
+  // with the reason; the filter is left disconnected.
+  bool Connect(int width, int height, int fpsN, int fpsD, std::string* error);
+  // Stops the filter and breaks both connections. Safe to call again.
+  void Disconnect();
+  bool Connected() const { return connected_; }
+
+  HRESULT SetGrabParams(double grabTime, bool grabEnabled, bool enhance);
+  HRESULT SetFileName(const std::string& utf8);
+  HRESULT AddSnapshot(const std::string& utf8, double time, bool enhance);
+  HRESULT SetFrameRate(int framesPerSecond);
+
+  // Hands one frame to the filter's input pin. start == nullptr: no time.
+  HRESULT Deliver(BYTE* data, long size, const REFERENCE_TIME* start, const REFERENCE_TIME* stop);
+
+  // Frame size the filter expects for width x height YUY2.
+  static long FrameBytes(int width, int height) { return static_cast<long>(width) * height * 2; }
+
+ private:
+  FilterHost() = default;
+
+  IBaseFilter* filter_ = nullptr;
+  IFrameGrabFilter* control_ = nullptr;
+  IFileSinkFilter* sink_ = nullptr;
+  IPin* input_ = nullptr;
+  IPin* output_ = nullptr;
+  IMemInputPin* inputMem_ = nullptr;
+  std::unique_ptr<detail::HostPin> source_;
+  std::unique_ptr<detail::HostPin> drain_;
+  std::unique_ptr<detail::HostSample> sample_;
+  bool connected_ = false;
+};
+
+}  // namespace kelvo::gst

@@ -1,0 +1,456 @@
+#include "gst/GstKelvoFrameGrab.h"
+
+#include <gst/video/video.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gst/FilterHost.h"
+#include "gst/OutputPath.h"
+#include "gst/StillSchedule.h"
+
+GST_DEBUG_CATEGORY_STATIC(kelvo_frame_grab_debug);
+#define GST_CAT_DEFAULT kelvo_frame_grab_debug
+
+using kelvo::gst::CheckOutputPath;
+using kelvo::gst::FilterHost;
+using kelvo::gst::StillSchedule;
+using kelvo::gst::StillTarget;
+
+enum { PROP_0, PROP_LOCATION, PROP_GRAB_TIME, PROP_GRAB_ENABLED, PROP_ENHANCE };
+enum { SIGNAL_SNAPSHOT, LAST_SIGNAL };
+static guint frame_grab_signals[LAST_SIGNAL];
+
+struct _GstKelvoFrameGrab {
+  GstBaseTransform parent;
+
+  // Settings; guarded by `lock`, like everything below.
+  gchar* location;
+  gdouble grab_time;
+  gboolean grab_enabled;
+  gboolean enhance;
+
+  // The filter and what the element has told it. Property setters and the
+  // snapshot signal run on application threads while frames arrive on the
+  // streaming thread; one mutex keeps the filter's settings and their copy
+  // in step.
+  GMutex lock;
+  std::unique_ptr<FilterHost>* host;
+  StillSchedule* schedule;
+  GstVideoInfo info;
+  gboolean rate_from_buffers;  // the caps carry no frame rate
+  std::vector<guint8>* packed;  // frame repacked when rows carry padding
+};
+
+#define YUY2_CAPS "video/x-raw, format=(string)YUY2, width=(int)[2, 32767], height=(int)[1, 32767], framerate=(fraction)[0/1, MAX]"
+
+static GstStaticPadTemplate sink_template =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(YUY2_CAPS));
+static GstStaticPadTemplate src_template =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(YUY2_CAPS));
+
+G_DEFINE_TYPE(GstKelvoFrameGrab, gst_kelvo_frame_grab, GST_TYPE_BASE_TRANSFORM)
+
+// Rounds a caps frame rate to the whole frames per second the filter takes.
+static int whole_rate(int num, int den) {
+  if (num <= 0 || den <= 0) return 0;
+  return static_cast<int>(std::lround(static_cast<double>(num) / den));
+}
+
+// Hands the main grab settings to the filter and its copy. Lock held.
+// A main grab without a file name is not armed (the filter would keep it
+// pending forever), so grab-enabled only takes effect with a location.
+static void push_main_settings(GstKelvoFrameGrab* self) {
+  const bool armed = self->grab_enabled && self->location && *self->location;
+  const std::string file = self->location ? self->location : "";
+  FilterHost* host = self->host->get();
+  if (host) {
+    if (!file.empty() && FAILED(host->SetFileName(file))) {
+      GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS, ("File name \"%s\" is too long", file.c_str()),
+                          (nullptr));
+      self->schedule->SetMain(false, self->grab_time, self->enhance, file);
+      host->SetGrabParams(self->grab_time, false, self->enhance != FALSE);
+      return;
+    }
+    host->SetGrabParams(self->grab_time, armed, self->enhance != FALSE);
+  }
+  self->schedule->SetMain(armed, self->grab_time, self->enhance != FALSE, file);
+}
+
+static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, const GValue* value,
+                                              GParamSpec* pspec) {
+  GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
+  g_mutex_lock(&self->lock);
+  switch (prop_id) {
+    case PROP_LOCATION:
+      g_free(self->location);
+      self->location = g_value_dup_string(value);
+      break;
+    case PROP_GRAB_TIME:
+      self->grab_time = g_value_get_double(value);
+      break;
+    case PROP_GRAB_ENABLED:
+      self->grab_enabled = g_value_get_boolean(value);
+      break;
+    case PROP_ENHANCE:
+      self->enhance = g_value_get_boolean(value);
+      break;
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
+      g_mutex_unlock(&self->lock);
+      return;
+  }
+  push_main_settings(self);
+  g_mutex_unlock(&self->lock);
+}
+
+static void gst_kelvo_frame_grab_get_property(GObject* object, guint prop_id, GValue* value,
+                                              GParamSpec* pspec) {
+  GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
+  g_mutex_lock(&self->lock);
+  switch (prop_id) {
+    case PROP_LOCATION:
+      g_value_set_string(value, self->location);
+      break;
+    case PROP_GRAB_TIME:
+      g_value_set_double(value, self->grab_time);
+      break;
+    case PROP_GRAB_ENABLED:
+      g_value_set_boolean(value, self->grab_enabled);
+      break;
+    case PROP_ENHANCE:
+      g_value_set_boolean(value, self->enhance);
+      break;
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
+      break;
+  }
+  g_mutex_unlock(&self->lock);
+}
+
+// The snapshot action signal. Names are checked here, before they are queued:
+// a still the filter cannot open would end the process.
+static gboolean gst_kelvo_frame_grab_snapshot(GstKelvoFrameGrab* self, gdouble time,
+                                              const gchar* filename, gboolean enhance) {
+  std::string reason;
+  if (!filename || !CheckOutputPath(filename, &reason)) {
+    GST_WARNING_OBJECT(self, "snapshot at %g s refused: %s", time,
+                       filename ? reason.c_str() : "no file name given");
+    return FALSE;
+  }
+  if (!g_utf8_validate(filename, -1, nullptr) || g_utf8_strlen(filename, -1) >= 260) {
+    GST_WARNING_OBJECT(self, "snapshot at %g s refused: file name too long or not UTF-8", time);
+    return FALSE;
+  }
+  g_mutex_lock(&self->lock);
+  FilterHost* host = self->host->get();
+  if (host && FAILED(host->AddSnapshot(filename, time, enhance != FALSE))) {
+    g_mutex_unlock(&self->lock);
+    GST_WARNING_OBJECT(self, "snapshot at %g s refused by the filter", time);
+    return FALSE;
+  }
+  self->schedule->AddRequest({filename, time, enhance != FALSE, false});
+  g_mutex_unlock(&self->lock);
+  GST_DEBUG_OBJECT(self, "queued snapshot at %g s to %s", time, filename);
+  return TRUE;
+}
+
+static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
+  GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
+  g_mutex_lock(&self->lock);
+  std::string reason;
+  if (self->grab_enabled && self->location && *self->location &&
+      !CheckOutputPath(self->location, &reason)) {
+    const std::string location = self->location;
+    g_mutex_unlock(&self->lock);
+    GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
+                      ("Cannot write the still \"%s\": %s", location.c_str(), reason.c_str()),
+                      (nullptr));
+    return FALSE;
+  }
+  std::string error;
+  *self->host = FilterHost::Create(&error);
+  if (!*self->host) {
+    g_mutex_unlock(&self->lock);
+    GST_ELEMENT_ERROR(self, LIBRARY, INIT, ("Cannot start kelvoframegrab: %s", error.c_str()),
+                      (nullptr));
+    return FALSE;
+  }
+  // A new filter starts with nothing grabbed; requests still waiting from an
+  // earlier run are queued again.
+  std::vector<StillTarget> waiting = self->schedule->Requests();
+  *self->schedule = StillSchedule();
+  push_main_settings(self);
+  for (StillTarget& r : waiting) {
+    (*self->host)->AddSnapshot(r.fileName, r.time, r.enhance);
+    self->schedule->AddRequest(std::move(r));
+  }
+  g_mutex_unlock(&self->lock);
+  return TRUE;
+}
+
+static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
+  GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
+  g_mutex_lock(&self->lock);
+  self->host->reset();
+  g_mutex_unlock(&self->lock);
+  return TRUE;
+}
+
+static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* incaps,
+                                              GstCaps* /*outcaps*/) {
+  GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
+  GstVideoInfo info;
+  if (!gst_video_info_from_caps(&info, incaps)) {
+    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("kelvoframegrab cannot read the caps"),
+                      ("%" GST_PTR_FORMAT, incaps));
+    return FALSE;
+  }
+  const int width = GST_VIDEO_INFO_WIDTH(&info);
+  const int height = GST_VIDEO_INFO_HEIGHT(&info);
+  // YUY2 pairs two pixels per chroma sample; the filter converts whole pairs.
+  if (width % 2 != 0) {
+    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
+                      ("kelvoframegrab needs an even frame width for YUY2, got %dx%d", width, height),
+                      (nullptr));
+    return FALSE;
+  }
+  g_mutex_lock(&self->lock);
+  FilterHost* host = self->host->get();
+  std::string error;
+  if (!host || !host->Connect(width, height, GST_VIDEO_INFO_FPS_N(&info),
+                              GST_VIDEO_INFO_FPS_D(&info), &error)) {
+    g_mutex_unlock(&self->lock);
+    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("Caps refused: %s",
+                      host ? error.c_str() : "the element is not started"),
+                      ("%" GST_PTR_FORMAT, incaps));
+    return FALSE;
+  }
+  const int rate = whole_rate(GST_VIDEO_INFO_FPS_N(&info), GST_VIDEO_INFO_FPS_D(&info));
+  if (rate > 0) {
+    host->SetFrameRate(rate);
+    self->schedule->SetFrameRate(rate);
+  }
+  // Without a rate in the caps the frame period is taken from the first
+  // buffer that has a duration; until then no request can come due.
+  self->rate_from_buffers = rate <= 0;
+  self->info = info;
+  g_mutex_unlock(&self->lock);
+  return TRUE;
+}
+
+static void post_still_message(GstKelvoFrameGrab* self, const StillTarget& still,
+                               GstClockTime stream_time, GstClockTime running_time) {
+  GstStructure* s = gst_structure_new(
+      GST_KELVO_FRAME_GRAB_STILL_MESSAGE, "location", G_TYPE_STRING, still.fileName.c_str(),
+      "requested-time", G_TYPE_DOUBLE, still.time, "stream-time", G_TYPE_UINT64,
+      static_cast<guint64>(stream_time), "running-time", G_TYPE_UINT64,
+      static_cast<guint64>(running_time), "main", G_TYPE_BOOLEAN, still.main ? TRUE : FALSE,
+      "enhance", G_TYPE_BOOLEAN, still.enhance ? TRUE : FALSE, nullptr);
+  gst_element_post_message(GST_ELEMENT(self), gst_message_new_element(GST_OBJECT(self), s));
+}
+
+static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, GstBuffer* buf) {
+  GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
+  const GstSegment* segment = &trans->segment;
+
+  // The filter matches on stream time: the position in the media, which a
+  // seek or a non-zero segment start does not shift.
+  GstClockTime stream_time = GST_CLOCK_TIME_NONE;
+  GstClockTime running_time = GST_CLOCK_TIME_NONE;
+  const GstClockTime pts = GST_BUFFER_PTS(buf);
+  if (GST_CLOCK_TIME_IS_VALID(pts) && segment->format == GST_FORMAT_TIME) {
+    guint64 st = 0;
+    if (gst_segment_to_stream_time_full(segment, GST_FORMAT_TIME, pts, &st) == 1) stream_time = st;
+    running_time = gst_segment_to_running_time(segment, GST_FORMAT_TIME, pts);
+  }
+  const GstClockTime duration = GST_BUFFER_DURATION(buf);
+  REFERENCE_TIME start = 0, stop = 0;
+  const bool timed = GST_CLOCK_TIME_IS_VALID(stream_time);
+  if (timed) {
+    start = static_cast<REFERENCE_TIME>(stream_time / 100);
+    stop = GST_CLOCK_TIME_IS_VALID(duration) ? static_cast<REFERENCE_TIME>((stream_time + duration) / 100)
+                                             : start + 1;
+  }
+
+  GstVideoFrame frame;
+  if (!gst_video_frame_map(&frame, &self->info, buf, GST_MAP_READ)) {
+    GST_ELEMENT_ERROR(self, STREAM, FAILED, ("kelvoframegrab cannot read a frame"),
+                      ("buffer of %" G_GSIZE_FORMAT " bytes", gst_buffer_get_size(buf)));
+    return GST_FLOW_ERROR;
+  }
+
+  g_mutex_lock(&self->lock);
+  FilterHost* host = self->host->get();
+  if (!host || !host->Connected()) {
+    g_mutex_unlock(&self->lock);
+    gst_video_frame_unmap(&frame);
+    return GST_FLOW_NOT_NEGOTIATED;
+  }
+  if (self->rate_from_buffers && GST_CLOCK_TIME_IS_VALID(duration) && duration > 0) {
+    const int rate = static_cast<int>(std::lround(static_cast<double>(GST_SECOND) / duration));
+    if (rate > 0) {
+      host->SetFrameRate(rate);
+      self->schedule->SetFrameRate(rate);
+      self->rate_from_buffers = FALSE;
+    }
+  }
+  std::vector<StillTarget> due;
+  if (timed) due = self->schedule->DueAt(start);
+  // The folder of a still may have gone since it was checked; the filter's
+  // writer would end the process, so stop with an error instead.
+  for (const StillTarget& still : due) {
+    std::string reason;
+    if (!CheckOutputPath(still.fileName, &reason)) {
+      g_mutex_unlock(&self->lock);
+      gst_video_frame_unmap(&frame);
+      GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
+                        ("Cannot write the still \"%s\": %s", still.fileName.c_str(), reason.c_str()),
+                        (nullptr));
+      return GST_FLOW_ERROR;
+    }
+  }
+
+  const int width = GST_VIDEO_FRAME_WIDTH(&frame);
+  const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
+  const long bytes = FilterHost::FrameBytes(width, height);
+  const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+  auto* data = static_cast<BYTE*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+  // The filter reads rows tightly packed. Frames with padded rows are packed
+  // into a scratch buffer, but only when a still is due: on every other frame
+  // the filter reads no pixel.
+  if (stride != width * 2) {
+    if (!due.empty()) {
+      self->packed->resize(static_cast<size_t>(bytes));
+      for (int y = 0; y < height; ++y)
+        std::memcpy(self->packed->data() + static_cast<size_t>(y) * width * 2,
+                    data + static_cast<size_t>(y) * stride, static_cast<size_t>(width) * 2);
+      data = self->packed->data();
+    }
+  }
+  const HRESULT hr = host->Deliver(data, bytes, timed ? &start : nullptr, timed ? &stop : nullptr);
+  if (SUCCEEDED(hr) && timed) self->schedule->MarkWritten(start);
+  g_mutex_unlock(&self->lock);
+  gst_video_frame_unmap(&frame);
+
+  if (FAILED(hr)) {
+    GST_ELEMENT_ERROR(self, STREAM, FAILED,
+                      ("The frame grab filter failed on the frame at %" GST_TIME_FORMAT,
+                       GST_TIME_ARGS(stream_time)),
+                      ("Receive returned 0x%08X", static_cast<unsigned>(hr)));
+    return GST_FLOW_ERROR;
+  }
+  for (const StillTarget& still : due) {
+    GST_INFO_OBJECT(self, "wrote %s (asked %g s, frame at %" GST_TIME_FORMAT ")",
+                    still.fileName.c_str(), still.time, GST_TIME_ARGS(stream_time));
+    post_still_message(self, still, stream_time, running_time);
+  }
+  return GST_FLOW_OK;
+}
+
+static void gst_kelvo_frame_grab_finalize(GObject* object) {
+  GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
+  delete self->host;
+  delete self->schedule;
+  delete self->packed;
+  g_free(self->location);
+  g_mutex_clear(&self->lock);
+  G_OBJECT_CLASS(gst_kelvo_frame_grab_parent_class)->finalize(object);
+}
+
+static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
+  GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
+  GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+  GstBaseTransformClass* trans_class = GST_BASE_TRANSFORM_CLASS(klass);
+
+  gobject_class->set_property = gst_kelvo_frame_grab_set_property;
+  gobject_class->get_property = gst_kelvo_frame_grab_get_property;
+  gobject_class->finalize = gst_kelvo_frame_grab_finalize;
+
+  const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                              GST_PARAM_MUTABLE_PLAYING);
+  g_object_class_install_property(
+      gobject_class, PROP_LOCATION,
+      g_param_spec_string("location", "Location",
+                          "File name of the main still (JPEG). Its folder must exist and be "
+                          "writable; the element refuses to start otherwise",
+                          nullptr, flags));
+  g_object_class_install_property(
+      gobject_class, PROP_GRAB_TIME,
+      g_param_spec_double("grab-time", "Grab time",
+                          "Stream time in seconds of the main still: the first frame within half a "
+                          "frame period of it (or later) is written",
+                          0.0, G_MAXDOUBLE, 0.0, flags));
+  g_object_class_install_property(
+      gobject_class, PROP_GRAB_ENABLED,
+      g_param_spec_boolean("grab-enabled", "Grab enabled",
+                           "Take the main still (needs location). It is taken once, and not at all "
+                           "once a snapshot request has been written",
+                           TRUE, flags));
+  g_object_class_install_property(
+      gobject_class, PROP_ENHANCE,
+      g_param_spec_boolean("enhance", "Enhance",
+                           "Run the automatic photo enhancement on the main still", FALSE, flags));
+
+  /**
+   * kelvoframegrab::snapshot:
+   * @time: stream time in seconds
+   * @filename: the JPEG file to write
+   * @enhance: run the photo enhancement on this still
+   *
+   * Queues a still of the frame starting in the open interval
+   * (time - 0.005 s, time - 0.005 s + one frame period). Returns FALSE when
+   * the file cannot be written (missing or read-only folder).
+   */
+  frame_grab_signals[SIGNAL_SNAPSHOT] = g_signal_new_class_handler(
+      "snapshot", G_TYPE_FROM_CLASS(klass), static_cast<GSignalFlags>(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION),
+      G_CALLBACK(gst_kelvo_frame_grab_snapshot), nullptr, nullptr, nullptr, G_TYPE_BOOLEAN, 3,
+      G_TYPE_DOUBLE, G_TYPE_STRING, G_TYPE_BOOLEAN);
+
+  gst_element_class_set_static_metadata(
+      element_class, "Kelvo frame grab", "Filter/Video",
+      "Writes JPEG stills of chosen frames and passes the video through unchanged. Action signal "
+      "\"snapshot\" (time, filename, enhance) queues a still. After each still it posts the element "
+      "message \"" GST_KELVO_FRAME_GRAB_STILL_MESSAGE "\" with location (string), requested-time "
+      "(double, s), stream-time and running-time (guint64, ns) of the frame, main and enhance "
+      "(boolean)",
+      "Kelvo developers");
+  gst_element_class_add_static_pad_template(element_class, &sink_template);
+  gst_element_class_add_static_pad_template(element_class, &src_template);
+
+  trans_class->start = gst_kelvo_frame_grab_start;
+  trans_class->stop = gst_kelvo_frame_grab_stop;
+  trans_class->set_caps = gst_kelvo_frame_grab_set_caps;
+  trans_class->transform_ip = gst_kelvo_frame_grab_transform_ip;
+  trans_class->transform_ip_on_passthrough = TRUE;
+
+  GST_DEBUG_CATEGORY_INIT(kelvo_frame_grab_debug, "kelvoframegrab", 0, "Kelvo frame grab");
+}
+
+static void gst_kelvo_frame_grab_init(GstKelvoFrameGrab* self) {
+  g_mutex_init(&self->lock);
+  self->location = nullptr;
+  self->grab_time = 0.0;
+  self->grab_enabled = TRUE;
+  self->enhance = FALSE;
+  self->host = new std::unique_ptr<FilterHost>();
+  self->schedule = new StillSchedule();
+  self->packed = new std::vector<guint8>();
+  self->rate_from_buffers = FALSE;
+  gst_video_info_init(&self->info);
+
+  GstBaseTransform* trans = GST_BASE_TRANSFORM(self);
+  // The output is the input: the buffer passes through untouched and the
+  // stills are a side effect.
+  gst_base_transform_set_passthrough(trans, TRUE);
+  gst_base_transform_set_in_place(trans, TRUE);
+  // A frame dropped as late could be the one to grab.
+  gst_base_transform_set_qos_enabled(trans, FALSE);
+}
+
+gboolean gst_kelvo_frame_grab_register(GstPlugin* plugin) {
+  return gst_element_register(plugin, "kelvoframegrab", GST_RANK_NONE, GST_TYPE_KELVO_FRAME_GRAB);
+}

@@ -1,0 +1,151 @@
+#include "tools/framegrab/FrameGrabOptions.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace kelvo::framegrab {
+namespace {
+
+bool ParseSeconds(const std::string& text, double* seconds) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) || v < 0.0) return false;
+  *seconds = v;
+  return true;
+}
+
+}  // namespace
+
+const char* UsageText() {
+  return "Usage: framegrab [INPUT] [--at SECONDS] [-o FILE] [--enhance]\n"
+         "                 [--snapshot SECONDS:FILE[:enhance]]... [--quiet]\n"
+         "       framegrab --help | --version\n"
+         "\n"
+         "Writes JPEG stills of chosen frames of a video file. Without INPUT it uses the\n"
+         "bundled sample clip; without any still it writes the first frame to still.jpg.\n"
+         "\n"
+         "  --at SECONDS        time of the main still (default 0)\n"
+         "  -o FILE             file of the main still (default still.jpg)\n"
+         "  --enhance           enhance the main still\n"
+         "  --snapshot T:FILE[:enhance]\n"
+         "                      also write the frame at T seconds to FILE (repeatable)\n"
+         "  --quiet             no progress line\n"
+         "  --help, --version   this text, the version\n"
+         "\n"
+         "The main still is the first frame within half a frame of --at or later; a\n"
+         "snapshot is the frame starting just before or after T. All stills come from one\n"
+         "forward pass, whatever the order given.\n"
+         "\n"
+         "Exit status: 0 all stills written; 1 input missing or not decodable, or a\n"
+         "failure while decoding; 2 bad arguments; 3 an output folder is missing or not\n"
+         "writable; 4 some stills lie beyond the end of the video (they are named).\n";
+}
+
+bool ParseSnapshot(const std::string& text, Still* still, std::string* error) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) {
+    *error = "--snapshot needs SECONDS:FILE, got \"" + text + "\"";
+    return false;
+  }
+  Still s;
+  if (!ParseSeconds(text.substr(0, colon), &s.time)) {
+    *error = "--snapshot: \"" + text.substr(0, colon) + "\" is not a time in seconds";
+    return false;
+  }
+  s.file = text.substr(colon + 1);
+  static const std::string kEnhance = ":enhance";
+  if (s.file.size() > kEnhance.size() &&
+      s.file.compare(s.file.size() - kEnhance.size(), kEnhance.size(), kEnhance) == 0) {
+    s.file.resize(s.file.size() - kEnhance.size());
+    s.enhance = true;
+  }
+  if (s.file.empty()) {
+    *error = "--snapshot: no file name in \"" + text + "\"";
+    return false;
+  }
+  *still = s;
+  return true;
+}
+
+bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
+  Options o;
+  bool haveAt = false, haveOut = false, enhance = false;
+  double at = 0.0;
+  std::string out;
+  std::vector<Still> snapshots;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string* v) {
+      if (i + 1 >= args.size()) {
+        *error = a + " needs a value";
+        return false;
+      }
+      *v = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
+    } else if (a == "--quiet" || a == "-q") {
+      o.quiet = true;
+    } else if (a == "--enhance") {
+      enhance = true;
+    } else if (a == "--at") {
+      if (!value(&v)) return false;
+      if (!ParseSeconds(v, &at)) {
+        *error = "--at: \"" + v + "\" is not a time in seconds";
+        return false;
+      }
+      haveAt = true;
+    } else if (a == "-o" || a == "--output") {
+      if (!value(&v)) return false;
+      if (v.empty()) {
+        *error = "-o needs a file name";
+        return false;
+      }
+      out = v;
+      haveOut = true;
+    } else if (a == "--snapshot") {
+      if (!value(&v)) return false;
+      Still s;
+      if (!ParseSnapshot(v, &s, error)) return false;
+      snapshots.push_back(s);
+    } else if (a.size() > 1 && a[0] == '-') {
+      *error = "unknown option " + a;
+      return false;
+    } else if (o.input.empty()) {
+      o.input = a;
+    } else {
+      *error = "only one input file, got \"" + o.input + "\" and \"" + a + "\"";
+      return false;
+    }
+  }
+  // The main still is taken when asked for, or when nothing at all is asked.
+  if (haveAt || haveOut || enhance || snapshots.empty()) {
+    Still m;
+    m.time = at;
+    m.file = haveOut ? out : kDefaultOutput;
+    m.enhance = enhance;
+    m.main = true;
+    o.stills.push_back(m);
+  }
+  o.stills.insert(o.stills.end(), snapshots.begin(), snapshots.end());
+  std::stable_sort(o.stills.begin(), o.stills.end(),
+                   [](const Still& a, const Still& b) { return a.time < b.time; });
+  for (size_t i = 0; i < o.stills.size(); ++i)
+    for (size_t j = i + 1; j < o.stills.size(); ++j)
+      if (o.stills[i].file == o.stills[j].file) {
+        *error = "two stills would be written to \"" + o.stills[i].file + "\"";
+        return false;
+      }
+  *options = o;
+  return true;
+}
+
+}  // namespace kelvo::framegrab

@@ -1,0 +1,39 @@
+#pragma once
+
+// Command line of framegrab:
+//   framegrab [INPUT] [--at SECONDS] [-o FILE] [--enhance]
+//             [--snapshot SECONDS:FILE[:enhance]]... [--quiet]
+//   framegrab --help | --version
+
+#include <string>
+#include <vector>
+
+namespace kelvo::framegrab {
+
+struct Still {
+  double time = 0.0;  // seconds of stream time
+  std::string file;
+  bool enhance = false;
+  bool main = false;  // the main still (--at / -o), else a --snapshot
+};
+
+struct Options {
+  std::string input;  // empty: the bundled sample
+  std::vector<Still> stills;  // in time order, the main still first on ties
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Default main still when no still is asked for at all.
+inline constexpr const char* kDefaultOutput = "still.jpg";
+
+// Parses argv; false with a one-line reason on bad arguments.
+bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
+
+// Parses "SECONDS:FILE[:enhance]".
+bool ParseSnapshot(const std::string& text, Still* still, std::string* error);
+
+const char* UsageText();
+
+}  // namespace kelvo::framegrab
