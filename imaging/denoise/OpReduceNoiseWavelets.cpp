@@ -1,0 +1,618 @@
+#include "imaging/denoise/OpReduceNoiseWavelets.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "imaging/analysis/SumAreaTable.h"
+#include "imaging/analysis/SumValueTable.h"
+#include "imaging/core/BitmapData.h"
+#include "imaging/core/IPException.h"
+#include "imaging/core/detail/Checks.h"
+#include "imaging/denoise/IntelFilters.h"
+#include "imaging/denoise/OpExtendBorder.h"
+#include "imaging/denoise/OpImg16to8bit.h"
+#include "imaging/denoise/UtilitiesFloat.h"
+#include "imaging/denoise/Wavelets.h"
+#include "imaging/filters/OpConvertRGBtoYCbCr.h"
+#include "imaging/filters/OpConvertYCbCrtoRGB.h"
+
+namespace KelvoLibImageProcessing {
+namespace {
+
+constexpr int kPresetLevels = 4;
+constexpr int kPresetType = 12;
+constexpr int kPresetPadding = OpExtendBorder::PaddingMirror;
+
+// Built-in thresholds per plane and level (finest first); the three bands
+// of a level share the value.
+constexpr float kDefaultThresholds[3][kPresetLevels] = {
+    {4.3f, 3.4f, 2.44f, 0.0f},
+    {13.34f, 12.54f, 11.74f, 10.94f},
+    {9.52f, 8.95f, 8.38f, 7.8f},
+};
+
+// Resizes a buffer, reporting a failure as code 12 with `where`.
+template <class V>
+void Resize(V& v, size_t n, const char* where) {
+  try {
+    v.resize(n);
+  } catch (const std::bad_alloc&) {
+    throw IPException(12, where);
+  }
+}
+
+std::unique_ptr<float[]> AllocateFloats(size_t n, const char* where) {
+  std::unique_ptr<float[]> p(new (std::nothrow) float[n]);
+  if (!p) throw IPException(12, where);
+  return p;
+}
+
+// The thresholding rule on n coefficients: |x| <= T gives 0; otherwise soft
+// thresholding moves x towards 0 by T, hard thresholding keeps it.
+void ThresholdBand(float* x, size_t n, float t, bool soft) {
+  const float minusT = -t;
+  if (soft) {
+    for (size_t i = 0; i < n; ++i) {
+      const float v = x[i];
+      x[i] = (v >= minusT && v <= t) ? 0.0f : (v > 0.0f ? v - t : v + t);
+    }
+  } else {
+    for (size_t i = 0; i < n; ++i) {
+      const float v = x[i];
+      x[i] = (v >= minusT && v <= t) ? 0.0f : v;
+    }
+  }
+}
+
+// Float plane back to samples: clamp to 0 .. maxValue, round half up.
+template <class T>
+void FloatsToSamples(const float* in, T* out, size_t n, float maxValue) {
+  for (size_t i = 0; i < n; ++i) {
+    const float v = in[i];
+    out[i] = (v >= maxValue) ? static_cast<T>(maxValue)
+             : (v < 0.0f)    ? T(0)
+                             : static_cast<T>(std::floor(static_cast<double>(v) + 0.5));
+  }
+}
+
+template <class T>
+constexpr float MaxSample() {
+  return sizeof(T) == 1 ? 255.0f : 4095.0f;
+}
+
+}  // namespace
+
+OpReduceNoiseWavelets::OpReduceNoiseWavelets() {
+  toYCbCr.reset(new (std::nothrow) OpConvertRGBtoYCbCr());
+  if (!toYCbCr) {
+    throw IPException(13, "OpReduceNoiseWavelets::OpReduceNoiseWavelets(OpConvertRGBtoYCbCr)");
+  }
+  toRGB.reset(new (std::nothrow) OpConvertYCbCrtoRGB());
+  if (!toRGB) {
+    throw IPException(13, "OpReduceNoiseWavelets::OpReduceNoiseWavelets(OpConvertYCbCrtoRGB)");
+  }
+  reducer.reset(new (std::nothrow) OpImg16to8bit());
+  levels = kPresetLevels;
+  paddingMethod = kPresetPadding;
+  reductionType = Threshold;
+  waveletType = kPresetType;
+  dataType = DataYCbCr;
+  chromaMedianSize = 9;
+  waveletMedianSize = 3;
+  float planes[3][3 * kPresetLevels];
+  for (int c = 0; c < 3; ++c) {
+    for (int i = 0; i < 3 * kPresetLevels; ++i) planes[c][i] = kDefaultThresholds[c][i / 3];
+  }
+  SetThresholdParams(planes[0], planes[1], planes[2]);
+  defaultThresholds = 1;
+}
+
+OpReduceNoiseWavelets::~OpReduceNoiseWavelets() = default;
+
+void OpReduceNoiseWavelets::ReleaseMaps() noexcept {
+  lumMap = {};
+  colourMap = {};
+  edgeMap = {};
+  lumTable.reset();
+  colourTable.reset();
+  edgeTable.reset();
+  levelWeightMaps = {};
+  floatPlane = {};
+}
+
+void OpReduceNoiseWavelets::ReleaseThresholds() noexcept {
+  for (int c = 0; c < 3; ++c) {
+    thresholds[c].reset();
+    thresholdsBright[c].reset();
+  }
+}
+
+void OpReduceNoiseWavelets::SetWaveletPreset() {
+  if (levels != kPresetLevels) {
+    ReleaseThresholds();
+    levelWeightMaps = {};
+  }
+  levels = kPresetLevels;
+  paddingMethod = kPresetPadding;
+  waveletType = kPresetType;
+}
+
+void OpReduceNoiseWavelets::SetReductionType(int type) {
+  if (dataType == DataBGR && type != Threshold && type != ThresholdAdaptive) {
+    throw IPException(26,
+                      "OpReduceNoiseWavelets::SetReductionType: ONLY reduction type Threshold and "
+                      "ThresholdAdaptive are supported for BGR data");
+  }
+  if (type < LumThresholdChromaMedian || type > ThresholdAdaptive) {
+    throw IPException(11, "OpReduceNoiseWavelets::SetReductionType");
+  }
+  reductionType = type;
+}
+
+void OpReduceNoiseWavelets::SetDataReductionType(int type, int newDataType) {
+  if (newDataType == DataBGR && type != Threshold && type != ThresholdAdaptive) {
+    throw IPException(26,
+                      "OpReduceNoiseWavelets::SetDataReductionType: ONLY reduction type Threshold "
+                      "and ThresholdAdaptive are supported for BGR data");
+  }
+  if (type < LumThresholdChromaMedian || type > ThresholdAdaptive ||
+      (newDataType != DataYCbCr && newDataType != DataBGR)) {
+    throw IPException(11, "OpReduceNoiseWavelets::SetDataReductionType");
+  }
+  reductionType = type;
+  dataType = newDataType;
+}
+
+void OpReduceNoiseWavelets::SetThresholdParams(const float* plane0, const float* plane1,
+                                               const float* plane2) {
+  constexpr const char* kWhere = "OpReduceNoiseWavelets::SetThresholdParams";
+  const float* in[3] = {plane0, plane1, plane2};
+  for (const float* p : in) {
+    if (p == nullptr) throw IPException(5, kWhere);
+  }
+  const size_t n = 3 * static_cast<size_t>(levels);
+  for (int c = 0; c < 3; ++c) {
+    if (!thresholds[c]) thresholds[c] = AllocateFloats(n, kWhere);
+  }
+  for (int c = 0; c < 3; ++c) std::memcpy(thresholds[c].get(), in[c], n * sizeof(float));
+  softThreshold = 1;
+  defaultThresholds = 0;
+}
+
+void OpReduceNoiseWavelets::SetThresholdAdaptiveParams(int soft, const float* dark0,
+                                                       const float* dark1, const float* dark2,
+                                                       const float* bright0, const float* bright1,
+                                                       const float* bright2, float newMinLum,
+                                                       float newMaxLum) {
+  constexpr const char* kWhere = "OpReduceNoiseWavelets::SetThresholdAdaptiveParams";
+  if (newMaxLum <= newMinLum) {
+    throw IPException(
+        26, "OpReduceNoiseWavelets::SetThresholdAdaptiveParams: minLum must be less than maxLum");
+  }
+  const float* dark[3] = {dark0, dark1, dark2};
+  const float* bright[3] = {bright0, bright1, bright2};
+  for (int c = 0; c < 3; ++c) {
+    if (dark[c] == nullptr || bright[c] == nullptr) throw IPException(5, kWhere);
+  }
+  softThreshold = soft;
+  minLum = newMinLum;
+  maxLum = newMaxLum;
+  const size_t n = 3 * static_cast<size_t>(levels);
+  for (int c = 0; c < 3; ++c) {
+    if (!thresholds[c]) thresholds[c] = AllocateFloats(n, kWhere);
+    if (!thresholdsBright[c]) thresholdsBright[c] = AllocateFloats(n, kWhere);
+    std::memcpy(thresholds[c].get(), dark[c], n * sizeof(float));
+    std::memcpy(thresholdsBright[c].get(), bright[c], n * sizeof(float));
+  }
+  defaultThresholds = 0;
+}
+
+void OpReduceNoiseWavelets::SetChromaMedianSize(int size) {
+  if (size < 1 || size % 2 == 0) {
+    throw IPException(11, "OpReduceNoiseWavelets::SetChromaMedianSize");
+  }
+  chromaMedianSize = size;
+}
+
+const float* OpReduceNoiseWavelets::GetThresholds(int plane) const noexcept {
+  return (plane >= 0 && plane < 3) ? thresholds[plane].get() : nullptr;
+}
+
+const float* OpReduceNoiseWavelets::GetThresholdsBright(int plane) const noexcept {
+  return (plane >= 0 && plane < 3) ? thresholdsBright[plane].get() : nullptr;
+}
+
+bool OpReduceNoiseWavelets::Execute(const BitmapData* source, BitmapData* destination) {
+  constexpr const char* kWhere = "OpReduceNoiseWavelets::Execute";
+  detail::CheckImages(kWhere, {source, destination});
+  const int format = source->GetFormat();
+  if (format != kFormatBGR8 && format != kFormatBGR16) throw IPException(2, kWhere);
+  const int w = source->GetWidth();
+  const int h = source->GetHeight();
+  if (w < 64 || h < 64 || w % 4 != 0 || h % 4 != 0) throw IPException(0, kWhere);
+  if (w != width || h != height) {
+    ReleaseMaps();
+    width = w;
+    height = h;
+    area = w * h;
+  }
+  const long long minStride = (format == kFormatBGR8 ? 3LL : 6LL) * w;
+  if (source->GetStride() < minStride || destination->GetStride() < minStride) {
+    throw IPException(6, kWhere);
+  }
+  const bool adaptive = reductionType == ThresholdAdaptive;
+  for (int c = 0; c < 3; ++c) {
+    if (!thresholds[c] || (adaptive && !thresholdsBright[c])) throw IPException(25, kWhere);
+  }
+  if (format == kFormatBGR8) {
+    ExecuteTyped<uint8_t>(source, destination);
+  } else {
+    ExecuteTyped<uint16_t>(source, destination);
+  }
+  return true;
+}
+
+template <class T>
+void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* destination) {
+  constexpr const char* kWhere = "OpReduceNoiseWavelets::Execute";
+  const size_t planeSize = static_cast<size_t>(area);
+  const int planeStride = width * static_cast<int>(sizeof(T));
+  std::unique_ptr<T[]> planar(new (std::nothrow) T[3 * planeSize]);
+  if (!planar) throw IPException(12, kWhere);
+  T* planes[3] = {planar.get(), planar.get() + planeSize, planar.get() + 2 * planeSize};
+
+  // The whole image is read before the destination (possibly the same
+  // image) is written.
+  if (dataType == DataBGR) {
+    for (int y = 0; y < height; ++y) {
+      const T* in = reinterpret_cast<const T*>(source->GetData() +
+                                               static_cast<ptrdiff_t>(y) * source->GetStride());
+      const size_t row = static_cast<size_t>(y) * width;
+      for (int x = 0; x < width; ++x) {
+        planes[0][row + x] = in[3 * x];
+        planes[1][row + x] = in[3 * x + 1];
+        planes[2][row + x] = in[3 * x + 2];
+      }
+    }
+  } else if constexpr (sizeof(T) == 1) {
+    toYCbCr->ConvertUChar(height, source->GetData(), source->GetStride(), planar.get(), planeStride,
+                          width, true);
+  } else {
+    toYCbCr->ConvertUShort(height, reinterpret_cast<const uint16_t*>(source->GetData()),
+                           source->GetStride(), planar.get(), planeStride, width, true);
+  }
+
+  switch (reductionType) {
+    case LumThresholdChromaMedian: {
+      ProcessChannel(planes[0], 0, thresholds[0].get());
+      std::unique_ptr<T[]> filtered(new (std::nothrow) T[planeSize]);
+      if (!filtered) throw IPException(12, kWhere);
+      for (int c = 1; c < 3; ++c) {
+        IntelFilters::FilterMedianC1(planes[c], planeStride, filtered.get(), planeStride, width,
+                                     height, chromaMedianSize);
+        std::memcpy(planes[c], filtered.get(), planeSize * sizeof(T));
+      }
+      break;
+    }
+    case ThresholdAdaptive:
+      GenerateRawWeightMaps(source);
+      for (int c = 0; c < 3; ++c) {
+        ProcessChannelAdaptive(planes[c], c, thresholds[c].get(), thresholdsBright[c].get());
+      }
+      break;
+    default:  // LumThresholdChromaWaveletMedian and Threshold
+      for (int c = 0; c < 3; ++c) ProcessChannel(planes[c], c, thresholds[c].get());
+      break;
+  }
+
+  if (dataType == DataBGR) {
+    for (int y = 0; y < height; ++y) {
+      T* out = reinterpret_cast<T*>(destination->GetData() +
+                                    static_cast<ptrdiff_t>(y) * destination->GetStride());
+      const size_t row = static_cast<size_t>(y) * width;
+      for (int x = 0; x < width; ++x) {
+        out[3 * x] = planes[0][row + x];
+        out[3 * x + 1] = planes[1][row + x];
+        out[3 * x + 2] = planes[2][row + x];
+      }
+    }
+  } else if constexpr (sizeof(T) == 1) {
+    toRGB->ConvertUChar(height, planar.get(), planeStride, destination->GetData(),
+                        destination->GetStride(), width, true);
+  } else {
+    toRGB->ConvertUShort(height, planar.get(), planeStride,
+                         reinterpret_cast<uint16_t*>(destination->GetData()),
+                         destination->GetStride(), width, true);
+  }
+}
+
+template <class T>
+void OpReduceNoiseWavelets::ProcessChannel(T* plane, int channel, const float* planeThresholds) {
+  constexpr const char* kWhere = "OpReduceNoiseWavelets::ProcessChannel";
+  const size_t n = static_cast<size_t>(area);
+  // The built-in thresholds are in 12-bit units; 8-bit samples under type 2
+  // use them divided by 16.
+  std::unique_ptr<float[]> scaled;
+  if (reductionType == Threshold && defaultThresholds && sizeof(T) == 1) {
+    scaled = AllocateFloats(3 * static_cast<size_t>(levels), kWhere);
+    for (int i = 0; i < 3 * levels; ++i) scaled[i] = planeThresholds[i] / 16.0f;
+    planeThresholds = scaled.get();
+  }
+  Resize(floatPlane, n, kWhere);
+  for (size_t i = 0; i < n; ++i) floatPlane[i] = static_cast<float>(plane[i]);
+
+  Wavelets wavelets;
+  wavelets.Initialize(waveletType, levels, paddingMethod);
+  wavelets.Decompose(floatPlane.data(), width * 4, width, height);
+  int* widths = nullptr;
+  int* heights = nullptr;
+  float** bands = wavelets.GetMRAPyramid(&widths, &heights);
+  const bool median = !(channel == 0 || reductionType == Threshold);
+  for (int k = 0; k < levels; ++k) {
+    const int bw = (widths[k] + 1) / 2;
+    const int bh = (heights[k] + 1) / 2;
+    float* const detail[3] = {bands[4 * k + 1], bands[4 * k + 2], bands[4 * k + 3]};
+    if (median) {
+      ProcessWaveletLevelMedian(detail, bw, bh, planeThresholds + 3 * k);
+    } else {
+      ProcessWaveletLevel(detail, bw * bh, planeThresholds + 3 * k);
+    }
+  }
+  wavelets.Reconstruct(floatPlane.data(), width * 4, width, height);
+  FloatsToSamples(floatPlane.data(), plane, n, MaxSample<T>());
+}
+
+void OpReduceNoiseWavelets::ProcessWaveletLevel(float* const band[3], int count,
+                                                const float* levelThresholds) {
+  for (int b = 0; b < 3; ++b) {
+    ThresholdBand(band[b], static_cast<size_t>(count), levelThresholds[b], softThreshold == 1);
+  }
+}
+
+void OpReduceNoiseWavelets::ProcessWaveletLevelMedian(float* const band[3], int bw, int bh,
+                                                      const float* levelThresholds) {
+  constexpr const char* kWhere = "OpReduceNoiseWavelets::ProcessWaveletLevel";
+  const size_t n = static_cast<size_t>(bw) * bh;
+  std::unique_ptr<int16_t[]> coefficients(new (std::nothrow) int16_t[n]);
+  std::unique_ptr<int16_t[]> medians(new (std::nothrow) int16_t[n]);
+  if (!coefficients || !medians) throw IPException(12, kWhere);
+  for (int b = 0; b < 3; ++b) {
+    float* x = band[b];
+    for (size_t i = 0; i < n; ++i) {
+      const float v = x[i];
+      coefficients[i] = (v > 32767.0f)    ? int16_t(32767)
+                        : (v < -32768.0f) ? int16_t(-32768)
+                                          : static_cast<int16_t>(v + 0.5f);
+    }
+    // The 16-bit median works on 12-bit data: it filters signed samples and
+    // clamps its result to 0..4095.
+    IntelFilters::FilterMedianC1(reinterpret_cast<const uint16_t*>(coefficients.get()), bw * 2,
+                                 reinterpret_cast<uint16_t*>(medians.get()), bw * 2, bw, bh,
+                                 waveletMedianSize);
+    const float t = levelThresholds[b];
+    for (size_t i = 0; i < n; ++i) {
+      const float m = static_cast<float>(medians[i]);
+      const float a = std::fabs(x[i]);
+      if (a <= t) {
+        x[i] = m;
+      } else if (a <= 2.0f * t) {
+        x[i] = (x[i] + m) * 0.5f;
+      }
+    }
+  }
+}
+
+void OpReduceNoiseWavelets::GenerateRawWeightMaps(const BitmapData* source) {
+  constexpr const char* kWhere = "OpReduceNoiseWavelets::GenerateRawWeightMaps";
+  BitmapData reduced;
+  const BitmapData* image = source;
+  if (source->GetFormat() == kFormatBGR16) {
+    if (!reducer) reducer.reset(new (std::nothrow) OpImg16to8bit());
+    if (!reducer)
+      throw IPException(13, "OpReduceNoiseWavelets::GenerateRawWeightMaps(OpImg16to8bit)");
+    reduced.Initialize(width, height, kFormatBGR8, nullptr, 3 * width);
+    reducer->Execute(source, &reduced);
+    image = &reduced;
+  }
+  const size_t n = static_cast<size_t>(area);
+  Resize(lumMap, n, kWhere);
+  Resize(colourMap, n, kWhere);
+  Resize(edgeMap, n, kWhere);
+  // Per-channel planes for the edge test.
+  std::vector<uint8_t> channels;
+  Resize(channels, 3 * n, kWhere);
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* in = image->GetData() + static_cast<ptrdiff_t>(y) * image->GetStride();
+    const size_t row = static_cast<size_t>(y) * width;
+    for (int x = 0; x < width; ++x) {
+      const int b = in[3 * x], g = in[3 * x + 1], r = in[3 * x + 2];
+      lumMap[row + x] = static_cast<uint8_t>(std::min(255, (b + 2 * g + r + 2) >> 2));
+      colourMap[row + x] = static_cast<uint8_t>(std::max({b, g, r}) - std::min({b, g, r}));
+      channels[row + x] = static_cast<uint8_t>(r);
+      channels[n + row + x] = static_cast<uint8_t>(g);
+      channels[2 * n + row + x] = static_cast<uint8_t>(b);
+    }
+  }
+  try {
+    lumTable.reset(new SumValueTable(lumMap.data(), width, height, width));
+    colourTable.reset(new SumValueTable(colourMap.data(), width, height, width));
+  } catch (const std::bad_alloc&) {
+    throw IPException(13, "OpReduceNoiseWavelets::GenerateRawWeightMaps(SumValueTable)");
+  }
+
+  // Edge map: 255 where a 7 x 7 neighbourhood spans 30 or more levels in the
+  // red, green or blue plane (the plain range: separable maximum and
+  // minimum), for centres at least 3 pixels inside the image.
+  std::fill(edgeMap.begin(), edgeMap.end(), uint8_t(0));
+  std::vector<uint8_t> rowMax, rowMin;
+  Resize(rowMax, n, kWhere);
+  Resize(rowMin, n, kWhere);
+  for (int c = 0; c < 3; ++c) {
+    const uint8_t* p = channels.data() + c * n;
+    for (int y = 0; y < height; ++y) {
+      const size_t row = static_cast<size_t>(y) * width;
+      for (int x = 3; x <= width - 4; ++x) {
+        uint8_t hi = 0, lo = 255;
+        for (int d = -3; d <= 3; ++d) {
+          hi = std::max(hi, p[row + x + d]);
+          lo = std::min(lo, p[row + x + d]);
+        }
+        rowMax[row + x] = hi;
+        rowMin[row + x] = lo;
+      }
+    }
+    for (int y = 3; y <= height - 4; ++y) {
+      const size_t row = static_cast<size_t>(y) * width;
+      for (int x = 3; x <= width - 4; ++x) {
+        uint8_t hi = 0, lo = 255;
+        for (int d = -3; d <= 3; ++d) {
+          hi = std::max(hi, rowMax[row + static_cast<ptrdiff_t>(d) * width + x]);
+          lo = std::min(lo, rowMin[row + static_cast<ptrdiff_t>(d) * width + x]);
+        }
+        if (hi - lo >= 30) edgeMap[row + x] = 255;
+      }
+    }
+  }
+  try {
+    edgeTable.reset(new SumAreaTable(edgeMap.data(), width, height, width));
+  } catch (const std::bad_alloc&) {
+    throw IPException(13, "OpReduceNoiseWavelets::GenerateRawWeightMaps(SumAreaTable)");
+  }
+}
+
+const OpReduceNoiseWavelets::LevelWeightMap& OpReduceNoiseWavelets::GetLevelWeightMap(
+    int level, int bw, int bh, bool recompute) {
+  constexpr const char* kWhere = "OpReduceNoiseWavelets::GetLevelWeightMap";
+  if (levelWeightMaps.size() != static_cast<size_t>(levels)) {
+    try {
+      levelWeightMaps.assign(static_cast<size_t>(levels), LevelWeightMap{});
+    } catch (const std::bad_alloc&) {
+      throw IPException(12, kWhere);
+    }
+  }
+  LevelWeightMap& map = levelWeightMaps[static_cast<size_t>(level)];
+  if (!recompute && !map.data.empty() && map.bw == bw && map.bh == bh) return map;
+
+  // The map carries a one-sample frame so that an uneven margin can be
+  // padded symmetrically without leaving it; the row step holds the
+  // largest padding.
+  map.bw = bw;
+  map.bh = bh;
+  map.step = 2 * (bw + 2);
+  Resize(map.data, static_cast<size_t>(map.step) * (bh + 3), kWhere);
+  float* origin = map.data.data() + map.step + 2;
+
+  const int nx = width >> (level + 1);
+  const int ny = height >> (level + 1);
+  const int x0 = (bw - nx) / 2;
+  const int y0 = (bh - ny) / 2;
+  const float sx = static_cast<float>(width) / static_cast<float>(nx);
+  const float sy = static_cast<float>(height) / static_cast<float>(ny);
+  const long half = std::lround(sx * sy * 0.5f);
+  const auto bound = [](float v, int limit) {
+    return static_cast<int>(std::clamp(std::lround(v), 0L, static_cast<long>(limit - 1)));
+  };
+  const float range = maxLum - minLum;
+  for (int j = 0; j < ny; ++j) {
+    const int r0 = bound((static_cast<float>(j) - 0.5f) * sy, height);
+    const int r1 = bound((static_cast<float>(j) + 0.5f) * sy, height);
+    float* out = origin + static_cast<ptrdiff_t>(y0 + j) * map.step + 2 * x0;
+    for (int i = 0; i < nx; ++i) {
+      const int c0 = bound((static_cast<float>(i) - 0.5f) * sx, width);
+      const int c1 = bound((static_cast<float>(i) + 0.5f) * sx, width);
+      float dark = 0.0f, bright = 0.0f;
+      if (static_cast<long>(edgeTable->ROIPixels(c0, r0, c1, r1)) < half) {
+        const double count = static_cast<double>(c1 - c0 + 1) * (r1 - r0 + 1);
+        const float m =
+            count > 0 ? static_cast<float>(lumTable->ROIValue(c0, r0, c1, r1) / count) : 0.0f;
+        if (m <= minLum) {
+          dark = 1.0f;
+        } else if (m >= maxLum) {
+          bright = 1.0f;
+        } else {
+          bright = (m - minLum) / range;
+          dark = 1.0f - bright;
+        }
+      }
+      out[2 * i] = dark;
+      out[2 * i + 1] = bright;
+    }
+  }
+  const int padX = std::max(x0, bw - nx - x0);
+  const int padY = std::max(y0, bh - ny - y0);
+  OpExtendBorder().Execute(2, nx, ny, origin + static_cast<ptrdiff_t>(y0) * map.step + 2 * x0,
+                           map.step * 4, padX, padY, paddingMethod);
+  return map;
+}
+
+template <class T>
+void OpReduceNoiseWavelets::ProcessChannelAdaptive(T* plane, int channel, const float* dark,
+                                                   const float* bright) {
+  constexpr const char* kWhere = "OpReduceNoiseWavelets::ProcessChannelAdaptive";
+  const size_t n = static_cast<size_t>(area);
+  Resize(floatPlane, n, kWhere);
+  for (size_t i = 0; i < n; ++i) floatPlane[i] = static_cast<float>(plane[i]);
+
+  Wavelets wavelets;
+  wavelets.Initialize(waveletType, levels, paddingMethod);
+  wavelets.Decompose(floatPlane.data(), width * 4, width, height);
+  int* widths = nullptr;
+  int* heights = nullptr;
+  float** bands = wavelets.GetMRAPyramid(&widths, &heights);
+  const bool soft = softThreshold == 1;
+  for (int k = 0; k < levels; ++k) {
+    const int bw = (widths[k] + 1) / 2;
+    const int bh = (heights[k] + 1) / 2;
+    const LevelWeightMap& map = GetLevelWeightMap(k, bw, bh, channel == 0);
+    for (int b = 0; b < 3; ++b) {
+      float* x = bands[4 * k + 1 + b];
+      const float tDark = dark[3 * k + b];
+      const float tBright = bright[3 * k + b];
+      for (int y = 0; y < bh; ++y) {
+        const float* wRow = map.Origin() + static_cast<ptrdiff_t>(y) * map.step;
+        float* row = x + static_cast<size_t>(y) * bw;
+        for (int i = 0; i < bw; ++i) {
+          const float t = tBright * wRow[2 * i + 1] + tDark * wRow[2 * i];
+          ThresholdBand(row + i, 1, t, soft);
+        }
+      }
+    }
+  }
+  wavelets.Reconstruct(floatPlane.data(), width * 4, width, height);
+  FloatsToSamples(floatPlane.data(), plane, n, MaxSample<T>());
+}
+
+void OpReduceNoiseWavelets::ThresholdCoefficients(float* coefficients, int count, float threshold,
+                                                  int soft) noexcept {
+  if (coefficients == nullptr || count < 1) return;
+  ThresholdBand(coefficients, static_cast<size_t>(count), threshold, soft == 1);
+}
+
+float OpReduceNoiseWavelets::EstimateNoise(int bandHeight, int bandWidth, const float* detailX,
+                                           const float* detailY, const float* detailXY,
+                                           int margin) {
+  constexpr const char* kWhere = "OpReduceNoiseWavelets::EstimateNoise";
+  if (detailX == nullptr || detailY == nullptr || detailXY == nullptr) {
+    throw IPException(5, kWhere);
+  }
+  const int iw = bandWidth - 2 * margin;
+  const int ih = bandHeight - 2 * margin;
+  if (margin < 0 || iw < 1 || ih < 1) throw IPException(0, kWhere);
+  std::vector<float> values;
+  Resize(values, 3 * static_cast<size_t>(iw) * ih, kWhere);
+  size_t at = 0;
+  for (const float* band : {detailX, detailY, detailXY}) {
+    for (int y = margin; y < bandHeight - margin; ++y) {
+      const float* row = band + static_cast<size_t>(y) * bandWidth;
+      for (int x = margin; x < bandWidth - margin; ++x) values[at++] = std::fabs(row[x]);
+    }
+  }
+  int before = 0, after = 0;
+  const float median = UtilitiesFloat::MedianDivideAndConquer(
+      values.data(), 0, static_cast<int>(values.size()) - 1, before, after);
+  return static_cast<float>(median * 1.4825797080993652);
+}
+
+}  // namespace KelvoLibImageProcessing
