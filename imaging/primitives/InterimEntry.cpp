@@ -16,35 +16,11 @@ IppStatus ippiYUVToRGB_8u_P3C3R(const Ipp8u* const pSrc[3], int srcStep, Ipp8u* 
   return kelvo::reference::YUVToRGB_8u_P3C3R(pSrc, srcStep, pDst, dstStep, roiSize);
 }
 
-IppStatus ippiFilterGauss_8u_C1R(const Ipp8u* pSrc, int srcStep, Ipp8u* pDst, int dstStep,
-                                 IppiSize dstRoiSize, IppiMaskSize mask) noexcept {
-  return kelvo::reference::FilterGauss_8u_C1R(pSrc, srcStep, pDst, dstStep, dstRoiSize, mask);
-}
 
-IppStatus ippiFilterGauss_8u_C3R(const Ipp8u* pSrc, int srcStep, Ipp8u* pDst, int dstStep,
-                                 IppiSize dstRoiSize, IppiMaskSize mask) noexcept {
-  return kelvo::reference::FilterGauss_8u_C3R(pSrc, srcStep, pDst, dstStep, dstRoiSize, mask);
-}
 
-IppStatus ippiFilterLaplace_8u_C3R(const Ipp8u* pSrc, int srcStep, Ipp8u* pDst, int dstStep,
-                                   IppiSize dstRoiSize, IppiMaskSize mask) noexcept {
-  return kelvo::reference::FilterLaplace_8u_C3R(pSrc, srcStep, pDst, dstStep, dstRoiSize, mask);
-}
 
-IppStatus ippiFilterLaplace_16s_C3R(const Ipp16s* pSrc, int srcStep, Ipp16s* pDst, int dstStep,
-                                    IppiSize dstRoiSize, IppiMaskSize mask) noexcept {
-  return kelvo::reference::FilterLaplace_16s_C3R(pSrc, srcStep, pDst, dstStep, dstRoiSize, mask);
-}
 
-IppStatus ippiFilterSharpen_8u_C3R(const Ipp8u* pSrc, int srcStep, Ipp8u* pDst, int dstStep,
-                                   IppiSize dstRoiSize) noexcept {
-  return kelvo::reference::FilterSharpen_8u_C3R(pSrc, srcStep, pDst, dstStep, dstRoiSize);
-}
 
-IppStatus ippiFilterSharpen_16s_C3R(const Ipp16s* pSrc, int srcStep, Ipp16s* pDst, int dstStep,
-                                    IppiSize dstRoiSize) noexcept {
-  return kelvo::reference::FilterSharpen_16s_C3R(pSrc, srcStep, pDst, dstStep, dstRoiSize);
-}
 
 
 
