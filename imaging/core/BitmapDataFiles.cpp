@@ -1,13 +1,306 @@
-// Placeholder until the file routines land.
+// BMP and JPEG files of BitmapData (pixel format 2 only).
+//
+// Design decisions where the file formats leave room:
+//  - A failed load leaves the container exactly as it was: the file is
+//    decoded into a new buffer, which replaces the old one only once the
+//    whole image has been read.
+//  - BMP files are checked before anything is allocated, and rejected with
+//      code 0  width below 1 or above kMaxBmpSide, height 0 or its magnitude
+//              above kMaxBmpSide;
+//      code 20 an image-size field that is not a whole number of rows of at
+//              least 3 * width bytes, or a pixel offset beyond the file's end;
+//      code 21 a file shorter than its headers or its pixel data;
+//    so a BMP can never make the loader allocate more than the file holds.
+//  - Writes are checked: a BMP that could not be written completely (disk
+//    full, I/O error on close) throws code 22, as the JPEG writer does.
+//    A failed save may leave a partial file behind.
+//  - A null file name cannot be opened (code 18); Load(nullptr) has no
+//    extension (code 17).
+//  - An image whose BMP size fields (32-bit) cannot hold it is not written:
+//    code 0 from SaveBmp, before the file is opened.
+//  - JPEG files with corrupt or truncated entropy-coded data fail with code
+//    21 rather than decoding to a partly grey picture; images of more than
+//    kMaxJpegPixels pixels are refused with code 0.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
+#include "imaging/core/detail/AlignedBuffer.h"
+#include "imaging/core/detail/JpegCodec.h"
 
 namespace KelvoLibImageProcessing {
-void BitmapData::Save(const char*, int) const { throw IPException(17, "BitmapData::Save"); }
-void BitmapData::SaveBmp(const char*) const { throw IPException(17, "BitmapData::SaveBmp"); }
-void BitmapData::SaveJpg(const char*) const { throw IPException(17, "BitmapData::SaveJpg"); }
-void BitmapData::Load(const char*) { throw IPException(17, "BitmapData::Load"); }
-void BitmapData::Load(const char*, int) { throw IPException(17, "BitmapData::Load"); }
-void BitmapData::LoadBmp(const char*) { throw IPException(17, "BitmapData::LoadBmp"); }
-void BitmapData::LoadJpg(const char*) { throw IPException(17, "BitmapData::LoadJpg"); }
+
+namespace {
+
+constexpr const char* kWhereSave = "BitmapData::Save";
+constexpr const char* kWhereSaveBmp = "BitmapData::SaveBmp";
+constexpr const char* kWhereSaveJpg = "BitmapData::SaveJpg";
+constexpr const char* kWhereLoad = "BitmapData::Load";
+constexpr const char* kWhereLoadBmp = "BitmapData::LoadBmp";
+constexpr const char* kWhereLoadJpg = "BitmapData::LoadJpg";
+constexpr const char* kWhereJpegSave = "BitmapData::jpeg_save_image";
+constexpr const char* kWhereJpegLoad = "BitmapData::jpeg_load_image";
+
+constexpr int kJpegQuality = 95;
+constexpr int kBmpFileHeaderSize = 14;
+constexpr int kBmpInfoHeaderSize = 40;
+constexpr int kBmpHeadersSize = kBmpFileHeaderSize + kBmpInfoHeaderSize;
+
+// Largest BMP width or height the loader accepts. Well beyond any picture
+// this library handles, and small enough that width * height * 3 cannot
+// overflow 64-bit arithmetic nor a row of 3 * width bytes an int.
+constexpr int64_t kMaxBmpSide = 32768;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+FileHandle OpenFile(const char* fileName, const char* mode) {
+  return FileHandle(fileName == nullptr ? nullptr : std::fopen(fileName, mode));
+}
+
+struct PixelsDeleter {
+  void operator()(uint8_t* pixels) const noexcept { detail::FreePixels(pixels); }
+};
+using PixelHandle = std::unique_ptr<uint8_t, PixelsDeleter>;
+
+// An IPException passes unchanged; anything else becomes the given code.
+template <class Body>
+void GuardFileRoutine(int code, const char* where, Body&& body) {
+  try {
+    body();
+  } catch (const IPException&) {
+    throw;
+  } catch (...) {
+    throw IPException(code, where);
+  }
+}
+
+// Closes a file that was written and reports whether everything reached it.
+bool CloseWritten(FileHandle file) {
+  std::FILE* raw = file.release();
+  const bool clean = std::ferror(raw) == 0;
+  return std::fclose(raw) == 0 && clean;
+}
+
+void PutU16(uint8_t* at, uint32_t value) {
+  at[0] = static_cast<uint8_t>(value);
+  at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void PutU32(uint8_t* at, uint32_t value) {
+  PutU16(at, value);
+  PutU16(at + 2, value >> 16);
+}
+
+uint32_t GetU16(const uint8_t* at) { return at[0] | (uint32_t{at[1]} << 8); }
+
+uint32_t GetU32(const uint8_t* at) { return GetU16(at) | (GetU16(at + 2) << 16); }
+
+int32_t GetS32(const uint8_t* at) { return static_cast<int32_t>(GetU32(at)); }
+
+// Bytes from the start of the file to its end; -1 when the file cannot be
+// measured (a pipe, say), which the loader treats as a read failure.
+int64_t FileLength(std::FILE* file) {
+  if (std::fseek(file, 0, SEEK_END) != 0) return -1;
+  const long length = std::ftell(file);
+  if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) return -1;
+  return length;
+}
+
+// Compresses packed rows (stride 3 * width) into fileName.
+void jpeg_save_image(int width, const char* fileName, const uint8_t* pixels, int height) {
+  FileHandle file = OpenFile(fileName, "wb");
+  if (!file) throw IPException(18, kWhereJpegSave);
+  const detail::JpegStatus status =
+      detail::JpegCompressBgr(file.get(), pixels, width, height, kJpegQuality);
+  const bool closed = CloseWritten(std::move(file));
+  if (status != detail::JpegStatus::kOk || !closed) throw IPException(22, kWhereSaveJpg);
+}
+
+detail::JpegImage jpeg_load_image(const char* fileName) {
+  FileHandle file = OpenFile(fileName, "rb");
+  if (!file) throw IPException(18, kWhereJpegLoad);
+  detail::JpegImage image;
+  switch (detail::JpegDecompressBgr(file.get(), &image)) {
+    case detail::JpegStatus::kOk: return image;
+    case detail::JpegStatus::kNotThreeComponents: throw IPException(2, kWhereJpegLoad);
+    case detail::JpegStatus::kTooLarge: throw IPException(0, kWhereJpegLoad);
+    case detail::JpegStatus::kAllocFailed: throw IPException(12, kWhereJpegLoad);
+    case detail::JpegStatus::kCodecFailed: break;
+  }
+  throw IPException(21, kWhereLoadJpg);
+}
+
+}  // namespace
+
+void BitmapData::Save(const char* fileName, int fileType) const {
+  if (format_ != kFormatBGR8) throw IPException(2, kWhereSave);
+  switch (fileType) {
+    case kFileBmp: SaveBmp(fileName); return;
+    case kFileJpg: SaveJpg(fileName); return;
+    default: throw IPException(17, kWhereSave);
+  }
+}
+
+void BitmapData::SaveBmp(const char* fileName) const {
+  if (format_ != kFormatBGR8) throw IPException(2, kWhereSave);
+  GuardFileRoutine(22, kWhereSaveBmp, [&] {
+    // Format 2 without pixels is what a failed Initialize leaves behind.
+    if (data_ == nullptr) throw IPException(5, kWhereSaveBmp);
+    const uint64_t pixelBytes = static_cast<uint64_t>(height_) * static_cast<uint64_t>(stride_);
+    if (pixelBytes + kBmpHeadersSize > std::numeric_limits<uint32_t>::max()) {
+      throw IPException(0, kWhereSaveBmp);
+    }
+
+    uint8_t headers[kBmpHeadersSize] = {};
+    headers[0] = 'B';
+    headers[1] = 'M';
+    PutU32(headers + 2, static_cast<uint32_t>(pixelBytes + kBmpHeadersSize));
+    PutU32(headers + 10, kBmpHeadersSize);
+    PutU32(headers + 14, kBmpInfoHeaderSize);
+    PutU32(headers + 18, static_cast<uint32_t>(width_));
+    PutU32(headers + 22, static_cast<uint32_t>(-height_));  // negative: top row first
+    PutU16(headers + 26, 1);
+    PutU16(headers + 28, 24);
+    PutU32(headers + 34, static_cast<uint32_t>(pixelBytes));
+    // Compression, resolutions and colour counts stay 0.
+
+    FileHandle file = OpenFile(fileName, "wb");
+    if (!file) throw IPException(18, kWhereSaveBmp);
+    const bool written = std::fwrite(headers, 1, sizeof headers, file.get()) == sizeof headers &&
+                         std::fwrite(data_, 1, pixelBytes, file.get()) == pixelBytes;
+    const bool closed = CloseWritten(std::move(file));
+    if (!written || !closed) throw IPException(22, kWhereSaveBmp);
+  });
+}
+
+void BitmapData::SaveJpg(const char* fileName) const {
+  if (format_ != kFormatBGR8) throw IPException(2, kWhereSave);
+  GuardFileRoutine(22, kWhereSaveJpg, [&] {
+    if (data_ == nullptr) throw IPException(5, kWhereSaveJpg);
+    const std::size_t packedRow = static_cast<std::size_t>(width_) * 3;
+    if (static_cast<std::size_t>(stride_) == packedRow) {
+      jpeg_save_image(width_, fileName, data_, height_);
+      return;
+    }
+    PixelHandle packed(detail::AllocatePixels(packedRow * static_cast<std::size_t>(height_)));
+    if (!packed) throw IPException(12, kWhereSaveJpg);
+    for (int y = 0; y < height_; ++y) {
+      std::memcpy(packed.get() + static_cast<std::size_t>(y) * packedRow,
+                  data_ + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride_),
+                  packedRow);
+    }
+    jpeg_save_image(width_, fileName, packed.get(), height_);
+  });
+}
+
+void BitmapData::Load(const char* fileName) {
+  const char* dot = fileName == nullptr ? nullptr : std::strrchr(fileName, '.');
+  if (dot == nullptr) throw IPException(17, kWhereLoad);
+  const std::string extension(dot + 1, std::min<std::size_t>(std::strlen(dot + 1), 255));
+  if (extension == "jpg") {
+    LoadJpg(fileName);
+  } else if (extension == "bmp") {
+    LoadBmp(fileName);
+  } else {
+    throw IPException(17, kWhereLoad);
+  }
+}
+
+void BitmapData::Load(const char* fileName, int fileType) {
+  switch (fileType) {
+    case kFileBmp: LoadBmp(fileName); return;
+    case kFileJpg: LoadJpg(fileName); return;
+    default: throw IPException(17, kWhereLoad);
+  }
+}
+
+void BitmapData::LoadBmp(const char* fileName) {
+  GuardFileRoutine(21, kWhereLoadBmp, [&] {
+    FileHandle file = OpenFile(fileName, "rb");
+    if (!file) throw IPException(18, kWhereLoadBmp);
+    const int64_t fileLength = FileLength(file.get());
+    if (fileLength < 0) throw IPException(21, kWhereLoadBmp);
+
+    uint8_t headers[kBmpHeadersSize] = {};
+    const std::size_t fileHeaderRead =
+        std::fread(headers, 1, kBmpFileHeaderSize, file.get());
+    if (fileHeaderRead < 2 || headers[0] != 'B' || headers[1] != 'M') {
+      throw IPException(17, kWhereLoadBmp);
+    }
+    if (fileHeaderRead != kBmpFileHeaderSize ||
+        std::fread(headers + kBmpFileHeaderSize, 1, kBmpInfoHeaderSize, file.get()) !=
+            kBmpInfoHeaderSize) {
+      throw IPException(21, kWhereLoadBmp);
+    }
+    if (GetU16(headers + 28) != 24 || GetU32(headers + 30) != 0) {
+      throw IPException(2, kWhereLoadBmp);
+    }
+
+    const int64_t width = GetS32(headers + 18);
+    const int64_t signedHeight = GetS32(headers + 22);
+    const int64_t height = signedHeight < 0 ? -signedHeight : signedHeight;
+    if (width < 1 || width > kMaxBmpSide || height < 1 || height > kMaxBmpSide) {
+      throw IPException(0, kWhereLoadBmp);
+    }
+    const uint32_t sizeField = GetU32(headers + 34);
+    const int64_t size = sizeField != 0 ? int64_t{sizeField} : width * height * 3;
+    const int64_t stride = size / height;
+    if (stride * height != size || stride < width * 3 ||
+        stride > std::numeric_limits<int>::max()) {
+      throw IPException(20, kWhereLoadBmp);
+    }
+    const int64_t offset = GetU32(headers + 10);
+    if (offset > fileLength) throw IPException(20, kWhereLoadBmp);
+    if (fileLength - offset < size) throw IPException(21, kWhereLoadBmp);
+
+    if (std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) != 0) {
+      throw IPException(21, kWhereLoadBmp);
+    }
+    PixelHandle pixels(detail::AllocatePixels(static_cast<std::size_t>(size)));
+    if (!pixels) throw IPException(12, kWhereLoadBmp);
+    const std::size_t rowBytes = static_cast<std::size_t>(stride);
+    if (signedHeight > 0) {
+      // Bottom-up file: its first row is the bottom of the picture.
+      for (int64_t y = height - 1; y >= 0; --y) {
+        uint8_t* row = pixels.get() + static_cast<std::size_t>(y) * rowBytes;
+        if (std::fread(row, 1, rowBytes, file.get()) != rowBytes) {
+          throw IPException(21, kWhereLoadBmp);
+        }
+      }
+    } else if (std::fread(pixels.get(), 1, static_cast<std::size_t>(size), file.get()) !=
+               static_cast<std::size_t>(size)) {
+      throw IPException(21, kWhereLoadBmp);
+    }
+
+    detail::FreePixels(data_);
+    data_ = pixels.release();
+    width_ = static_cast<int>(width);
+    height_ = static_cast<int>(height);
+    stride_ = static_cast<int>(stride);
+    format_ = kFormatBGR8;
+  });
+}
+
+void BitmapData::LoadJpg(const char* fileName) {
+  GuardFileRoutine(21, kWhereLoadJpg, [&] {
+    const detail::JpegImage image = jpeg_load_image(fileName);
+    detail::FreePixels(data_);
+    data_ = image.pixels;
+    width_ = image.width;
+    height_ = image.height;
+    stride_ = 3 * image.width;
+    format_ = kFormatBGR8;
+  });
+}
+
 }  // namespace KelvoLibImageProcessing
