@@ -1,0 +1,131 @@
+// Full convolution kernels, compiled once per target (see
+// detail/Dispatch.h). Included only by ConvFull.cpp.
+
+#if defined(KELVO_PRIMITIVES_CONV_FULL_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef KELVO_PRIMITIVES_CONV_FULL_INL_H_
+#undef KELVO_PRIMITIVES_CONV_FULL_INL_H_
+#else
+#define KELVO_PRIMITIVES_CONV_FULL_INL_H_
+#endif
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "hwy/highway.h"
+
+#ifndef KELVO_PRIMITIVES_CONV_ARGS_DEFINED
+#define KELVO_PRIMITIVES_CONV_ARGS_DEFINED
+namespace kelvo::primitives::detail {
+
+// Arguments of one float full convolution, already checked.
+struct ConvArgs {
+  const float* src1;
+  int step1, w1, h1;
+  const float* src2;
+  int step2, w2, h2;
+  float* dst;
+  int dstStep;
+  int ch;
+};
+
+}  // namespace kelvo::primitives::detail
+#endif
+
+HWY_BEFORE_NAMESPACE();
+namespace kelvo::primitives::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+
+template <class T>
+HWY_INLINE T* Advance(T* p, ptrdiff_t bytes) {
+  using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
+  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(p) + bytes);
+}
+
+// Output samples i .. i + lanes - 1 of row y (sample index = x * ch + c).
+// Terms are added in memory order of the second image (row by row, each
+// left to right); with kCheckX a term whose first-image column falls
+// outside the image is skipped, which is only exact on a one-lane tag where
+// the test is the same for every lane. Without kCheckX every tap must be
+// inside for every lane. Each term is a Mul followed by an Add.
+// `taps(s2, kx)` gives the second image's values for tap column kx, lane by
+// lane.
+template <bool kCheckX, class D, class Taps>
+HWY_INLINE hn::Vec<D> ConvSamples(D d, const detail::ConvArgs& a, int y, ptrdiff_t i, const Taps& taps) {
+  auto acc = hn::Zero(d);
+  const int ch = a.ch;
+  const ptrdiff_t x = i / ch;  // pixel of the first lane (one-lane: the only lane)
+  for (int ky = 0; ky < a.h2; ++ky) {
+    const int sy = y - ky;
+    if (sy < 0 || sy >= a.h1) continue;
+    const float* s1 = Advance(a.src1, static_cast<ptrdiff_t>(a.step1) * sy) + i;
+    const float* s2 = Advance(a.src2, static_cast<ptrdiff_t>(a.step2) * ky);
+    for (int kx = 0; kx < a.w2; ++kx) {
+      if (kCheckX && (x - kx < 0 || x - kx >= a.w1)) continue;
+      const auto term = hn::Mul(hn::LoadU(d, s1 - static_cast<ptrdiff_t>(kx) * ch), taps(s2, kx));
+      acc = hn::Add(acc, term);
+    }
+  }
+  return acc;
+}
+
+// Lane j of every vector holds channel j % 3 (vectors start at channel 0).
+alignas(64) inline constexpr int32_t kChannelOfLane[64] = {
+    0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1,
+    2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0};
+
+HWY_NOINLINE void ConvFullFloat(const detail::ConvArgs& a) {
+  const int ow = a.w1 + a.w2 - 1;
+  const int oh = a.h1 + a.h2 - 1;
+  const int ch = a.ch;
+  const hn::ScalableTag<float> d;
+  const hn::CappedTag<float, 1> d1;
+  const hn::RebindToSigned<decltype(d)> di;
+  const ptrdiff_t lanes = static_cast<ptrdiff_t>(hn::Lanes(d));
+  // C3 vectors advance by whole pixels; the lanes past `advance` are
+  // recomputed, identically, by the next vector. A vector narrower than a
+  // pixel leaves everything to the one-lane path.
+  const ptrdiff_t advance = ch == 1 ? lanes : lanes / 3 * 3;
+  const auto phase = hn::LoadU(di, kChannelOfLane);
+  const auto isC0 = hn::RebindMask(d, hn::Eq(phase, hn::Zero(di)));
+  const auto isC1 = hn::RebindMask(d, hn::Eq(phase, hn::Set(di, 1)));
+  auto tapsC1 = [&](const float* s2, int kx) { return hn::Set(d, s2[kx]); };
+  auto tapsC3 = [&](const float* s2, int kx) {
+    const float* k = s2 + kx * 3;
+    return hn::IfThenElse(isC0, hn::Set(d, k[0]),
+                          hn::IfThenElse(isC1, hn::Set(d, k[1]), hn::Set(d, k[2])));
+  };
+  // Pixels [xBegin, xEnd) see every column of the second image.
+  const int xBegin = std::min(a.w2 - 1, ow);
+  const int xEnd = a.w1;
+  for (int y = 0; y < oh; ++y) {
+    float* out = Advance(a.dst, static_cast<ptrdiff_t>(a.dstStep) * y);
+    auto one = [&](ptrdiff_t i) {
+      const int c = static_cast<int>(i % ch);
+      auto taps = [&](const float* s2, int kx) { return hn::Set(d1, s2[kx * ch + c]); };
+      hn::StoreU(ConvSamples<true>(d1, a, y, i, taps), d1, out + i);
+    };
+    ptrdiff_t i = 0;
+    for (; i < static_cast<ptrdiff_t>(xBegin) * ch; ++i) one(i);
+    if (xEnd > xBegin && advance > 0) {
+      const ptrdiff_t interiorEnd = static_cast<ptrdiff_t>(xEnd) * ch;
+      if (ch == 1) {
+        for (; i + lanes <= interiorEnd; i += advance) {
+          hn::StoreU(ConvSamples<false>(d, a, y, i, tapsC1), d, out + i);
+        }
+      } else {
+        for (; i + lanes <= interiorEnd; i += advance) {
+          hn::StoreU(ConvSamples<false>(d, a, y, i, tapsC3), d, out + i);
+        }
+      }
+    }
+    for (; i < static_cast<ptrdiff_t>(ow) * ch; ++i) one(i);
+  }
+}
+
+}  // namespace kelvo::primitives::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#endif  // include guard
