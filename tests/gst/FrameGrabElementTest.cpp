@@ -1,0 +1,454 @@
+// The kelvoframegrab element, loaded as a plugin from the build tree through
+// a private registry, in GstHarness and in real pipelines.
+#include <gst/check/gstharness.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <dlfcn.h>
+#include <glib/gstdio.h>
+#include "tests/gst/GstTestSupport.h"
+
+namespace {
+
+using namespace kelvo::test;
+
+constexpr int kW = 64;
+constexpr int kH = 48;
+
+struct Still {
+  std::string location;
+  double requested = 0.0;
+  guint64 streamTime = 0;
+  guint64 runningTime = 0;
+  bool main = false;
+};
+
+// A harness around one kelvoframegrab with its own bus, fed with numbered
+// frames at a fixed rate.
+class Grab {
+ public:
+  Grab() {
+    element_ = gst_element_factory_make("kelvoframegrab", nullptr);
+    EXPECT_NE(element_, nullptr);
+    bus_ = gst_bus_new();
+    gst_element_set_bus(element_, bus_);
+  }
+  ~Grab() {
+    if (h_) gst_harness_teardown(h_);
+    gst_object_unref(element_);
+    gst_object_unref(bus_);
+  }
+  GstElement* element() { return element_; }
+
+  void Start(int fpsN, int fpsD = 1, int width = kW, int height = kH) {
+    h_ = gst_harness_new_with_element(element_, "sink", "src");
+    fpsN_ = fpsN;
+    fpsD_ = fpsD;
+    width_ = width;
+    height_ = height;
+    const std::string caps = "video/x-raw,format=YUY2,width=" + std::to_string(width) +
+                             ",height=" + std::to_string(height) + ",framerate=" +
+                             std::to_string(fpsN) + "/" + std::to_string(fpsD);
+    gst_harness_set_src_caps_str(h_, caps.c_str());
+  }
+  GstHarness* harness() { return h_; }
+
+  GstClockTime FrameTime(int index) const {
+    return gst_util_uint64_scale(static_cast<guint64>(index), GST_SECOND * fpsD_, fpsN_ > 0 ? fpsN_ : 25);
+  }
+  GstBuffer* MakeFrame(int index, GstClockTime offset = 0) const {
+    const std::vector<uint8_t> frame = MakeYuy2Frame(width_, height_, index);
+    GstBuffer* buf = gst_buffer_new_memdup(frame.data(), frame.size());
+    GST_BUFFER_PTS(buf) = offset + FrameTime(index);
+    GST_BUFFER_DURATION(buf) = FrameTime(index + 1) - FrameTime(index);
+    return buf;
+  }
+  // Pushes frames [first, last] and drops what comes out.
+  GstFlowReturn Push(int first, int last, GstClockTime offset = 0) {
+    for (int i = first; i <= last; ++i) {
+      const GstFlowReturn ret = gst_harness_push(h_, MakeFrame(i, offset));
+      if (ret != GST_FLOW_OK) return ret;
+      gst_buffer_unref(gst_harness_pull(h_));
+    }
+    return GST_FLOW_OK;
+  }
+
+  std::vector<Still> Stills() {
+    std::vector<Still> out;
+    while (GstMessage* m = gst_bus_pop_filtered(bus_, GST_MESSAGE_ELEMENT)) {
+      const GstStructure* s = gst_message_get_structure(m);
+      if (gst_structure_has_name(s, "kelvoframegrab-still")) {
+        Still st;
+        st.location = gst_structure_get_string(s, "location");
+        gst_structure_get_double(s, "requested-time", &st.requested);
+        gst_structure_get_uint64(s, "stream-time", &st.streamTime);
+        gst_structure_get_uint64(s, "running-time", &st.runningTime);
+        gboolean main = FALSE;
+        gst_structure_get_boolean(s, "main", &main);
+        st.main = main;
+        out.push_back(st);
+      }
+      gst_message_unref(m);
+    }
+    return out;
+  }
+  // Text of the first error on the bus, empty when there is none.
+  std::string ErrorText(GQuark* domain = nullptr, int* code = nullptr) {
+    GstMessage* m = gst_bus_pop_filtered(bus_, GST_MESSAGE_ERROR);
+    if (!m) return "";
+    GError* e = nullptr;
+    gst_message_parse_error(m, &e, nullptr);
+    std::string text = e->message;
+    if (domain) *domain = e->domain;
+    if (code) *code = e->code;
+    g_error_free(e);
+    gst_message_unref(m);
+    return text;
+  }
+
+ private:
+  GstElement* element_ = nullptr;
+  GstBus* bus_ = nullptr;
+  GstHarness* h_ = nullptr;
+  int fpsN_ = 25, fpsD_ = 1, width_ = kW, height_ = kH;
+};
+
+// The plugin carries its own copy of the filter and of the platform's test
+// hooks; reach the hook that the plugin's filter reads.
+void SetPluginOsMajorVersion(unsigned major) {
+  GstPlugin* plugin = gst_registry_find_plugin(gst_registry_get(), "kelvoframegrab");
+  ASSERT_NE(plugin, nullptr);
+  GstPlugin* loaded = gst_plugin_load(plugin);
+  ASSERT_NE(loaded, nullptr);
+  void* module = dlopen(gst_plugin_get_filename(loaded), RTLD_NOW | RTLD_NOLOAD);
+  gst_object_unref(loaded);
+  gst_object_unref(plugin);
+  ASSERT_NE(module, nullptr);
+  using Hook = void (*)(unsigned);
+  auto hook = reinterpret_cast<Hook>(dlsym(module, "_Z30KelvoSetReportedOsMajorVersionj"));
+  ASSERT_NE(hook, nullptr);
+  hook(major);
+  dlclose(module);
+}
+
+int IndexOf(const std::string& path) {
+  Jpeg jpeg;
+  if (!ReadJpeg(path, &jpeg)) return -2;
+  return DecodeFrameIndex(jpeg);
+}
+
+class FrameGrabElement : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { InitGstForTests(); }
+  void SetUp() override { dir_ = MakeTempFolder(); }
+  void TearDown() override { RemoveTree(dir_); }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string dir_;
+};
+
+TEST_F(FrameGrabElement, LoadsFromTheBuildTreeWithRankNoneAndDocumentedDefaults) {
+  GstElementFactory* factory = gst_element_factory_find("kelvoframegrab");
+  ASSERT_NE(factory, nullptr);
+  EXPECT_EQ(gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(factory)), GST_RANK_NONE);
+  const gchar* plugin = gst_plugin_feature_get_plugin_name(GST_PLUGIN_FEATURE(factory));
+  EXPECT_STREQ(plugin, "kelvoframegrab");
+  gst_object_unref(factory);
+
+  Grab g;
+  gchar* location = nullptr;
+  gdouble time = -1;
+  gboolean enabled = FALSE, enhance = TRUE, qos = TRUE;
+  g_object_get(g.element(), "location", &location, "grab-time", &time, "grab-enabled", &enabled,
+               "enhance", &enhance, "qos", &qos, nullptr);
+  EXPECT_EQ(location, nullptr);
+  EXPECT_EQ(time, 0.0);
+  EXPECT_TRUE(enabled);
+  EXPECT_FALSE(enhance);
+  EXPECT_FALSE(qos) << "a frame dropped as late may be the one to grab";
+}
+
+// The main still is the first frame within half a frame period of grab-time,
+// whatever the rate (the filter's half period is rounded to 10 us).
+TEST_F(FrameGrabElement, MainGrabTakesTheRightFrameAtSeveralRates) {
+  struct Case {
+    int fps;
+    double grabTime;
+    int expected;
+  } cases[] = {{25, 1.0, 25}, {30, 0.99, 30}, {30, 0.98, 29}, {24, 2.0, 48}, {60, 1.5, 90}, {1, 3.0, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.fps << " fps, grab-time " << c.grabTime);
+    const std::string file = Path("main-" + std::to_string(c.fps) + "-" + std::to_string(c.expected) + ".jpg");
+    Grab g;
+    g_object_set(g.element(), "location", file.c_str(), "grab-time", c.grabTime, nullptr);
+    g.Start(c.fps);
+    ASSERT_EQ(g.Push(0, c.expected + 3), GST_FLOW_OK);
+    EXPECT_EQ(IndexOf(file), c.expected);
+    const std::vector<Still> stills = g.Stills();
+    ASSERT_EQ(stills.size(), 1u) << "the main grab fires once";
+    EXPECT_TRUE(stills[0].main);
+    EXPECT_EQ(stills[0].location, file);
+    EXPECT_DOUBLE_EQ(stills[0].requested, c.grabTime);
+    EXPECT_EQ(stills[0].streamTime, g.FrameTime(c.expected));
+    EXPECT_EQ(stills[0].runningTime, g.FrameTime(c.expected));
+  }
+}
+
+// Requests are served from the frame starting in the open interval
+// (T - 0.005, T - 0.005 + frame period).
+TEST_F(FrameGrabElement, SnapshotSignalQueuesRequestsServedFromTheRightFrames) {
+  struct Case {
+    int fps;
+    double time;
+    int expected;
+  } cases[] = {{30, 2.0, 60}, {30, 2.006, 61}, {25, 1.0, 25}, {25, 1.01, 26}, {24, 2.0, 48}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.fps << " fps, request at " << c.time);
+    const std::string file = Path("req-" + std::to_string(c.fps) + "-" + std::to_string(c.expected) + ".jpg");
+    Grab g;
+    g_object_set(g.element(), "grab-enabled", FALSE, nullptr);
+    gboolean queued = FALSE;
+    g_signal_emit_by_name(g.element(), "snapshot", c.time, file.c_str(), FALSE, &queued);
+    EXPECT_TRUE(queued);
+    g.Start(c.fps);
+    ASSERT_EQ(g.Push(0, c.expected + 3), GST_FLOW_OK);
+    EXPECT_EQ(IndexOf(file), c.expected);
+    const std::vector<Still> stills = g.Stills();
+    ASSERT_EQ(stills.size(), 1u);
+    EXPECT_FALSE(stills[0].main);
+    EXPECT_DOUBLE_EQ(stills[0].requested, c.time);
+    EXPECT_EQ(stills[0].streamTime, g.FrameTime(c.expected));
+  }
+}
+
+TEST_F(FrameGrabElement, RequestsOnOneFrameAreAllWrittenAndAnEarlyRequestEndsTheMainGrab) {
+  Grab g;
+  g_object_set(g.element(), "location", Path("main.jpg").c_str(), "grab-time", 3.0, nullptr);
+  g.Start(25);
+  // Queued while streaming, from the application thread.
+  ASSERT_EQ(g.Push(0, 5), GST_FLOW_OK);
+  gboolean a = FALSE, b = FALSE, c = FALSE;
+  g_signal_emit_by_name(g.element(), "snapshot", 1.0, Path("a.jpg").c_str(), FALSE, &a);
+  g_signal_emit_by_name(g.element(), "snapshot", 1.0, Path("b.jpg").c_str(), FALSE, &b);
+  g_signal_emit_by_name(g.element(), "snapshot", 2.0, Path("c.jpg").c_str(), FALSE, &c);
+  ASSERT_TRUE(a && b && c);
+  ASSERT_EQ(g.Push(6, 90), GST_FLOW_OK);
+
+  EXPECT_EQ(IndexOf(Path("a.jpg")), 25);
+  EXPECT_EQ(IndexOf(Path("b.jpg")), 25);
+  EXPECT_EQ(IndexOf(Path("c.jpg")), 50);
+  // The filter's rule: once any still is written the main grab never fires.
+  EXPECT_FALSE(FileExists(Path("main.jpg")));
+  const std::vector<Still> stills = g.Stills();
+  ASSERT_EQ(stills.size(), 3u);
+  EXPECT_EQ(stills[0].location, Path("a.jpg"));
+  EXPECT_EQ(stills[1].location, Path("b.jpg"));
+  EXPECT_EQ(stills[2].location, Path("c.jpg"));
+  for (const Still& s : stills) EXPECT_FALSE(s.main);
+}
+
+TEST_F(FrameGrabElement, PassesBuffersThroughUntouchedIncludingGrabbedFrames) {
+  Grab g;
+  g_object_set(g.element(), "location", Path("main.jpg").c_str(), "grab-time", 0.2, nullptr);
+  g.Start(25);
+  for (int i = 0; i < 8; ++i) {
+    GstBuffer* in = g.MakeFrame(i);
+    const std::vector<uint8_t> expected = MakeYuy2Frame(kW, kH, i);
+    ASSERT_EQ(gst_harness_push(g.harness(), gst_buffer_ref(in)), GST_FLOW_OK);
+    GstBuffer* out = gst_harness_pull(g.harness());
+    EXPECT_EQ(out, in) << "in place: the very same buffer";
+    GstMapInfo map;
+    ASSERT_TRUE(gst_buffer_map(out, &map, GST_MAP_READ));
+    ASSERT_EQ(map.size, expected.size());
+    EXPECT_EQ(std::memcmp(map.data, expected.data(), map.size), 0) << "frame " << i;
+    gst_buffer_unmap(out, &map);
+    EXPECT_EQ(GST_BUFFER_PTS(out), g.FrameTime(i));
+    gst_buffer_unref(out);
+    gst_buffer_unref(in);
+  }
+  EXPECT_EQ(IndexOf(Path("main.jpg")), 5);
+}
+
+// Times are matched on stream time: with a segment that starts at 10 s of
+// timestamps and maps them to stream time 0, the frame stamped 11 s is the
+// one at 1 s; its running time includes the segment base.
+TEST_F(FrameGrabElement, MatchesOnStreamTimeNotOnTimestamps) {
+  Grab g;
+  g_object_set(g.element(), "location", Path("main.jpg").c_str(), "grab-time", 1.0, nullptr);
+  g.Start(25);
+  GstSegment segment;
+  gst_segment_init(&segment, GST_FORMAT_TIME);
+  segment.start = 10 * GST_SECOND;
+  segment.time = 0;
+  segment.base = 5 * GST_SECOND;
+  ASSERT_TRUE(gst_harness_push_event(g.harness(), gst_event_new_segment(&segment)));
+  ASSERT_EQ(g.Push(0, 30, 10 * GST_SECOND), GST_FLOW_OK);
+  EXPECT_EQ(IndexOf(Path("main.jpg")), 25);
+  const std::vector<Still> stills = g.Stills();
+  ASSERT_EQ(stills.size(), 1u);
+  EXPECT_EQ(stills[0].streamTime, 1 * GST_SECOND);
+  EXPECT_EQ(stills[0].runningTime, 6 * GST_SECOND);
+}
+
+TEST_F(FrameGrabElement, PaddedRowsAndCapsWithoutARateStillGiveTheRightFrame) {
+  Grab g;
+  g_object_set(g.element(), "grab-enabled", FALSE, nullptr);
+  gboolean queued = FALSE;
+  g_signal_emit_by_name(g.element(), "snapshot", 1.0, Path("r.jpg").c_str(), FALSE, &queued);
+  ASSERT_TRUE(queued);
+  // No rate in the caps: the frame period comes from the buffer durations.
+  g.Start(0, 1);
+  const int stride = kW * 2 + 32;
+  for (int i = 0; i <= 30; ++i) {
+    const std::vector<uint8_t> packed = MakeYuy2Frame(kW, kH, i);
+    std::vector<uint8_t> padded(static_cast<size_t>(stride) * kH, 0xEE);
+    for (int y = 0; y < kH; ++y)
+      std::memcpy(padded.data() + static_cast<size_t>(y) * stride, packed.data() + y * kW * 2, kW * 2);
+    GstBuffer* buf = gst_buffer_new_memdup(padded.data(), padded.size());
+    gsize offset[GST_VIDEO_MAX_PLANES] = {0};
+    gint strides[GST_VIDEO_MAX_PLANES] = {stride};
+    gst_buffer_add_video_meta_full(buf, GST_VIDEO_FRAME_FLAG_NONE, GST_VIDEO_FORMAT_YUY2, kW, kH, 1,
+                                   offset, strides);
+    GST_BUFFER_PTS(buf) = gst_util_uint64_scale(i, GST_SECOND, 25);
+    GST_BUFFER_DURATION(buf) = GST_SECOND / 25;
+    ASSERT_EQ(gst_harness_push(g.harness(), buf), GST_FLOW_OK);
+    gst_buffer_unref(gst_harness_pull(g.harness()));
+  }
+  EXPECT_EQ(IndexOf(Path("r.jpg")), 25);
+}
+
+TEST_F(FrameGrabElement, BuffersWithoutTimestampsPassAndAreNeverGrabbed) {
+  Grab g;
+  g_object_set(g.element(), "location", Path("main.jpg").c_str(), "grab-time", 0.0, nullptr);
+  g.Start(25);
+  for (int i = 0; i < 3; ++i) {
+    GstBuffer* buf = g.MakeFrame(i);
+    GST_BUFFER_PTS(buf) = GST_CLOCK_TIME_NONE;
+    ASSERT_EQ(gst_harness_push(g.harness(), buf), GST_FLOW_OK);
+    gst_buffer_unref(gst_harness_pull(g.harness()));
+  }
+  EXPECT_FALSE(FileExists(Path("main.jpg")));
+  ASSERT_EQ(g.Push(3, 4), GST_FLOW_OK);
+  EXPECT_EQ(IndexOf(Path("main.jpg")), 3);
+}
+
+// ---- Error paths: GStreamer errors with clear text, never a dead process ----
+
+TEST_F(FrameGrabElement, SnapshotSignalRefusesNamesThatCannotBeWritten) {
+  Grab g;
+  gboolean queued = TRUE;
+  g_signal_emit_by_name(g.element(), "snapshot", 1.0, Path("missing/x.jpg").c_str(), FALSE, &queued);
+  EXPECT_FALSE(queued);
+  queued = TRUE;
+  g_signal_emit_by_name(g.element(), "snapshot", 1.0, "/etc/hostname/x.jpg", FALSE, &queued);
+  EXPECT_FALSE(queued) << "a file is not a folder";
+  queued = TRUE;
+  g_signal_emit_by_name(g.element(), "snapshot", 1.0, dir_.c_str(), FALSE, &queued);
+  EXPECT_FALSE(queued) << "a folder is not a file";
+  queued = TRUE;
+  g_signal_emit_by_name(g.element(), "snapshot", 1.0, (dir_ + "/" + std::string(300, 'n')).c_str(),
+                        FALSE, &queued);
+  EXPECT_FALSE(queued) << "longer than a request can hold";
+
+  // Nothing refused was queued: the stream runs past 1 s without a still.
+  g.Start(25);
+  ASSERT_EQ(g.Push(0, 30), GST_FLOW_OK);
+  EXPECT_TRUE(g.Stills().empty());
+}
+
+// Runs `launch` to the first error or EOS; returns the error text.
+std::string RunPipeline(const std::string& launch, GQuark* domain = nullptr, int* code = nullptr) {
+  GError* err = nullptr;
+  GstElement* pipeline = gst_parse_launch(launch.c_str(), &err);
+  EXPECT_EQ(err, nullptr) << (err ? err->message : "");
+  if (!pipeline) return "no pipeline";
+  gst_element_set_state(pipeline, GST_STATE_PLAYING);
+  GstBus* bus = gst_element_get_bus(pipeline);
+  GstMessage* m = gst_bus_timed_pop_filtered(
+      bus, 20 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS));
+  std::string text;
+  if (!m) {
+    text = "timeout";
+  } else if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR) {
+    GError* e = nullptr;
+    gst_message_parse_error(m, &e, nullptr);
+    text = e->message;
+    if (domain) *domain = e->domain;
+    if (code) *code = e->code;
+    g_error_free(e);
+  }
+  if (m) gst_message_unref(m);
+  gst_object_unref(bus);
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  gst_object_unref(pipeline);
+  return text;
+}
+
+TEST_F(FrameGrabElement, ALocationInAMissingFolderIsRefusedBeforeStreaming) {
+  GQuark domain = 0;
+  int code = 0;
+  const std::string error = RunPipeline(
+      "videotestsrc num-buffers=3 ! video/x-raw,format=YUY2,width=64,height=48 ! kelvoframegrab "
+      "location=" + Path("nowhere/main.jpg") + " ! fakesink",
+      &domain, &code);
+  EXPECT_EQ(domain, GST_RESOURCE_ERROR);
+  EXPECT_EQ(code, GST_RESOURCE_ERROR_OPEN_WRITE);
+  EXPECT_NE(error.find("does not exist"), std::string::npos) << error;
+  EXPECT_NE(error.find("nowhere"), std::string::npos) << error;
+}
+
+TEST_F(FrameGrabElement, AFolderRemovedWhileStreamingGivesAnErrorNotADeadProcess) {
+  const std::string sub = Path("sub");
+  ASSERT_EQ(g_mkdir(sub.c_str(), 0755), 0);
+  Grab g;
+  g_object_set(g.element(), "location", (sub + "/main.jpg").c_str(), "grab-time", 1.0, nullptr);
+  g.Start(25);
+  ASSERT_EQ(g.Push(0, 10), GST_FLOW_OK);
+  ASSERT_EQ(g_rmdir(sub.c_str()), 0);
+  EXPECT_EQ(g.Push(11, 30), GST_FLOW_ERROR);
+  GQuark domain = 0;
+  int code = 0;
+  const std::string error = g.ErrorText(&domain, &code);
+  EXPECT_EQ(domain, GST_RESOURCE_ERROR);
+  EXPECT_NE(error.find("main.jpg"), std::string::npos) << error;
+}
+
+TEST_F(FrameGrabElement, CapsTheFilterCannotTakeFailNegotiationWithAReason) {
+  GQuark domain = 0;
+  int code = 0;
+  std::string error = RunPipeline(
+      "videotestsrc num-buffers=3 ! video/x-raw,format=YUY2,width=63,height=48 ! kelvoframegrab ! "
+      "fakesink",
+      &domain, &code);
+  EXPECT_EQ(domain, GST_CORE_ERROR);
+  EXPECT_NE(error.find("even frame width"), std::string::npos) << error;
+
+  // A filter created on an older system takes only 32-bit RGB: it refuses
+  // YUY2 and the element says so.
+  SetPluginOsMajorVersion(5);
+  error = RunPipeline(
+      "videotestsrc num-buffers=3 ! video/x-raw,format=YUY2,width=64,height=48 ! kelvoframegrab ! "
+      "fakesink",
+      &domain, &code);
+  SetPluginOsMajorVersion(0);
+  EXPECT_EQ(domain, GST_CORE_ERROR);
+  EXPECT_EQ(code, GST_CORE_ERROR_NEGOTIATION);
+  EXPECT_NE(error.find("refused 64x48 YUY2"), std::string::npos) << error;
+}
+
+TEST_F(FrameGrabElement, ABufferShorterThanItsFrameIsAnErrorNotAnOverread) {
+  Grab g;
+  g_object_set(g.element(), "location", Path("main.jpg").c_str(), nullptr);
+  g.Start(25);
+  GstBuffer* buf = gst_buffer_new_allocate(nullptr, kW * kH, nullptr);
+  GST_BUFFER_PTS(buf) = 0;
+  EXPECT_EQ(gst_harness_push(g.harness(), buf), GST_FLOW_ERROR);
+  EXPECT_NE(g.ErrorText().find("cannot read a frame"), std::string::npos);
+  EXPECT_FALSE(FileExists(Path("main.jpg")));
+}
+
+}  // namespace
