@@ -1,9 +1,10 @@
-// Placeholder until the enhancement stages land: the "enhanced" image is a
-// copy of the frame.
 #include "imaging/pipeline/RunSnapshotPipeline.h"
 
 #include <cstring>
 #include <new>
+
+#include "imaging/core/BitmapData.h"
+#include "imaging/pipeline/PipelineSnapshot.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -11,13 +12,24 @@ bool RunSnapshotPipeline(int width, int height, int rowBytes, const uint8_t* fra
                          uint8_t** enhanced) noexcept {
   if (enhanced == nullptr) return false;
   *enhanced = nullptr;
-  if (frame == nullptr || width < 1 || height < 1 || rowBytes < 3 * width) return false;
-  const std::size_t bytes = static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(height);
-  auto* out = new (std::nothrow) uint8_t[bytes];
-  if (out == nullptr) return false;
-  std::memcpy(out, frame, bytes);
-  *enhanced = out;
-  return true;
+  if (frame == nullptr) return false;
+  try {
+    PipelineSnapshot pipeline(width, height, kFormatBGR8);
+    // The frame stays as it is: the pipeline works on its own copy.
+    BitmapData image(width, height, kFormatBGR8, frame, rowBytes);
+    pipeline.Execute(&image, &image);
+
+    const std::size_t bytes =
+        static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(height);
+    auto* out = new (std::nothrow) uint8_t[bytes];
+    if (out == nullptr) return false;
+    std::memcpy(out, image.GetData(), bytes);
+    *enhanced = out;
+    return true;
+  } catch (...) {
+    // IPExceptions of the stages and anything else: the frame fails.
+    return false;
+  }
 }
 
 void FreeSnapshotImage(uint8_t* image) noexcept { delete[] image; }

@@ -1,0 +1,229 @@
+#include "imaging/pipeline/PipelineSnapshot.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "imaging/analysis/Histogram.h"
+#if __has_include("imaging/analysis/OpContrastStretch.h")
+#include "imaging/analysis/OpContrastStretch.h"
+#define HAVE_STRETCH 1
+#endif
+#include "imaging/analysis/SkinMap.h"
+#include "imaging/core/BitmapData.h"
+#include "imaging/core/IPException.h"
+#include "imaging/core/UtilitiesGeneral.h"
+#include "imaging/denoise/OpReduceNoiseWavelets.h"
+#include "imaging/filters/OpBlend.h"
+#include "imaging/filters/OpSharpen.h"
+#include "imaging/pipeline/detail/StretchDecision.h"
+#include "imaging/primitives/Primitives.h"
+
+namespace KelvoLibImageProcessing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Milliseconds(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// Noise thresholds per plane, finest level first, three detail bands per
+// level. Only the luminance set is applied under the reduction type used
+// here; the chroma planes get a 5 x 5 median instead.
+constexpr float kThresholdsY[12] = {1.4f, 1.4f, 1.4f, 0.9f, 0.9f, 0.9f,
+                                    0.2f, 0.2f, 0.2f, 0.0f, 0.0f, 0.0f};
+constexpr float kThresholdsCb[12] = {6.67f, 6.67f, 6.67f, 6.27f, 6.27f, 6.27f,
+                                     5.87f, 5.87f, 5.87f, 5.47f, 5.47f, 5.47f};
+constexpr float kThresholdsCr[12] = {4.76f, 4.76f, 4.76f, 4.47f, 4.47f, 4.47f,
+                                     4.19f, 4.19f, 4.19f, 3.9f, 3.9f, 3.9f};
+
+// Luminance pre-sharpening kernel: 1.3 in the centre and the float with bit
+// pattern 0xBC4CCCCB (just above -0.0125) around it, summing to about 1.
+float OffCentreTap() {
+  constexpr uint32_t kBits = 0xBC4CCCCBu;
+  float f;
+  static_assert(sizeof f == sizeof kBits);
+  __builtin_memcpy(&f, &kBits, sizeof f);
+  return f;
+}
+
+constexpr int kNoiseLumThresholdChromaMedian = 0;
+
+}  // namespace
+
+PipelineSnapshot::PipelineSnapshot() : PipelineSnapshot(640, 480, kFormatBGR8) {}
+
+PipelineSnapshot::PipelineSnapshot(int width, int height, int pixelFormat) {
+  ippStaticInit();
+  width_ = width;
+  height_ = height;
+  pixelFormat_ = pixelFormat;
+  noiseReducer_ = std::make_unique<OpReduceNoiseWavelets>();
+  sharpener_ = std::make_unique<OpSharpen>();
+}
+
+PipelineSnapshot::~PipelineSnapshot() = default;
+
+void PipelineSnapshot::SetPresetNone() {
+  gammaLimit_ = 1.22f;
+  doNoise_ = doSharp_ = doLStretch_ = doSkin_ = false;
+}
+
+void PipelineSnapshot::SetPresetAll() {
+  gammaLimit_ = 1.22f;
+  doNoise_ = doSharp_ = doLStretch_ = doSkin_ = true;
+}
+
+void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
+  if (input == nullptr || output == nullptr) throw IPException(4, "PipelineSnapshot::Execute");
+  report_ = Report{};
+  StageTimes& times = report_.times;
+  const Clock::time_point start = Clock::now();
+
+  width_ = input->GetWidth();
+  height_ = input->GetHeight();
+  BitmapData a(width_, height_);
+  BitmapData b(width_, height_);
+  UtilitiesGeneral::CopyData(input, &a);
+  Clock::time_point mark = Clock::now();
+  times.copyIn = Milliseconds(start, mark);
+
+  const auto lap = [&mark](double& slot) {
+    const Clock::time_point now = Clock::now();
+    slot = Milliseconds(mark, now);
+    mark = now;
+  };
+
+  if (doSkin_) {
+    RunSkin(a);
+    lap(times.skin);
+  }
+  if (doNoise_) {
+    RunNoise(a, b);
+    lap(times.noise);
+  }
+  report_.opacity = 0.5f;
+  report_.lowKey = false;
+  if (doLStretch_) {
+    RunStretch(a, b);
+    lap(times.stretch);
+  }
+  if (doSharp_ && !report_.lowKey) {
+    RunSharpen(a, b);
+    lap(times.sharpen);
+  }
+  {
+    OpBlend blend;
+    blend.Execute(&a, &a, Screen, report_.opacity);
+  }
+  lap(times.blend);
+  UtilitiesGeneral::CopyData(&a, output);
+  lap(times.copyOut);
+  times.total = Milliseconds(start, mark);
+}
+
+void PipelineSnapshot::RunSkin(const BitmapData& a) {
+  SkinMap map;
+  map.Initialize(&a, 0, false, 0.76f, 30.0f, 60.0f);
+  report_.skinRatio = map.SkinFraction();
+  report_.skinMean = map.SkinMeanLuminance();
+  if (report_.skinRatio >= 0.01f) {
+    report_.skinClip = detail::SkinClipFromLevels(report_.skinRatio, report_.skinMean,
+                                                  map.SkinLumClipLevel(0),
+                                                  map.SkinLumClipLevel(10));
+  }
+}
+
+void PipelineSnapshot::RunNoise(BitmapData& a, BitmapData& b) {
+  OpReduceNoiseWavelets& noise = *noiseReducer_;
+  noise.SetWaveletPreset();
+  noise.SetReductionType(kNoiseLumThresholdChromaMedian);
+  noise.SetChromaMedianSize(5);
+  noise.SetThresholdParams(kThresholdsY, kThresholdsCb, kThresholdsCr);
+  noise.Execute(&a, &b);
+  UtilitiesGeneral::CopyData(&b, &a);
+}
+
+void PipelineSnapshot::RunStretch(BitmapData& a, BitmapData& b) {
+  Report& r = report_;
+  detail::StretchMeasures m;
+  {
+    Histogram histogram;
+    histogram.Initialize(&a, 256, true);
+    r.hiClip1 = static_cast<float>(histogram.GetClipPointHigh(0.01f, true));
+    r.hiClip05 = static_cast<float>(histogram.GetClipPointHigh(0.005f, true));
+    r.hiClip01 = static_cast<float>(histogram.GetClipPointHigh(0.001f, true));
+    r.hiClip00 = static_cast<float>(histogram.GetClipPointHigh(0.00005f, true));
+    r.lowClip05 = static_cast<float>(histogram.GetClipPointLow(0.005f));
+    r.lowClip01 = static_cast<float>(histogram.GetClipPointLow(0.001f));
+    r.lowClip00 = static_cast<float>(histogram.GetClipPointLow(0.00005f));
+    r.hiClip66 = static_cast<float>(histogram.GetClipPointHigh(0.66f, false));
+
+    m.meanRed = histogram.MeanRed();
+    m.meanGreen = histogram.MeanGreen();
+    m.meanBlue = histogram.MeanBlue();
+    r.origMean = static_cast<float>(histogram.MeanLuminance());
+
+    const int hiIdx = std::min(histogram.GetClipIndexHighLum(0.1f), 245);
+    const int loIdx = std::max(histogram.GetClipIndexLowLum(0.1f), 10);
+    const detail::MidTones mid =
+        detail::ComputeMidTones(histogram.DataLuminance(), hiIdx, loIdx, r.origMean);
+    r.midRatio = mid.midRatio;
+    r.midAve = mid.midAve;
+
+    int red = 0, green = 0, blue = 0;
+    histogram.GetClipIndexHighRGB(0.00005f, red, green, blue);
+    m.maxHighIndexRGB = std::max({red, green, blue});
+    const uint32_t* cumulative = histogram.DataCumulativeLum();
+    m.brightShare = 1.0 - static_cast<double>(cumulative[249]) /
+                              static_cast<double>(histogram.GetPixelCount());
+    histogram.Release();
+  }
+
+  m.doSkin = doSkin_;
+  m.gammaLimit = gammaLimit_;
+  m.skinRatio = r.skinRatio;
+  m.skinMean = r.skinMean;
+  m.skinClip = r.skinClip;
+  m.lowClip05 = r.lowClip05;
+  m.lowClip00 = r.lowClip00;
+  m.hiClip1 = r.hiClip1;
+  m.hiClip05 = r.hiClip05;
+  m.hiClip01 = r.hiClip01;
+  m.hiClip00 = r.hiClip00;
+  m.hiClip66 = r.hiClip66;
+  m.origMean = r.origMean;
+  m.midRatio = r.midRatio;
+  m.midAve = r.midAve;
+  const detail::StretchDecision d = detail::DecideStretch(m);
+  r.colourCast = d.colourCast;
+  r.lowKey = d.lowKey;
+  r.lowRaised = d.lowRaised;
+  r.skinLim = d.skinLim;
+  r.finalClip = d.finalClip;
+  r.finalLow = d.finalLow;
+  r.finalHigh = d.finalHigh;
+  r.lowLimit = d.lowLimit;
+
+#ifndef HAVE_STRETCH
+  (void)b;
+#else
+  OpContrastStretch::Execute(&a, &b, 255, r.finalLow, r.finalHigh, 100.0f, 90.0f);
+  UtilitiesGeneral::CopyData(&b, &a);
+#endif
+  r.opacity = detail::DecideOpacity(m, d);
+}
+
+void PipelineSnapshot::RunSharpen(BitmapData& a, BitmapData& b) {
+  float kernel[25];
+  std::fill(std::begin(kernel), std::end(kernel), OffCentreTap());
+  kernel[12] = 1.3f;
+  OpSharpen& sharpen = *sharpener_;
+  sharpen.SetUnsharpMaskHybridParams(20.0f, 1.25f, 0.3f);
+  sharpen.SetHighPassLumKernel(5, 5, kernel);
+  sharpen.SetApplyHighPass(true);
+  sharpen.Run(&a, &b, UnsharpMaskHybrid);
+  UtilitiesGeneral::CopyData(&b, &a);
+}
+
+}  // namespace KelvoLibImageProcessing

@@ -1,0 +1,266 @@
+// The snapshot pipeline end to end: stage wiring, the report, the switches,
+// frames built to trigger the decision rules, and the filter's entry point.
+#include "imaging/pipeline/PipelineSnapshot.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "imaging/core/BitmapData.h"
+#include "imaging/core/IPException.h"
+#include "imaging/core/UtilitiesGeneral.h"
+#include "imaging/filters/OpBlend.h"
+#include "imaging/pipeline/RunSnapshotPipeline.h"
+
+namespace KelvoLibImageProcessing {
+namespace {
+
+constexpr int kW = 128;
+constexpr int kH = 96;
+
+// A frame of the given mean colour with uniform texture of +-spread per
+// channel (deterministic: mt19937's raw output is fixed by the standard).
+BitmapData Textured(int b, int g, int r, int spread, uint32_t seed = 7) {
+  BitmapData image(kW, kH);
+  std::mt19937 rng(seed);
+  for (int y = 0; y < kH; ++y) {
+    uint8_t* row = image.GetData() + y * image.GetStride();
+    for (int x = 0; x < kW; ++x) {
+      const int n = static_cast<int>(rng() % (2 * spread + 1)) - spread;
+      const int v[3] = {b + n, g + n, r + n};
+      for (int c = 0; c < 3; ++c) row[3 * x + c] = static_cast<uint8_t>(std::clamp(v[c], 0, 255));
+    }
+  }
+  return image;
+}
+
+void PaintRect(BitmapData& image, int x0, int y0, int x1, int y1, int b, int g, int r,
+               int spread = 0, uint32_t seed = 3) {
+  std::mt19937 rng(seed);
+  for (int y = y0; y <= y1; ++y) {
+    for (int x = x0; x <= x1; ++x) {
+      uint8_t* p = image.GetData() + y * image.GetStride() + 3 * x;
+      const int n = spread == 0 ? 0 : static_cast<int>(rng() % (2 * spread + 1)) - spread;
+      p[0] = static_cast<uint8_t>(std::clamp(b + n, 0, 255));
+      p[1] = static_cast<uint8_t>(std::clamp(g + n, 0, 255));
+      p[2] = static_cast<uint8_t>(std::clamp(r + n, 0, 255));
+    }
+  }
+}
+
+std::vector<uint8_t> Bytes(const BitmapData& image) {
+  return {image.GetData(), image.GetData() + image.GetHeight() * image.GetStride()};
+}
+
+PipelineSnapshot::Report RunPipeline(PipelineSnapshot& pipeline, const BitmapData& input,
+                             BitmapData& output) {
+  pipeline.Execute(&input, &output);
+  return pipeline.GetReport();
+}
+
+TEST(PipelineSnapshotTest, ConstructionAndPresets) {
+  PipelineSnapshot p;
+  EXPECT_EQ(p.GetWidth(), 640);
+  EXPECT_EQ(p.GetHeight(), 480);
+  EXPECT_EQ(p.GetPixelFormat(), 2);
+  EXPECT_TRUE(p.GetDoSkin() && p.GetDoNoise() && p.GetDoLStretch() && p.GetDoSharp());
+  EXPECT_EQ(p.GetGammaLimit(), 1.22f);
+  p.SetGammaLimit(2.0f);
+  p.SetPresetNone();
+  EXPECT_FALSE(p.GetDoSkin() || p.GetDoNoise() || p.GetDoLStretch() || p.GetDoSharp());
+  EXPECT_EQ(p.GetGammaLimit(), 1.22f);
+  p.SetPresetAll();
+  EXPECT_TRUE(p.GetDoSkin() && p.GetDoNoise() && p.GetDoLStretch() && p.GetDoSharp());
+}
+
+TEST(PipelineSnapshotTest, FailuresLeaveTheOutputUntouched) {
+  PipelineSnapshot p(kW, kH, 2);
+  BitmapData image = Textured(90, 100, 110, 20);
+  try {
+    p.Execute(nullptr, &image);
+    ADD_FAILURE();
+  } catch (const IPException& e) {
+    EXPECT_EQ(e.GetCode(), 4);
+    EXPECT_STREQ(e.what(), "IPException: Null image data pointer - PipelineSnapshot::Execute");
+  }
+  EXPECT_THROW(p.Execute(&image, nullptr), IPException);
+
+  // A 16-bit input fails in the first copy.
+  BitmapData wide(kW, kH, kFormatBGR16, nullptr, kW * 6);
+  std::memset(wide.GetData(), 0, static_cast<std::size_t>(kH) * kW * 6);
+  const std::vector<uint8_t> before = Bytes(image);
+  try {
+    p.Execute(&wide, &image);
+    ADD_FAILURE();
+  } catch (const IPException& e) {
+    EXPECT_EQ(e.GetCode(), 3);
+    EXPECT_STREQ(e.what(),
+                 "IPException: Images have mismatched pixel formats - UtilitiesGeneral::CopyData");
+  }
+  EXPECT_EQ(Bytes(image), before);
+
+  // The stages refuse sizes that are not multiples of 4.
+  BitmapData odd(kW - 2, kH);
+  odd.FillBlack();
+  BitmapData oddOut(kW - 2, kH);
+  oddOut.FillWhite();
+  EXPECT_THROW(p.Execute(&odd, &oddOut), IPException);
+  EXPECT_EQ(oddOut.GetData()[0], 255);
+}
+
+TEST(PipelineSnapshotTest, AllSwitchesOffStillBlendsAtHalfOpacity) {
+  const BitmapData input = Textured(60, 110, 170, 40);
+  PipelineSnapshot p(kW, kH, 2);
+  p.SetPresetNone();
+  BitmapData out(kW, kH);
+  const PipelineSnapshot::Report r = RunPipeline(p, input, out);
+  EXPECT_EQ(r.opacity, 0.5f);
+  EXPECT_EQ(r.skinRatio, 0.0f);
+  EXPECT_EQ(r.finalHigh, 0.0f);
+  EXPECT_EQ(r.times.skin, 0.0);
+  EXPECT_EQ(r.times.noise, 0.0);
+
+  BitmapData expected(kW, kH);
+  UtilitiesGeneral::CopyData(&input, &expected);
+  OpBlend().Execute(&expected, &expected, Screen, 0.5f);
+  EXPECT_EQ(Bytes(out), Bytes(expected));
+  // Screen brightens: a mid grey sample moves up.
+  EXPECT_GT(out.GetData()[1], input.GetData()[1]);
+}
+
+TEST(PipelineSnapshotTest, WithoutStretchOpacityStaysHalfAndSharpeningRuns) {
+  const BitmapData input = Textured(60, 110, 170, 40);
+  PipelineSnapshot p(kW, kH, 2);
+  p.SetDoLStretch(false);
+  p.SetDoNoise(false);
+  BitmapData sharpened(kW, kH);
+  PipelineSnapshot::Report r = RunPipeline(p, input, sharpened);
+  EXPECT_EQ(r.opacity, 0.5f);
+  EXPECT_FALSE(r.lowKey);
+  EXPECT_EQ(r.hiClip1, 0.0f);  // no histogram was built
+  EXPECT_EQ(r.origMean, 0.0f);
+
+  p.SetDoSharp(false);
+  BitmapData plain(kW, kH);
+  RunPipeline(p, input, plain);
+  EXPECT_NE(Bytes(sharpened), Bytes(plain));
+}
+
+TEST(PipelineSnapshotTest, InPlaceEqualsSeparateOutput) {
+  BitmapData input = Textured(70, 120, 160, 30);
+  PaintRect(input, 30, 20, 80, 70, 120, 150, 200, 10);
+  PipelineSnapshot p(kW, kH, 2);
+  BitmapData out(kW, kH);
+  p.Execute(&input, &out);
+  const PipelineSnapshot::Report separate = p.GetReport();
+  p.Execute(&input, &input);
+  EXPECT_EQ(Bytes(input), Bytes(out));
+  EXPECT_EQ(p.GetReport().finalHigh, separate.finalHigh);
+  EXPECT_EQ(p.GetReport().opacity, separate.opacity);
+}
+
+TEST(PipelineSnapshotTest, TintedFrameIsAColourCast) {
+  // Blue cast (means 150, 120, 100 for blue, green, red): not skin-coloured.
+  const BitmapData input = Textured(150, 120, 100, 40);
+  PipelineSnapshot p(kW, kH, 2);
+  BitmapData out(kW, kH);
+  const PipelineSnapshot::Report r = RunPipeline(p, input, out);
+  EXPECT_TRUE(r.colourCast);
+  EXPECT_EQ(r.skinRatio, 0.0f);
+  EXPECT_EQ(r.finalLow, 0.05859375f);
+  EXPECT_EQ(r.opacity, 0.1f);
+  EXPECT_LE(r.finalHigh, 0.18032789f);
+}
+
+TEST(PipelineSnapshotTest, DarkLowKeyFrameIsNotSharpened) {
+  // Luminance packed into 20 .. 60: central 80 % spans far fewer than 128
+  // levels and averages below 60.
+  const BitmapData input = Textured(40, 40, 40, 20);
+  PipelineSnapshot p(kW, kH, 2);
+  BitmapData out(kW, kH);
+  const PipelineSnapshot::Report r = RunPipeline(p, input, out);
+  EXPECT_TRUE(r.lowKey);
+  EXPECT_LT(r.midRatio, 0.5f);
+  EXPECT_LT(r.midAve, 60.0f);
+  EXPECT_EQ(r.finalHigh, 0.0f);
+  EXPECT_EQ(r.opacity, 0.2f);
+  EXPECT_EQ(r.times.sharpen, 0.0);
+
+  p.SetDoSharp(false);
+  BitmapData unsharpened(kW, kH);
+  RunPipeline(p, input, unsharpened);
+  EXPECT_EQ(Bytes(out), Bytes(unsharpened));
+}
+
+TEST(PipelineSnapshotTest, LargeBrightSkinAreaSkipsTheBlend) {
+  // A face-sized skin area (L about 155) on a dark blue background.
+  BitmapData input = Textured(120, 60, 30, 10);
+  PaintRect(input, 24, 12, 103, 83, 120, 150, 200, 6);
+  PipelineSnapshot p(kW, kH, 2);
+  BitmapData out(kW, kH);
+  const PipelineSnapshot::Report r = RunPipeline(p, input, out);
+  EXPECT_GT(r.skinRatio, 0.4f);
+  EXPECT_GT(r.skinMean, 120.0f);
+  EXPECT_GT(r.skinClip, 0.0f);
+  EXPECT_EQ(r.opacity, 0.0f);
+
+  // With the skin analysis off the same frame gets no skin quantities.
+  p.SetDoSkin(false);
+  const PipelineSnapshot::Report noSkin = RunPipeline(p, input, out);
+  EXPECT_EQ(noSkin.skinRatio, 0.0f);
+  EXPECT_EQ(noSkin.skinClip, 0.0f);
+  EXPECT_NE(noSkin.opacity, 0.0f);
+}
+
+TEST(PipelineSnapshotTest, LargeDarkSkinAreaKeepsTheBlackPoint) {
+  // Dark skin (L about 41) over half of a mid-grey frame.
+  BitmapData input = Textured(110, 110, 110, 25);
+  PaintRect(input, 0, 0, 63, 95, 30, 34, 68, 3);
+  PipelineSnapshot p(kW, kH, 2);
+  BitmapData out(kW, kH);
+  const PipelineSnapshot::Report r = RunPipeline(p, input, out);
+  EXPECT_GE(r.skinRatio, 0.05f);
+  EXPECT_LT(r.skinMean, 55.0f * 1.2f);
+  EXPECT_LT(r.skinMean, 55.0f);
+  EXPECT_EQ(r.finalLow, 0.01953125f);
+  EXPECT_GT(r.skinClip, 0.0f);
+  // Skin rules ran: the limit was chosen from the skin mean.
+  EXPECT_GT(r.skinLim, 0.0f);
+  EXPECT_LE(r.finalHigh, 0.18032789f);
+}
+
+TEST(RunSnapshotPipelineTest, EnhancesACopyAndLeavesTheFrame) {
+  BitmapData frame = Textured(70, 120, 160, 30);
+  PaintRect(frame, 30, 20, 80, 70, 120, 150, 200, 10);
+  const std::vector<uint8_t> original = Bytes(frame);
+  uint8_t* enhanced = nullptr;
+  ASSERT_TRUE(RunSnapshotPipeline(kW, kH, 3 * kW, frame.GetData(), &enhanced));
+  ASSERT_NE(enhanced, nullptr);
+  EXPECT_EQ(Bytes(frame), original);
+
+  BitmapData expected(kW, kH);
+  PipelineSnapshot p(kW, kH, 2);
+  p.Execute(&frame, &expected);
+  EXPECT_EQ(std::memcmp(enhanced, expected.GetData(), static_cast<std::size_t>(kH) * 3 * kW), 0);
+  FreeSnapshotImage(enhanced);
+}
+
+TEST(RunSnapshotPipelineTest, FailuresAreReportedNotThrown) {
+  BitmapData frame = Textured(70, 120, 160, 30);
+  uint8_t* enhanced = reinterpret_cast<uint8_t*>(&frame);  // must be reset
+  // Too small for the noise reduction.
+  EXPECT_FALSE(RunSnapshotPipeline(32, 32, 96, frame.GetData(), &enhanced));
+  EXPECT_EQ(enhanced, nullptr);
+  EXPECT_FALSE(RunSnapshotPipeline(kW, kH, 3 * kW, nullptr, &enhanced));
+  EXPECT_FALSE(RunSnapshotPipeline(kW, kH, 3 * kW - 1, frame.GetData(), &enhanced));
+  EXPECT_FALSE(RunSnapshotPipeline(0, kH, 0, frame.GetData(), &enhanced));
+  EXPECT_EQ(enhanced, nullptr);
+  EXPECT_FALSE(RunSnapshotPipeline(kW, kH, 3 * kW, frame.GetData(), nullptr));
+}
+
+}  // namespace
+}  // namespace KelvoLibImageProcessing
