@@ -7,6 +7,7 @@
 #include "filter/FrameGrabFilterSetup.h"
 #include "filter/WriteJpegFile.h"
 #include "filter/detail/ComGuard.h"
+#include "filter/detail/ConvertFrame.h"
 #include "imaging/pipeline/RunSnapshotPipeline.h"
 #include "imaging/primitives/Primitives.h"
 
@@ -255,20 +256,11 @@ HRESULT CFrameGrabFilter::TransformLocked(IMediaSample* pIn) {
   if (m_legacyRgbInput) {
     // Bottom-up RGB32 becomes top row first. Design decision: a top-down
     // frame (negative height) is already top row first and is not reversed.
-    const bool bottomUp = frame.height > 0;
-    for (LONG row = 0; row < height; ++row) {
-      const BYTE* src = input + static_cast<size_t>(row) * inStride;
-      uint8_t* dst = working.get() + rowBytes * static_cast<size_t>(bottomUp ? height - 1 - row : row);
-      for (LONG x = 0; x < width; ++x) {
-        dst[3 * x + 0] = src[bytesPerPixel * x + 0];
-        dst[3 * x + 1] = src[bytesPerPixel * x + 1];
-        dst[3 * x + 2] = src[bytesPerPixel * x + 2];
-      }
-    }
-  } else {
-    const IppStatus status = ippiYCbCr422ToBGR_8u_C2C3R(
-        input, inStride, working.get(), static_cast<int>(rowBytes), IppiSize{width, height});
-    if (status != ippStsNoErr) return E_FAIL;
+    kelvo::filter::detail::ConvertRgb32ToBgr(input, inStride, bytesPerPixel, width, frame.height,
+                                             working.get());
+  } else if (!kelvo::filter::detail::ConvertYuy2ToBgr(input, inStride, width, height,
+                                                      working.get())) {
+    return E_FAIL;
   }
 
   // The enhancement runs at most once per frame, for the first target that
