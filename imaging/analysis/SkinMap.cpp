@@ -263,7 +263,8 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
 
 void SkinMap::BuildLuminance(const uint8_t* pixels, int stride) {
   const std::size_t area = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-  lumMap_ = AllocateZeroed<uint8_t>(area, "SkinMap::Initialize");
+  lumMap_.reset(new (std::nothrow) uint8_t[area]);  // every byte is written below
+  if (!lumMap_) throw IPException(12, "SkinMap::Initialize");
   lumHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
   for (int y = 0; y < height_; ++y) {
     const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
@@ -307,46 +308,53 @@ int SkinMap::FindSkinMap(const uint8_t* pixels, int stride, float meanLuminance,
   if (stride < 3 * width_) throw IPException(6, kWhere);
   uint8_t* mask = skinMask_.get();
 
-  // 1. Luminance candidates.
-  const bool everyPixel = meanLuminance <= 0;
+  // 1. Luminance candidates: L >= t for an integer L is L >= ceil(t).
   float threshold = meanLuminance * lumFactor;
   threshold = std::min(std::max(threshold, lumLow), lumHigh);
+  int minLum = 0;
+  if (meanLuminance > 0) {
+    minLum = std::isnan(threshold) ? 256
+                                   : static_cast<int>(std::min(std::ceil(threshold), 256.0f));
+  }
 
   // 2. Colour gate and the colour of the image. The ratios are recomputed
   // for the few pixels that reach the skin test instead of being kept in
   // three float planes: the same floats, a fraction of the memory traffic.
-  double sumB = 0.0, sumG = 0.0, sumR = 0.0;
+  // g / r >= 0.25f as floats is exactly 4g >= r for 8-bit samples: below
+  // 0.25 the quotient is at least 1/1020 short of it, far more than the
+  // rounding of the division. The loop is branch-free: noisy images make
+  // these tests unpredictable.
+  // Integer sums are exact, as double sums of 8-bit values are below 2^53.
+  uint64_t sumB = 0, sumG = 0, sumR = 0;
   uint64_t passCount = 0;
   for (int y = 0; y < height_; ++y) {
     const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
     uint8_t* m = mask + static_cast<std::size_t>(y) * width_;
+    uint32_t rowB = 0, rowG = 0, rowR = 0, rowCount = 0;
     for (int x = 0; x < width_; ++x, p += 3) {
       const int b = p[0], g = p[1], r = p[2];
-      bool keep = everyPixel || static_cast<float>(Luminance(p)) >= threshold;
-      // g / r >= 0.25f as floats is exactly 4g >= r for 8-bit samples: below
-      // 0.25 the quotient is at least 1/1020 short of it, far more than the
-      // rounding of the division.
-      const bool passes = r > 30 && 4 * g >= r && 4 * b >= r;
-      if (passes) {
-        sumB += b;
-        sumG += g;
-        sumR += r;
-        ++passCount;
-        if (g > 240 || b > 230) keep = false;
-      } else {
-        keep = false;
-      }
-      m[x] = keep ? 255 : 0;
+      const uint32_t passes = (r > 30) & (4 * g >= r) & (4 * b >= r);
+      rowB += passes * static_cast<uint32_t>(b);
+      rowG += passes * static_cast<uint32_t>(g);
+      rowR += passes * static_cast<uint32_t>(r);
+      rowCount += passes;
+      const uint32_t keep = passes & (Luminance(p) >= minLum) & (g <= 240) & (b <= 230);
+      m[x] = static_cast<uint8_t>(0u - keep);
     }
+    sumB += rowB;
+    sumG += rowG;
+    sumR += rowR;
+    passCount += rowCount;
   }
 
   // 3. How far the image's own colour may push green and blue towards red:
   // the tighter of the two channel ratios that are below 1.
   float castLimit = 0.975f;
   if (passCount > 0) {
-    const float meanB = static_cast<float>(sumB / static_cast<double>(passCount));
-    const float meanG = static_cast<float>(sumG / static_cast<double>(passCount));
-    const float meanR = static_cast<float>(sumR / static_cast<double>(passCount));
+    const double n = static_cast<double>(passCount);
+    const float meanB = static_cast<float>(static_cast<double>(sumB) / n);
+    const float meanG = static_cast<float>(static_cast<double>(sumG) / n);
+    const float meanR = static_cast<float>(static_cast<double>(sumR) / n);
     const float ratioG = meanG / meanR;
     const float ratioB = meanB / meanR;
     float c = -1.0f;
