@@ -4,10 +4,7 @@
 #include <chrono>
 
 #include "imaging/analysis/Histogram.h"
-#if __has_include("imaging/analysis/OpContrastStretch.h")
 #include "imaging/analysis/OpContrastStretch.h"
-#define HAVE_STRETCH 1
-#endif
 #include "imaging/analysis/SkinMap.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
@@ -205,12 +202,8 @@ void PipelineSnapshot::RunStretch(BitmapData& a, BitmapData& b) {
   r.finalHigh = d.finalHigh;
   r.lowLimit = d.lowLimit;
 
-#ifndef HAVE_STRETCH
-  (void)b;
-#else
   OpContrastStretch::Execute(&a, &b, 255, r.finalLow, r.finalHigh, 100.0f, 90.0f);
   UtilitiesGeneral::CopyData(&b, &a);
-#endif
   r.opacity = detail::DecideOpacity(m, d);
 }
 

@@ -174,6 +174,12 @@ TEST(PipelineSnapshotTest, TintedFrameIsAColourCast) {
   EXPECT_EQ(r.finalLow, 0.05859375f);
   EXPECT_EQ(r.opacity, 0.1f);
   EXPECT_LE(r.finalHigh, 0.18032789f);
+
+  // The stretch moved the samples: below the low clip they become black.
+  p.SetDoLStretch(false);
+  BitmapData unstretched(kW, kH);
+  RunPipeline(p, input, unstretched);
+  EXPECT_NE(Bytes(out), Bytes(unstretched));
 }
 
 TEST(PipelineSnapshotTest, DarkLowKeyFrameIsNotSharpened) {
