@@ -15,8 +15,9 @@ void InitGstForTests() {
   static bool done = false;
   if (done) return;
   done = true;
-  const std::string registry = MakeTempFolder() + "/registry.bin";
-  setenv("GST_REGISTRY", registry.c_str(), 1);
+  // One private registry for all test programs of this build tree, so the
+  // system plugins are scanned once rather than by every test process.
+  setenv("GST_REGISTRY", KELVO_GST_TEST_REGISTRY, 1);
   setenv("GST_PLUGIN_PATH", KELVO_GST_PLUGIN_DIR, 1);
   setenv("GST_REGISTRY_FORK", "no", 1);
   gst_init(nullptr, nullptr);

@@ -58,7 +58,7 @@ bool ParseSnapshot(const std::string& text, Still* still, std::string* error) {
   }
   s.file = text.substr(colon + 1);
   static const std::string kEnhance = ":enhance";
-  if (s.file.size() > kEnhance.size() &&
+  if (s.file.size() >= kEnhance.size() &&
       s.file.compare(s.file.size() - kEnhance.size(), kEnhance.size(), kEnhance) == 0) {
     s.file.resize(s.file.size() - kEnhance.size());
     s.enhance = true;

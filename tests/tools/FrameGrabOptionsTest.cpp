@@ -1,0 +1,84 @@
+// framegrab's command line.
+#include <gtest/gtest.h>
+
+#include "tools/framegrab/FrameGrabOptions.h"
+
+namespace {
+
+using namespace kelvo::framegrab;
+
+Options Parse(const std::vector<std::string>& args) {
+  Options o;
+  std::string error;
+  EXPECT_TRUE(ParseOptions(args, &o, &error)) << error;
+  return o;
+}
+
+TEST(FrameGrabOptions, StillsComeInTimeOrderWhateverTheOrderGiven) {
+  const Options o = Parse({"clip.mp4", "--snapshot", "4:late.jpg", "--at", "2.5", "-o", "main.jpg",
+                           "--snapshot", "0.5:early.jpg:enhance", "--quiet", "--enhance"});
+  EXPECT_EQ(o.input, "clip.mp4");
+  EXPECT_TRUE(o.quiet);
+  ASSERT_EQ(o.stills.size(), 3u);
+  EXPECT_EQ(o.stills[0].file, "early.jpg");
+  EXPECT_DOUBLE_EQ(o.stills[0].time, 0.5);
+  EXPECT_TRUE(o.stills[0].enhance);
+  EXPECT_FALSE(o.stills[0].main);
+  EXPECT_EQ(o.stills[1].file, "main.jpg");
+  EXPECT_TRUE(o.stills[1].main);
+  EXPECT_TRUE(o.stills[1].enhance);
+  EXPECT_DOUBLE_EQ(o.stills[1].time, 2.5);
+  EXPECT_EQ(o.stills[2].file, "late.jpg");
+  EXPECT_FALSE(o.stills[2].enhance);
+}
+
+TEST(FrameGrabOptions, WithoutStillsTheFirstFrameGoesToTheDefaultFile) {
+  Options o = Parse({});
+  EXPECT_TRUE(o.input.empty()) << "the bundled sample";
+  ASSERT_EQ(o.stills.size(), 1u);
+  EXPECT_TRUE(o.stills[0].main);
+  EXPECT_EQ(o.stills[0].file, kDefaultOutput);
+  EXPECT_DOUBLE_EQ(o.stills[0].time, 0.0);
+
+  // Snapshots alone take no main still.
+  o = Parse({"--snapshot", "1:a.jpg"});
+  ASSERT_EQ(o.stills.size(), 1u);
+  EXPECT_FALSE(o.stills[0].main);
+}
+
+TEST(FrameGrabOptions, SnapshotFileNamesMayContainColons) {
+  Still s;
+  std::string error;
+  ASSERT_TRUE(ParseSnapshot("1.25:out/a:b.jpg", &s, &error));
+  EXPECT_EQ(s.file, "out/a:b.jpg");
+  EXPECT_DOUBLE_EQ(s.time, 1.25);
+  EXPECT_FALSE(s.enhance);
+  ASSERT_TRUE(ParseSnapshot("3:x.jpg:enhance", &s, &error));
+  EXPECT_EQ(s.file, "x.jpg");
+  EXPECT_TRUE(s.enhance);
+}
+
+TEST(FrameGrabOptions, BadArgumentsAreRefusedWithAReason) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--at"},                      // missing value
+      {"--at", "soon"},              // not a number
+      {"--at", "-1"},                // negative
+      {"--at", "nan"},               // not finite
+      {"--snapshot", "2.0"},         // no file
+      {"--snapshot", "x:a.jpg"},     // bad time
+      {"--snapshot", "2:"},          // empty file
+      {"--snapshot", "2::enhance"},  // empty file before the flag
+      {"-o", ""},                    // empty main file
+      {"--frobnicate"},              // unknown option
+      {"a.mp4", "b.mp4"},            // two inputs
+      {"-o", "x.jpg", "--snapshot", "1:x.jpg"},  // one file twice
+  };
+  for (const auto& args : bad) {
+    Options o;
+    std::string error;
+    EXPECT_FALSE(ParseOptions(args, &o, &error)) << testing::PrintToString(args);
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+}  // namespace
