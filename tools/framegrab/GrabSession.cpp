@@ -214,7 +214,12 @@ int GrabSession::Run() {
         gchar* debug = nullptr;
         gst_message_parse_error(msg, &e, &debug);
         ClearProgress(progressShown);
-        std::fprintf(stderr, "framegrab: cannot decode \"%s\": %s\n", input.c_str(), e->message);
+        const bool fromGrab = GST_MESSAGE_SRC(msg) == GST_OBJECT(p.main) ||
+                              GST_MESSAGE_SRC(msg) == GST_OBJECT(p.requests);
+        if (fromGrab)
+          std::fprintf(stderr, "framegrab: %s\n", e->message);
+        else
+          std::fprintf(stderr, "framegrab: cannot decode \"%s\": %s\n", input.c_str(), e->message);
         status = e->domain == GST_RESOURCE_ERROR && e->code == GST_RESOURCE_ERROR_OPEN_WRITE
                      ? kExitOutput
                      : kExitInput;
