@@ -1,0 +1,528 @@
+// The media-graph framework and the Win32/COM layer of the Linux build.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "platform/CGenericList.h"
+#include "platform/CMediaSample.h"
+#include "platform/CMemAllocator.h"
+#include "platform/CPersistStream.h"
+#include "platform/win32/ComRegistry.h"
+#include "tests/platform/MemoryStream.h"
+#include "tests/platform/TestGraph.h"
+
+namespace {
+
+// ---- Media types ---------------------------------------------------------------
+
+TEST(MediaTypeTest, BitmapSizePadsRowsAndIgnoresHeightSign) {
+  BITMAPINFOHEADER header{};
+  header.biWidth = 3;
+  header.biHeight = -5;
+  header.biBitCount = 24;
+  EXPECT_EQ(GetBitmapSize(&header), 12u * 5);  // 9 bytes padded to 12
+  header.biWidth = 5;
+  header.biBitCount = 16;
+  EXPECT_EQ(GetBitmapSize(&header), 12u * 5);
+  header.biBitCount = 32;
+  header.biHeight = 2;
+  EXPECT_EQ(GetBitmapSize(&header), 40u);
+}
+
+TEST(MediaTypeTest, CopiesOwnTheirFormatBlocks) {
+  CMediaType original = MakeVideoType(MEDIASUBTYPE_YUY2, 16, 8, 4, true);
+  CMediaType copy(original);
+  ASSERT_NE(copy.pbFormat, original.pbFormat);
+  EXPECT_TRUE(copy == original);
+  reinterpret_cast<VIDEOINFOHEADER2*>(copy.pbFormat)->bmiHeader.biWidth = 10;
+  EXPECT_FALSE(copy == original);
+  EXPECT_EQ(GetVideoBitmapHeader(&original)->biWidth, 8);
+
+  AM_MEDIA_TYPE* created = CreateMediaType(&original);
+  ASSERT_NE(created, nullptr);
+  EXPECT_EQ(GetVideoBitmapHeader(created)->biHeight, 4);
+  DeleteMediaType(created);
+}
+
+TEST(MediaTypeTest, PartialTypesMatchOnTheFieldsTheyName) {
+  CMediaType yuy2 = MakeVideoType(MEDIASUBTYPE_YUY2, 16, 8, 4);
+  CMediaType anyVideo(&MEDIATYPE_Video);
+  EXPECT_TRUE(anyVideo.IsPartiallySpecified());
+  EXPECT_TRUE(yuy2.MatchesPartial(&anyVideo));
+  anyVideo.SetSubtype(&MEDIASUBTYPE_RGB24);
+  EXPECT_FALSE(yuy2.MatchesPartial(&anyVideo));
+  CMediaType nothing;
+  EXPECT_TRUE(yuy2.MatchesPartial(&nothing));
+}
+
+TEST(MediaTypeTest, VideoHeaderNeedsAWholeFormatBlock) {
+  CMediaType mt = MakeVideoType(MEDIASUBTYPE_YUY2, 16, 8, 4);
+  EXPECT_NE(GetVideoBitmapHeader(&mt), nullptr);
+  mt.cbFormat = sizeof(VIDEOINFOHEADER) - 1;
+  EXPECT_EQ(GetVideoBitmapHeader(&mt), nullptr);
+  mt.cbFormat = sizeof(VIDEOINFOHEADER);
+  mt.SetFormatType(&FORMAT_VideoInfo2);  // a VIDEOINFOHEADER2 is longer
+  EXPECT_EQ(GetVideoBitmapHeader(&mt), nullptr);
+  mt.SetFormatType(&GUID_NULL);
+  EXPECT_EQ(GetVideoBitmapHeader(&mt), nullptr);
+}
+
+// ---- Named list --------------------------------------------------------------
+
+TEST(GenericListTest, WalksRemovesAndKeepsOrder) {
+  int a = 1, b = 2, c = 3;
+  CGenericList<int> list(u"numbers");
+  EXPECT_EQ(list.RemoveHead(), nullptr);
+  list.AddTail(&a);
+  const POSITION middle = list.AddTail(&b);
+  list.AddTail(&c);
+  EXPECT_EQ(list.GetCount(), 3);
+  EXPECT_EQ(list.Remove(middle), &b);
+  std::vector<int> seen;
+  for (POSITION pos = list.GetHeadPosition(); pos != nullptr;) seen.push_back(*list.GetNext(pos));
+  EXPECT_EQ(seen, (std::vector<int>{1, 3}));
+  EXPECT_EQ(list.Get(list.GetHeadPosition()), &a);
+  EXPECT_EQ(list.RemoveHead(), &a);
+  EXPECT_EQ(list.RemoveHead(), &c);
+  EXPECT_EQ(list.GetCount(), 0);
+  EXPECT_EQ(list.GetHeadPosition(), nullptr);
+}
+
+// ---- Allocator -------------------------------------------------------------------
+
+class AllocatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HRESULT hr = E_FAIL;
+    auto* made = new CMemAllocator(u"test", nullptr, &hr);
+    ASSERT_EQ(made->NonDelegatingQueryInterface(IID_IMemAllocator, allocator.PutVoid()), S_OK);
+  }
+  ComPtr<IMemAllocator> allocator;
+};
+
+TEST_F(AllocatorTest, PropertiesAreFixedWhileCommitted) {
+  ALLOCATOR_PROPERTIES request{2, 100, 16, 0}, actual{};
+  IMediaSample* sample = nullptr;
+  EXPECT_EQ(allocator->Commit(), VFW_E_SIZENOTSET);
+  ASSERT_EQ(allocator->SetProperties(&request, &actual), S_OK);
+  EXPECT_EQ(actual.cBuffers, 2);
+  EXPECT_EQ(actual.cbBuffer, 112);  // rounded up to the alignment
+  EXPECT_EQ(allocator->GetBuffer(&sample, nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
+  ASSERT_EQ(allocator->Commit(), S_OK);
+  EXPECT_EQ(allocator->SetProperties(&request, &actual), VFW_E_ALREADY_COMMITTED);
+  ASSERT_EQ(allocator->GetBuffer(&sample, nullptr, nullptr, 0), S_OK);
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(data) % 16, 0u);
+  EXPECT_EQ(sample->GetSize(), 112);
+  REFERENCE_TIME start = 0, stop = 0;
+  EXPECT_EQ(sample->GetTime(&start, &stop), VFW_E_SAMPLE_TIME_NOT_SET);
+  sample->Release();
+  ALLOCATOR_PROPERTIES odd{1, 10, 3, 0};
+  ASSERT_EQ(allocator->Decommit(), S_OK);
+  EXPECT_EQ(allocator->SetProperties(&odd, &actual), VFW_E_BADALIGN);
+}
+
+TEST_F(AllocatorTest, GetBufferWaitsForAReturnedBuffer) {
+  ALLOCATOR_PROPERTIES request{1, 64, 1, 0}, actual{};
+  ASSERT_EQ(allocator->SetProperties(&request, &actual), S_OK);
+  ASSERT_EQ(allocator->Commit(), S_OK);
+  IMediaSample* first = nullptr;
+  ASSERT_EQ(allocator->GetBuffer(&first, nullptr, nullptr, 0), S_OK);
+  REFERENCE_TIME start = 5, stop = 9;
+  first->SetTime(&start, &stop);
+  std::atomic<bool> got{false};
+  IMediaSample* second = nullptr;
+  std::thread waiter([&] {
+    EXPECT_EQ(allocator->GetBuffer(&second, nullptr, nullptr, 0), S_OK);
+    got = true;
+  });
+  EXPECT_FALSE(got);
+  first->Release();
+  waiter.join();
+  ASSERT_TRUE(got);
+  // The recycled buffer comes back clean.
+  EXPECT_EQ(second->GetTime(&start, &stop), VFW_E_SAMPLE_TIME_NOT_SET);
+  second->Release();
+}
+
+TEST_F(AllocatorTest, DecommitReleasesWaitersAndFreesAfterTheLastReturn) {
+  ALLOCATOR_PROPERTIES request{1, 64, 1, 0}, actual{};
+  ASSERT_EQ(allocator->SetProperties(&request, &actual), S_OK);
+  ASSERT_EQ(allocator->Commit(), S_OK);
+  IMediaSample* held = nullptr;
+  ASSERT_EQ(allocator->GetBuffer(&held, nullptr, nullptr, 0), S_OK);
+  std::thread waiter([&] {
+    IMediaSample* none = nullptr;
+    EXPECT_EQ(allocator->GetBuffer(&none, nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
+  });
+  // Whether the waiter is already blocked or not, it must come back empty.
+  ASSERT_EQ(allocator->Decommit(), S_OK);
+  waiter.join();
+  // The outstanding sample stays usable and keeps the allocator alive.
+  allocator.Reset();
+  BYTE* data = nullptr;
+  ASSERT_EQ(held->GetPointer(&data), S_OK);
+  data[63] = 7;
+  held->Release();
+}
+
+// ---- Persistence ------------------------------------------------------------------
+
+class VersionedData : public CPersistStream {
+ public:
+  VersionedData() : CPersistStream(nullptr, nullptr) {}
+  STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP GetClassID(CLSID* id) override {
+    *id = GUID_NULL;
+    return S_OK;
+  }
+  DWORD GetSoftwareVersion() override { return version; }
+  HRESULT WriteToStream(IStream* s) override { return s->Write(&value, 4, nullptr); }
+  HRESULT ReadFromStream(IStream* s) override { return s->Read(&value, 4, nullptr); }
+  DWORD version = 7;
+  int value = 0;
+};
+
+TEST(PersistStreamTest, VersionRecordPrecedesTheData) {
+  VersionedData saved;
+  saved.value = 0x1234;
+  saved.SetDirty(TRUE);
+  MemoryStream stream;
+  ASSERT_EQ(saved.Save(&stream, FALSE), S_OK);
+  EXPECT_EQ(saved.IsDirty(), S_OK);
+  ASSERT_EQ(stream.bytes.size(), 24u + 4u);
+  std::u16string version(reinterpret_cast<const char16_t*>(stream.bytes.data()), 12);
+  EXPECT_EQ(version, u"00000000007 ");
+
+  VersionedData loaded;
+  stream.Rewind();
+  ASSERT_EQ(loaded.Load(&stream), S_OK);
+  EXPECT_EQ(loaded.value, 0x1234);
+
+  // Data written by a later version is refused.
+  VersionedData older;
+  older.version = 6;
+  stream.Rewind();
+  EXPECT_EQ(older.Load(&stream), E_FAIL);
+  EXPECT_EQ(older.value, 0);
+}
+
+// ---- Win32 layer ------------------------------------------------------------------
+
+TEST(Win32Test, VersionAndProcessorQueries) {
+  OSVERSIONINFOA info{};
+  EXPECT_FALSE(GetVersionExA(&info));  // size not set
+  info.dwOSVersionInfoSize = sizeof(info);
+  ASSERT_TRUE(GetVersionExA(&info));
+  EXPECT_EQ(info.dwMajorVersion, 10u);
+  KelvoSetReportedOsMajorVersion(5);
+  ASSERT_TRUE(GetVersionExA(&info));
+  EXPECT_EQ(info.dwMajorVersion, 5u);
+  KelvoSetReportedOsMajorVersion(0);
+#if defined(__x86_64__)
+  EXPECT_TRUE(IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE));
+#endif
+  EXPECT_FALSE(IsProcessorFeaturePresent(3));
+}
+
+TEST(Win32Test, CriticalSectionsAreRecursiveAndExclusive) {
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  EnterCriticalSection(&cs);
+  EnterCriticalSection(&cs);
+  std::atomic<bool> entered{false};
+  std::thread other([&] {
+    EnterCriticalSection(&cs);
+    entered = true;
+    LeaveCriticalSection(&cs);
+  });
+  EXPECT_FALSE(entered);
+  LeaveCriticalSection(&cs);
+  EXPECT_FALSE(entered);
+  LeaveCriticalSection(&cs);
+  other.join();
+  EXPECT_TRUE(entered);
+  DeleteCriticalSection(&cs);
+}
+
+struct DialogLog {
+  std::vector<std::pair<UINT, WPARAM>> messages;
+};
+
+INT_PTR LoggingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_INITDIALOG) SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+  auto* log = reinterpret_cast<DialogLog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+  if (log != nullptr) log->messages.emplace_back(msg, wParam);
+  return msg == WM_COMMAND ? 1 : 0;
+}
+
+TEST(Win32Test, DialogsAreBuiltFromTheirTemplates) {
+  const KelvoDialogControl controls[] = {{700, "EDIT", "start", 1, 2, 30, 10},
+                                         {701, "STATIC", "label", 1, 20, 30, 10}};
+  const KelvoDialogTemplate dialogs[] = {{900, "MS Shell Dlg", 8, 100, 50, controls, 2}};
+  const KelvoStringResource strings[] = {{901, "Title"}};
+  KelvoRegisterResources(dialogs, 1, strings, 1);
+  const int before = KelvoLiveWindowCount();
+
+  DialogLog log;
+  HWND host = KelvoCreateHostWindow();
+  EXPECT_EQ(CreateDialogParamW(nullptr, MAKEINTRESOURCEW(999), host, LoggingProc, 0), nullptr);
+  HWND dialog = CreateDialogParamW(nullptr, MAKEINTRESOURCEW(900), host, LoggingProc,
+                                   reinterpret_cast<LPARAM>(&log));
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(GetWindow(host, GW_CHILD), dialog);
+  ASSERT_EQ(log.messages.size(), 1u);
+  EXPECT_EQ(log.messages[0].first, static_cast<UINT>(WM_INITDIALOG));
+
+  char text[4];
+  EXPECT_EQ(GetDlgItemTextA(dialog, 700, text, 4), 3u);  // truncated to fit
+  EXPECT_STREQ(text, "sta");
+  // An edit control reports its change; a static control does not.
+  ASSERT_TRUE(SetDlgItemTextA(dialog, 700, "12.5"));
+  ASSERT_TRUE(SetDlgItemTextA(dialog, 701, "other"));
+  ASSERT_EQ(log.messages.size(), 2u);
+  EXPECT_EQ(log.messages[1].first, static_cast<UINT>(WM_COMMAND));
+  EXPECT_EQ(LOWORD(log.messages[1].second), 700);
+  EXPECT_EQ(HIWORD(log.messages[1].second), EN_CHANGE);
+  EXPECT_FALSE(SetDlgItemTextA(dialog, 702, "x"));
+  EXPECT_EQ(SendMessageA(dialog, WM_COMMAND, 0, 0), 1);
+
+  WCHAR title[8];
+  EXPECT_EQ(LoadStringW(nullptr, 901, title, 8), 5);
+  EXPECT_EQ(std::u16string(title), u"Title");
+  EXPECT_EQ(LoadStringW(nullptr, 902, title, 8), 0);
+
+  ASSERT_TRUE(DestroyWindow(host));
+  EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_EQ(KelvoLiveWindowCount(), before);
+}
+
+TEST(Win32Test, TaskMemoryFailuresCanBeInjected) {
+  KelvoFailNextTaskMemAllocs(1);
+  EXPECT_EQ(CoTaskMemAlloc(8), nullptr);
+  void* block = CoTaskMemAlloc(8);
+  EXPECT_NE(block, nullptr);
+  CoTaskMemFree(block);
+}
+
+// ---- Registry -------------------------------------------------------------------
+
+TEST(RegistryTest, GuidTextRoundTrips) {
+  const std::string text = kelvo::platform::GuidToString(MEDIASUBTYPE_RGB24);
+  EXPECT_EQ(text, "{E436EB7D-524F-11CE-9F53-0020AF0BA770}");
+  GUID parsed{};
+  ASSERT_TRUE(kelvo::platform::GuidFromString(text, &parsed));
+  EXPECT_TRUE(IsEqualGUID(parsed, MEDIASUBTYPE_RGB24));
+  EXPECT_FALSE(kelvo::platform::GuidFromString("{E436EB7D-524F-11CE-9F53}", &parsed));
+  WCHAR wide[39];
+  EXPECT_EQ(StringFromGUID2(MEDIATYPE_Video, wide, 39), 39);
+  EXPECT_EQ(std::u16string(wide), u"{73646976-0000-0010-8000-00AA00389B71}");
+}
+
+TEST(RegistryTest, RecordsRoundTripAndDriveActivation) {
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("kelvo-registry-" + std::to_string(getpid()));
+  std::filesystem::remove(file);
+  setenv("KELVO_COM_REGISTRY", file.c_str(), 1);
+  EXPECT_EQ(kelvo::platform::ComRegistryPath(), file.string());
+
+  kelvo::platform::RegisteredClass record;
+  record.clsid = kelvo::platform::GuidToString(MEDIASUBTYPE_YUY2);
+  record.name = "Missing module";
+  record.module = "/nonexistent/module.so";
+  record.isFilter = true;
+  record.merit = 0x600000;
+  record.pins.push_back({"In", false, false, true, false, {{"{A}", "{B}"}}});
+  ASSERT_TRUE(kelvo::platform::SaveComRegistry({record}));
+
+  kelvo::platform::RegisteredClass found;
+  ASSERT_TRUE(kelvo::platform::FindRegisteredClass(MEDIASUBTYPE_YUY2, &found));
+  EXPECT_EQ(found.name, "Missing module");
+  EXPECT_EQ(found.merit, 0x600000u);
+  ASSERT_EQ(found.pins.size(), 1u);
+  EXPECT_TRUE(found.pins[0].zero);
+  EXPECT_EQ(found.pins[0].mediaTypes[0].second, "{B}");
+
+  void* object = nullptr;
+  EXPECT_EQ(CoCreateInstance(MEDIASUBTYPE_YUY2, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             &object),
+            CO_E_DLLNOTFOUND);
+  EXPECT_EQ(CoCreateInstance(MEDIASUBTYPE_RGB24, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             &object),
+            REGDB_E_CLASSNOTREG);
+  std::filesystem::remove(file);
+  unsetenv("KELVO_COM_REGISTRY");
+}
+
+// ---- Objects, aggregation and connections -------------------------------------------
+
+// An outer object that aggregates a sink filter and answers IBaseFilter
+// through it.
+class Outer final : public IUnknown {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (IsEqualGUID(riid, IID_IUnknown)) {
+      *ppv = this;
+      AddRef();
+      return S_OK;
+    }
+    return inner->QueryInterface(riid, ppv);
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  IUnknown* inner = nullptr;
+  ULONG refs = 1;
+};
+
+class AggregatedFilter : public CBaseFilter {
+ public:
+  explicit AggregatedFilter(LPUNKNOWN outer)
+      : CBaseFilter(u"aggregated", outer, &m_lock, MEDIATYPE_Video) {}
+  int GetPinCount() override { return 0; }
+  CBasePin* GetPin(int) override { return nullptr; }
+
+ private:
+  CCritSec m_lock;
+};
+
+TEST(ComObjectTest, AggregatedObjectDelegatesToItsOuter) {
+  const long before = CUnknown::ObjectCount();
+  Outer outer;
+  auto* inner = new AggregatedFilter(&outer);
+  EXPECT_EQ(inner->GetOwner(), &outer);
+  outer.inner = inner->GetInner();
+  inner->NonDelegatingAddRef();
+  EXPECT_EQ(CUnknown::ObjectCount(), before + 1);
+
+  IBaseFilter* filter = nullptr;
+  ASSERT_EQ(outer.QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter)), S_OK);
+  EXPECT_EQ(outer.refs, 2u);  // references through the inner land on the outer
+  IUnknown* identity = nullptr;
+  ASSERT_EQ(filter->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
+  EXPECT_EQ(identity, &outer);
+  identity->Release();
+  filter->Release();
+  EXPECT_EQ(outer.refs, 1u);
+  CLSID clsid{};
+  ASSERT_EQ(inner->GetClassID(&clsid), S_OK);
+  EXPECT_TRUE(IsEqualGUID(clsid, MEDIATYPE_Video));
+  outer.inner->Release();
+  EXPECT_EQ(CUnknown::ObjectCount(), before);
+}
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::vector<CMediaType> types;
+    types.push_back(MakeVideoType(MEDIASUBTYPE_RGB24, 24, 4, 4));
+    types.push_back(MakeVideoType(MEDIASUBTYPE_YUY2, 16, 4, 4));
+    source = NewHeldFilter<TestSourceFilter>(std::move(types));
+    sink = NewHeldFilter<TestSinkFilter>();
+    out = FindPinOf(source, u"Out");
+    in = FindPinOf(sink, u"In");
+  }
+  void TearDown() override {
+    source->Stop();
+    sink->Stop();
+    out->Disconnect();
+    in->Disconnect();
+    out->Release();
+    in->Release();
+    source->Release();
+    sink->Release();
+  }
+  TestSourceFilter* source;
+  TestSinkFilter* sink;
+  IPin* out;
+  IPin* in;
+};
+
+TEST_F(ConnectionTest, PartialTypeSelectsAmongTheOffers) {
+  CMediaType wanted(&MEDIATYPE_Video);
+  wanted.SetSubtype(&MEDIASUBTYPE_YUY2);
+  ASSERT_EQ(out->Connect(in, &wanted), S_OK);
+  AM_MEDIA_TYPE agreed{};
+  ASSERT_EQ(in->ConnectionMediaType(&agreed), S_OK);
+  EXPECT_TRUE(IsEqualGUID(agreed.subtype, MEDIASUBTYPE_YUY2));
+  FreeMediaType(agreed);
+  IPin* peer = nullptr;
+  ASSERT_EQ(in->ConnectedTo(&peer), S_OK);
+  EXPECT_EQ(peer, out);
+  peer->Release();
+  EXPECT_EQ(out->Connect(in, nullptr), VFW_E_ALREADY_CONNECTED);
+}
+
+TEST_F(ConnectionTest, RefusedConnectionsLeaveBothPinsFree) {
+  EXPECT_EQ(out->Connect(out, nullptr), VFW_E_INVALID_DIRECTION);
+  CMediaType audio(&MEDIASUBTYPE_RGB24);  // not a video major type
+  EXPECT_EQ(out->Connect(in, &audio), VFW_E_NO_ACCEPTABLE_TYPES);
+  // A complete type is tried as it is.
+  CMediaType notOffered = MakeVideoType(MEDIASUBTYPE_RGB32, 32, 4, 4);
+  EXPECT_EQ(out->Connect(in, &notOffered), VFW_E_TYPE_NOT_ACCEPTED);
+  CMediaType noneOffered(&MEDIATYPE_Video);
+  noneOffered.SetSubtype(&MEDIASUBTYPE_RGB32);
+  EXPECT_EQ(out->Connect(in, &noneOffered), VFW_E_NO_ACCEPTABLE_TYPES);
+  IPin* peer = nullptr;
+  EXPECT_EQ(out->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
+  EXPECT_EQ(in->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
+}
+
+TEST_F(ConnectionTest, RunningGraphDeliversAndRefusesReconnection) {
+  ASSERT_EQ(out->Connect(in, nullptr), S_OK);
+  ASSERT_EQ(sink->Run(0), S_OK);
+  ASSERT_EQ(source->Run(0), S_OK);
+  EXPECT_EQ(out->Disconnect(), VFW_E_NOT_STOPPED);
+  std::vector<BYTE> frame(48, 9);
+  const REFERENCE_TIME start = 1234;
+  ASSERT_EQ(source->Push(frame, &start), S_OK);
+  ASSERT_EQ(sink->received.size(), 1u);
+  EXPECT_EQ(sink->received[0].start, 1234);
+  EXPECT_EQ(sink->received[0].length, 48);
+  // A sample already held when the sink stops is refused; stopping also
+  // decommitted the sink's allocator, so no new buffer is handed out.
+  IMediaSample* held = nullptr;
+  ASSERT_EQ(source->Pin()->GetDeliveryBuffer(&held, nullptr, nullptr, 0), S_OK);
+  ASSERT_EQ(sink->Stop(), S_OK);
+  EXPECT_EQ(source->Pin()->Deliver(held), VFW_E_WRONG_STATE);
+  held->Release();
+  EXPECT_EQ(source->Push(frame, &start), VFW_E_NOT_COMMITTED);
+}
+
+TEST_F(ConnectionTest, PinsAndTypesAreEnumerated) {
+  ComPtr<IEnumPins> pins;
+  ASSERT_EQ(source->EnumPins(pins.Put()), S_OK);
+  IPin* fetched[2] = {};
+  ULONG count = 0;
+  EXPECT_EQ(pins->Next(2, fetched, &count), S_FALSE);
+  ASSERT_EQ(count, 1u);
+  EXPECT_EQ(fetched[0], out);
+  fetched[0]->Release();
+  LPWSTR id = nullptr;
+  ASSERT_EQ(out->QueryId(&id), S_OK);
+  EXPECT_EQ(std::u16string(id), u"Out");
+  CoTaskMemFree(id);
+  PIN_INFO info{};
+  ASSERT_EQ(in->QueryPinInfo(&info), S_OK);
+  EXPECT_EQ(info.dir, PINDIR_INPUT);
+  EXPECT_EQ(info.pFilter, static_cast<IBaseFilter*>(sink));
+  info.pFilter->Release();
+
+  ComPtr<IEnumMediaTypes> types;
+  ASSERT_EQ(out->EnumMediaTypes(types.Put()), S_OK);
+  ASSERT_EQ(types->Skip(1), S_OK);
+  AM_MEDIA_TYPE* next = nullptr;
+  ASSERT_EQ(types->Next(1, &next, nullptr), S_OK);
+  EXPECT_TRUE(IsEqualGUID(next->subtype, MEDIASUBTYPE_YUY2));
+  DeleteMediaType(next);
+  EXPECT_EQ(types->Next(1, &next, nullptr), S_FALSE);
+  IPin* missing = nullptr;
+  EXPECT_EQ(source->FindPin(u"Nope", &missing), VFW_E_NOT_FOUND);
+}
+
+}  // namespace
