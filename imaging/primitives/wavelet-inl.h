@@ -137,6 +137,136 @@ HWY_INLINE hn::Vec<D> Dot(D d, const float* taps, const float* const* rows, int 
   return acc;
 }
 
+// Several independent sums of the same length in one loop over k, so their
+// dependency chains overlap; each keeps the order of Dot exactly.
+template <class D>
+HWY_INLINE void Dot2(D d, const float* tapsA, const float* const* rowsA, const float* tapsB,
+                     const float* const* rowsB, int count, size_t j, hn::Vec<D>& a, hn::Vec<D>& b) {
+  a = hn::Zero(d);
+  b = hn::Zero(d);
+  for (int k = 0; k < count; ++k) {
+    a = hn::Add(a, hn::Mul(hn::Set(d, tapsA[k]), hn::LoadU(d, rowsA[k] + j)));
+    b = hn::Add(b, hn::Mul(hn::Set(d, tapsB[k]), hn::LoadU(d, rowsB[k] + j)));
+  }
+}
+
+// Two tap sets over two row sets, and the same for the next vector: four
+// chains for the analysis, where both filters share their length.
+template <class D>
+HWY_INLINE void Dot4(D d, const float* tapsA, const float* tapsB, const float* const* rows0,
+                     const float* const* rows1, int count, size_t j, hn::Vec<D> out[4]) {
+  auto a0 = hn::Zero(d), b0 = hn::Zero(d), a1 = hn::Zero(d), b1 = hn::Zero(d);
+  for (int k = 0; k < count; ++k) {
+    const auto ta = hn::Set(d, tapsA[k]);
+    const auto tb = hn::Set(d, tapsB[k]);
+    const auto x0 = hn::LoadU(d, rows0[k] + j);
+    const auto x1 = hn::LoadU(d, rows1[k] + j);
+    a0 = hn::Add(a0, hn::Mul(ta, x0));
+    b0 = hn::Add(b0, hn::Mul(tb, x0));
+    a1 = hn::Add(a1, hn::Mul(ta, x1));
+    b1 = hn::Add(b1, hn::Mul(tb, x1));
+  }
+  out[0] = a0;
+  out[1] = b0;
+  out[2] = a1;
+  out[3] = b1;
+}
+
+// Dot2 over four consecutive vectors at j: eight chains in flight.
+template <class D>
+HWY_INLINE void Dot2x4(D d, const float* tapsA, const float* const* rowsA, const float* tapsB,
+                       const float* const* rowsB, int count, size_t j, hn::Vec<D> a[4],
+                       hn::Vec<D> b[4]) {
+  const size_t n = hn::Lanes(d);
+  for (int u = 0; u < 4; ++u) {
+    a[u] = hn::Zero(d);
+    b[u] = hn::Zero(d);
+  }
+  for (int k = 0; k < count; ++k) {
+    const auto ta = hn::Set(d, tapsA[k]);
+    const auto tb = hn::Set(d, tapsB[k]);
+    const float* ra = rowsA[k] + j;
+    const float* rb = rowsB[k] + j;
+    for (int u = 0; u < 4; ++u) {
+      a[u] = hn::Add(a[u], hn::Mul(ta, hn::LoadU(d, ra + u * n)));
+      b[u] = hn::Add(b[u], hn::Mul(tb, hn::LoadU(d, rb + u * n)));
+    }
+  }
+}
+
+// Dot4 over two consecutive vectors at j: eight chains in flight.
+template <class D>
+HWY_INLINE void Dot4x2(D d, const float* tapsA, const float* tapsB, const float* const* rows0,
+                       const float* const* rows1, int count, size_t j, hn::Vec<D> v[4],
+                       hn::Vec<D> w[4]) {
+  const size_t n = hn::Lanes(d);
+  for (int u = 0; u < 4; ++u) {
+    v[u] = hn::Zero(d);
+    w[u] = hn::Zero(d);
+  }
+  for (int k = 0; k < count; ++k) {
+    const auto ta = hn::Set(d, tapsA[k]);
+    const auto tb = hn::Set(d, tapsB[k]);
+    const auto x0 = hn::LoadU(d, rows0[k] + j);
+    const auto x1 = hn::LoadU(d, rows1[k] + j);
+    const auto y0 = hn::LoadU(d, rows0[k] + j + n);
+    const auto y1 = hn::LoadU(d, rows1[k] + j + n);
+    v[0] = hn::Add(v[0], hn::Mul(ta, x0));
+    v[1] = hn::Add(v[1], hn::Mul(tb, x0));
+    v[2] = hn::Add(v[2], hn::Mul(ta, x1));
+    v[3] = hn::Add(v[3], hn::Mul(tb, x1));
+    w[0] = hn::Add(w[0], hn::Mul(ta, y0));
+    w[1] = hn::Add(w[1], hn::Mul(tb, y0));
+    w[2] = hn::Add(w[2], hn::Mul(ta, y1));
+    w[3] = hn::Add(w[3], hn::Mul(tb, y1));
+  }
+}
+
+// Four sums of the same length over four (taps, rows) sets in one loop,
+// for `units` consecutive vectors at j (1 or 2): up to eight chains in
+// flight, each in the order of Dot.
+template <int units, class D>
+HWY_INLINE void Dot4Sets(D d, const float* const taps[4], const float* const* const rows[4],
+                         int count, size_t j, hn::Vec<D> out[units][4]) {
+  const size_t n = hn::Lanes(d);
+  for (int u = 0; u < units; ++u) {
+    for (int s = 0; s < 4; ++s) out[u][s] = hn::Zero(d);
+  }
+  for (int k = 0; k < count; ++k) {
+    for (int s = 0; s < 4; ++s) {
+      const auto t = hn::Set(d, taps[s][k]);
+      for (int u = 0; u < units; ++u) {
+        out[u][s] = hn::Add(out[u][s], hn::Mul(t, hn::LoadU(d, rows[s][k] + j + u * n)));
+      }
+    }
+  }
+}
+
+// Splits x[first .. last] (offsets from loEven, which is even and at most
+// first) into even[] and odd[] samples, reading nothing outside the range.
+inline void Deinterleave(const float* x, int loEven, int first, int last, float* even, float* odd) {
+  int i = first;
+  if (((i - loEven) & 1) != 0) {
+    odd[(i - loEven) >> 1] = x[i];
+    ++i;
+  }
+  const hn::ScalableTag<float> d;
+  const int lanes = static_cast<int>(hn::Lanes(d));
+  for (; i + 2 * lanes - 1 <= last; i += 2 * lanes) {
+    hn::Vec<decltype(d)> e, o;
+    hn::LoadInterleaved2(d, x + i, e, o);
+    hn::StoreU(e, d, even + ((i - loEven) >> 1));
+    hn::StoreU(o, d, odd + ((i - loEven) >> 1));
+  }
+  for (; i <= last; ++i) {
+    if (((i - loEven) & 1) == 0) {
+      even[(i - loEven) >> 1] = x[i];
+    } else {
+      odd[(i - loEven) >> 1] = x[i];
+    }
+  }
+}
+
 // Runs body(tag, j) over [0, n): whole vectors, then the same body on a
 // one-lane tag for the tail.
 template <class Body>
@@ -144,6 +274,19 @@ HWY_INLINE void ForEachLane(size_t n, Body&& body) {
   const hn::ScalableTag<float> d;
   const size_t lanes = hn::Lanes(d);
   size_t j = 0;
+  for (; j + lanes <= n; j += lanes) body(d, j);
+  const hn::CappedTag<float, 1> d1;
+  for (; j < n; ++j) body(d1, j);
+}
+
+// As ForEachLane, but blocks of four whole vectors go to block(tag, j)
+// first; block computes exactly what body computes for each of them.
+template <class Block, class Body>
+HWY_INLINE void ForEachLaneBlocked(size_t n, Block&& block, Body&& body) {
+  const hn::ScalableTag<float> d;
+  const size_t lanes = hn::Lanes(d);
+  size_t j = 0;
+  for (; j + 4 * lanes <= n; j += 4 * lanes) block(d, j);
   for (; j + lanes <= n; j += lanes) body(d, j);
   const hn::CappedTag<float, 1> d1;
   for (; j < n; ++j) body(d1, j);
@@ -157,6 +300,8 @@ inline void WTFwdImpl(const FwdJob& job) {
   const int hi = ReachHi(lf, hf);
   const int loEven = 2 * FloorHalf(lo);
   const int ringRows = layout.ringRows;
+  const bool sameLength = lf.length == hf.length;
+  const bool sameAnchor = sameLength && lf.anchor == hf.anchor;
 
   auto* base = reinterpret_cast<unsigned char*>((reinterpret_cast<uintptr_t>(job.buffer) + 63) &
                                                 ~static_cast<uintptr_t>(63));
@@ -194,20 +339,36 @@ inline void WTFwdImpl(const FwdJob& job) {
       // Row outputs for source rows up to 2n + hi.
       for (int r = std::max(nextRow, 2 * n + lo); r <= 2 * n + hi; ++r) {
         const float* x = RowAt(job.src, job.srcStep, r) + 2 * static_cast<ptrdiff_t>(n0);
-        for (int i = first; i <= last; ++i) {
-          const int idx = i - loEven;
-          if ((idx & 1) == 0) {
-            even[idx >> 1] = x[i];
-          } else {
-            odd[idx >> 1] = x[i];
-          }
-        }
+        Deinterleave(x, loEven, first, last, even, odd);
         float* outLow = ringLow + static_cast<size_t>(slot(r)) * kFwdStrip;
         float* outHigh = ringHigh + static_cast<size_t>(slot(r)) * kFwdStrip;
-        ForEachLane(static_cast<size_t>(nc), [&](auto d, size_t j) {
-          hn::StoreU(Dot(d, lf.taps, rowPtrLow, lf.length, j), d, outLow + j);
-          hn::StoreU(Dot(d, hf.taps, rowPtrHigh, hf.length, j), d, outHigh + j);
-        });
+        const auto rowBody = [&](auto d, size_t j) {
+          hn::Vec<decltype(d)> lowV, highV;
+          if (sameLength) {
+            Dot2(d, lf.taps, rowPtrLow, hf.taps, rowPtrHigh, lf.length, j, lowV, highV);
+          } else {
+            lowV = Dot(d, lf.taps, rowPtrLow, lf.length, j);
+            highV = Dot(d, hf.taps, rowPtrHigh, hf.length, j);
+          }
+          hn::StoreU(lowV, d, outLow + j);
+          hn::StoreU(highV, d, outHigh + j);
+        };
+        if (sameLength) {
+          ForEachLaneBlocked(
+              static_cast<size_t>(nc),
+              [&](auto d, size_t j) {
+                const size_t n = hn::Lanes(d);
+                hn::Vec<decltype(d)> lowV[4], highV[4];
+                Dot2x4(d, lf.taps, rowPtrLow, hf.taps, rowPtrHigh, lf.length, j, lowV, highV);
+                for (int u = 0; u < 4; ++u) {
+                  hn::StoreU(lowV[u], d, outLow + j + u * n);
+                  hn::StoreU(highV[u], d, outHigh + j + u * n);
+                }
+              },
+              rowBody);
+        } else {
+          ForEachLane(static_cast<size_t>(nc), rowBody);
+        }
         nextRow = r + 1;
       }
       // Column pass for output row n: rows 2n + a - k of the ring.
@@ -229,12 +390,46 @@ inline void WTFwdImpl(const FwdJob& job) {
       float* detailX = RowAt(job.dst[1], job.dstStep[1], n) + n0;
       float* detailY = RowAt(job.dst[2], job.dstStep[2], n) + n0;
       float* detailXY = RowAt(job.dst[3], job.dstStep[3], n) + n0;
-      ForEachLane(static_cast<size_t>(nc), [&](auto d, size_t j) {
-        hn::StoreU(Dot(d, lf.taps, lowOnLow, lf.length, j), d, approx + j);
-        hn::StoreU(Dot(d, lf.taps, lowOnHigh, lf.length, j), d, detailX + j);
-        hn::StoreU(Dot(d, hf.taps, highOnLow, hf.length, j), d, detailY + j);
-        hn::StoreU(Dot(d, hf.taps, highOnHigh, hf.length, j), d, detailXY + j);
-      });
+      const auto colBody = [&](auto d, size_t j) {
+        if (sameAnchor) {
+          // approx = h on low rows, detailY = g on low rows; detailX = h on
+          // high rows, detailXY = g on high rows.
+          hn::Vec<decltype(d)> v[4];
+          Dot4(d, lf.taps, hf.taps, lowOnLow, lowOnHigh, lf.length, j, v);
+          hn::StoreU(v[0], d, approx + j);
+          hn::StoreU(v[1], d, detailY + j);
+          hn::StoreU(v[2], d, detailX + j);
+          hn::StoreU(v[3], d, detailXY + j);
+        } else {
+          hn::StoreU(Dot(d, lf.taps, lowOnLow, lf.length, j), d, approx + j);
+          hn::StoreU(Dot(d, lf.taps, lowOnHigh, lf.length, j), d, detailX + j);
+          hn::StoreU(Dot(d, hf.taps, highOnLow, hf.length, j), d, detailY + j);
+          hn::StoreU(Dot(d, hf.taps, highOnHigh, hf.length, j), d, detailXY + j);
+        }
+      };
+      if (sameAnchor) {
+        // Two vectors at a time: eight chains in flight.
+        ForEachLaneBlocked(
+            static_cast<size_t>(nc),
+            [&](auto d, size_t j) {
+              const size_t n = hn::Lanes(d);
+              for (size_t u = 0; u < 4; u += 2) {
+                hn::Vec<decltype(d)> v[4], w[4];
+                Dot4x2(d, lf.taps, hf.taps, lowOnLow, lowOnHigh, lf.length, j + u * n, v, w);
+                hn::StoreU(v[0], d, approx + j + u * n);
+                hn::StoreU(v[1], d, detailY + j + u * n);
+                hn::StoreU(v[2], d, detailX + j + u * n);
+                hn::StoreU(v[3], d, detailXY + j + u * n);
+                hn::StoreU(w[0], d, approx + j + (u + 1) * n);
+                hn::StoreU(w[1], d, detailY + j + (u + 1) * n);
+                hn::StoreU(w[2], d, detailX + j + (u + 1) * n);
+                hn::StoreU(w[3], d, detailXY + j + (u + 1) * n);
+              }
+            },
+            colBody);
+      } else {
+        ForEachLane(static_cast<size_t>(nc), colBody);
+      }
     }
   }
 }
@@ -293,6 +488,10 @@ inline void WTInvImpl(const InvJob& job) {
     evenLowCount = evenCount;
     oddLowCount = oddCount;
     addRowTerms(hf, highRow);
+    // The four row sums share one length when both filters do (same length
+    // and anchor parity): then they run fused.
+    const bool rowFused = evenLowCount == evenCount - evenLowCount &&
+                          oddLowCount == oddCount - oddLowCount && evenLowCount == oddLowCount;
 
     for (int r = 0; r < outH; ++r) {
       // Column pass for output row r over band columns cS .. cE.
@@ -311,15 +510,37 @@ inline void WTInvImpl(const InvJob& job) {
         colDY[nHigh] = RowAt(job.band[2], job.bandStep[2], i / 2) + cS;
         colDXY[nHigh++] = RowAt(job.band[3], job.bandStep[3], i / 2) + cS;
       }
-      ForEachLane(ncols, [&](auto d, size_t j) {
+      const auto colBody = [&](auto d, size_t j) {
         hn::StoreU(hn::Add(Dot(d, colTapsLow, colA, nLow, j), Dot(d, colTapsHigh, colDY, nHigh, j)),
                    d, lowRow + j);
         hn::StoreU(
             hn::Add(Dot(d, colTapsLow, colDX, nLow, j), Dot(d, colTapsHigh, colDXY, nHigh, j)), d,
             highRow + j);
-      });
+      };
+      if (nLow == nHigh) {
+        // lowRow = (h' on approx) + (g' on detailY), highRow = (h' on
+        // detailX) + (g' on detailXY): four sums fused, two vectors at once.
+        const float* const taps4[4] = {colTapsLow, colTapsHigh, colTapsLow, colTapsHigh};
+        const float* const* const rows4[4] = {colA, colDY, colDX, colDXY};
+        ForEachLaneBlocked(
+            ncols,
+            [&](auto d, size_t j) {
+              const size_t n = hn::Lanes(d);
+              for (size_t u = 0; u < 4; u += 2) {
+                hn::Vec<decltype(d)> v[2][4];
+                Dot4Sets<2>(d, taps4, rows4, nLow, j + u * n, v);
+                for (size_t q = 0; q < 2; ++q) {
+                  hn::StoreU(hn::Add(v[q][0], v[q][1]), d, lowRow + j + (u + q) * n);
+                  hn::StoreU(hn::Add(v[q][2], v[q][3]), d, highRow + j + (u + q) * n);
+                }
+              }
+            },
+            colBody);
+      } else {
+        ForEachLane(ncols, colBody);
+      }
       float* y = RowAt(job.dst, job.dstStep, r) + m0;
-      ForEachLane(static_cast<size_t>(half), [&](auto d, size_t j) {
+      const auto rowBody = [&](auto d, size_t j) {
         const auto e = hn::Add(
             Dot(d, evenTaps, evenSrc, evenLowCount, j),
             Dot(d, evenTaps + evenLowCount, evenSrc + evenLowCount, evenCount - evenLowCount, j));
@@ -327,7 +548,29 @@ inline void WTInvImpl(const InvJob& job) {
             hn::Add(Dot(d, oddTaps, oddSrc, oddLowCount, j),
                     Dot(d, oddTaps + oddLowCount, oddSrc + oddLowCount, oddCount - oddLowCount, j));
         hn::StoreInterleaved2(e, o, d, y + 2 * j);
-      });
+      };
+      if (rowFused) {
+        const float* const taps4[4] = {evenTaps, evenTaps + evenLowCount, oddTaps,
+                                       oddTaps + oddLowCount};
+        const float* const* const rows4[4] = {evenSrc, evenSrc + evenLowCount, oddSrc,
+                                              oddSrc + oddLowCount};
+        ForEachLaneBlocked(
+            static_cast<size_t>(half),
+            [&](auto d, size_t j) {
+              const size_t n = hn::Lanes(d);
+              for (size_t u = 0; u < 4; u += 2) {
+                hn::Vec<decltype(d)> v[2][4];
+                Dot4Sets<2>(d, taps4, rows4, evenLowCount, j + u * n, v);
+                for (size_t q = 0; q < 2; ++q) {
+                  hn::StoreInterleaved2(hn::Add(v[q][0], v[q][1]), hn::Add(v[q][2], v[q][3]), d,
+                                        y + 2 * (j + (u + q) * n));
+                }
+              }
+            },
+            rowBody);
+      } else {
+        ForEachLane(static_cast<size_t>(half), rowBody);
+      }
     }
   }
 }
