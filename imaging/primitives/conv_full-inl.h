@@ -100,6 +100,58 @@ alignas(64) inline constexpr int32_t kChannelOfLane[64] = {
     0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1,
     2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0};
 
+// Lane j of a C3 vector belongs to pixel j / 3 of the vector.
+alignas(64) inline constexpr int32_t kPixelOfLane3[64] = {
+    0,  0,  0,  1,  1,  1,  2,  2,  2,  3,  3,  3,  4,  4,  4,  5,  5,  5,  6,  6,  6,  7,
+    7,  7,  8,  8,  8,  9,  9,  9,  10, 10, 10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14,
+    14, 15, 15, 15, 16, 16, 16, 17, 17, 17, 18, 18, 18, 19, 19, 19, 20, 20, 20, 21};
+
+// Border samples [i0, i1) of row y (i0 a whole pixel) on full vectors: the
+// rows of the first image are first copied into `scratch` with zeros around
+// them, so every load is in bounds, and a term whose column lies outside
+// the image is replaced by +0 before it is added. The running sum starts at
+// +0 and so is never -0, hence adding +0 leaves it exactly as skipping the
+// term would.
+template <class D, class Taps>
+HWY_INLINE void ConvBorder(D d, const detail::ConvArgs& a, int y, ptrdiff_t i0, ptrdiff_t i1,
+                           ptrdiff_t advance, const Taps& taps, float* scratch, float* out) {
+  const int ch = a.ch;
+  const hn::RebindToSigned<D> di;
+  const ptrdiff_t lanes = static_cast<ptrdiff_t>(hn::Lanes(d));
+  const ptrdiff_t origin = i0 - static_cast<ptrdiff_t>(a.w2 - 1) * ch;
+  const ptrdiff_t span = i1 - origin + lanes;
+  const ptrdiff_t rowSamples = static_cast<ptrdiff_t>(a.w1) * ch;
+  // scratch row r holds first-image row y - ky for the r-th valid ky.
+  int kyBegin = std::max(0, y - a.h1 + 1);
+  int kyEnd = std::min(a.h2, y + 1);
+  for (int ky = kyBegin; ky < kyEnd; ++ky) {
+    const float* src = Advance(a.src1, static_cast<ptrdiff_t>(a.step1) * (y - ky));
+    float* dstRow = scratch + (ky - kyBegin) * span;
+    for (ptrdiff_t k = 0; k < span; ++k) {
+      const ptrdiff_t j = origin + k;
+      dstRow[k] = (j >= 0 && j < rowSamples) ? src[j] : 0.0f;
+    }
+  }
+  const auto pixelOfLane = ch == 1 ? hn::Iota(di, 0) : hn::LoadU(di, kPixelOfLane3);
+  HWY_ALIGN float tmp[64];
+  for (ptrdiff_t i = i0; i < i1; i += advance) {
+    const auto xs = hn::Add(hn::Set(di, static_cast<int32_t>(i / ch)), pixelOfLane);
+    auto acc = hn::Zero(d);
+    for (int ky = kyBegin; ky < kyEnd; ++ky) {
+      const float* s1 = scratch + (ky - kyBegin) * span + (i - origin);
+      const float* s2 = Advance(a.src2, static_cast<ptrdiff_t>(a.step2) * ky);
+      for (int kx = 0; kx < a.w2; ++kx) {
+        const auto inside = hn::AndNot(hn::Lt(xs, hn::Set(di, kx)), hn::Lt(xs, hn::Set(di, kx + a.w1)));
+        const auto term = hn::Mul(hn::LoadU(d, s1 - static_cast<ptrdiff_t>(kx) * ch), taps(s2, kx));
+        acc = hn::Add(acc, hn::IfThenElseZero(hn::RebindMask(d, inside), term));
+      }
+    }
+    hn::Store(acc, d, tmp);
+    const ptrdiff_t count = std::min(advance, i1 - i);
+    for (ptrdiff_t k = 0; k < count; ++k) out[i + k] = tmp[k];
+  }
+}
+
 HWY_NOINLINE void ConvFullFloat(const detail::ConvArgs& a) {
   const int ow = a.w1 + a.w2 - 1;
   const int oh = a.h1 + a.h2 - 1;
@@ -124,14 +176,31 @@ HWY_NOINLINE void ConvFullFloat(const detail::ConvArgs& a) {
   // Pixels [xBegin, xEnd) see every column of the second image.
   const int xBegin = std::min(a.w2 - 1, ow);
   const int xEnd = a.w1;
+  // Scratch for the border vectors: one zero-padded stretch per kernel row.
+  constexpr ptrdiff_t kScratch = 8192;
+  HWY_ALIGN float scratch[kScratch];
+  const ptrdiff_t borderSpan = 2 * static_cast<ptrdiff_t>(a.w2 - 1) * ch + 3 * lanes;
+  const bool vectorBorder = advance > 0 && borderSpan * a.h2 <= kScratch;
   for (int y = 0; y < oh; ++y) {
     float* out = Advance(a.dst, static_cast<ptrdiff_t>(a.dstStep) * y);
+    auto border = [&](ptrdiff_t i0, ptrdiff_t i1) {
+      if (i0 >= i1) return;
+      if (ch == 1) {
+        ConvBorder(d, a, y, i0, i1, advance, tapsC1, scratch, out);
+      } else {
+        ConvBorder(d, a, y, i0, i1, advance, tapsC3, scratch, out);
+      }
+    };
     auto one = [&](ptrdiff_t i) {
       const int c = static_cast<int>(i % ch);
       auto taps = [&](const float* s2, int kx) { return hn::Set(d1, s2[kx * ch + c]); };
       hn::StoreU(ConvSamples<true>(d1, a, y, i, taps), d1, out + i);
     };
     ptrdiff_t i = 0;
+    if (vectorBorder) {
+      border(0, static_cast<ptrdiff_t>(xBegin) * ch);
+      i = static_cast<ptrdiff_t>(xBegin) * ch;
+    }
     for (; i < static_cast<ptrdiff_t>(xBegin) * ch; ++i) one(i);
     if (xEnd > xBegin && advance > 0) {
       const ptrdiff_t interiorEnd = static_cast<ptrdiff_t>(xEnd) * ch;
@@ -150,6 +219,10 @@ HWY_NOINLINE void ConvFullFloat(const detail::ConvArgs& a) {
           hn::StoreU(ConvSamples<false>(d, a, y, i, tapsC3), d, out + i);
         }
       }
+    }
+    if (vectorBorder) {
+      border(i, static_cast<ptrdiff_t>(ow) * ch);
+      i = static_cast<ptrdiff_t>(ow) * ch;
     }
     for (; i < static_cast<ptrdiff_t>(ow) * ch; ++i) one(i);
   }
