@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "imaging/analysis/OpContrastStretch.h"
+#include "imaging/core/BitmapData.h"
+#include "tests/imaging/analysis/ExpectThrow.h"
+
+namespace KelvoLibImageProcessing {
+namespace {
+
+using testing::Throws;
+
+// Every 8-bit value once: a 256 x 1 single-channel image.
+BitmapData Ramp8() {
+  std::vector<uint8_t> v(256);
+  for (int i = 0; i < 256; ++i) v[static_cast<std::size_t>(i)] = static_cast<uint8_t>(i);
+  return BitmapData(256, 1, kFormatGray8, v.data(), 256);
+}
+
+// Every 16-bit value once: a 256 x 256 single-channel image.
+BitmapData Ramp16() {
+  std::vector<uint16_t> v(65536);
+  for (int i = 0; i < 65536; ++i) v[static_cast<std::size_t>(i)] = static_cast<uint16_t>(i);
+  return BitmapData(256, 256, kFormatGray16, v.data(), 512);
+}
+
+// The curve as a table: the stretched value of every source value.
+template <class D>
+std::vector<int> Table(const BitmapData& dst, int entries) {
+  std::vector<int> t(static_cast<std::size_t>(entries));
+  for (int i = 0; i < entries; ++i) {
+    D v;
+    std::memcpy(&v, dst.GetData() + static_cast<std::size_t>(i) * sizeof(D), sizeof(D));
+    t[static_cast<std::size_t>(i)] = v;
+  }
+  return t;
+}
+
+std::vector<int> Stretch8To8(float lowClip, float highClip, int maxValue = 255) {
+  BitmapData src = Ramp8();
+  BitmapData dst(256, 1, kFormatGray8, nullptr, 256);
+  OpContrastStretch::Execute(&src, &dst, maxValue, lowClip, highClip);
+  return Table<uint8_t>(dst, 256);
+}
+
+TEST(OpContrastStretchTest, EightBitLowClipOnly) {
+  const auto t = Stretch8To8(0.05859375f, 0.0f);  // lo 14, hi 255
+  for (int i = 0; i <= 14; ++i) EXPECT_EQ(t[static_cast<std::size_t>(i)], 0) << i;
+  EXPECT_EQ(t[15], 1);
+  EXPECT_EQ(t[16], 2);
+  EXPECT_EQ(t[254], 253);
+  EXPECT_EQ(t[255], 255);
+}
+
+TEST(OpContrastStretchTest, EightBitBothClips) {
+  const auto t = Stretch8To8(0.01953125f, 0.005f);  // lo 4, hi 253
+  for (int i = 0; i <= 4; ++i) EXPECT_EQ(t[static_cast<std::size_t>(i)], 0) << i;
+  EXPECT_EQ(t[5], 1);
+  EXPECT_EQ(t[252], 253);  // k = 248, s = float(255 / 249)
+  EXPECT_EQ(t[253], 255);
+  EXPECT_EQ(t[254], 255);
+  EXPECT_EQ(t[255], 255);
+  for (int i = 1; i < 256; ++i)
+    EXPECT_GE(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>(i - 1)]);
+}
+
+TEST(OpContrastStretchTest, IdentityWhenClipsAreZeroOrCross) {
+  std::vector<int> identity(256);
+  for (int i = 0; i < 256; ++i) identity[static_cast<std::size_t>(i)] = i;
+  EXPECT_EQ(Stretch8To8(0.0f, 0.0f), identity);
+  EXPECT_EQ(Stretch8To8(0.5f, 0.6f), identity);  // lo 127 >= hi 101: dropped
+}
+
+// The pipeline's largest high clip (1 - 1/1.22 as a float, halved) and a
+// low clip from the histogram: the ramp stays monotonic and ends at 255.
+TEST(OpContrastStretchTest, PipelineClipsGiveAMonotonicRamp) {
+  const auto t = Stretch8To8(0.0234375f, 0.18032789f);  // lo 5, hi 209
+  EXPECT_EQ(t[5], 0);
+  EXPECT_EQ(t[6], 1);
+  EXPECT_EQ(t[208], 253);  // k = 203, s = 1.25
+  EXPECT_EQ(t[209], 255);
+  for (int i = 1; i < 256; ++i)
+    EXPECT_GE(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>(i - 1)]);
+}
+
+TEST(OpContrastStretchTest, EightToSixteenBitRamp) {
+  BitmapData src = Ramp8();
+  BitmapData dst(256, 1, kFormatGray16, nullptr, 512);
+  OpContrastStretch::Execute(&src, &dst, 255, 0.05859375f, 0.0f);
+  const auto t = Table<uint16_t>(dst, 256);
+  // With maxValue 255 the ramp is the 8-bit one.
+  EXPECT_EQ(t, Stretch8To8(0.05859375f, 0.0f));
+  // Dropped clips: hi is 255 in this path.
+  OpContrastStretch::Execute(&src, &dst, 255, 0.5f, 0.6f);
+  const auto id = Table<uint16_t>(dst, 256);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(id[static_cast<std::size_t>(i)], i);
+}
+
+TEST(OpContrastStretchTest, SixteenToEightBitRamp) {
+  BitmapData src = Ramp16();
+  BitmapData dst(256, 256, kFormatGray8, nullptr, 256);
+  OpContrastStretch::Execute(&src, &dst, 4095, 0.0f, 0.0f);
+  const auto t = Table<uint8_t>(dst, 65536);
+  // s = 1, t = 255 / 4095: table[i] = trunc(i * 255 / 4095 + 0.001).
+  EXPECT_EQ(t[0], 0);
+  EXPECT_EQ(t[16], 0);
+  EXPECT_EQ(t[17], 1);
+  EXPECT_EQ(t[4094], 254);
+  EXPECT_EQ(t[4095], 255);
+  EXPECT_EQ(t[65535], 255);  // beyond 12 bits: white, no range check per sample
+}
+
+std::vector<int> Knee16(int maxValue, float lowClip, float highClip, float kneeLow = 100.0f,
+                        float kneeHigh = 90.0f) {
+  BitmapData src = Ramp16();
+  BitmapData dst(256, 256, kFormatGray16, nullptr, 512);
+  OpContrastStretch::Execute(&src, &dst, maxValue, lowClip, highClip, kneeLow, kneeHigh);
+  return Table<uint16_t>(dst, 65536);
+}
+
+TEST(OpContrastStretchTest, SoftKneeEndpointsAndShape) {
+  const auto t = Knee16(4095, 0.0f, 0.0f);  // a = 0, b = 1, m = 0.5
+  EXPECT_EQ(t[0], 0);
+  EXPECT_EQ(t[4095], 4095);
+  EXPECT_EQ(t[65535], 4095);
+  // The searched exponents (100 -> 399.76, 90 -> 359.8) bring both ends
+  // within 0.001 of 0 and 1: f(1/4095) = 0.000994.
+  EXPECT_EQ(t[1], 4);
+  EXPECT_GE(t[4094], 4090);
+  // A straight line through the middle.
+  EXPECT_NEAR(t[1024], 1024, 2);
+  EXPECT_NEAR(t[2048], 2048, 1);
+  EXPECT_NEAR(t[3072], 3072, 2);
+  for (int i = 1; i < 65536; ++i)
+    ASSERT_GE(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>(i - 1)]) << i;
+}
+
+TEST(OpContrastStretchTest, SoftKneeClipsBendIntoBlackAndWhite) {
+  // lo = trunc(4095 * 0.25) = 1023, hi = trunc(4095 * 0.75) = 3071.
+  const auto t = Knee16(4095, 0.25f, 0.25f);
+  // At the clip points the curve is 0.5 (1 - 2^(-1/p)) from black and white.
+  EXPECT_GT(t[1023], 0);
+  EXPECT_LE(t[1023], 20);
+  EXPECT_LT(t[3071], 4095);
+  EXPECT_GE(t[3071], 4075);
+  EXPECT_NEAR(t[2047], 2047, 2);
+  EXPECT_EQ(t[100], 0);
+  EXPECT_EQ(t[4000], 4095);
+  for (int i = 1; i < 65536; ++i)
+    ASSERT_GE(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>(i - 1)]) << i;
+}
+
+// lo 2046, hi 2048: g = 2047.5, so far from the ramp (2g|x - m|)^100 is
+// beyond the double range. The ends must still be black and white, not the
+// mid-grey that inf / inf would give.
+TEST(OpContrastStretchTest, SoftKneeOfANarrowRampStaysBlackAndWhiteAtTheEnds) {
+  const auto t = Knee16(4095, 0.4998f, 0.4998f);
+  // Low side (exponent 100): overflowing powers, black.
+  EXPECT_EQ(t[1], 0);
+  EXPECT_EQ(t[1000], 0);
+  EXPECT_EQ(t[2000], 0);
+  // High side (exponent 90 stays finite): the curve itself rounds to just
+  // below 1, so the table ends one below white.
+  EXPECT_GE(t[3000], 4094);
+  EXPECT_GE(t[4094], 4094);
+  EXPECT_EQ(t[4095], 4095);
+}
+
+TEST(OpContrastStretchTest, SoftKneeDropsTheHighClipOfASteepRampNearBlack) {
+  // lo 0 < 4095 / 16 and 4095 / hi = 4095 / 409 >= 8: hi becomes 4095, so
+  // the curve is the unclipped one.
+  EXPECT_EQ(Knee16(4095, 0.0f, 0.9f), Knee16(4095, 0.0f, 0.0f));
+  // A gentler ramp keeps its clip.
+  const auto kept = Knee16(4095, 0.0f, 0.5f);  // hi 2047
+  EXPECT_GE(kept[2047], 4070);
+  EXPECT_LT(kept[2047], 4095);
+  EXPECT_EQ(kept[3000], 4095);
+}
+
+TEST(OpContrastStretchTest, ThreeChannelsShareTheCurveAndPaddingIsKept) {
+  // 2 x 2 BGR pixels in a stride of 8; padding bytes must stay as they are.
+  const uint8_t px[] = {0,  14, 15, 16,  254, 255, 99, 99,  //
+                        15, 16, 0,  255, 14,  254, 99, 99};
+  BitmapData src(2, 2, kFormatBGR8, px, 8);
+  std::vector<uint8_t> sentinel(16, 0xAB);
+  BitmapData dst(2, 2, kFormatBGR8, sentinel.data(), 8);
+  OpContrastStretch::Execute(&src, &dst, 255, 0.05859375f, 0.0f);
+  const uint8_t expected[] = {0, 0, 1, 2,   253, 255, 0xAB, 0xAB,  //
+                              1, 2, 0, 255, 0,   253, 0xAB, 0xAB};
+  EXPECT_EQ(std::memcmp(dst.GetData(), expected, 16), 0);
+  // In place.
+  OpContrastStretch::Execute(&src, &src, 255, 0.05859375f, 0.0f);
+  EXPECT_EQ(std::memcmp(src.GetData(), expected, 6), 0);
+  EXPECT_EQ(std::memcmp(src.GetData() + 8, expected + 8, 6), 0);
+}
+
+TEST(OpContrastStretchTest, ChecksInOrderLeaveTheDestinationUntouched) {
+  const char* kWhere = "OpContrastStretch::Execute";
+  const char* kChannels = "OpContrastStretch::Execute: must have same number of color components";
+  BitmapData gray(4, 2, kFormatGray8, nullptr, 4);
+  BitmapData bgr(4, 2, kFormatBGR8, nullptr, 12);
+  BitmapData bgrSmall(3, 2, kFormatBGR8, nullptr, 9);
+  BitmapData gray16(4, 2, kFormatGray16, nullptr, 8);
+  gray.FillWhite();
+  bgr.FillWhite();
+  EXPECT_TRUE(
+      Throws([&] { OpContrastStretch::Execute(nullptr, &gray, 255, 0.1f, 0.1f); }, 4, kWhere));
+  EXPECT_TRUE(
+      Throws([&] { OpContrastStretch::Execute(&gray, nullptr, 255, 0.1f, 0.1f); }, 4, kWhere));
+  EXPECT_TRUE(
+      Throws([&] { OpContrastStretch::Execute(&gray, &bgr, 255, 0.1f, 0.1f); }, 3, kChannels));
+  EXPECT_TRUE(
+      Throws([&] { OpContrastStretch::Execute(&bgr, &gray, 255, 0.1f, 0.1f); }, 3, kChannels));
+  // Channels are checked before dimensions.
+  EXPECT_TRUE(
+      Throws([&] { OpContrastStretch::Execute(&bgrSmall, &gray, 255, 0.1f, 0.1f); }, 3, kChannels));
+  EXPECT_TRUE(
+      Throws([&] { OpContrastStretch::Execute(&bgrSmall, &bgr, 255, 0.1f, 0.1f); }, 1, kWhere));
+  // Different sample sizes with the same channels are a path, not an error.
+  EXPECT_NO_THROW(OpContrastStretch::Execute(&gray16, &gray, 255, 0.1f, 0.1f));
+  gray.FillWhite();
+  EXPECT_TRUE(
+      Throws([&] { OpContrastStretch::Execute(&gray16, &gray16, 4095, 0.0f, 0.0f, 0.0f, 90.0f); },
+             11, kWhere));
+  BitmapData empty;
+  EXPECT_TRUE(
+      Throws([&] { OpContrastStretch::Execute(&empty, &gray, 255, 0.1f, 0.1f); }, 1, kWhere));
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(gray.GetData()[i], 255);
+  for (int i = 0; i < 24; ++i) EXPECT_EQ(bgr.GetData()[i], 255);
+}
+
+}  // namespace
+}  // namespace KelvoLibImageProcessing
