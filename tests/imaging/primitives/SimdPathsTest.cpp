@@ -3,7 +3,9 @@
 // a sentinel so any stray write shows.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <cstring>
 #include <random>
 
@@ -155,6 +157,32 @@ TEST(SimdPaths, ConvFull) {
                       [](auto... a) { return ref::ConvFull_16s_C1R(a..., 1); }, 1, -4000, 4000);
   CompareConv<Ipp16s>([](auto... a) { return ippiConvFull_16s_C3R(a..., 2); },
                       [](auto... a) { return ref::ConvFull_16s_C3R(a..., 2); }, 3, -4000, 4000);
+}
+
+// Terms outside the image are skipped, not multiplied by zero: an infinite
+// kernel tap must not turn border outputs into NaN, and negative zeros must
+// come out as the reference's.
+TEST(SimdPaths, ConvFullSpecialValues) {
+  const float inf = std::numeric_limits<float>::infinity();
+  for (int ch : {1, 3}) {
+    ForEachTarget([&](const char*) {
+      for (int w : {1, 5, 23, 40}) {
+        std::mt19937 rng(w);
+        TestImage<Ipp32f> a(w, 3, ch), k(3, 3, ch);
+        a.FillRandom(rng, -2, 2);
+        k.FillRandom(rng, -1, 1);
+        k.At(2, 1, 0) = inf;
+        a.At(0, 0, 0) = -0.0f;
+        TestImage<Ipp32f> x(w + 2, 5, ch), y(w + 2, 5, ch);
+        const auto fn = ch == 1 ? ippiConvFull_32f_C1R : ippiConvFull_32f_C3R;
+        const auto rf = ch == 1 ? ref::ConvFull_32f_C1R : ref::ConvFull_32f_C3R;
+        ASSERT_EQ(fn(a.Roi(), a.Step(), {w, 3}, k.Roi(), k.Step(), {3, 3}, x.Roi(), x.Step()), 0);
+        ASSERT_EQ(rf(a.Roi(), a.Step(), {w, 3}, k.Roi(), k.Step(), {3, 3}, y.Roi(), y.Step()), 0);
+        ASSERT_TRUE(SameBytes(x, y)) << w;
+        EXPECT_FALSE(std::isnan(x.At(0, 0, 0)));
+      }
+    });
+  }
 }
 
 TEST(SimdPaths, Copy32f) {
