@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "hwy/highway.h"
 
@@ -103,12 +104,19 @@ HWY_INLINE hn::Vec<D> ScaleSum(D d, hn::Vec<D> s) {
   }
 }
 
+// Accumulator lanes: 8-bit sources with every kernel but the 5x5 Gaussian
+// stay within 16 bits (at most 88 * 255 in magnitude), 16-bit sources need
+// 32 bits.
+template <const detail::FixedKernel& K, class T>
+using AccLane = std::conditional_t<sizeof(T) == 1, int16_t, int32_t>;
+
 template <const detail::FixedKernel& K, class T>
 HWY_INLINE void FilterImage(const T* src, int srcStep, T* dst, int dstStep, int width, int height,
                             int ch) {
   constexpr int R = K.radius;
-  const hn::ScalableTag<int32_t> d;
-  const hn::CappedTag<int32_t, 1> d1;
+  using A = AccLane<K, T>;
+  const hn::ScalableTag<A> d;
+  const hn::CappedTag<A, 1> d1;
   const hn::Rebind<T, decltype(d)> dt;
   const hn::Rebind<T, decltype(d1)> dt1;
   const ptrdiff_t n = static_cast<ptrdiff_t>(width) * ch;
@@ -131,12 +139,84 @@ HWY_INLINE void FilterImage(const T* src, int srcStep, T* dst, int dstStep, int 
   }
 }
 
+// The 5x5 Gaussian of 8-bit samples: the symmetric groups are summed in
+// 16-bit lanes and weighted in three pairs whose sums stay below 65536
+// (127 * 255 + 31 * 1020, 52 * 1020 + 12 * 1020, 7 * 2040 + 2 * 1020);
+// the pairs are then added in 32 bits and divided by 571.
+template <class D>
+HWY_INLINE void Gauss5Partials(D d, const uint8_t* const* rows, ptrdiff_t i, int ch,
+                               hn::Vec<D>* p) {
+  const hn::Rebind<uint8_t, D> d8;
+  auto load = [&](int dy, int dx) {
+    return hn::PromoteTo(d, hn::LoadU(d8, rows[2 + dy] + i + dx * ch));
+  };
+  auto col = [&](int ady, int dx) {
+    return ady == 0 ? load(0, dx) : hn::Add(load(-ady, dx), load(ady, dx));
+  };
+  auto folded = [&](int ady, int adx) {
+    return adx == 0 ? col(ady, 0) : hn::Add(col(ady, -adx), col(ady, adx));
+  };
+  const auto g00 = folded(0, 0);
+  const auto g01 = hn::Add(folded(0, 1), folded(1, 0));
+  const auto g02 = hn::Add(folded(0, 2), folded(2, 0));
+  const auto g11 = folded(1, 1);
+  const auto g12 = hn::Add(folded(1, 2), folded(2, 1));
+  const auto g22 = folded(2, 2);
+  auto w = [&](int v) { return hn::Set(d, static_cast<uint16_t>(v)); };
+  p[0] = hn::Add(hn::Mul(g00, w(127)), hn::Mul(g11, w(31)));
+  p[1] = hn::Add(hn::Mul(g01, w(52)), hn::Mul(g02, w(12)));
+  p[2] = hn::Add(hn::Mul(g12, w(7)), hn::Mul(g22, w(2)));
+}
+
+template <class D32>
+HWY_INLINE hn::Vec<hn::Rebind<uint8_t, D32>> Gauss5Finish(D32 d32, hn::Vec<D32> a, hn::Vec<D32> b,
+                                                          hn::Vec<D32> c) {
+  const auto sum = hn::Add(hn::Add(a, b), c);
+  return hn::DemoteTo(hn::Rebind<uint8_t, D32>(), ScaleSum<detail::kGauss5>(d32, sum));
+}
+
+HWY_INLINE void Gauss5Image8u(const uint8_t* src, int srcStep, uint8_t* dst, int dstStep,
+                              int width, int height, int ch) {
+  const ptrdiff_t n = static_cast<ptrdiff_t>(width) * ch;
+  const hn::CappedTag<uint16_t, 1> d1;
+  const hn::Rebind<int32_t, decltype(d1)> d1w;
+  const uint8_t* rows[5];
+  for (int y = 0; y < height; ++y) {
+    for (int j = -2; j <= 2; ++j) rows[2 + j] = src + static_cast<ptrdiff_t>(srcStep) * (y + j);
+    uint8_t* out = dst + static_cast<ptrdiff_t>(dstStep) * y;
+    ptrdiff_t i = 0;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<uint16_t> d;
+    const hn::Half<decltype(d)> dh;
+    const hn::Rebind<int32_t, decltype(dh)> dw;
+    const ptrdiff_t lanes = static_cast<ptrdiff_t>(hn::Lanes(d));
+    const ptrdiff_t half = lanes / 2;
+    for (; i + lanes <= n; i += lanes) {
+      hn::Vec<decltype(d)> p[3];
+      Gauss5Partials(d, rows, i, ch, p);
+      auto lo = [&](int k) { return hn::PromoteTo(dw, hn::LowerHalf(dh, p[k])); };
+      auto hi = [&](int k) { return hn::PromoteTo(dw, hn::UpperHalf(dh, p[k])); };
+      const hn::Rebind<uint8_t, decltype(dw)> d8;
+      hn::StoreU(Gauss5Finish(dw, lo(0), lo(1), lo(2)), d8, out + i);
+      hn::StoreU(Gauss5Finish(dw, hi(0), hi(1), hi(2)), d8, out + i + half);
+    }
+#endif
+    for (; i < n; ++i) {
+      hn::Vec<decltype(d1)> p[3];
+      Gauss5Partials(d1, rows, i, ch, p);
+      auto wide = [&](int k) { return hn::PromoteTo(d1w, p[k]); };
+      hn::StoreU(Gauss5Finish(d1w, wide(0), wide(1), wide(2)), hn::Rebind<uint8_t, decltype(d1w)>(),
+                 out + i);
+    }
+  }
+}
+
 HWY_NOINLINE void Gauss8u(const uint8_t* src, int srcStep, uint8_t* dst, int dstStep, int width,
                           int height, int ch, int radius) {
   if (radius == 1) {
     FilterImage<detail::kGauss3>(src, srcStep, dst, dstStep, width, height, ch);
   } else {
-    FilterImage<detail::kGauss5>(src, srcStep, dst, dstStep, width, height, ch);
+    Gauss5Image8u(src, srcStep, dst, dstStep, width, height, ch);
   }
 }
 
