@@ -15,6 +15,7 @@
 #include "imaging/denoise/OpImg16to8bit.h"
 #include "imaging/denoise/UtilitiesFloat.h"
 #include "imaging/denoise/Wavelets.h"
+#include "imaging/denoise/detail/WaveletShrink.h"
 #include "imaging/filters/OpConvertRGBtoYCbCr.h"
 #include "imaging/filters/OpConvertYCbCrtoRGB.h"
 
@@ -49,37 +50,8 @@ std::unique_ptr<float[]> AllocateFloats(size_t n, const char* where) {
   return p;
 }
 
-// The thresholding rule on n coefficients: |x| <= T gives 0; otherwise soft
-// thresholding moves x towards 0 by T, hard thresholding keeps it.
 void ThresholdBand(float* x, size_t n, float t, bool soft) {
-  const float minusT = -t;
-  if (soft) {
-    for (size_t i = 0; i < n; ++i) {
-      const float v = x[i];
-      x[i] = (v >= minusT && v <= t) ? 0.0f : (v > 0.0f ? v - t : v + t);
-    }
-  } else {
-    for (size_t i = 0; i < n; ++i) {
-      const float v = x[i];
-      x[i] = (v >= minusT && v <= t) ? 0.0f : v;
-    }
-  }
-}
-
-// Float plane back to samples: clamp to 0 .. maxValue, round half up.
-template <class T>
-void FloatsToSamples(const float* in, T* out, size_t n, float maxValue) {
-  for (size_t i = 0; i < n; ++i) {
-    const float v = in[i];
-    out[i] = (v >= maxValue) ? static_cast<T>(maxValue)
-             : (v < 0.0f)    ? T(0)
-                             : static_cast<T>(std::floor(static_cast<double>(v) + 0.5));
-  }
-}
-
-template <class T>
-constexpr float MaxSample() {
-  return sizeof(T) == 1 ? 255.0f : 4095.0f;
+  detail::ShrinkCoefficients(x, n, t, soft);
 }
 
 }  // namespace
@@ -341,7 +313,7 @@ void OpReduceNoiseWavelets::ProcessChannel(T* plane, int channel, const float* p
     planeThresholds = scaled.get();
   }
   Resize(floatPlane, n, kWhere);
-  for (size_t i = 0; i < n; ++i) floatPlane[i] = static_cast<float>(plane[i]);
+  detail::SamplesToFloats(plane, floatPlane.data(), n);
 
   Wavelets wavelets;
   wavelets.Initialize(waveletType, levels, paddingMethod);
@@ -361,7 +333,7 @@ void OpReduceNoiseWavelets::ProcessChannel(T* plane, int channel, const float* p
     }
   }
   wavelets.Reconstruct(floatPlane.data(), width * 4, width, height);
-  FloatsToSamples(floatPlane.data(), plane, n, MaxSample<T>());
+  detail::FloatsToSamples(floatPlane.data(), plane, n);
 }
 
 void OpReduceNoiseWavelets::ProcessWaveletLevel(float* const band[3], int count,
@@ -553,7 +525,7 @@ void OpReduceNoiseWavelets::ProcessChannelAdaptive(T* plane, int channel, const 
   constexpr const char* kWhere = "OpReduceNoiseWavelets::ProcessChannelAdaptive";
   const size_t n = static_cast<size_t>(area);
   Resize(floatPlane, n, kWhere);
-  for (size_t i = 0; i < n; ++i) floatPlane[i] = static_cast<float>(plane[i]);
+  detail::SamplesToFloats(plane, floatPlane.data(), n);
 
   Wavelets wavelets;
   wavelets.Initialize(waveletType, levels, paddingMethod);
@@ -581,7 +553,7 @@ void OpReduceNoiseWavelets::ProcessChannelAdaptive(T* plane, int channel, const 
     }
   }
   wavelets.Reconstruct(floatPlane.data(), width * 4, width, height);
-  FloatsToSamples(floatPlane.data(), plane, n, MaxSample<T>());
+  detail::FloatsToSamples(floatPlane.data(), plane, n);
 }
 
 void OpReduceNoiseWavelets::ThresholdCoefficients(float* coefficients, int count, float threshold,
