@@ -101,11 +101,17 @@ void PutU32(uint8_t* at, uint32_t value) {
   PutU16(at + 2, value >> 16);
 }
 
-uint32_t GetU16(const uint8_t* at) { return at[0] | (uint32_t{at[1]} << 8); }
+uint32_t GetU16(const uint8_t* at) {
+  return at[0] | (uint32_t{at[1]} << 8);
+}
 
-uint32_t GetU32(const uint8_t* at) { return GetU16(at) | (GetU16(at + 2) << 16); }
+uint32_t GetU32(const uint8_t* at) {
+  return GetU16(at) | (GetU16(at + 2) << 16);
+}
 
-int32_t GetS32(const uint8_t* at) { return static_cast<int32_t>(GetU32(at)); }
+int32_t GetS32(const uint8_t* at) {
+  return static_cast<int32_t>(GetU32(at));
+}
 
 // Bytes from the start of the file to its end; -1 when the file cannot be
 // measured (a pipe, say), which the loader treats as a read failure.
@@ -131,11 +137,16 @@ detail::JpegImage jpeg_load_image(const char* fileName) {
   if (!file) throw IPException(18, kWhereJpegLoad);
   detail::JpegImage image;
   switch (detail::JpegDecompressBgr(file.get(), &image)) {
-    case detail::JpegStatus::kOk: return image;
-    case detail::JpegStatus::kNotThreeComponents: throw IPException(2, kWhereJpegLoad);
-    case detail::JpegStatus::kTooLarge: throw IPException(0, kWhereJpegLoad);
-    case detail::JpegStatus::kAllocFailed: throw IPException(12, kWhereJpegLoad);
-    case detail::JpegStatus::kCodecFailed: break;
+    case detail::JpegStatus::kOk:
+      return image;
+    case detail::JpegStatus::kNotThreeComponents:
+      throw IPException(2, kWhereJpegLoad);
+    case detail::JpegStatus::kTooLarge:
+      throw IPException(0, kWhereJpegLoad);
+    case detail::JpegStatus::kAllocFailed:
+      throw IPException(12, kWhereJpegLoad);
+    case detail::JpegStatus::kCodecFailed:
+      break;
   }
   throw IPException(21, kWhereLoadJpg);
 }
@@ -145,9 +156,14 @@ detail::JpegImage jpeg_load_image(const char* fileName) {
 void BitmapData::Save(const char* fileName, int fileType) const {
   if (format_ != kFormatBGR8) throw IPException(2, kWhereSave);
   switch (fileType) {
-    case kFileBmp: SaveBmp(fileName); return;
-    case kFileJpg: SaveJpg(fileName); return;
-    default: throw IPException(17, kWhereSave);
+    case kFileBmp:
+      SaveBmp(fileName);
+      return;
+    case kFileJpg:
+      SaveJpg(fileName);
+      return;
+    default:
+      throw IPException(17, kWhereSave);
   }
 }
 
@@ -218,9 +234,14 @@ void BitmapData::Load(const char* fileName) {
 
 void BitmapData::Load(const char* fileName, int fileType) {
   switch (fileType) {
-    case kFileBmp: LoadBmp(fileName); return;
-    case kFileJpg: LoadJpg(fileName); return;
-    default: throw IPException(17, kWhereLoad);
+    case kFileBmp:
+      LoadBmp(fileName);
+      return;
+    case kFileJpg:
+      LoadJpg(fileName);
+      return;
+    default:
+      throw IPException(17, kWhereLoad);
   }
 }
 
@@ -232,8 +253,7 @@ void BitmapData::LoadBmp(const char* fileName) {
     if (fileLength < 0) throw IPException(21, kWhereLoadBmp);
 
     uint8_t headers[kBmpHeadersSize] = {};
-    const std::size_t fileHeaderRead =
-        std::fread(headers, 1, kBmpFileHeaderSize, file.get());
+    const std::size_t fileHeaderRead = std::fread(headers, 1, kBmpFileHeaderSize, file.get());
     if (fileHeaderRead < 2 || headers[0] != 'B' || headers[1] != 'M') {
       throw IPException(17, kWhereLoadBmp);
     }
@@ -255,8 +275,7 @@ void BitmapData::LoadBmp(const char* fileName) {
     const uint32_t sizeField = GetU32(headers + 34);
     const int64_t size = sizeField != 0 ? int64_t{sizeField} : width * height * 3;
     const int64_t stride = size / height;
-    if (stride * height != size || stride < width * 3 ||
-        stride > std::numeric_limits<int>::max()) {
+    if (stride * height != size || stride < width * 3 || stride > std::numeric_limits<int>::max()) {
       throw IPException(20, kWhereLoadBmp);
     }
     const int64_t offset = GetU32(headers + 10);

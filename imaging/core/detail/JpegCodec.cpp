@@ -5,9 +5,10 @@
 #include <cstdio>
 
 // jpeglib.h first: jerror.h's message list depends on its configuration.
+// clang-format off
 #include <jpeglib.h>
-
 #include <jerror.h>
+// clang-format on
 
 #include "imaging/core/detail/AlignedBuffer.h"
 
@@ -145,7 +146,8 @@ JpegStatus JpegDecompressBgr(std::FILE* file, JpegImage* image) noexcept {
   }
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW row = pixels + cinfo.output_scanline * rowBytes;
-    if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+    if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
+      ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
   }
   jpeg_finish_decompress(&cinfo);
   image->pixels = pixels;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,12 +40,11 @@ Failure FailureOf(F&& f) {
 }
 
 // Code and where-string of the exception f throws.
-#define EXPECT_IP_FAILURE(expr, expectedCode, expectedWhere)                      \
-  do {                                                                             \
-    const Failure failure_ = FailureOf([&] { expr; });                             \
-    EXPECT_EQ(failure_.code, expectedCode) << failure_.text;                       \
-    EXPECT_EQ(failure_.text,                                                       \
-              std::string(IPException::Message(expectedCode)) + (expectedWhere)); \
+#define EXPECT_IP_FAILURE(expr, expectedCode, expectedWhere)                                     \
+  do {                                                                                           \
+    const Failure failure_ = FailureOf([&] { expr; });                                           \
+    EXPECT_EQ(failure_.code, expectedCode) << failure_.text;                                     \
+    EXPECT_EQ(failure_.text, std::string(IPException::Message(expectedCode)) + (expectedWhere)); \
   } while (0)
 
 void PutLE(Bytes& b, std::size_t at, uint32_t v, int n) {
@@ -89,7 +89,8 @@ Bytes MakeBmp(const BmpSpec& s) {
 Bytes Pattern(int width, int height, int stride) {
   Bytes p(static_cast<std::size_t>(stride) * height, 0xEE);
   for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width * 3; ++x) p[y * stride + x] = static_cast<uint8_t>(y * 31 + x * 7 + 1);
+    for (int x = 0; x < width * 3; ++x)
+      p[y * stride + x] = static_cast<uint8_t>(y * 31 + x * 7 + 1);
   }
   return p;
 }
@@ -110,7 +111,8 @@ class ImageFilesTest : public ::testing::Test {
   std::string Write(const std::string& name, const Bytes& bytes) const {
     const std::string path = Path(name);
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path;
   }
 
@@ -215,18 +217,27 @@ TEST_F(ImageFilesTest, MalformedBmpIsRejectedAndContainerKept) {
   cases.push_back({"huge width", with([](BmpSpec& s) { s.width = 40000; }), 0});
   cases.push_back({"huge height", with([](BmpSpec& s) { s.height = 40000; }), 0});
   cases.push_back({"lowest height", with([](BmpSpec& s) { s.height = INT32_MIN; }), 0});
-  cases.push_back({"overflowing product",
-                   with([](BmpSpec& s) { s.width = 32768; s.height = -32768; s.imageSize = 0; }),
+  cases.push_back({"overflowing product", with([](BmpSpec& s) {
+                     s.width = 32768;
+                     s.height = -32768;
+                     s.imageSize = 0;
+                   }),
                    21});
   cases.push_back({"size not whole rows", with([](BmpSpec& s) { s.imageSize = 13; }), 20});
   cases.push_back({"rows shorter than pixels", with([](BmpSpec& s) { s.imageSize = 10; }), 20});
-  cases.push_back({"huge size field",
-                   with([](BmpSpec& s) { s.height = -1; s.imageSize = 0xFFFFFFFF; }), 20});
+  cases.push_back({"huge size field", with([](BmpSpec& s) {
+                     s.height = -1;
+                     s.imageSize = 0xFFFFFFFF;
+                   }),
+                   20});
   cases.push_back({"offset beyond file", with([](BmpSpec& s) { s.offset = 1000; }), 20});
   cases.push_back({"offset near 4 GiB", with([](BmpSpec& s) { s.offset = 0xFFFFFFF0; }), 20});
   cases.push_back({"pixels cut short", with([](BmpSpec& s) { s.pixels.resize(11); }), 21});
-  cases.push_back({"pixels cut short bottom-up",
-                   with([](BmpSpec& s) { s.height = 2; s.pixels.resize(7); }), 21});
+  cases.push_back({"pixels cut short bottom-up", with([](BmpSpec& s) {
+                     s.height = 2;
+                     s.pixels.resize(7);
+                   }),
+                   21});
   cases.push_back({"size larger than file", with([](BmpSpec& s) { s.imageSize = 24; }), 21});
 
   // Each failure leaves a loaded container as it was.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "imaging/core/BitmapData.h"
@@ -55,6 +56,59 @@ TEST(BitmapDataTest, CopyDataSmallerStride) {
   EXPECT_EQ(CodeOf([&] { noPixels.Initialize(4, 4, 2, nullptr, 1); }), 6);
   UtilitiesGeneral::CopyData(&noPixels, &noPixels);
   EXPECT_EQ(CodeOf([&] { UtilitiesGeneral::CopyData(&noPixels, &b); }), 1);
+}
+
+TEST(BitmapDataTest, CopyDataChecksInOrder) {
+  BitmapData a(4, 2);
+  a.FillWhite();
+  BitmapData gray(4, 2, kFormatGray8, nullptr, 4);
+  BitmapData wider(5, 2);
+  BitmapData empty;
+  EXPECT_EQ(CodeOf([&] { UtilitiesGeneral::CopyData(nullptr, &a); }), 4);
+  EXPECT_EQ(CodeOf([&] { UtilitiesGeneral::CopyData(&a, nullptr); }), 4);
+  // Formats before dimensions, source dimensions before the destination's.
+  EXPECT_EQ(CodeOf([&] { UtilitiesGeneral::CopyData(&gray, &wider); }), 3);
+  EXPECT_EQ(CodeOf([&] { UtilitiesGeneral::CopyData(&empty, &gray); }), 0);
+  EXPECT_EQ(CodeOf([&] { UtilitiesGeneral::CopyData(&a, &wider); }), 1);
+  // Same shape, destination without pixels.
+  BitmapData shapeOnly;
+  EXPECT_EQ(CodeOf([&] { shapeOnly.Initialize(4, 2, kFormatBGR8, nullptr, 11); }), 6);
+  EXPECT_EQ(CodeOf([&] { UtilitiesGeneral::CopyData(&a, &shapeOnly); }), 5);
+  EXPECT_EQ(CodeOf([&] { UtilitiesGeneral::CopyData(&shapeOnly, &a); }), 5);
+
+  BitmapData b(4, 2);
+  b.FillBlack();
+  UtilitiesGeneral::CopyData(&a, &b);
+  for (int i = 0; i < 24; ++i) ASSERT_EQ(b.GetData()[i], 255) << i;
+}
+
+TEST(BitmapDataTest, FillReleaseAndMove) {
+  BitmapData a(3, 2, kFormatBGR16, nullptr, 20);
+  EXPECT_EQ(a.GetNumChannels(), 3);
+  EXPECT_EQ(a.GetBytesPerChannel(), 2);
+  a.FillWhite();  // the whole stride, padding included
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(a.GetData()[i], 255) << i;
+  a.FillBlack();
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(a.GetData()[i], 0) << i;
+
+  BitmapData b(std::move(a));
+  EXPECT_EQ(a.GetData(), nullptr);
+  EXPECT_EQ(a.GetWidth(), 0);
+  EXPECT_EQ(b.GetWidth(), 3);
+  EXPECT_EQ(b.GetStride(), 20);
+  EXPECT_EQ(b.GetFormat(), kFormatBGR16);
+
+  b.Release();
+  EXPECT_EQ(b.GetData(), nullptr);
+  EXPECT_EQ(b.GetWidth(), 0);
+  EXPECT_EQ(b.GetHeight(), 0);
+  EXPECT_EQ(b.GetStride(), 0);
+  b.FillWhite();  // nothing to fill, and no crash
+
+  BitmapData unknown;
+  EXPECT_EQ(CodeOf([&] { unknown.Initialize(2, 2, 7, nullptr, 100); }), 2);
+  EXPECT_EQ(unknown.GetNumChannels(), 0);
+  EXPECT_EQ(unknown.GetBytesPerChannel(), 0);
 }
 
 TEST(IPExceptionTest, Texts) {
