@@ -9,6 +9,7 @@
 #include "imaging/core/IPException.h"
 #include "imaging/core/detail/AlignedBuffer.h"
 #include "imaging/core/detail/Checks.h"
+#include "imaging/filters/detail/FilterRows.h"
 #include "imaging/filters/detail/SampleBuffer.h"
 #include "imaging/primitives/Primitives.h"
 
@@ -220,26 +221,32 @@ void OpConvolve::RunFloat(const T* src, int srcStride, T* dst, int dstStride, in
   for (int y = 0; y < height; ++y) {
     const T* s = RowAt(src, srcStride, y);
     float* f = image.get() + rowSamples * y;
-    for (std::size_t i = 0; i < rowSamples; ++i) f[i] = static_cast<float>(s[i]);
+    detail::WidenToFloat(s, f, rowSamples);
   }
   const int floatStride = static_cast<int>(rowSamples * sizeof(float));
-  if (channels == 1) {
-    ConvolveFloatC1(image.get(), floatStride, width, height, kernel, kernelWidth, kernelHeight);
-  } else {
-    ConvolveFloatC3(image.get(), floatStride, width, height, kernel, kernelWidth, kernelHeight);
-  }
-
   // Interior only: above the maximum gives the maximum, below 0 gives 0,
   // otherwise v + 0.5 truncated. 16-bit samples hold 12-bit data.
   const float maximum = sizeof(T) == 1 ? 255.0f : 4095.0f;
   const int firstX = hw * channels;
   const int lastX = (width - hw) * channels;  // exclusive
-  for (int y = hh; y < height - hh; ++y) {
-    const float* f = image.get() + rowSamples * y;
-    T* d = RowAt(dst, dstStride, y);
-    for (int i = firstX; i < lastX; ++i) {
-      const float v = f[i];
-      d[i] = static_cast<T>(v > maximum ? maximum : (v < 0.0f ? 0 : static_cast<int>(v + 0.5f)));
+  ReleaseOnExit release(*this);
+  if (channels == 1 || (kernelWidth <= 9 && kernelHeight <= 9)) {
+    // One primitive call: the interior is converted straight from the full
+    // result, the same values the crop would copy over the float image.
+    ConvolveFull(image.get(), floatStride, width, height, channels, kernel, kernelWidth,
+                 kernelHeight);
+    for (int y = hh; y < height - hh && firstX < lastX; ++y) {
+      const float* f = FullRow(y, channels, kernelWidth, kernelHeight);
+      T* d = RowAt(dst, dstStride, y);
+      detail::NarrowRound(f + firstX, d + firstX, static_cast<std::size_t>(lastX - firstX), maximum);
+    }
+    ReleaseBuffers();
+  } else {
+    ConvolveFloatC3(image.get(), floatStride, width, height, kernel, kernelWidth, kernelHeight);
+    for (int y = hh; y < height - hh && firstX < lastX; ++y) {
+      const float* f = image.get() + rowSamples * y;
+      T* d = RowAt(dst, dstStride, y);
+      detail::NarrowRound(f + firstX, d + firstX, static_cast<std::size_t>(lastX - firstX), maximum);
     }
   }
   image.reset();
@@ -282,23 +289,39 @@ void OpConvolve::ExecuteC3(const uint16_t* src, int srcStride, uint16_t* dst, in
            "OpConvolve::ExecuteC3");
 }
 
+void OpConvolve::ConvolveFull(const float* image, int stride, int width, int height,
+                              int channels, const float* kernel, int kernelWidth,
+                              int kernelHeight) {
+  const char* where = channels == 1 ? "OpConvolve::ConvolveFloatC1(ippiConvFull_32f_C1R)"
+                                    : "OpConvolve::ConvolveFloatC3(ippiConvFull_32f_C3R)";
+  AllocateBufferFloat(channels, width, height, kernelWidth, kernelHeight);
+  detail::GuardForeign(where, [&] {
+    const IppiSize size{width, height};
+    const IppiSize kernelSize{kernelWidth, kernelHeight};
+    const int kernelStep = kernelWidth * channels * 4;
+    detail::CheckStatus(
+        channels == 1 ? ippiConvFull_32f_C1R(image, stride, size, kernel, kernelStep, kernelSize,
+                                             bufferFloat_.get(), fullStride_)
+                      : ippiConvFull_32f_C3R(image, stride, size, kernel, kernelStep, kernelSize,
+                                             bufferFloat_.get(), fullStride_),
+        where);
+  });
+}
+
+const float* OpConvolve::FullRow(int y, int channels, int kernelWidth, int kernelHeight) const {
+  return RowAt(static_cast<const float*>(bufferFloat_.get()), fullStride_, y + kernelHeight / 2) +
+         (kernelWidth / 2) * channels;
+}
+
 void OpConvolve::ConvolveFloatC1(float* image, int stride, int width, int height,
                                  const float* kernel, int kernelWidth, int kernelHeight) {
-  constexpr const char* kWhere = "OpConvolve::ConvolveFloatC1(ippiConvFull_32f_C1R)";
   // Design decision: absent buffers are reported (code 5) before any work.
   if (image == nullptr || kernel == nullptr) throw IPException(5, "OpConvolve::ConvolveFloatC1");
   ReleaseOnExit release(*this);
-  AllocateBufferFloat(1, width, height, kernelWidth, kernelHeight);
-  detail::GuardForeign(kWhere, [&] {
-    detail::CheckStatus(ippiConvFull_32f_C1R(image, stride, IppiSize{width, height}, kernel,
-                                             kernelWidth * 4, IppiSize{kernelWidth, kernelHeight},
-                                             bufferFloat_.get(), fullStride_),
-                        kWhere);
-  });
-  const int hw = kernelWidth / 2, hh = kernelHeight / 2;
+  ConvolveFull(image, stride, width, height, 1, kernel, kernelWidth, kernelHeight);
   for (int y = 0; y < height; ++y) {
-    const float* full = RowAt(bufferFloat_.get(), fullStride_, y + hh) + hw;
-    std::memcpy(RowAt(image, stride, y), full, static_cast<std::size_t>(width) * sizeof(float));
+    std::memcpy(RowAt(image, stride, y), FullRow(y, 1, kernelWidth, kernelHeight),
+                static_cast<std::size_t>(width) * sizeof(float));
   }
 }
 
@@ -307,19 +330,9 @@ void OpConvolve::ConvolveFloatC3(float* image, int stride, int width, int height
   if (image == nullptr || kernel == nullptr) throw IPException(5, "OpConvolve::ConvolveFloatC3");
   ReleaseOnExit release(*this);
   if (kernelWidth <= 9 && kernelHeight <= 9) {
-    constexpr const char* kWhere = "OpConvolve::ConvolveFloatC3(ippiConvFull_32f_C3R)";
-    AllocateBufferFloat(3, width, height, kernelWidth, kernelHeight);
-    detail::GuardForeign(kWhere, [&] {
-      detail::CheckStatus(ippiConvFull_32f_C3R(image, stride, IppiSize{width, height}, kernel,
-                                               kernelWidth * 12,
-                                               IppiSize{kernelWidth, kernelHeight},
-                                               bufferFloat_.get(), fullStride_),
-                          kWhere);
-    });
-    const int hw = kernelWidth / 2, hh = kernelHeight / 2;
+    ConvolveFull(image, stride, width, height, 3, kernel, kernelWidth, kernelHeight);
     for (int y = 0; y < height; ++y) {
-      const float* full = RowAt(bufferFloat_.get(), fullStride_, y + hh) + 3 * hw;
-      std::memcpy(RowAt(image, stride, y), full,
+      std::memcpy(RowAt(image, stride, y), FullRow(y, 3, kernelWidth, kernelHeight),
                   static_cast<std::size_t>(width) * 3 * sizeof(float));
     }
     return;

@@ -92,6 +92,12 @@ class OpConvolve {
   void RunInteger(const T* src, int srcStride, T* dst, int dstStride, int width, int height,
                   int channels, const K* kernel, int kernelWidth, int kernelHeight,
                   const char* primitiveWhere);
+  // Full convolution of a float image into the float buffer (allocated
+  // here); the caller releases it.
+  void ConvolveFull(const float* image, int stride, int width, int height, int channels,
+                    const float* kernel, int kernelWidth, int kernelHeight);
+  // Row y of the float image's cropped result inside the full buffer.
+  const float* FullRow(int y, int channels, int kernelWidth, int kernelHeight) const;
   void SetGeometry(int channels, int width, int height, int kernelWidth, int kernelHeight,
                    int bytesPerSample);
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <type_traits>
+#include <vector>
 
 #include "imaging/analysis/SumValueTable.h"
 #include "imaging/core/BitmapData.h"
@@ -14,6 +15,7 @@
 #include "imaging/filters/OpConvertYCbCrtoRGB.h"
 #include "imaging/filters/OpConvolve.h"
 #include "imaging/filters/OpFilterGaussian.h"
+#include "imaging/filters/detail/FilterRows.h"
 #include "imaging/filters/detail/SampleBuffer.h"
 #include "imaging/primitives/Primitives.h"
 
@@ -57,6 +59,12 @@ void BuildMask(const T* plane, int planeStride, int width, int height, int halfS
   SumValueTable table(plane, width, height, planeStride);
   const double* sums = table.GetValues();
   const std::size_t w = static_cast<std::size_t>(width);
+  // Columns whose windows are not clipped go through the vector row kernel;
+  // rows whose window starts at the top read a row of zeros as "above",
+  // which leaves every sum unchanged.
+  std::vector<double> zeros(w, 0.0);
+  const int vectorFirst = std::min(halfSize + 1, width);
+  const int vectorLast = std::max(width - halfSize, vectorFirst);
   for (int y = 0; y < height; ++y) {
     const int y0 = std::max(y - halfSize, 0);
     const int y1 = std::min(y + halfSize, height - 1);
@@ -64,7 +72,7 @@ void BuildMask(const T* plane, int planeStride, int width, int height, int halfS
     const double* below = sums + static_cast<std::size_t>(y1) * w;
     const double* above = y0 > 0 ? sums + static_cast<std::size_t>(y0 - 1) * w : nullptr;
     uint8_t* m = mask + static_cast<std::size_t>(y) * w;
-    for (int x = 0; x < width; ++x) {
+    auto scalar = [&](int x) {
       const int x0 = std::max(x - halfSize, 0);
       const int x1 = std::min(x + halfSize, width - 1);
       // The table's rectangle sum, in its order of operations.
@@ -82,7 +90,16 @@ void BuildMask(const T* plane, int planeStride, int width, int height, int halfS
         t = thresholdTable[static_cast<int>(clamped + 0.5)];
       }
       m[x] = (diff < -t || diff > t) ? 255 : 0;
+    };
+    if (thresholdTable != nullptr) {
+      for (int x = 0; x < width; ++x) scalar(x);
+      continue;
     }
+    for (int x = 0; x < vectorFirst; ++x) scalar(x);
+    const uint32_t n = static_cast<uint32_t>(2 * halfSize + 1) * static_cast<uint32_t>(y1 - y0 + 1);
+    detail::HybridMaskRow(row, below, above != nullptr ? above : zeros.data(), m, vectorFirst,
+                          vectorLast, halfSize, static_cast<double>(n), threshold);
+    for (int x = vectorLast; x < width; ++x) scalar(x);
   }
 }
 
@@ -513,14 +530,10 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint8_t* in, int inStride, uint8_t* o
 
     const float onePlusA = 1.0f + amount_;
     for (int y = 0; y < height_; ++y) {
-      uint8_t* yRow = lum + static_cast<std::ptrdiff_t>(y) * planeStep_;
-      const uint8_t* m = mask.get() + static_cast<std::size_t>(y) * width_;
-      const uint8_t* b = blur.get() + static_cast<std::size_t>(y) * width_;
-      for (int x = 0; x < width_; ++x) {
-        if (m[x] == 0) continue;
-        const float v = onePlusA * static_cast<float>(yRow[x]) - amount_ * static_cast<float>(b[x]);
-        yRow[x] = static_cast<uint8_t>(RoundClamp(v, 255.0f));
-      }
+      detail::ApplyUnsharpRow(lum + static_cast<std::ptrdiff_t>(y) * planeStep_,
+                              blur.get() + static_cast<std::size_t>(y) * width_,
+                              mask.get() + static_cast<std::size_t>(y) * width_,
+                              static_cast<std::size_t>(width_), onePlusA, amount_, 255.0f);
     }
     detail::CheckStatus(ippiYUVToRGB_8u_P3C3R(planes, planeStep_, out, outStride, roi),
                         "OpSharpen::RunUnsharpMaskHybrid(ippiYUVToRGB_8u_P3C3R)");
@@ -567,10 +580,15 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint16_t* in, int inStride, uint16_t*
       uint16_t* yRow = lum + static_cast<std::size_t>(y) * width_;
       const uint8_t* m = useMask + static_cast<std::size_t>(y) * width_;
       const uint16_t* b = blur.get() + static_cast<std::size_t>(y) * width_;
-      const float* amounts = weighted ? RowAt(amountMap, amountMapStride, y) : nullptr;
+      if (!weighted) {
+        detail::ApplyUnsharpRow(yRow, b, m, static_cast<std::size_t>(width_), 1.0f + amount_,
+                                amount_, 65535.0f);
+        continue;
+      }
+      const float* amounts = RowAt(amountMap, amountMapStride, y);
       for (int x = 0; x < width_; ++x) {
         if (m[x] == 0) continue;
-        const float a = weighted ? amounts[x] : amount_;
+        const float a = amounts[x];
         const float v = (1.0f + a) * static_cast<float>(yRow[x]) - a * static_cast<float>(b[x]);
         yRow[x] = static_cast<uint16_t>(RoundClamp(v, 65535.0f));
       }

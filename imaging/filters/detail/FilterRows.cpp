@@ -1,0 +1,53 @@
+#include "imaging/filters/detail/FilterRows.h"
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "imaging/filters/detail/FilterRows-inl.h"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+
+#include "imaging/filters/detail/FilterRows-inl.h"
+
+#if HWY_ONCE
+namespace KelvoLibImageProcessing::detail {
+
+HWY_EXPORT(Widen8);
+HWY_EXPORT(Widen16);
+HWY_EXPORT(Narrow8);
+HWY_EXPORT(Narrow16);
+HWY_EXPORT(Mask8);
+HWY_EXPORT(Mask16);
+HWY_EXPORT(Apply8);
+HWY_EXPORT(Apply16);
+
+void WidenToFloat(const uint8_t* src, float* dst, std::size_t count) noexcept {
+  HWY_DYNAMIC_DISPATCH(Widen8)(src, dst, count);
+}
+void WidenToFloat(const uint16_t* src, float* dst, std::size_t count) noexcept {
+  HWY_DYNAMIC_DISPATCH(Widen16)(src, dst, count);
+}
+void NarrowRound(const float* src, uint8_t* dst, std::size_t count, float maximum) noexcept {
+  HWY_DYNAMIC_DISPATCH(Narrow8)(src, dst, count, maximum);
+}
+void NarrowRound(const float* src, uint16_t* dst, std::size_t count, float maximum) noexcept {
+  HWY_DYNAMIC_DISPATCH(Narrow16)(src, dst, count, maximum);
+}
+void HybridMaskRow(const uint8_t* samples, const double* below, const double* above,
+                   uint8_t* mask, int first, int last, int halfSize, double count,
+                   float threshold) noexcept {
+  HWY_DYNAMIC_DISPATCH(Mask8)(samples, below, above, mask, first, last, halfSize, count, threshold);
+}
+void HybridMaskRow(const uint16_t* samples, const double* below, const double* above,
+                   uint8_t* mask, int first, int last, int halfSize, double count,
+                   float threshold) noexcept {
+  HWY_DYNAMIC_DISPATCH(Mask16)(samples, below, above, mask, first, last, halfSize, count, threshold);
+}
+void ApplyUnsharpRow(uint8_t* y, const uint8_t* blur, const uint8_t* mask, std::size_t count,
+                     float onePlusA, float a, float maximum) noexcept {
+  HWY_DYNAMIC_DISPATCH(Apply8)(y, blur, mask, count, onePlusA, a, maximum);
+}
+void ApplyUnsharpRow(uint16_t* y, const uint16_t* blur, const uint8_t* mask, std::size_t count,
+                     float onePlusA, float a, float maximum) noexcept {
+  HWY_DYNAMIC_DISPATCH(Apply16)(y, blur, mask, count, onePlusA, a, maximum);
+}
+
+}  // namespace KelvoLibImageProcessing::detail
+#endif  // HWY_ONCE

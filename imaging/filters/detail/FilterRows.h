@@ -1,0 +1,41 @@
+#pragma once
+
+// Vectorised row loops of the convolution and sharpening operations,
+// dispatched to the best SIMD target at run time. Each has a plain-loop
+// twin in imaging/filters/reference/FilterRowsReference.h with the same
+// arguments and the same bytes.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace KelvoLibImageProcessing::detail {
+
+// dst[i] = float(src[i]).
+void WidenToFloat(const uint8_t* src, float* dst, std::size_t count) noexcept;
+void WidenToFloat(const uint16_t* src, float* dst, std::size_t count) noexcept;
+
+// dst[i] = maximum when src[i] > maximum, 0 when below 0, else src[i] + 0.5
+// truncated.
+void NarrowRound(const float* src, uint8_t* dst, std::size_t count, float maximum) noexcept;
+void NarrowRound(const float* src, uint16_t* dst, std::size_t count, float maximum) noexcept;
+
+// One row of the contrast mask for columns [first, last) whose windows are
+// not clipped horizontally (first >= halfSize + 1, last <= width - halfSize):
+// sum = below[x+R] - below[x-R-1] - above[x+R] + above[x-R-1] in that order
+// (above may be a row of zeros), mean = sum / count, d = float(sample -
+// mean), mask = 255 when d < -threshold or d > threshold, else 0.
+void HybridMaskRow(const uint8_t* samples, const double* below, const double* above,
+                   uint8_t* mask, int first, int last, int halfSize, double count,
+                   float threshold) noexcept;
+void HybridMaskRow(const uint16_t* samples, const double* below, const double* above,
+                   uint8_t* mask, int first, int last, int halfSize, double count,
+                   float threshold) noexcept;
+
+// Where mask[i] != 0: y[i] = round-clamp(onePlusA * y[i] - a * blur[i]) to
+// [0, maximum].
+void ApplyUnsharpRow(uint8_t* y, const uint8_t* blur, const uint8_t* mask, std::size_t count,
+                     float onePlusA, float a, float maximum) noexcept;
+void ApplyUnsharpRow(uint16_t* y, const uint16_t* blur, const uint8_t* mask, std::size_t count,
+                     float onePlusA, float a, float maximum) noexcept;
+
+}  // namespace KelvoLibImageProcessing::detail
