@@ -3,6 +3,7 @@
 // registration and activation.
 
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -491,6 +492,75 @@ TEST_F(FrameGrabTest, StoppedFilterRefusesSamples) {
   EXPECT_EQ(graph->Push(frame, 0.0), VFW_E_NOT_COMMITTED);
   std::lock_guard<std::mutex> lock(graph->sink->mutex);
   EXPECT_TRUE(graph->sink->received.empty());
+}
+
+// A frame on which nothing is due is not read: its pixels sit on pages
+// that fault on any access.
+TEST_F(FrameGrabTest, NothingDueFrameIsNotRead) {
+  StartGraph();
+  const fs::path dir = FreshDirectory("untouched");
+  SetMainGrab(50.0, true, dir / "main.jpg");
+  ASSERT_EQ(filter->SetFrameRate(30), S_OK);
+  SnapshotRequest request = Request(dir / "r.jpg", 60.0);
+  ASSERT_EQ(filter->AddSnapshot(&request), S_OK);
+
+  const size_t bytes = frame.size();
+  void* guarded = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(guarded, MAP_FAILED);
+  IMediaSample* sample = nullptr;
+  ASSERT_EQ(graph->source->Pin()->GetDeliveryBuffer(&sample, nullptr, nullptr, 0), S_OK);
+  // The source's buffer stands in for the sample's memory only through its
+  // times; Transform gets the guarded pointer from a wrapper.
+  class GuardedSample final : public IMediaSample {
+   public:
+    GuardedSample(IMediaSample* inner, BYTE* data) : m_inner(inner), m_data(data) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+      return m_inner->QueryInterface(riid, ppv);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetPointer(BYTE** p) override {
+      *p = m_data;
+      return S_OK;
+    }
+    STDMETHODIMP_(long) GetSize() override { return m_inner->GetSize(); }
+    STDMETHODIMP GetTime(REFERENCE_TIME* s, REFERENCE_TIME* e) override {
+      return m_inner->GetTime(s, e);
+    }
+    STDMETHODIMP SetTime(REFERENCE_TIME* s, REFERENCE_TIME* e) override {
+      return m_inner->SetTime(s, e);
+    }
+    STDMETHODIMP IsSyncPoint() override { return m_inner->IsSyncPoint(); }
+    STDMETHODIMP SetSyncPoint(BOOL b) override { return m_inner->SetSyncPoint(b); }
+    STDMETHODIMP IsPreroll() override { return m_inner->IsPreroll(); }
+    STDMETHODIMP SetPreroll(BOOL b) override { return m_inner->SetPreroll(b); }
+    STDMETHODIMP_(long) GetActualDataLength() override { return m_inner->GetActualDataLength(); }
+    STDMETHODIMP SetActualDataLength(long n) override { return m_inner->SetActualDataLength(n); }
+    STDMETHODIMP GetMediaType(AM_MEDIA_TYPE** t) override { return m_inner->GetMediaType(t); }
+    STDMETHODIMP SetMediaType(AM_MEDIA_TYPE* t) override { return m_inner->SetMediaType(t); }
+    STDMETHODIMP IsDiscontinuity() override { return m_inner->IsDiscontinuity(); }
+    STDMETHODIMP SetDiscontinuity(BOOL b) override { return m_inner->SetDiscontinuity(b); }
+    STDMETHODIMP GetMediaTime(LONGLONG* s, LONGLONG* e) override {
+      return m_inner->GetMediaTime(s, e);
+    }
+    STDMETHODIMP SetMediaTime(LONGLONG* s, LONGLONG* e) override {
+      return m_inner->SetMediaTime(s, e);
+    }
+
+   private:
+    IMediaSample* m_inner;
+    BYTE* m_data;
+  };
+  GuardedSample guardedSample(sample, static_cast<BYTE*>(guarded));
+  for (double t : {0.0, 49.9, 49.98}) {
+    REFERENCE_TIME start = Units(t), stop = start + 1;
+    sample->SetTime(&start, &stop);
+    EXPECT_EQ(filter->Transform(&guardedSample, nullptr), S_OK) << t;
+  }
+  sample->Release();
+  munmap(guarded, bytes);
+  EXPECT_TRUE(fs::is_empty(dir));
+  EXPECT_FALSE(filter->GrabDone());
 }
 
 // A request queued from another thread while frames stream is either served
