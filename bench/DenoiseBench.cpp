@@ -71,8 +71,7 @@ void ConfigureAsPipeline(OpReduceNoiseWavelets& op) {
   op.SetThresholdParams(y, cb, cr);
 }
 
-void BM_ReduceNoiseWavelets(benchmark::State& state) {
-  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+void BM_ReduceNoiseWavelets(benchmark::State& state, int w, int h) {
   BitmapData source = SyntheticPhoto(w, h);
   BitmapData destination(w, h);
   OpReduceNoiseWavelets op;
@@ -83,19 +82,12 @@ void BM_ReduceNoiseWavelets(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(w) * h * 3);
 }
-BENCHMARK(BM_ReduceNoiseWavelets)
-    ->Name("BM_ReduceNoiseWavelets/1920x1080")
-    ->Args({1920, 1080})
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ReduceNoiseWavelets)
-    ->Name("BM_ReduceNoiseWavelets/640x480")
-    ->Args({640, 480})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ReduceNoiseWavelets, 1920x1080, 1920, 1080)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ReduceNoiseWavelets, 640x480, 640, 480)->Unit(benchmark::kMillisecond);
 
 #if KELVO_HAVE_OPENCV
-void BM_OpenCV_fastNlMeansDenoisingColored(benchmark::State& state) {
+void BM_OpenCV_fastNlMeansDenoisingColored(benchmark::State& state, int w, int h) {
   cv::setNumThreads(1);
-  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   BitmapData source = SyntheticPhoto(w, h);
   const cv::Mat in(h, w, CV_8UC3, source.GetData(), static_cast<size_t>(source.GetStride()));
   cv::Mat out;
@@ -105,15 +97,11 @@ void BM_OpenCV_fastNlMeansDenoisingColored(benchmark::State& state) {
   }
 }
 // About 3 s per call at 1080p: one call per repetition, three repetitions.
-BENCHMARK(BM_OpenCV_fastNlMeansDenoisingColored)
-    ->Name("BM_OpenCV_fastNlMeansDenoisingColored/1920x1080")
-    ->Args({1920, 1080})
+BENCHMARK_CAPTURE(BM_OpenCV_fastNlMeansDenoisingColored, 1920x1080, 1920, 1080)
     ->Iterations(1)
     ->Repetitions(3)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_OpenCV_fastNlMeansDenoisingColored)
-    ->Name("BM_OpenCV_fastNlMeansDenoisingColored/640x480")
-    ->Args({640, 480})
+BENCHMARK_CAPTURE(BM_OpenCV_fastNlMeansDenoisingColored, 640x480, 640, 480)
     ->Iterations(2)
     ->Repetitions(3)
     ->Unit(benchmark::kMillisecond);
