@@ -21,13 +21,11 @@
 //  - JPEG files with corrupt or truncated entropy-coded data fail with code
 //    21 rather than decoding to a partly grey picture; images of more than
 //    kMaxJpegPixels pixels are refused with code 0.
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <string>
 #include <utility>
 
 #include "imaging/core/BitmapData.h"
@@ -222,10 +220,12 @@ void BitmapData::SaveJpg(const char* fileName) const {
 void BitmapData::Load(const char* fileName) {
   const char* dot = fileName == nullptr ? nullptr : std::strrchr(fileName, '.');
   if (dot == nullptr) throw IPException(17, kWhereLoad);
-  const std::string extension(dot + 1, std::min<std::size_t>(std::strlen(dot + 1), 255));
-  if (extension == "jpg") {
+  // The extension is the text after the last dot, compared exactly (case
+  // matters). Comparing in place needs no copy and so cannot fail.
+  const char* extension = dot + 1;
+  if (std::strcmp(extension, "jpg") == 0) {
     LoadJpg(fileName);
-  } else if (extension == "bmp") {
+  } else if (std::strcmp(extension, "bmp") == 0) {
     LoadBmp(fileName);
   } else {
     throw IPException(17, kWhereLoad);
