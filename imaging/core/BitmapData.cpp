@@ -1,6 +1,9 @@
 #include "imaging/core/BitmapData.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -23,6 +26,14 @@ void FreePixels(uint8_t* pixels) noexcept {
 
 }  // namespace detail
 
+namespace {
+
+struct PixelsDeleter {
+  void operator()(uint8_t* pixels) const noexcept { detail::FreePixels(pixels); }
+};
+
+}  // namespace
+
 int BytesPerPixel(int format) noexcept {
   switch (format) {
     case kFormatGray8: return 1;
@@ -34,7 +45,10 @@ int BytesPerPixel(int format) noexcept {
 }
 
 BitmapData::BitmapData(int width, int height) {
-  Initialize(width, height, kFormatBGR8, nullptr, 3 * width, false);
+  // 3 * width in 64 bits: a width beyond a third of INT_MAX gets the largest
+  // stride, which the stride check then refuses, instead of overflowing.
+  const int64_t stride = std::min<int64_t>(int64_t{3} * width, std::numeric_limits<int>::max());
+  Initialize(width, height, kFormatBGR8, nullptr, static_cast<int>(stride), false);
 }
 
 BitmapData::BitmapData(int width, int height, int format, const void* source, int stride) {
@@ -73,8 +87,9 @@ void BitmapData::Initialize(int width, int height, int format, const void* sourc
 
   // Once the dimensions pass, the new shape is stored before the remaining
   // checks, so a later failure leaves it in the container.
-  detail::FreePixels(data_);
-  data_ = nullptr;
+  // The old buffer is freed on the way out, not here: the source may lie in
+  // it (re-initialising an image from its own pixels, say to flip it).
+  const std::unique_ptr<uint8_t, PixelsDeleter> oldPixels(std::exchange(data_, nullptr));
   width_ = width;
   height_ = height;
   stride_ = stride;

@@ -42,6 +42,25 @@ TEST(BitmapDataTest, ReverseRows) {
   EXPECT_EQ(b.GetData()[6], 1);
 }
 
+TEST(BitmapDataTest, ReinitialiseFromOwnPixels) {
+  // Flipping an image in place: the source is the container's own buffer,
+  // which must stay readable until the copy is done.
+  const std::vector<uint8_t> src = {1, 1, 1, 2, 2, 2, 3, 3, 3};
+  BitmapData b(1, 3, kFormatBGR8, src.data(), 3);
+  b.Initialize(1, 3, kFormatBGR8, b.GetData(), 3, true);
+  EXPECT_EQ(b.GetData()[0], 3);
+  EXPECT_EQ(b.GetData()[3], 2);
+  EXPECT_EQ(b.GetData()[6], 1);
+  b.Initialize(1, 3, kFormatBGR8, b.GetData(), 3);
+  EXPECT_EQ(b.GetData()[0], 3);
+  EXPECT_EQ(b.GetData()[6], 1);
+}
+
+TEST(BitmapDataTest, WidthWhoseStrideOverflows) {
+  // 3 * width does not fit an int: refused as a stride failure, no overflow.
+  EXPECT_EQ(CodeOf([] { BitmapData b(800000000, 1); }), 6);
+}
+
 TEST(BitmapDataTest, CopyDataSmallerStride) {
   std::vector<uint8_t> src(32 * 2);
   for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i);
