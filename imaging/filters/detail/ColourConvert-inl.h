@@ -42,18 +42,13 @@ struct YccRow {
   bool planar;
 };
 
-template <class DF, typename T>
-HWY_INLINE void ForwardBlock(DF df, const T* HWY_RESTRICT bgr, const YccRow<T>& out, size_t x,
-                             const ColourRange& range) {
-  const hn::Rebind<T, DF> dt;
+// Forward matrix on float vectors; results as clamped integers in int32
+// lanes, for 8-bit (clamp, truncate) or 16-bit (truncate, low 16 bits,
+// clamp) samples.
+template <class DF, class VI>
+HWY_INLINE void ForwardMath(DF df, hn::Vec<DF> b, hn::Vec<DF> g, hn::Vec<DF> r, bool eightBit,
+                            const ColourRange& range, VI& iy, VI& icb, VI& icr) {
   const hn::Rebind<int32_t, DF> di;
-  using VT = hn::Vec<decltype(dt)>;
-  VT tb, tg, tr;
-  hn::LoadInterleaved3(dt, bgr + 3 * x, tb, tg, tr);
-  const auto b = hn::ConvertTo(df, hn::PromoteTo(di, tb));
-  const auto g = hn::ConvertTo(df, hn::PromoteTo(di, tg));
-  const auto r = hn::ConvertTo(df, hn::PromoteTo(di, tr));
-
   const auto o1 = hn::Set(df, range.o1);
   const auto o2 = hn::Set(df, range.o2);
   const auto fy = hn::Add(hn::Add(hn::Add(hn::Mul(hn::Set(df, 0.256006f), r),
@@ -67,9 +62,7 @@ HWY_INLINE void ForwardBlock(DF df, const T* HWY_RESTRICT bgr, const YccRow<T>& 
   const auto fcr = hn::Add(o2, hn::Sub(hn::Sub(hn::Mul(hn::Set(df, 0.43760684f), r),
                                                hn::Mul(hn::Set(df, 0.36683217f), g)),
                                        hn::Mul(hn::Set(df, 0.07077468f), b)));
-
-  hn::Vec<decltype(di)> iy, icb, icr;
-  if constexpr (sizeof(T) == 1) {
+  if (eightBit) {
     // Clamp, then truncate.
     iy = hn::ConvertTo(di, hn::Min(hn::Max(fy, hn::Set(df, 16.0f)), hn::Set(df, 235.0f)));
     icb = hn::ConvertTo(di, hn::Min(hn::Max(fcb, hn::Set(df, 16.0f)), hn::Set(df, 239.0f)));
@@ -77,16 +70,26 @@ HWY_INLINE void ForwardBlock(DF df, const T* HWY_RESTRICT bgr, const YccRow<T>& 
   } else {
     // Truncate, keep the low 16 bits as unsigned, then clamp.
     const auto low16 = hn::Set(di, 0xFFFF);
-    const auto clampY = [&](auto v) {
-      return hn::Min(hn::Max(hn::And(v, low16), hn::Set(di, range.yLo)), hn::Set(di, range.yHi));
-    };
-    const auto clampC = [&](auto v) {
-      return hn::Min(hn::Max(hn::And(v, low16), hn::Set(di, range.cLo)), hn::Set(di, range.cHi));
-    };
-    iy = clampY(hn::ConvertTo(di, fy));
-    icb = clampC(hn::ConvertTo(di, fcb));
-    icr = clampC(hn::ConvertTo(di, fcr));
+    iy = hn::Min(hn::Max(hn::And(hn::ConvertTo(di, fy), low16), hn::Set(di, range.yLo)),
+                 hn::Set(di, range.yHi));
+    icb = hn::Min(hn::Max(hn::And(hn::ConvertTo(di, fcb), low16), hn::Set(di, range.cLo)),
+                  hn::Set(di, range.cHi));
+    icr = hn::Min(hn::Max(hn::And(hn::ConvertTo(di, fcr), low16), hn::Set(di, range.cLo)),
+                  hn::Set(di, range.cHi));
   }
+}
+
+template <class DF, typename T>
+HWY_INLINE void ForwardBlock(DF df, const T* HWY_RESTRICT bgr, const YccRow<T>& out, size_t x,
+                             const ColourRange& range) {
+  const hn::Rebind<T, DF> dt;
+  const hn::Rebind<int32_t, DF> di;
+  using VT = hn::Vec<decltype(dt)>;
+  VT tb, tg, tr;
+  hn::LoadInterleaved3(dt, bgr + 3 * x, tb, tg, tr);
+  hn::Vec<decltype(di)> iy, icb, icr;
+  ForwardMath(df, hn::ConvertTo(df, hn::PromoteTo(di, tb)), hn::ConvertTo(df, hn::PromoteTo(di, tg)),
+              hn::ConvertTo(df, hn::PromoteTo(di, tr)), sizeof(T) == 1, range, iy, icb, icr);
   const VT ty = hn::DemoteTo(dt, iy);
   const VT tcb = hn::DemoteTo(dt, icb);
   const VT tcr = hn::DemoteTo(dt, icr);
@@ -97,6 +100,39 @@ HWY_INLINE void ForwardBlock(DF df, const T* HWY_RESTRICT bgr, const YccRow<T>& 
   } else {
     hn::StoreInterleaved3(ty, tcb, tcr, dt, out.y + 3 * x);
   }
+}
+
+// Inverse matrix from clamped integer inputs to rounded integer samples in
+// int32 lanes.
+template <class DF, class VI>
+HWY_INLINE void InverseMath(DF df, VI ty, VI tcb, VI tcr, const ColourRange& range, VI& ib,
+                            VI& ig, VI& ir) {
+  const hn::Rebind<int32_t, DF> di;
+  const auto cLo = hn::Set(di, range.cLo);
+  const auto cHi = hn::Set(di, range.cHi);
+  const auto cBase = hn::Set(di, range.cBase);
+  const auto y = hn::ConvertTo(
+      df, hn::Sub(hn::Min(hn::Max(ty, hn::Set(di, range.yLo)), hn::Set(di, range.yHi)),
+                  hn::Set(di, range.yBase)));
+  const auto cb = hn::ConvertTo(df, hn::Sub(hn::Min(hn::Max(tcb, cLo), cHi), cBase));
+  const auto cr = hn::ConvertTo(df, hn::Sub(hn::Min(hn::Max(tcr, cLo), cHi), cBase));
+
+  const auto ky = hn::Mul(hn::Set(df, 1.1686643f), y);
+  const auto fr = hn::Add(hn::Sub(ky, hn::Mul(hn::Set(df, 0.0017945928f), cb)),
+                          hn::Mul(hn::Set(df, 1.6008666f), cr));
+  const auto fg = hn::Sub(hn::Sub(ky, hn::Mul(hn::Set(df, 0.39268896f), cb)),
+                          hn::Mul(hn::Set(df, 0.81607187f), cr));
+  const auto fb = hn::Sub(hn::Add(ky, hn::Mul(hn::Set(df, 2.0242496f), cb)),
+                          hn::Mul(hn::Set(df, 0.0012498057f), cr));
+
+  // Above the maximum gives the maximum, below 0 gives 0, else v + 0.5
+  // truncated; clamping first and then rounding gives the same integers.
+  const auto zero = hn::Zero(df);
+  const auto maximum = hn::Set(df, range.maximum);
+  const auto half = hn::Set(df, 0.5f);
+  ib = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fb, zero), maximum), half));
+  ig = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fg, zero), maximum), half));
+  ir = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fr, zero), maximum), half));
 }
 
 template <class DF, typename T>
@@ -113,36 +149,81 @@ HWY_INLINE void InverseBlock(DF df, const YccRow<const T>& in, T* HWY_RESTRICT b
   } else {
     hn::LoadInterleaved3(dt, in.y + 3 * x, ty, tcb, tcr);
   }
-  const auto cLo = hn::Set(di, range.cLo);
-  const auto cHi = hn::Set(di, range.cHi);
-  const auto cBase = hn::Set(di, range.cBase);
-  const auto y = hn::ConvertTo(
-      df, hn::Sub(hn::Min(hn::Max(hn::PromoteTo(di, ty), hn::Set(di, range.yLo)),
-                          hn::Set(di, range.yHi)),
-                  hn::Set(di, range.yBase)));
-  const auto cb =
-      hn::ConvertTo(df, hn::Sub(hn::Min(hn::Max(hn::PromoteTo(di, tcb), cLo), cHi), cBase));
-  const auto cr =
-      hn::ConvertTo(df, hn::Sub(hn::Min(hn::Max(hn::PromoteTo(di, tcr), cLo), cHi), cBase));
-
-  const auto ky = hn::Mul(hn::Set(df, 1.1686643f), y);
-  const auto fr = hn::Add(hn::Sub(ky, hn::Mul(hn::Set(df, 0.0017945928f), cb)),
-                          hn::Mul(hn::Set(df, 1.6008666f), cr));
-  const auto fg = hn::Sub(hn::Sub(ky, hn::Mul(hn::Set(df, 0.39268896f), cb)),
-                          hn::Mul(hn::Set(df, 0.81607187f), cr));
-  const auto fb = hn::Sub(hn::Add(ky, hn::Mul(hn::Set(df, 2.0242496f), cb)),
-                          hn::Mul(hn::Set(df, 0.0012498057f), cr));
-
-  // Above the maximum gives the maximum, below 0 gives 0, else v + 0.5
-  // truncated; clamping first and then rounding gives the same integers.
-  const auto zero = hn::Zero(df);
-  const auto maximum = hn::Set(df, range.maximum);
-  const auto half = hn::Set(df, 0.5f);
-  const auto round = [&](auto v) {
-    return hn::DemoteTo(dt, hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(v, zero), maximum), half)));
-  };
-  hn::StoreInterleaved3(round(fb), round(fg), round(fr), dt, bgr + 3 * x);
+  hn::Vec<decltype(di)> ib, ig, ir;
+  InverseMath(df, hn::PromoteTo(di, ty), hn::PromoteTo(di, tcb), hn::PromoteTo(di, tcr), range,
+              ib, ig, ir);
+  hn::StoreInterleaved3(hn::DemoteTo(dt, ib), hn::DemoteTo(dt, ig), hn::DemoteTo(dt, ir), dt,
+                        bgr + 3 * x);
 }
+
+#if HWY_TARGET != HWY_SCALAR
+// 8-bit samples: one full byte vector of pixels per step, worked on as four
+// quarters of one float vector each with the same math as above.
+template <class D8, class F>
+HWY_INLINE void ForQuarters(D8 d8, hn::Vec<D8> (&in)[3], hn::Vec<D8> (&out)[3], F&& math) {
+  const hn::Half<D8> dh;
+  const hn::Half<decltype(dh)> dq;
+  const hn::Rebind<int32_t, decltype(dq)> di;
+  using VQ = hn::Vec<decltype(dq)>;
+  VQ q[3][4];
+  for (int c = 0; c < 3; ++c) {
+    const auto lo = hn::LowerHalf(dh, in[c]);
+    const auto hi = hn::UpperHalf(dh, in[c]);
+    q[c][0] = hn::LowerHalf(dq, lo);
+    q[c][1] = hn::UpperHalf(dq, lo);
+    q[c][2] = hn::LowerHalf(dq, hi);
+    q[c][3] = hn::UpperHalf(dq, hi);
+  }
+  VQ r[3][4];
+  for (int k = 0; k < 4; ++k) {
+    hn::Vec<decltype(di)> a, b, c;
+    math(hn::PromoteTo(di, q[0][k]), hn::PromoteTo(di, q[1][k]), hn::PromoteTo(di, q[2][k]), a, b, c);
+    r[0][k] = hn::DemoteTo(dq, a);
+    r[1][k] = hn::DemoteTo(dq, b);
+    r[2][k] = hn::DemoteTo(dq, c);
+  }
+  for (int c = 0; c < 3; ++c) {
+    out[c] = hn::Combine(d8, hn::Combine(dh, r[c][3], r[c][2]), hn::Combine(dh, r[c][1], r[c][0]));
+  }
+}
+
+HWY_INLINE void ForwardBlock8Full(const uint8_t* HWY_RESTRICT bgr, const YccRow<uint8_t>& out,
+                                  size_t x, const ColourRange& range) {
+  const hn::ScalableTag<uint8_t> d8;
+  const hn::Rebind<float, hn::Half<hn::Half<decltype(d8)>>> df;
+  hn::Vec<decltype(d8)> in[3], res[3];
+  hn::LoadInterleaved3(d8, bgr + 3 * x, in[0], in[1], in[2]);
+  ForQuarters(d8, in, res, [&](auto b, auto g, auto r, auto& y, auto& cb, auto& cr) {
+    ForwardMath(df, hn::ConvertTo(df, b), hn::ConvertTo(df, g), hn::ConvertTo(df, r), true, range,
+                y, cb, cr);
+  });
+  if (out.planar) {
+    hn::StoreU(res[0], d8, out.y + x);
+    hn::StoreU(res[1], d8, out.cb + x);
+    hn::StoreU(res[2], d8, out.cr + x);
+  } else {
+    hn::StoreInterleaved3(res[0], res[1], res[2], d8, out.y + 3 * x);
+  }
+}
+
+HWY_INLINE void InverseBlock8Full(const YccRow<const uint8_t>& in, uint8_t* HWY_RESTRICT bgr,
+                                  size_t x, const ColourRange& range) {
+  const hn::ScalableTag<uint8_t> d8;
+  const hn::Rebind<float, hn::Half<hn::Half<decltype(d8)>>> df;
+  hn::Vec<decltype(d8)> ycc[3], res[3];
+  if (in.planar) {
+    ycc[0] = hn::LoadU(d8, in.y + x);
+    ycc[1] = hn::LoadU(d8, in.cb + x);
+    ycc[2] = hn::LoadU(d8, in.cr + x);
+  } else {
+    hn::LoadInterleaved3(d8, in.y + 3 * x, ycc[0], ycc[1], ycc[2]);
+  }
+  ForQuarters(d8, ycc, res, [&](auto y, auto cb, auto cr, auto& b, auto& g, auto& r) {
+    InverseMath(df, y, cb, cr, range, b, g, r);
+  });
+  hn::StoreInterleaved3(res[0], res[1], res[2], d8, bgr + 3 * x);
+}
+#endif  // HWY_TARGET != HWY_SCALAR
 
 template <typename T>
 void ForwardRows(int height, const T* src, int srcStride, T* dst, int dstStride, int width,
@@ -160,6 +241,12 @@ void ForwardRows(int height, const T* src, int srcStride, T* dst, int dstStride,
     T* d = dst + yRow * dstStep;
     const YccRow<T> out{d, d + plane, d + 2 * plane, planar};
     size_t x = 0;
+#if HWY_TARGET != HWY_SCALAR
+    if constexpr (sizeof(T) == 1) {
+      const size_t n8 = hn::Lanes(hn::ScalableTag<uint8_t>());
+      for (; x + n8 <= w; x += n8) ForwardBlock8Full(s, out, x, range);
+    }
+#endif
     for (; x + n <= w; x += n) ForwardBlock(df, s, out, x, range);
     for (; x < w; ++x) ForwardBlock(d1, s, out, x, range);
   }
@@ -181,6 +268,12 @@ void InverseRows(int height, const T* src, int srcStride, T* dst, int dstStride,
     T* d = dst + yRow * dstStep;
     const YccRow<const T> in{s, s + plane, s + 2 * plane, planar};
     size_t x = 0;
+#if HWY_TARGET != HWY_SCALAR
+    if constexpr (sizeof(T) == 1) {
+      const size_t n8 = hn::Lanes(hn::ScalableTag<uint8_t>());
+      for (; x + n8 <= w; x += n8) InverseBlock8Full(in, d, x, range);
+    }
+#endif
     for (; x + n <= w; x += n) InverseBlock(df, in, d, x, range);
     for (; x < w; ++x) InverseBlock(d1, in, d, x, range);
   }

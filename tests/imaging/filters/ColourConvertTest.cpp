@@ -162,7 +162,7 @@ TEST(ColourConvert, ExecutePlanarUsesAThirdOfTheStrideRoundedDown) {
 template <typename T>
 void CompareWithReference(bool planar, uint32_t maximum) {
   const int height = 3;
-  for (int width : {1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 31, 33, 63, 67}) {
+  for (int width : {1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 31, 33, 63, 67, 64, 129, 200}) {
     const int interleavedStride = (width * 3 + 5) * static_cast<int>(sizeof(T));
     const int yccStride = planar ? (width + 3) * static_cast<int>(sizeof(T)) : interleavedStride;
     const std::size_t yccSamples = (planar ? 3u : 1u) * height * yccStride / sizeof(T);
