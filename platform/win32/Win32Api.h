@@ -28,6 +28,9 @@ void LeaveCriticalSection(LPCRITICAL_SECTION cs);
 // bits; every other feature is reported absent.
 BOOL IsProcessorFeaturePresent(DWORD feature);
 
+// Test hook: 0 reports SSE2 absent, 1 present, -1 (the default) asks CPUID.
+void KelvoSetReportedSse2(int state);
+
 typedef struct _OSVERSIONINFOA {
   DWORD dwOSVersionInfoSize;
   DWORD dwMajorVersion;

@@ -18,8 +18,15 @@ void DeleteCriticalSection(LPCRITICAL_SECTION) {}
 void EnterCriticalSection(LPCRITICAL_SECTION cs) { cs->mutex.lock(); }
 void LeaveCriticalSection(LPCRITICAL_SECTION cs) { cs->mutex.unlock(); }
 
+namespace {
+std::atomic<int> g_reportedSse2{-1};
+}
+
+void KelvoSetReportedSse2(int state) { g_reportedSse2 = state; }
+
 BOOL IsProcessorFeaturePresent(DWORD feature) {
   if (feature != PF_XMMI64_INSTRUCTIONS_AVAILABLE) return FALSE;
+  if (const int reported = g_reportedSse2.load(); reported >= 0) return reported != 0;
 #if defined(__x86_64__) || defined(__i386__)
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return FALSE;

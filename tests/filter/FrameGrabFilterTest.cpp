@@ -46,7 +46,10 @@ SnapshotRequest Request(const fs::path& file, double time, bool enhance = false)
 // Restores the reported operating-system version after legacy tests.
 class FrameGrabTest : public ::testing::Test {
  protected:
-  void TearDown() override { KelvoSetReportedOsMajorVersion(0); }
+  void TearDown() override {
+    KelvoSetReportedOsMajorVersion(0);
+    KelvoSetReportedSse2(-1);
+  }
 
   // The filter under test in a connected, running YUY2 graph.
   void StartGraph(std::vector<CMediaType> types = Yuy2Types()) {
@@ -393,6 +396,22 @@ TEST_F(FrameGrabTest, AServedRequestEndsTheMainGrab) {
   fs::remove(dir / "again.jpg");
   ASSERT_EQ(graph->Push(frame, 2.01), S_OK);
   EXPECT_FALSE(fs::exists(dir / "again.jpg"));
+}
+
+// Without SSE2 the enhancement never runs: every target gets the frame as
+// converted, whatever its enhance flag.
+TEST_F(FrameGrabTest, WithoutSse2EnhancedTargetsGetTheConvertedFrame) {
+  KelvoSetReportedSse2(0);
+  StartGraph();
+  const fs::path dir = FreshDirectory("nosse2");
+  ASSERT_EQ(filter->SetGrabParams(GrabParams{0.0, true, true}), S_OK);
+  ASSERT_EQ(filter->SetFileName(Wide((dir / "main.jpg").string()).c_str(), nullptr), S_OK);
+  ASSERT_EQ(filter->SetFrameRate(30), S_OK);
+  SnapshotRequest request = Request(dir / "r.jpg", 0.0, /*enhance=*/true);
+  ASSERT_EQ(filter->AddSnapshot(&request), S_OK);
+  ASSERT_EQ(graph->Push(frame, 0.0), S_OK);
+  ExpectStill(dir / "main.jpg");
+  ExpectStill(dir / "r.jpg");
 }
 
 TEST_F(FrameGrabTest, UntimedSamplesArePassedOnAndNeverGrabbed) {
