@@ -16,6 +16,7 @@
 #include "imaging/filters/OpConvolve.h"
 #include "imaging/filters/OpFilterGaussian.h"
 #include "imaging/filters/detail/FilterRows.h"
+#include "imaging/filters/detail/HybridMask.h"
 #include "imaging/filters/detail/SampleBuffer.h"
 #include "imaging/primitives/Primitives.h"
 
@@ -47,60 +48,6 @@ void CopyImage(const T* in, int inStride, T* out, int outStride, int width, int 
   if (in == out && inStride == outStride) return;
   const std::size_t bytes = static_cast<std::size_t>(width) * channels * sizeof(T);
   for (int y = 0; y < height; ++y) std::memmove(RowAt(out, outStride, y), RowAt(in, inStride, y), bytes);
-}
-
-// Marks (255) the samples that differ from the mean of their window, clipped
-// at the image edges, by more than the threshold; equality does not mark.
-// The window sums come from a summed-value table over the plane; the
-// threshold is either fixed or looked up at the window mean.
-template <typename T>
-void BuildMask(const T* plane, int planeStride, int width, int height, int halfSize,
-               float threshold, const float* thresholdTable, uint8_t* mask) {
-  SumValueTable table(plane, width, height, planeStride);
-  const double* sums = table.GetValues();
-  const std::size_t w = static_cast<std::size_t>(width);
-  // Columns whose windows are not clipped go through the vector row kernel;
-  // rows whose window starts at the top read a row of zeros as "above",
-  // which leaves every sum unchanged.
-  std::vector<double> zeros(w, 0.0);
-  const int vectorFirst = std::min(halfSize + 1, width);
-  const int vectorLast = std::max(width - halfSize, vectorFirst);
-  for (int y = 0; y < height; ++y) {
-    const int y0 = std::max(y - halfSize, 0);
-    const int y1 = std::min(y + halfSize, height - 1);
-    const T* row = RowAt(plane, planeStride, y);
-    const double* below = sums + static_cast<std::size_t>(y1) * w;
-    const double* above = y0 > 0 ? sums + static_cast<std::size_t>(y0 - 1) * w : nullptr;
-    uint8_t* m = mask + static_cast<std::size_t>(y) * w;
-    auto scalar = [&](int x) {
-      const int x0 = std::max(x - halfSize, 0);
-      const int x1 = std::min(x + halfSize, width - 1);
-      // The table's rectangle sum, in its order of operations.
-      const double a = below[x1];
-      const double b = x0 > 0 ? below[x0 - 1] : 0.0;
-      const double c = above != nullptr ? above[x1] : 0.0;
-      const double d = (above != nullptr && x0 > 0) ? above[x0 - 1] : 0.0;
-      const double sum = a - b - c + d;
-      const uint32_t n = static_cast<uint32_t>(x1 - x0 + 1) * static_cast<uint32_t>(y1 - y0 + 1);
-      const double mean = n < 1 ? 0.0 : sum / static_cast<double>(n);
-      const float diff = static_cast<float>(static_cast<double>(row[x]) - mean);
-      float t = threshold;
-      if (thresholdTable != nullptr) {
-        const double clamped = std::clamp(mean, 0.0, 65535.0);
-        t = thresholdTable[static_cast<int>(clamped + 0.5)];
-      }
-      m[x] = (diff < -t || diff > t) ? 255 : 0;
-    };
-    if (thresholdTable != nullptr) {
-      for (int x = 0; x < width; ++x) scalar(x);
-      continue;
-    }
-    for (int x = 0; x < vectorFirst; ++x) scalar(x);
-    const uint32_t n = static_cast<uint32_t>(2 * halfSize + 1) * static_cast<uint32_t>(y1 - y0 + 1);
-    detail::HybridMaskRow(row, below, above != nullptr ? above : zeros.data(), m, vectorFirst,
-                          vectorLast, halfSize, static_cast<double>(n), threshold);
-    for (int x = vectorLast; x < width; ++x) scalar(x);
-  }
 }
 
 }  // namespace
@@ -524,7 +471,7 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint8_t* in, int inStride, uint8_t* o
       highPass.ExecuteC1(lum, planeStep_, lum, planeStep_, width_, height_, lumKernel_.data(),
                          lumKernelWidth_, lumKernelHeight_);
     }
-    BuildMask(lum, planeStep_, width_, height_, halfSize_, threshold_, nullptr, mask.get());
+    detail::BuildHybridMask(lum, planeStep_, width_, height_, halfSize_, threshold_, nullptr, mask.get());
     const int k = gaussian_->GetKernelSize();
     gaussian_->GetConvolve()->ExecuteC1(lum, planeStep_, blur.get(), width_, width_, height_, gaussian_->GetKernel(), k, k);
 
@@ -567,7 +514,7 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint16_t* in, int inStride, uint16_t*
       highPass.ExecuteC1(lum, planeStride, lum, planeStride, width_, height_, lumKernel_.data(),
                          lumKernelWidth_, lumKernelHeight_);
     }
-    BuildMask(lum, planeStride, width_, height_, halfSize_, threshold_, thresholdTable, mask.get());
+    detail::BuildHybridMask(lum, planeStride, width_, height_, halfSize_, threshold_, thresholdTable, mask.get());
     const uint8_t* useMask = mask.get();
     if (weighted) {
       IntelFilters::FilterMedianC1(mask.get(), width_, cleaned.get(), width_, width_, height_, 3);
@@ -622,7 +569,7 @@ void OpSharpen::RunUnsharpMaskHybridC3(const uint16_t* in, int inStride, uint16_
       const uint16_t* p = work.get() + 3 * i;
       lum[i] = static_cast<uint16_t>((p[0] + 2 * p[1] + p[2]) / 4);
     }
-    BuildMask(lum.get(), width_ * 2, width_, height_, halfSize_, threshold_, nullptr, mask.get());
+    detail::BuildHybridMask(lum.get(), width_ * 2, width_, height_, halfSize_, threshold_, nullptr, mask.get());
     CopyImage(static_cast<const uint16_t*>(work.get()), workStride, out, outStride, width_, height_, 3);
     const int k = gaussian_->GetKernelSize();
     gaussian_->GetConvolve()->ExecuteC3(work.get(), workStride, work.get(), workStride, width_,
