@@ -18,6 +18,10 @@
 //    extension (code 17).
 //  - An image whose BMP size fields (32-bit) cannot hold it is not written:
 //    code 0 from SaveBmp, before the file is opened.
+//  - libjpeg's fatal errors (not a JPEG, a corrupt header, a failed write)
+//    never end the process: they become code 21 with "BitmapData::LoadJpg"
+//    or code 22 with "BitmapData::SaveJpg", what those routines' guards
+//    report for any failure that is not already an IPException.
 //  - JPEG files with corrupt or truncated entropy-coded data fail with code
 //    21 rather than decoding to a partly grey picture; images of more than
 //    kMaxJpegPixels pixels are refused with code 0.
