@@ -82,20 +82,22 @@ TEST(BlendSelf, ScreenMapsTheDocumentedValues) {
 }
 
 TEST(BlendSelf, SeparateOutputHonoursStridesAndOverlayDefault) {
-  const std::vector<uint8_t> pixels = RandomSamples<uint8_t>(200 * 64, 255, 3);
-  BitmapData input(64, 64, kFormatBGR8, pixels.data(), 200);
-  BitmapData output(64, 64, kFormatBGR8, nullptr, 200);
-  std::fill(output.GetData(), output.GetData() + 200 * 64, uint8_t{0xEE});
+  // 68 pixels: 204 samples a row, so the row tail is exercised too.
+  const int w = 68, stride = 210;
+  const std::vector<uint8_t> pixels = RandomSamples<uint8_t>(stride * 64, 255, 3);
+  BitmapData input(w, 64, kFormatBGR8, pixels.data(), stride);
+  BitmapData output(w, 64, kFormatBGR8, nullptr, stride);
+  std::fill(output.GetData(), output.GetData() + stride * 64, uint8_t{0xEE});
   OpBlend blend;
   blend.Execute(&input, &output);  // Overlay at 0.2
   blend.Allocate(8);
   for (int y = 0; y < 64; ++y) {
-    for (int x = 0; x < 192; ++x) {
-      const int s = pixels[y * 200 + x];
+    for (int x = 0; x < w * 3; ++x) {
+      const int s = pixels[y * stride + x];
       const float v = static_cast<float>(blend.GetOverlayEntry(s)) * 0.2f + static_cast<float>(s) * (1.0f - 0.2f);
-      ASSERT_EQ(output.GetData()[y * 200 + x], static_cast<int>(v + 0.5f));
+      ASSERT_EQ(output.GetData()[y * stride + x], static_cast<int>(v + 0.5f));
     }
-    for (int x = 192; x < 200; ++x) ASSERT_EQ(output.GetData()[y * 200 + x], 0xEE);
+    for (int x = w * 3; x < stride; ++x) ASSERT_EQ(output.GetData()[y * stride + x], 0xEE);
   }
 }
 
