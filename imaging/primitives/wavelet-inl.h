@@ -26,8 +26,8 @@ struct Filter {
 
 // Band columns per strip of the analysis, and output columns per strip of the
 // synthesis (even, so a strip starts on a band sample).
-constexpr int kFwdStrip = 1024;
-constexpr int kInvStrip = 2048;
+constexpr int kFwdStrip = 512;
+constexpr int kInvStrip = 1024;
 
 inline int FloorHalf(int v) {
   return (v >= 0) ? v / 2 : -((1 - v) / 2);
