@@ -19,7 +19,8 @@ namespace {
 // A sample with a start time and no attached type, over a caller's buffer.
 class BenchSample final : public IMediaSample {
  public:
-  BenchSample(BYTE* data, long size, REFERENCE_TIME start) : m_data(data), m_size(size), m_start(start) {}
+  BenchSample(BYTE* data, long size, REFERENCE_TIME start)
+      : m_data(data), m_size(size), m_start(start) {}
   STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
     *ppv = nullptr;
     return E_NOINTERFACE;
@@ -105,7 +106,8 @@ class PeerPin final : public IPin, public IMemInputPin {
 
 struct RunningFilter {
   RunningFilter(int width, int height)
-      : upstream(PINDIR_OUTPUT), downstream(PINDIR_INPUT),
+      : upstream(PINDIR_OUTPUT),
+        downstream(PINDIR_INPUT),
         frame(static_cast<size_t>(width) * height * 2) {
     HRESULT hr = E_FAIL;
     filter = static_cast<CFrameGrabFilter*>(CFrameGrabFilter::CreateInstance(nullptr, &hr));

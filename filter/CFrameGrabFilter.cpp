@@ -20,7 +20,9 @@ constexpr size_t kFileNameChars = 256;
 constexpr size_t kRequestNameChars = 260;
 
 // Rows of a DIB are padded to 4 bytes.
-LONG DibStride(LONG width, int bytesPerPixel) { return (width * bytesPerPixel + 3) & ~3; }
+LONG DibStride(LONG width, int bytesPerPixel) {
+  return (width * bytesPerPixel + 3) & ~3;
+}
 
 struct PipelineImage {
   void operator()(uint8_t* image) const { KelvoLibImageProcessing::FreeSnapshotImage(image); }
@@ -79,7 +81,8 @@ bool CFrameGrabFilter::AcceptsInput(const CMediaType* mt) const {
   if (!IsEqualGUID(*mt->Type(), MEDIATYPE_Video)) return false;
   const BITMAPINFOHEADER* header = GetVideoBitmapHeader(mt);
   if (header == nullptr) return false;
-  if (m_legacyRgbInput) return IsEqualGUID(*mt->Subtype(), MEDIASUBTYPE_RGB32) && header->biBitCount == 32;
+  if (m_legacyRgbInput)
+    return IsEqualGUID(*mt->Subtype(), MEDIASUBTYPE_RGB32) && header->biBitCount == 32;
   return IsEqualGUID(*mt->Subtype(), MEDIASUBTYPE_YUY2) && header->biBitCount == 16;
 }
 
@@ -132,8 +135,8 @@ HRESULT CFrameGrabFilter::GetMediaType(int position, CMediaType* pMediaType) {
     pMediaType->SetFormatType(&FORMAT_VideoInfo);
     pMediaType->SetTemporalCompression(FALSE);
     pMediaType->SetSampleSize(imageSize);
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(
-        pMediaType->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+    auto* vih =
+        reinterpret_cast<VIDEOINFOHEADER*>(pMediaType->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
     if (vih == nullptr) return E_OUTOFMEMORY;
     vih->AvgTimePerFrame = avgTimePerFrame;
     vih->dwBitErrorRate = 0;
@@ -455,4 +458,6 @@ HRESULT CFrameGrabFilter::ReadFromStream(IStream* pStream) {
   });
 }
 
-const AMOVIESETUP_FILTER* CFrameGrabFilter::GetSetupData() { return &g_FrameGrabFilterSetup; }
+const AMOVIESETUP_FILTER* CFrameGrabFilter::GetSetupData() {
+  return &g_FrameGrabFilterSetup;
+}

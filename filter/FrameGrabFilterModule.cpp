@@ -3,6 +3,10 @@
 
 #include "platform/CFactoryTemplate.h"
 
-STDAPI DllRegisterServer() { return AMovieDllRegisterServer2(TRUE); }
+STDAPI DllRegisterServer() {
+  return AMovieDllRegisterServer2(TRUE);
+}
 
-STDAPI DllUnregisterServer() { return AMovieDllRegisterServer2(FALSE); }
+STDAPI DllUnregisterServer() {
+  return AMovieDllRegisterServer2(FALSE);
+}

@@ -16,9 +16,8 @@ const AMOVIESETUP_PIN kPins[] = {
 }  // namespace
 
 // MERIT_DO_NOT_USE: automatic graph building never inserts the filter.
-const AMOVIESETUP_FILTER g_FrameGrabFilterSetup = {&CLSID_FrameGrabFilter,
-                                                   KELVO_W("KelvoFrameGrabFilter"),
-                                                   MERIT_DO_NOT_USE, 2, kPins};
+const AMOVIESETUP_FILTER g_FrameGrabFilterSetup = {
+    &CLSID_FrameGrabFilter, KELVO_W("KelvoFrameGrabFilter"), MERIT_DO_NOT_USE, 2, kPins};
 
 CFactoryTemplate g_Templates[] = {
     {KELVO_W("KelvoFrameGrabFilter"), &CLSID_FrameGrabFilter, CFrameGrabFilter::CreateInstance,

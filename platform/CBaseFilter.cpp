@@ -137,8 +137,14 @@ STDMETHODIMP CBaseFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
   return S_OK;
 }
 
-STDMETHODIMP CBaseFilter::QueryVendorInfo(LPWSTR*) { return E_NOTIMPL; }
+STDMETHODIMP CBaseFilter::QueryVendorInfo(LPWSTR*) {
+  return E_NOTIMPL;
+}
 
-STDMETHODIMP CBaseFilter::Register() { return GetSetupData() == nullptr ? S_FALSE : E_NOTIMPL; }
+STDMETHODIMP CBaseFilter::Register() {
+  return GetSetupData() == nullptr ? S_FALSE : E_NOTIMPL;
+}
 
-STDMETHODIMP CBaseFilter::Unregister() { return GetSetupData() == nullptr ? S_FALSE : E_NOTIMPL; }
+STDMETHODIMP CBaseFilter::Unregister() {
+  return GetSetupData() == nullptr ? S_FALSE : E_NOTIMPL;
+}

@@ -28,8 +28,12 @@ STDMETHODIMP CBasePin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 }
 
 // A pin lives exactly as long as its filter.
-STDMETHODIMP_(ULONG) CBasePin::NonDelegatingAddRef() { return m_pFilter->AddRef(); }
-STDMETHODIMP_(ULONG) CBasePin::NonDelegatingRelease() { return m_pFilter->Release(); }
+STDMETHODIMP_(ULONG) CBasePin::NonDelegatingAddRef() {
+  return m_pFilter->AddRef();
+}
+STDMETHODIMP_(ULONG) CBasePin::NonDelegatingRelease() {
+  return m_pFilter->Release();
+}
 
 STDMETHODIMP CBasePin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
   if (pReceivePin == nullptr) return E_POINTER;
@@ -201,10 +205,18 @@ STDMETHODIMP CBasePin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
   return *ppEnum != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-STDMETHODIMP CBasePin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
-STDMETHODIMP CBasePin::EndOfStream() { return S_OK; }
-STDMETHODIMP CBasePin::BeginFlush() { return S_OK; }
-STDMETHODIMP CBasePin::EndFlush() { return S_OK; }
+STDMETHODIMP CBasePin::QueryInternalConnections(IPin**, ULONG*) {
+  return E_NOTIMPL;
+}
+STDMETHODIMP CBasePin::EndOfStream() {
+  return S_OK;
+}
+STDMETHODIMP CBasePin::BeginFlush() {
+  return S_OK;
+}
+STDMETHODIMP CBasePin::EndFlush() {
+  return S_OK;
+}
 
 STDMETHODIMP CBasePin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
   m_tStart = tStart;
@@ -213,7 +225,9 @@ STDMETHODIMP CBasePin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, d
   return S_OK;
 }
 
-HRESULT CBasePin::SetMediaType(const CMediaType* pmt) { return m_mt.Set(*pmt); }
+HRESULT CBasePin::SetMediaType(const CMediaType* pmt) {
+  return m_mt.Set(*pmt);
+}
 
 HRESULT CBasePin::CheckConnect(IPin* pPin) {
   PIN_DIRECTION other;
@@ -222,11 +236,21 @@ HRESULT CBasePin::CheckConnect(IPin* pPin) {
   return other == m_dir ? VFW_E_INVALID_DIRECTION : S_OK;
 }
 
-HRESULT CBasePin::BreakConnect() { return S_OK; }
-HRESULT CBasePin::CompleteConnect(IPin*) { return S_OK; }
-HRESULT CBasePin::GetMediaType(int, CMediaType*) { return VFW_S_NO_MORE_ITEMS; }
-HRESULT CBasePin::Active() { return S_OK; }
-HRESULT CBasePin::Inactive() { return S_OK; }
+HRESULT CBasePin::BreakConnect() {
+  return S_OK;
+}
+HRESULT CBasePin::CompleteConnect(IPin*) {
+  return S_OK;
+}
+HRESULT CBasePin::GetMediaType(int, CMediaType*) {
+  return VFW_S_NO_MORE_ITEMS;
+}
+HRESULT CBasePin::Active() {
+  return S_OK;
+}
+HRESULT CBasePin::Inactive() {
+  return S_OK;
+}
 
 // ---- CBaseOutputPin ------------------------------------------------------------
 
@@ -234,7 +258,9 @@ CBaseOutputPin::CBaseOutputPin(LPCTSTR objectName, CBaseFilter* filter, CCritSec
                                HRESULT* phr, LPCWSTR pinName)
     : CBasePin(objectName, filter, lock, phr, pinName, PINDIR_OUTPUT) {}
 
-CBaseOutputPin::~CBaseOutputPin() { CBaseOutputPin::BreakConnect(); }
+CBaseOutputPin::~CBaseOutputPin() {
+  CBaseOutputPin::BreakConnect();
+}
 
 HRESULT CBaseOutputPin::CheckConnect(IPin* pPin) {
   HRESULT hr = CBasePin::CheckConnect(pPin);
@@ -351,8 +377,8 @@ HRESULT CBaseOutputPin::Inactive() {
 
 // ---- CBaseInputPin -------------------------------------------------------------
 
-CBaseInputPin::CBaseInputPin(LPCTSTR objectName, CBaseFilter* filter, CCritSec* lock,
-                             HRESULT* phr, LPCWSTR pinName)
+CBaseInputPin::CBaseInputPin(LPCTSTR objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr,
+                             LPCWSTR pinName)
     : CBasePin(objectName, filter, lock, phr, pinName, PINDIR_INPUT) {}
 
 CBaseInputPin::~CBaseInputPin() {
@@ -391,7 +417,9 @@ STDMETHODIMP CBaseInputPin::NotifyAllocator(IMemAllocator* pAllocator, BOOL bRea
   return S_OK;
 }
 
-STDMETHODIMP CBaseInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) { return E_NOTIMPL; }
+STDMETHODIMP CBaseInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) {
+  return E_NOTIMPL;
+}
 
 STDMETHODIMP CBaseInputPin::Receive(IMediaSample* pSample) {
   if (pSample == nullptr) return E_POINTER;
@@ -422,9 +450,13 @@ STDMETHODIMP CBaseInputPin::ReceiveMultiple(IMediaSample** pSamples, long nSampl
   return hr;
 }
 
-STDMETHODIMP CBaseInputPin::ReceiveCanBlock() { return S_OK; }
+STDMETHODIMP CBaseInputPin::ReceiveCanBlock() {
+  return S_OK;
+}
 
-STDMETHODIMP CBaseInputPin::EndOfStream() { return CheckStreaming(); }
+STDMETHODIMP CBaseInputPin::EndOfStream() {
+  return CheckStreaming();
+}
 
 STDMETHODIMP CBaseInputPin::BeginFlush() {
   m_bFlushing = true;

@@ -44,7 +44,9 @@ INT_PTR CBasePropertyPage::DialogProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARA
   return page->OnReceiveMessage(hwnd, uMsg, wParam, lParam);
 }
 
-INT_PTR CBasePropertyPage::OnReceiveMessage(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+INT_PTR CBasePropertyPage::OnReceiveMessage(HWND, UINT, WPARAM, LPARAM) {
+  return FALSE;
+}
 
 STDMETHODIMP CBasePropertyPage::Activate(HWND hWndParent, LPCRECT pRect, BOOL) {
   if (pRect == nullptr) return E_POINTER;
@@ -112,7 +114,9 @@ STDMETHODIMP CBasePropertyPage::Move(LPCRECT pRect) {
   return S_OK;
 }
 
-STDMETHODIMP CBasePropertyPage::IsPageDirty() { return m_bDirty ? S_OK : S_FALSE; }
+STDMETHODIMP CBasePropertyPage::IsPageDirty() {
+  return m_bDirty ? S_OK : S_FALSE;
+}
 
 STDMETHODIMP CBasePropertyPage::Apply() {
   if (!m_bObjectSet) return E_UNEXPECTED;

@@ -11,7 +11,9 @@ CClassFactory::CClassFactory(const CFactoryTemplate* pTemplate) : m_pTemplate(pT
   ++g_factories;
 }
 
-CClassFactory::~CClassFactory() { --g_factories; }
+CClassFactory::~CClassFactory() {
+  --g_factories;
+}
 
 STDMETHODIMP CClassFactory::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -24,7 +26,9 @@ STDMETHODIMP CClassFactory::QueryInterface(REFIID riid, void** ppv) {
   return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) CClassFactory::AddRef() { return static_cast<ULONG>(++m_cRef); }
+STDMETHODIMP_(ULONG) CClassFactory::AddRef() {
+  return static_cast<ULONG>(++m_cRef);
+}
 
 STDMETHODIMP_(ULONG) CClassFactory::Release() {
   const long left = --m_cRef;
@@ -59,13 +63,14 @@ STDMETHODIMP CClassFactory::LockServer(BOOL fLock) {
   return S_OK;
 }
 
-bool CClassFactory::IsLocked() { return g_serverLocks.load() > 0; }
+bool CClassFactory::IsLocked() {
+  return g_serverLocks.load() > 0;
+}
 
 STDAPI DllGetClassObject(REFCLSID rClsID, REFIID riid, void** pv) {
   if (pv == nullptr) return E_POINTER;
   *pv = nullptr;
-  if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
-    return E_NOINTERFACE;
+  if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
   for (int i = 0; i < g_cTemplates; ++i) {
     const CFactoryTemplate* entry = &g_Templates[i];
     if (!entry->IsClassID(rClsID)) continue;

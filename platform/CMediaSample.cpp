@@ -6,7 +6,9 @@
 CMediaSample::CMediaSample(CMemAllocator* allocator, BYTE* buffer, long length)
     : m_allocator(allocator), m_buffer(buffer), m_length(length), m_actual(length) {}
 
-CMediaSample::~CMediaSample() { DeleteMediaType(m_type); }
+CMediaSample::~CMediaSample() {
+  DeleteMediaType(m_type);
+}
 
 STDMETHODIMP CMediaSample::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -19,7 +21,9 @@ STDMETHODIMP CMediaSample::QueryInterface(REFIID riid, void** ppv) {
   return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) CMediaSample::AddRef() { return static_cast<ULONG>(++m_cRef); }
+STDMETHODIMP_(ULONG) CMediaSample::AddRef() {
+  return static_cast<ULONG>(++m_cRef);
+}
 
 STDMETHODIMP_(ULONG) CMediaSample::Release() {
   const long left = --m_cRef;
@@ -36,7 +40,9 @@ STDMETHODIMP CMediaSample::GetPointer(BYTE** ppBuffer) {
   return S_OK;
 }
 
-STDMETHODIMP_(long) CMediaSample::GetSize() { return m_length; }
+STDMETHODIMP_(long) CMediaSample::GetSize() {
+  return m_length;
+}
 
 STDMETHODIMP CMediaSample::GetTime(REFERENCE_TIME* pTimeStart, REFERENCE_TIME* pTimeEnd) {
   if (!m_hasStart) return VFW_E_SAMPLE_TIME_NOT_SET;
@@ -54,17 +60,23 @@ STDMETHODIMP CMediaSample::SetTime(REFERENCE_TIME* pTimeStart, REFERENCE_TIME* p
   return S_OK;
 }
 
-STDMETHODIMP CMediaSample::IsSyncPoint() { return m_syncPoint ? S_OK : S_FALSE; }
+STDMETHODIMP CMediaSample::IsSyncPoint() {
+  return m_syncPoint ? S_OK : S_FALSE;
+}
 STDMETHODIMP CMediaSample::SetSyncPoint(BOOL value) {
   m_syncPoint = value != FALSE;
   return S_OK;
 }
-STDMETHODIMP CMediaSample::IsPreroll() { return m_preroll ? S_OK : S_FALSE; }
+STDMETHODIMP CMediaSample::IsPreroll() {
+  return m_preroll ? S_OK : S_FALSE;
+}
 STDMETHODIMP CMediaSample::SetPreroll(BOOL value) {
   m_preroll = value != FALSE;
   return S_OK;
 }
-STDMETHODIMP_(long) CMediaSample::GetActualDataLength() { return m_actual; }
+STDMETHODIMP_(long) CMediaSample::GetActualDataLength() {
+  return m_actual;
+}
 STDMETHODIMP CMediaSample::SetActualDataLength(long length) {
   if (length < 0 || length > m_length) return VFW_E_BUFFER_OVERFLOW;
   m_actual = length;
@@ -89,7 +101,9 @@ STDMETHODIMP CMediaSample::SetMediaType(AM_MEDIA_TYPE* pMediaType) {
   return m_type != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-STDMETHODIMP CMediaSample::IsDiscontinuity() { return m_discontinuity ? S_OK : S_FALSE; }
+STDMETHODIMP CMediaSample::IsDiscontinuity() {
+  return m_discontinuity ? S_OK : S_FALSE;
+}
 STDMETHODIMP CMediaSample::SetDiscontinuity(BOOL value) {
   m_discontinuity = value != FALSE;
   return S_OK;

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
-CMediaType::CMediaType() { InitMediaType(); }
+CMediaType::CMediaType() {
+  InitMediaType();
+}
 
 CMediaType::CMediaType(const GUID* majorType) {
   InitMediaType();
@@ -20,7 +22,9 @@ CMediaType::CMediaType(const CMediaType& other) : AM_MEDIA_TYPE() {
   Set(other);
 }
 
-CMediaType::~CMediaType() { FreeMediaType(*this); }
+CMediaType::~CMediaType() {
+  FreeMediaType(*this);
+}
 
 CMediaType& CMediaType::operator=(const AM_MEDIA_TYPE& other) {
   Set(other);
@@ -50,9 +54,13 @@ HRESULT CMediaType::Set(const AM_MEDIA_TYPE& other) {
   return hr;
 }
 
-bool CMediaType::IsValid() const { return !IsEqualGUID(majortype, GUID_NULL); }
+bool CMediaType::IsValid() const {
+  return !IsEqualGUID(majortype, GUID_NULL);
+}
 
-ULONG CMediaType::GetSampleSize() const { return IsFixedSize() ? lSampleSize : 0; }
+ULONG CMediaType::GetSampleSize() const {
+  return IsFixedSize() ? lSampleSize : 0;
+}
 
 void CMediaType::SetSampleSize(ULONG size) {
   if (size == 0) {

@@ -63,9 +63,9 @@ STDMETHODIMP CMemAllocator::Commit() {
     const auto base = reinterpret_cast<uintptr_t>(m_memory.data());
     BYTE* first = m_memory.data() + ((align - base % align) % align);
     for (long i = 0; i < m_props.cBuffers; ++i) {
-      auto* sample = new CMediaSample(this, first + unit * static_cast<size_t>(i) +
-                                                static_cast<size_t>(m_props.cbPrefix),
-                                      m_props.cbBuffer);
+      auto* sample = new CMediaSample(
+          this, first + unit * static_cast<size_t>(i) + static_cast<size_t>(m_props.cbPrefix),
+          m_props.cbBuffer);
       m_samples.push_back(sample);
       m_free.push_back(sample);
     }

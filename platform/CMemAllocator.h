@@ -20,7 +20,8 @@ class CMemAllocator : public CUnknown, public IMemAllocator {
   DECLARE_IUNKNOWN
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-  STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) override;
+  STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest,
+                             ALLOCATOR_PROPERTIES* pActual) override;
   STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* pProps) override;
   STDMETHODIMP Commit() override;
   STDMETHODIMP Decommit() override;

@@ -8,7 +8,9 @@ constexpr int kIntChars = 12;
 
 CPersistStream::CPersistStream(IUnknown*, HRESULT*) {}
 
-STDMETHODIMP CPersistStream::IsDirty() { return mPS_fDirty ? S_OK : S_FALSE; }
+STDMETHODIMP CPersistStream::IsDirty() {
+  return mPS_fDirty ? S_OK : S_FALSE;
+}
 
 HRESULT CPersistStream::SetDirty(BOOL fDirty) {
   mPS_fDirty = fDirty;
@@ -39,8 +41,8 @@ STDMETHODIMP CPersistStream::Save(IStream* pStm, BOOL fClearDirty) {
 
 STDMETHODIMP CPersistStream::GetSizeMax(ULARGE_INTEGER* pcbSize) {
   if (pcbSize == nullptr) return E_POINTER;
-  pcbSize->QuadPart = static_cast<ULONGLONG>(kIntChars * sizeof(WCHAR)) +
-                      static_cast<ULONGLONG>(SizeMax());
+  pcbSize->QuadPart =
+      static_cast<ULONGLONG>(kIntChars * sizeof(WCHAR)) + static_cast<ULONGLONG>(SizeMax());
   return S_OK;
 }
 

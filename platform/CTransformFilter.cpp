@@ -31,8 +31,8 @@ HRESULT CTransformInputPin::CheckMediaType(const CMediaType* pmt) {
   if (hr != S_OK) return hr;
   // With the output already connected, the pair must still be a valid transform.
   if (m_pTransformFilter->m_pOutput != nullptr && m_pTransformFilter->m_pOutput->IsConnected())
-    hr = m_pTransformFilter->CheckTransform(pmt,
-                                            &m_pTransformFilter->m_pOutput->CurrentMediaType());
+    hr =
+        m_pTransformFilter->CheckTransform(pmt, &m_pTransformFilter->m_pOutput->CurrentMediaType());
   return hr;
 }
 
@@ -90,8 +90,8 @@ STDMETHODIMP CTransformInputPin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIM
 
 // ---- CTransformOutputPin -------------------------------------------------------
 
-CTransformOutputPin::CTransformOutputPin(LPCTSTR objectName, CTransformFilter* filter,
-                                         HRESULT* phr, LPCWSTR name)
+CTransformOutputPin::CTransformOutputPin(LPCTSTR objectName, CTransformFilter* filter, HRESULT* phr,
+                                         LPCWSTR name)
     : CBaseOutputPin(objectName, filter, &filter->m_csFilter, phr, name),
       m_pTransformFilter(filter) {}
 
@@ -253,9 +253,15 @@ HRESULT CTransformFilter::Receive(IMediaSample* pSample) {
   return hr;
 }
 
-HRESULT CTransformFilter::EndOfStream() { return m_pOutput->DeliverEndOfStream(); }
-HRESULT CTransformFilter::BeginFlush() { return m_pOutput->DeliverBeginFlush(); }
-HRESULT CTransformFilter::EndFlush() { return m_pOutput->DeliverEndFlush(); }
+HRESULT CTransformFilter::EndOfStream() {
+  return m_pOutput->DeliverEndOfStream();
+}
+HRESULT CTransformFilter::BeginFlush() {
+  return m_pOutput->DeliverBeginFlush();
+}
+HRESULT CTransformFilter::EndFlush() {
+  return m_pOutput->DeliverEndFlush();
+}
 
 HRESULT CTransformFilter::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
   if (m_pOutput == nullptr || !m_pOutput->IsConnected()) return S_OK;

@@ -11,9 +11,13 @@ CUnknown::CUnknown(LPCTSTR, LPUNKNOWN outer)
 
 CUnknown::CUnknown(LPCTSTR name, LPUNKNOWN outer, HRESULT*) : CUnknown(name, outer) {}
 
-CUnknown::~CUnknown() { --g_objectCount; }
+CUnknown::~CUnknown() {
+  --g_objectCount;
+}
 
-long CUnknown::ObjectCount() { return g_objectCount.load(); }
+long CUnknown::ObjectCount() {
+  return g_objectCount.load();
+}
 
 HRESULT CUnknown::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -25,7 +29,9 @@ HRESULT CUnknown::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   return E_NOINTERFACE;
 }
 
-ULONG CUnknown::NonDelegatingAddRef() { return static_cast<ULONG>(++m_cRef); }
+ULONG CUnknown::NonDelegatingAddRef() {
+  return static_cast<ULONG>(++m_cRef);
+}
 
 ULONG CUnknown::NonDelegatingRelease() {
   const long left = --m_cRef;

@@ -63,9 +63,13 @@ HRESULT GetInterface(LPUNKNOWN unk, void** ppv);
 
 // Implements IUnknown for a class deriving from CUnknown and from interfaces:
 // every call goes to the owner.
-#define DECLARE_IUNKNOWN                                                              \
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {                    \
-    return GetOwner()->QueryInterface(riid, ppv);                                     \
-  }                                                                                   \
-  STDMETHODIMP_(ULONG) AddRef() override { return GetOwner()->AddRef(); }              \
-  STDMETHODIMP_(ULONG) Release() override { return GetOwner()->Release(); }
+#define DECLARE_IUNKNOWN                                          \
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { \
+    return GetOwner()->QueryInterface(riid, ppv);                 \
+  }                                                               \
+  STDMETHODIMP_(ULONG) AddRef() override {                        \
+    return GetOwner()->AddRef();                                  \
+  }                                                               \
+  STDMETHODIMP_(ULONG) Release() override {                       \
+    return GetOwner()->Release();                                 \
+  }

@@ -5,13 +5,13 @@
 // platform/ and filter/ includes this header instead of <windows.h>.
 
 #ifdef _WIN32
-#include <windows.h>
+#include <amvideo.h>
+#include <dvdmedia.h>
 #include <ole2.h>
 #include <olectl.h>
 #include <strmif.h>
 #include <uuids.h>
-#include <amvideo.h>
-#include <dvdmedia.h>
+#include <windows.h>
 #define KELVO_W(s) L##s
 #else
 #include "platform/win32/ComInterfaces.h"

@@ -22,10 +22,9 @@ void ConvertRgb32ToBgr(const uint8_t* input, int inStride, int bytesPerPixel, in
   }
 }
 
-bool ConvertYuy2ToBgr(const uint8_t* input, int inStride, int width, int height,
-                      uint8_t* working) {
-  return ippiYCbCr422ToBGR_8u_C2C3R(input, inStride, working, width * 3,
-                                    IppiSize{width, height}) == ippStsNoErr;
+bool ConvertYuy2ToBgr(const uint8_t* input, int inStride, int width, int height, uint8_t* working) {
+  return ippiYCbCr422ToBGR_8u_C2C3R(input, inStride, working, width * 3, IppiSize{width, height}) ==
+         ippStsNoErr;
 }
 
 }  // namespace kelvo::filter::detail

@@ -15,7 +15,6 @@ void ConvertRgb32ToBgr(const uint8_t* input, int inStride, int bytesPerPixel, in
 
 // Packed 4:2:2 input through the frame-conversion primitive; rows keep their
 // order. False when the primitive reports a failure.
-bool ConvertYuy2ToBgr(const uint8_t* input, int inStride, int width, int height,
-                      uint8_t* working);
+bool ConvertYuy2ToBgr(const uint8_t* input, int inStride, int width, int height, uint8_t* working);
 
 }  // namespace kelvo::filter::detail

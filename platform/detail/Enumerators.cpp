@@ -7,7 +7,9 @@ PinEnumerator::PinEnumerator(CBaseFilter* filter, int position)
   m_filter->AddRef();
 }
 
-PinEnumerator::~PinEnumerator() { m_filter->Release(); }
+PinEnumerator::~PinEnumerator() {
+  m_filter->Release();
+}
 
 STDMETHODIMP PinEnumerator::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -20,7 +22,9 @@ STDMETHODIMP PinEnumerator::QueryInterface(REFIID riid, void** ppv) {
   return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) PinEnumerator::AddRef() { return static_cast<ULONG>(++m_cRef); }
+STDMETHODIMP_(ULONG) PinEnumerator::AddRef() {
+  return static_cast<ULONG>(++m_cRef);
+}
 
 STDMETHODIMP_(ULONG) PinEnumerator::Release() {
   const long left = --m_cRef;
@@ -66,7 +70,9 @@ MediaTypeEnumerator::MediaTypeEnumerator(CBasePin* pin, int position)
   m_pin->AddRef();
 }
 
-MediaTypeEnumerator::~MediaTypeEnumerator() { m_pin->Release(); }
+MediaTypeEnumerator::~MediaTypeEnumerator() {
+  m_pin->Release();
+}
 
 STDMETHODIMP MediaTypeEnumerator::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -79,7 +85,9 @@ STDMETHODIMP MediaTypeEnumerator::QueryInterface(REFIID riid, void** ppv) {
   return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) MediaTypeEnumerator::AddRef() { return static_cast<ULONG>(++m_cRef); }
+STDMETHODIMP_(ULONG) MediaTypeEnumerator::AddRef() {
+  return static_cast<ULONG>(++m_cRef);
+}
 
 STDMETHODIMP_(ULONG) MediaTypeEnumerator::Release() {
   const long left = --m_cRef;

@@ -39,8 +39,8 @@ struct STATSTG;
 struct IStream : public ISequentialStream {
   STDMETHOD(Seek)(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER* plibNewPosition) PURE;
   STDMETHOD(SetSize)(ULARGE_INTEGER libNewSize) PURE;
-  STDMETHOD(CopyTo)(IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
-                    ULARGE_INTEGER* pcbWritten) PURE;
+  STDMETHOD(CopyTo)
+  (IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead, ULARGE_INTEGER* pcbWritten) PURE;
   STDMETHOD(Commit)(DWORD grfCommitFlags) PURE;
   STDMETHOD(Revert)() PURE;
   STDMETHOD(LockRegion)(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) PURE;
@@ -143,10 +143,12 @@ typedef struct _FilterInfo {
 
 struct IReferenceClock : public IUnknown {
   STDMETHOD(GetTime)(REFERENCE_TIME* pTime) PURE;
-  STDMETHOD(AdviseTime)(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT hEvent,
-                        DWORD_PTR* pdwAdviseCookie) PURE;
-  STDMETHOD(AdvisePeriodic)(REFERENCE_TIME startTime, REFERENCE_TIME periodTime,
-                            HSEMAPHORE hSemaphore, DWORD_PTR* pdwAdviseCookie) PURE;
+  STDMETHOD(AdviseTime)
+  (REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT hEvent,
+   DWORD_PTR* pdwAdviseCookie) PURE;
+  STDMETHOD(AdvisePeriodic)
+  (REFERENCE_TIME startTime, REFERENCE_TIME periodTime, HSEMAPHORE hSemaphore,
+   DWORD_PTR* pdwAdviseCookie) PURE;
   STDMETHOD(Unadvise)(DWORD_PTR dwAdviseCookie) PURE;
 };
 
@@ -236,8 +238,9 @@ struct IMemAllocator : public IUnknown {
   STDMETHOD(GetProperties)(ALLOCATOR_PROPERTIES* pProps) PURE;
   STDMETHOD(Commit)() PURE;
   STDMETHOD(Decommit)() PURE;
-  STDMETHOD(GetBuffer)(IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime,
-                       REFERENCE_TIME* pEndTime, DWORD dwFlags) PURE;
+  STDMETHOD(GetBuffer)
+  (IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime, REFERENCE_TIME* pEndTime,
+   DWORD dwFlags) PURE;
   STDMETHOD(ReleaseBuffer)(IMediaSample* pBuffer) PURE;
 };
 

@@ -1,11 +1,12 @@
 #include "platform/win32/ComRegistry.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kelvo::platform {
 
@@ -17,7 +18,9 @@ void MakeParents(const std::string& path) {
     mkdir(path.substr(0, slash).c_str(), 0755);
 }
 
-bool ParseBool(const std::string& value) { return value == "1"; }
+bool ParseBool(const std::string& value) {
+  return value == "1";
+}
 
 }  // namespace
 

@@ -60,7 +60,9 @@ void KelvoRegisterResources(const KelvoDialogTemplate* dialogs, int dialogCount,
   }
 }
 
-HWND KelvoCreateHostWindow() { return NewWindow(nullptr); }
+HWND KelvoCreateHostWindow() {
+  return NewWindow(nullptr);
+}
 
 int KelvoLiveWindowCount() {
   std::lock_guard<std::mutex> lock(g_mutex);
@@ -122,7 +124,9 @@ BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL) {
   return TRUE;
 }
 
-BOOL IsWindow(HWND hwnd) { return Alive(hwnd) ? TRUE : FALSE; }
+BOOL IsWindow(HWND hwnd) {
+  return Alive(hwnd) ? TRUE : FALSE;
+}
 
 HWND GetWindow(HWND hwnd, UINT cmd) {
   if (!Alive(hwnd) || cmd != GW_CHILD || hwnd->children.empty()) return nullptr;

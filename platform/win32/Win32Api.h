@@ -96,14 +96,14 @@ struct KelvoDialogControl {
   int id;
   const char* className;  // "EDIT", "STATIC"
   const char* text;
-  int x, y, cx, cy;       // dialog units
+  int x, y, cx, cy;  // dialog units
 };
 
 struct KelvoDialogTemplate {
   int id;
   const char* font;
   int pointSize;
-  int cx, cy;             // dialog units
+  int cx, cy;  // dialog units
   const KelvoDialogControl* controls;
   int controlCount;
 };

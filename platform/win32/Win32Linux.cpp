@@ -15,14 +15,20 @@
 
 void InitializeCriticalSection(LPCRITICAL_SECTION) {}
 void DeleteCriticalSection(LPCRITICAL_SECTION) {}
-void EnterCriticalSection(LPCRITICAL_SECTION cs) { cs->mutex.lock(); }
-void LeaveCriticalSection(LPCRITICAL_SECTION cs) { cs->mutex.unlock(); }
+void EnterCriticalSection(LPCRITICAL_SECTION cs) {
+  cs->mutex.lock();
+}
+void LeaveCriticalSection(LPCRITICAL_SECTION cs) {
+  cs->mutex.unlock();
+}
 
 namespace {
 std::atomic<int> g_reportedSse2{-1};
 }
 
-void KelvoSetReportedSse2(int state) { g_reportedSse2 = state; }
+void KelvoSetReportedSse2(int state) {
+  g_reportedSse2 = state;
+}
 
 BOOL IsProcessorFeaturePresent(DWORD feature) {
   if (feature != PF_XMMI64_INSTRUCTIONS_AVAILABLE) return FALSE;
@@ -41,7 +47,9 @@ std::atomic<DWORD> g_reportedMajor{0};
 std::atomic<int> g_failTaskMemAllocs{0};
 }  // namespace
 
-void KelvoSetReportedOsMajorVersion(DWORD major) { g_reportedMajor = major; }
+void KelvoSetReportedOsMajorVersion(DWORD major) {
+  g_reportedMajor = major;
+}
 
 BOOL GetVersionExA(LPOSVERSIONINFOA info) {
   if (info == nullptr || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) return FALSE;
@@ -54,17 +62,25 @@ BOOL GetVersionExA(LPOSVERSIONINFOA info) {
   return TRUE;
 }
 
-void KelvoFailNextTaskMemAllocs(int count) { g_failTaskMemAllocs = count; }
+void KelvoFailNextTaskMemAllocs(int count) {
+  g_failTaskMemAllocs = count;
+}
 
 void* CoTaskMemAlloc(size_t cb) {
   if (g_failTaskMemAllocs.load() > 0 && g_failTaskMemAllocs.fetch_sub(1) > 0) return nullptr;
   return std::malloc(cb == 0 ? 1 : cb);
 }
 
-void CoTaskMemFree(void* pv) { std::free(pv); }
+void CoTaskMemFree(void* pv) {
+  std::free(pv);
+}
 
-HRESULT CoInitialize(LPVOID) { return S_OK; }
-HRESULT CoInitializeEx(LPVOID, DWORD) { return S_OK; }
+HRESULT CoInitialize(LPVOID) {
+  return S_OK;
+}
+HRESULT CoInitializeEx(LPVOID, DWORD) {
+  return S_OK;
+}
 void CoUninitialize() {}
 
 HRESULT StringFromGUID2(REFGUID guid, LPOLESTR buffer, int cchMax) {
@@ -125,4 +141,6 @@ namespace {
 char g_moduleMarker;
 }
 
-HINSTANCE KelvoModuleInstance() { return reinterpret_cast<HINSTANCE>(&g_moduleMarker); }
+HINSTANCE KelvoModuleInstance() {
+  return reinterpret_cast<HINSTANCE>(&g_moduleMarker);
+}

@@ -184,8 +184,12 @@ typedef const IID& REFIID;
 typedef const CLSID& REFCLSID;
 typedef CLSID* LPCLSID;
 
-inline bool IsEqualGUID(REFGUID a, REFGUID b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
-inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
+inline bool IsEqualGUID(REFGUID a, REFGUID b) {
+  return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+inline bool operator==(REFGUID a, REFGUID b) {
+  return IsEqualGUID(a, b);
+}
 #define IsEqualIID(a, b) IsEqualGUID(a, b)
 #define IsEqualCLSID(a, b) IsEqualGUID(a, b)
 

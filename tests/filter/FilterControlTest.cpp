@@ -267,9 +267,9 @@ TEST_F(PropertyPageTest, EditsMakeThePageDirtyAndApplyWritesThem) {
   EXPECT_EQ(page->IsPageDirty(), S_FALSE);
   GrabParams applied{};
   ASSERT_EQ(grab->GetGrabParams(&applied), S_OK);
-  EXPECT_EQ(applied.grabTime, 0.0);     // letters read as 0
-  EXPECT_TRUE(applied.grabEnabled);     // 7 is not 0
-  EXPECT_TRUE(applied.enhance);         // passed back as it was read
+  EXPECT_EQ(applied.grabTime, 0.0);  // letters read as 0
+  EXPECT_TRUE(applied.grabEnabled);  // 7 is not 0
+  EXPECT_TRUE(applied.enhance);      // passed back as it was read
   ASSERT_EQ(page->Deactivate(), S_OK);
   Activate();
   EXPECT_EQ(Text(IDC_GRAB_ENABLED), "1");

@@ -1,10 +1,10 @@
 #include "tests/filter/FilterTestSupport.h"
 
+#include <jpeglib.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-
-#include <jpeglib.h>
 
 #include "filter/FrameGrabFilterSetup.h"
 
@@ -23,7 +23,9 @@ struct Bgr {
 };
 const Bgr kBands[4] = {{20, 40, 220}, {30, 200, 60}, {210, 50, 40}, {128, 128, 128}};
 
-int Clamp(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+int Clamp(int v) {
+  return v < 0 ? 0 : v > 255 ? 255 : v;
+}
 
 }  // namespace
 
@@ -113,7 +115,9 @@ int MaxDifference(const BgrImage& a, const BgrImage& b) {
   return worst;
 }
 
-std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+std::u16string Wide(const std::string& text) {
+  return std::u16string(text.begin(), text.end());
+}
 
 std::filesystem::path FreshDirectory(const std::string& name) {
   const char* base = std::getenv("TEST_TMPDIR");

@@ -3,8 +3,8 @@
 // registration and activation.
 
 #include <dlfcn.h>
-#include <sys/mman.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <atomic>
 #include <cmath>
@@ -97,10 +97,14 @@ TEST_F(FrameGrabTest, InputTypesAreCheckedAgainstTheOperatingSystemMode) {
     HRESULT result;
   };
   const Case cases[] = {
-      {false, &MEDIASUBTYPE_YUY2, 16, false, S_OK},   {false, &MEDIASUBTYPE_YUY2, 16, true, S_OK},
-      {false, &MEDIASUBTYPE_YUY2, 32, false, E_FAIL}, {false, &MEDIASUBTYPE_RGB32, 32, false, E_FAIL},
-      {true, &MEDIASUBTYPE_RGB32, 32, false, S_OK},   {true, &MEDIASUBTYPE_RGB32, 32, true, S_OK},
-      {true, &MEDIASUBTYPE_RGB32, 24, false, E_FAIL}, {true, &MEDIASUBTYPE_YUY2, 16, false, E_FAIL},
+      {false, &MEDIASUBTYPE_YUY2, 16, false, S_OK},
+      {false, &MEDIASUBTYPE_YUY2, 16, true, S_OK},
+      {false, &MEDIASUBTYPE_YUY2, 32, false, E_FAIL},
+      {false, &MEDIASUBTYPE_RGB32, 32, false, E_FAIL},
+      {true, &MEDIASUBTYPE_RGB32, 32, false, S_OK},
+      {true, &MEDIASUBTYPE_RGB32, 32, true, S_OK},
+      {true, &MEDIASUBTYPE_RGB32, 24, false, E_FAIL},
+      {true, &MEDIASUBTYPE_YUY2, 16, false, E_FAIL},
   };
   for (const Case& c : cases) {
     KelvoSetReportedOsMajorVersion(c.legacy ? 5 : 0);
@@ -633,7 +637,7 @@ TEST(FrameGrabDeathTest, UnopenableStillEndsTheProcess) {
 
 TEST(FrameConversionTest, Rgb32DropsAlphaAndReversesRows) {
   // Height 3: rows 0 and 2 swap, row 1 stays.
-  const uint8_t input[3 * 2 * 4] = {1, 2, 3, 99, 4, 5, 6, 99,  7, 8, 9, 99,
+  const uint8_t input[3 * 2 * 4] = {1,  2,  3,  99, 4,  5,  6,  99, 7,  8,  9,  99,
                                     10, 11, 12, 99, 13, 14, 15, 99, 16, 17, 18, 99};
   uint8_t out[3 * 2 * 3];
   kelvo::filter::detail::ConvertRgb32ToBgr(input, 8, 4, 2, 3, out);
@@ -651,8 +655,8 @@ TEST(FrameConversionTest, Yuy2FollowsTheStudioRangeFormula) {
   for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>((i * 73 + 11) % 256);
   input[0] = 16, input[1] = 128, input[2] = 235, input[3] = 128;  // black and near-white pair
   std::vector<uint8_t> out(width * height * 3, 0xCD);
-  ASSERT_TRUE(kelvo::filter::detail::ConvertYuy2ToBgr(input.data(), width * 2, width, height,
-                                                      out.data()));
+  ASSERT_TRUE(
+      kelvo::filter::detail::ConvertYuy2ToBgr(input.data(), width * 2, width, height, out.data()));
   EXPECT_EQ(out[0], 0);
   EXPECT_EQ(out[2], 0);
   EXPECT_EQ(out[3], 254);

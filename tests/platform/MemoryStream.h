@@ -44,7 +44,7 @@ class MemoryStream final : public IStream {
     return S_OK;
   }
   STDMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override {
-    const long long base = origin == STREAM_SEEK_SET ? 0
+    const long long base = origin == STREAM_SEEK_SET   ? 0
                            : origin == STREAM_SEEK_CUR ? static_cast<long long>(position)
                                                        : static_cast<long long>(bytes.size());
     position = static_cast<size_t>(base + move.QuadPart);

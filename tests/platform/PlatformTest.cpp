@@ -350,12 +350,12 @@ TEST(RegistryTest, RecordsRoundTripAndDriveActivation) {
   EXPECT_EQ(found.pins[0].mediaTypes[0].second, "{B}");
 
   void* object = nullptr;
-  EXPECT_EQ(CoCreateInstance(MEDIASUBTYPE_YUY2, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             &object),
-            CO_E_DLLNOTFOUND);
-  EXPECT_EQ(CoCreateInstance(MEDIASUBTYPE_RGB24, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             &object),
-            REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(
+      CoCreateInstance(MEDIASUBTYPE_YUY2, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+      CO_E_DLLNOTFOUND);
+  EXPECT_EQ(
+      CoCreateInstance(MEDIASUBTYPE_RGB24, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+      REGDB_E_CLASSNOTREG);
   std::filesystem::remove(file);
   unsetenv("KELVO_COM_REGISTRY");
 }

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-CMediaType MakeVideoType(const GUID& subtype, int bitCount, int width, int height,
-                         bool videoInfo2, REFERENCE_TIME avgTimePerFrame) {
+CMediaType MakeVideoType(const GUID& subtype, int bitCount, int width, int height, bool videoInfo2,
+                         REFERENCE_TIME avgTimePerFrame) {
   CMediaType mt;
   mt.SetType(&MEDIATYPE_Video);
   mt.SetSubtype(&subtype);
@@ -49,8 +49,8 @@ HRESULT TestSourcePin::GetMediaType(int position, CMediaType* pmt) {
 
 HRESULT TestSourcePin::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) {
   props->cBuffers = 2;
-  props->cbBuffer = m_source->bufferSize != 0 ? m_source->bufferSize
-                                              : static_cast<long>(m_mt.GetSampleSize());
+  props->cbBuffer =
+      m_source->bufferSize != 0 ? m_source->bufferSize : static_cast<long>(m_mt.GetSampleSize());
   ALLOCATOR_PROPERTIES actual{};
   return alloc->SetProperties(props, &actual);
 }
@@ -62,7 +62,9 @@ TestSourceFilter::TestSourceFilter(std::vector<CMediaType> offered)
 
 TestSourceFilter::~TestSourceFilter() = default;
 
-CBasePin* TestSourceFilter::GetPin(int n) { return n == 0 ? &m_pin : nullptr; }
+CBasePin* TestSourceFilter::GetPin(int n) {
+  return n == 0 ? &m_pin : nullptr;
+}
 
 HRESULT TestSourceFilter::Push(const std::vector<BYTE>& frame, const REFERENCE_TIME* start,
                                const AM_MEDIA_TYPE* attach) {
@@ -143,7 +145,9 @@ TestSinkFilter::TestSinkFilter()
 
 TestSinkFilter::~TestSinkFilter() = default;
 
-CBasePin* TestSinkFilter::GetPin(int n) { return n == 0 ? &m_pin : nullptr; }
+CBasePin* TestSinkFilter::GetPin(int n) {
+  return n == 0 ? &m_pin : nullptr;
+}
 
 IPin* FindPinOf(IBaseFilter* filter, const char16_t* name) {
   IPin* pin = nullptr;
