@@ -104,18 +104,26 @@ HWY_INLINE void ForwardBlock(DF df, const T* HWY_RESTRICT bgr, const YccRow<T>& 
 
 // Inverse matrix from clamped integer inputs to rounded integer samples in
 // int32 lanes.
-template <class DF, class VI>
+//
+// kPreclamped: the inputs are already inside their ranges. kSaturatingStore:
+// the results go to bytes through a saturating narrowing, which maps
+// v + 0.5 truncated to the same integers as the explicit clamp to [0, 255]
+// (below 0 truncates to 0 or saturates there; above 255 saturates to 255).
+template <bool kPreclamped, bool kSaturatingStore, class DF, class VI>
 HWY_INLINE void InverseMath(DF df, VI ty, VI tcb, VI tcr, const ColourRange& range, VI& ib,
                             VI& ig, VI& ir) {
   const hn::Rebind<int32_t, DF> di;
   const auto cLo = hn::Set(di, range.cLo);
   const auto cHi = hn::Set(di, range.cHi);
   const auto cBase = hn::Set(di, range.cBase);
-  const auto y = hn::ConvertTo(
-      df, hn::Sub(hn::Min(hn::Max(ty, hn::Set(di, range.yLo)), hn::Set(di, range.yHi)),
-                  hn::Set(di, range.yBase)));
-  const auto cb = hn::ConvertTo(df, hn::Sub(hn::Min(hn::Max(tcb, cLo), cHi), cBase));
-  const auto cr = hn::ConvertTo(df, hn::Sub(hn::Min(hn::Max(tcr, cLo), cHi), cBase));
+  if constexpr (!kPreclamped) {
+    ty = hn::Min(hn::Max(ty, hn::Set(di, range.yLo)), hn::Set(di, range.yHi));
+    tcb = hn::Min(hn::Max(tcb, cLo), cHi);
+    tcr = hn::Min(hn::Max(tcr, cLo), cHi);
+  }
+  const auto y = hn::ConvertTo(df, hn::Sub(ty, hn::Set(di, range.yBase)));
+  const auto cb = hn::ConvertTo(df, hn::Sub(tcb, cBase));
+  const auto cr = hn::ConvertTo(df, hn::Sub(tcr, cBase));
 
   const auto ky = hn::Mul(hn::Set(df, 1.1686643f), y);
   const auto fr = hn::Add(hn::Sub(ky, hn::Mul(hn::Set(df, 0.0017945928f), cb)),
@@ -130,9 +138,17 @@ HWY_INLINE void InverseMath(DF df, VI ty, VI tcb, VI tcr, const ColourRange& ran
   const auto zero = hn::Zero(df);
   const auto maximum = hn::Set(df, range.maximum);
   const auto half = hn::Set(df, 0.5f);
-  ib = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fb, zero), maximum), half));
-  ig = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fg, zero), maximum), half));
-  ir = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fr, zero), maximum), half));
+  if constexpr (kSaturatingStore) {
+    (void)zero;
+    (void)maximum;
+    ib = hn::ConvertTo(di, hn::Add(fb, half));
+    ig = hn::ConvertTo(di, hn::Add(fg, half));
+    ir = hn::ConvertTo(di, hn::Add(fr, half));
+  } else {
+    ib = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fb, zero), maximum), half));
+    ig = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fg, zero), maximum), half));
+    ir = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fr, zero), maximum), half));
+  }
 }
 
 template <class DF, typename T>
@@ -150,7 +166,7 @@ HWY_INLINE void InverseBlock(DF df, const YccRow<const T>& in, T* HWY_RESTRICT b
     hn::LoadInterleaved3(dt, in.y + 3 * x, ty, tcb, tcr);
   }
   hn::Vec<decltype(di)> ib, ig, ir;
-  InverseMath(df, hn::PromoteTo(di, ty), hn::PromoteTo(di, tcb), hn::PromoteTo(di, tcr), range,
+  InverseMath<false, false>(df, hn::PromoteTo(di, ty), hn::PromoteTo(di, tcb), hn::PromoteTo(di, tcr), range,
               ib, ig, ir);
   hn::StoreInterleaved3(hn::DemoteTo(dt, ib), hn::DemoteTo(dt, ig), hn::DemoteTo(dt, ir), dt,
                         bgr + 3 * x);
@@ -218,8 +234,12 @@ HWY_INLINE void InverseBlock8Full(const YccRow<const uint8_t>& in, uint8_t* HWY_
   } else {
     hn::LoadInterleaved3(d8, in.y + 3 * x, ycc[0], ycc[1], ycc[2]);
   }
+  // Input clamps on whole byte vectors; the quarters then skip them.
+  ycc[0] = hn::Min(hn::Max(ycc[0], hn::Set(d8, 16)), hn::Set(d8, 235));
+  ycc[1] = hn::Min(hn::Max(ycc[1], hn::Set(d8, 16)), hn::Set(d8, 239));
+  ycc[2] = hn::Min(hn::Max(ycc[2], hn::Set(d8, 16)), hn::Set(d8, 239));
   ForQuarters(d8, ycc, res, [&](auto y, auto cb, auto cr, auto& b, auto& g, auto& r) {
-    InverseMath(df, y, cb, cr, range, b, g, r);
+    InverseMath<true, true>(df, y, cb, cr, range, b, g, r);
   });
   hn::StoreInterleaved3(res[0], res[1], res[2], d8, bgr + 3 * x);
 }
