@@ -156,7 +156,7 @@ void Wavelets::Decompose(const float* source, int stride, int width, int height)
   if (static_cast<long long>(stride) < 4LL * width) throw IPException(6, kWhere);
   if (width < (1 << levels) || height < (1 << levels)) throw IPException(0, kWhere);
 
-  // The forward specification and its work buffer.
+  // The forward transform object and its work buffer.
   IppiWTFwdSpec_32f_C1R* rawSpec = nullptr;
   ippiWTFwdInitAlloc_32f_C1R(&rawSpec, tapsFwdLow, tapLength, anchorFwd, tapsFwdHigh, tapLength,
                              anchorFwd);
