@@ -80,7 +80,9 @@ void BM_SharpenHybrid_8u(benchmark::State& state) {
   }
   SetSize(state, 3);
 }
-BENCHMARK(BM_SharpenHybrid_8u)->Name("BM_SharpenHybrid_8u/1920x1080")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SharpenHybrid_8u)
+    ->Name("BM_SharpenHybrid_8u/1920x1080")
+    ->Unit(benchmark::kMillisecond);
 
 // ---- Screen self-blend ----------------------------------------------------
 
@@ -111,44 +113,64 @@ void BM_ConvertToYCbCr_8u(benchmark::State& state) {
   }
   SetSize(state, 3);
 }
-BENCHMARK(BM_ConvertToYCbCr_8u)->Name("BM_ConvertToYCbCr_8u/1920x1080")->Arg(0)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ConvertToYCbCr_8u)->Name("BM_ConvertToYCbCr_8u_planar/1920x1080")->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertToYCbCr_8u)
+    ->Name("BM_ConvertToYCbCr_8u/1920x1080")
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertToYCbCr_8u)
+    ->Name("BM_ConvertToYCbCr_8u_planar/1920x1080")
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ConvertToRgb_8u(benchmark::State& state) {
   ippStaticInit();
   const bool planar = state.range(0) != 0;
   std::vector<uint8_t> ycc(FrameBgr().size()), out(FrameBgr().size());
   const int yccStride = planar ? kWidth : kWidth * 3;
-  OpConvertRGBtoYCbCr::ConvertUChar(kHeight, FrameBgr().data(), kWidth * 3, ycc.data(), yccStride, kWidth, planar);
+  OpConvertRGBtoYCbCr::ConvertUChar(kHeight, FrameBgr().data(), kWidth * 3, ycc.data(), yccStride,
+                                    kWidth, planar);
   for (auto _ : state) {
-    OpConvertYCbCrtoRGB::ConvertUChar(kHeight, ycc.data(), yccStride, out.data(), kWidth * 3, kWidth, planar);
+    OpConvertYCbCrtoRGB::ConvertUChar(kHeight, ycc.data(), yccStride, out.data(), kWidth * 3,
+                                      kWidth, planar);
     benchmark::DoNotOptimize(out.data());
   }
   SetSize(state, 3);
 }
-BENCHMARK(BM_ConvertToRgb_8u)->Name("BM_ConvertToRgb_8u/1920x1080")->Arg(0)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ConvertToRgb_8u)->Name("BM_ConvertToRgb_8u_planar/1920x1080")->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertToRgb_8u)
+    ->Name("BM_ConvertToRgb_8u/1920x1080")
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertToRgb_8u)
+    ->Name("BM_ConvertToRgb_8u_planar/1920x1080")
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ConvertToYCbCr_8u_Reference(benchmark::State& state) {
   std::vector<uint8_t> out(FrameBgr().size());
   for (auto _ : state) {
-    reference::RgbToYCbCr8(kHeight, FrameBgr().data(), kWidth * 3, out.data(), kWidth * 3, kWidth, false);
+    reference::RgbToYCbCr8(kHeight, FrameBgr().data(), kWidth * 3, out.data(), kWidth * 3, kWidth,
+                           false);
     benchmark::DoNotOptimize(out.data());
   }
   SetSize(state, 3);
 }
-BENCHMARK(BM_ConvertToYCbCr_8u_Reference)->Name("BM_ConvertToYCbCr_8u_Reference/1920x1080")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertToYCbCr_8u_Reference)
+    ->Name("BM_ConvertToYCbCr_8u_Reference/1920x1080")
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ConvertToRgb_8u_Reference(benchmark::State& state) {
   std::vector<uint8_t> ycc(FrameBgr().size()), out(FrameBgr().size());
-  reference::RgbToYCbCr8(kHeight, FrameBgr().data(), kWidth * 3, ycc.data(), kWidth * 3, kWidth, false);
+  reference::RgbToYCbCr8(kHeight, FrameBgr().data(), kWidth * 3, ycc.data(), kWidth * 3, kWidth,
+                         false);
   for (auto _ : state) {
     reference::YCbCrToRgb8(kHeight, ycc.data(), kWidth * 3, out.data(), kWidth * 3, kWidth, false);
     benchmark::DoNotOptimize(out.data());
   }
   SetSize(state, 3);
 }
-BENCHMARK(BM_ConvertToRgb_8u_Reference)->Name("BM_ConvertToRgb_8u_Reference/1920x1080")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertToRgb_8u_Reference)
+    ->Name("BM_ConvertToRgb_8u_Reference/1920x1080")
+    ->Unit(benchmark::kMillisecond);
 
 // ---- Median ------------------------------------------------------------------
 
@@ -182,13 +204,16 @@ void BM_OpenCV_GaussianBlur5_addWeighted(benchmark::State& state) {
   }
   SetSize(state, 3);
 }
-BENCHMARK(BM_OpenCV_GaussianBlur5_addWeighted)->Name("BM_OpenCV_GaussianBlur5_addWeighted/1920x1080")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCV_GaussianBlur5_addWeighted)
+    ->Name("BM_OpenCV_GaussianBlur5_addWeighted/1920x1080")
+    ->Unit(benchmark::kMillisecond);
 
 void BM_OpenCV_LUT(benchmark::State& state) {
   cv::setNumThreads(1);
   const cv::Mat src = CvFrame();
   cv::Mat lut(1, 256, CV_8U), out;
-  for (int i = 0; i < 256; ++i) lut.at<uint8_t>(i) = static_cast<uint8_t>(255 - (255 - i) * (255 - i) / 255);
+  for (int i = 0; i < 256; ++i)
+    lut.at<uint8_t>(i) = static_cast<uint8_t>(255 - (255 - i) * (255 - i) / 255);
   for (auto _ : state) {
     cv::LUT(src, lut, out);
     benchmark::DoNotOptimize(out.data);
@@ -207,7 +232,9 @@ void BM_OpenCV_cvtColor_YCrCb(benchmark::State& state) {
   }
   SetSize(state, 3);
 }
-BENCHMARK(BM_OpenCV_cvtColor_YCrCb)->Name("BM_OpenCV_cvtColor_BGR2YCrCb/1920x1080")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCV_cvtColor_YCrCb)
+    ->Name("BM_OpenCV_cvtColor_BGR2YCrCb/1920x1080")
+    ->Unit(benchmark::kMillisecond);
 
 void BM_OpenCV_cvtColor_Back(benchmark::State& state) {
   cv::setNumThreads(1);
@@ -219,7 +246,9 @@ void BM_OpenCV_cvtColor_Back(benchmark::State& state) {
   }
   SetSize(state, 3);
 }
-BENCHMARK(BM_OpenCV_cvtColor_Back)->Name("BM_OpenCV_cvtColor_YCrCb2BGR/1920x1080")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCV_cvtColor_Back)
+    ->Name("BM_OpenCV_cvtColor_YCrCb2BGR/1920x1080")
+    ->Unit(benchmark::kMillisecond);
 
 void BM_OpenCV_medianBlur5(benchmark::State& state) {
   cv::setNumThreads(1);
@@ -232,7 +261,9 @@ void BM_OpenCV_medianBlur5(benchmark::State& state) {
   }
   SetSize(state, 1);
 }
-BENCHMARK(BM_OpenCV_medianBlur5)->Name("BM_OpenCV_medianBlur5_tool/1920x1080")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCV_medianBlur5)
+    ->Name("BM_OpenCV_medianBlur5_tool/1920x1080")
+    ->Unit(benchmark::kMillisecond);
 #endif
 
 }  // namespace

@@ -20,10 +20,13 @@ constexpr const char* kExecute = "OpBlend::Execute";
 template <typename T>
 T* RowAt(T* base, int stride, int y) {
   using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + static_cast<std::ptrdiff_t>(y) * stride);
+  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) +
+                              static_cast<std::ptrdiff_t>(y) * stride);
 }
 
-bool BadDimension(int size) { return size < 64 || size % 4 != 0; }
+bool BadDimension(int size) {
+  return size < 64 || size % 4 != 0;
+}
 
 // Above full scale gives full scale, below 0 gives 0, else v + 0.5 truncated.
 inline int RoundClamp(float v, float fullScale) {
@@ -63,7 +66,8 @@ template <typename T>
 void CheckRaw(const T* base, int baseStride, const T* blend, int blendStride, const T* output,
               int outputStride, int width, int height, int channels, const char* where) {
   if (base == nullptr || blend == nullptr || output == nullptr) throw IPException(5, where);
-  const long long minimum = static_cast<long long>(width) * channels * static_cast<long long>(sizeof(T));
+  const long long minimum =
+      static_cast<long long>(width) * channels * static_cast<long long>(sizeof(T));
   if (baseStride < minimum || blendStride < minimum || outputStride < minimum) {
     throw IPException(6, where);
   }
@@ -75,7 +79,8 @@ void CopyRows(const T* src, int srcStride, T* dst, int dstStride, int width, int
               int channels) {
   if (src == dst && srcStride == dstStride) return;
   const std::size_t bytes = static_cast<std::size_t>(width) * channels * sizeof(T);
-  for (int y = 0; y < height; ++y) std::memmove(RowAt(dst, dstStride, y), RowAt(src, srcStride, y), bytes);
+  for (int y = 0; y < height; ++y)
+    std::memmove(RowAt(dst, dstStride, y), RowAt(src, srcStride, y), bytes);
 }
 
 // Blend of two images, modes 0 to 2, channels samples per pixel.
@@ -176,7 +181,8 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
   const int samples = width_ * 3;
   if (format == kFormatBGR8) {
     std::array<uint8_t, 256> lut;
-    for (int s = 0; s < 256; ++s) lut[s] = static_cast<uint8_t>(MixSelf(table[s], s, opacity, inverse, 255.0f));
+    for (int s = 0; s < 256; ++s)
+      lut[s] = static_cast<uint8_t>(MixSelf(table[s], s, opacity, inverse, 255.0f));
     for (int y = 0; y < height_; ++y) {
       const uint8_t* in = RowAt(input->GetData(), input->GetStride(), y);
       uint8_t* out = RowAt(output->GetData(), output->GetStride(), y);
@@ -184,9 +190,11 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
     }
   } else {
     std::vector<uint16_t> lut(4096);
-    for (int s = 0; s < 4096; ++s) lut[s] = static_cast<uint16_t>(MixSelf(table[s], s, opacity, inverse, 4095.0f));
+    for (int s = 0; s < 4096; ++s)
+      lut[s] = static_cast<uint16_t>(MixSelf(table[s], s, opacity, inverse, 4095.0f));
     for (int y = 0; y < height_; ++y) {
-      const uint16_t* in = RowAt(reinterpret_cast<const uint16_t*>(input->GetData()), input->GetStride(), y);
+      const uint16_t* in =
+          RowAt(reinterpret_cast<const uint16_t*>(input->GetData()), input->GetStride(), y);
       uint16_t* out = RowAt(reinterpret_cast<uint16_t*>(output->GetData()), output->GetStride(), y);
       // Design decision: samples above 12 bits are read as full scale
       // (4095) rather than indexing past the tables.
@@ -195,11 +203,17 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
   }
 }
 
-void OpBlend::Execute(const BitmapData* input, BitmapData* output) { Execute(input, output, Overlay, 0.2f); }
+void OpBlend::Execute(const BitmapData* input, BitmapData* output) {
+  Execute(input, output, Overlay, 0.2f);
+}
 
-void OpBlend::Execute(BitmapData* image) { Execute(image, image, Overlay, 0.2f); }
+void OpBlend::Execute(BitmapData* image) {
+  Execute(image, image, Overlay, 0.2f);
+}
 
-void OpBlend::Execute(BitmapData* image, float opacity) { Execute(image, image, Screen, opacity); }
+void OpBlend::Execute(BitmapData* image, float opacity) {
+  Execute(image, image, Screen, opacity);
+}
 
 void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mode,
                       const float* opacityMap, int opacityMapStride) {
@@ -215,15 +229,18 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
   }
   if (input->GetFormat() != kFormatBGR16) throw IPException(2, kExecute);
   if (mode == Luminosity) {
-    throw IPException(11, "OpBlend::Execute: opacity map is not supported for blend mode 'Luminosity'");
+    throw IPException(11,
+                      "OpBlend::Execute: opacity map is not supported for blend mode 'Luminosity'");
   }
   if (mode != Multiply && mode != Screen && mode != Overlay) {
     throw IPException(11, "OpBlend::Execute(blend mode)");
   }
   Allocate(16);
-  const std::vector<uint16_t>& table = mode == Multiply ? multiply_ : (mode == Screen ? screen_ : overlay_);
+  const std::vector<uint16_t>& table =
+      mode == Multiply ? multiply_ : (mode == Screen ? screen_ : overlay_);
   for (int y = 0; y < height_; ++y) {
-    const uint16_t* in = RowAt(reinterpret_cast<const uint16_t*>(input->GetData()), input->GetStride(), y);
+    const uint16_t* in =
+        RowAt(reinterpret_cast<const uint16_t*>(input->GetData()), input->GetStride(), y);
     uint16_t* out = RowAt(reinterpret_cast<uint16_t*>(output->GetData()), output->GetStride(), y);
     const float* map = RowAt(opacityMap, opacityMapStride, y);
     for (int x = 0; x < width_; ++x) {
@@ -253,7 +270,8 @@ void OpBlend::Execute(const uint8_t* base, int baseStride, const uint8_t* blend,
   }
   if (opacity < 0.0f || opacity > 1.0f) throw IPException(11, "OpBlend::Execute(opacity value)");
   if (mode == Multiply || mode == Screen || mode == Overlay) {
-    BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 3, mode, opacity);
+    BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 3, mode,
+             opacity);
   } else if (mode == Luminosity || mode == Color) {
     ApplyHLS(base, baseStride, blend, blendStride, output, outputStride, mode, opacity);
   } else {
@@ -261,9 +279,9 @@ void OpBlend::Execute(const uint8_t* base, int baseStride, const uint8_t* blend,
   }
 }
 
-void OpBlend::Execute(const uint16_t* base, int baseStride, const uint16_t* blend,
-                      int blendStride, uint16_t* output, int outputStride, int width, int height,
-                      BlendMode mode, float opacity) {
+void OpBlend::Execute(const uint16_t* base, int baseStride, const uint16_t* blend, int blendStride,
+                      uint16_t* output, int outputStride, int width, int height, BlendMode mode,
+                      float opacity) {
   CheckRaw(base, baseStride, blend, blendStride, output, outputStride, width, height, 3, kExecute);
   width_ = width;
   height_ = height;
@@ -273,7 +291,8 @@ void OpBlend::Execute(const uint16_t* base, int baseStride, const uint16_t* blen
   }
   if (opacity < 0.0f || opacity > 1.0f) throw IPException(11, "OpBlend::Execute(opacity value)");
   if (mode == Multiply || mode == Screen || mode == Overlay) {
-    BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 3, mode, opacity);
+    BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 3, mode,
+             opacity);
   } else if (mode == Luminosity || mode == Color) {
     ApplyHLS(base, baseStride, blend, blendStride, output, outputStride, mode, opacity);
   } else {
@@ -296,7 +315,8 @@ void OpBlend::ExecuteC1(const uint8_t* base, int baseStride, const uint8_t* blen
   if (mode != Multiply && mode != Screen && mode != Overlay) {
     throw IPException(11, "OpBlend::ExecuteC1(blend mode)");
   }
-  BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 1, mode, opacity);
+  BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 1, mode,
+           opacity);
 }
 
 void OpBlend::ExecuteC1(const uint16_t* base, int baseStride, const uint16_t* blend,
@@ -310,11 +330,13 @@ void OpBlend::ExecuteC1(const uint16_t* base, int baseStride, const uint16_t* bl
     CopyRows(base, baseStride, output, outputStride, width, height, 1);
     return;
   }
-  if (opacity < 0.0f || opacity > 1.0f) throw IPException(11, "OpBlend::ExecuteC1: (opacity value)");
+  if (opacity < 0.0f || opacity > 1.0f)
+    throw IPException(11, "OpBlend::ExecuteC1: (opacity value)");
   if (mode != Multiply && mode != Screen && mode != Overlay) {
     throw IPException(11, "OpBlend::ExecuteC1(blend mode)");
   }
-  BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 1, mode, opacity);
+  BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 1, mode,
+           opacity);
 }
 
 namespace {
@@ -322,8 +344,8 @@ namespace {
 // Luminosity / Color on planar Y/Cb/Cr copies of base and blend.
 template <typename T, class ToYcc, class ToRgb>
 void MixPlanes(const T* base, int baseStride, const T* blend, int blendStride, T* output,
-               int outputStride, int width, int height, BlendMode mode, float opacity,
-               ToYcc toYcc, ToRgb toRgb) {
+               int outputStride, int width, int height, BlendMode mode, float opacity, ToYcc toYcc,
+               ToRgb toRgb) {
   // Design decision: a mode other than Luminosity or Color is refused before
   // any work, and a failed allocation of the planar copies is reported as
   // code 12 "OpBlend::ApplyHLS"; in both cases the output is untouched.
@@ -341,7 +363,8 @@ void MixPlanes(const T* base, int baseStride, const T* blend, int blendStride, T
   const std::size_t first = mode == Luminosity ? 0 : plane;
   const std::size_t last = mode == Luminosity ? plane : 3 * plane;
   for (std::size_t i = first; i < last; ++i) {
-    const float v = static_cast<float>(blendYcc[i]) * opacity + static_cast<float>(baseYcc[i]) * inverse;
+    const float v =
+        static_cast<float>(blendYcc[i]) * opacity + static_cast<float>(baseYcc[i]) * inverse;
     baseYcc[i] = static_cast<T>(RoundClamp(v, maximum));
   }
   toRgb(height, baseYcc.get(), planeStride, output, outputStride, width, true);
@@ -355,9 +378,8 @@ void OpBlend::ApplyHLS(const uint8_t* base, int baseStride, const uint8_t* blend
             opacity, &OpConvertRGBtoYCbCr::ConvertUChar, &OpConvertYCbCrtoRGB::ConvertUChar);
 }
 
-void OpBlend::ApplyHLS(const uint16_t* base, int baseStride, const uint16_t* blend,
-                       int blendStride, uint16_t* output, int outputStride, BlendMode mode,
-                       float opacity) {
+void OpBlend::ApplyHLS(const uint16_t* base, int baseStride, const uint16_t* blend, int blendStride,
+                       uint16_t* output, int outputStride, BlendMode mode, float opacity) {
   MixPlanes(base, baseStride, blend, blendStride, output, outputStride, width_, height_, mode,
             opacity, &OpConvertRGBtoYCbCr::ConvertUShort, &OpConvertYCbCrtoRGB::ConvertUShort);
 }

@@ -58,8 +58,8 @@ class OpBlend {
 
   // Self-blend with a per-pixel opacity (floats, rows opacityMapStride bytes
   // apart, values clamped to [0, 1]); pixel format 3 only, modes 0 to 2.
-  void Execute(const BitmapData* input, BitmapData* output, BlendMode mode,
-               const float* opacityMap, int opacityMapStride);
+  void Execute(const BitmapData* input, BitmapData* output, BlendMode mode, const float* opacityMap,
+               int opacityMapStride);
 
   // Blend of two three-channel images in raw buffers (all modes).
   void Execute(const uint8_t* base, int baseStride, const uint8_t* blend, int blendStride,

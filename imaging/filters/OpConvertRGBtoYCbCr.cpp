@@ -19,9 +19,8 @@ void OpConvertRGBtoYCbCr::Execute(const BitmapData* input, BitmapData* output, b
   }
 }
 
-void OpConvertRGBtoYCbCr::ConvertUChar(int height, const uint8_t* src, int srcStride,
-                                       uint8_t* dst, int dstStride, int width,
-                                       bool planar) noexcept {
+void OpConvertRGBtoYCbCr::ConvertUChar(int height, const uint8_t* src, int srcStride, uint8_t* dst,
+                                       int dstStride, int width, bool planar) noexcept {
   detail::RgbToYCbCr8(height, src, srcStride, dst, dstStride, width, planar);
 }
 

@@ -19,9 +19,8 @@ void OpConvertYCbCrtoRGB::Execute(const BitmapData* input, BitmapData* output, b
   }
 }
 
-void OpConvertYCbCrtoRGB::ConvertUChar(int height, const uint8_t* src, int srcStride,
-                                       uint8_t* dst, int dstStride, int width,
-                                       bool planar) noexcept {
+void OpConvertYCbCrtoRGB::ConvertUChar(int height, const uint8_t* src, int srcStride, uint8_t* dst,
+                                       int dstStride, int width, bool planar) noexcept {
   detail::YCbCrToRgb8(height, src, srcStride, dst, dstStride, width, planar);
 }
 

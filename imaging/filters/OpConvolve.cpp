@@ -22,7 +22,9 @@ T* RowAt(T* base, std::ptrdiff_t stride, int y) {
   return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + stride * y);
 }
 
-bool BadDimension(int size) { return size < 64 || size % 4 != 0; }
+bool BadDimension(int size) {
+  return size < 64 || size % 4 != 0;
+}
 
 // Releases every work buffer of the convolution when the scope ends, on
 // success and on every failure path.
@@ -75,19 +77,20 @@ void CopyFrame(const T* src, int srcStride, T* dst, int dstStride, int width, in
 
 IppStatus ConvFull(const uint8_t* src, int srcStep, IppiSize srcSize, const uint8_t* kernel,
                    int kernelStep, IppiSize kernelSize, uint8_t* dst, int dstStep, int channels) {
-  return channels == 1 ? ippiConvFull_8u_C1R(src, srcStep, srcSize, kernel, kernelStep,
-                                             kernelSize, dst, dstStep, 1)
-                       : ippiConvFull_8u_C3R(src, srcStep, srcSize, kernel, kernelStep,
-                                             kernelSize, dst, dstStep, 1);
+  return channels == 1 ? ippiConvFull_8u_C1R(src, srcStep, srcSize, kernel, kernelStep, kernelSize,
+                                             dst, dstStep, 1)
+                       : ippiConvFull_8u_C3R(src, srcStep, srcSize, kernel, kernelStep, kernelSize,
+                                             dst, dstStep, 1);
 }
 
 IppStatus ConvFull(const uint16_t* src, int srcStep, IppiSize srcSize, const int16_t* kernel,
                    int kernelStep, IppiSize kernelSize, uint16_t* dst, int dstStep, int channels) {
   const auto* s = reinterpret_cast<const Ipp16s*>(src);
   auto* d = reinterpret_cast<Ipp16s*>(dst);
-  return channels == 1
-             ? ippiConvFull_16s_C1R(s, srcStep, srcSize, kernel, kernelStep, kernelSize, d, dstStep, 1)
-             : ippiConvFull_16s_C3R(s, srcStep, srcSize, kernel, kernelStep, kernelSize, d, dstStep, 1);
+  return channels == 1 ? ippiConvFull_16s_C1R(s, srcStep, srcSize, kernel, kernelStep, kernelSize,
+                                              d, dstStep, 1)
+                       : ippiConvFull_16s_C3R(s, srcStep, srcSize, kernel, kernelStep, kernelSize,
+                                              d, dstStep, 1);
 }
 
 }  // namespace
@@ -102,8 +105,8 @@ void OpConvolve::ReleaseBuffers() noexcept {
   bufferUShort_.reset();
 }
 
-void OpConvolve::SetGeometry(int channels, int width, int height, int kernelWidth,
-                             int kernelHeight, int bytesPerSample) {
+void OpConvolve::SetGeometry(int channels, int width, int height, int kernelWidth, int kernelHeight,
+                             int bytesPerSample) {
   fullWidth_ = width + kernelWidth - 1;
   fullHeight_ = height + kernelHeight - 1;
   fullStride_ = fullWidth_ * channels * bytesPerSample;
@@ -153,8 +156,12 @@ void CheckBitmaps(const BitmapData* input, const BitmapData* output) {
   if (input->GetData() == nullptr || output->GetData() == nullptr) throw IPException(5, kWhere);
 }
 
-const uint16_t* Words(const BitmapData* b) { return reinterpret_cast<const uint16_t*>(b->GetData()); }
-uint16_t* Words(BitmapData* b) { return reinterpret_cast<uint16_t*>(b->GetData()); }
+const uint16_t* Words(const BitmapData* b) {
+  return reinterpret_cast<const uint16_t*>(b->GetData());
+}
+uint16_t* Words(BitmapData* b) {
+  return reinterpret_cast<uint16_t*>(b->GetData());
+}
 
 }  // namespace
 
@@ -165,13 +172,17 @@ void OpConvolve::Execute(const BitmapData* input, BitmapData* output, const floa
   const int si = input->GetStride(), so = output->GetStride();
   switch (input->GetFormat()) {
     case kFormatGray8:
-      return ExecuteC1(input->GetData(), si, output->GetData(), so, w, h, kernel, kernelWidth, kernelHeight);
+      return ExecuteC1(input->GetData(), si, output->GetData(), so, w, h, kernel, kernelWidth,
+                       kernelHeight);
     case kFormatGray16:
-      return ExecuteC1(Words(input), si, Words(output), so, w, h, kernel, kernelWidth, kernelHeight);
+      return ExecuteC1(Words(input), si, Words(output), so, w, h, kernel, kernelWidth,
+                       kernelHeight);
     case kFormatBGR8:
-      return ExecuteC3(input->GetData(), si, output->GetData(), so, w, h, kernel, kernelWidth, kernelHeight);
+      return ExecuteC3(input->GetData(), si, output->GetData(), so, w, h, kernel, kernelWidth,
+                       kernelHeight);
     case kFormatBGR16:
-      return ExecuteC3(Words(input), si, Words(output), so, w, h, kernel, kernelWidth, kernelHeight);
+      return ExecuteC3(Words(input), si, Words(output), so, w, h, kernel, kernelWidth,
+                       kernelHeight);
     default:
       throw IPException(2, "OpConvolve::Execute");
   }
@@ -184,9 +195,11 @@ void OpConvolve::Execute(const BitmapData* input, BitmapData* output, const uint
   const int si = input->GetStride(), so = output->GetStride();
   switch (input->GetFormat()) {
     case kFormatGray8:
-      return ExecuteC1(input->GetData(), si, output->GetData(), so, w, h, kernel, kernelWidth, kernelHeight);
+      return ExecuteC1(input->GetData(), si, output->GetData(), so, w, h, kernel, kernelWidth,
+                       kernelHeight);
     case kFormatBGR8:
-      return ExecuteC3(input->GetData(), si, output->GetData(), so, w, h, kernel, kernelWidth, kernelHeight);
+      return ExecuteC3(input->GetData(), si, output->GetData(), so, w, h, kernel, kernelWidth,
+                       kernelHeight);
     default:
       throw IPException(2, "OpConvolve::Execute");
   }
@@ -199,9 +212,11 @@ void OpConvolve::Execute(const BitmapData* input, BitmapData* output, const int1
   const int si = input->GetStride(), so = output->GetStride();
   switch (input->GetFormat()) {
     case kFormatGray16:
-      return ExecuteC1(Words(input), si, Words(output), so, w, h, kernel, kernelWidth, kernelHeight);
+      return ExecuteC1(Words(input), si, Words(output), so, w, h, kernel, kernelWidth,
+                       kernelHeight);
     case kFormatBGR16:
-      return ExecuteC3(Words(input), si, Words(output), so, w, h, kernel, kernelWidth, kernelHeight);
+      return ExecuteC3(Words(input), si, Words(output), so, w, h, kernel, kernelWidth,
+                       kernelHeight);
     default:
       throw IPException(2, "OpConvolve::Execute");
   }
@@ -210,9 +225,9 @@ void OpConvolve::Execute(const BitmapData* input, BitmapData* output, const int1
 // ---- Float-kernel runs ---------------------------------------------------
 
 template <typename T>
-void OpConvolve::RunFloat(const T* src, int srcStride, T* dst, int dstStride, int width,
-                          int height, int channels, const float* kernel, int kernelWidth,
-                          int kernelHeight, const char* where) {
+void OpConvolve::RunFloat(const T* src, int srcStride, T* dst, int dstStride, int width, int height,
+                          int channels, const float* kernel, int kernelWidth, int kernelHeight,
+                          const char* where) {
   const int hw = kernelWidth / 2;
   const int hh = kernelHeight / 2;
   const std::size_t rowSamples = static_cast<std::size_t>(width) * channels;
@@ -238,7 +253,8 @@ void OpConvolve::RunFloat(const T* src, int srcStride, T* dst, int dstStride, in
     for (int y = hh; y < height - hh && firstX < lastX; ++y) {
       const float* f = FullRow(y, channels, kernelWidth, kernelHeight);
       T* d = RowAt(dst, dstStride, y);
-      detail::NarrowRound(f + firstX, d + firstX, static_cast<std::size_t>(lastX - firstX), maximum);
+      detail::NarrowRound(f + firstX, d + firstX, static_cast<std::size_t>(lastX - firstX),
+                          maximum);
     }
     ReleaseBuffers();
   } else {
@@ -246,7 +262,8 @@ void OpConvolve::RunFloat(const T* src, int srcStride, T* dst, int dstStride, in
     for (int y = hh; y < height - hh && firstX < lastX; ++y) {
       const float* f = image.get() + rowSamples * y;
       T* d = RowAt(dst, dstStride, y);
-      detail::NarrowRound(f + firstX, d + firstX, static_cast<std::size_t>(lastX - firstX), maximum);
+      detail::NarrowRound(f + firstX, d + firstX, static_cast<std::size_t>(lastX - firstX),
+                          maximum);
     }
   }
   image.reset();
@@ -289,9 +306,8 @@ void OpConvolve::ExecuteC3(const uint16_t* src, int srcStride, uint16_t* dst, in
            "OpConvolve::ExecuteC3");
 }
 
-void OpConvolve::ConvolveFull(const float* image, int stride, int width, int height,
-                              int channels, const float* kernel, int kernelWidth,
-                              int kernelHeight) {
+void OpConvolve::ConvolveFull(const float* image, int stride, int width, int height, int channels,
+                              const float* kernel, int kernelWidth, int kernelHeight) {
   const char* where = channels == 1 ? "OpConvolve::ConvolveFloatC1(ippiConvFull_32f_C1R)"
                                     : "OpConvolve::ConvolveFloatC3(ippiConvFull_32f_C3R)";
   AllocateBufferFloat(channels, width, height, kernelWidth, kernelHeight);
@@ -299,12 +315,12 @@ void OpConvolve::ConvolveFull(const float* image, int stride, int width, int hei
     const IppiSize size{width, height};
     const IppiSize kernelSize{kernelWidth, kernelHeight};
     const int kernelStep = kernelWidth * channels * 4;
-    detail::CheckStatus(
-        channels == 1 ? ippiConvFull_32f_C1R(image, stride, size, kernel, kernelStep, kernelSize,
-                                             bufferFloat_.get(), fullStride_)
-                      : ippiConvFull_32f_C3R(image, stride, size, kernel, kernelStep, kernelSize,
-                                             bufferFloat_.get(), fullStride_),
-        where);
+    detail::CheckStatus(channels == 1
+                            ? ippiConvFull_32f_C1R(image, stride, size, kernel, kernelStep,
+                                                   kernelSize, bufferFloat_.get(), fullStride_)
+                            : ippiConvFull_32f_C3R(image, stride, size, kernel, kernelStep,
+                                                   kernelSize, bufferFloat_.get(), fullStride_),
+                        where);
   });
 }
 
@@ -350,7 +366,8 @@ void OpConvolve::ConvolveFloatC3(float* image, int stride, int width, int height
   for (int y = 0; y < height; ++y) {
     const float* row = RowAt(image, stride, y);
     for (int x = 0; x < width; ++x) {
-      for (int c = 0; c < 3; ++c) planes[c * plane + static_cast<std::size_t>(y) * width + x] = row[3 * x + c];
+      for (int c = 0; c < 3; ++c)
+        planes[c * plane + static_cast<std::size_t>(y) * width + x] = row[3 * x + c];
     }
   }
   for (int c = 0; c < 3; ++c) {
@@ -360,7 +377,8 @@ void OpConvolve::ConvolveFloatC3(float* image, int stride, int width, int height
   for (int y = 0; y < height; ++y) {
     float* row = RowAt(image, stride, y);
     for (int x = 0; x < width; ++x) {
-      for (int c = 0; c < 3; ++c) row[3 * x + c] = planes[c * plane + static_cast<std::size_t>(y) * width + x];
+      for (int c = 0; c < 3; ++c)
+        row[3 * x + c] = planes[c * plane + static_cast<std::size_t>(y) * width + x];
     }
   }
 }

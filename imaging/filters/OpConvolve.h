@@ -34,10 +34,10 @@ class OpConvolve {
   // 1 and 3 (16-bit kernel); input and output may be the same bitmap.
   void Execute(const BitmapData* input, BitmapData* output, const float* kernel, int kernelWidth,
                int kernelHeight);
-  void Execute(const BitmapData* input, BitmapData* output, const uint8_t* kernel,
-               int kernelWidth, int kernelHeight);
-  void Execute(const BitmapData* input, BitmapData* output, const int16_t* kernel,
-               int kernelWidth, int kernelHeight);
+  void Execute(const BitmapData* input, BitmapData* output, const uint8_t* kernel, int kernelWidth,
+               int kernelHeight);
+  void Execute(const BitmapData* input, BitmapData* output, const int16_t* kernel, int kernelWidth,
+               int kernelHeight);
 
   // Float kernels.
   void ExecuteC1(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride, int width,
@@ -72,8 +72,7 @@ class OpConvolve {
   // channels samples.
   void AllocateBufferFloat(int channels, int width, int height, int kernelWidth, int kernelHeight);
   void AllocateBufferUChar(int channels, int width, int height, int kernelWidth, int kernelHeight);
-  void AllocateBufferUShort(int channels, int width, int height, int kernelWidth,
-                            int kernelHeight);
+  void AllocateBufferUShort(int channels, int width, int height, int kernelWidth, int kernelHeight);
 
   // Frees all three work buffers.
   void ReleaseBuffers() noexcept;

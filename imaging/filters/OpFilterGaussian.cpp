@@ -18,10 +18,12 @@ OpFilterGaussian::~OpFilterGaussian() = default;
 
 void OpFilterGaussian::Initialize(int kernelSize, float standardDeviation, float mean) {
   if (!(standardDeviation > 0.0f)) {
-    throw IPException(26, "OpFilterGaussian::Initialize: standard deviation must be non-zero and positive");
+    throw IPException(
+        26, "OpFilterGaussian::Initialize: standard deviation must be non-zero and positive");
   }
   if (kernelSize % 2 == 0 || kernelSize < 3 || kernelSize > 21) {
-    throw IPException(26, "OpFilterGaussian::Initialize: kernel size must be odd and between 3 and 21");
+    throw IPException(26,
+                      "OpFilterGaussian::Initialize: kernel size must be odd and between 3 and 21");
   }
   standardDeviation_ = standardDeviation;
   kernelSize_ = kernelSize;
@@ -86,32 +88,38 @@ void OpFilterGaussian::Execute(const BitmapData* input, BitmapData* output) {
   Convolve().Execute(input, output, kernel, kernelSize_, kernelSize_);
 }
 
-void OpFilterGaussian::Execute(BitmapData* image) { Execute(image, image); }
+void OpFilterGaussian::Execute(BitmapData* image) {
+  Execute(image, image);
+}
 
 void OpFilterGaussian::ExecuteC3(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
                                  int width, int height) {
-  Convolve().ExecuteC3(src, srcStride, dst, dstStride, width, height, kernelC3_.data(), kernelSize_, kernelSize_);
+  Convolve().ExecuteC3(src, srcStride, dst, dstStride, width, height, kernelC3_.data(), kernelSize_,
+                       kernelSize_);
 }
 void OpFilterGaussian::ExecuteC3(uint8_t* image, int stride, int width, int height) {
   ExecuteC3(image, stride, image, stride, width, height);
 }
 void OpFilterGaussian::ExecuteC1(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
                                  int width, int height) {
-  Convolve().ExecuteC1(src, srcStride, dst, dstStride, width, height, kernel_.data(), kernelSize_, kernelSize_);
+  Convolve().ExecuteC1(src, srcStride, dst, dstStride, width, height, kernel_.data(), kernelSize_,
+                       kernelSize_);
 }
 void OpFilterGaussian::ExecuteC1(uint8_t* image, int stride, int width, int height) {
   ExecuteC1(image, stride, image, stride, width, height);
 }
 void OpFilterGaussian::ExecuteC3(const uint16_t* src, int srcStride, uint16_t* dst, int dstStride,
                                  int width, int height) {
-  Convolve().ExecuteC3(src, srcStride, dst, dstStride, width, height, kernelC3_.data(), kernelSize_, kernelSize_);
+  Convolve().ExecuteC3(src, srcStride, dst, dstStride, width, height, kernelC3_.data(), kernelSize_,
+                       kernelSize_);
 }
 void OpFilterGaussian::ExecuteC3(uint16_t* image, int stride, int width, int height) {
   ExecuteC3(image, stride, image, stride, width, height);
 }
 void OpFilterGaussian::ExecuteC1(const uint16_t* src, int srcStride, uint16_t* dst, int dstStride,
                                  int width, int height) {
-  Convolve().ExecuteC1(src, srcStride, dst, dstStride, width, height, kernel_.data(), kernelSize_, kernelSize_);
+  Convolve().ExecuteC1(src, srcStride, dst, dstStride, width, height, kernel_.data(), kernelSize_,
+                       kernelSize_);
 }
 void OpFilterGaussian::ExecuteC1(uint16_t* image, int stride, int width, int height) {
   ExecuteC1(image, stride, image, stride, width, height);

@@ -37,13 +37,17 @@ class OpFilterGaussian {
   void Execute(BitmapData* image);
 
   // Raw buffers (strides in bytes), separate or in place.
-  void ExecuteC3(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride, int width, int height);
+  void ExecuteC3(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride, int width,
+                 int height);
   void ExecuteC3(uint8_t* image, int stride, int width, int height);
-  void ExecuteC1(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride, int width, int height);
+  void ExecuteC1(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride, int width,
+                 int height);
   void ExecuteC1(uint8_t* image, int stride, int width, int height);
-  void ExecuteC3(const uint16_t* src, int srcStride, uint16_t* dst, int dstStride, int width, int height);
+  void ExecuteC3(const uint16_t* src, int srcStride, uint16_t* dst, int dstStride, int width,
+                 int height);
   void ExecuteC3(uint16_t* image, int stride, int width, int height);
-  void ExecuteC1(const uint16_t* src, int srcStride, uint16_t* dst, int dstStride, int width, int height);
+  void ExecuteC1(const uint16_t* src, int srcStride, uint16_t* dst, int dstStride, int width,
+                 int height);
   void ExecuteC1(uint16_t* image, int stride, int width, int height);
 
   float GetStandardDeviation() const noexcept { return standardDeviation_; }

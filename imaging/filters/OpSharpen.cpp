@@ -29,7 +29,9 @@ T* RowAt(T* base, std::ptrdiff_t stride, int y) {
   return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + stride * y);
 }
 
-bool BadDimension(int size) { return size < 64 || size % 4 != 0; }
+bool BadDimension(int size) {
+  return size < 64 || size % 4 != 0;
+}
 
 // Default high-pass kernel: -0.1 around 1.8, summing to 1.
 constexpr float kDefaultLum[9] = {-0.1f, -0.1f, -0.1f, -0.1f, 1.8f, -0.1f, -0.1f, -0.1f, -0.1f};
@@ -47,12 +49,15 @@ void CopyImage(const T* in, int inStride, T* out, int outStride, int width, int 
                int channels) {
   if (in == out && inStride == outStride) return;
   const std::size_t bytes = static_cast<std::size_t>(width) * channels * sizeof(T);
-  for (int y = 0; y < height; ++y) std::memmove(RowAt(out, outStride, y), RowAt(in, inStride, y), bytes);
+  for (int y = 0; y < height; ++y)
+    std::memmove(RowAt(out, outStride, y), RowAt(in, inStride, y), bytes);
 }
 
 }  // namespace
 
-void OpSharpen::IppiDeleter::operator()(uint8_t* p) const noexcept { ippiFree(p); }
+void OpSharpen::IppiDeleter::operator()(uint8_t* p) const noexcept {
+  ippiFree(p);
+}
 
 // ---- Construction and parameters ---------------------------------------
 
@@ -91,7 +96,9 @@ void OpSharpen::SetUnsharpMaskAlpha(float alpha) {
   alpha_ = alpha;
 }
 
-void OpSharpen::ResetUnsharpMaskAlpha() noexcept { alpha_ = 1.0f; }
+void OpSharpen::ResetUnsharpMaskAlpha() noexcept {
+  alpha_ = 1.0f;
+}
 
 void OpSharpen::SetUnsharpMaskHybridParams(float threshold, float radius, float amount) {
   if (threshold == threshold_ && radius == radius_ && amount == amount_) return;
@@ -240,42 +247,61 @@ void OpSharpen::Run(const BitmapData* input, BitmapData* output, SharpenMethod m
 
   const int inStride = input->GetStride();
   const int outStride = output->GetStride();
-  constexpr const char* kInvalid = "OpSharpen::Run: invalid sharpening method for the given data type";
+  constexpr const char* kInvalid =
+      "OpSharpen::Run: invalid sharpening method for the given data type";
   if (input->GetFormat() == kFormatBGR8) {
     const uint8_t* in = input->GetData();
     uint8_t* out = output->GetData();
     switch (method) {
-      case Laplace3x3: return RunLaplace3x3(in, inStride, out, outStride);
-      case LaplaceOfGauss: return RunLaplaceOfGauss(in, inStride, out, outStride);
-      case HighPass3x3: return RunHighPass3x3(in, inStride, out, outStride);
-      case UnsharpMask: return RunUnsharpMask(in, inStride, out, outStride);
-      case UnsharpMaskHybrid: return RunUnsharpMaskHybrid(in, inStride, out, outStride);
-      default: throw IPException(26, kInvalid);
+      case Laplace3x3:
+        return RunLaplace3x3(in, inStride, out, outStride);
+      case LaplaceOfGauss:
+        return RunLaplaceOfGauss(in, inStride, out, outStride);
+      case HighPass3x3:
+        return RunHighPass3x3(in, inStride, out, outStride);
+      case UnsharpMask:
+        return RunUnsharpMask(in, inStride, out, outStride);
+      case UnsharpMaskHybrid:
+        return RunUnsharpMaskHybrid(in, inStride, out, outStride);
+      default:
+        throw IPException(26, kInvalid);
     }
   }
   if (input->GetFormat() == kFormatBGR16) {
     const auto* in = reinterpret_cast<const uint16_t*>(input->GetData());
     auto* out = reinterpret_cast<uint16_t*>(output->GetData());
     switch (method) {
-      case Laplace3x3: return RunLaplace3x3(in, inStride, out, outStride);
-      case HighPass3x3: return RunHighPass3x3(in, inStride, out, outStride);
-      case HighPassLum: return RunHighPassLum(in, inStride, out, outStride);
-      case HighPassRGB: return RunHighPassRGB(in, inStride, out, outStride);
+      case Laplace3x3:
+        return RunLaplace3x3(in, inStride, out, outStride);
+      case HighPass3x3:
+        return RunHighPass3x3(in, inStride, out, outStride);
+      case HighPassLum:
+        return RunHighPassLum(in, inStride, out, outStride);
+      case HighPassRGB:
+        return RunHighPassRGB(in, inStride, out, outStride);
       case UnsharpMaskHybrid:
         return RunUnsharpMaskHybrid(in, inStride, out, outStride, nullptr, nullptr, 0);
-      case UnsharpMaskHybridC3: return RunUnsharpMaskHybridC3(in, inStride, out, outStride);
-      default: throw IPException(26, kInvalid);
+      case UnsharpMaskHybridC3:
+        return RunUnsharpMaskHybridC3(in, inStride, out, outStride);
+      default:
+        throw IPException(26, kInvalid);
     }
   }
   throw IPException(2, "OpSharpen::Run");
 }
 
-void OpSharpen::Run(const BitmapData* input, BitmapData* output) { Run(input, output, UnsharpMask); }
-void OpSharpen::Run(BitmapData* image) { Run(image, image, UnsharpMask); }
+void OpSharpen::Run(const BitmapData* input, BitmapData* output) {
+  Run(input, output, UnsharpMask);
+}
+void OpSharpen::Run(BitmapData* image) {
+  Run(image, image, UnsharpMask);
+}
 void OpSharpen::RunHybrid(const BitmapData* input, BitmapData* output) {
   Run(input, output, UnsharpMaskHybrid);
 }
-void OpSharpen::Run(BitmapData* image, SharpenMethod method) { Run(image, image, method); }
+void OpSharpen::Run(BitmapData* image, SharpenMethod method) {
+  Run(image, image, method);
+}
 
 void OpSharpen::Execute(const BitmapData* input, BitmapData* output, SharpenMethod method,
                         const float* thresholdTable, const float* amountMap, int amountMapStride) {
@@ -372,11 +398,10 @@ void OpSharpen::RunHighPass3x3(const uint16_t* in, int inStride, uint16_t* out, 
     if (!work) throw IPException(15, "OpSharpen::RunHighPass3x3(ippiMalloc_16s_C3)");
     auto* bytes = reinterpret_cast<uint8_t*>(work.get());
     CopyIntoFramed(in, inStride, bytes, step, width_, height_);
-    detail::CheckStatus(
-        ippiFilterSharpen_16s_C3R(reinterpret_cast<const Ipp16s*>(bytes + 2 * step + 12), step,
-                                  reinterpret_cast<Ipp16s*>(out), outStride,
-                                  IppiSize{width_, height_}),
-        "OpSharpen::RunHighPass3x3(ippiFilterSharpen_16s_C3R)");
+    detail::CheckStatus(ippiFilterSharpen_16s_C3R(
+                            reinterpret_cast<const Ipp16s*>(bytes + 2 * step + 12), step,
+                            reinterpret_cast<Ipp16s*>(out), outStride, IppiSize{width_, height_}),
+                        "OpSharpen::RunHighPass3x3(ippiFilterSharpen_16s_C3R)");
     Clamp12(out, outStride, width_, height_);
   });
 }
@@ -439,7 +464,8 @@ void OpSharpen::RunUnsharpMask(const uint8_t* in, int inStride, uint8_t* out, in
       uint8_t* yRow = planes[0] + static_cast<std::ptrdiff_t>(y) * planeStep_;
       const uint8_t* g = workC1Origin_[0] + static_cast<std::ptrdiff_t>(y) * workC1Step_;
       for (int x = 2; x < width_ - 2; ++x) {
-        const float v = onePlusAlpha * static_cast<float>(yRow[x]) - alpha_ * static_cast<float>(g[x]);
+        const float v =
+            onePlusAlpha * static_cast<float>(yRow[x]) - alpha_ * static_cast<float>(g[x]);
         yRow[x] = static_cast<uint8_t>(RoundClamp(v, 255.0f));
       }
     }
@@ -449,8 +475,7 @@ void OpSharpen::RunUnsharpMask(const uint8_t* in, int inStride, uint8_t* out, in
   });
 }
 
-void OpSharpen::RunUnsharpMaskHybrid(const uint8_t* in, int inStride, uint8_t* out,
-                                     int outStride) {
+void OpSharpen::RunUnsharpMaskHybrid(const uint8_t* in, int inStride, uint8_t* out, int outStride) {
   if (amount_ == 0.0f) {
     CopyImage(in, inStride, out, outStride, width_, height_, 3);
     return;
@@ -471,9 +496,11 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint8_t* in, int inStride, uint8_t* o
       highPass.ExecuteC1(lum, planeStep_, lum, planeStep_, width_, height_, lumKernel_.data(),
                          lumKernelWidth_, lumKernelHeight_);
     }
-    detail::BuildHybridMask(lum, planeStep_, width_, height_, halfSize_, threshold_, nullptr, mask.get());
+    detail::BuildHybridMask(lum, planeStep_, width_, height_, halfSize_, threshold_, nullptr,
+                            mask.get());
     const int k = gaussian_->GetKernelSize();
-    gaussian_->GetConvolve()->ExecuteC1(lum, planeStep_, blur.get(), width_, width_, height_, gaussian_->GetKernel(), k, k);
+    gaussian_->GetConvolve()->ExecuteC1(lum, planeStep_, blur.get(), width_, width_, height_,
+                                        gaussian_->GetKernel(), k, k);
 
     const float onePlusA = 1.0f + amount_;
     for (int y = 0; y < height_; ++y) {
@@ -488,9 +515,9 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint8_t* in, int inStride, uint8_t* o
   });
 }
 
-void OpSharpen::RunUnsharpMaskHybrid(const uint16_t* in, int inStride, uint16_t* out,
-                                     int outStride, const float* thresholdTable,
-                                     const float* amountMap, int amountMapStride) {
+void OpSharpen::RunUnsharpMaskHybrid(const uint16_t* in, int inStride, uint16_t* out, int outStride,
+                                     const float* thresholdTable, const float* amountMap,
+                                     int amountMapStride) {
   const bool weighted = thresholdTable != nullptr;
   if (!weighted && amount_ == 0.0f) {
     CopyImage(in, inStride, out, outStride, width_, height_, 3);
@@ -514,7 +541,8 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint16_t* in, int inStride, uint16_t*
       highPass.ExecuteC1(lum, planeStride, lum, planeStride, width_, height_, lumKernel_.data(),
                          lumKernelWidth_, lumKernelHeight_);
     }
-    detail::BuildHybridMask(lum, planeStride, width_, height_, halfSize_, threshold_, thresholdTable, mask.get());
+    detail::BuildHybridMask(lum, planeStride, width_, height_, halfSize_, threshold_,
+                            thresholdTable, mask.get());
     const uint8_t* useMask = mask.get();
     if (weighted) {
       IntelFilters::FilterMedianC1(mask.get(), width_, cleaned.get(), width_, width_, height_, 3);
@@ -569,8 +597,10 @@ void OpSharpen::RunUnsharpMaskHybridC3(const uint16_t* in, int inStride, uint16_
       const uint16_t* p = work.get() + 3 * i;
       lum[i] = static_cast<uint16_t>((p[0] + 2 * p[1] + p[2]) / 4);
     }
-    detail::BuildHybridMask(lum.get(), width_ * 2, width_, height_, halfSize_, threshold_, nullptr, mask.get());
-    CopyImage(static_cast<const uint16_t*>(work.get()), workStride, out, outStride, width_, height_, 3);
+    detail::BuildHybridMask(lum.get(), width_ * 2, width_, height_, halfSize_, threshold_, nullptr,
+                            mask.get());
+    CopyImage(static_cast<const uint16_t*>(work.get()), workStride, out, outStride, width_, height_,
+              3);
     const int k = gaussian_->GetKernelSize();
     gaussian_->GetConvolve()->ExecuteC3(work.get(), workStride, work.get(), workStride, width_,
                                         height_, gaussian_->GetKernelC3(), k, k);

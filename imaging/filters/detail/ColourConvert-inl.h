@@ -22,12 +22,12 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 // Ranges and offsets of one sample size.
 struct ColourRange {
-  float o1, o2;        // forward offsets (include the rounding 0.5)
-  int32_t yLo, yHi;    // Y range
-  int32_t cLo, cHi;    // Cb and Cr range
-  int32_t yBase;       // Y black level
-  int32_t cBase;       // Cb/Cr zero level
-  float maximum;       // colour sample maximum
+  float o1, o2;      // forward offsets (include the rounding 0.5)
+  int32_t yLo, yHi;  // Y range
+  int32_t cLo, cHi;  // Cb and Cr range
+  int32_t yBase;     // Y black level
+  int32_t cBase;     // Cb/Cr zero level
+  float maximum;     // colour sample maximum
 };
 
 constexpr ColourRange kRange8{16.5f, 128.5f, 16, 235, 16, 239, 16, 128, 255.0f};
@@ -36,7 +36,7 @@ constexpr ColourRange kRange16{256.5f, 2048.5f, 256, 3760, 256, 3840, 256, 2048,
 // Destination (forward) or source (inverse) of the Y/Cb/Cr side for one row.
 template <typename T>
 struct YccRow {
-  T* y;   // planar: the three plane rows; interleaved: y only
+  T* y;  // planar: the three plane rows; interleaved: y only
   T* cb;
   T* cr;
   bool planar;
@@ -51,14 +51,14 @@ HWY_INLINE void ForwardMath(DF df, hn::Vec<DF> b, hn::Vec<DF> g, hn::Vec<DF> r, 
   const hn::Rebind<int32_t, DF> di;
   const auto o1 = hn::Set(df, range.o1);
   const auto o2 = hn::Set(df, range.o2);
-  const auto fy = hn::Add(hn::Add(hn::Add(hn::Mul(hn::Set(df, 0.256006f), r),
-                                          hn::Mul(hn::Set(df, 0.5020507f), g)),
-                                  hn::Mul(hn::Set(df, 0.097620964f), b)),
-                          o1);
-  const auto fcb = hn::Add(hn::Sub(hn::Mul(hn::Set(df, 0.43760684f), b),
-                                   hn::Add(hn::Mul(hn::Set(df, 0.14753032f), r),
-                                           hn::Mul(hn::Set(df, 0.29007652f), g))),
-                           o2);
+  const auto fy = hn::Add(
+      hn::Add(hn::Add(hn::Mul(hn::Set(df, 0.256006f), r), hn::Mul(hn::Set(df, 0.5020507f), g)),
+              hn::Mul(hn::Set(df, 0.097620964f), b)),
+      o1);
+  const auto fcb = hn::Add(
+      hn::Sub(hn::Mul(hn::Set(df, 0.43760684f), b),
+              hn::Add(hn::Mul(hn::Set(df, 0.14753032f), r), hn::Mul(hn::Set(df, 0.29007652f), g))),
+      o2);
   const auto fcr = hn::Add(o2, hn::Sub(hn::Sub(hn::Mul(hn::Set(df, 0.43760684f), r),
                                                hn::Mul(hn::Set(df, 0.36683217f), g)),
                                        hn::Mul(hn::Set(df, 0.07077468f), b)));
@@ -88,8 +88,9 @@ HWY_INLINE void ForwardBlock(DF df, const T* HWY_RESTRICT bgr, const YccRow<T>& 
   VT tb, tg, tr;
   hn::LoadInterleaved3(dt, bgr + 3 * x, tb, tg, tr);
   hn::Vec<decltype(di)> iy, icb, icr;
-  ForwardMath(df, hn::ConvertTo(df, hn::PromoteTo(di, tb)), hn::ConvertTo(df, hn::PromoteTo(di, tg)),
-              hn::ConvertTo(df, hn::PromoteTo(di, tr)), sizeof(T) == 1, range, iy, icb, icr);
+  ForwardMath(df, hn::ConvertTo(df, hn::PromoteTo(di, tb)),
+              hn::ConvertTo(df, hn::PromoteTo(di, tg)), hn::ConvertTo(df, hn::PromoteTo(di, tr)),
+              sizeof(T) == 1, range, iy, icb, icr);
   const VT ty = hn::DemoteTo(dt, iy);
   const VT tcb = hn::DemoteTo(dt, icb);
   const VT tcr = hn::DemoteTo(dt, icr);
@@ -110,8 +111,8 @@ HWY_INLINE void ForwardBlock(DF df, const T* HWY_RESTRICT bgr, const YccRow<T>& 
 // v + 0.5 truncated to the same integers as the explicit clamp to [0, 255]
 // (below 0 truncates to 0 or saturates there; above 255 saturates to 255).
 template <bool kPreclamped, bool kSaturatingStore, class DF, class VI>
-HWY_INLINE void InverseMath(DF df, VI ty, VI tcb, VI tcr, const ColourRange& range, VI& ib,
-                            VI& ig, VI& ir) {
+HWY_INLINE void InverseMath(DF df, VI ty, VI tcb, VI tcr, const ColourRange& range, VI& ib, VI& ig,
+                            VI& ir) {
   const hn::Rebind<int32_t, DF> di;
   const auto cLo = hn::Set(di, range.cLo);
   const auto cHi = hn::Set(di, range.cHi);
@@ -166,8 +167,8 @@ HWY_INLINE void InverseBlock(DF df, const YccRow<const T>& in, T* HWY_RESTRICT b
     hn::LoadInterleaved3(dt, in.y + 3 * x, ty, tcb, tcr);
   }
   hn::Vec<decltype(di)> ib, ig, ir;
-  InverseMath<false, false>(df, hn::PromoteTo(di, ty), hn::PromoteTo(di, tcb), hn::PromoteTo(di, tcr), range,
-              ib, ig, ir);
+  InverseMath<false, false>(df, hn::PromoteTo(di, ty), hn::PromoteTo(di, tcb),
+                            hn::PromoteTo(di, tcr), range, ib, ig, ir);
   hn::StoreInterleaved3(hn::DemoteTo(dt, ib), hn::DemoteTo(dt, ig), hn::DemoteTo(dt, ir), dt,
                         bgr + 3 * x);
 }
@@ -193,7 +194,8 @@ HWY_INLINE void ForQuarters(D8 d8, hn::Vec<D8> (&in)[3], hn::Vec<D8> (&out)[3], 
   VQ r[3][4];
   for (int k = 0; k < 4; ++k) {
     hn::Vec<decltype(di)> a, b, c;
-    math(hn::PromoteTo(di, q[0][k]), hn::PromoteTo(di, q[1][k]), hn::PromoteTo(di, q[2][k]), a, b, c);
+    math(hn::PromoteTo(di, q[0][k]), hn::PromoteTo(di, q[1][k]), hn::PromoteTo(di, q[2][k]), a, b,
+         c);
     r[0][k] = hn::DemoteTo(dq, a);
     r[1][k] = hn::DemoteTo(dq, b);
     r[2][k] = hn::DemoteTo(dq, c);
@@ -303,16 +305,16 @@ void RgbToYCbCr8Impl(int height, const uint8_t* src, int srcStride, uint8_t* dst
                      int width, bool planar) {
   ForwardRows(height, src, srcStride, dst, dstStride, width, planar, kRange8);
 }
-void RgbToYCbCr16Impl(int height, const uint16_t* src, int srcStride, uint16_t* dst,
-                      int dstStride, int width, bool planar) {
+void RgbToYCbCr16Impl(int height, const uint16_t* src, int srcStride, uint16_t* dst, int dstStride,
+                      int width, bool planar) {
   ForwardRows(height, src, srcStride, dst, dstStride, width, planar, kRange16);
 }
 void YCbCrToRgb8Impl(int height, const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
                      int width, bool planar) {
   InverseRows(height, src, srcStride, dst, dstStride, width, planar, kRange8);
 }
-void YCbCrToRgb16Impl(int height, const uint16_t* src, int srcStride, uint16_t* dst,
-                      int dstStride, int width, bool planar) {
+void YCbCrToRgb16Impl(int height, const uint16_t* src, int srcStride, uint16_t* dst, int dstStride,
+                      int width, bool planar) {
   InverseRows(height, src, srcStride, dst, dstStride, width, planar, kRange16);
 }
 

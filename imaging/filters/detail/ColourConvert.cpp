@@ -3,7 +3,6 @@
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "imaging/filters/detail/ColourConvert-inl.h"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
-
 #include "imaging/filters/detail/ColourConvert-inl.h"
 
 #if HWY_ONCE

@@ -88,13 +88,14 @@ HWY_INLINE void MaskBlock(DD dd, const T* HWY_RESTRICT samples, const double* be
 }
 
 template <typename T>
-void MaskImpl(const T* samples, const double* below, const double* above, uint8_t* mask,
-              int first, int last, int halfSize, double count, float threshold) {
+void MaskImpl(const T* samples, const double* below, const double* above, uint8_t* mask, int first,
+              int last, int halfSize, double count, float threshold) {
   const hn::ScalableTag<double> dd;
   const hn::CappedTag<double, 1> d1;
   const int n = static_cast<int>(hn::Lanes(dd));
   int x = first;
-  for (; x + n <= last; x += n) MaskBlock(dd, samples, below, above, mask, x, halfSize, count, threshold);
+  for (; x + n <= last; x += n)
+    MaskBlock(dd, samples, below, above, mask, x, halfSize, count, threshold);
   for (; x < last; ++x) MaskBlock(d1, samples, below, above, mask, x, halfSize, count, threshold);
 }
 
@@ -125,24 +126,32 @@ void ApplyImpl(T* y, const T* blur, const uint8_t* mask, size_t count, float one
   for (; i < count; ++i) ApplyBlock(d1, y + i, blur + i, mask + i, onePlusA, a, maximum);
 }
 
-void Widen8(const uint8_t* src, float* dst, size_t count) { WidenImpl(src, dst, count); }
-void Widen16(const uint16_t* src, float* dst, size_t count) { WidenImpl(src, dst, count); }
-void Narrow8(const float* src, uint8_t* dst, size_t count, float maximum) { NarrowImpl(src, dst, count, maximum); }
-void Narrow16(const float* src, uint16_t* dst, size_t count, float maximum) { NarrowImpl(src, dst, count, maximum); }
-void Mask8(const uint8_t* samples, const double* below, const double* above, uint8_t* mask, int first,
-           int last, int halfSize, double count, float threshold) {
+void Widen8(const uint8_t* src, float* dst, size_t count) {
+  WidenImpl(src, dst, count);
+}
+void Widen16(const uint16_t* src, float* dst, size_t count) {
+  WidenImpl(src, dst, count);
+}
+void Narrow8(const float* src, uint8_t* dst, size_t count, float maximum) {
+  NarrowImpl(src, dst, count, maximum);
+}
+void Narrow16(const float* src, uint16_t* dst, size_t count, float maximum) {
+  NarrowImpl(src, dst, count, maximum);
+}
+void Mask8(const uint8_t* samples, const double* below, const double* above, uint8_t* mask,
+           int first, int last, int halfSize, double count, float threshold) {
   MaskImpl(samples, below, above, mask, first, last, halfSize, count, threshold);
 }
-void Mask16(const uint16_t* samples, const double* below, const double* above, uint8_t* mask, int first,
-            int last, int halfSize, double count, float threshold) {
+void Mask16(const uint16_t* samples, const double* below, const double* above, uint8_t* mask,
+            int first, int last, int halfSize, double count, float threshold) {
   MaskImpl(samples, below, above, mask, first, last, halfSize, count, threshold);
 }
-void Apply8(uint8_t* y, const uint8_t* blur, const uint8_t* mask, size_t count, float onePlusA, float a,
-            float maximum) {
+void Apply8(uint8_t* y, const uint8_t* blur, const uint8_t* mask, size_t count, float onePlusA,
+            float a, float maximum) {
   ApplyImpl(y, blur, mask, count, onePlusA, a, maximum);
 }
-void Apply16(uint16_t* y, const uint16_t* blur, const uint8_t* mask, size_t count, float onePlusA, float a,
-             float maximum) {
+void Apply16(uint16_t* y, const uint16_t* blur, const uint8_t* mask, size_t count, float onePlusA,
+             float a, float maximum) {
   ApplyImpl(y, blur, mask, count, onePlusA, a, maximum);
 }
 

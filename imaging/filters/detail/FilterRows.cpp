@@ -3,7 +3,6 @@
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "imaging/filters/detail/FilterRows-inl.h"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
-
 #include "imaging/filters/detail/FilterRows-inl.h"
 
 #if HWY_ONCE
@@ -30,15 +29,14 @@ void NarrowRound(const float* src, uint8_t* dst, std::size_t count, float maximu
 void NarrowRound(const float* src, uint16_t* dst, std::size_t count, float maximum) noexcept {
   HWY_DYNAMIC_DISPATCH(Narrow16)(src, dst, count, maximum);
 }
-void HybridMaskRow(const uint8_t* samples, const double* below, const double* above,
-                   uint8_t* mask, int first, int last, int halfSize, double count,
-                   float threshold) noexcept {
+void HybridMaskRow(const uint8_t* samples, const double* below, const double* above, uint8_t* mask,
+                   int first, int last, int halfSize, double count, float threshold) noexcept {
   HWY_DYNAMIC_DISPATCH(Mask8)(samples, below, above, mask, first, last, halfSize, count, threshold);
 }
-void HybridMaskRow(const uint16_t* samples, const double* below, const double* above,
-                   uint8_t* mask, int first, int last, int halfSize, double count,
-                   float threshold) noexcept {
-  HWY_DYNAMIC_DISPATCH(Mask16)(samples, below, above, mask, first, last, halfSize, count, threshold);
+void HybridMaskRow(const uint16_t* samples, const double* below, const double* above, uint8_t* mask,
+                   int first, int last, int halfSize, double count, float threshold) noexcept {
+  HWY_DYNAMIC_DISPATCH(Mask16)
+  (samples, below, above, mask, first, last, halfSize, count, threshold);
 }
 void ApplyUnsharpRow(uint8_t* y, const uint8_t* blur, const uint8_t* mask, std::size_t count,
                      float onePlusA, float a, float maximum) noexcept {

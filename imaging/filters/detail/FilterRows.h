@@ -24,12 +24,10 @@ void NarrowRound(const float* src, uint16_t* dst, std::size_t count, float maxim
 // sum = below[x+R] - below[x-R-1] - above[x+R] + above[x-R-1] in that order
 // (above may be a row of zeros), mean = sum / count, d = float(sample -
 // mean), mask = 255 when d < -threshold or d > threshold, else 0.
-void HybridMaskRow(const uint8_t* samples, const double* below, const double* above,
-                   uint8_t* mask, int first, int last, int halfSize, double count,
-                   float threshold) noexcept;
-void HybridMaskRow(const uint16_t* samples, const double* below, const double* above,
-                   uint8_t* mask, int first, int last, int halfSize, double count,
-                   float threshold) noexcept;
+void HybridMaskRow(const uint8_t* samples, const double* below, const double* above, uint8_t* mask,
+                   int first, int last, int halfSize, double count, float threshold) noexcept;
+void HybridMaskRow(const uint16_t* samples, const double* below, const double* above, uint8_t* mask,
+                   int first, int last, int halfSize, double count, float threshold) noexcept;
 
 // Where mask[i] != 0: y[i] = round-clamp(onePlusA * y[i] - a * blur[i]) to
 // [0, maximum].

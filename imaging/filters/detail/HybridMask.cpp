@@ -22,7 +22,7 @@ T* RowAt(T* base, std::ptrdiff_t stride, int y) {
 // threshold is either fixed or looked up at the window mean.
 template <typename T>
 void BuildHybridMask(const T* plane, int planeStride, int width, int height, int halfSize,
-               float threshold, const float* thresholdTable, uint8_t* mask) {
+                     float threshold, const float* thresholdTable, uint8_t* mask) {
   SumValueTable table(plane, width, height, planeStride);
   const double* sums = table.GetValues();
   const std::size_t w = static_cast<std::size_t>(width);
@@ -64,8 +64,8 @@ void BuildHybridMask(const T* plane, int planeStride, int width, int height, int
     }
     for (int x = 0; x < vectorFirst; ++x) scalar(x);
     const uint32_t n = static_cast<uint32_t>(2 * halfSize + 1) * static_cast<uint32_t>(y1 - y0 + 1);
-    HybridMaskRow(row, below, above != nullptr ? above : zeros.data(), m, vectorFirst,
-                          vectorLast, halfSize, static_cast<double>(n), threshold);
+    HybridMaskRow(row, below, above != nullptr ? above : zeros.data(), m, vectorFirst, vectorLast,
+                  halfSize, static_cast<double>(n), threshold);
     for (int x = vectorLast; x < width; ++x) scalar(x);
   }
 }

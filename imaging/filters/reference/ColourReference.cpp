@@ -31,8 +31,12 @@ Inverse InversePixel(float y, float cb, float cr) {
   return v;
 }
 
-float Clampf(float v, float lo, float hi) { return v < lo ? lo : (v > hi ? hi : v); }
-int Clampi(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+float Clampf(float v, float lo, float hi) {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
+int Clampi(int v, int lo, int hi) {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
 
 int RoundToRange(float v, float maximum) {
   if (v > maximum) return static_cast<int>(maximum);
@@ -99,8 +103,8 @@ void YCbCrToRgb8(int height, const uint8_t* src, int srcStride, uint8_t* dst, in
       const int yy = Clampi(*in.At(x, y, 0), 16, 235) - 16;
       const int cb = Clampi(*in.At(x, y, 1), 16, 239) - 128;
       const int cr = Clampi(*in.At(x, y, 2), 16, 239) - 128;
-      const Inverse v = InversePixel(static_cast<float>(yy), static_cast<float>(cb),
-                                     static_cast<float>(cr));
+      const Inverse v =
+          InversePixel(static_cast<float>(yy), static_cast<float>(cb), static_cast<float>(cr));
       row[3 * x] = static_cast<uint8_t>(RoundToRange(v.b, 255.0f));
       row[3 * x + 1] = static_cast<uint8_t>(RoundToRange(v.g, 255.0f));
       row[3 * x + 2] = static_cast<uint8_t>(RoundToRange(v.r, 255.0f));
@@ -117,8 +121,8 @@ void YCbCrToRgb16(int height, const uint16_t* src, int srcStride, uint16_t* dst,
       const int yy = Clampi(*in.At(x, y, 0), 256, 3760) - 256;
       const int cb = Clampi(*in.At(x, y, 1), 256, 3840) - 2048;
       const int cr = Clampi(*in.At(x, y, 2), 256, 3840) - 2048;
-      const Inverse v = InversePixel(static_cast<float>(yy), static_cast<float>(cb),
-                                     static_cast<float>(cr));
+      const Inverse v =
+          InversePixel(static_cast<float>(yy), static_cast<float>(cb), static_cast<float>(cr));
       row[3 * x] = static_cast<uint16_t>(RoundToRange(v.b, 4095.0f));
       row[3 * x + 1] = static_cast<uint16_t>(RoundToRange(v.g, 4095.0f));
       row[3 * x + 2] = static_cast<uint16_t>(RoundToRange(v.r, 4095.0f));

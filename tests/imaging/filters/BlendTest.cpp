@@ -31,7 +31,8 @@ BitmapData MakeImage(int format, const std::vector<int>& firstSamples, int width
 }
 
 int Sample(const BitmapData& image, int i) {
-  if (image.GetFormat() == kFormatBGR16) return reinterpret_cast<const uint16_t*>(image.GetData())[i];
+  if (image.GetFormat() == kFormatBGR16)
+    return reinterpret_cast<const uint16_t*>(image.GetData())[i];
   return image.GetData()[i];
 }
 
@@ -76,7 +77,8 @@ TEST(BlendSelf, ScreenMapsTheDocumentedValues) {
     BitmapData image = MakeImage(kFormatBGR8, in);
     OpBlend blend;
     blend.Execute(&image, opacity);  // Screen in place
-    for (std::size_t i = 0; i < in.size(); ++i) EXPECT_EQ(Sample(image, static_cast<int>(i)), expected[i]);
+    for (std::size_t i = 0; i < in.size(); ++i)
+      EXPECT_EQ(Sample(image, static_cast<int>(i)), expected[i]);
     EXPECT_EQ(Sample(image, 3 * 64 * 64 - 1), 0);
   }
 }
@@ -94,7 +96,8 @@ TEST(BlendSelf, SeparateOutputHonoursStridesAndOverlayDefault) {
   for (int y = 0; y < 64; ++y) {
     for (int x = 0; x < w * 3; ++x) {
       const int s = pixels[y * stride + x];
-      const float v = static_cast<float>(blend.GetOverlayEntry(s)) * 0.2f + static_cast<float>(s) * (1.0f - 0.2f);
+      const float v = static_cast<float>(blend.GetOverlayEntry(s)) * 0.2f +
+                      static_cast<float>(s) * (1.0f - 0.2f);
       ASSERT_EQ(output.GetData()[y * stride + x], static_cast<int>(v + 0.5f));
     }
     for (int x = w * 3; x < stride; ++x) ASSERT_EQ(output.GetData()[y * stride + x], 0xEE);
@@ -152,9 +155,9 @@ TEST(BlendSelf, OpacityMapOnSixteenBitImages) {
   blend.Allocate(16);
   const int table = blend.GetMultiplyEntry(1000);  // 1000^2 / 4095 = 244.2
   EXPECT_EQ(table, 244);
-  EXPECT_EQ(Sample(output, 0), 1000);    // acts as 0: copied
-  EXPECT_EQ(Sample(output, 3), table);   // acts as 1: the table value
-  EXPECT_EQ(Sample(output, 8), 622);     // 244 * 0.5 + 1000 * 0.5
+  EXPECT_EQ(Sample(output, 0), 1000);   // acts as 0: copied
+  EXPECT_EQ(Sample(output, 3), table);  // acts as 1: the table value
+  EXPECT_EQ(Sample(output, 8), 622);    // 244 * 0.5 + 1000 * 0.5
   EXPECT_EQ(Sample(output, 3 * 4095), 1000);
 }
 
@@ -204,13 +207,15 @@ TEST(BlendTwo, ModesOnThreeAndOneChannel) {
     blend.Execute(a16.data(), w * 6, b16.data(), w * 6, out16.data(), w * 6, w, h, mode, 0.7f);
     for (int i = 0; i < w * h * 3; ++i) {
       ASSERT_EQ(out8[i], ExpectedTwo(a8[i], b8[i], mode, 0.7f, 255.0f, 127)) << mode << " " << i;
-      ASSERT_EQ(out16[i], ExpectedTwo(a16[i], b16[i], mode, 0.7f, 4095.0f, 2047)) << mode << " " << i;
+      ASSERT_EQ(out16[i], ExpectedTwo(a16[i], b16[i], mode, 0.7f, 4095.0f, 2047))
+          << mode << " " << i;
     }
     std::vector<uint8_t> c1(w * h);
     blend.ExecuteC1(a8.data(), w, b8.data(), w, c1.data(), w, w, h, mode, 0.25f);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
-        ASSERT_EQ(c1[y * w + x], ExpectedTwo(a8[y * w + x], b8[y * w + x], mode, 0.25f, 255.0f, 127));
+        ASSERT_EQ(c1[y * w + x],
+                  ExpectedTwo(a8[y * w + x], b8[y * w + x], mode, 0.25f, 255.0f, 127));
   }
   // Overlay's two halves meet at H: a = 127 takes 2m, a = 128 the screen side.
   std::vector<uint8_t> a(w * h * 3, 127), b(w * h * 3, 200), out(w * h * 3);
@@ -226,31 +231,59 @@ TEST(BlendTwo, ChecksInOrderAndOpacityZero) {
   std::vector<uint16_t> a16(w * h * 3, 10), b16(w * h * 3, 20), out16(w * h * 3, 0);
   OpBlend blend;
   const std::string where = "OpBlend::Execute";
-  ExpectIPException([&] { blend.Execute(a.data(), w * 3, nullptr, w * 3, out.data(), w * 3, w, h, Screen, 2.0f); },
-                    5, "IPException: Null raw data pointer - " + where);
-  ExpectIPException([&] { blend.Execute(a.data(), w * 3, b.data(), w * 3 - 1, out.data(), w * 3, w, h, Screen, 2.0f); },
-                    6, "IPException: Invalid data stride - " + where);
-  ExpectIPException([&] { blend.Execute(a16.data(), w * 3, b16.data(), w * 6, out16.data(), w * 6, w, h, Screen, 0.5f); },
-                    6, "IPException: Invalid data stride - " + where);
-  ExpectIPException([&] { blend.Execute(a.data(), w * 3, b.data(), w * 3, out.data(), w * 3, 60, h, Screen, 2.0f); },
-                    0, "IPException: Invalid image dimension(s) - " + where);
-  ExpectIPException([&] { blend.Execute(a.data(), w * 3, b.data(), w * 3, out.data(), w * 3, w, h, Screen, 2.0f); },
-                    11, "IPException: Invalid input - OpBlend::Execute(opacity value)");
-  ExpectIPException([&] { blend.Execute(a.data(), w * 3, b.data(), w * 3, out.data(), w * 3, w, h, static_cast<BlendMode>(5), 0.5f); },
-                    11, "IPException: Invalid input - OpBlend::Execute(blend mode)");
+  ExpectIPException(
+      [&] {
+        blend.Execute(a.data(), w * 3, nullptr, w * 3, out.data(), w * 3, w, h, Screen, 2.0f);
+      },
+      5, "IPException: Null raw data pointer - " + where);
+  ExpectIPException(
+      [&] {
+        blend.Execute(a.data(), w * 3, b.data(), w * 3 - 1, out.data(), w * 3, w, h, Screen, 2.0f);
+      },
+      6, "IPException: Invalid data stride - " + where);
+  ExpectIPException(
+      [&] {
+        blend.Execute(a16.data(), w * 3, b16.data(), w * 6, out16.data(), w * 6, w, h, Screen,
+                      0.5f);
+      },
+      6, "IPException: Invalid data stride - " + where);
+  ExpectIPException(
+      [&] {
+        blend.Execute(a.data(), w * 3, b.data(), w * 3, out.data(), w * 3, 60, h, Screen, 2.0f);
+      },
+      0, "IPException: Invalid image dimension(s) - " + where);
+  ExpectIPException(
+      [&] {
+        blend.Execute(a.data(), w * 3, b.data(), w * 3, out.data(), w * 3, w, h, Screen, 2.0f);
+      },
+      11, "IPException: Invalid input - OpBlend::Execute(opacity value)");
+  ExpectIPException(
+      [&] {
+        blend.Execute(a.data(), w * 3, b.data(), w * 3, out.data(), w * 3, w, h,
+                      static_cast<BlendMode>(5), 0.5f);
+      },
+      11, "IPException: Invalid input - OpBlend::Execute(blend mode)");
   EXPECT_EQ(out[0], 0);
   // Opacity 0 copies the base before the range or the mode is looked at.
-  blend.Execute(a.data(), w * 3, b.data(), w * 3, out.data(), w * 3, w, h, static_cast<BlendMode>(5), 0.0f);
+  blend.Execute(a.data(), w * 3, b.data(), w * 3, out.data(), w * 3, w, h,
+                static_cast<BlendMode>(5), 0.0f);
   EXPECT_EQ(out, a);
 
-  ExpectIPException([&] { blend.ExecuteC1(a.data(), w, b.data(), w, out.data(), w, w, h, Screen, 1.5f); },
-                    11, "IPException: Invalid input - OpBlend::ExecuteC1(opacity value)");
-  ExpectIPException([&] { blend.ExecuteC1(a16.data(), w * 2, b16.data(), w * 2, out16.data(), w * 2, w, h, Screen, 1.5f); },
-                    11, "IPException: Invalid input - OpBlend::ExecuteC1: (opacity value)");
-  ExpectIPException([&] { blend.ExecuteC1(a.data(), w, b.data(), w, out.data(), w, w, h, Luminosity, 0.5f); },
-                    11, "IPException: Invalid input - OpBlend::ExecuteC1(blend mode)");
-  ExpectIPException([&] { blend.ExecuteC1(a.data(), w - 1, b.data(), w, out.data(), w, w, h, Screen, 0.5f); },
-                    6, "IPException: Invalid data stride - OpBlend::ExecuteC1");
+  ExpectIPException(
+      [&] { blend.ExecuteC1(a.data(), w, b.data(), w, out.data(), w, w, h, Screen, 1.5f); }, 11,
+      "IPException: Invalid input - OpBlend::ExecuteC1(opacity value)");
+  ExpectIPException(
+      [&] {
+        blend.ExecuteC1(a16.data(), w * 2, b16.data(), w * 2, out16.data(), w * 2, w, h, Screen,
+                        1.5f);
+      },
+      11, "IPException: Invalid input - OpBlend::ExecuteC1: (opacity value)");
+  ExpectIPException(
+      [&] { blend.ExecuteC1(a.data(), w, b.data(), w, out.data(), w, w, h, Luminosity, 0.5f); }, 11,
+      "IPException: Invalid input - OpBlend::ExecuteC1(blend mode)");
+  ExpectIPException(
+      [&] { blend.ExecuteC1(a.data(), w - 1, b.data(), w, out.data(), w, w, h, Screen, 0.5f); }, 6,
+      "IPException: Invalid data stride - OpBlend::ExecuteC1");
 }
 
 TEST(BlendTwo, LuminosityAndColorMixOnYCbCrPlanes) {
@@ -270,7 +303,8 @@ TEST(BlendTwo, LuminosityAndColorMixOnYCbCrPlanes) {
     std::vector<uint8_t> mixed = baseYcc;
     for (int i = 0; i < w * h * 3; ++i) {
       if ((mode == Luminosity) != (i < w * h)) continue;
-      const float v = static_cast<float>(layerYcc[i]) * o + static_cast<float>(baseYcc[i]) * (1.0f - o);
+      const float v =
+          static_cast<float>(layerYcc[i]) * o + static_cast<float>(baseYcc[i]) * (1.0f - o);
       mixed[i] = static_cast<uint8_t>(v + 0.5f);
     }
     std::vector<uint8_t> expected(w * h * 3);
@@ -284,8 +318,11 @@ TEST(BlendTwo, LuminosityAndColorMixOnYCbCrPlanes) {
   OpConvertYCbCrtoRGB::ConvertUShort(h, ycc16.data(), w * 2, expected16.data(), w * 6, w, true);
   EXPECT_EQ(out16, expected16);  // blending an image with itself: a plain round trip
   std::vector<uint8_t> scratch(w * h * 3, 0);
-  ExpectIPException([&] { blend.ApplyHLS(base.data(), w * 3, layer.data(), w * 3, scratch.data(), w * 3, Screen, o); },
-                    11, "IPException: Invalid input - OpBlend::ApplyHLS(blend mode)");
+  ExpectIPException(
+      [&] {
+        blend.ApplyHLS(base.data(), w * 3, layer.data(), w * 3, scratch.data(), w * 3, Screen, o);
+      },
+      11, "IPException: Invalid input - OpBlend::ApplyHLS(blend mode)");
   // Opacity 0.5 on Luminosity: the Y plane is the rounded mean.
   std::vector<uint8_t> same(w * h * 3);
   blend.Execute(base.data(), w * 3, base.data(), w * 3, same.data(), w * 3, w, h, Luminosity, 0.5f);

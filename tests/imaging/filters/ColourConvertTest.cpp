@@ -55,7 +55,7 @@ TEST(ColourConvert, SaturatedPrimariesClampAndComeBackWithinTwo) {
   EXPECT_EQ(red[2], 239);
   EXPECT_EQ(Inverse8(red[0], red[1], red[2])[2], 254);
 
-  const Triple primaries[] = {{255, 0, 0}, {0, 255, 0},   {0, 0, 255},
+  const Triple primaries[] = {{255, 0, 0},   {0, 255, 0},   {0, 0, 255},
                               {0, 255, 255}, {255, 0, 255}, {255, 255, 0}};
   for (const Triple& c : primaries) {
     const Triple ycc = Forward8(c[0], c[1], c[2]);
@@ -166,7 +166,8 @@ void CompareWithReference(bool planar, uint32_t maximum) {
     const int interleavedStride = (width * 3 + 5) * static_cast<int>(sizeof(T));
     const int yccStride = planar ? (width + 3) * static_cast<int>(sizeof(T)) : interleavedStride;
     const std::size_t yccSamples = (planar ? 3u : 1u) * height * yccStride / sizeof(T);
-    const std::vector<T> bgr = RandomSamples<T>(height * interleavedStride / sizeof(T), maximum, width);
+    const std::vector<T> bgr =
+        RandomSamples<T>(height * interleavedStride / sizeof(T), maximum, width);
     const std::vector<T> ycc = RandomSamples<T>(yccSamples, maximum, width + 100);
     const T sentinel = static_cast<T>(0xA5A5);
 

@@ -60,7 +60,6 @@ TEST(GaussianKernel, InitializeRefusesSizesAndDeviations) {
 
 // ---- Convolution geometry ---------------------------------------------------
 
-
 TEST(Convolve, KernelIsCentredAndTheFrameKeepsTheInput) {
   const int w = 68, h = 64, stride = 72;
   const auto src = RandomSamples<uint8_t>(stride * h, 255, 1);
@@ -156,7 +155,8 @@ TEST(Convolve, ElevenByElevenRunsPlaneByPlaneLikeSeparateChannels) {
     std::vector<uint16_t> plane(w * h), out(w * h);
     for (int i = 0; i < w * h; ++i) plane[i] = src[3 * i + c];
     conv.ExecuteC1(plane.data(), w * 2, out.data(), w * 2, w, h, planes[c].data(), n, n);
-    for (int i = 0; i < w * h; ++i) ASSERT_EQ(dst[3 * i + c], out[i]) << "channel " << c << " at " << i;
+    for (int i = 0; i < w * h; ++i)
+      ASSERT_EQ(dst[3 * i + c], out[i]) << "channel " << c << " at " << i;
   }
 }
 
@@ -184,7 +184,7 @@ TEST(Convolve, IntegerKernels) {
   EXPECT_EQ(dst[3 * (20 * w + 20)], 90);
   EXPECT_EQ(dst[3 * (10 * w + 11)], 255);  // 8 * 10 + 200 saturates
   EXPECT_EQ(dst[3 * (10 * w + 11) + 1], 90);
-  EXPECT_EQ(dst[0], 10);                   // frame
+  EXPECT_EQ(dst[0], 10);  // frame
   EXPECT_FALSE(conv.HoldsBuffers());
 
   std::vector<uint16_t> src16(w * h, 100), dst16(w * h, 0);
@@ -207,17 +207,23 @@ TEST(Convolve, BitmapChecksInOrder) {
   BitmapData narrow1(60, 64, kFormatBGR8, nullptr, 180), narrow2(60, 64, kFormatBGR8, nullptr, 180);
   BitmapData high1(64, 66, kFormatBGR8, nullptr, 192), high2(64, 66, kFormatBGR8, nullptr, 192);
   BitmapData odd1(63, 64, kFormatBGR8, nullptr, 189), odd2(63, 64, kFormatBGR8, nullptr, 189);
-  ExpectIPException([&] { conv.Execute(&a, nullptr, k, 3, 3); }, 4, "IPException: Null image data pointer - " + where);
-  ExpectIPException([&] { conv.Execute(&a, &b16, k, 3, 3); }, 3, "IPException: Images have mismatched pixel formats - " + where);
-  ExpectIPException([&] { conv.Execute(&a, &tall, k, 3, 3); }, 1, "IPException: Images have mismatched dimensions - " + where);
+  ExpectIPException([&] { conv.Execute(&a, nullptr, k, 3, 3); }, 4,
+                    "IPException: Null image data pointer - " + where);
+  ExpectIPException([&] { conv.Execute(&a, &b16, k, 3, 3); }, 3,
+                    "IPException: Images have mismatched pixel formats - " + where);
+  ExpectIPException([&] { conv.Execute(&a, &tall, k, 3, 3); }, 1,
+                    "IPException: Images have mismatched dimensions - " + where);
   for (auto* pair : {&narrow1, &high1, &odd1}) {
     BitmapData* other = pair == &narrow1 ? &narrow2 : (pair == &high1 ? &high2 : &odd2);
-    ExpectIPException([&] { conv.Execute(pair, other, k, 3, 3); }, 0, "IPException: Invalid image dimension(s) - " + where);
+    ExpectIPException([&] { conv.Execute(pair, other, k, 3, 3); }, 0,
+                      "IPException: Invalid image dimension(s) - " + where);
   }
   const uint8_t k8[9] = {};
-  ExpectIPException([&] { conv.Execute(&b16, &b16, k8, 3, 3); }, 2, "IPException: Invalid or unsupported pixel format - " + where);
+  ExpectIPException([&] { conv.Execute(&b16, &b16, k8, 3, 3); }, 2,
+                    "IPException: Invalid or unsupported pixel format - " + where);
   const int16_t k16[9] = {};
-  ExpectIPException([&] { conv.Execute(&a, &a, k16, 3, 3); }, 2, "IPException: Invalid or unsupported pixel format - " + where);
+  ExpectIPException([&] { conv.Execute(&a, &a, k16, 3, 3); }, 2,
+                    "IPException: Invalid or unsupported pixel format - " + where);
   // 64 x 64 is accepted.
   conv.Execute(&a, &a, k, 3, 3);
 }
@@ -230,14 +236,15 @@ TEST(Convolve, RawChecksInOrderLeaveTheDestinationUntouched) {
   const float* none = nullptr;
   ExpectIPException([&] { conv.ExecuteC3(src.data(), w * 3, nullptr, w * 3, w, h, k, 3, 3); }, 5,
                     "IPException: Null raw data pointer - OpConvolve::ExecuteC3");
-  ExpectIPException([&] { conv.ExecuteC3(src.data(), w * 3 - 1, dst.data(), w * 3, w, h, none, 3, 3); }, 6,
-                    "IPException: Invalid data stride - OpConvolve::ExecuteC3");
+  ExpectIPException(
+      [&] { conv.ExecuteC3(src.data(), w * 3 - 1, dst.data(), w * 3, w, h, none, 3, 3); }, 6,
+      "IPException: Invalid data stride - OpConvolve::ExecuteC3");
   ExpectIPException([&] { conv.ExecuteC1(src.data(), w, dst.data(), w, 62, h, none, 3, 3); }, 0,
                     "IPException: Invalid image dimension(s) - OpConvolve::ExecuteC1");
   ExpectIPException([&] { conv.ExecuteC1(src.data(), w, dst.data(), w, w, h, none, 3, 3); }, 11,
                     "IPException: Invalid input - OpConvolve::ExecuteC1(kernel)");
-  ExpectIPException([&] { conv.ExecuteC3(src.data(), w * 3, dst.data(), w * 3, w, h, k, 0, 3); }, 11,
-                    "IPException: Invalid input - OpConvolve::ExecuteC3(kernel)");
+  ExpectIPException([&] { conv.ExecuteC3(src.data(), w * 3, dst.data(), w * 3, w, h, k, 0, 3); },
+                    11, "IPException: Invalid input - OpConvolve::ExecuteC3(kernel)");
   EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](uint8_t v) { return v == 0; }));
 }
 
@@ -246,11 +253,13 @@ TEST(Convolve, PrimitiveFailuresReleaseTheWorkBuffers) {
   const float k[121] = {1};
   std::vector<float> image(64 * 64 * 3, 1.0f);
   // A zero width reaches the primitive, which refuses it.
-  ExpectIPException([&] { conv.ConvolveFloatC1(image.data(), 256, 0, 64, k, 3, 3); }, 15,
-                    "IPException: Intel IPP call failed - OpConvolve::ConvolveFloatC1(ippiConvFull_32f_C1R)");
+  ExpectIPException(
+      [&] { conv.ConvolveFloatC1(image.data(), 256, 0, 64, k, 3, 3); }, 15,
+      "IPException: Intel IPP call failed - OpConvolve::ConvolveFloatC1(ippiConvFull_32f_C1R)");
   EXPECT_FALSE(conv.HoldsBuffers());
-  ExpectIPException([&] { conv.ConvolveFloatC3(image.data(), 768, 0, 64, k, 3, 3); }, 15,
-                    "IPException: Intel IPP call failed - OpConvolve::ConvolveFloatC3(ippiConvFull_32f_C3R)");
+  ExpectIPException(
+      [&] { conv.ConvolveFloatC3(image.data(), 768, 0, 64, k, 3, 3); }, 15,
+      "IPException: Intel IPP call failed - OpConvolve::ConvolveFloatC3(ippiConvFull_32f_C3R)");
   EXPECT_FALSE(conv.HoldsBuffers());
   ExpectIPException([&] { conv.ConvolveFloatC3(image.data(), 768, 64, 64, nullptr, 11, 11); }, 5,
                     "IPException: Null raw data pointer - OpConvolve::ConvolveFloatC3");

@@ -21,13 +21,15 @@ const int kCounts[] = {1, 3, 7, 8, 15, 16, 17, 31, 33, 67};
 
 // Floats around the clamp and rounding edges of 8-bit and 12-bit results.
 std::vector<float> EdgeFloats(std::size_t count, float maximum, uint32_t seed) {
-  const float edges[] = {-3.0f, -0.4f, -0.0f, 0.0f, 0.49f, 0.5f, 1.5f, 2.5f,
-                         maximum - 0.5f, maximum - 0.51f, maximum, maximum + 0.4f, maximum + 7.0f};
+  const float edges[] = {-3.0f,   -0.4f,          -0.0f,         0.0f,           0.49f,
+                         0.5f,    1.5f,           2.5f,          maximum - 0.5f, maximum - 0.51f,
+                         maximum, maximum + 0.4f, maximum + 7.0f};
   Lcg lcg(seed);
   std::vector<float> v(count);
   for (std::size_t i = 0; i < count; ++i) {
-    v[i] = (i % 3 == 0) ? edges[lcg.Next() % 13]
-                        : static_cast<float>(lcg.Next() % 100000) / 100000.0f * (maximum + 40.0f) - 20.0f;
+    v[i] = (i % 3 == 0)
+               ? edges[lcg.Next() % 13]
+               : static_cast<float>(lcg.Next() % 100000) / 100000.0f * (maximum + 40.0f) - 20.0f;
   }
   return v;
 }
@@ -89,10 +91,12 @@ void CheckMaskAndApply(uint32_t sampleMax, float applyMax) {
     const auto blur = RandomSamples<T>(count, sampleMax, count + 1);
     const auto mask = RandomSamples<uint8_t>(count, 1, count + 2);
     std::vector<T> expected(samples.begin(), samples.begin() + count);
-    reference::ApplyUnsharpRow(expected.data(), blur.data(), mask.data(), count, 1.0f + 0.3f, 0.3f, applyMax);
+    reference::ApplyUnsharpRow(expected.data(), blur.data(), mask.data(), count, 1.0f + 0.3f, 0.3f,
+                               applyMax);
     ForEachTarget([&](int64_t) {
       std::vector<T> y(samples.begin(), samples.begin() + count);
-      detail::ApplyUnsharpRow(y.data(), blur.data(), mask.data(), count, 1.0f + 0.3f, 0.3f, applyMax);
+      detail::ApplyUnsharpRow(y.data(), blur.data(), mask.data(), count, 1.0f + 0.3f, 0.3f,
+                              applyMax);
       ASSERT_EQ(y, expected) << count;
     });
   }
