@@ -161,6 +161,15 @@ TEST(BlendSelf, OpacityMapOnSixteenBitImages) {
   EXPECT_EQ(Sample(output, 3 * 4095), 1000);
 }
 
+TEST(BlendSelf, SixteenBitSamplesAboveTwelveBitsReadAsFullScale) {
+  BitmapData image = MakeImage(kFormatBGR16, {5000, 4095, 2048});
+  OpBlend blend;
+  blend.Execute(&image, &image, Screen, 0.5f);
+  EXPECT_EQ(Sample(image, 0), 4095);
+  EXPECT_EQ(Sample(image, 1), 4095);
+  EXPECT_EQ(Sample(image, 2), 2560);  // screen 3071.75 -> 3072; 3072 * 0.5 + 2048 * 0.5
+}
+
 TEST(BlendSelf, OpacityMapChecksInOrder) {
   OpBlend blend;
   BitmapData a8 = MakeImage(kFormatBGR8, {});
