@@ -265,6 +265,7 @@ TEST_F(FrameGrabTest, BufferSizeDecisionReportsAllocatorShortfalls) {
   ScriptedAllocator allocator;
   ALLOCATOR_PROPERTIES props{};
   EXPECT_EQ(filter->DecideBufferSize(&allocator, &props), E_UNEXPECTED);
+  filter->Release();
 
   StartGraph(Yuy2Types(false, 6, 4));
   allocator.grantBytes = 48;
