@@ -9,8 +9,10 @@ namespace {
 const AMOVIESETUP_MEDIATYPE kPinTypes[] = {{&MEDIATYPE_Video, &GUID_NULL}};
 
 const AMOVIESETUP_PIN kPins[] = {
-    {KELVO_W("Input"), FALSE, FALSE, FALSE, FALSE, &GUID_NULL, nullptr, 1, kPinTypes},
-    {KELVO_W("Output"), FALSE, TRUE, FALSE, FALSE, &GUID_NULL, nullptr, 1, kPinTypes},
+    {const_cast<LPWSTR>(KELVO_W("Input")), FALSE, FALSE, FALSE, FALSE, &GUID_NULL, nullptr, 1,
+     kPinTypes},
+    {const_cast<LPWSTR>(KELVO_W("Output")), FALSE, TRUE, FALSE, FALSE, &GUID_NULL, nullptr, 1,
+     kPinTypes},
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/CBasePin.h"
 
+#include <cstring>
 #include <new>
 
 #include "platform/CMemAllocator.h"

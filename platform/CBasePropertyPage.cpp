@@ -31,7 +31,7 @@ STDMETHODIMP CBasePropertyPage::SetPageSite(IPropertyPageSite* pPageSite) {
   return S_OK;
 }
 
-INT_PTR CBasePropertyPage::DialogProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK CBasePropertyPage::DialogProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
   if (uMsg == WM_INITDIALOG) {
     SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
     auto* page = reinterpret_cast<CBasePropertyPage*>(lParam);

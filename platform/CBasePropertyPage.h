@@ -36,7 +36,7 @@ class CBasePropertyPage : public IPropertyPage, public CUnknown {
   HWND PageWindow() const { return m_Dlg; }
 
  protected:
-  static INT_PTR DialogProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+  static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
   HWND m_hwnd = nullptr;
   HWND m_Dlg = nullptr;

@@ -11,8 +11,10 @@ typedef struct _REGPINTYPES {
   const CLSID* clsMinorType;
 } REGPINTYPES;
 
+// The same field types as the Windows SDK's record (strName is not const
+// there either).
 typedef struct _REGFILTERPINS {
-  LPCWSTR strName;
+  LPWSTR strName;
   BOOL bRendered;
   BOOL bOutput;
   BOOL bZero;

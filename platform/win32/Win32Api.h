@@ -89,7 +89,7 @@ HRESULT StringFromGUID2(REFGUID guid, LPOLESTR buffer, int cchMax);
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)(((WORD)(l)) | ((DWORD)((WORD)(h))) << 16))
 
-typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 // The in-memory form of a dialog template: what a resource script declares.
 struct KelvoDialogControl {

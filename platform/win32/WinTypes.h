@@ -10,6 +10,7 @@
 #include <cstring>
 
 #define WINAPI
+#define CALLBACK
 #define STDMETHODCALLTYPE
 #define STDAPICALLTYPE
 #define STDMETHOD(name) virtual HRESULT STDMETHODCALLTYPE name
