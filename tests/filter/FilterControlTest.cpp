@@ -394,6 +394,23 @@ TEST(FilterRegistrationTest, RegisteredModuleIsActivatedAndGrabs) {
   unsetenv("KELVO_COM_REGISTRY");
 }
 
+TEST(FilterRegistrationTest, RegsvrToolRegistersAndUnregisters) {
+  const fs::path dir = FreshDirectory("regsvr");
+  const std::string registry = (dir / "registry").string();
+  const std::string tool = std::string("KELVO_COM_REGISTRY=") + registry + " " + KELVO_REGSVR_TOOL;
+  ASSERT_EQ(std::system((tool + " " + KELVO_FILTER_MODULE + " > /dev/null").c_str()), 0);
+  setenv("KELVO_COM_REGISTRY", registry.c_str(), 1);
+  kelvo::platform::RegisteredClass record;
+  EXPECT_TRUE(kelvo::platform::FindRegisteredClass(CLSID_FrameGrabFilter, &record));
+  EXPECT_TRUE(kelvo::platform::FindRegisteredClass(CLSID_FrameGrabFilterProperties, &record));
+  ASSERT_EQ(std::system((tool + " -u " + KELVO_FILTER_MODULE + " > /dev/null").c_str()), 0);
+  EXPECT_FALSE(kelvo::platform::FindRegisteredClass(CLSID_FrameGrabFilter, &record));
+  // A file that is not a module is reported, not registered.
+  EXPECT_NE(std::system((tool + " " + registry + " 2> /dev/null").c_str()), 0);
+  EXPECT_NE(std::system((tool + " 2> /dev/null").c_str()), 0);
+  unsetenv("KELVO_COM_REGISTRY");
+}
+
 TEST(FilterRegistrationTest, FactoryTableAndAggregation) {
   ASSERT_EQ(g_cTemplates, 2);
   EXPECT_EQ(std::u16string(g_Templates[0].m_Name), u"KelvoFrameGrabFilter");

@@ -1,5 +1,6 @@
 #include "tests/filter/FilterTestSupport.h"
 
+#include <gtest/gtest.h>
 #include <jpeglib.h>
 
 #include <algorithm>
@@ -119,10 +120,30 @@ std::u16string Wide(const std::string& text) {
   return std::u16string(text.begin(), text.end());
 }
 
-std::filesystem::path FreshDirectory(const std::string& name) {
+namespace {
+
+std::filesystem::path TestRoot() {
   const char* base = std::getenv("TEST_TMPDIR");
-  std::filesystem::path dir = std::filesystem::path(base != nullptr ? base : "/tmp") /
-                              ("kelvo-filter-" + std::to_string(getpid())) / name;
+  return std::filesystem::path(base != nullptr ? base : "/tmp") /
+         ("kelvo-filter-" + std::to_string(getpid()));
+}
+
+// Removes this run's files when the tests end.
+class TemporaryFiles : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(TestRoot(), ignored);
+  }
+};
+
+[[maybe_unused]] ::testing::Environment* const kTemporaryFiles =
+    ::testing::AddGlobalTestEnvironment(new TemporaryFiles);
+
+}  // namespace
+
+std::filesystem::path FreshDirectory(const std::string& name) {
+  std::filesystem::path dir = TestRoot() / name;
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;
