@@ -94,8 +94,8 @@ INT_PTR CFrameGrabFilterProperties::OnReceiveMessage(HWND hwnd, UINT uMsg, WPARA
 // Text that is not a number reads as 0.
 void CFrameGrabFilterProperties::ReadControls() {
   char text[256];
-  GetDlgItemTextA(m_Dlg, IDC_GRAB_TIME, text, 255);
+  GetDlgItemTextA(m_Dlg, IDC_GRAB_TIME, text, sizeof text);
   m_params.grabTime = std::atof(text);
-  GetDlgItemTextA(m_Dlg, IDC_GRAB_ENABLED, text, 255);
+  GetDlgItemTextA(m_Dlg, IDC_GRAB_ENABLED, text, sizeof text);
   m_params.grabEnabled = std::atoi(text) != 0;
 }
