@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <utility>
 
 #include "imaging/analysis/detail/OwnedArray.h"
@@ -12,6 +13,34 @@ namespace KelvoLibImageProcessing {
 namespace {
 constexpr const char* kWhereInit = "SumAreaTable::Initialize";
 constexpr const char* kWhereRoi = "SumAreaTable::ROIPixels";
+
+// One region row: row[x] = (above[x], or 0 in the first row) + the number of
+// set mask pixels from x0 to x. Eight mask bytes at a time: each becomes 0 or
+// 1 in its byte lane, and one multiplication forms the eight running counts
+// (at most 8, so no lane carries into the next), which breaks the pixel-to-
+// pixel dependency of the running count.
+template <bool kFirst>
+void AccumulateRow(const uint8_t* m, const uint32_t* above, uint32_t* row, int x0, int x1) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  uint32_t run = 0;
+  int x = x0;
+  for (; x + 7 <= x1; x += 8) {
+    uint64_t v;
+    std::memcpy(&v, m + x, 8);
+    const uint64_t set = ((((v & kLow7) + kLow7) | v) >> 7) & kOnes;
+    const uint64_t prefix = set * kOnes;
+    for (int k = 0; k < 8; ++k) {
+      const uint32_t count = run + static_cast<uint32_t>((prefix >> (8 * k)) & 0xFF);
+      row[x + k] = kFirst ? count : above[x + k] + count;
+    }
+    run += static_cast<uint32_t>(prefix >> 56);
+  }
+  for (; x <= x1; ++x) {
+    run += m[x] != 0 ? 1u : 0u;
+    row[x] = kFirst ? run : above[x] + run;
+  }
+}
 }  // namespace
 
 SumAreaTable::SumAreaTable(const uint8_t* mask, int width, int height, int stride) {
@@ -29,6 +58,10 @@ void SumAreaTable::Initialize(const uint8_t* mask, int width, int height, int st
 
 void SumAreaTable::Initialize(const uint8_t* mask, int width, int height, int stride, int x0,
                               int y0, int x1, int y1) {
+  // A rebuild of the same size (one per frame) reuses the table's memory
+  // rather than paying for fresh pages every time.
+  std::unique_ptr<uint32_t[]> reuse = std::move(table_);
+  const std::size_t reuseCapacity = capacity_;
   Release();
   if (mask == nullptr) throw IPException(5, kWhereInit);
   if (stride < width) throw IPException(6, kWhereInit);
@@ -39,8 +72,16 @@ void SumAreaTable::Initialize(const uint8_t* mask, int width, int height, int st
 
   const std::size_t w = static_cast<std::size_t>(width);
   const std::size_t h = static_cast<std::size_t>(height);
-  auto table = detail::AllocateArray<uint32_t>(w * h);
-  if (!table) throw IPException(12, kWhereInit);
+  std::unique_ptr<uint32_t[]> table;
+  std::size_t capacity = reuseCapacity;
+  if (reuse && reuseCapacity >= w * h) {
+    table = std::move(reuse);
+  } else {
+    reuse.reset();
+    table = detail::AllocateArray<uint32_t>(w * h);
+    if (!table) throw IPException(12, kWhereInit);
+    capacity = w * h;
+  }
 
   uint32_t* t = table.get();
   // Entries outside the region are 0: whole rows above and below it, and the
@@ -53,25 +94,13 @@ void SumAreaTable::Initialize(const uint8_t* mask, int width, int height, int st
     std::fill(row + x1 + 1, row + w, 0u);
   }
 
-  // First region row: running count along the row.
-  {
-    const uint8_t* m = mask + static_cast<std::ptrdiff_t>(y0) * stride;
-    uint32_t* row = t + static_cast<std::size_t>(y0) * w;
-    uint32_t run = 0;
-    for (int x = x0; x <= x1; ++x) {
-      run += m[x] != 0 ? 1u : 0u;
-      row[x] = run;
-    }
-  }
-  // Further rows: the entry above plus the running count of this row.
-  for (int y = y0 + 1; y <= y1; ++y) {
+  for (int y = y0; y <= y1; ++y) {
     const uint8_t* m = mask + static_cast<std::ptrdiff_t>(y) * stride;
-    const uint32_t* above = t + static_cast<std::size_t>(y - 1) * w;
     uint32_t* row = t + static_cast<std::size_t>(y) * w;
-    uint32_t run = 0;
-    for (int x = x0; x <= x1; ++x) {
-      run += m[x] != 0 ? 1u : 0u;
-      row[x] = above[x] + run;
+    if (y == y0) {
+      AccumulateRow<true>(m, nullptr, row, x0, x1);
+    } else {
+      AccumulateRow<false>(m, row - w, row, x0, x1);
     }
   }
 
@@ -82,6 +111,7 @@ void SumAreaTable::Initialize(const uint8_t* mask, int width, int height, int st
   x1_ = x1;
   y1_ = y1;
   table_ = std::move(table);
+  capacity_ = capacity;
 }
 
 bool SumAreaTable::InsideRegion(int x0, int y0, int x1, int y1) const noexcept {
@@ -171,6 +201,7 @@ void SumAreaTable::Release() noexcept {
   histY_.reset();
   roiX_.reset();
   roiY_.reset();
+  capacity_ = 0;
   width_ = 0;
   height_ = 0;
   x0_ = 0;

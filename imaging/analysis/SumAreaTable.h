@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -85,6 +86,7 @@ class SumAreaTable {
   int x1_ = -1;
   int y1_ = -1;
   std::unique_ptr<uint32_t[]> table_;
+  std::size_t capacity_ = 0;  // entries the table's memory holds
   std::unique_ptr<uint32_t[]> histX_;
   std::unique_ptr<uint32_t[]> histY_;
   std::unique_ptr<uint32_t[]> roiX_;
