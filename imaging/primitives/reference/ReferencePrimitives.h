@@ -11,10 +11,10 @@
 // - Integer results that need rounding round half toward positive infinity,
 //   floor(x + 1/2), for negative values too (so -2.5 becomes -2), then
 //   saturate to the destination type.
-// - RGB<->YUV use the stated weights in 16.16 fixed point (see
-//   ColorYuv.cpp), rounded as above.
-// - The 8-bit Gaussian divides exactly (3x3 by 16, 5x5 by 571) and rounds to
-//   nearest; with a non-negative sum and an odd 571 no ties arise for 5x5.
+// - RGB<->YUV use the weights .299/.587/.114, .492, .877 and their
+//   inverses in 16.16 fixed point (see colour_yuv-inl.h), rounded as above.
+// - The 8-bit Gaussian divides exactly and rounds to nearest: 3x3 by 16 with
+//   ties up as above; 5x5 by 571, where non-negative sums never tie.
 // - ConvFull 32f adds its terms in memory order of the second image (row by
 //   row, each row left to right), skipping terms that fall outside the first
 //   image; each term is one float product added to the running float sum.
