@@ -32,7 +32,9 @@ class PipelineSnapshot {
   };
 
   // The quantities of the last Execute: what the stretch decision measured
-  // and decided. Quantities of a stage that did not run stay 0 (opacity 0.5).
+  // and decided. Quantities of a stage that did not run stay 0; opacity is
+  // 0.5 unless the stretch decision set it. Reading it costs the pipeline
+  // nothing: the values are kept as the stages run anyway.
   struct Report {
     float skinRatio = 0.0f, skinMean = 0.0f, skinClip = 0.0f;
     float lowClip05 = 0.0f, lowClip01 = 0.0f, lowClip00 = 0.0f;
@@ -78,7 +80,8 @@ class PipelineSnapshot {
   int GetHeight() const { return height_; }
   int GetPixelFormat() const { return pixelFormat_; }
 
-  // The quantities and stage times of the last Execute (all zero before).
+  // The quantities and stage times of the last Execute (defaults before
+  // the first).
   const Report& GetReport() const { return report_; }
 
  private:
