@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "imaging/analysis/detail/OwnedArray.h"
+#include "imaging/analysis/detail/SumAreaRows.h"
 #include "imaging/core/IPException.h"
 
 namespace KelvoLibImageProcessing {
@@ -14,33 +15,6 @@ namespace {
 constexpr const char* kWhereInit = "SumAreaTable::Initialize";
 constexpr const char* kWhereRoi = "SumAreaTable::ROIPixels";
 
-// One region row: row[x] = (above[x], or 0 in the first row) + the number of
-// set mask pixels from x0 to x. Eight mask bytes at a time: each becomes 0 or
-// 1 in its byte lane, and one multiplication forms the eight running counts
-// (at most 8, so no lane carries into the next), which breaks the pixel-to-
-// pixel dependency of the running count.
-template <bool kFirst>
-void AccumulateRow(const uint8_t* m, const uint32_t* above, uint32_t* row, int x0, int x1) {
-  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-  constexpr uint64_t kOnes = 0x0101010101010101ULL;
-  uint32_t run = 0;
-  int x = x0;
-  for (; x + 7 <= x1; x += 8) {
-    uint64_t v;
-    std::memcpy(&v, m + x, 8);
-    const uint64_t set = ((((v & kLow7) + kLow7) | v) >> 7) & kOnes;
-    const uint64_t prefix = set * kOnes;
-    for (int k = 0; k < 8; ++k) {
-      const uint32_t count = run + static_cast<uint32_t>((prefix >> (8 * k)) & 0xFF);
-      row[x + k] = kFirst ? count : above[x + k] + count;
-    }
-    run += static_cast<uint32_t>(prefix >> 56);
-  }
-  for (; x <= x1; ++x) {
-    run += m[x] != 0 ? 1u : 0u;
-    row[x] = kFirst ? run : above[x] + run;
-  }
-}
 }  // namespace
 
 SumAreaTable::SumAreaTable(const uint8_t* mask, int width, int height, int stride) {
@@ -97,11 +71,7 @@ void SumAreaTable::Initialize(const uint8_t* mask, int width, int height, int st
   for (int y = y0; y <= y1; ++y) {
     const uint8_t* m = mask + static_cast<std::ptrdiff_t>(y) * stride;
     uint32_t* row = t + static_cast<std::size_t>(y) * w;
-    if (y == y0) {
-      AccumulateRow<true>(m, nullptr, row, x0, x1);
-    } else {
-      AccumulateRow<false>(m, row - w, row, x0, x1);
-    }
+    detail::AccumulateMaskRow(m + x0, y == y0 ? nullptr : row - w + x0, row + x0, x1 - x0 + 1);
   }
 
   width_ = width;

@@ -5,8 +5,11 @@
 #include <random>
 #include <vector>
 
+#include "hwy/targets.h"
 #include "imaging/analysis/SumAreaTable.h"
 #include "imaging/analysis/SumValueTable.h"
+#include "imaging/analysis/detail/SumAreaRows.h"
+#include "imaging/analysis/reference/SumAreaReference.h"
 #include "tests/imaging/analysis/ExpectThrow.h"
 
 namespace KelvoLibImageProcessing {
@@ -121,6 +124,23 @@ TEST(SumAreaTableTest, RectangleHistogramsReuseTheirBuffer) {
   for (int y = 0; y < h; ++y) EXPECT_EQ(ry[y], y == 2 ? count(1, 2, 4, 2) : 0u) << y;
   EXPECT_TRUE(Throws([&] { t.HistogramRoiX(3, 0, 2, 0); }, 9, "SumAreaTable::HistogramRoiX"));
   EXPECT_TRUE(Throws([&] { t.HistogramRoiY(0, 0, 0, 5); }, 9, "SumAreaTable::HistogramRoiY"));
+}
+
+// Rebuilds reuse the table's memory: a smaller mask after a larger one, then a
+// region off the origin in the same memory, must leave no stale counts.
+TEST(SumAreaTableTest, RebuildsInReusedMemory) {
+  std::vector<uint8_t> big(40 * 30, 1);
+  SumAreaTable t(big.data(), 40, 30, 40);
+  EXPECT_EQ(t.ROIPixels(39, 29), 1200u);
+  t.Initialize(kMask, 3, 2, 3);
+  EXPECT_EQ(t.ROIPixels(2, 1), 3u);
+  EXPECT_EQ(t.ROIPixels(0, 0, 2, 1), 3u);
+  t.Initialize(big.data(), 40, 30, 40, 5, 5, 20, 20);
+  EXPECT_EQ(t.GetTable()[0], 0u);
+  EXPECT_EQ(t.GetTable()[29 * 40 + 39], 0u);
+  EXPECT_EQ(t.ROIPixels(5, 5, 20, 20), 256u);
+  EXPECT_EQ(t.HistogramX()[4], 0u);
+  EXPECT_EQ(t.HistogramX()[5], 16u);
 }
 
 TEST(SumAreaTableTest, BuildFailuresInCheckOrder) {
@@ -265,6 +285,40 @@ TEST(SumValueTableTest, FailuresInCheckOrder) {
   EXPECT_TRUE(Throws([&] { u.ROIAlpha(0, 0, 0, 2); }, 9, "SumValueTable::ROIAlpha"));
   u.Release();
   EXPECT_TRUE(Throws([&] { u.ROIMean(0, 0, 0, 0); }, 9, "SumValueTable::ROIValue"));
+}
+
+}  // namespace
+}  // namespace KelvoLibImageProcessing
+
+namespace KelvoLibImageProcessing {
+namespace {
+
+// Every compiled SIMD path of the row kernel against the plain loop, on every
+// width from 1 to 70 (full vectors, tails, one-lane rows), first and later
+// rows, with sentinels beyond the row.
+TEST(SumAreaTableTest, RowKernelMatchesReferenceOnEveryTarget) {
+  std::mt19937 rng(23);
+  for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+    hwy::SetSupportedTargetsForTest(target);
+    hwy::GetChosenTarget().Update(hwy::SupportedTargets());
+    SCOPED_TRACE(hwy::TargetName(target));
+    for (int count = 1; count <= 70; ++count) {
+      std::vector<uint8_t> mask(static_cast<std::size_t>(count));
+      for (auto& m : mask) m = rng() % 2 ? static_cast<uint8_t>(rng()) : 0;
+      std::vector<uint32_t> above(static_cast<std::size_t>(count));
+      for (auto& a : above) a = rng() % 100000;
+      for (bool first : {true, false}) {
+        std::vector<uint32_t> got(static_cast<std::size_t>(count) + 1, 0xDEADBEEFu);
+        std::vector<uint32_t> want = got;
+        detail::AccumulateMaskRow(mask.data(), first ? nullptr : above.data(), got.data(), count);
+        reference::AccumulateMaskRowReference(mask.data(), first ? nullptr : above.data(),
+                                              want.data(), count);
+        ASSERT_EQ(got, want) << count << " " << first;
+      }
+    }
+  }
+  hwy::SetSupportedTargetsForTest(0);
+  hwy::GetChosenTarget().Update(hwy::SupportedTargets());
 }
 
 }  // namespace
