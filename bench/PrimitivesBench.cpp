@@ -209,11 +209,10 @@ const int kRegistered = [] {
           [](cv::Mat& s, cv::Mat& d) { cv::cvtColor(s, d, cv::COLOR_YUV2BGR); });
   });
   for (int m : {3, 5}) {
-    Register("BM_OpenCV_medianBlur" + std::to_string(m) + "_8u",
-             [m](benchmark::State& st, int w, int h) {
-               RunCv(st, w, h, CV_8UC1, CV_8UC1,
-                     [m](cv::Mat& s, cv::Mat& d) { cv::medianBlur(s, d, m); });
-             });
+    Register("BM_OpenCV_medianBlur" + std::to_string(m) + "_8u", [m](benchmark::State& st, int w,
+                                                                     int h) {
+      RunCv(st, w, h, CV_8UC1, CV_8UC1, [m](cv::Mat& s, cv::Mat& d) { cv::medianBlur(s, d, m); });
+    });
   }
   Register("BM_OpenCV_medianBlur5_16s", [](benchmark::State& st, int w, int h) {
     RunCv(st, w, h, CV_16SC1, CV_16SC1, [](cv::Mat& s, cv::Mat& d) { cv::medianBlur(s, d, 5); });

@@ -11,7 +11,9 @@ namespace {
 
 constexpr int64_t kAlign = 32;
 
-int64_t RoundUp(int64_t n) { return (n + kAlign - 1) / kAlign * kAlign; }
+int64_t RoundUp(int64_t n) {
+  return (n + kAlign - 1) / kAlign * kAlign;
+}
 
 void* AllocImage(int width, int height, int bytesPerPixel, int* pStep) {
   if (pStep == nullptr || width < 1 || height < 1) return nullptr;
@@ -40,12 +42,16 @@ Ipp16u* ippiMalloc_16u_C3(int widthPixels, int heightPixels, int* pStepBytes) no
 Ipp16s* ippiMalloc_16s_C3(int widthPixels, int heightPixels, int* pStepBytes) noexcept {
   return static_cast<Ipp16s*>(AllocImage(widthPixels, heightPixels, 6, pStepBytes));
 }
-void ippiFree(void* ptr) noexcept { std::free(ptr); }
+void ippiFree(void* ptr) noexcept {
+  std::free(ptr);
+}
 
 Ipp8u* ippsMalloc_8u(int len) noexcept {
   if (len < 1) return nullptr;
   return static_cast<Ipp8u*>(std::aligned_alloc(kAlign, static_cast<size_t>(RoundUp(len))));
 }
-void ippsFree(void* ptr) noexcept { std::free(ptr); }
+void ippsFree(void* ptr) noexcept {
+  std::free(ptr);
+}
 
 }  // extern "C"

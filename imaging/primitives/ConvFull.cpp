@@ -36,8 +36,8 @@ IppStatus ConvFloat(const Ipp32f* s1, int step1, IppiSize z1, const Ipp32f* s2, 
                     IppiSize z2, Ipp32f* d, int dstStep, int ch) {
   const IppStatus st = CheckConv(s1, z1, s2, z2, d);
   if (st != ippStsNoErr) return st;
-  const detail::ConvArgs args{s1, step1, z1.width, z1.height, s2, step2,
-                              z2.width, z2.height, d, dstStep, ch};
+  const detail::ConvArgs args{s1,       step1,     z1.width, z1.height, s2, step2,
+                              z2.width, z2.height, d,        dstStep,   ch};
   HWY_DYNAMIC_DISPATCH(ConvFullFloat)(args);
   return ippStsNoErr;
 }

@@ -32,7 +32,9 @@ IppStatus CheckMasked(const void* src, const void* dst, IppiSize roi, IppiMaskSi
   return detail::ValidMask(mask) ? ippStsNoErr : ippStsSizeErr;
 }
 
-int Radius(IppiMaskSize mask) { return mask == ippMskSize3x3 ? 1 : 2; }
+int Radius(IppiMaskSize mask) {
+  return mask == ippMskSize3x3 ? 1 : 2;
+}
 
 }  // namespace
 }  // namespace kelvo::primitives

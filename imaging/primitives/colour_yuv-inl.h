@@ -48,7 +48,8 @@ HWY_INLINE void YuvToRgbPixels(D8 d8, const uint8_t* y, const uint8_t* u, const 
   const auto uu = hn::Sub(hn::PromoteTo(d, hn::LoadU(d8, u)), hn::Set(d, 128));
   const auto vv = hn::Sub(hn::PromoteTo(d, hn::LoadU(d8, v)), hn::Set(d, 128));
   const auto r = hn::Add(yy, hn::Mul(vv, hn::Set(d, 74711)));
-  const auto g = hn::Sub(hn::Sub(yy, hn::Mul(uu, hn::Set(d, 25821))), hn::Mul(vv, hn::Set(d, 38076)));
+  const auto g =
+      hn::Sub(hn::Sub(yy, hn::Mul(uu, hn::Set(d, 25821))), hn::Mul(vv, hn::Set(d, 38076)));
   const auto b = hn::Add(yy, hn::Mul(uu, hn::Set(d, 133169)));
   hn::StoreInterleaved3(hn::DemoteTo(d8, hn::ShiftRight<16>(r)),
                         hn::DemoteTo(d8, hn::ShiftRight<16>(g)),

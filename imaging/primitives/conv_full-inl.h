@@ -37,7 +37,6 @@ HWY_BEFORE_NAMESPACE();
 namespace kelvo::primitives::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-
 template <class T>
 HWY_INLINE T* Advance(T* p, ptrdiff_t bytes) {
   using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
@@ -53,7 +52,8 @@ HWY_INLINE T* Advance(T* p, ptrdiff_t bytes) {
 // `taps(s2, kx)` gives the second image's values for tap column kx, lane by
 // lane.
 template <bool kCheckX, class D, class Taps>
-HWY_INLINE hn::Vec<D> ConvSamples(D d, const detail::ConvArgs& a, int y, ptrdiff_t i, const Taps& taps) {
+HWY_INLINE hn::Vec<D> ConvSamples(D d, const detail::ConvArgs& a, int y, ptrdiff_t i,
+                                  const Taps& taps) {
   auto acc = hn::Zero(d);
   const int ch = a.ch;
   const ptrdiff_t x = i / ch;  // pixel of the first lane (one-lane: the only lane)
@@ -141,7 +141,8 @@ HWY_INLINE void ConvBorder(D d, const detail::ConvArgs& a, int y, ptrdiff_t i0, 
       const float* s1 = scratch + (ky - kyBegin) * span + (i - origin);
       const float* s2 = Advance(a.src2, static_cast<ptrdiff_t>(a.step2) * ky);
       for (int kx = 0; kx < a.w2; ++kx) {
-        const auto inside = hn::AndNot(hn::Lt(xs, hn::Set(di, kx)), hn::Lt(xs, hn::Set(di, kx + a.w1)));
+        const auto inside =
+            hn::AndNot(hn::Lt(xs, hn::Set(di, kx)), hn::Lt(xs, hn::Set(di, kx + a.w1)));
         const auto term = hn::Mul(hn::LoadU(d, s1 - static_cast<ptrdiff_t>(kx) * ch), taps(s2, kx));
         acc = hn::Add(acc, hn::IfThenElseZero(hn::RebindMask(d, inside), term));
       }

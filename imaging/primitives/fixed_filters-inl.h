@@ -20,10 +20,10 @@ namespace kelvo::primitives::detail {
 
 // How an integer kernel sum becomes a sample (before saturation).
 enum class Scale {
-  kNone,     // Laplace: the sum itself
-  kDiv8,     // Sharpen: floor(sum / 8 + 1/2)
-  kDiv16,    // Gauss 3x3: floor(sum / 16 + 1/2)
-  kDiv571,   // Gauss 5x5: nearest integer to sum / 571 (sum >= 0, no ties)
+  kNone,    // Laplace: the sum itself
+  kDiv8,    // Sharpen: floor(sum / 8 + 1/2)
+  kDiv16,   // Gauss 3x3: floor(sum / 16 + 1/2)
+  kDiv571,  // Gauss 5x5: nearest integer to sum / 571 (sum >= 0, no ties)
 };
 
 // All fixed kernels are symmetric in x, in y and across the diagonal, so a
@@ -35,8 +35,7 @@ struct FixedKernel {
 };
 
 inline constexpr FixedKernel kGauss3{1, {{4, 2}, {2, 1}}, Scale::kDiv16};
-inline constexpr FixedKernel kGauss5{
-    2, {{127, 52, 12}, {52, 31, 7}, {12, 7, 2}}, Scale::kDiv571};
+inline constexpr FixedKernel kGauss5{2, {{127, 52, 12}, {52, 31, 7}, {12, 7, 2}}, Scale::kDiv571};
 inline constexpr FixedKernel kLaplace3{1, {{8, -1}, {-1, -1}}, Scale::kNone};
 inline constexpr FixedKernel kLaplace5{2, {{20, 6, -4}, {6, 0, -3}, {-4, -3, -1}}, Scale::kNone};
 inline constexpr FixedKernel kSharpen3{1, {{16, -1}, {-1, -1}}, Scale::kDiv8};
@@ -70,7 +69,9 @@ HWY_INLINE hn::Vec<D> KernelSum(D d, const T* const* rows, ptrdiff_t i, int ch) 
   hn::Vec<D> folded[R + 1][R + 1];
   for (int ady = 0; ady <= R; ++ady) {
     for (int adx = 0; adx <= R; ++adx) {
-      auto col = [&](int dx) { return ady == 0 ? load(0, dx) : hn::Add(load(-ady, dx), load(ady, dx)); };
+      auto col = [&](int dx) {
+        return ady == 0 ? load(0, dx) : hn::Add(load(-ady, dx), load(ady, dx));
+      };
       folded[ady][adx] = adx == 0 ? col(0) : hn::Add(col(-adx), col(adx));
     }
   }
@@ -96,8 +97,8 @@ HWY_INLINE hn::Vec<D> ScaleSum(D d, hn::Vec<D> s) {
     // the float error, so truncating the float product is the exact
     // nearest integer of s / 571.
     const hn::Rebind<float, D> df;
-    const auto q = hn::Mul(hn::Add(hn::ConvertTo(df, s), hn::Set(df, 285.5f)),
-                           hn::Set(df, 1.0f / 571.0f));
+    const auto q =
+        hn::Mul(hn::Add(hn::ConvertTo(df, s), hn::Set(df, 285.5f)), hn::Set(df, 1.0f / 571.0f));
     return hn::ConvertTo(d, q);
   } else {
     return s;
@@ -127,8 +128,8 @@ HWY_INLINE void FilterImage(const T* src, int srcStep, T* dst, int dstStep, int 
       rows[R + j] = reinterpret_cast<const T*>(reinterpret_cast<const uint8_t*>(src) +
                                                static_cast<ptrdiff_t>(srcStep) * (y + j));
     }
-    T* out = reinterpret_cast<T*>(reinterpret_cast<uint8_t*>(dst) +
-                                  static_cast<ptrdiff_t>(dstStep) * y);
+    T* out =
+        reinterpret_cast<T*>(reinterpret_cast<uint8_t*>(dst) + static_cast<ptrdiff_t>(dstStep) * y);
     ptrdiff_t i = 0;
     for (; i + lanes <= n; i += lanes) {
       hn::StoreU(hn::DemoteTo(dt, ScaleSum<K>(d, KernelSum<K>(d, rows, i, ch))), dt, out + i);
@@ -175,8 +176,8 @@ HWY_INLINE hn::Vec<hn::Rebind<uint8_t, D32>> Gauss5Finish(D32 d32, hn::Vec<D32> 
   return hn::DemoteTo(hn::Rebind<uint8_t, D32>(), ScaleSum<detail::kGauss5>(d32, sum));
 }
 
-HWY_INLINE void Gauss5Image8u(const uint8_t* src, int srcStep, uint8_t* dst, int dstStep,
-                              int width, int height, int ch) {
+HWY_INLINE void Gauss5Image8u(const uint8_t* src, int srcStep, uint8_t* dst, int dstStep, int width,
+                              int height, int ch) {
   const ptrdiff_t n = static_cast<ptrdiff_t>(width) * ch;
   const hn::CappedTag<uint16_t, 1> d1;
   const hn::Rebind<int32_t, decltype(d1)> d1w;
@@ -229,8 +230,8 @@ HWY_NOINLINE void Laplace8u(const uint8_t* src, int srcStep, uint8_t* dst, int d
   }
 }
 
-HWY_NOINLINE void Laplace16s(const int16_t* src, int srcStep, int16_t* dst, int dstStep,
-                             int width, int height, int radius) {
+HWY_NOINLINE void Laplace16s(const int16_t* src, int srcStep, int16_t* dst, int dstStep, int width,
+                             int height, int radius) {
   if (radius == 1) {
     FilterImage<detail::kLaplace3>(src, srcStep, dst, dstStep, width, height, 3);
   } else {
@@ -243,8 +244,8 @@ HWY_NOINLINE void Sharpen8u(const uint8_t* src, int srcStep, uint8_t* dst, int d
   FilterImage<detail::kSharpen3>(src, srcStep, dst, dstStep, width, height, 3);
 }
 
-HWY_NOINLINE void Sharpen16s(const int16_t* src, int srcStep, int16_t* dst, int dstStep,
-                             int width, int height) {
+HWY_NOINLINE void Sharpen16s(const int16_t* src, int srcStep, int16_t* dst, int dstStep, int width,
+                             int height) {
   FilterImage<detail::kSharpen3>(src, srcStep, dst, dstStep, width, height, 3);
 }
 

@@ -29,25 +29,23 @@ struct Comparator {
 // Batcher's merge-exchange sorting network for 25 inputs with every
 // comparator removed that cannot influence element 12, the median.
 inline constexpr Comparator kMedian25[] = {
-    {0, 16, 3}, {1, 17, 3}, {2, 18, 3}, {3, 19, 3}, {4, 20, 3}, {5, 21, 3},
-    {6, 22, 3}, {7, 23, 3}, {8, 24, 3}, {0, 8, 3}, {1, 9, 3}, {2, 10, 3},
-    {3, 11, 3}, {4, 12, 3}, {5, 13, 3}, {6, 14, 3}, {7, 15, 3}, {16, 24, 3},
-    {8, 16, 3}, {9, 17, 3}, {10, 18, 3}, {11, 19, 3}, {12, 20, 3}, {13, 21, 3},
-    {14, 22, 3}, {15, 23, 3}, {0, 4, 3}, {1, 5, 3}, {2, 6, 3}, {3, 7, 3},
-    {8, 12, 3}, {9, 13, 3}, {10, 14, 3}, {11, 15, 3}, {16, 20, 3}, {17, 21, 3},
-    {18, 22, 3}, {19, 23, 3}, {4, 16, 3}, {5, 17, 3}, {6, 18, 3}, {7, 19, 3},
-    {12, 24, 3}, {4, 8, 3}, {5, 9, 3}, {6, 10, 3}, {7, 11, 3}, {12, 16, 3},
-    {13, 17, 3}, {14, 18, 3}, {15, 19, 3}, {20, 24, 3}, {0, 2, 3}, {1, 3, 3},
-    {4, 6, 3}, {5, 7, 3}, {8, 10, 3}, {9, 11, 3}, {12, 14, 3}, {13, 15, 3},
-    {16, 18, 3}, {17, 19, 3}, {20, 22, 3}, {21, 23, 3}, {2, 16, 3}, {3, 17, 3},
-    {6, 20, 3}, {7, 21, 3}, {10, 24, 3}, {2, 8, 3}, {3, 9, 3}, {6, 12, 3},
-    {7, 13, 3}, {10, 16, 3}, {11, 17, 3}, {14, 20, 3}, {15, 21, 3}, {18, 24, 3},
-    {2, 4, 3}, {3, 5, 3}, {6, 8, 3}, {7, 9, 3}, {10, 12, 3}, {11, 13, 3},
-    {14, 16, 3}, {15, 17, 3}, {18, 20, 3}, {19, 21, 3}, {22, 24, 3}, {0, 1, 2},
-    {2, 3, 2}, {4, 5, 2}, {6, 7, 2}, {8, 9, 2}, {10, 11, 2}, {12, 13, 1},
-    {14, 15, 1}, {16, 17, 1}, {18, 19, 1}, {20, 21, 1}, {22, 23, 1}, {1, 16, 2},
-    {3, 18, 2}, {5, 20, 1}, {7, 22, 1}, {9, 24, 1}, {5, 12, 2}, {7, 14, 2},
-    {9, 16, 1}, {11, 18, 1}, {9, 12, 2}, {11, 14, 1}, {11, 12, 2},
+    {0, 16, 3},  {1, 17, 3},  {2, 18, 3},  {3, 19, 3},  {4, 20, 3},  {5, 21, 3},  {6, 22, 3},
+    {7, 23, 3},  {8, 24, 3},  {0, 8, 3},   {1, 9, 3},   {2, 10, 3},  {3, 11, 3},  {4, 12, 3},
+    {5, 13, 3},  {6, 14, 3},  {7, 15, 3},  {16, 24, 3}, {8, 16, 3},  {9, 17, 3},  {10, 18, 3},
+    {11, 19, 3}, {12, 20, 3}, {13, 21, 3}, {14, 22, 3}, {15, 23, 3}, {0, 4, 3},   {1, 5, 3},
+    {2, 6, 3},   {3, 7, 3},   {8, 12, 3},  {9, 13, 3},  {10, 14, 3}, {11, 15, 3}, {16, 20, 3},
+    {17, 21, 3}, {18, 22, 3}, {19, 23, 3}, {4, 16, 3},  {5, 17, 3},  {6, 18, 3},  {7, 19, 3},
+    {12, 24, 3}, {4, 8, 3},   {5, 9, 3},   {6, 10, 3},  {7, 11, 3},  {12, 16, 3}, {13, 17, 3},
+    {14, 18, 3}, {15, 19, 3}, {20, 24, 3}, {0, 2, 3},   {1, 3, 3},   {4, 6, 3},   {5, 7, 3},
+    {8, 10, 3},  {9, 11, 3},  {12, 14, 3}, {13, 15, 3}, {16, 18, 3}, {17, 19, 3}, {20, 22, 3},
+    {21, 23, 3}, {2, 16, 3},  {3, 17, 3},  {6, 20, 3},  {7, 21, 3},  {10, 24, 3}, {2, 8, 3},
+    {3, 9, 3},   {6, 12, 3},  {7, 13, 3},  {10, 16, 3}, {11, 17, 3}, {14, 20, 3}, {15, 21, 3},
+    {18, 24, 3}, {2, 4, 3},   {3, 5, 3},   {6, 8, 3},   {7, 9, 3},   {10, 12, 3}, {11, 13, 3},
+    {14, 16, 3}, {15, 17, 3}, {18, 20, 3}, {19, 21, 3}, {22, 24, 3}, {0, 1, 2},   {2, 3, 2},
+    {4, 5, 2},   {6, 7, 2},   {8, 9, 2},   {10, 11, 2}, {12, 13, 1}, {14, 15, 1}, {16, 17, 1},
+    {18, 19, 1}, {20, 21, 1}, {22, 23, 1}, {1, 16, 2},  {3, 18, 2},  {5, 20, 1},  {7, 22, 1},
+    {9, 24, 1},  {5, 12, 2},  {7, 14, 2},  {9, 16, 1},  {11, 18, 1}, {9, 12, 2},  {11, 14, 1},
+    {11, 12, 2},
 };
 
 }  // namespace kelvo::primitives::detail
@@ -135,8 +133,8 @@ HWY_INLINE void MedianSquare(const T* src, int srcStep, T* dst, int dstStep, int
   const T* rows[kSize];
   for (int y = 0; y < height; ++y) {
     MaskRows(src, srcStep, y, kSize, anchorX, anchorY, rows);
-    T* out = reinterpret_cast<T*>(reinterpret_cast<uint8_t*>(dst) +
-                                  static_cast<ptrdiff_t>(dstStep) * y);
+    T* out =
+        reinterpret_cast<T*>(reinterpret_cast<uint8_t*>(dst) + static_cast<ptrdiff_t>(dstStep) * y);
     int x = 0;
     if constexpr (kSize == 3) {
       for (; x + n <= width; x += n) hn::StoreU(Median3x3(d, rows, x), d, out + x);
@@ -151,20 +149,19 @@ HWY_INLINE void MedianSquare(const T* src, int srcStep, T* dst, int dstStep, int
 // Any other mask: gather the window into `work` (maskW * maskH samples) and
 // select its middle element.
 template <class T>
-HWY_INLINE void MedianGeneral(const T* src, int srcStep, T* dst, int dstStep, int width,
-                              int height, int maskW, int maskH, int anchorX, int anchorY,
-                              T* work) {
+HWY_INLINE void MedianGeneral(const T* src, int srcStep, T* dst, int dstStep, int width, int height,
+                              int maskW, int maskH, int anchorX, int anchorY, T* work) {
   const size_t area = static_cast<size_t>(maskW) * maskH;
   for (int y = 0; y < height; ++y) {
-    T* out = reinterpret_cast<T*>(reinterpret_cast<uint8_t*>(dst) +
-                                  static_cast<ptrdiff_t>(dstStep) * y);
+    T* out =
+        reinterpret_cast<T*>(reinterpret_cast<uint8_t*>(dst) + static_cast<ptrdiff_t>(dstStep) * y);
     for (int x = 0; x < width; ++x) {
       T* w = work;
       for (int j = 0; j < maskH; ++j) {
-        const T* row = reinterpret_cast<const T*>(reinterpret_cast<const uint8_t*>(src) +
-                                                  static_cast<ptrdiff_t>(srcStep) *
-                                                      (y - anchorY + j)) +
-                       (x - anchorX);
+        const T* row =
+            reinterpret_cast<const T*>(reinterpret_cast<const uint8_t*>(src) +
+                                       static_cast<ptrdiff_t>(srcStep) * (y - anchorY + j)) +
+            (x - anchorX);
         w = std::copy(row, row + maskW, w);
       }
       std::nth_element(work, work + area / 2, work + area);

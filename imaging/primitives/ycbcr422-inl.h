@@ -39,9 +39,8 @@ HWY_INLINE PairBgr<D> ConvertPairs(D d, hn::Vec<D> words) {
 
   const auto kY = hn::Set(d, 76284);
   const auto rc = hn::Add(hn::Mul(cr, hn::Set(d, 104595)), hn::Set(d, -14608761));
-  const auto gc = hn::Add(
-      hn::Sub(hn::Mul(cr, hn::Set(d, -53281)), hn::Mul(cb, hn::Set(d, 25690))),
-      hn::Set(d, 8887730));
+  const auto gc = hn::Add(hn::Sub(hn::Mul(cr, hn::Set(d, -53281)), hn::Mul(cb, hn::Set(d, 25690))),
+                          hn::Set(d, 8887730));
   const auto bc = hn::Add(hn::Mul(cb, hn::Set(d, 132186)), hn::Set(d, -18140365));
   const auto ly0 = hn::Mul(y0, kY);
   const auto ly1 = hn::Mul(y1, kY);
@@ -106,7 +105,8 @@ HWY_NOINLINE void YCbCr422ToBGRImage(const uint8_t* src, int srcStep, uint8_t* d
       // The lone last pixel: its own Y and the Cb after it, with the Cr of
       // the preceding pair.
       const int x = width - 1;
-      const uint32_t word = static_cast<uint32_t>(s[2 * x]) | static_cast<uint32_t>(s[2 * x + 1]) << 8 |
+      const uint32_t word = static_cast<uint32_t>(s[2 * x]) |
+                            static_cast<uint32_t>(s[2 * x + 1]) << 8 |
                             static_cast<uint32_t>(s[2 * x - 1]) << 24;
       const auto p = ConvertPairs(d1, hn::Set(d1, static_cast<int32_t>(word)));
       StoreFirstPair(d1, p, 1, o + 3 * x);

@@ -22,7 +22,9 @@ inline T* RowPtr(T* base, int step, int y) {
   return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + static_cast<ptrdiff_t>(step) * y);
 }
 
-inline bool BadSize(IppiSize s) { return s.width < 1 || s.height < 1; }
+inline bool BadSize(IppiSize s) {
+  return s.width < 1 || s.height < 1;
+}
 
 // Null pointers are reported before sizes, as the callers' tests expect -8
 // for a null image even when the size is also wrong.

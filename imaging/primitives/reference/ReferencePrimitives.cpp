@@ -77,8 +77,7 @@ IppStatus Gauss(const T* src, int srcStep, T* dst, int dstStep, IppiSize roi, Ip
 }
 
 template <class T>
-IppStatus Laplace(const T* src, int srcStep, T* dst, int dstStep, IppiSize roi,
-                  IppiMaskSize mask) {
+IppStatus Laplace(const T* src, int srcStep, T* dst, int dstStep, IppiSize roi, IppiMaskSize mask) {
   if (!ValidMask(mask)) return src && dst ? ippStsSizeErr : ippStsNullPtrErr;
   return mask == ippMskSize3x3 ? Kernel(src, srcStep, dst, dstStep, roi, 3, kLaplace3, 3, 1)
                                : Kernel(src, srcStep, dst, dstStep, roi, 3, kLaplace5, 5, 1);

@@ -13,7 +13,9 @@ namespace {
 
 using kelvo::testing::TestImage;
 
-int Clamp255(long v) { return static_cast<int>(std::clamp<long>(v, 0, 255)); }
+int Clamp255(long v) {
+  return static_cast<int>(std::clamp<long>(v, 0, 255));
+}
 
 // Straight from the fixed-point formulas, one pixel pair at a time.
 void Expected422(const TestImage<Ipp8u>& src, TestImage<Ipp8u>& dst) {
@@ -25,8 +27,8 @@ void Expected422(const TestImage<Ipp8u>& src, TestImage<Ipp8u>& dst) {
       for (int x = x0; x < std::min(x0 + 2, w); ++x) {
         const long yy = src.At(2 * x, y);
         dst.At(x, y, 0) = static_cast<Ipp8u>(Clamp255((76284 * yy + 132186 * cb - 18140365) >> 16));
-        dst.At(x, y, 1) = static_cast<Ipp8u>(
-            Clamp255((76284 * yy - 53281 * cr - 25690 * cb + 8887730) >> 16));
+        dst.At(x, y, 1) =
+            static_cast<Ipp8u>(Clamp255((76284 * yy - 53281 * cr - 25690 * cb + 8887730) >> 16));
         dst.At(x, y, 2) = static_cast<Ipp8u>(Clamp255((76284 * yy + 104595 * cr - 14608761) >> 16));
       }
     }
@@ -88,7 +90,9 @@ TEST(YCbCr422ToBGR, RandomFramesWithWideStepsOnEveryTarget) {
 
 // The YUV pair against the stated real-valued weights: the fixed-point
 // results may differ from exact rounding by at most one.
-double Sat(double v) { return std::clamp(v, 0.0, 255.0); }
+double Sat(double v) {
+  return std::clamp(v, 0.0, 255.0);
+}
 
 TEST(RGBToYUV, MatchesRealWeightsWithinOne) {
   std::mt19937 rng(3);

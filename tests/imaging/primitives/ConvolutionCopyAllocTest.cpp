@@ -40,8 +40,8 @@ TestImage<T> ExpectedConvInt(const TestImage<T>& a, const TestImage<T>& k, int d
 template <class T, class Fn>
 void CheckConvInt(Fn fn, int channels, double lo, double hi, int divisor) {
   std::mt19937 rng(channels * 10 + divisor);
-  for (auto [w1, h1, w2, h2] : {std::array{1, 1, 1, 1}, {7, 3, 3, 3}, {4, 5, 5, 5}, {2, 9, 9, 2},
-                               {11, 4, 1, 3}}) {
+  for (auto [w1, h1, w2, h2] :
+       {std::array{1, 1, 1, 1}, {7, 3, 3, 3}, {4, 5, 5, 5}, {2, 9, 9, 2}, {11, 4, 1, 3}}) {
     TestImage<T> a(w1, h1, channels, 0, 3), k(w2, h2, channels, 0, 1);
     a.FillRandom(rng, lo, hi);
     k.FillRandom(rng, lo / 8, hi / 8);
@@ -90,8 +90,8 @@ TEST(ConvFull, UnitKernelReturnsImage) {
   a.FillRandom(rng, 0, 255);
   const Ipp8u one[3] = {1, 1, 1};
   TestImage<Ipp8u> out(9, 4, 3);
-  ASSERT_EQ(ippiConvFull_8u_C3R(a.Roi(), a.Step(), {9, 4}, one, 3, {1, 1}, out.Roi(), out.Step(), 1),
-            0);
+  ASSERT_EQ(
+      ippiConvFull_8u_C3R(a.Roi(), a.Step(), {9, 4}, one, 3, {1, 1}, out.Roi(), out.Step(), 1), 0);
   EXPECT_TRUE(kelvo::testing::SameBytes(a, out));
   TestImage<Ipp32f> f(9, 4, 1), fo(9, 4, 1);
   f.FillRandom(rng, -1e3, 1e3);
@@ -124,15 +124,14 @@ TestImage<Ipp32f> ExpectedConvFloat(const TestImage<Ipp32f>& a, const TestImage<
 TEST(ConvFull, FloatOrderIsFixed) {
   std::mt19937 rng(2);
   for (int ch : {1, 3}) {
-    for (auto [w1, h1, w2, h2] : {std::array{1, 1, 1, 1}, {13, 5, 3, 3}, {6, 6, 9, 9},
-                                 {3, 2, 5, 5}, {40, 3, 9, 1}}) {
+    for (auto [w1, h1, w2, h2] :
+         {std::array{1, 1, 1, 1}, {13, 5, 3, 3}, {6, 6, 9, 9}, {3, 2, 5, 5}, {40, 3, 9, 1}}) {
       TestImage<Ipp32f> a(w1, h1, ch, 0, 2), k(w2, h2, ch, 0, 1);
       a.FillRandom(rng, -100, 100);
       k.FillRandom(rng, -1, 1);
       TestImage<Ipp32f> out(w1 + w2 - 1, h1 + h2 - 1, ch);
       const auto fn = ch == 1 ? ippiConvFull_32f_C1R : ippiConvFull_32f_C3R;
-      ASSERT_EQ(fn(a.Roi(), a.Step(), {w1, h1}, k.Roi(), k.Step(), {w2, h2}, out.Roi(),
-                   out.Step()),
+      ASSERT_EQ(fn(a.Roi(), a.Step(), {w1, h1}, k.Roi(), k.Step(), {w2, h2}, out.Roi(), out.Step()),
                 0);
       EXPECT_TRUE(kelvo::testing::SameBytes(out, ExpectedConvFloat(a, k)))
           << ch << "ch " << w1 << "x" << h1 << " * " << w2 << "x" << h2;
@@ -150,8 +149,7 @@ TEST(ConvFull, StatusCodes) {
   EXPECT_EQ(ippiConvFull_16s_C3R(s, 4, {1, 1}, s, 4, {1, 1}, s + 32, 4, -2), ippStsSizeErr);
   EXPECT_EQ(ippiConvFull_32f_C1R(f, 4, {2, 0}, f, 4, {1, 1}, f + 32, 4), ippStsSizeErr);
   EXPECT_EQ(ippiConvFull_8u_C1R(nullptr, 4, {1, 1}, b, 4, {1, 1}, b + 32, 4, 1), ippStsNullPtrErr);
-  EXPECT_EQ(ippiConvFull_16s_C3R(s, 4, {1, 1}, nullptr, 4, {1, 1}, s + 32, 4, 1),
-            ippStsNullPtrErr);
+  EXPECT_EQ(ippiConvFull_16s_C3R(s, 4, {1, 1}, nullptr, 4, {1, 1}, s + 32, 4, 1), ippStsNullPtrErr);
   EXPECT_EQ(ippiConvFull_32f_C3R(f, 4, {1, 1}, f, 4, {1, 1}, nullptr, 4), ippStsNullPtrErr);
   for (Ipp8u v : b) EXPECT_EQ(v, 0);
 }

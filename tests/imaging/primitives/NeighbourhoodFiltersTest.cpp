@@ -20,11 +20,15 @@ struct Kernel {
 };
 
 const Kernel kGauss3{3, {1, 2, 1, 2, 4, 2, 1, 2, 1}, 16};
-const Kernel kGauss5{5, {2, 7, 12, 7, 2, 7, 31, 52, 31, 7, 12, 52, 127, 52, 12,
-                         7, 31, 52, 31, 7, 2, 7, 12, 7, 2}, 571};
+const Kernel kGauss5{
+    5,
+    {2, 7, 12, 7, 2, 7, 31, 52, 31, 7, 12, 52, 127, 52, 12, 7, 31, 52, 31, 7, 2, 7, 12, 7, 2},
+    571};
 const Kernel kLaplace3{3, {-1, -1, -1, -1, 8, -1, -1, -1, -1}, 1};
-const Kernel kLaplace5{5, {-1, -3, -4, -3, -1, -3, 0, 6, 0, -3, -4, 6, 20, 6, -4,
-                           -3, 0, 6, 0, -3, -1, -3, -4, -3, -1}, 1};
+const Kernel kLaplace5{
+    5,
+    {-1, -3, -4, -3, -1, -3, 0, 6, 0, -3, -4, 6, 20, 6, -4, -3, 0, 6, 0, -3, -1, -3, -4, -3, -1},
+    1};
 const Kernel kSharpen{3, {-1, -1, -1, -1, 16, -1, -1, -1, -1}, 8};
 
 // Rounds half toward positive infinity, then saturates to T.
@@ -45,7 +49,8 @@ TestImage<T> ExpectedFilter(const TestImage<T>& src, const Kernel& k, int w, int
         double sum = 0;
         for (int j = -r; j <= r; ++j)
           for (int i = -r; i <= r; ++i)
-            sum += k.taps[(j + r) * k.size + (i + r)] * static_cast<double>(src.At(x + i, y + j, c));
+            sum +=
+                k.taps[(j + r) * k.size + (i + r)] * static_cast<double>(src.At(x + i, y + j, c));
         out.At(x, y, c) = RoundSat<T>(sum / k.divisor);
       }
   return out;
@@ -169,9 +174,9 @@ TEST(FixedFilters, StatusCodes) {
   }
   EXPECT_EQ(ippiFilterGauss_8u_C1R(b8 + 64, 16, b8 + 160, 16, ok, static_cast<IppiMaskSize>(44)),
             ippStsSizeErr);
-  EXPECT_EQ(ippiFilterLaplace_16s_C3R(b16 + 64, 32, b16 + 160, 16, ok,
-                                      static_cast<IppiMaskSize>(0)),
-            ippStsSizeErr);
+  EXPECT_EQ(
+      ippiFilterLaplace_16s_C3R(b16 + 64, 32, b16 + 160, 16, ok, static_cast<IppiMaskSize>(0)),
+      ippStsSizeErr);
   EXPECT_EQ(ippiFilterGauss_8u_C1R(nullptr, 16, b8, 16, ok, ippMskSize3x3), ippStsNullPtrErr);
   EXPECT_EQ(ippiFilterGauss_8u_C3R(b8 + 64, 16, nullptr, 16, ok, ippMskSize3x3), ippStsNullPtrErr);
   EXPECT_EQ(ippiFilterLaplace_8u_C3R(nullptr, 16, b8, 16, ok, ippMskSize5x5), ippStsNullPtrErr);
@@ -206,9 +211,9 @@ void CheckMedian(Fn fn, double lo, double hi) {
     IppiSize mask;
     IppiPoint anchor;
   };
-  const Case cases[] = {{{1, 1}, {0, 0}}, {{3, 3}, {1, 1}}, {{5, 5}, {2, 2}}, {{7, 7}, {3, 3}},
-                        {{3, 3}, {0, 2}}, {{5, 5}, {4, 0}}, {{3, 5}, {1, 2}}, {{5, 1}, {3, 0}},
-                        {{1, 7}, {0, 6}}};
+  const Case cases[] = {{{1, 1}, {0, 0}}, {{3, 3}, {1, 1}}, {{5, 5}, {2, 2}},
+                        {{7, 7}, {3, 3}}, {{3, 3}, {0, 2}}, {{5, 5}, {4, 0}},
+                        {{3, 5}, {1, 2}}, {{5, 1}, {3, 0}}, {{1, 7}, {0, 6}}};
   for (const Case& c : cases) {
     for (auto [w, h] : {std::pair{1, 1}, {6, 2}, {19, 5}, {35, 3}}) {
       // Border large enough for any anchor of these masks.
@@ -237,9 +242,9 @@ TEST(FilterMedian, RemovesImpulseNoise) {
   src.At(1, 1) = 255;
   src.At(2, 2) = 0;
   TestImage<Ipp8u> dst(4, 4);
-  ASSERT_EQ(ippiFilterMedian_8u_C1R(src.Roi(), src.Step(), dst.Roi(), dst.Step(), {4, 4}, {3, 3},
-                                    {1, 1}),
-            ippStsNoErr);
+  ASSERT_EQ(
+      ippiFilterMedian_8u_C1R(src.Roi(), src.Step(), dst.Roi(), dst.Step(), {4, 4}, {3, 3}, {1, 1}),
+      ippStsNoErr);
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 4; ++x) EXPECT_EQ(dst.At(x, y), 50);
 }
@@ -248,13 +253,16 @@ TEST(FilterMedian, StatusCodes) {
   Ipp8u b8[400] = {};
   Ipp16s b16[400] = {};
   const IppiSize roi{2, 2};
-  EXPECT_EQ(ippiFilterMedian_8u_C1R(b8 + 100, 20, b8 + 300, 20, roi, {4, 3}, {1, 1}), ippStsSizeErr);
-  EXPECT_EQ(ippiFilterMedian_8u_C1R(b8 + 100, 20, b8 + 300, 20, roi, {3, 2}, {1, 1}), ippStsSizeErr);
+  EXPECT_EQ(ippiFilterMedian_8u_C1R(b8 + 100, 20, b8 + 300, 20, roi, {4, 3}, {1, 1}),
+            ippStsSizeErr);
+  EXPECT_EQ(ippiFilterMedian_8u_C1R(b8 + 100, 20, b8 + 300, 20, roi, {3, 2}, {1, 1}),
+            ippStsSizeErr);
   EXPECT_EQ(ippiFilterMedian_16s_C1R(b16 + 100, 20, b16 + 300, 20, roi, {3, 3}, {3, 1}),
             ippStsSizeErr);
   EXPECT_EQ(ippiFilterMedian_16s_C1R(b16 + 100, 20, b16 + 300, 20, roi, {3, 3}, {1, -1}),
             ippStsSizeErr);
-  EXPECT_EQ(ippiFilterMedian_8u_C1R(b8 + 100, 20, b8 + 300, 20, roi, {0, 0}, {0, 0}), ippStsSizeErr);
+  EXPECT_EQ(ippiFilterMedian_8u_C1R(b8 + 100, 20, b8 + 300, 20, roi, {0, 0}, {0, 0}),
+            ippStsSizeErr);
   EXPECT_EQ(ippiFilterMedian_8u_C1R(b8 + 100, 20, b8 + 300, 20, {0, 2}, {3, 3}, {1, 1}),
             ippStsSizeErr);
   EXPECT_EQ(ippiFilterMedian_16s_C1R(b16 + 100, 20, b16 + 300, 20, {2, -3}, {3, 3}, {1, 1}),

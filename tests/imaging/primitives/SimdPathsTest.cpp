@@ -5,8 +5,8 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <limits>
 #include <cstring>
+#include <limits>
 #include <random>
 
 #include "hwy/targets.h"
@@ -91,38 +91,35 @@ TEST(SimdPaths, GaussLaplaceSharpen) {
   for (IppiMaskSize m : {ippMskSize3x3, ippMskSize5x5}) {
     SCOPED_TRACE(m);
     const int r = m == ippMskSize3x3 ? 1 : 2;
-    CompareFilter<Ipp8u>(
-        [m](auto... a) { return ippiFilterGauss_8u_C1R(a..., m); },
-        [m](auto... a) { return ref::FilterGauss_8u_C1R(a..., m); }, 1, r, 0, 255);
-    CompareFilter<Ipp8u>(
-        [m](auto... a) { return ippiFilterGauss_8u_C3R(a..., m); },
-        [m](auto... a) { return ref::FilterGauss_8u_C3R(a..., m); }, 3, r, 0, 255);
-    CompareFilter<Ipp8u>(
-        [m](auto... a) { return ippiFilterLaplace_8u_C3R(a..., m); },
-        [m](auto... a) { return ref::FilterLaplace_8u_C3R(a..., m); }, 3, r, 0, 255);
-    CompareFilter<Ipp16s>(
-        [m](auto... a) { return ippiFilterLaplace_16s_C3R(a..., m); },
-        [m](auto... a) { return ref::FilterLaplace_16s_C3R(a..., m); }, 3, r, -32768, 32767);
+    CompareFilter<Ipp8u>([m](auto... a) { return ippiFilterGauss_8u_C1R(a..., m); },
+                         [m](auto... a) { return ref::FilterGauss_8u_C1R(a..., m); }, 1, r, 0, 255);
+    CompareFilter<Ipp8u>([m](auto... a) { return ippiFilterGauss_8u_C3R(a..., m); },
+                         [m](auto... a) { return ref::FilterGauss_8u_C3R(a..., m); }, 3, r, 0, 255);
+    CompareFilter<Ipp8u>([m](auto... a) { return ippiFilterLaplace_8u_C3R(a..., m); },
+                         [m](auto... a) { return ref::FilterLaplace_8u_C3R(a..., m); }, 3, r, 0,
+                         255);
+    CompareFilter<Ipp16s>([m](auto... a) { return ippiFilterLaplace_16s_C3R(a..., m); },
+                          [m](auto... a) { return ref::FilterLaplace_16s_C3R(a..., m); }, 3, r,
+                          -32768, 32767);
   }
   CompareFilter<Ipp8u>(ippiFilterSharpen_8u_C3R, ref::FilterSharpen_8u_C3R, 3, 1, 0, 255);
-  CompareFilter<Ipp16s>(ippiFilterSharpen_16s_C3R, ref::FilterSharpen_16s_C3R, 3, 1, -32768,
-                        32767);
+  CompareFilter<Ipp16s>(ippiFilterSharpen_16s_C3R, ref::FilterSharpen_16s_C3R, 3, 1, -32768, 32767);
 }
 
 TEST(SimdPaths, Median) {
   const std::pair<IppiSize, IppiPoint> masks[] = {
-      {{3, 3}, {1, 1}}, {{5, 5}, {2, 2}}, {{3, 3}, {2, 0}}, {{5, 5}, {0, 4}}, {{7, 7}, {3, 3}},
-      {{5, 3}, {2, 1}}, {{1, 1}, {0, 0}}};
+      {{3, 3}, {1, 1}}, {{5, 5}, {2, 2}}, {{3, 3}, {2, 0}}, {{5, 5}, {0, 4}},
+      {{7, 7}, {3, 3}}, {{5, 3}, {2, 1}}, {{1, 1}, {0, 0}}};
   for (auto [mask, anchor] : masks) {
     SCOPED_TRACE(::testing::Message() << mask.width << "x" << mask.height);
     const IppiSize mk = mask;
     const IppiPoint an = anchor;
     CompareFilter<Ipp8u>([&](auto... a) { return ippiFilterMedian_8u_C1R(a..., mk, an); },
-                         [&](auto... a) { return ref::FilterMedian_8u_C1R(a..., mk, an); }, 1, 7,
-                         0, 255);
+                         [&](auto... a) { return ref::FilterMedian_8u_C1R(a..., mk, an); }, 1, 7, 0,
+                         255);
     CompareFilter<Ipp16s>([&](auto... a) { return ippiFilterMedian_16s_C1R(a..., mk, an); },
-                          [&](auto... a) { return ref::FilterMedian_16s_C1R(a..., mk, an); }, 1,
-                          7, -32768, 32767);
+                          [&](auto... a) { return ref::FilterMedian_16s_C1R(a..., mk, an); }, 1, 7,
+                          -32768, 32767);
   }
 }
 
