@@ -127,10 +127,12 @@ HWY_INLINE void ConvBorder(D d, const detail::ConvArgs& a, int y, ptrdiff_t i0, 
   for (int ky = kyBegin; ky < kyEnd; ++ky) {
     const float* src = Advance(a.src1, static_cast<ptrdiff_t>(a.step1) * (y - ky));
     float* dstRow = scratch + (ky - kyBegin) * span;
-    for (ptrdiff_t k = 0; k < span; ++k) {
-      const ptrdiff_t j = origin + k;
-      dstRow[k] = (j >= 0 && j < rowSamples) ? src[j] : 0.0f;
-    }
+    // Samples [origin, origin + span) of the row, zero outside [0, rowSamples).
+    const ptrdiff_t from = std::clamp<ptrdiff_t>(-origin, 0, span);
+    const ptrdiff_t to = std::clamp<ptrdiff_t>(rowSamples - origin, from, span);
+    std::fill(dstRow, dstRow + from, 0.0f);
+    std::copy(src + origin + from, src + origin + to, dstRow + from);
+    std::fill(dstRow + to, dstRow + span, 0.0f);
   }
   const auto pixelOfLane = ch == 1 ? hn::Iota(di, 0) : hn::LoadU(di, kPixelOfLane3);
   HWY_ALIGN float tmp[64];
