@@ -141,8 +141,9 @@ template <class T>
 void Regions::Label(int width, int height, const T* values, int stride, int minSize,
                     bool maskCompare) {
   constexpr const char* kWhere = "Regions::Initialize";
-  // Callers inside the library always pass a valid image; the checks cost
-  // nothing and keep a wrong call from reading out of bounds.
+  // Design decision: callers inside the library always pass a valid image,
+  // but the checks cost nothing and keep a wrong call from reading out of
+  // bounds (codes 5, 6 and 0, as for the summed tables).
   if (values == nullptr) throw IPException(5, kWhere);
   if (static_cast<long long>(stride) <
       static_cast<long long>(width) * static_cast<long long>(sizeof(T))) {
@@ -319,9 +320,9 @@ const RegionRecord* Regions::GetRegionsBB(int& regionCount) {
   if (!keys || !order || !byBox) throw IPException(12, "Regions::GetRegionsBB");
   for (int j = 0; j < n; ++j) {
     const RegionRecord& r = regions_[j];
-    // An empty record (kept only when minSize is 0) has no area: key 0 puts
-    // it after every real region, whose area is at least 1. Areas beyond the
-    // 32-bit range saturate.
+    // Design decision: an empty record (kept only when minSize is 0) has no
+    // area; key 0 puts it after every real region, whose area is at least 1.
+    // Areas beyond the 32-bit range saturate.
     long long area = 0;
     if (r.pixelCount > 0 && r.maxX >= r.minX && r.maxY >= r.minY) {
       area = (static_cast<long long>(r.maxY) - r.minY + 1) *
@@ -353,6 +354,9 @@ const int32_t* Regions::GetRegionsMapBB() {
   const int32_t* labels = labelMap_.get();
   for (std::size_t i = 0; i < area; ++i) {
     const int32_t label = labels[i];
+    // Design decision: a pixel in no kept region has no box rank; it keeps
+    // its negative label (-1, or -2 for an unabsorbed speck), which no rank
+    // can equal.
     map[i] = label >= 0 ? rank[label] : label;
   }
   boxMap_ = std::move(map);
