@@ -1,6 +1,6 @@
-// Image and signal allocators. Blocks come from aligned_alloc with 32-byte
-// alignment; image rows are padded so that every row starts on a 32-byte
-// boundary, which lets the SIMD paths use aligned row starts when they wish.
+// Image and signal allocators. Blocks are allocated with 32-byte alignment; image rows are padded
+// so that every row starts on a 32-byte boundary, which lets the SIMD paths use aligned row starts
+// when they wish.
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +10,24 @@
 namespace {
 
 constexpr int64_t kAlign = 32;
+
+// The Windows C runtime has no aligned_alloc (its free cannot release
+// over-aligned blocks); it pairs _aligned_malloc with _aligned_free.
+void* AlignedAlloc(size_t bytes) {
+#ifdef _WIN32
+  return _aligned_malloc(bytes, kAlign);
+#else
+  return std::aligned_alloc(kAlign, bytes);
+#endif
+}
+
+void AlignedFree(void* p) {
+#ifdef _WIN32
+  _aligned_free(p);
+#else
+  std::free(p);
+#endif
+}
 
 int64_t RoundUp(int64_t n) {
   return (n + kAlign - 1) / kAlign * kAlign;
@@ -21,7 +39,7 @@ void* AllocImage(int width, int height, int bytesPerPixel, int* pStep) {
   if (step > INT32_MAX) return nullptr;
   const int64_t total = step * height;
   if (total > static_cast<int64_t>(SIZE_MAX / 2)) return nullptr;
-  void* p = std::aligned_alloc(kAlign, static_cast<size_t>(total));
+  void* p = AlignedAlloc(static_cast<size_t>(total));
   if (p != nullptr) *pStep = static_cast<int>(step);
   return p;
 }
@@ -43,15 +61,15 @@ Ipp16s* ippiMalloc_16s_C3(int widthPixels, int heightPixels, int* pStepBytes) no
   return static_cast<Ipp16s*>(AllocImage(widthPixels, heightPixels, 6, pStepBytes));
 }
 void ippiFree(void* ptr) noexcept {
-  std::free(ptr);
+  AlignedFree(ptr);
 }
 
 Ipp8u* ippsMalloc_8u(int len) noexcept {
   if (len < 1) return nullptr;
-  return static_cast<Ipp8u*>(std::aligned_alloc(kAlign, static_cast<size_t>(RoundUp(len))));
+  return static_cast<Ipp8u*>(AlignedAlloc(static_cast<size_t>(RoundUp(len))));
 }
 void ippsFree(void* ptr) noexcept {
-  std::free(ptr);
+  AlignedFree(ptr);
 }
 
 }  // extern "C"
