@@ -4,6 +4,9 @@
 
 #include "platform/Windows.h"
 
+// The resource compiler (FrameGrabFilter.rc) reads only the resource
+// identifiers below.
+#ifndef RC_INVOKED
 // {acdae7ff-59df-48ef-8f5b-6a85ca5f0e05}
 DEFINE_GUID(CLSID_FrameGrabFilter, 0xacdae7ff, 0x59df, 0x48ef, 0x8f, 0x5b, 0x6a, 0x85, 0xca, 0x5f,
             0x0e, 0x05);
@@ -13,6 +16,7 @@ DEFINE_GUID(CLSID_FrameGrabFilterProperties, 0x3aa1bfca, 0xc161, 0x4bb1, 0x89, 0
 // {8c486b02-b72a-4376-a246-60140d39a261}
 DEFINE_GUID(IID_IFrameGrabFilter, 0x8c486b02, 0xb72a, 0x4376, 0xa2, 0x46, 0x60, 0x14, 0x0d, 0x39,
             0xa2, 0x61);
+#endif
 
 // Resource identifiers of the property page.
 #define IDD_FRAMEGRABFILTER_PROPERTIES 101

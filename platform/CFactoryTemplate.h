@@ -8,7 +8,9 @@
 #include "platform/CUnknown.h"
 #include "platform/FilterSetup.h"
 
-typedef CUnknown* (*LPFNNewCOMObject)(LPUNKNOWN pUnkOuter, HRESULT* phr);
+// WINAPI: the creation functions use the system calling convention, which
+// differs from the default on 32-bit Windows.
+typedef CUnknown*(WINAPI* LPFNNewCOMObject)(LPUNKNOWN pUnkOuter, HRESULT* phr);
 typedef void (*LPFNInitRoutine)(BOOL bLoading, const CLSID* rclsid);
 
 class CFactoryTemplate {
