@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -292,6 +293,142 @@ TEST_F(WineGraph, FilterOffersOnePropertyPageWithItsTitleResource) {
   ASSERT_NE(nullptr, info.pszTitle);
   EXPECT_EQ(std::wstring(L"FrameGrabFilter"), std::wstring(info.pszTitle));
   CoTaskMemFree(info.pszTitle);
+}
+
+// One control of a DLGTEMPLATEEX resource: where it is, what it is.
+struct DialogControl {
+  DWORD id;
+  WORD classOrdinal;  // 0x81 edit, 0x82 static
+  std::wstring text;
+  short x, y, cx, cy;
+};
+
+struct DialogTemplate {
+  short cx = 0, cy = 0;
+  WORD pointSize = 0;
+  std::wstring font;
+  std::vector<DialogControl> controls;
+};
+
+// Reads a DLGTEMPLATEEX as the resource compiler lays it out: header, menu,
+// class, title, font, then DWORD-aligned items.
+class DialogReader {
+ public:
+  explicit DialogReader(const BYTE* data) : base_(data), p_(data) {}
+  WORD Word() {
+    WORD v;
+    std::memcpy(&v, p_, 2);
+    p_ += 2;
+    return v;
+  }
+  DWORD Dword() { return Word() | static_cast<DWORD>(Word()) << 16; }
+  short Short() { return static_cast<short>(Word()); }
+  // A string, or an ordinal after 0xFFFF (returned in `ordinal`).
+  std::wstring SzOrOrd(WORD* ordinal = nullptr) {
+    const WORD first = Word();
+    if (first == 0xFFFF) {
+      const WORD v = Word();
+      if (ordinal != nullptr) *ordinal = v;
+      return {};
+    }
+    std::wstring text;
+    for (WORD c = first; c != 0; c = Word()) text += static_cast<wchar_t>(c);
+    return text;
+  }
+  void AlignDword() {
+    while ((p_ - base_) % 4 != 0) ++p_;
+  }
+  void Skip(size_t bytes) { p_ += bytes; }
+
+ private:
+  const BYTE* base_;
+  const BYTE* p_;
+};
+
+DialogTemplate ReadDialog(const BYTE* data) {
+  DialogReader r(data);
+  DialogTemplate t;
+  EXPECT_EQ(1, r.Word());       // version
+  EXPECT_EQ(0xFFFF, r.Word());  // extended template
+  r.Dword();                    // help id
+  r.Dword();                    // extended style
+  const DWORD style = r.Dword();
+  EXPECT_TRUE(style & WS_CHILD);
+  const WORD count = r.Word();
+  r.Short();
+  r.Short();
+  t.cx = r.Short();
+  t.cy = r.Short();
+  r.SzOrOrd();  // menu
+  r.SzOrOrd();  // class
+  r.SzOrOrd();  // title
+  if (style & DS_SETFONT) {
+    t.pointSize = r.Word();
+    r.Word();  // weight
+    r.Word();  // italic, character set
+    t.font = r.SzOrOrd();
+  }
+  for (WORD i = 0; i < count; ++i) {
+    r.AlignDword();
+    DialogControl c{};
+    r.Dword();  // help id
+    r.Dword();  // extended style
+    r.Dword();  // style
+    c.x = r.Short();
+    c.y = r.Short();
+    c.cx = r.Short();
+    c.cy = r.Short();
+    c.id = r.Dword();
+    r.SzOrOrd(&c.classOrdinal);
+    c.text = r.SzOrOrd();
+    r.Skip(r.Word());  // creation data
+    t.controls.push_back(c);
+  }
+  return t;
+}
+
+std::wstring RegisteredModulePath() {
+  WCHAR path[MAX_PATH] = {};
+  DWORD bytes = sizeof(path);
+  RegGetValueW(HKEY_CLASSES_ROOT, L"CLSID\\{ACDAE7FF-59DF-48EF-8F5B-6A85CA5F0E05}\\InprocServer32",
+               nullptr, RRF_RT_REG_SZ, nullptr, path, &bytes);
+  return path;
+}
+
+TEST_F(WineGraph, PropertyPageDialogHasTheGrabFieldsAndLabels) {
+  if (ExpectUnregistered()) GTEST_SKIP() << "module unregistered";
+  const std::wstring modulePath = RegisteredModulePath();
+  HMODULE module = LoadLibraryExW(modulePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, module) << "module " << testing::PrintToString(modulePath);
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(5));  // RT_DIALOG
+  ASSERT_NE(nullptr, found);
+  const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+  ASSERT_NE(nullptr, data);
+  const DialogTemplate dialog = ReadDialog(data);
+  FreeLibrary(module);
+
+  EXPECT_EQ(215, dialog.cx);
+  EXPECT_EQ(128, dialog.cy);
+  EXPECT_EQ(8, dialog.pointSize);
+  EXPECT_EQ(std::wstring(L"MS Shell Dlg"), dialog.font);
+  ASSERT_EQ(4u, dialog.controls.size());
+  const DialogControl expected[] = {
+      {1005, 0x81, L"", 99, 42, 40, 14},
+      {1006, 0x81, L"", 99, 59, 40, 14},
+      {0xFFFF, 0x82, L"Grab Time (sec)", 43, 46, 51, 8},
+      {0xFFFF, 0x82, L"Grab Enabled (0 or 1)", 24, 61, 70, 8},
+  };
+  for (size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(testing::Message() << "control " << i);
+    const DialogControl& c = dialog.controls[i];
+    EXPECT_EQ(expected[i].id & 0xFFFF, c.id & 0xFFFF);
+    EXPECT_EQ(expected[i].classOrdinal, c.classOrdinal);
+    EXPECT_EQ(expected[i].text, c.text);
+    EXPECT_EQ(expected[i].x, c.x);
+    EXPECT_EQ(expected[i].y, c.y);
+    EXPECT_EQ(expected[i].cx, c.cx);
+    EXPECT_EQ(expected[i].cy, c.cy);
+  }
 }
 
 TEST_F(WineGraph, FilterIsListedInTheDirectShowCategory) {
