@@ -15,3 +15,27 @@
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/core/UtilitiesGeneral.h"
+
+#include "imaging/analysis/Histogram.h"
+#include "imaging/analysis/OpContrastStretch.h"
+#include "imaging/analysis/Regions.h"
+#include "imaging/analysis/SkinMap.h"
+#include "imaging/analysis/SumAreaTable.h"
+#include "imaging/analysis/SumValueTable.h"
+
+#include "imaging/denoise/IntelFilters.h"
+#include "imaging/denoise/OpExtendBorder.h"
+#include "imaging/denoise/OpImg16to8bit.h"
+#include "imaging/denoise/OpReduceNoiseWavelets.h"
+#include "imaging/denoise/UtilitiesFloat.h"
+#include "imaging/denoise/Wavelets.h"
+
+#include "imaging/filters/OpBlend.h"
+#include "imaging/filters/OpConvertRGBtoYCbCr.h"
+#include "imaging/filters/OpConvertYCbCrtoRGB.h"
+#include "imaging/filters/OpConvolve.h"
+#include "imaging/filters/OpFilterGaussian.h"
+#include "imaging/filters/OpSharpen.h"
+
+#include "imaging/pipeline/PipelineSnapshot.h"
+#include "imaging/pipeline/RunSnapshotPipeline.h"
