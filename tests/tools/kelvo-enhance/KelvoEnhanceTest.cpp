@@ -95,7 +95,10 @@ TEST(KelvoEnhanceTest, WritesTheLibraryResultAndReportsTheRun) {
         "hiClip05", "hiClip01", "hiClip00", "hiClip66", "origMean", "midRatio", "midAve",
         "skinLim", "finalClip", "finalLow", "finalHigh", "lowLimit", "opacity", "colourCast",
         "lowKey", "lowRaised", "stageMs", "noise", "total"}) {
-    EXPECT_NE(r.out.find("\"" + std::string(key) + "\":"), std::string::npos) << key;
+    std::string quoted = "\"";
+    quoted += key;
+    quoted += "\":";
+    EXPECT_NE(r.out.find(quoted), std::string::npos) << key;
   }
   EXPECT_EQ(r.out.front(), '{');
 
