@@ -8,8 +8,10 @@
 #include "gst/GstKelvoFrameGrab.h"
 #include "tools/framegrab/FrameGrabOptions.h"
 #include "tools/framegrab/GrabSession.h"
+#include "tools/common/HeapTuning.h"
 
 int main(int argc, char** argv) {
+  kelvo::tools::KeepWorkBuffersWarm();
   using namespace kelvo::framegrab;
   std::vector<std::string> args(argv + 1, argv + argc);
   Options options;

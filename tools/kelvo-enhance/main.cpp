@@ -9,6 +9,7 @@
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/pipeline/PipelineSnapshot.h"
+#include "tools/common/HeapTuning.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ void PrintReport(const PipelineSnapshot::Report& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kelvo::tools::KeepWorkBuffersWarm();
   std::string input;
   std::string output;
   bool report = false;
