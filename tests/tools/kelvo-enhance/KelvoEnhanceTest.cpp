@@ -22,9 +22,11 @@ struct Result {
 };
 
 // Runs the tool with the given arguments; stdout is captured, stderr goes to
-// a file whose text is appended after a marker line.
+// a file whose text is appended after a marker line. The file is named after
+// this process, since CTest runs the tests of this program side by side.
 Result RunTool(const std::string& args) {
-  const std::string err = testing::TempDir() + "kelvo-enhance-stderr.txt";
+  const std::string err =
+      testing::TempDir() + "kelvo-enhance-stderr-" + std::to_string(getpid()) + ".txt";
   const std::string command = std::string(KELVO_ENHANCE_PATH) + " " + args + " 2>" + err;
   Result result;
   std::FILE* pipe = popen(command.c_str(), "r");
