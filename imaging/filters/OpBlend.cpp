@@ -258,9 +258,10 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
   }
 }
 
-void OpBlend::Execute(const uint8_t* base, int baseStride, const uint8_t* blend, int blendStride,
-                      uint8_t* output, int outputStride, int width, int height, BlendMode mode,
-                      float opacity) {
+template <class T>
+void OpBlend::ExecuteC3(const T* base, int baseStride, const T* blend, int blendStride,
+                        T* output, int outputStride, int width, int height, BlendMode mode,
+                        float opacity) {
   CheckRaw(base, baseStride, blend, blendStride, output, outputStride, width, height, 3, kExecute);
   width_ = width;
   height_ = height;
@@ -279,25 +280,18 @@ void OpBlend::Execute(const uint8_t* base, int baseStride, const uint8_t* blend,
   }
 }
 
+void OpBlend::Execute(const uint8_t* base, int baseStride, const uint8_t* blend, int blendStride,
+                      uint8_t* output, int outputStride, int width, int height, BlendMode mode,
+                      float opacity) {
+  ExecuteC3(base, baseStride, blend, blendStride, output, outputStride, width, height, mode,
+            opacity);
+}
+
 void OpBlend::Execute(const uint16_t* base, int baseStride, const uint16_t* blend, int blendStride,
                       uint16_t* output, int outputStride, int width, int height, BlendMode mode,
                       float opacity) {
-  CheckRaw(base, baseStride, blend, blendStride, output, outputStride, width, height, 3, kExecute);
-  width_ = width;
-  height_ = height;
-  if (opacity == 0.0f) {
-    CopyRows(base, baseStride, output, outputStride, width, height, 3);
-    return;
-  }
-  if (opacity < 0.0f || opacity > 1.0f) throw IPException(11, "OpBlend::Execute(opacity value)");
-  if (mode == Multiply || mode == Screen || mode == Overlay) {
-    BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 3, mode,
-             opacity);
-  } else if (mode == Luminosity || mode == Color) {
-    ApplyHLS(base, baseStride, blend, blendStride, output, outputStride, mode, opacity);
-  } else {
-    throw IPException(11, "OpBlend::Execute(blend mode)");
-  }
+  ExecuteC3(base, baseStride, blend, blendStride, output, outputStride, width, height, mode,
+            opacity);
 }
 
 void OpBlend::ExecuteC1(const uint8_t* base, int baseStride, const uint8_t* blend, int blendStride,

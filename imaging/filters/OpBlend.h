@@ -84,6 +84,11 @@ class OpBlend {
                 uint16_t* output, int outputStride, BlendMode mode, float opacity);
 
  private:
+  // The two-image three-channel blend shared by the 8-bit and 16-bit forms.
+  template <class T>
+  void ExecuteC3(const T* base, int baseStride, const T* blend, int blendStride, T* output,
+                 int outputStride, int width, int height, BlendMode mode, float opacity);
+
   int width_ = 0;
   int height_ = 0;
   int bitDepth_ = 0;
