@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "imaging/primitives/BlockCache.h"
+
 namespace KelvoLibImageProcessing {
 
 class BitmapData;
@@ -151,10 +153,10 @@ class Histogram {
   int channels_ = 0;
   int bins_ = 0;
   int pixelCount_ = 0;
-  std::unique_ptr<uint32_t[]> counts_;
-  std::unique_ptr<uint32_t[]> lum_;
-  std::unique_ptr<uint32_t[]> cumulative_;
-  std::unique_ptr<uint32_t[]> cumulativeLum_;
+  kelvo::memory::BlockArray<uint32_t> counts_;
+  kelvo::memory::BlockArray<uint32_t> lum_;
+  kelvo::memory::BlockArray<uint32_t> cumulative_;
+  kelvo::memory::BlockArray<uint32_t> cumulativeLum_;
   double binScale_ = 1.0;
   // Red, green, blue, luminance; -1 while not computed.
   double mean_[4] = {-1.0, -1.0, -1.0, -1.0};

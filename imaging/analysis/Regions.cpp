@@ -98,9 +98,9 @@ class Labeller {
   }
 
  private:
-  std::unique_ptr<RegionRecord[]> records_;
-  std::unique_ptr<int32_t[]> next_;
-  std::unique_ptr<int32_t[]> last_;
+  kelvo::memory::BlockArray<RegionRecord> records_;
+  kelvo::memory::BlockArray<int32_t> next_;
+  kelvo::memory::BlockArray<int32_t> last_;
   int count_ = 0;
 };
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "imaging/primitives/BlockCache.h"
+
 namespace KelvoLibImageProcessing {
 
 // One connected region: its bounding box, size and value.
@@ -104,11 +106,11 @@ class Regions {
   int regionCount_ = 0;
   int discardedCount_ = 0;
   int speckCount_ = 0;
-  std::unique_ptr<RegionRecord[]> regions_;
-  std::unique_ptr<RegionRecord[]> regionsByBox_;
-  std::unique_ptr<int32_t[]> boxOrder_;
-  std::unique_ptr<int32_t[]> boxMap_;
-  std::unique_ptr<int32_t[]> labelMap_;
+  kelvo::memory::BlockArray<RegionRecord> regions_;
+  kelvo::memory::BlockArray<RegionRecord> regionsByBox_;
+  kelvo::memory::BlockArray<int32_t> boxOrder_;
+  kelvo::memory::BlockArray<int32_t> boxMap_;
+  kelvo::memory::BlockArray<int32_t> labelMap_;
 };
 
 }  // namespace KelvoLibImageProcessing

@@ -18,8 +18,8 @@ namespace {
 constexpr int kBins = 256;
 
 template <class T>
-std::unique_ptr<T[]> AllocateZeroed(std::size_t count, const char* where) {
-  std::unique_ptr<T[]> p(new (std::nothrow) T[count]());
+kelvo::memory::BlockArray<T> AllocateZeroed(std::size_t count, const char* where) {
+  kelvo::memory::BlockArray<T> p = kelvo::memory::AllocateArray<T>(count, true);
   if (!p) throw IPException(12, where);
   return p;
 }
@@ -239,11 +239,11 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
 
   // Single stray pixels and thin fringes go; solid areas keep their shape.
   {
-    std::unique_ptr<uint8_t[]> filtered(new (std::nothrow) uint8_t[area]);
+    kelvo::memory::BlockArray<uint8_t> filtered = kelvo::memory::AllocateArray<uint8_t>(area);
     if (!filtered) throw IPException(12, kWhere);
     IntelFilters::FilterMedianC1(skinMask_.get(), width_, filtered.get(), width_, width_, height_,
                                  5);
-    std::memcpy(skinMask_.get(), filtered.get(), area);
+    skinMask_.swap(filtered);  // the filtered mask becomes the mask; no copy back
   }
 
   if (static_cast<float>(width_ * height_) * 0.001f <= static_cast<float>(found)) {
@@ -263,7 +263,7 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
 
 void SkinMap::BuildLuminance(const uint8_t* pixels, int stride) {
   const std::size_t area = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-  lumMap_.reset(new (std::nothrow) uint8_t[area]);  // every byte is written below
+  lumMap_ = kelvo::memory::AllocateArray<uint8_t>(area);  // every byte is written below
   if (!lumMap_) throw IPException(12, "SkinMap::Initialize");
   lumHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
   for (int y = 0; y < height_; ++y) {
@@ -407,7 +407,7 @@ void SkinMap::ComputeStats() {
     return;
   }
 
-  std::unique_ptr<uint8_t[]> work = AllocateZeroed<uint8_t>(area, kWhere);
+  kelvo::memory::BlockArray<uint8_t> work = AllocateZeroed<uint8_t>(area, kWhere);
   const auto paint = [&](int rank, const RegionRecord& r) {
     for (int y = r.minY; y <= r.maxY; ++y) {
       const std::size_t row = static_cast<std::size_t>(y) * width;

@@ -4,6 +4,8 @@
 #include <memory>
 #include <vector>
 
+#include "imaging/primitives/BlockCache.h"
+
 namespace KelvoLibImageProcessing {
 
 class BitmapData;
@@ -125,9 +127,9 @@ class SkinMap {
   int width_ = 0;
   int height_ = 0;
   int bitDepth_ = 8;
-  std::unique_ptr<uint8_t[]> lumMap_;
-  std::unique_ptr<uint32_t[]> lumHistogram_;
-  std::unique_ptr<uint8_t[]> skinMask_;
+  kelvo::memory::BlockArray<uint8_t> lumMap_;
+  kelvo::memory::BlockArray<uint32_t> lumHistogram_;
+  kelvo::memory::BlockArray<uint8_t> skinMask_;
   std::unique_ptr<SumAreaTable> pixelTable_;
   std::unique_ptr<Regions> regions_;
   int areaCount_ = -1;
@@ -136,10 +138,10 @@ class SkinMap {
   std::vector<float> areaMeans_;
   std::vector<float> areaStdDevs_;
   int brightestArea_ = -1;
-  std::unique_ptr<uint32_t[]> skinLumHistogram_;
+  kelvo::memory::BlockArray<uint32_t> skinLumHistogram_;
   uint32_t skinPixelCount_ = 0;
   float skinMeanLuminance_ = 0.0f;
-  std::unique_ptr<uint32_t[]> skinRedHistogram_;
+  kelvo::memory::BlockArray<uint32_t> skinRedHistogram_;
 };
 
 }  // namespace KelvoLibImageProcessing

@@ -34,7 +34,7 @@ void SumAreaTable::Initialize(const uint8_t* mask, int width, int height, int st
                               int y0, int x1, int y1) {
   // A rebuild of the same size (one per frame) reuses the table's memory
   // rather than paying for fresh pages every time.
-  std::unique_ptr<uint32_t[]> reuse = std::move(table_);
+  kelvo::memory::BlockArray<uint32_t> reuse = std::move(table_);
   const std::size_t reuseCapacity = capacity_;
   Release();
   if (mask == nullptr) throw IPException(5, kWhereInit);
@@ -46,7 +46,7 @@ void SumAreaTable::Initialize(const uint8_t* mask, int width, int height, int st
 
   const std::size_t w = static_cast<std::size_t>(width);
   const std::size_t h = static_cast<std::size_t>(height);
-  std::unique_ptr<uint32_t[]> table;
+  kelvo::memory::BlockArray<uint32_t> table;
   std::size_t capacity = reuseCapacity;
   if (reuse && reuseCapacity >= w * h) {
     table = std::move(reuse);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "imaging/primitives/BlockCache.h"
+
 namespace KelvoLibImageProcessing {
 
 // Summed-area table of an 8-bit mask: counts the set (non-zero) mask pixels of
@@ -85,12 +87,12 @@ class SumAreaTable {
   int y0_ = 0;
   int x1_ = -1;
   int y1_ = -1;
-  std::unique_ptr<uint32_t[]> table_;
+  kelvo::memory::BlockArray<uint32_t> table_;
   std::size_t capacity_ = 0;  // entries the table's memory holds
-  std::unique_ptr<uint32_t[]> histX_;
-  std::unique_ptr<uint32_t[]> histY_;
-  std::unique_ptr<uint32_t[]> roiX_;
-  std::unique_ptr<uint32_t[]> roiY_;
+  kelvo::memory::BlockArray<uint32_t> histX_;
+  kelvo::memory::BlockArray<uint32_t> histY_;
+  kelvo::memory::BlockArray<uint32_t> roiX_;
+  kelvo::memory::BlockArray<uint32_t> roiY_;
 };
 
 }  // namespace KelvoLibImageProcessing

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "imaging/primitives/BlockCache.h"
+
 namespace KelvoLibImageProcessing {
 
 // Summed table of sample values (8-bit, 16-bit or float): sums, labelled
@@ -99,8 +101,8 @@ class SumValueTable {
   int y0_ = 0;
   int x1_ = -1;
   int y1_ = -1;
-  std::unique_ptr<double[]> values_;
-  std::unique_ptr<uint32_t[]> alpha_;
+  kelvo::memory::BlockArray<double> values_;
+  kelvo::memory::BlockArray<uint32_t> alpha_;
 };
 
 }  // namespace KelvoLibImageProcessing

@@ -9,6 +9,7 @@
 
 #include "imaging/core/IPException.h"
 #include "imaging/core/detail/AlignedBuffer.h"
+#include "imaging/primitives/BlockCache.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -16,12 +17,11 @@ namespace detail {
 
 uint8_t* AllocatePixels(std::size_t bytes) noexcept {
   // Never a zero-sized request, so a valid image always gets a real buffer.
-  return static_cast<uint8_t*>(
-      ::operator new[](bytes == 0 ? 1 : bytes, std::align_val_t{32}, std::nothrow));
+  return static_cast<uint8_t*>(kelvo::memory::AllocateBlock(bytes == 0 ? 1 : bytes));
 }
 
 void FreePixels(uint8_t* pixels) noexcept {
-  if (pixels != nullptr) ::operator delete[](pixels, std::align_val_t{32});
+  kelvo::memory::FreeBlock(pixels);
 }
 
 }  // namespace detail

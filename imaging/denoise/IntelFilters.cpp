@@ -9,6 +9,7 @@
 
 #include "imaging/core/IPException.h"
 #include "imaging/core/detail/Checks.h"
+#include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing {
@@ -50,7 +51,7 @@ void FilterMedian(const T* src, int srcStep, T* dst, int dstStep, int width, int
   // Within r of an edge the mask needs samples outside the image: filter
   // from a zero-framed copy. The frame never reaches the result because the
   // edge frame is copied from the source afterwards.
-  std::unique_ptr<T[]> padded;
+  kelvo::memory::BlockArray<T> padded;
   const T* from = RowAt(src, srcStep, y0) + x0;
   int fromStep = srcStep;
   if (x0 - r < 0 || x1 + r >= width || y0 - r < 0 || y1 + r >= height) {
@@ -58,7 +59,7 @@ void FilterMedian(const T* src, int srcStep, T* dst, int dstStep, int width, int
         static_cast<std::size_t>(width) + 2 * static_cast<std::size_t>(r);
     const std::size_t paddedHeight =
         static_cast<std::size_t>(height) + 2 * static_cast<std::size_t>(r);
-    padded.reset(new (std::nothrow) T[paddedWidth * paddedHeight]());
+    padded = kelvo::memory::AllocateArray<T>(paddedWidth * paddedHeight, true);
     if (!padded) throw IPException(12, kWhere);
     for (int y = 0; y < height; ++y) {
       std::memcpy(padded.get() + (y + r) * paddedWidth + r, RowAt(src, srcStep, y),

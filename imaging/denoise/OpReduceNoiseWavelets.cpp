@@ -18,6 +18,7 @@
 #include "imaging/denoise/detail/WaveletShrink.h"
 #include "imaging/filters/OpConvertRGBtoYCbCr.h"
 #include "imaging/filters/OpConvertYCbCrtoRGB.h"
+#include "imaging/primitives/BlockCache.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -231,7 +232,7 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
   constexpr const char* kWhere = "OpReduceNoiseWavelets::Execute";
   const size_t planeSize = static_cast<size_t>(area);
   const int planeStride = width * static_cast<int>(sizeof(T));
-  std::unique_ptr<T[]> planar(new (std::nothrow) T[3 * planeSize]);
+  kelvo::memory::BlockArray<T> planar = kelvo::memory::AllocateArray<T>(3 * planeSize);
   if (!planar) throw IPException(12, kWhere);
   T* planes[3] = {planar.get(), planar.get() + planeSize, planar.get() + 2 * planeSize};
 
@@ -259,7 +260,7 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
   switch (reductionType) {
     case LumThresholdChromaMedian: {
       ProcessChannel(planes[0], 0, thresholds[0].get());
-      std::unique_ptr<T[]> filtered(new (std::nothrow) T[planeSize]);
+      kelvo::memory::BlockArray<T> filtered = kelvo::memory::AllocateArray<T>(planeSize);
       if (!filtered) throw IPException(12, kWhere);
       for (int c = 1; c < 3; ++c) {
         IntelFilters::FilterMedianC1(planes[c], planeStride, filtered.get(), planeStride, width,
@@ -347,8 +348,8 @@ void OpReduceNoiseWavelets::ProcessWaveletLevelMedian(float* const band[3], int 
                                                       const float* levelThresholds) {
   constexpr const char* kWhere = "OpReduceNoiseWavelets::ProcessWaveletLevel";
   const size_t n = static_cast<size_t>(bw) * bh;
-  std::unique_ptr<int16_t[]> coefficients(new (std::nothrow) int16_t[n]);
-  std::unique_ptr<int16_t[]> medians(new (std::nothrow) int16_t[n]);
+  kelvo::memory::BlockArray<int16_t> coefficients = kelvo::memory::AllocateArray<int16_t>(n);
+  kelvo::memory::BlockArray<int16_t> medians = kelvo::memory::AllocateArray<int16_t>(n);
   if (!coefficients || !medians) throw IPException(12, kWhere);
   for (int b = 0; b < 3; ++b) {
     float* x = band[b];
@@ -393,7 +394,7 @@ void OpReduceNoiseWavelets::GenerateRawWeightMaps(const BitmapData* source) {
   Resize(colourMap, n, kWhere);
   Resize(edgeMap, n, kWhere);
   // Per-channel planes for the edge test.
-  std::vector<uint8_t> channels;
+  kelvo::memory::BlockVector<uint8_t> channels;
   Resize(channels, 3 * n, kWhere);
   for (int y = 0; y < height; ++y) {
     const uint8_t* in = image->GetData() + static_cast<ptrdiff_t>(y) * image->GetStride();
@@ -418,7 +419,7 @@ void OpReduceNoiseWavelets::GenerateRawWeightMaps(const BitmapData* source) {
   // red, green or blue plane (the plain range: separable maximum and
   // minimum), for centres at least 3 pixels inside the image.
   std::fill(edgeMap.begin(), edgeMap.end(), uint8_t(0));
-  std::vector<uint8_t> rowMax, rowMin;
+  kelvo::memory::BlockVector<uint8_t> rowMax, rowMin;
   Resize(rowMax, n, kWhere);
   Resize(rowMin, n, kWhere);
   for (int c = 0; c < 3; ++c) {
@@ -572,7 +573,7 @@ float OpReduceNoiseWavelets::EstimateNoise(int bandHeight, int bandWidth, const 
   const int iw = bandWidth - 2 * margin;
   const int ih = bandHeight - 2 * margin;
   if (margin < 0 || iw < 1 || ih < 1) throw IPException(0, kWhere);
-  std::vector<float> values;
+  kelvo::memory::BlockVector<float> values;
   Resize(values, 3 * static_cast<size_t>(iw) * ih, kWhere);
   size_t at = 0;
   for (const float* band : {detailX, detailY, detailXY}) {

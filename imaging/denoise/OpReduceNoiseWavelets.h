@@ -4,6 +4,8 @@
 #include <memory>
 #include <vector>
 
+#include "imaging/primitives/BlockCache.h"
+
 namespace KelvoLibImageProcessing {
 
 class BitmapData;
@@ -120,7 +122,7 @@ class OpReduceNoiseWavelets {
  private:
   struct LevelWeightMap {
     int bw = 0, bh = 0, step = 0;  // step in floats, two per sample
-    std::vector<float> data;       // with a one-sample frame on every side
+    kelvo::memory::BlockVector<float> data;  // with a one-sample frame on every side
     const float* Origin() const { return data.data() + step + 2; }
   };
 
@@ -153,8 +155,8 @@ class OpReduceNoiseWavelets {
   int waveletMedianSize = 3;
   int softThreshold = 1;
   std::unique_ptr<float[]> thresholds[3];
-  std::vector<uint8_t> lumMap;
-  std::vector<uint8_t> colourMap;
+  kelvo::memory::BlockVector<uint8_t> lumMap;
+  kelvo::memory::BlockVector<uint8_t> colourMap;
   std::unique_ptr<SumValueTable> lumTable;
   std::unique_ptr<SumValueTable> colourTable;
   std::unique_ptr<OpImg16to8bit> reducer;
@@ -162,10 +164,10 @@ class OpReduceNoiseWavelets {
   float minLum = 0.0f;
   float maxLum = 255.0f;
   std::unique_ptr<float[]> thresholdsBright[3];
-  std::vector<uint8_t> edgeMap;
+  kelvo::memory::BlockVector<uint8_t> edgeMap;
   std::unique_ptr<SumAreaTable> edgeTable;
   // The float copy of the plane being processed, reused while the size holds.
-  std::vector<float> floatPlane;
+  kelvo::memory::BlockVector<float> floatPlane;
 };
 
 }  // namespace KelvoLibImageProcessing

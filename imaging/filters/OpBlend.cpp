@@ -11,6 +11,7 @@
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/core/UtilitiesGeneral.h"
+#include "imaging/primitives/BlockCache.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -345,8 +346,8 @@ void MixPlanes(const T* base, int baseStride, const T* blend, int blendStride, T
   // code 12 "OpBlend::ApplyHLS"; in both cases the output is untouched.
   if (mode != Luminosity && mode != Color) throw IPException(11, "OpBlend::ApplyHLS(blend mode)");
   const std::size_t plane = static_cast<std::size_t>(width) * height;
-  std::unique_ptr<T[]> baseYcc(new (std::nothrow) T[3 * plane]);
-  std::unique_ptr<T[]> blendYcc(new (std::nothrow) T[3 * plane]);
+  kelvo::memory::BlockArray<T> baseYcc = kelvo::memory::AllocateArray<T>(3 * plane);
+  kelvo::memory::BlockArray<T> blendYcc = kelvo::memory::AllocateArray<T>(3 * plane);
   if (!baseYcc || !blendYcc) throw IPException(12, "OpBlend::ApplyHLS");
   const int planeStride = width * static_cast<int>(sizeof(T));
   toYcc(height, base, baseStride, baseYcc.get(), planeStride, width, true);

@@ -1,10 +1,10 @@
 #include "imaging/pipeline/RunSnapshotPipeline.h"
 
 #include <cstring>
-#include <new>
 
 #include "imaging/core/BitmapData.h"
 #include "imaging/pipeline/PipelineSnapshot.h"
+#include "imaging/primitives/BlockCache.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -21,7 +21,7 @@ bool RunSnapshotPipeline(int width, int height, int rowBytes, const uint8_t* fra
 
     const std::size_t bytes =
         static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(height);
-    auto* out = new (std::nothrow) uint8_t[bytes];
+    auto* out = static_cast<uint8_t*>(kelvo::memory::AllocateBlock(bytes));
     if (out == nullptr) return false;
     std::memcpy(out, image.GetData(), bytes);
     *enhanced = out;
@@ -32,6 +32,6 @@ bool RunSnapshotPipeline(int width, int height, int rowBytes, const uint8_t* fra
   }
 }
 
-void FreeSnapshotImage(uint8_t* image) noexcept { delete[] image; }
+void FreeSnapshotImage(uint8_t* image) noexcept { kelvo::memory::FreeBlock(image); }
 
 }  // namespace KelvoLibImageProcessing

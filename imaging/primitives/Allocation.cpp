@@ -1,32 +1,23 @@
-// Image and signal allocators. Blocks are allocated with 32-byte alignment; image rows are padded
-// so that every row starts on a 32-byte boundary, which lets the SIMD paths use aligned row starts
-// when they wish.
+// Image and signal allocators. Blocks come from the library's block cache (64-byte aligned); image
+// rows are padded so that every row starts on a 32-byte boundary, which lets the SIMD paths use
+// aligned row starts when they wish.
 
 #include <cstdint>
 #include <cstdlib>
 
 #include "imaging/primitives/Primitives.h"
+#include "imaging/primitives/BlockCache.h"
 
 namespace {
 
 constexpr int64_t kAlign = 32;
 
-// The Windows C runtime has no aligned_alloc (its free cannot release
-// over-aligned blocks); it pairs _aligned_malloc with _aligned_free.
 void* AlignedAlloc(size_t bytes) {
-#ifdef _WIN32
-  return _aligned_malloc(bytes, kAlign);
-#else
-  return std::aligned_alloc(kAlign, bytes);
-#endif
+  return kelvo::memory::AllocateBlock(bytes);
 }
 
 void AlignedFree(void* p) {
-#ifdef _WIN32
-  _aligned_free(p);
-#else
-  std::free(p);
-#endif
+  kelvo::memory::FreeBlock(p);
 }
 
 int64_t RoundUp(int64_t n) {

@@ -38,4 +38,6 @@
 #include "imaging/filters/OpSharpen.h"
 
 #include "imaging/pipeline/PipelineSnapshot.h"
+
+#include "imaging/primitives/BlockCache.h"
 #include "imaging/pipeline/RunSnapshotPipeline.h"

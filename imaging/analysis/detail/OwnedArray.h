@@ -1,30 +1,26 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <memory>
-#include <new>
+
+#include "imaging/primitives/BlockCache.h"
 
 namespace KelvoLibImageProcessing::detail {
 
 // The analysis tables report a failed allocation as an IPException of their
-// own, so they allocate without throwing and test for null.
+// own, so they allocate without throwing and test for null. Their memory
+// comes from the library's block cache, since most of it is frame-sized.
 
-// count elements, uninitialised; null when the allocation fails or the size
-// does not fit in size_t.
+// count elements (at least one), uninitialised; null when the allocation
+// fails or the size does not fit in size_t.
 template <class T>
-std::unique_ptr<T[]> AllocateArray(std::size_t count) noexcept {
-  if (count == 0) count = 1;
-  if (count > SIZE_MAX / sizeof(T)) return nullptr;
-  return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
+kelvo::memory::BlockArray<T> AllocateArray(std::size_t count) noexcept {
+  return kelvo::memory::AllocateArray<T>(count == 0 ? 1 : count);
 }
 
 // Same, every element zero.
 template <class T>
-std::unique_ptr<T[]> AllocateZeroed(std::size_t count) noexcept {
-  if (count == 0) count = 1;
-  if (count > SIZE_MAX / sizeof(T)) return nullptr;
-  return std::unique_ptr<T[]>(new (std::nothrow) T[count]());
+kelvo::memory::BlockArray<T> AllocateZeroed(std::size_t count) noexcept {
+  return kelvo::memory::AllocateArray<T>(count == 0 ? 1 : count, true);
 }
 
 }  // namespace KelvoLibImageProcessing::detail

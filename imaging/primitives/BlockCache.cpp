@@ -1,0 +1,278 @@
+#include "imaging/primitives/BlockCache.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+#ifdef _WIN32
+#include <malloc.h>
+#endif
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KELVO_BLOCK_CACHE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KELVO_BLOCK_CACHE_SANITIZED 1
+#endif
+#endif
+
+namespace kelvo::memory {
+namespace {
+
+constexpr std::size_t kLargeBlock = 256 * 1024;
+constexpr std::size_t kPage = 4096;
+constexpr std::size_t kHugePage = 2 * 1024 * 1024;
+constexpr std::size_t kDefaultCapMiB = 256;
+constexpr int kMaxCached = 64;
+constexpr std::uint64_t kMagic = 0x6b656c766f626c6bULL;  // "kelvoblk"
+
+// Sits in front of every block; its size keeps the data 64-byte aligned.
+struct alignas(kBlockAlignment) Header {
+  std::uint64_t magic;
+  std::size_t capacity;  // usable bytes after the header
+  std::size_t mapped;    // bytes mapped by hand, 0 for the system heap
+  void* base;            // what the system returned
+};
+static_assert(sizeof(Header) == kBlockAlignment);
+
+Header* HeaderOf(void* block) {
+  return reinterpret_cast<Header*>(static_cast<unsigned char*>(block) - sizeof(Header));
+}
+void* DataOf(Header* h) {
+  return reinterpret_cast<unsigned char*>(h) + sizeof(Header);
+}
+
+std::size_t RoundUp(std::size_t n, std::size_t to) {
+  return (n + to - 1) / to * to;
+}
+
+void* HeapAlloc(std::size_t bytes) {
+#ifdef _WIN32
+  return _aligned_malloc(bytes, kBlockAlignment);
+#else
+  return std::aligned_alloc(kBlockAlignment, RoundUp(bytes, kBlockAlignment));
+#endif
+}
+
+void HeapFree(void* p) {
+#ifdef _WIN32
+  _aligned_free(p);
+#else
+  std::free(p);
+#endif
+}
+
+// A block straight from the system; `zeroed` is set when the system promises
+// zero-filled memory.
+Header* SystemBlock(std::size_t bytes, bool& zeroed) {
+  zeroed = false;
+  if (bytes > SIZE_MAX - sizeof(Header) - 2 * kHugePage) return nullptr;
+  const std::size_t total = sizeof(Header) + bytes;
+#if defined(__linux__) && !defined(KELVO_BLOCK_CACHE_SANITIZED)
+  if (bytes >= kLargeBlock) {
+    // Large blocks of 2 MiB and more are mapped on 2 MiB boundaries so the
+    // kernel can back them with whole huge pages.
+    const bool huge = total >= kHugePage;
+    const std::size_t length = RoundUp(total, huge ? kHugePage : kPage);
+    const std::size_t slack = huge ? kHugePage : 0;
+    void* raw = mmap(nullptr, length + slack, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    unsigned char* start = static_cast<unsigned char*>(raw);
+    if (huge) {
+      const std::uintptr_t addr = reinterpret_cast<std::uintptr_t>(raw);
+      const std::size_t head = RoundUp(addr, kHugePage) - addr;
+      if (head > 0) munmap(raw, head);
+      if (slack - head > 0) munmap(start + head + length, slack - head);
+      start += head;
+      madvise(start, length, MADV_HUGEPAGE);
+    }
+    Header* h = reinterpret_cast<Header*>(start);
+    *h = Header{kMagic, length - sizeof(Header), length, start};
+    zeroed = true;
+    return h;
+  }
+#endif
+  void* raw = HeapAlloc(total);
+  if (raw == nullptr) return nullptr;
+  Header* h = static_cast<Header*>(raw);
+  *h = Header{kMagic, bytes, 0, raw};
+  return h;
+}
+
+void SystemFree(Header* h) {
+#if defined(__linux__)
+  if (h->mapped != 0) {
+    munmap(h->base, h->mapped);
+    return;
+  }
+#endif
+  HeapFree(h->base);
+}
+
+std::size_t ReadCap() {
+#ifdef KELVO_BLOCK_CACHE_SANITIZED
+  return 0;
+#else
+  const char* env = std::getenv("KELVO_BLOCK_CACHE_MB");
+  if (env == nullptr || *env == '\0') return kDefaultCapMiB << 20;
+  char* end = nullptr;
+  const unsigned long long mib = std::strtoull(env, &end, 10);
+  if (*end != '\0' || mib > (SIZE_MAX >> 21)) return kDefaultCapMiB << 20;
+  return static_cast<std::size_t>(mib) << 20;
+#endif
+}
+
+class Cache {
+ public:
+  // A cached block that fits `bytes` without wasting more than half of it,
+  // the smallest such; null when none.
+  Header* Take(std::size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int best = -1;
+    for (int i = 0; i < count_; ++i) {
+      const std::size_t c = entries_[i]->capacity;
+      if (c >= bytes && bytes >= c / 2 && (best < 0 || c < entries_[best]->capacity)) best = i;
+    }
+    if (best < 0) {
+      ++stats_.fresh;
+      return nullptr;
+    }
+    Header* h = entries_[best];
+    RemoveAt(best);
+    ++stats_.reuses;
+    stats_.liveLargeBytes += h->capacity;
+    return h;
+  }
+
+  void CountFresh(Header* h) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stats_.liveLargeBytes += h->capacity;
+  }
+
+  // Keeps `h`; returns the blocks to give back to the system (outside the
+  // lock), oldest first, in `evicted`.
+  int Put(Header* h, Header** evicted) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stats_.liveLargeBytes -= h->capacity;
+    int n = 0;
+    if (h->capacity > cap_) {
+      evicted[n++] = h;
+      return n;
+    }
+    while (count_ > 0 && (count_ == kMaxCached || cached_ + h->capacity > cap_)) {
+      evicted[n++] = entries_[0];
+      RemoveAt(0);
+    }
+    entries_[count_++] = h;
+    cached_ += h->capacity;
+    return n;
+  }
+
+  int TakeAll(Header** out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int n = count_;
+    for (int i = 0; i < n; ++i) out[i] = entries_[i];
+    count_ = 0;
+    cached_ = 0;
+    return n;
+  }
+
+  BlockCacheStats Stats() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    BlockCacheStats s = stats_;
+    s.capBytes = cap_;
+    s.cachedBlocks = static_cast<std::size_t>(count_);
+    s.cachedBytes = cached_;
+    return s;
+  }
+
+  bool Enabled() const { return cap_ > 0; }
+
+ private:
+  // Entries stay in the order they were freed, oldest first.
+  void RemoveAt(int i) {
+    cached_ -= entries_[i]->capacity;
+    for (int j = i + 1; j < count_; ++j) entries_[j - 1] = entries_[j];
+    --count_;
+  }
+
+  std::mutex mutex_;
+  const std::size_t cap_ = ReadCap();
+  Header* entries_[kMaxCached] = {};
+  int count_ = 0;
+  std::size_t cached_ = 0;
+  BlockCacheStats stats_;
+};
+
+Cache& TheCache() {
+  // Never destroyed: blocks may be freed by other static destructors.
+  static Cache* cache = new Cache();
+  return *cache;
+}
+
+bool IsLarge(const Header* h) {
+  return h->capacity >= kLargeBlock;
+}
+
+}  // namespace
+
+void* AllocateBlock(std::size_t bytes, bool zeroed) noexcept {
+  if (bytes == 0) bytes = 1;
+  if (bytes >= kLargeBlock) {
+    Cache& cache = TheCache();
+    if (cache.Enabled()) {
+      if (Header* h = cache.Take(bytes)) {
+        if (zeroed) std::memset(DataOf(h), 0, bytes);
+        return DataOf(h);
+      }
+    }
+    bool clean = false;
+    Header* h = SystemBlock(bytes, clean);
+    if (h == nullptr) return nullptr;
+    if (cache.Enabled()) cache.CountFresh(h);
+    if (zeroed && !clean) std::memset(DataOf(h), 0, bytes);
+    return DataOf(h);
+  }
+  bool clean = false;
+  Header* h = SystemBlock(bytes, clean);
+  if (h == nullptr) return nullptr;
+  if (zeroed && !clean) std::memset(DataOf(h), 0, bytes);
+  return DataOf(h);
+}
+
+void FreeBlock(void* block) noexcept {
+  if (block == nullptr) return;
+  Header* h = HeaderOf(block);
+  if (h->magic != kMagic) return;  // not ours: leaking beats corrupting the heap
+  Cache& cache = TheCache();
+  if (!IsLarge(h) || !cache.Enabled()) {
+    h->magic = 0;
+    SystemFree(h);
+    return;
+  }
+  Header* evicted[kMaxCached + 1];
+  const int n = cache.Put(h, evicted);
+  for (int i = 0; i < n; ++i) {
+    evicted[i]->magic = 0;
+    SystemFree(evicted[i]);
+  }
+}
+
+void TrimBlockCache() noexcept {
+  Header* all[kMaxCached];
+  const int n = TheCache().TakeAll(all);
+  for (int i = 0; i < n; ++i) {
+    all[i]->magic = 0;
+    SystemFree(all[i]);
+  }
+}
+
+BlockCacheStats GetBlockCacheStats() noexcept {
+  return TheCache().Stats();
+}
+
+}  // namespace kelvo::memory

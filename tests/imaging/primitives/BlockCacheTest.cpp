@@ -1,0 +1,139 @@
+// The block cache behind every frame-sized buffer of the library: alignment,
+// zeroing, reuse of freed blocks, the half-size rule, eviction and trimming.
+// Reuse is checked only when caching is on (it is off under AddressSanitizer
+// so that a use after free is still reported).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "imaging/primitives/BlockCache.h"
+
+namespace {
+
+using namespace kelvo::memory;
+
+constexpr std::size_t kMiB = 1024 * 1024;
+
+bool Aligned(const void* p) {
+  return reinterpret_cast<std::uintptr_t>(p) % kBlockAlignment == 0;
+}
+
+bool AllZero(const uint8_t* p, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i)
+    if (p[i] != 0) return false;
+  return true;
+}
+
+class BlockCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override { TrimBlockCache(); }
+  void TearDown() override { TrimBlockCache(); }
+  static bool Caching() { return GetBlockCacheStats().capBytes > 0; }
+};
+
+TEST_F(BlockCacheTest, BlocksOfEverySizeAreAlignedAndWritable) {
+  for (std::size_t bytes : {std::size_t{0}, std::size_t{1}, std::size_t{63}, std::size_t{4096},
+                            256 * kMiB / 1024 - 1, 256 * kMiB / 1024, 3 * kMiB + 5, 9 * kMiB}) {
+    SCOPED_TRACE(bytes);
+    auto* p = static_cast<uint8_t*>(AllocateBlock(bytes));
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(Aligned(p));
+    std::memset(p, 0xA5, bytes == 0 ? 1 : bytes);
+    FreeBlock(p);
+  }
+  FreeBlock(nullptr);
+}
+
+TEST_F(BlockCacheTest, ZeroedBlocksAreZeroEvenWhenRecycled) {
+  constexpr std::size_t n = 3 * kMiB;
+  auto* first = static_cast<uint8_t*>(AllocateBlock(n, true));
+  ASSERT_NE(first, nullptr);
+  EXPECT_TRUE(AllZero(first, n));
+  std::memset(first, 0xFF, n);
+  FreeBlock(first);
+  auto* second = static_cast<uint8_t*>(AllocateBlock(n, true));
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(AllZero(second, n));
+  FreeBlock(second);
+
+  auto small = AllocateArray<uint32_t>(1000, true);
+  ASSERT_TRUE(small);
+  EXPECT_TRUE(AllZero(reinterpret_cast<uint8_t*>(small.get()), 4000));
+}
+
+TEST_F(BlockCacheTest, AFreedLargeBlockServesTheNextRequestItFits) {
+  if (!Caching()) GTEST_SKIP() << "caching is off in this build";
+  void* a = AllocateBlock(6 * kMiB);
+  ASSERT_NE(a, nullptr);
+  FreeBlock(a);
+  const BlockCacheStats before = GetBlockCacheStats();
+  EXPECT_EQ(before.cachedBlocks, 1u);
+  EXPECT_GE(before.cachedBytes, 6 * kMiB);
+
+  void* b = AllocateBlock(5 * kMiB);  // fits, and wastes less than half
+  EXPECT_EQ(b, a);
+  const BlockCacheStats during = GetBlockCacheStats();
+  EXPECT_EQ(during.reuses, before.reuses + 1);
+  EXPECT_EQ(during.cachedBlocks, 0u);
+  EXPECT_GE(during.liveLargeBytes, 5 * kMiB);
+  FreeBlock(b);
+}
+
+TEST_F(BlockCacheTest, ASmallRequestDoesNotPinAHugeBlock) {
+  if (!Caching()) GTEST_SKIP() << "caching is off in this build";
+  void* big = AllocateBlock(16 * kMiB);
+  FreeBlock(big);
+  const uint64_t reuses = GetBlockCacheStats().reuses;
+  void* quarter = AllocateBlock(4 * kMiB);
+  EXPECT_NE(quarter, big);
+  EXPECT_EQ(GetBlockCacheStats().reuses, reuses);
+  FreeBlock(quarter);
+  void* larger = AllocateBlock(20 * kMiB);  // no cached block is big enough
+  EXPECT_EQ(GetBlockCacheStats().reuses, reuses);
+  FreeBlock(larger);
+}
+
+TEST_F(BlockCacheTest, TheCacheStaysWithinItsCapAndTrimEmptiesIt) {
+  if (!Caching()) GTEST_SKIP() << "caching is off in this build";
+  const std::size_t cap = GetBlockCacheStats().capBytes;
+  std::vector<void*> blocks;
+  for (std::size_t total = 0; total <= cap + 16 * kMiB; total += 8 * kMiB) {
+    blocks.push_back(AllocateBlock(8 * kMiB));
+    ASSERT_NE(blocks.back(), nullptr);
+  }
+  for (void* p : blocks) FreeBlock(p);
+  const BlockCacheStats full = GetBlockCacheStats();
+  EXPECT_LE(full.cachedBytes, cap);
+  EXPECT_GT(full.cachedBlocks, 0u);
+  EXPECT_EQ(full.liveLargeBytes, 0u);
+  TrimBlockCache();
+  EXPECT_EQ(GetBlockCacheStats().cachedBlocks, 0u);
+  EXPECT_EQ(GetBlockCacheStats().cachedBytes, 0u);
+}
+
+TEST_F(BlockCacheTest, ContainersAndThreadsShareItSafely) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < 50; ++i) {
+        BlockVector<float> v(static_cast<std::size_t>(300 * 1024 + 4096 * ((i + t) % 7)), 1.5f);
+        auto a = AllocateArray<int32_t>(static_cast<std::size_t>(400 * 1024 + 1000 * t));
+        a[0] = i;
+        EXPECT_EQ(v.back(), 1.5f);
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(GetBlockCacheStats().liveLargeBytes, 0u);
+}
+
+TEST_F(BlockCacheTest, OverflowingCountsFailCleanly) {
+  EXPECT_FALSE(AllocateArray<double>(SIZE_MAX / 4));
+  EXPECT_EQ(AllocateBlock(SIZE_MAX - 8), nullptr);
+  EXPECT_THROW(BlockVector<double>(SIZE_MAX / 16), std::bad_alloc);
+}
+
+}  // namespace
