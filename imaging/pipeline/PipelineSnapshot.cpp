@@ -71,6 +71,17 @@ void PipelineSnapshot::SetPresetAll() {
   doNoise_ = doSharp_ = doLStretch_ = doSkin_ = true;
 }
 
+namespace {
+
+// Whether `image` can stand in for a work image: the same pixel format and
+// layout, so every stage sees exactly the bytes a copy would hold.
+bool HasWorkLayout(const BitmapData& image, const BitmapData& work) {
+  return image.GetFormat() == work.GetFormat() && image.GetStride() == work.GetStride() &&
+         image.GetData() != nullptr;
+}
+
+}  // namespace
+
 void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
   if (input == nullptr || output == nullptr) throw IPException(4, "PipelineSnapshot::Execute");
   report_ = Report{};
@@ -79,9 +90,23 @@ void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
 
   width_ = input->GetWidth();
   height_ = input->GetHeight();
-  BitmapData a(width_, height_);
-  BitmapData b(width_, height_);
-  UtilitiesGeneral::CopyData(input, &a);
+  BitmapData work[2] = {BitmapData(width_, height_), BitmapData(width_, height_)};
+
+  // Each stage reads the current image and writes the next work image, and
+  // then the two trade places: the result is never copied back. No stage
+  // writes to its source, so a frame that already has the work images'
+  // layout is read in place instead of being copied in first.
+  const BitmapData* current = input;
+  BitmapData* next = &work[0];
+  if (!HasWorkLayout(*input, work[0])) {
+    UtilitiesGeneral::CopyData(input, &work[0]);  // refuses other formats (code 3)
+    current = &work[0];
+    next = &work[1];
+  }
+  const auto advance = [&current, &next, &work] {
+    current = next;
+    next = next == &work[0] ? &work[1] : &work[0];
+  };
   Clock::time_point mark = Clock::now();
   times.copyIn = Milliseconds(start, mark);
 
@@ -92,29 +117,46 @@ void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
   };
 
   if (doSkin_) {
-    RunSkin(a);
+    RunSkin(*current);
     lap(times.skin);
   }
   if (doNoise_) {
-    RunNoise(a, b);
+    RunNoise(*current, *next);
+    advance();
     lap(times.noise);
   }
   report_.opacity = 0.5f;
   report_.lowKey = false;
   if (doLStretch_) {
-    RunStretch(a, b);
+    RunStretch(*current, *next);
+    advance();
     lap(times.stretch);
   }
   if (doSharp_ && !report_.lowKey) {
-    RunSharpen(a, b);
+    RunSharpen(*current, *next);
+    advance();
     lap(times.sharpen);
   }
-  {
-    OpBlend blend;
-    blend.Execute(&a, &a, Screen, report_.opacity);
+
+  // The self-blend writes straight into the output when it can take the
+  // result; otherwise the blend runs on a work image and the copy into the
+  // output refuses the mismatch as it always has.
+  OpBlend blend;
+  const bool direct = output->GetFormat() == kFormatBGR8 && output->GetWidth() == width_ &&
+                      output->GetHeight() == height_ && output->GetData() != nullptr;
+  if (direct) {
+    blend.Execute(current, output, Screen, report_.opacity);
+    lap(times.blend);
+  } else {
+    if (current == input) {
+      UtilitiesGeneral::CopyData(input, next);
+      advance();
+    }
+    BitmapData* last = next == &work[0] ? &work[1] : &work[0];
+    blend.Execute(last, last, Screen, report_.opacity);
+    lap(times.blend);
+    UtilitiesGeneral::CopyData(last, output);
   }
-  lap(times.blend);
-  UtilitiesGeneral::CopyData(&a, output);
   lap(times.copyOut);
   times.total = Milliseconds(start, mark);
 }
@@ -131,17 +173,16 @@ void PipelineSnapshot::RunSkin(const BitmapData& a) {
   }
 }
 
-void PipelineSnapshot::RunNoise(BitmapData& a, BitmapData& b) {
+void PipelineSnapshot::RunNoise(const BitmapData& a, BitmapData& b) {
   OpReduceNoiseWavelets& noise = *noiseReducer_;
   noise.SetWaveletPreset();
   noise.SetReductionType(kNoiseLumThresholdChromaMedian);
   noise.SetChromaMedianSize(5);
   noise.SetThresholdParams(kThresholdsY, kThresholdsCb, kThresholdsCr);
   noise.Execute(&a, &b);
-  UtilitiesGeneral::CopyData(&b, &a);
 }
 
-void PipelineSnapshot::RunStretch(BitmapData& a, BitmapData& b) {
+void PipelineSnapshot::RunStretch(const BitmapData& a, BitmapData& b) {
   Report& r = report_;
   detail::StretchMeasures m;
   {
@@ -203,11 +244,10 @@ void PipelineSnapshot::RunStretch(BitmapData& a, BitmapData& b) {
   r.lowLimit = d.lowLimit;
 
   OpContrastStretch::Execute(&a, &b, 255, r.finalLow, r.finalHigh, 100.0f, 90.0f);
-  UtilitiesGeneral::CopyData(&b, &a);
   r.opacity = detail::DecideOpacity(m, d);
 }
 
-void PipelineSnapshot::RunSharpen(BitmapData& a, BitmapData& b) {
+void PipelineSnapshot::RunSharpen(const BitmapData& a, BitmapData& b) {
   float kernel[25];
   std::fill(std::begin(kernel), std::end(kernel), OffCentreTap());
   kernel[12] = 1.3f;
@@ -216,7 +256,6 @@ void PipelineSnapshot::RunSharpen(BitmapData& a, BitmapData& b) {
   sharpen.SetHighPassLumKernel(5, 5, kernel);
   sharpen.SetApplyHighPass(true);
   sharpen.Run(&a, &b, UnsharpMaskHybrid);
-  UtilitiesGeneral::CopyData(&b, &a);
 }
 
 }  // namespace KelvoLibImageProcessing

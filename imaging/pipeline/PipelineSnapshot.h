@@ -86,9 +86,9 @@ class PipelineSnapshot {
 
  private:
   void RunSkin(const BitmapData& a);
-  void RunNoise(BitmapData& a, BitmapData& b);
-  void RunStretch(BitmapData& a, BitmapData& b);
-  void RunSharpen(BitmapData& a, BitmapData& b);
+  void RunNoise(const BitmapData& a, BitmapData& b);
+  void RunStretch(const BitmapData& a, BitmapData& b);
+  void RunSharpen(const BitmapData& a, BitmapData& b);
 
   int width_;
   int height_;

@@ -163,6 +163,66 @@ TEST(PipelineSnapshotTest, InPlaceEqualsSeparateOutput) {
   EXPECT_EQ(p.GetReport().opacity, separate.opacity);
 }
 
+// The stages read the frame in place when it has the work images' layout
+// and write the output directly: neither may change what the caller sees.
+TEST(PipelineSnapshotTest, LayoutsOfInputAndOutputDoNotChangeTheResult) {
+  BitmapData input = Textured(70, 120, 160, 30);
+  PaintRect(input, 30, 20, 80, 70, 120, 150, 200, 10);
+  const std::vector<uint8_t> original = Bytes(input);
+  const int padded = kW * 3 + 8;
+
+  for (const bool all : {true, false}) {
+    SCOPED_TRACE(all ? "all stages" : "no stage");
+    PipelineSnapshot p(kW, kH, 2);
+    if (!all) p.SetPresetNone();
+    BitmapData reference(kW, kH);
+    p.Execute(&input, &reference);
+    EXPECT_EQ(Bytes(input), original);  // the source is never written
+
+    // A padded source is copied in first; same result.
+    BitmapData wideIn(kW, kH, kFormatBGR8, nullptr, padded);
+    UtilitiesGeneral::CopyData(&input, &wideIn);
+    BitmapData out(kW, kH);
+    p.Execute(&wideIn, &out);
+    EXPECT_EQ(Bytes(out), Bytes(reference));
+
+    // A padded output gets the same pixels and keeps its padding.
+    BitmapData wideOut(kW, kH, kFormatBGR8, nullptr, padded);
+    std::memset(wideOut.GetData(), 0x5A, static_cast<std::size_t>(kH) * padded);
+    p.Execute(&input, &wideOut);
+    for (int y = 0; y < kH; ++y) {
+      const uint8_t* row = wideOut.GetData() + y * padded;
+      ASSERT_EQ(std::memcmp(row, reference.GetData() + y * kW * 3, kW * 3), 0) << y;
+      for (int i = kW * 3; i < padded; ++i) ASSERT_EQ(row[i], 0x5A);
+    }
+  }
+
+  // Outputs that cannot take the result are refused by the final copy, after
+  // the stages, and are left as they were.
+  PipelineSnapshot p(kW, kH, 2);
+  BitmapData deep(kW, kH, kFormatBGR16, nullptr, kW * 6);
+  std::memset(deep.GetData(), 0x11, static_cast<std::size_t>(kH) * kW * 6);
+  try {
+    p.Execute(&input, &deep);
+    ADD_FAILURE();
+  } catch (const IPException& e) {
+    EXPECT_EQ(e.GetCode(), 3);
+    EXPECT_STREQ(e.what(),
+                 "IPException: Images have mismatched pixel formats - UtilitiesGeneral::CopyData");
+  }
+  EXPECT_EQ(deep.GetData()[0], 0x11);
+  BitmapData small(kW / 2, kH);
+  small.FillWhite();
+  try {
+    p.Execute(&input, &small);
+    ADD_FAILURE();
+  } catch (const IPException& e) {
+    EXPECT_EQ(e.GetCode(), 1);
+  }
+  EXPECT_EQ(small.GetData()[0], 255);
+  EXPECT_EQ(Bytes(input), original);
+}
+
 TEST(PipelineSnapshotTest, TintedFrameIsAColourCast) {
   // Blue cast (means 150, 120, 100 for blue, green, red): not skin-coloured.
   const BitmapData input = Textured(150, 120, 100, 40);
