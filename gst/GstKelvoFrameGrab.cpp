@@ -11,6 +11,7 @@
 #include "gst/FilterHost.h"
 #include "gst/OutputPath.h"
 #include "gst/StillSchedule.h"
+#include "imaging/primitives/BlockCache.h"
 
 GST_DEBUG_CATEGORY_STATIC(kelvo_frame_grab_debug);
 #define GST_CAT_DEFAULT kelvo_frame_grab_debug
@@ -197,6 +198,9 @@ static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
   g_mutex_lock(&self->lock);
   self->host->reset();
   g_mutex_unlock(&self->lock);
+  // The image library keeps freed frame-sized buffers for the next still;
+  // once the stream stops they go back to the system.
+  kelvo::memory::TrimBlockCache();
   return TRUE;
 }
 
