@@ -50,10 +50,11 @@ std::size_t RoundUp(std::size_t n, std::size_t to) {
 }
 
 void* HeapAlloc(std::size_t bytes) {
+  bytes = RoundUp(bytes, kBlockAlignment);
 #ifdef _WIN32
   return _aligned_malloc(bytes, kBlockAlignment);
 #else
-  return std::aligned_alloc(kBlockAlignment, RoundUp(bytes, kBlockAlignment));
+  return std::aligned_alloc(kBlockAlignment, bytes);  // size must be a multiple of the alignment
 #endif
 }
 
