@@ -48,35 +48,45 @@ void FilterMedian(const T* src, int srcStep, T* dst, int dstStep, int width, int
   }
   const int r = maskSize > 0 ? maskSize / 2 : 0;
 
-  // Within r of an edge the mask needs samples outside the image: filter
-  // from a zero-framed copy. The frame never reaches the result because the
-  // edge frame is copied from the source afterwards.
-  kelvo::memory::BlockArray<T> padded;
-  const T* from = RowAt(src, srcStep, y0) + x0;
-  int fromStep = srcStep;
-  if (x0 - r < 0 || x1 + r >= width || y0 - r < 0 || y1 + r >= height) {
+  // Within r of an image edge the result is the source sample (the edge
+  // frame is copied below), so normally the primitive only filters the part
+  // of the region whose masks stay inside the image, reading the source in
+  // place. When that part is empty, the region as given goes to the
+  // primitive from a zero-framed copy, so that a bad region or mask is still
+  // reported by it.
+  const int fx0 = std::max(x0, r), fy0 = std::max(y0, r);
+  const int fx1 = std::min(x1, width - 1 - r), fy1 = std::min(y1, height - 1 - r);
+  const IppiSize mask{maskSize, maskSize};
+  const IppiPoint anchor{r, r};
+  if (fx1 >= fx0 && fy1 >= fy0) {
+    const IppiSize roi{fx1 - fx0 + 1, fy1 - fy0 + 1};
+    const T* from = RowAt(src, srcStep, fy0) + fx0;
+    T* to = RowAt(dst, dstStep, fy0) + fx0;
+    detail::GuardForeign(primitiveWhere, [&] {
+      detail::CheckStatus(CallMedian(from, srcStep, to, dstStep, roi, mask, anchor),
+                          primitiveWhere);
+    });
+  } else {
     const std::size_t paddedWidth =
         static_cast<std::size_t>(width) + 2 * static_cast<std::size_t>(r);
     const std::size_t paddedHeight =
         static_cast<std::size_t>(height) + 2 * static_cast<std::size_t>(r);
-    padded = kelvo::memory::AllocateArray<T>(paddedWidth * paddedHeight, true);
+    kelvo::memory::BlockArray<T> padded =
+        kelvo::memory::AllocateArray<T>(paddedWidth * paddedHeight, true);
     if (!padded) throw IPException(12, kWhere);
     for (int y = 0; y < height; ++y) {
       std::memcpy(padded.get() + (y + r) * paddedWidth + r, RowAt(src, srcStep, y),
                   static_cast<std::size_t>(width) * sizeof(T));
     }
-    fromStep = static_cast<int>(paddedWidth * sizeof(T));
-    from = padded.get() + (y0 + r) * paddedWidth + (x0 + r);
+    const int fromStep = static_cast<int>(paddedWidth * sizeof(T));
+    const T* from = padded.get() + (y0 + r) * paddedWidth + (x0 + r);
+    const IppiSize roi{x1 - x0 + 1, y1 - y0 + 1};
+    T* to = RowAt(dst, dstStep, y0) + x0;
+    detail::GuardForeign(primitiveWhere, [&] {
+      detail::CheckStatus(CallMedian(from, fromStep, to, dstStep, roi, mask, anchor),
+                          primitiveWhere);
+    });
   }
-
-  const IppiSize roi{x1 - x0 + 1, y1 - y0 + 1};
-  const IppiSize mask{maskSize, maskSize};
-  const IppiPoint anchor{r, r};
-  T* to = RowAt(dst, dstStep, y0) + x0;
-  detail::GuardForeign(primitiveWhere, [&] {
-    detail::CheckStatus(CallMedian(from, fromStep, to, dstStep, roi, mask, anchor), primitiveWhere);
-  });
-  padded.reset();
 
   // Edge frame of the whole image from the source.
   const int rows = std::min(r, height);

@@ -92,7 +92,6 @@ void OpReduceNoiseWavelets::ReleaseMaps() noexcept {
   colourTable.reset();
   edgeTable.reset();
   levelWeightMaps = {};
-  floatPlane = {};
 }
 
 void OpReduceNoiseWavelets::ReleaseThresholds() noexcept {
@@ -232,9 +231,15 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
   constexpr const char* kWhere = "OpReduceNoiseWavelets::Execute";
   const size_t planeSize = static_cast<size_t>(area);
   const int planeStride = width * static_cast<int>(sizeof(T));
-  kelvo::memory::BlockArray<T> planar = kelvo::memory::AllocateArray<T>(3 * planeSize);
+  // Type 0 keeps two more planes: the chroma medians go straight to planes 3
+  // and 4 and the luminance result to plane 2 once its chroma is filtered,
+  // so planes 2 to 4 are the output, in order.
+  const bool chromaMedian = reductionType == LumThresholdChromaMedian;
+  kelvo::memory::BlockArray<T> planar =
+      kelvo::memory::AllocateArray<T>((chromaMedian ? 5 : 3) * planeSize);
   if (!planar) throw IPException(12, kWhere);
   T* planes[3] = {planar.get(), planar.get() + planeSize, planar.get() + 2 * planeSize};
+  T* result = planar.get();
 
   // The whole image is read before the destination (possibly the same
   // image) is written.
@@ -259,14 +264,12 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
 
   switch (reductionType) {
     case LumThresholdChromaMedian: {
-      ProcessChannel(planes[0], 0, thresholds[0].get());
-      kelvo::memory::BlockArray<T> filtered = kelvo::memory::AllocateArray<T>(planeSize);
-      if (!filtered) throw IPException(12, kWhere);
       for (int c = 1; c < 3; ++c) {
-        IntelFilters::FilterMedianC1(planes[c], planeStride, filtered.get(), planeStride, width,
-                                     height, chromaMedianSize);
-        std::memcpy(planes[c], filtered.get(), planeSize * sizeof(T));
+        IntelFilters::FilterMedianC1(planes[c], planeStride, planes[0] + (c + 2) * planeSize,
+                                     planeStride, width, height, chromaMedianSize);
       }
+      result = planes[0] + 2 * planeSize;
+      ProcessChannel(planes[0], result, 0, thresholds[0].get());
       break;
     }
     case ThresholdAdaptive:
@@ -276,7 +279,7 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
       }
       break;
     default:  // LumThresholdChromaWaveletMedian and Threshold
-      for (int c = 0; c < 3; ++c) ProcessChannel(planes[c], c, thresholds[c].get());
+      for (int c = 0; c < 3; ++c) ProcessChannel(planes[c], planes[c], c, thresholds[c].get());
       break;
   }
 
@@ -292,19 +295,19 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
       }
     }
   } else if constexpr (sizeof(T) == 1) {
-    toRGB->ConvertUChar(height, planar.get(), planeStride, destination->GetData(),
+    toRGB->ConvertUChar(height, result, planeStride, destination->GetData(),
                         destination->GetStride(), width, true);
   } else {
-    toRGB->ConvertUShort(height, planar.get(), planeStride,
+    toRGB->ConvertUShort(height, result, planeStride,
                          reinterpret_cast<uint16_t*>(destination->GetData()),
                          destination->GetStride(), width, true);
   }
 }
 
 template <class T>
-void OpReduceNoiseWavelets::ProcessChannel(T* plane, int channel, const float* planeThresholds) {
+void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
+                                           const float* planeThresholds) {
   constexpr const char* kWhere = "OpReduceNoiseWavelets::ProcessChannel";
-  const size_t n = static_cast<size_t>(area);
   // The built-in thresholds are in 12-bit units; 8-bit samples under type 2
   // use them divided by 16.
   std::unique_ptr<float[]> scaled;
@@ -313,16 +316,18 @@ void OpReduceNoiseWavelets::ProcessChannel(T* plane, int channel, const float* p
     for (int i = 0; i < 3 * levels; ++i) scaled[i] = planeThresholds[i] / 16.0f;
     planeThresholds = scaled.get();
   }
-  Resize(floatPlane, n, kWhere);
-  detail::SamplesToFloats(plane, floatPlane.data(), n);
+  const int planeStride = width * static_cast<int>(sizeof(T));
+  const bool median = !(channel == 0 || reductionType == Threshold);
 
   Wavelets wavelets;
   wavelets.Initialize(waveletType, levels, paddingMethod);
-  wavelets.Decompose(floatPlane.data(), width * 4, width, height);
+  // Plain thresholding works row by row, so its bands can keep the frames
+  // the transform extends them into; the band median wants dense bands.
+  wavelets.SetFramedBands(!median);
+  wavelets.DecomposeSamples(plane, planeStride, width, height);
   int* widths = nullptr;
   int* heights = nullptr;
   float** bands = wavelets.GetMRAPyramid(&widths, &heights);
-  const bool median = !(channel == 0 || reductionType == Threshold);
   for (int k = 0; k < levels; ++k) {
     const int bw = (widths[k] + 1) / 2;
     const int bh = (heights[k] + 1) / 2;
@@ -330,17 +335,20 @@ void OpReduceNoiseWavelets::ProcessChannel(T* plane, int channel, const float* p
     if (median) {
       ProcessWaveletLevelMedian(detail, bw, bh, planeThresholds + 3 * k);
     } else {
-      ProcessWaveletLevel(detail, bw * bh, planeThresholds + 3 * k);
+      ProcessWaveletLevel(detail, bw, bh, wavelets.GetBandStep(k), planeThresholds + 3 * k);
     }
   }
-  wavelets.Reconstruct(floatPlane.data(), width * 4, width, height);
-  detail::FloatsToSamples(floatPlane.data(), plane, n);
+  wavelets.ReconstructSamples(out, planeStride, width, height);
 }
 
-void OpReduceNoiseWavelets::ProcessWaveletLevel(float* const band[3], int count,
+void OpReduceNoiseWavelets::ProcessWaveletLevel(float* const band[3], int bw, int bh, int step,
                                                 const float* levelThresholds) {
   for (int b = 0; b < 3; ++b) {
-    ThresholdBand(band[b], static_cast<size_t>(count), levelThresholds[b], softThreshold == 1);
+    for (int y = 0; y < bh; ++y) {
+      float* row = reinterpret_cast<float*>(reinterpret_cast<char*>(band[b]) +
+                                            static_cast<ptrdiff_t>(y) * step);
+      ThresholdBand(row, static_cast<size_t>(bw), levelThresholds[b], softThreshold == 1);
+    }
   }
 }
 
@@ -523,14 +531,10 @@ const OpReduceNoiseWavelets::LevelWeightMap& OpReduceNoiseWavelets::GetLevelWeig
 template <class T>
 void OpReduceNoiseWavelets::ProcessChannelAdaptive(T* plane, int channel, const float* dark,
                                                    const float* bright) {
-  constexpr const char* kWhere = "OpReduceNoiseWavelets::ProcessChannelAdaptive";
-  const size_t n = static_cast<size_t>(area);
-  Resize(floatPlane, n, kWhere);
-  detail::SamplesToFloats(plane, floatPlane.data(), n);
-
+  const int planeStride = width * static_cast<int>(sizeof(T));
   Wavelets wavelets;
   wavelets.Initialize(waveletType, levels, paddingMethod);
-  wavelets.Decompose(floatPlane.data(), width * 4, width, height);
+  wavelets.DecomposeSamples(plane, planeStride, width, height);
   int* widths = nullptr;
   int* heights = nullptr;
   float** bands = wavelets.GetMRAPyramid(&widths, &heights);
@@ -553,8 +557,7 @@ void OpReduceNoiseWavelets::ProcessChannelAdaptive(T* plane, int channel, const 
       }
     }
   }
-  wavelets.Reconstruct(floatPlane.data(), width * 4, width, height);
-  detail::FloatsToSamples(floatPlane.data(), plane, n);
+  wavelets.ReconstructSamples(plane, planeStride, width, height);
 }
 
 void OpReduceNoiseWavelets::ThresholdCoefficients(float* coefficients, int count, float threshold,

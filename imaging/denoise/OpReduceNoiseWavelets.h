@@ -128,11 +128,14 @@ class OpReduceNoiseWavelets {
 
   template <class T>
   void ExecuteTyped(const BitmapData* source, BitmapData* destination);
+  // plane in, out: the result (may be plane).
   template <class T>
-  void ProcessChannel(T* plane, int channel, const float* planeThresholds);
+  void ProcessChannel(const T* plane, T* out, int channel, const float* planeThresholds);
   template <class T>
   void ProcessChannelAdaptive(T* plane, int channel, const float* dark, const float* bright);
-  void ProcessWaveletLevel(float* const band[3], int count, const float* levelThresholds);
+  // Bands of bw x bh samples, rows `step` bytes apart.
+  void ProcessWaveletLevel(float* const band[3], int bw, int bh, int step,
+                           const float* levelThresholds);
   void ProcessWaveletLevelMedian(float* const band[3], int bw, int bh,
                                  const float* levelThresholds);
   void GenerateRawWeightMaps(const BitmapData* source);
@@ -166,8 +169,6 @@ class OpReduceNoiseWavelets {
   std::unique_ptr<float[]> thresholdsBright[3];
   kelvo::memory::BlockVector<uint8_t> edgeMap;
   std::unique_ptr<SumAreaTable> edgeTable;
-  // The float copy of the plane being processed, reused while the size holds.
-  kelvo::memory::BlockVector<float> floatPlane;
 };
 
 }  // namespace KelvoLibImageProcessing

@@ -1,14 +1,17 @@
 #include "imaging/denoise/Wavelets.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "imaging/core/IPException.h"
 #include "imaging/core/detail/Checks.h"
 #include "imaging/denoise/OpExtendBorder.h"
 #include "imaging/denoise/detail/WaveletBanks.h"
+#include "imaging/denoise/detail/WaveletShrink.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing {
@@ -48,6 +51,38 @@ void PrepareRegion(OpExtendBorder& extender, float* data, int step, int w, int h
   extender.Execute(1, evenW, evenH, data, step, border, border, method);
 }
 
+// One source row into floats.
+void RowToFloats(const float* in, float* out, int n) {
+  std::memcpy(out, in, sizeof(float) * static_cast<size_t>(n));
+}
+void RowToFloats(const uint8_t* in, float* out, int n) {
+  detail::SamplesToFloats(in, out, static_cast<size_t>(n));
+}
+void RowToFloats(const uint16_t* in, float* out, int n) {
+  detail::SamplesToFloats(in, out, static_cast<size_t>(n));
+}
+
+// One synthesised row out of floats.
+void RowFromFloats(const float* in, float* out, int n) {
+  std::memcpy(out, in, sizeof(float) * static_cast<size_t>(n));
+}
+void RowFromFloats(const float* in, uint8_t* out, int n) {
+  detail::FloatsToSamples(in, out, static_cast<size_t>(n));
+}
+void RowFromFloats(const float* in, uint16_t* out, int n) {
+  detail::FloatsToSamples(in, out, static_cast<size_t>(n));
+}
+
+template <class T>
+T* RowOf(T* base, int stride, int y) {
+  using Byte = std::conditional_t<std::is_const_v<T>, const char, char>;
+  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + static_cast<ptrdiff_t>(y) * stride);
+}
+
+// Band rows per call of the level-0 synthesis when it goes out through a
+// row block: 16 output rows of a frame stay in the cache until converted.
+constexpr int kSynthesisBlockRows = 8;
+
 }  // namespace
 
 Wavelets::Wavelets() {
@@ -72,6 +107,8 @@ void Wavelets::ReleasePyramid() noexcept {
   levelWidths = nullptr;
   delete[] levelHeights;
   levelHeights = nullptr;
+  delete[] bandSteps;
+  bandSteps = nullptr;
   decomposed = false;
 }
 
@@ -106,7 +143,10 @@ void Wavelets::Initialize(int type, int levelCount, int method) {
   bands = new (std::nothrow) float*[4 * static_cast<size_t>(levels)]();
   levelWidths = new (std::nothrow) int[static_cast<size_t>(levels)]();
   levelHeights = new (std::nothrow) int[static_cast<size_t>(levels)]();
-  if (bands == nullptr || levelWidths == nullptr || levelHeights == nullptr) {
+  bandSteps = new (std::nothrow) int[static_cast<size_t>(levels)]();
+  framedBands = false;
+  if (bands == nullptr || levelWidths == nullptr || levelHeights == nullptr ||
+      bandSteps == nullptr) {
     ReleasePyramid();
     throw IPException(12, "Wavelets::Initialize");
   }
@@ -148,12 +188,36 @@ void Wavelets::SetWaveletsParams(int border, const float* fwdLow, const float* f
   waveletType = 100;
 }
 
+void Wavelets::SetFramedBands(bool framed) {
+  if (decomposed) {
+    throw IPException(26, "Wavelets::SetFramedBands: must be called before Decompose()");
+  }
+  framedBands = framed;
+}
+
+int Wavelets::GetBandStep(int level) const noexcept {
+  return (bandSteps != nullptr && level >= 0 && level < levels) ? bandSteps[level] : 0;
+}
+
 void Wavelets::Decompose(const float* source, int stride, int width, int height) {
+  DecomposeImpl(source, stride, width, height);
+}
+void Wavelets::DecomposeSamples(const uint8_t* source, int stride, int width, int height) {
+  DecomposeImpl(source, stride, width, height);
+}
+void Wavelets::DecomposeSamples(const uint16_t* source, int stride, int width, int height) {
+  DecomposeImpl(source, stride, width, height);
+}
+
+template <class T>
+void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height) {
   constexpr const char* kWhere = "Wavelets::Decompose";
   if (decomposed)
     throw IPException(26, "Wavelets::Decompose: this routine can only be called once");
   if (source == nullptr) throw IPException(5, kWhere);
-  if (static_cast<long long>(stride) < 4LL * width) throw IPException(6, kWhere);
+  if (static_cast<long long>(stride) < static_cast<long long>(sizeof(T)) * width) {
+    throw IPException(6, kWhere);
+  }
   if (width < (1 << levels) || height < (1 << levels)) throw IPException(0, kWhere);
 
   // The forward transform object and its work buffer.
@@ -169,16 +233,18 @@ void Wavelets::Decompose(const float* source, int stride, int width, int height)
   if (!buffer) throw IPException(15, "Wavelets::Decompose(ippsMalloc_8u)");
   std::memset(buffer.get(), 0, static_cast<size_t>(bufferSize > 0 ? bufferSize : 1));
 
-  // Level sizes, and every band in one block.
+  // Level sizes, and every band in one block; a framed band has borderBase
+  // samples and a spare column and row around it, like the working image.
   const long long w0 = static_cast<long long>(width) + 2LL * margin;
   const long long h0 = static_cast<long long>(height) + 2LL * margin;
   if (w0 > INT_MAX / 2 || h0 > INT_MAX / 2) throw IPException(12, kWhere);
+  const long long frame = framedBands ? 2LL * borderBase + 1 : 0;
   long long total = 0;
   {
     long long w = w0, h = h0;
     for (int k = 0; k < levels; ++k) {
       const long long bw = (w + 1) / 2, bh = (h + 1) / 2;
-      total += 4 * bw * bh;
+      total += 4 * (bw + frame) * (bh + frame);
       w = bw;
       h = bh;
     }
@@ -195,7 +261,9 @@ void Wavelets::Decompose(const float* source, int stride, int width, int height)
   if (!work) throw IPException(12, kWhere);
   const int step = wb * 4;
   float* origin = At(work.get(), step, borderBase, borderBase);
-  ippiCopy_32f_C1R(source, stride, At(origin, step, margin, margin), step, IppiSize{width, height});
+  for (int y = 0; y < height; ++y) {
+    RowToFloats(RowOf(source, stride, y), At(origin, step, margin, margin + y), width);
+  }
   extender->Execute(1, width, height, At(origin, step, margin, margin), step, margin, margin,
                     paddingMethod);
 
@@ -205,14 +273,24 @@ void Wavelets::Decompose(const float* source, int stride, int width, int height)
     levelWidths[k] = w;
     levelHeights[k] = h;
     const int bw = (w + 1) / 2, bh = (h + 1) / 2;
+    const int bandStep = static_cast<int>(bw + frame) * 4;
+    bandSteps[k] = bandStep;
     for (int b = 0; b < 4; ++b) {
-      bands[4 * k + b] = next;
-      next += static_cast<size_t>(bw) * bh;
+      bands[4 * k + b] = framedBands ? At(next, bandStep, borderBase, borderBase) : next;
+      next += static_cast<size_t>(bw + frame) * static_cast<size_t>(bh + frame);
     }
-    if (k > 0) ippiCopy_32f_C1R(bands[4 * (k - 1)], w * 4, origin, step, IppiSize{w, h});
-    PrepareRegion(*extender, origin, step, w, h, borderBase, paddingMethod);
-    const int bandStep = bw * 4;
-    ippiWTFwd_32f_C1R(origin, step, bands[4 * k], bandStep, bands[4 * k + 1], bandStep,
+    // A framed approximation band is the next level's input where it lies.
+    const float* input = origin;
+    int inputStep = step;
+    if (k > 0 && framedBands) {
+      input = bands[4 * (k - 1)];
+      inputStep = bandSteps[k - 1];
+      PrepareRegion(*extender, bands[4 * (k - 1)], inputStep, w, h, borderBase, paddingMethod);
+    } else {
+      if (k > 0) ippiCopy_32f_C1R(bands[4 * (k - 1)], w * 4, origin, step, IppiSize{w, h});
+      PrepareRegion(*extender, origin, step, w, h, borderBase, paddingMethod);
+    }
+    ippiWTFwd_32f_C1R(input, inputStep, bands[4 * k], bandStep, bands[4 * k + 1], bandStep,
                       bands[4 * k + 2], bandStep, bands[4 * k + 3], bandStep, IppiSize{bw, bh},
                       spec.get(), buffer.get());
     w = bw;
@@ -230,9 +308,22 @@ float** Wavelets::GetMRAPyramid(int** widths, int** heights) {
 }
 
 void Wavelets::Reconstruct(float* destination, int stride, int width, int height) {
+  ReconstructImpl(destination, stride, width, height);
+}
+void Wavelets::ReconstructSamples(uint8_t* destination, int stride, int width, int height) {
+  ReconstructImpl(destination, stride, width, height);
+}
+void Wavelets::ReconstructSamples(uint16_t* destination, int stride, int width, int height) {
+  ReconstructImpl(destination, stride, width, height);
+}
+
+template <class T>
+void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height) {
   constexpr const char* kWhere = "Wavelets::Reconstruct";
   if (destination == nullptr) throw IPException(5, kWhere);
-  if (static_cast<long long>(stride) < 4LL * width) throw IPException(6, kWhere);
+  if (static_cast<long long>(stride) < static_cast<long long>(sizeof(T)) * width) {
+    throw IPException(6, kWhere);
+  }
   if (levelWidths == nullptr || static_cast<long long>(width) + 2LL * margin != levelWidths[0] ||
       static_cast<long long>(height) + 2LL * margin != levelHeights[0]) {
     throw IPException(0, kWhere);
@@ -251,20 +342,24 @@ void Wavelets::Reconstruct(float* destination, int stride, int width, int height
   detail::IppsBuffer<Ipp8u> buffer(ippsMalloc_8u(bufferSize > 0 ? bufferSize : 1));
   if (!buffer) throw IPException(15, "Wavelets::Reconstruct(ippsMalloc_8u)");
 
-  // Four band working images sized for level 0 with a borderBase frame and a
-  // spare row and column, reused by every level. As in Decompose, every
+  // Unframed bands are copied into four band working images sized for level
+  // 0 with a borderBase frame and a spare row and column, reused by every
+  // level; framed bands are extended where they lie. As in Decompose, every
   // sample read is written first.
   const int w0 = levelWidths[0], h0 = levelHeights[0];
   const int bw0 = (w0 + 1) / 2, bh0 = (h0 + 1) / 2;
-  const int bandW = bw0 + 2 * borderBase + 1;
-  const int bandH = bh0 + 2 * borderBase + 1;
-  const int bandStep = bandW * 4;
-  const long long bandCount = static_cast<long long>(bandW) * bandH;
-  detail::IppsBuffer<float> bandWork = AllocateFloats(4 * bandCount);
-  if (!bandWork) throw IPException(12, kWhere);
-  float* bandOrigin[4];
-  for (int b = 0; b < 4; ++b) {
-    bandOrigin[b] = At(bandWork.get() + b * bandCount, bandStep, borderBase, borderBase);
+  const int workW = bw0 + 2 * borderBase + 1;
+  const int workH = bh0 + 2 * borderBase + 1;
+  const int workStep = workW * 4;
+  const long long workCount = static_cast<long long>(workW) * workH;
+  detail::IppsBuffer<float> bandWork;
+  float* workOrigin[4] = {};
+  if (!framedBands) {
+    bandWork = AllocateFloats(4 * workCount);
+    if (!bandWork) throw IPException(12, kWhere);
+    for (int b = 0; b < 4; ++b) {
+      workOrigin[b] = At(bandWork.get() + b * workCount, workStep, borderBase, borderBase);
+    }
   }
   // The temporary for odd level sizes and the full level-0 output are only
   // needed when the result cannot be written in place.
@@ -274,30 +369,60 @@ void Wavelets::Reconstruct(float* destination, int stride, int width, int height
   for (int k = levels - 1; k >= 0; --k) {
     const int w = levelWidths[k], h = levelHeights[k];
     const int bw = (w + 1) / 2, bh = (h + 1) / 2;
-    for (int b = 0; b < 4; ++b) {
-      ippiCopy_32f_C1R(bands[4 * k + b], bw * 4, bandOrigin[b], bandStep, IppiSize{bw, bh});
-      PrepareRegion(*extender, bandOrigin[b], bandStep, bw, bh, borderBase, paddingMethod);
+    float* bandOrigin[4];
+    int bandStep;
+    if (framedBands) {
+      bandStep = bandSteps[k];
+      for (int b = 0; b < 4; ++b) {
+        bandOrigin[b] = bands[4 * k + b];
+        PrepareRegion(*extender, bandOrigin[b], bandStep, bw, bh, borderBase, paddingMethod);
+      }
+    } else {
+      bandStep = workStep;
+      for (int b = 0; b < 4; ++b) {
+        bandOrigin[b] = workOrigin[b];
+        ippiCopy_32f_C1R(bands[4 * k + b], bw * 4, bandOrigin[b], bandStep, IppiSize{bw, bh});
+        PrepareRegion(*extender, bandOrigin[b], bandStep, bw, bh, borderBase, paddingMethod);
+      }
     }
-    const auto inverse = [&](int offset, IppiSize roi, float* target, int targetStep) {
-      ippiWTInv_32f_C1R(At(bandOrigin[0], bandStep, offset, offset), bandStep,
-                        At(bandOrigin[1], bandStep, offset, offset), bandStep,
-                        At(bandOrigin[2], bandStep, offset, offset), bandStep,
-                        At(bandOrigin[3], bandStep, offset, offset), bandStep, roi, target,
+    const auto inverse = [&](int offsetX, int offsetY, IppiSize roi, float* target,
+                             int targetStep) {
+      ippiWTInv_32f_C1R(At(bandOrigin[0], bandStep, offsetX, offsetY), bandStep,
+                        At(bandOrigin[1], bandStep, offsetX, offsetY), bandStep,
+                        At(bandOrigin[2], bandStep, offsetX, offsetY), bandStep,
+                        At(bandOrigin[3], bandStep, offsetX, offsetY), bandStep, roi, target,
                         targetStep, spec.get(), buffer.get());
     };
     if (k == 0 && width % 2 == 0 && height % 2 == 0 && margin % 2 == 0) {
       // The synthesis is local, so the interior of the level-0 output is
-      // computed straight into the destination from the bands seen from
-      // (margin / 2, margin / 2): the same sums as the full output, without
-      // the full output image and its copy.
-      inverse(margin / 2, IppiSize{width / 2, height / 2}, destination, stride);
+      // computed straight from the bands seen from (margin / 2, margin / 2):
+      // the same sums as the full output, without the full output image and
+      // its copy. Samples are converted a block of rows at a time, while the
+      // floats are still in the cache.
+      const int offset = margin / 2;
+      if constexpr (std::is_same_v<T, float>) {
+        inverse(offset, offset, IppiSize{width / 2, height / 2}, destination, stride);
+      } else {
+        const int blockStep = width * 4;
+        detail::IppsBuffer<float> block =
+            AllocateFloats(2LL * kSynthesisBlockRows * static_cast<long long>(width));
+        if (!block) throw IPException(12, kWhere);
+        for (int y = 0; y < height / 2; y += kSynthesisBlockRows) {
+          const int rows = std::min(kSynthesisBlockRows, height / 2 - y);
+          inverse(offset, offset + y, IppiSize{width / 2, rows}, block.get(), blockStep);
+          for (int r = 0; r < 2 * rows; ++r) {
+            RowFromFloats(RowOf(block.get(), blockStep, r),
+                          RowOf(destination, stride, 2 * y + r), width);
+          }
+        }
+      }
       break;
     }
     float* target;
     int targetStep;
     if (k > 0) {
       target = bands[4 * (k - 1)];
-      targetStep = w * 4;
+      targetStep = bandSteps[k - 1];
     } else {
       output = AllocateFloats(static_cast<long long>(w) * h);
       if (!output) throw IPException(12, kWhere);
@@ -305,18 +430,20 @@ void Wavelets::Reconstruct(float* destination, int stride, int width, int height
       targetStep = w * 4;
     }
     if (w % 2 == 0 && h % 2 == 0) {
-      inverse(0, IppiSize{bw, bh}, target, targetStep);
+      inverse(0, 0, IppiSize{bw, bh}, target, targetStep);
     } else {
       if (!temp) {
         temp = AllocateFloats(4LL * bw0 * bh0);
         if (!temp) throw IPException(12, kWhere);
       }
-      inverse(0, IppiSize{bw, bh}, temp.get(), 2 * bw0 * 4);
+      inverse(0, 0, IppiSize{bw, bh}, temp.get(), 2 * bw0 * 4);
       ippiCopy_32f_C1R(temp.get(), 2 * bw0 * 4, target, targetStep, IppiSize{w, h});
     }
     if (k == 0) {
-      ippiCopy_32f_C1R(At(output.get(), w * 4, margin, margin), w * 4, destination, stride,
-                       IppiSize{width, height});
+      for (int y = 0; y < height; ++y) {
+        RowFromFloats(At(output.get(), w * 4, margin, margin + y), RowOf(destination, stride, y),
+                      width);
+      }
     }
   }
 }

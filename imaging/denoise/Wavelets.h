@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 namespace KelvoLibImageProcessing {
@@ -53,8 +54,23 @@ class Wavelets {
                          const float* invLow, const float* invHigh, int length, int anchorFwd,
                          int anchorInv);
 
-  // source: width x height floats, stride in bytes. Once per object.
+  // Bands with a frame: every band keeps borderBase samples around it (and
+  // one spare column and row), so that both the next analysis level and the
+  // synthesis extend it where it lies instead of copying it out first. Band
+  // rows are then GetBandStep(level) bytes apart instead of bw_k * 4, and the
+  // frames are overwritten by Decompose and Reconstruct. Set before
+  // Decompose; Initialize switches it off.
+  void SetFramedBands(bool framed);
+  bool HasFramedBands() const noexcept { return framedBands; }
+  // Row step in bytes of the bands of a level (0 before Decompose).
+  int GetBandStep(int level) const noexcept;
+
+  // source: width x height floats, stride in bytes. Once per object. The
+  // sample forms take 8-bit or 16-bit samples, exactly as their float
+  // values.
   void Decompose(const float* source, int stride, int width, int height);
+  void DecomposeSamples(const uint8_t* source, int stride, int width, int height);
+  void DecomposeSamples(const uint16_t* source, int stride, int width, int height);
 
   // The 4 * levels band pointers (approx, X, Y, XY per level) and, through
   // the non-null out arguments, the level input sizes w_k and h_k. The
@@ -64,6 +80,10 @@ class Wavelets {
   // Writes the width x height reconstruction; destination may be the buffer
   // that was decomposed.
   void Reconstruct(float* destination, int stride, int width, int height);
+  // The reconstruction rounded to samples: v >= the largest sample value
+  // (255 or 4095) gives that value, v < 0 gives 0, others floor(v + 0.5).
+  void ReconstructSamples(uint8_t* destination, int stride, int width, int height);
+  void ReconstructSamples(uint16_t* destination, int stride, int width, int height);
 
   int GetLevels() const noexcept { return levels; }
   int GetWaveletType() const noexcept { return waveletType; }
@@ -74,6 +94,10 @@ class Wavelets {
 
  private:
   void ReleasePyramid() noexcept;
+  template <class T>
+  void DecomposeImpl(const T* source, int stride, int width, int height);
+  template <class T>
+  void ReconstructImpl(T* destination, int stride, int width, int height);
   void ReleaseOwnedTaps() noexcept;
 
   int levels = 0;
@@ -94,6 +118,8 @@ class Wavelets {
   std::unique_ptr<OpExtendBorder> extender;
   int paddingMethod = 0;
   float* pyramid = nullptr;    // one block holding every band
+  int* bandSteps = nullptr;    // bytes, per level
+  bool framedBands = false;
   float* ownedTaps = nullptr;  // the four arrays of type 100, one block
 };
 

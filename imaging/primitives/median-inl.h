@@ -124,25 +124,40 @@ HWY_INLINE void MaskRows(const T* src, int srcStep, int y, int maskH, int anchor
   }
 }
 
+template <int kSize, class D, class T>
+HWY_INLINE hn::Vec<D> MedianAt(D d, const T* const* rows, int x) {
+  if constexpr (kSize == 3) {
+    return Median3x3(d, rows, x);
+  } else {
+    return Median5x5(d, rows, x);
+  }
+}
+
+// Whole vectors across the row; the ragged end is one more vector ending at
+// the last pixel (its overlap is recomputed to the same values), or on rows
+// narrower than a vector, quarter vectors and then single pixels.
 template <int kSize, class T>
 HWY_INLINE void MedianSquare(const T* src, int srcStep, T* dst, int dstStep, int width, int height,
                              int anchorX, int anchorY) {
   const hn::ScalableTag<T> d;
+  const hn::CappedTag<T, 16> dq;
   const hn::CappedTag<T, 1> d1;
   const int n = static_cast<int>(hn::Lanes(d));
+  const int nq = static_cast<int>(hn::Lanes(dq));
   const T* rows[kSize];
   for (int y = 0; y < height; ++y) {
     MaskRows(src, srcStep, y, kSize, anchorX, anchorY, rows);
     T* out =
         reinterpret_cast<T*>(reinterpret_cast<uint8_t*>(dst) + static_cast<ptrdiff_t>(dstStep) * y);
     int x = 0;
-    if constexpr (kSize == 3) {
-      for (; x + n <= width; x += n) hn::StoreU(Median3x3(d, rows, x), d, out + x);
-      for (; x < width; ++x) hn::StoreU(Median3x3(d1, rows, x), d1, out + x);
-    } else {
-      for (; x + n <= width; x += n) hn::StoreU(Median5x5(d, rows, x), d, out + x);
-      for (; x < width; ++x) hn::StoreU(Median5x5(d1, rows, x), d1, out + x);
+    for (; x + n <= width; x += n) hn::StoreU(MedianAt<kSize>(d, rows, x), d, out + x);
+    if (x == width) continue;
+    if (width >= n) {
+      hn::StoreU(MedianAt<kSize>(d, rows, width - n), d, out + width - n);
+      continue;
     }
+    for (; x + nq <= width; x += nq) hn::StoreU(MedianAt<kSize>(dq, rows, x), dq, out + x);
+    for (; x < width; ++x) hn::StoreU(MedianAt<kSize>(d1, rows, x), d1, out + x);
   }
 }
 

@@ -235,6 +235,38 @@ TEST(FilterMedian, EveryMaskShapeAndAnchor) {
   CheckMedian<Ipp16s>(ippiFilterMedian_16s_C1R, 0, 4);  // many ties
 }
 
+// Rows wider than a vector of any target, with every remainder, so the
+// whole-vector loop and the ragged end (a vector overlapping the last one,
+// or partial vectors on narrow rows) all meet the plain median.
+template <class T, class Fn>
+void CheckMedianWideRows(Fn fn, double lo, double hi) {
+  std::mt19937 rng(7 * sizeof(T));
+  const IppiSize masks[] = {{3, 3}, {5, 5}};
+  kelvo::testing::ForEachTarget([&](const char*) {
+    for (const IppiSize mask : masks) {
+      for (const IppiPoint anchor : {IppiPoint{mask.width / 2, mask.height / 2}, IppiPoint{0, 1}}) {
+        for (int w : {15, 16, 17, 31, 33, 63, 64, 65, 100, 127, 128, 129, 150}) {
+          const int h = 3;
+          TestImage<T> src(w, h, 1, 5, 3);
+          src.FillRandom(rng, lo, hi);
+          TestImage<T> dst(w, h);
+          ASSERT_EQ(fn(src.Roi(), src.Step(), dst.Roi(), dst.Step(), IppiSize{w, h}, mask, anchor),
+                    ippStsNoErr);
+          EXPECT_TRUE(kelvo::testing::SameBytes(dst, ExpectedMedian(src, w, h, mask, anchor)))
+              << "mask " << mask.width << " anchor " << anchor.x << "," << anchor.y << " width "
+              << w;
+        }
+      }
+    }
+  });
+}
+
+TEST(FilterMedian, WideRowsOnEveryTarget) {
+  CheckMedianWideRows<Ipp8u>(ippiFilterMedian_8u_C1R, 0, 255);
+  CheckMedianWideRows<Ipp8u>(ippiFilterMedian_8u_C1R, 10, 13);  // many ties
+  CheckMedianWideRows<Ipp16s>(ippiFilterMedian_16s_C1R, -32768, 32767);
+}
+
 TEST(FilterMedian, RemovesImpulseNoise) {
   TestImage<Ipp8u> src(4, 4, 1, 2);
   for (int y = -2; y < 6; ++y)
