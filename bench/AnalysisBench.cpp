@@ -1,19 +1,24 @@
 // Image analysis on a 1920 x 1080 frame: the luminance histogram of a
 // three-channel 8-bit frame, the summed-area table of a mask, connected
 // regions of a skin-like mask and the 8-bit contrast stretch, each beside
-// its OpenCV peer (single-threaded).
+// its OpenCV peer (single-threaded). The skin map runs as the snapshot
+// pipeline runs it, on $KELVO_BENCH_PHOTOS/photo-WxH.bgr when present.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "imaging/analysis/Histogram.h"
 #include "imaging/analysis/OpContrastStretch.h"
 #include "imaging/analysis/Regions.h"
+#include "imaging/analysis/SkinMap.h"
 #include "imaging/analysis/SumAreaTable.h"
 #include "imaging/core/BitmapData.h"
 
@@ -128,6 +133,61 @@ void BM_Regions(benchmark::State& state) {
   SetPixels(state, 1);
 }
 BENCHMARK(BM_Regions)->Name("BM_Regions_SkinMask/1920x1080")->Unit(benchmark::kMillisecond);
+
+// The photograph of that size, or a synthesised frame with a skin-toned
+// face on a shaded background.
+BitmapData SkinFrame(int w, int h, bool& photo) {
+  BitmapData image(w, h);
+  photo = false;
+  if (const char* dir = std::getenv("KELVO_BENCH_PHOTOS")) {
+    const std::string path =
+        std::string(dir) + "/photo-" + std::to_string(w) + "x" + std::to_string(h) + ".bgr";
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+      const std::size_t bytes = static_cast<std::size_t>(w) * h * 3;
+      photo = std::fread(image.GetData(), 1, bytes, f) == bytes;
+      std::fclose(f);
+    }
+  }
+  if (photo) return image;
+  std::mt19937 rng(5);
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = image.GetData() + static_cast<std::ptrdiff_t>(y) * image.GetStride();
+    for (int x = 0; x < w; ++x) {
+      const int n = static_cast<int>(rng() % 9) - 4;
+      const float dx = (x - 0.5f * w) / (0.2f * w), dy = (y - 0.45f * h) / (0.3f * h);
+      const bool face = dx * dx + dy * dy < 1.0f;
+      const int b = (face ? 120 : 80 + 60 * y / h) + n, g = (face ? 150 : 70 + 40 * x / w) + n,
+                r = (face ? 205 : 60 + 30 * x / w) + n;
+      row[3 * x + 0] = static_cast<uint8_t>(std::clamp(b, 0, 255));
+      row[3 * x + 1] = static_cast<uint8_t>(std::clamp(g, 0, 255));
+      row[3 * x + 2] = static_cast<uint8_t>(std::clamp(r, 0, 255));
+    }
+  }
+  return image;
+}
+
+void BM_SkinMap(benchmark::State& state) {
+  const int w = static_cast<int>(state.range(0));
+  const int h = static_cast<int>(state.range(1));
+  bool photo = false;
+  const BitmapData frame = SkinFrame(w, h, photo);
+  float fraction = 0.0f;
+  for (auto _ : state) {
+    SkinMap map;
+    map.Initialize(&frame, 0, false, 0.76f, 30.0f, 60.0f);
+    fraction = map.SkinFraction();
+    benchmark::DoNotOptimize(fraction);
+    benchmark::DoNotOptimize(map.SkinMeanLuminance());
+    benchmark::DoNotOptimize(map.SkinLumClipLevel(10));
+  }
+  state.counters["skin"] = fraction;
+  state.SetLabel(photo ? "photo" : "synthetic");
+}
+BENCHMARK(BM_SkinMap)
+    ->ArgNames({"w", "h"})
+    ->Args({640, 480})
+    ->Args({1920, 1080})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ContrastStretch_8u(benchmark::State& state) {
   const BitmapData& frame = Frame();

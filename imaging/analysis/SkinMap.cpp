@@ -7,6 +7,7 @@
 
 #include "imaging/analysis/Regions.h"
 #include "imaging/analysis/SumAreaTable.h"
+#include "imaging/analysis/detail/SkinPixels.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/denoise/IntelFilters.h"
@@ -37,39 +38,6 @@ inline int Luminance(const uint8_t* p) { return (p[0] + 2 * p[1] + p[2]) >> 2; }
 
 // Rounds to the nearest integer, halves away from zero.
 inline int RoundHalfAway(double v) { return static_cast<int>(std::lround(v)); }
-
-// The skin test of one pixel that passed the colour gate. All constants are
-// floats except the two marked double, as the rules were tuned.
-bool PassesSkinTest(int b, int g, int r, float castLimit) {
-  if (!(r - g > g - b)) return false;
-  const float rf = static_cast<float>(r);
-  const float gr = static_cast<float>(g) / rf;
-  const float br = static_cast<float>(b) / rf;
-  const float bg = static_cast<float>(b) / static_cast<float>(g);
-  const float lim = (g >= 200 && b >= 200) ? 0.875f : castLimit;
-  if (!(gr < lim && br < lim)) return false;
-  if (!(gr >= 0.35f && br >= 0.35f)) return false;
-  if (!(bg >= 0.75f && bg <= 1.3f)) return false;
-  if (!(r >= 200 || bg - br < 0.5f)) return false;
-  // Saturated red.
-  if (r > 250 && gr < 0.7 && br < 0.6f) return false;
-  if (r > 210 && gr < 0.4 && br < 0.4f) return false;
-  // Dark neutral.
-  if (r > 50 && r < 90 && gr >= 0.7 && gr < 0.8f && br >= 0.7f && br < 0.8f && bg > 0.9f &&
-      bg < 1.02f) {
-    return false;
-  }
-  // Greyish low red.
-  if (r >= 75 && r < 90 && gr > 0.75f && gr < 0.85f && bg >= 0.8f && bg <= 0.95f) return false;
-  if (r >= 90 && r < 120 && gr >= 0.8f && gr < 0.9f && bg >= 0.8f && bg <= 0.95f) return false;
-  if (r >= 40 && r <= 74 && gr > 0.75f && gr < 0.85f && bg >= 0.75f && bg <= 0.95f) return false;
-  // High green share.
-  if (gr >= 0.8f) {
-    return br < 0.8f || (r > 250 && gr < 0.95f && br < 0.9f) ||
-           (r > 220 && gr < 0.9f && br < 0.85f) || (r > 200 && gr < 0.85f && br < 0.85f);
-  }
-  return true;
-}
 
 bool Contains(const SkinMap::Box& outer, int x0, int y0, int x1, int y1) {
   return outer.x0 - 1 <= x0 && outer.y0 - 1 <= y0 && outer.x1 + 1 >= x1 && outer.y1 + 1 >= y1;
@@ -207,21 +175,26 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
   const uint8_t* pixels = source->GetData();
   const int stride = source->GetStride();
 
-  BuildLuminance(pixels, stride);
+  const std::size_t area = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
+  lumMap_ = kelvo::memory::AllocateArray<uint8_t>(area);  // every byte is written below
+  if (!lumMap_) throw IPException(12, kWhere);
 
   double meanLuminance = 0.0;
   if (useMeanLuminance) {
+    BuildLuminance(pixels, stride);
+    const uint32_t* histogram = LuminanceHistogram();
     uint64_t weighted = 0;
     uint64_t count = 0;
     for (int i = 0; i < kBins; ++i) {
-      weighted += static_cast<uint64_t>(i) * lumHistogram_[i];
-      count += lumHistogram_[i];
+      weighted += static_cast<uint64_t>(i) * histogram[i];
+      count += histogram[i];
     }
     meanLuminance = static_cast<double>(weighted) / static_cast<double>(count);
   }
 
-  const std::size_t area = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-  skinMask_ = AllocateZeroed<uint8_t>(area, kWhere);
+  // The colour gate writes every byte of the mask.
+  skinMask_ = kelvo::memory::AllocateArray<uint8_t>(area);
+  if (!skinMask_) throw IPException(12, kWhere);
   if (cameraType != 0 && cameraType != 1) {
     throw IPException(26, "SkinMap::Initialize: unsupported camera type");
   }
@@ -229,8 +202,9 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
 
   int found = 0;
   try {
-    found = FindSkinMap(pixels, stride, static_cast<float>(meanLuminance), lumFactor, lumLow,
-                        lumHigh);
+    // The luminance map comes out of the colour gate's pass for free.
+    found = FindSkin(pixels, stride, static_cast<float>(meanLuminance), lumFactor, lumLow,
+                     lumHigh, lumMap_.get(), static_cast<std::size_t>(width_));
   } catch (const IPException&) {
     throw;
   } catch (...) {
@@ -262,19 +236,21 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
 }
 
 void SkinMap::BuildLuminance(const uint8_t* pixels, int stride) {
-  const std::size_t area = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-  lumMap_ = kelvo::memory::AllocateArray<uint8_t>(area);  // every byte is written below
-  if (!lumMap_) throw IPException(12, "SkinMap::Initialize");
-  lumHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
   for (int y = 0; y < height_; ++y) {
     const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
     uint8_t* l = lumMap_.get() + static_cast<std::size_t>(y) * width_;
-    for (int x = 0; x < width_; ++x, p += 3) {
-      const int v = Luminance(p);
-      l[x] = static_cast<uint8_t>(v);
-      ++lumHistogram_[v];
-    }
+    for (int x = 0; x < width_; ++x, p += 3) l[x] = static_cast<uint8_t>(Luminance(p));
   }
+}
+
+const uint32_t* SkinMap::LuminanceHistogram() const {
+  if (lumHistogram_ || !lumMap_) return lumHistogram_.get();
+  lumHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
+  const std::size_t area = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
+  const uint8_t* lum = lumMap_.get();
+  uint32_t* histogram = lumHistogram_.get();
+  for (std::size_t i = 0; i < area; ++i) ++histogram[lum[i]];
+  return histogram;
 }
 
 void SkinMap::BuildSkinHistograms(const uint8_t* pixels, int stride) {
@@ -302,6 +278,15 @@ void SkinMap::BuildSkinHistograms(const uint8_t* pixels, int stride) {
 
 int SkinMap::FindSkinMap(const uint8_t* pixels, int stride, float meanLuminance, float lumFactor,
                          float lumLow, float lumHigh) {
+  // The luminance map stays as Initialize built it; the gate's luminance
+  // goes to a row of scratch.
+  std::vector<uint8_t> lumRow;
+  AssignOrThrow(lumRow, static_cast<std::size_t>(std::max(width_, 1)), "SkinMap::FindSkinMap");
+  return FindSkin(pixels, stride, meanLuminance, lumFactor, lumLow, lumHigh, lumRow.data(), 0);
+}
+
+int SkinMap::FindSkin(const uint8_t* pixels, int stride, float meanLuminance, float lumFactor,
+                      float lumLow, float lumHigh, uint8_t* lum, std::size_t lumStep) {
   constexpr const char* kWhere = "SkinMap::FindSkinMap";
   if (width_ < 1 || height_ < 1) throw IPException(0, kWhere);
   if (pixels == nullptr || !skinMask_) throw IPException(5, kWhere);
@@ -317,44 +302,26 @@ int SkinMap::FindSkinMap(const uint8_t* pixels, int stride, float meanLuminance,
                                    : static_cast<int>(std::min(std::ceil(threshold), 256.0f));
   }
 
-  // 2. Colour gate and the colour of the image. The ratios are recomputed
-  // for the few pixels that reach the skin test instead of being kept in
-  // three float planes: the same floats, a fraction of the memory traffic.
-  // g / r >= 0.25f as floats is exactly 4g >= r for 8-bit samples: below
-  // 0.25 the quotient is at least 1/1020 short of it, far more than the
-  // rounding of the division. The loop is branch-free: noisy images make
-  // these tests unpredictable.
-  // Integer sums are exact, as double sums of 8-bit values are below 2^53.
-  uint64_t sumB = 0, sumG = 0, sumR = 0;
-  uint64_t passCount = 0;
+  // 2. Colour gate and the colour of the image; the candidates also pass the
+  // first skin rule, R - G > G - B, which needs no division. The ratios are
+  // computed in step 4 for the candidates only, instead of being kept in
+  // three float planes. Integer sums are exact, as double sums of 8-bit
+  // values are below 2^53.
+  detail::SkinGateSums sums;
   for (int y = 0; y < height_; ++y) {
-    const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
-    uint8_t* m = mask + static_cast<std::size_t>(y) * width_;
-    uint32_t rowB = 0, rowG = 0, rowR = 0, rowCount = 0;
-    for (int x = 0; x < width_; ++x, p += 3) {
-      const int b = p[0], g = p[1], r = p[2];
-      const uint32_t passes = (r > 30) & (4 * g >= r) & (4 * b >= r);
-      rowB += passes * static_cast<uint32_t>(b);
-      rowG += passes * static_cast<uint32_t>(g);
-      rowR += passes * static_cast<uint32_t>(r);
-      rowCount += passes;
-      const uint32_t keep = passes & (Luminance(p) >= minLum) & (g <= 240) & (b <= 230);
-      m[x] = static_cast<uint8_t>(0u - keep);
-    }
-    sumB += rowB;
-    sumG += rowG;
-    sumR += rowR;
-    passCount += rowCount;
+    detail::SkinGateRow(pixels + static_cast<std::ptrdiff_t>(y) * stride, width_, minLum,
+                        lum + static_cast<std::size_t>(y) * lumStep,
+                        mask + static_cast<std::size_t>(y) * width_, sums);
   }
 
   // 3. How far the image's own colour may push green and blue towards red:
   // the tighter of the two channel ratios that are below 1.
   float castLimit = 0.975f;
-  if (passCount > 0) {
-    const double n = static_cast<double>(passCount);
-    const float meanB = static_cast<float>(static_cast<double>(sumB) / n);
-    const float meanG = static_cast<float>(static_cast<double>(sumG) / n);
-    const float meanR = static_cast<float>(static_cast<double>(sumR) / n);
+  if (sums.count > 0) {
+    const double n = static_cast<double>(sums.count);
+    const float meanB = static_cast<float>(static_cast<double>(sums.b) / n);
+    const float meanG = static_cast<float>(static_cast<double>(sums.g) / n);
+    const float meanR = static_cast<float>(static_cast<double>(sums.r) / n);
     const float ratioG = meanG / meanR;
     const float ratioB = meanB / meanR;
     float c = -1.0f;
@@ -367,16 +334,8 @@ int SkinMap::FindSkinMap(const uint8_t* pixels, int stride, float meanLuminance,
   // 4. Skin test.
   int count = 0;
   for (int y = 0; y < height_; ++y) {
-    const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
-    uint8_t* m = mask + static_cast<std::size_t>(y) * width_;
-    for (int x = 0; x < width_; ++x, p += 3) {
-      if (m[x] == 0) continue;
-      if (PassesSkinTest(p[0], p[1], p[2], castLimit)) {
-        ++count;
-      } else {
-        m[x] = 0;
-      }
-    }
+    count += detail::SkinTestRow(pixels + static_cast<std::ptrdiff_t>(y) * stride, width_,
+                                 castLimit, mask + static_cast<std::size_t>(y) * width_);
   }
   return count;
 }
@@ -610,12 +569,13 @@ int SkinMap::GetSkinRegionsBright(int minPixels, float rangeShare, float pixelSh
                                   std::vector<Box>& boxes, std::vector<int>& pixelCounts,
                                   std::vector<float>& meanLuminances) const {
   constexpr const char* kRange = "SkinMap::GetSkinRegionsBright: calculation of dynamic range failed";
-  if (!lumHistogram_) throw IPException(26, kRange);
+  const uint32_t* lumHistogram = LuminanceHistogram();
+  if (lumHistogram == nullptr) throw IPException(26, kRange);
   int lo = 0;
-  while (lo < kBins && lumHistogram_[lo] == 0) ++lo;
+  while (lo < kBins && lumHistogram[lo] == 0) ++lo;
   if (lo == kBins) throw IPException(26, kRange);
   int hi = kBins - 1;
-  while (lumHistogram_[hi] == 0) --hi;
+  while (lumHistogram[hi] == 0) --hi;
 
   const int k = RoundHalfAway((hi + 1 - lo) * static_cast<double>(rangeShare));
   const int64_t wanted = std::lround(static_cast<double>(width_) * height_ * pixelShare);
@@ -626,14 +586,14 @@ int SkinMap::GetSkinRegionsBright(int minPixels, float rangeShare, float pixelSh
   const int start = kBins - 1 - k;
   if (hi < start) {
     last = hi;
-    sum = lumHistogram_[hi];
+    sum = lumHistogram[hi];
   } else {
     last = std::max(start, 0);
-    for (int i = last; i <= hi; ++i) sum += lumHistogram_[i];
+    for (int i = last; i <= hi; ++i) sum += lumHistogram[i];
   }
   while (sum < wanted && last - 1 >= lo) {
     --last;
-    sum += lumHistogram_[last];
+    sum += lumHistogram[last];
   }
   const float brightLevel = static_cast<float>(last - 1);
   return CollectRegions(minPixels, brightLevel, boxes, pixelCounts, &meanLuminances,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -117,6 +118,12 @@ class SkinMap {
   void InitializeChecked(const BitmapData* image, int cameraType, bool useMeanLuminance,
                          float lumFactor, float lumLow, float lumHigh);
   void BuildLuminance(const uint8_t* pixels, int stride);
+  // The luminance histogram, counted from the luminance map on first use
+  // (most callers never ask for it); null without a map.
+  const uint32_t* LuminanceHistogram() const;
+  // FindSkinMap writing each row's luminance to lum + y * lumStep.
+  int FindSkin(const uint8_t* pixels, int stride, float meanLuminance, float lumFactor,
+               float lumLow, float lumHigh, uint8_t* lum, std::size_t lumStep);
   void BuildSkinHistograms(const uint8_t* pixels, int stride);
   int ClipLevel(const uint32_t* histogram, int64_t count, const char* where) const;
   int CollectRegions(int minPixels, float brightLevel, std::vector<Box>& boxes,
@@ -128,7 +135,7 @@ class SkinMap {
   int height_ = 0;
   int bitDepth_ = 8;
   kelvo::memory::BlockArray<uint8_t> lumMap_;
-  kelvo::memory::BlockArray<uint32_t> lumHistogram_;
+  mutable kelvo::memory::BlockArray<uint32_t> lumHistogram_;
   kelvo::memory::BlockArray<uint8_t> skinMask_;
   std::unique_ptr<SumAreaTable> pixelTable_;
   std::unique_ptr<Regions> regions_;
