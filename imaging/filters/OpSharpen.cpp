@@ -16,8 +16,10 @@
 #include "imaging/filters/OpConvolve.h"
 #include "imaging/filters/OpFilterGaussian.h"
 #include "imaging/filters/detail/FilterRows.h"
+#include "imaging/filters/detail/HybridLuminance.h"
 #include "imaging/filters/detail/HybridMask.h"
 #include "imaging/filters/detail/SampleBuffer.h"
+#include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing {
@@ -480,36 +482,39 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint8_t* in, int inStride, uint8_t* o
     CopyImage(in, inStride, out, outStride, width_, height_, 3);
     return;
   }
+  constexpr const char* kWhere = "OpSharpen::RunUnsharpMaskHybrid";
   detail::GuardForeign("OpSharpen::RunUnsharpMaskHybrid(unsharp mask)", [&] {
     AllocateBuffersUCharPlanar();
-    const std::size_t plane = static_cast<std::size_t>(width_) * height_;
-    detail::SampleBuffer<uint8_t> mask = detail::AllocateSamples<uint8_t>(plane);
-    detail::SampleBuffer<uint8_t> blur = detail::AllocateSamples<uint8_t>(plane);
-    if (!mask || !blur) throw IPException(12, "OpSharpen::RunUnsharpMaskHybrid");
+    // The sharpened luminance gets its own plane: the mask and the blur of
+    // later rows still read the high-pass rows above it.
+    auto sharpened =
+        kelvo::memory::AllocateArray<uint8_t>(static_cast<std::size_t>(planeStep_) * height_);
+    if (!sharpened) throw IPException(12, kWhere);
     uint8_t* const planes[3] = {planes_[0].get(), planes_[1].get(), planes_[2].get()};
     const IppiSize roi{width_, height_};
     detail::CheckStatus(ippiRGBToYUV_8u_C3P3R(in, inStride, planes, planeStep_, roi),
                         "OpSharpen::RunUnsharpMaskHybrid(ippiRGBToYUV_8u_C3P3R)");
-    uint8_t* lum = planes[0];
+    detail::HybridLuminanceParams params;
     if (applyHighPass_) {
-      OpConvolve highPass;
-      highPass.ExecuteC1(lum, planeStep_, lum, planeStep_, width_, height_, lumKernel_.data(),
-                         lumKernelWidth_, lumKernelHeight_);
+      if (lumKernel_.empty() || lumKernelWidth_ < 1 || lumKernelHeight_ < 1) {
+        // No usable kernel: the convolution refuses it as it always has.
+        OpConvolve highPass;
+        highPass.ExecuteC1(planes[0], planeStep_, planes[0], planeStep_, width_, height_,
+                           lumKernel_.data(), lumKernelWidth_, lumKernelHeight_);
+      }
+      params.highPass = lumKernel_.data();
+      params.highPassWidth = lumKernelWidth_;
+      params.highPassHeight = lumKernelHeight_;
     }
-    detail::BuildHybridMask(lum, planeStep_, width_, height_, halfSize_, threshold_, nullptr,
-                            mask.get());
-    const int k = gaussian_->GetKernelSize();
-    gaussian_->GetConvolve()->ExecuteC1(lum, planeStep_, blur.get(), width_, width_, height_,
-                                        gaussian_->GetKernel(), k, k);
-
-    const float onePlusA = 1.0f + amount_;
-    for (int y = 0; y < height_; ++y) {
-      detail::ApplyUnsharpRow(lum + static_cast<std::ptrdiff_t>(y) * planeStep_,
-                              blur.get() + static_cast<std::size_t>(y) * width_,
-                              mask.get() + static_cast<std::size_t>(y) * width_,
-                              static_cast<std::size_t>(width_), onePlusA, amount_, 255.0f);
-    }
-    detail::CheckStatus(ippiYUVToRGB_8u_P3C3R(planes, planeStep_, out, outStride, roi),
+    params.blur = gaussian_->GetKernel();
+    params.blurSize = gaussian_->GetKernelSize();
+    params.halfSize = halfSize_;
+    params.threshold = threshold_;
+    params.amount = amount_;
+    detail::SharpenLuminance8(planes[0], planeStep_, sharpened.get(), planeStep_, width_, height_,
+                              params, kWhere);
+    const Ipp8u* const result[3] = {sharpened.get(), planes[1], planes[2]};
+    detail::CheckStatus(ippiYUVToRGB_8u_P3C3R(result, planeStep_, out, outStride, roi),
                         "OpSharpen::RunUnsharpMaskHybrid(ippiYUVToRGB_8u_P3C3R)");
     ReleaseBuffers();
   });

@@ -126,6 +126,102 @@ void ApplyImpl(T* y, const T* blur, const uint8_t* mask, size_t count, float one
   for (; i < count; ++i) ApplyBlock(d1, y + i, blur + i, mask + i, onePlusA, a, maximum);
 }
 
+// kU neighbouring vectors of one convolved row, starting at output column x:
+// each output sums rows[ky][x + hw - kx] * kernel[ky * kw + kx] over ky, then
+// kx, from +0, one Mul then one Add per term; kU independent sums keep the
+// adders busy without changing any sum.
+template <int kU, class DF>
+HWY_INLINE void ConvNarrowBlock(DF df, const float* const* rows, const float* kernel, int kw,
+                                int kh, ptrdiff_t x, int hw, uint8_t* HWY_RESTRICT out,
+                                float maximum) {
+  const hn::Rebind<uint8_t, DF> d8;
+  const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(df));
+  hn::Vec<DF> acc[kU];
+  for (int u = 0; u < kU; ++u) acc[u] = hn::Zero(df);
+  for (int ky = 0; ky < kh; ++ky) {
+    const float* row = rows[ky] + x + hw;
+    const float* taps = kernel + static_cast<ptrdiff_t>(ky) * kw;
+    for (int kx = 0; kx < kw; ++kx) {
+      const auto tap = hn::Set(df, taps[kx]);
+      const float* p = row - kx;
+      for (int u = 0; u < kU; ++u) acc[u] = hn::Add(acc[u], hn::Mul(hn::LoadU(df, p + u * n), tap));
+    }
+  }
+  for (int u = 0; u < kU; ++u) {
+    hn::StoreU(hn::DemoteTo(d8, RoundClamp(df, acc[u], maximum)), d8, out + x + u * n);
+  }
+}
+
+// Kernel sizes known at compile time (kKw, kKh > 0) let the tap loops unroll.
+template <int kKw, int kKh>
+HWY_INLINE void ConvRowSized(const float* const* rows, const float* kernel, int kw, int kh,
+                             int first, int last, uint8_t* out, float maximum) {
+  const hn::ScalableTag<float> df;
+  const hn::CappedTag<float, 1> d1;
+  const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(df));
+  if (kKw > 0) kw = kKw;
+  if (kKh > 0) kh = kKh;
+  const int hw = kw / 2;
+  ptrdiff_t x = first;
+  for (; x + 8 * n <= last; x += 8 * n) {
+    ConvNarrowBlock<8>(df, rows, kernel, kw, kh, x, hw, out, maximum);
+  }
+  for (; x + n <= last; x += n) ConvNarrowBlock<1>(df, rows, kernel, kw, kh, x, hw, out, maximum);
+  for (; x < last; ++x) ConvNarrowBlock<1>(d1, rows, kernel, kw, kh, x, hw, out, maximum);
+}
+
+void ConvRow8(const float* const* rows, const float* kernel, int kw, int kh, int first, int last,
+              uint8_t* out, float maximum) {
+  if (kw == 5 && kh == 5) return ConvRowSized<5, 5>(rows, kernel, kw, kh, first, last, out, maximum);
+  if (kw == 3 && kh == 3) return ConvRowSized<3, 3>(rows, kernel, kw, kh, first, last, out, maximum);
+  ConvRowSized<0, 0>(rows, kernel, kw, kh, first, last, out, maximum);
+}
+
+template <class DI>
+HWY_INLINE void ColumnSumBlock(DI di, const uint8_t* const* rows, int rowCount, size_t i,
+                               int32_t* HWY_RESTRICT sums) {
+  const hn::Rebind<uint8_t, DI> d8;
+  auto acc = hn::Zero(di);
+  for (int r = 0; r < rowCount; ++r) acc = hn::Add(acc, hn::PromoteTo(di, hn::LoadU(d8, rows[r] + i)));
+  hn::StoreU(acc, di, sums + i);
+}
+
+void ColumnSums8(const uint8_t* const* rows, int rowCount, size_t count, int32_t* sums) {
+  const hn::ScalableTag<int32_t> di;
+  const hn::CappedTag<int32_t, 1> d1;
+  const size_t n = hn::Lanes(di);
+  size_t i = 0;
+  for (; i + n <= count; i += n) ColumnSumBlock(di, rows, rowCount, i, sums);
+  for (; i < count; ++i) ColumnSumBlock(d1, rows, rowCount, i, sums);
+}
+
+// Integer form of the contrast mask: m = count * sample - window sum, marked
+// when m > markAbove or m < markBelow.
+template <class DI>
+HWY_INLINE void SumMaskBlock(DI di, const int32_t* sums, const uint8_t* HWY_RESTRICT samples,
+                             uint8_t* HWY_RESTRICT mask, int x, int halfSize, int count,
+                             int markAbove, int markBelow) {
+  const hn::Rebind<uint8_t, DI> d8;
+  auto window = hn::Zero(di);
+  for (int j = -halfSize; j <= halfSize; ++j) window = hn::Add(window, hn::LoadU(di, sums + x + j));
+  const auto sample = hn::PromoteTo(di, hn::LoadU(d8, samples + x));
+  const auto m = hn::Sub(hn::Mul(sample, hn::Set(di, count)), window);
+  const auto marked = hn::Or(hn::Gt(m, hn::Set(di, markAbove)), hn::Lt(m, hn::Set(di, markBelow)));
+  hn::StoreU(hn::DemoteTo(d8, hn::IfThenElseZero(marked, hn::Set(di, 255))), d8, mask + x);
+}
+
+void SumMask8(const int32_t* sums, const uint8_t* samples, uint8_t* mask, int first, int last,
+              int halfSize, int count, int markAbove, int markBelow) {
+  const hn::ScalableTag<int32_t> di;
+  const hn::CappedTag<int32_t, 1> d1;
+  const int n = static_cast<int>(hn::Lanes(di));
+  int x = first;
+  for (; x + n <= last; x += n) {
+    SumMaskBlock(di, sums, samples, mask, x, halfSize, count, markAbove, markBelow);
+  }
+  for (; x < last; ++x) SumMaskBlock(d1, sums, samples, mask, x, halfSize, count, markAbove, markBelow);
+}
+
 void Widen8(const uint8_t* src, float* dst, size_t count) {
   WidenImpl(src, dst, count);
 }

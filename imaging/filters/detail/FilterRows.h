@@ -36,4 +36,25 @@ void ApplyUnsharpRow(uint8_t* y, const uint8_t* blur, const uint8_t* mask, std::
 void ApplyUnsharpRow(uint16_t* y, const uint16_t* blur, const uint8_t* mask, std::size_t count,
                      float onePlusA, float a, float maximum) noexcept;
 
+// Columns [first, last) of one row of a float convolution, narrowed like
+// NarrowRound: out[x] = round-clamp(sum over ky in [0, kernelHeight), then kx
+// in [0, kernelWidth), of rows[ky][x + kernelWidth / 2 - kx] * kernel[ky *
+// kernelWidth + kx]), the sum starting at +0 with one Mul then one Add per
+// term. rows[ky] is the source row y + kernelHeight / 2 - ky of output row y;
+// every column read must lie inside the rows.
+void ConvolveRowNarrow(const float* const* rows, const float* kernel, int kernelWidth,
+                       int kernelHeight, int first, int last, uint8_t* out,
+                       float maximum) noexcept;
+
+// sums[i] = rows[0][i] + ... + rows[rowCount - 1][i].
+void ColumnSums(const uint8_t* const* rows, int rowCount, std::size_t count,
+                int32_t* sums) noexcept;
+
+// Integer contrast mask for columns [first, last) (first >= halfSize, last <=
+// width - halfSize): m = count * samples[x] - (sums[x - halfSize] + ... +
+// sums[x + halfSize]); mask[x] = 255 when m > markAbove or m < markBelow,
+// else 0.
+void SumMaskRow(const int32_t* sums, const uint8_t* samples, uint8_t* mask, int first, int last,
+                int halfSize, int count, int markAbove, int markBelow) noexcept;
+
 }  // namespace KelvoLibImageProcessing::detail

@@ -1,0 +1,174 @@
+#include "imaging/filters/detail/HybridLuminance.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "imaging/core/IPException.h"
+#include "imaging/filters/detail/FilterRows.h"
+#include "imaging/primitives/BlockCache.h"
+
+namespace KelvoLibImageProcessing::detail {
+namespace {
+
+// The mask's test as the summed-table form computes it: the window sum is an
+// exact integer in double, divided by the window's pixel count.
+inline bool Marked(int sample, long long sum, int count, float threshold) {
+  const double mean = static_cast<double>(sum) / static_cast<double>(count);
+  const float diff = static_cast<float>(static_cast<double>(sample) - mean);
+  return diff < -threshold || diff > threshold;
+}
+
+// First sum in [0, maxSum + 1] at which "diff > threshold" stops holding
+// (diff never grows with the sum, so the test holds on a prefix).
+int FirstNotAbove(int sample, int count, int maxSum, float threshold) {
+  int lo = 0, hi = maxSum + 1;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    const double mean = static_cast<double>(mid) / static_cast<double>(count);
+    if (static_cast<float>(static_cast<double>(sample) - mean) > threshold) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+// Last sum in [-1, maxSum] before "diff < -threshold" starts to hold (it holds
+// on a suffix).
+int LastNotBelow(int sample, int count, int maxSum, float threshold) {
+  int lo = 0, hi = maxSum + 1;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    const double mean = static_cast<double>(mid) / static_cast<double>(count);
+    if (static_cast<float>(static_cast<double>(sample) - mean) < -threshold) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  return lo - 1;
+}
+
+}  // namespace
+
+bool IntegerMaskBounds(int count, float threshold, int& markAbove, int& markBelow) {
+  if (count < 1 || !(threshold >= 0.0f)) return false;
+  const int maxSum = 255 * count;
+  // For each sample the marked sums are a prefix (diff above the threshold)
+  // and a suffix (diff below minus the threshold). The integer test needs
+  // both edges to move by exactly `count` per sample step; the two extreme
+  // samples fix the constants and every sample is then checked.
+  markAbove = 255 * count - FirstNotAbove(255, count, maxSum, threshold);
+  markBelow = -LastNotBelow(0, count, maxSum, threshold);
+  for (int sample = 0; sample < 256; ++sample) {
+    const int edgeAbove = std::clamp(count * sample - markAbove, 0, maxSum + 1);
+    const int edgeBelow = std::clamp(count * sample - markBelow, -1, maxSum);
+    if (FirstNotAbove(sample, count, maxSum, threshold) != edgeAbove) return false;
+    if (LastNotBelow(sample, count, maxSum, threshold) != edgeBelow) return false;
+  }
+  return true;
+}
+
+void SharpenLuminance8(uint8_t* lum, int lumStride, uint8_t* out, int outStride, int width,
+                       int height, const HybridLuminanceParams& p, const char* where) {
+  const std::size_t w = static_cast<std::size_t>(width);
+  auto rowOf = [&](int y) { return lum + static_cast<std::ptrdiff_t>(y) * lumStride; };
+
+  const bool highPass = p.highPass != nullptr;
+  const int hpW = highPass ? p.highPassWidth : 1;
+  const int hpH = highPass ? p.highPassHeight : 1;
+  const int hpHalfW = hpW / 2, hpHalfH = hpH / 2;
+  const int blurHalf = p.blurSize / 2;
+  const int R = p.halfSize;
+  // Rows of the high-pass result needed ahead of the row being finished.
+  const int lead = std::max(R, p.blurSize - 1 - blurHalf);
+  // Float copies of the source rows for the high-pass (its whole window)
+  // and of the high-pass rows for the blur (its window plus the lead).
+  const int ringA = highPass ? hpH : 0;
+  const int ringB = std::max(p.blurSize, blurHalf + 1 + lead);
+  const std::size_t floats = w * static_cast<std::size_t>(ringA + ringB);
+  auto floatRows = kelvo::memory::AllocateArray<float>(floats);
+  auto sums = kelvo::memory::AllocateArray<int32_t>(w);
+  auto bytes = kelvo::memory::AllocateArray<uint8_t>(2 * w);
+  const std::size_t pointers = static_cast<std::size_t>(std::max({hpH, p.blurSize, 1}));
+  auto rowPointers = kelvo::memory::AllocateArray<const float*>(pointers);
+  auto bytePointers = kelvo::memory::AllocateArray<const uint8_t*>(2 * static_cast<std::size_t>(R) + 1);
+  if (!floatRows || !sums || !bytes || !rowPointers || !bytePointers) throw IPException(12, where);
+  float* ringSource = floatRows.get();
+  float* ringHigh = floatRows.get() + w * static_cast<std::size_t>(ringA);
+  uint8_t* maskRow = bytes.get();
+  uint8_t* blurRow = bytes.get() + w;
+
+  const int windowCount = (2 * R + 1) * (2 * R + 1);
+  int markAbove = 0, markBelow = 0;
+  const bool integerMask = IntegerMaskBounds(windowCount, p.threshold, markAbove, markBelow);
+  const float onePlusA = 1.0f + p.amount;
+
+  int widened = 0;  // source rows copied into ringSource so far
+  auto produce = [&](int y) {
+    uint8_t* row = rowOf(y);
+    if (highPass) {
+      const int need = std::min(height - 1, y + hpHalfH);
+      for (; widened <= need; ++widened) {
+        WidenToFloat(rowOf(widened), ringSource + w * static_cast<std::size_t>(widened % hpH), w);
+      }
+      const int first = hpHalfW, last = width - hpHalfW;
+      if (y >= hpHalfH && y < height - hpHalfH && first < last) {
+        for (int ky = 0; ky < hpH; ++ky) {
+          rowPointers[ky] = ringSource + w * static_cast<std::size_t>((y + hpHalfH - ky) % hpH);
+        }
+        ConvolveRowNarrow(rowPointers.get(), p.highPass, hpW, hpH, first, last, row, 255.0f);
+      }
+    }
+    WidenToFloat(row, ringHigh + w * static_cast<std::size_t>(y % ringB), w);
+  };
+
+  auto finish = [&](int y) {
+    const uint8_t* high = rowOf(y);
+    // Blur: the interior from the float rows, the frame keeps the high-pass.
+    std::memcpy(blurRow, high, w);
+    const int first = blurHalf, last = width - blurHalf;
+    if (y >= blurHalf && y < height - blurHalf && first < last) {
+      for (int ky = 0; ky < p.blurSize; ++ky) {
+        rowPointers[ky] = ringHigh + w * static_cast<std::size_t>((y + blurHalf - ky) % ringB);
+      }
+      ConvolveRowNarrow(rowPointers.get(), p.blur, p.blurSize, p.blurSize, first, last, blurRow,
+                        255.0f);
+    }
+    // Mask: column sums over the clipped window rows.
+    const int y0 = std::max(y - R, 0), y1 = std::min(y + R, height - 1);
+    for (int r = y0; r <= y1; ++r) bytePointers[r - y0] = rowOf(r);
+    ColumnSums(bytePointers.get(), y1 - y0 + 1, w, sums.get());
+    const int rows = y1 - y0 + 1;
+    auto scalar = [&](int x) {
+      const int x0 = std::max(x - R, 0), x1 = std::min(x + R, width - 1);
+      long long sum = 0;
+      for (int i = x0; i <= x1; ++i) sum += sums[i];
+      maskRow[x] = Marked(high[x], sum, (x1 - x0 + 1) * rows, p.threshold) ? 255 : 0;
+    };
+    int vectorFirst = 0, vectorLast = 0;
+    if (integerMask && rows == 2 * R + 1 && R < width - R) {
+      vectorFirst = R;
+      vectorLast = width - R;
+      SumMaskRow(sums.get(), high, maskRow, vectorFirst, vectorLast, R, windowCount, markAbove,
+                 markBelow);
+    }
+    for (int x = 0; x < vectorFirst; ++x) scalar(x);
+    for (int x = std::max(vectorLast, vectorFirst); x < width; ++x) scalar(x);
+    uint8_t* o = out + static_cast<std::ptrdiff_t>(y) * outStride;
+    std::memcpy(o, high, w);
+    ApplyUnsharpRow(o, blurRow, maskRow, w, onePlusA, p.amount, 255.0f);
+  };
+
+  int finished = 0;
+  for (int y = 0; y < height; ++y) {
+    produce(y);
+    for (; finished < height && (finished + lead <= y || y == height - 1); ++finished) {
+      finish(finished);
+    }
+  }
+}
+
+}  // namespace KelvoLibImageProcessing::detail
