@@ -12,6 +12,7 @@
 #include "imaging/denoise/OpExtendBorder.h"
 #include "imaging/denoise/detail/WaveletBanks.h"
 #include "imaging/denoise/detail/WaveletShrink.h"
+#include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing {
@@ -20,13 +21,12 @@ namespace {
 constexpr int kMaxLevels = 20;
 constexpr long long kMaxMargin = 1LL << 24;
 
-// A float image from the primitives' allocator; null when the size does not
+// A float image from the block cache; null when the size does not
 // fit or memory is short.
-detail::IppsBuffer<float> AllocateFloats(long long count) {
+kelvo::memory::BlockArray<float> AllocateFloats(long long count) {
   const long long bytes = count * static_cast<long long>(sizeof(float));
-  if (count <= 0 || bytes > INT_MAX) return detail::IppsBuffer<float>();
-  return detail::IppsBuffer<float>(
-      reinterpret_cast<float*>(ippsMalloc_8u(static_cast<int>(bytes))));
+  if (count <= 0 || bytes > INT_MAX) return kelvo::memory::BlockArray<float>();
+  return kelvo::memory::AllocateArray<float>(static_cast<size_t>(count));
 }
 
 float* At(float* base, int step, int x, int y) {
@@ -99,7 +99,7 @@ Wavelets::~Wavelets() {
 }
 
 void Wavelets::ReleasePyramid() noexcept {
-  ippsFree(pyramid);
+  kelvo::memory::FreeBlock(pyramid);
   pyramid = nullptr;
   delete[] bands;
   bands = nullptr;
@@ -249,7 +249,7 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
       h = bh;
     }
   }
-  detail::IppsBuffer<float> block = AllocateFloats(total);
+  kelvo::memory::BlockArray<float> block = AllocateFloats(total);
   if (!block) throw IPException(12, kWhere);
 
   // The working image: level-0 input plus a borderBase frame and one spare
@@ -257,7 +257,7 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
   // first (copy, duplication, extension), so it is not cleared.
   const int wb = static_cast<int>(w0) + 2 * borderBase + 1;
   const int hb = static_cast<int>(h0) + 2 * borderBase + 1;
-  detail::IppsBuffer<float> work = AllocateFloats(static_cast<long long>(wb) * hb);
+  kelvo::memory::BlockArray<float> work = AllocateFloats(static_cast<long long>(wb) * hb);
   if (!work) throw IPException(12, kWhere);
   const int step = wb * 4;
   float* origin = At(work.get(), step, borderBase, borderBase);
@@ -352,7 +352,7 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
   const int workH = bh0 + 2 * borderBase + 1;
   const int workStep = workW * 4;
   const long long workCount = static_cast<long long>(workW) * workH;
-  detail::IppsBuffer<float> bandWork;
+  kelvo::memory::BlockArray<float> bandWork;
   float* workOrigin[4] = {};
   if (!framedBands) {
     bandWork = AllocateFloats(4 * workCount);
@@ -363,8 +363,8 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
   }
   // The temporary for odd level sizes and the full level-0 output are only
   // needed when the result cannot be written in place.
-  detail::IppsBuffer<float> temp;
-  detail::IppsBuffer<float> output;
+  kelvo::memory::BlockArray<float> temp;
+  kelvo::memory::BlockArray<float> output;
 
   for (int k = levels - 1; k >= 0; --k) {
     const int w = levelWidths[k], h = levelHeights[k];
@@ -404,7 +404,7 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
         inverse(offset, offset, IppiSize{width / 2, height / 2}, destination, stride);
       } else {
         const int blockStep = width * 4;
-        detail::IppsBuffer<float> block =
+        kelvo::memory::BlockArray<float> block =
             AllocateFloats(2LL * kSynthesisBlockRows * static_cast<long long>(width));
         if (!block) throw IPException(12, kWhere);
         for (int y = 0; y < height / 2; y += kSynthesisBlockRows) {
