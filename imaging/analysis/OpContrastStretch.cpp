@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "imaging/analysis/detail/OwnedArray.h"
+#include "imaging/analysis/detail/StretchMap.h"
 #include "imaging/analysis/detail/StretchTables.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
@@ -27,19 +28,8 @@ void MapRows(const BitmapData& source, BitmapData& destination, const D* table) 
     const uint8_t* s = source.GetData() + static_cast<std::ptrdiff_t>(y) * source.GetStride();
     uint8_t* d = destination.GetData() + static_cast<std::ptrdiff_t>(y) * destination.GetStride();
     if constexpr (sizeof(S) == 1 && sizeof(D) == 1) {
-      // Eight samples per load and store: one wide read, eight look-ups
-      // assembled into one wide write.
-      std::size_t x = 0;
-      for (; x + 8 <= samples; x += 8) {
-        uint64_t in;
-        std::memcpy(&in, s + x, 8);
-        uint64_t out = 0;
-        for (int k = 0; k < 8; ++k) {
-          out |= static_cast<uint64_t>(table[(in >> (8 * k)) & 0xFF]) << (8 * k);
-        }
-        std::memcpy(d + x, &out, 8);
-      }
-      for (; x < samples; ++x) d[x] = table[s[x]];
+      // In place the row is read before it is written, vector by vector.
+      detail::MapBytes(s, d, samples, table);
     } else {
       for (std::size_t x = 0; x < samples; ++x) {
         S v;

@@ -1,0 +1,59 @@
+// Byte look-up through a 256-entry table, compiled once per SIMD target.
+// The table is held as 16 vectors of 16 entries each (repeated across 128-bit
+// blocks); every vector answers the samples whose high nibble selects it and
+// gives 0 for the others, and the 16 answers are ORed together.
+
+#if defined(KELVO_ANALYSIS_STRETCH_MAP_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef KELVO_ANALYSIS_STRETCH_MAP_INL_H_
+#undef KELVO_ANALYSIS_STRETCH_MAP_INL_H_
+#else
+#define KELVO_ANALYSIS_STRETCH_MAP_INL_H_
+#endif
+
+#include <cstddef>
+#include <cstdint>
+
+#include "hwy/highway.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+template <class D>
+HWY_INLINE hn::Vec<D> LookUp(D d, const hn::Vec<D>* parts, hn::Vec<D> index) {
+  // index - 16 j lies in [0, 16) exactly for the samples of part j; adding
+  // 0x70 with saturation sets bit 7 for every other sample, and the mask
+  // keeps the in-range indices below 16, which every target reads alike.
+  const auto bias = hn::Set(d, uint8_t{0x70});
+  const auto keep = hn::Set(d, uint8_t{0x8F});
+  const auto step = hn::Set(d, uint8_t{16});
+  auto x = index;
+  auto result = hn::TableLookupBytesOr0(parts[0], hn::And(hn::SaturatedAdd(x, bias), keep));
+  for (int j = 1; j < 16; ++j) {
+    x = hn::Sub(x, step);
+    result = hn::Or(result,
+                    hn::TableLookupBytesOr0(parts[j], hn::And(hn::SaturatedAdd(x, bias), keep)));
+  }
+  return result;
+}
+
+void MapBytesImpl(const uint8_t* src, uint8_t* dst, size_t count, const uint8_t* table) {
+  const hn::ScalableTag<uint8_t> d;
+  const size_t n = hn::Lanes(d);
+  if (n < 16 || count < n) {
+    for (size_t i = 0; i < count; ++i) dst[i] = table[src[i]];
+    return;
+  }
+  hn::Vec<decltype(d)> parts[16];
+  for (int j = 0; j < 16; ++j) parts[j] = hn::LoadDup128(d, table + 16 * j);
+  size_t i = 0;
+  for (; i + n <= count; i += n) hn::StoreU(LookUp(d, parts, hn::LoadU(d, src + i)), d, dst + i);
+  // The last samples one by one (a vector overlapping the mapped ones would
+  // map them twice when the image is stretched in place).
+  for (; i < count; ++i) dst[i] = table[src[i]];
+}
+
+}  // namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#endif  // include guard
