@@ -1,6 +1,7 @@
 #include "imaging/analysis/Regions.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstddef>
 #include <cstring>
@@ -42,6 +43,41 @@ inline T ReadValue(const uint8_t* row, int x) noexcept {
   return v;
 }
 
+// One stretch of a row whose pixels all carry the same provisional label.
+struct Segment {
+  int32_t x0;     // first column
+  int32_t x1;     // one past the last column
+  int32_t label;  // provisional label
+};
+
+// High bit of each byte of w set where that byte is non-zero.
+inline uint64_t NonZeroBytes(uint64_t w) noexcept {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  return (((w & kLow7) + kLow7) | w) & ~kLow7;
+}
+
+// The end of the run of pixels that belong together with their left
+// neighbour, scanning from x (>= 1): the first column that does not, or
+// width. Masks are mostly long runs, so bytes are compared eight at a time.
+template <class T>
+int RunEnd(const uint8_t* row, int x, int width, bool maskCompare) noexcept {
+  if constexpr (sizeof(T) == 1 && std::endian::native == std::endian::little) {
+    for (; x + 8 <= width; x += 8) {
+      uint64_t here, left;
+      std::memcpy(&here, row + x, 8);
+      std::memcpy(&left, row + x - 1, 8);
+      const uint64_t differ =
+          maskCompare ? NonZeroBytes(here) ^ NonZeroBytes(left) : here ^ left;
+      if (differ != 0) return x + std::countr_zero(differ) / 8;
+    }
+  }
+  for (; x < width; ++x) {
+    const T a = ReadValue<T>(row, x), b = ReadValue<T>(row, x - 1);
+    if (maskCompare ? ((a == 0) != (b == 0)) : (a != b)) return x;
+  }
+  return width;
+}
+
 // The provisional labels of one Initialize: the working records and, for each
 // equivalence class, a chain of its members so that a merge rewrites the
 // roots of exactly the labels whose root changes. The roots stay flat: every
@@ -81,7 +117,15 @@ class Labeller {
     return label;
   }
 
-  void Join(int label, int x, int y) noexcept { Extend(records_[label], x, y); }
+  // Pixels x0 .. x1 - 1 of row y, as that many single joins would add them.
+  void Join(int label, int x0, int x1, int y) noexcept {
+    RegionRecord& r = records_[label];
+    if (x0 < r.minX) r.minX = x0;
+    if (x1 - 1 > r.maxX) r.maxX = x1 - 1;
+    if (y < r.minY) r.minY = y;
+    if (y > r.maxY) r.maxY = y;
+    r.pixelCount += x1 - x0;
+  }
 
   int Merge(int a, int b) noexcept {
     if (a == b) return a;
@@ -151,81 +195,103 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
   }
   if (width < 1 || height < 1) throw IPException(0, kWhere);
 
-  Allocate(width, height);
+  Release();
+  width_ = width;
+  height_ = height;
+  const std::size_t w = static_cast<std::size_t>(width);
+  const std::size_t area = w * static_cast<std::size_t>(height);
+  labelMap_ = detail::AllocateArray<int32_t>(area);  // every entry is written below
+  if (!labelMap_) throw IPException(12, "Regions::Allocate");
   minSize_ = minSize;
   speckSize_ = minSize / 100;
   maskCompare_ = maskCompare;
 
   Labeller labels;
   if (!labels.Allocate()) throw IPException(12, kWhere);
+  // At most one segment per pixel; the pages of segments never used are
+  // never touched.
+  auto segments = detail::AllocateArray<Segment>(area);
+  auto rowStart = detail::AllocateArray<int32_t>(static_cast<std::size_t>(height) + 1);
+  if (!segments || !rowStart) throw IPException(12, kWhere);
 
+  // The labelling works on runs of pixels that belong together, with exactly
+  // the label numbers, merges and neighbours that joining every pixel to its
+  // left and upper neighbour in turn would give: a run's first pixel takes
+  // its upper neighbour's label or starts a new one; further on, the label
+  // changes only where the label above changes, and there it is the merge of
+  // the label so far with the one above. Inside such a stretch the
+  // per-pixel merges would repeat the same merge and change nothing.
   const auto together = [maskCompare](T a, T b) noexcept {
     return maskCompare ? ((a == 0) == (b == 0)) : (a == b);
   };
   const uint8_t* base = reinterpret_cast<const uint8_t*>(values);
-  int32_t* map = labelMap_.get();
-  const std::size_t w = static_cast<std::size_t>(width);
-
-  // Row 0: left neighbours only.
+  Segment* seg = segments.get();
+  int n = 0;
+  rowStart[0] = 0;
   {
-    T left = ReadValue<T>(base, 0);
-    int leftLabel = labels.New(0, 0, static_cast<int32_t>(left), -1);
-    map[0] = leftLabel;
-    for (int x = 1; x < width; ++x) {
-      const T v = ReadValue<T>(base, x);
-      if (together(v, left)) {
-        labels.Join(leftLabel, x, 0);
-      } else {
-        leftLabel = labels.New(x, 0, static_cast<int32_t>(v), leftLabel);
-      }
-      map[x] = leftLabel;
-      left = v;
+    int leftLabel = -1;
+    for (int x = 0; x < width;) {
+      const int end = RunEnd<T>(base, x + 1, width, maskCompare);
+      const int label = labels.New(x, 0, static_cast<int32_t>(ReadValue<T>(base, x)), leftLabel);
+      if (end > x + 1) labels.Join(label, x + 1, end, 0);
+      seg[n++] = {x, end, label};
+      leftLabel = label;
+      x = end;
     }
+    rowStart[1] = n;
   }
   for (int y = 1; y < height; ++y) {
     const uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * stride;
     const uint8_t* up = row - stride;
-    int32_t* mrow = map + static_cast<std::size_t>(y) * w;
-    const int32_t* mup = mrow - w;
-
-    T left = ReadValue<T>(row, 0);
-    int leftLabel;
-    if (together(left, ReadValue<T>(up, 0))) {
-      leftLabel = mup[0];
-      labels.Join(leftLabel, 0, y);
-    } else {
-      leftLabel = labels.New(0, y, static_cast<int32_t>(left), mup[0]);
-    }
-    mrow[0] = leftLabel;
-    for (int x = 1; x < width; ++x) {
+    int u = rowStart[y - 1];
+    int leftLabel = -1;
+    for (int x = 0; x < width;) {
+      const int end = RunEnd<T>(row, x + 1, width, maskCompare);
       const T v = ReadValue<T>(row, x);
-      const bool withLeft = together(v, left);
-      const bool withUp = together(v, ReadValue<T>(up, x));
-      int label;
-      if (withLeft && withUp) {
-        label = labels.Merge(leftLabel, mup[x]);
-        labels.Join(label, x, y);
-      } else if (withLeft) {
-        label = leftLabel;
-        labels.Join(label, x, y);
-      } else if (withUp) {
-        label = mup[x];
-        labels.Join(label, x, y);
-      } else {
-        label = labels.New(x, y, static_cast<int32_t>(v), leftLabel);
+      for (int pos = x; pos < end;) {
+        while (seg[u].x1 <= pos) ++u;
+        const Segment above = seg[u];
+        const int stop = std::min(end, above.x1);
+        const bool withUp = together(v, ReadValue<T>(up, pos));
+        int label;
+        if (pos == x) {
+          if (withUp) {
+            label = above.label;
+            labels.Join(label, pos, stop, y);
+          } else {
+            label = labels.New(pos, y, static_cast<int32_t>(v), pos == 0 ? above.label : leftLabel);
+            if (stop > pos + 1) labels.Join(label, pos + 1, stop, y);
+          }
+          seg[n++] = {pos, stop, label};
+        } else {
+          label = withUp ? labels.Merge(leftLabel, above.label) : leftLabel;
+          labels.Join(label, pos, stop, y);
+          // Stretches of one run with one label make one segment.
+          if (seg[n - 1].label == label) {
+            seg[n - 1].x1 = stop;
+          } else {
+            seg[n++] = {pos, stop, label};
+          }
+        }
+        leftLabel = label;
+        pos = stop;
       }
-      mrow[x] = label;
-      leftLabel = label;
-      left = v;
+      x = end;
     }
+    rowStart[y + 1] = n;
   }
 
   CompactRemapToTables(labels.Records(), labels.Count());
 
   // Every pixel from its provisional label to that label's final number.
   const RegionRecord* records = labels.Records();
-  const std::size_t area = w * static_cast<std::size_t>(height);
-  for (std::size_t i = 0; i < area; ++i) map[i] = records[map[i]].rootLabel;
+  int32_t* map = labelMap_.get();
+  for (int y = 0; y < height; ++y) {
+    int32_t* mrow = map + static_cast<std::size_t>(y) * w;
+    for (int i = rowStart[y]; i < rowStart[y + 1]; ++i) {
+      std::fill(mrow + seg[i].x0, mrow + seg[i].x1, records[seg[i].label].rootLabel);
+    }
+  }
 
   // Specks take the number of their left, else upper, neighbour when that one
   // is in a kept region; the scan reads values it has already filled.
