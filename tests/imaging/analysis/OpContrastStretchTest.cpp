@@ -2,11 +2,15 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "imaging/analysis/OpContrastStretch.h"
+#include "imaging/analysis/detail/StretchMap.h"
+#include "imaging/analysis/detail/StretchTables.h"
 #include "imaging/core/BitmapData.h"
 #include "tests/imaging/analysis/ExpectThrow.h"
+#include "tests/imaging/primitives/TargetLoop.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -230,6 +234,64 @@ TEST(OpContrastStretchTest, ChecksInOrderLeaveTheDestinationUntouched) {
       Throws([&] { OpContrastStretch::Execute(&empty, &gray, 255, 0.1f, 0.1f); }, 1, kWhere));
   for (int i = 0; i < 8; ++i) EXPECT_EQ(gray.GetData()[i], 255);
   for (int i = 0; i < 24; ++i) EXPECT_EQ(bgr.GetData()[i], 255);
+}
+
+// The byte look-up on every SIMD target against the plain table[sample], with
+// tables that are not ramps (every entry distinct, so a sample answered by
+// the wrong part shows), on counts that leave every tail, also in place.
+TEST(OpContrastStretchTest, ByteLookUpMatchesThePlainTableOnEveryTarget) {
+  uint8_t table[256];
+  uint32_t state = 7;
+  for (int i = 0; i < 256; ++i) table[i] = static_cast<uint8_t>(255 - i);
+  for (int i = 255; i > 0; --i) {
+    state = state * 1664525u + 1013904223u;
+    std::swap(table[i], table[(state >> 8) % static_cast<uint32_t>(i + 1)]);
+  }
+  for (std::size_t count : {0, 1, 15, 16, 17, 63, 64, 65, 255, 256, 300, 1000}) {
+    std::vector<uint8_t> src(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      state = state * 1664525u + 1013904223u;
+      src[i] = static_cast<uint8_t>(i < 256 ? i : state >> 24);
+    }
+    std::vector<uint8_t> expected(count + 1, 0xEE);
+    for (std::size_t i = 0; i < count; ++i) expected[i] = table[src[i]];
+    kelvo::testing::ForEachTarget([&](const char*) {
+      std::vector<uint8_t> dst(count + 1, 0xEE);
+      detail::MapBytes(src.data(), dst.data(), count, table);
+      ASSERT_EQ(dst, expected) << count;
+      std::vector<uint8_t> inPlace = src;
+      inPlace.push_back(0xEE);
+      detail::MapBytes(inPlace.data(), inPlace.data(), count, table);
+      ASSERT_EQ(inPlace, expected) << count;
+    });
+  }
+}
+
+// A three-channel image of awkward width with padded rows, stretched into a
+// second image and in place, equals the curve applied sample by sample.
+TEST(OpContrastStretchTest, EightBitImageEqualsTheCurvePerSampleOnEveryTarget) {
+  const int w = 37, h = 5, stride = w * 3 + 7;
+  std::vector<uint8_t> pixels(static_cast<std::size_t>(stride) * h);
+  uint32_t state = 3;
+  for (uint8_t& p : pixels) {
+    state = state * 1664525u + 1013904223u;
+    p = static_cast<uint8_t>(state >> 24);
+  }
+  uint8_t curve[256];
+  detail::BuildStretchTable8To8(255, 0.01953125f, 0.0625f, curve);
+  kelvo::testing::ForEachTarget([&](const char*) {
+    BitmapData src(w, h, kFormatBGR8, pixels.data(), stride);
+    BitmapData dst(w, h, kFormatBGR8, pixels.data(), stride);
+    OpContrastStretch::Execute(&src, &dst, 255, 0.01953125f, 0.0625f, 100.0f, 90.0f);
+    OpContrastStretch::Execute(&src, &src, 255, 0.01953125f, 0.0625f, 100.0f, 90.0f);
+    for (int y = 0; y < h; ++y) {
+      for (int i = 0; i < w * 3; ++i) {
+        const uint8_t want = curve[pixels[static_cast<std::size_t>(y) * stride + i]];
+        ASSERT_EQ(dst.GetData()[y * dst.GetStride() + i], want) << y << " " << i;
+        ASSERT_EQ(src.GetData()[y * src.GetStride() + i], want) << y << " " << i;
+      }
+    }
+  });
 }
 
 }  // namespace
