@@ -256,6 +256,11 @@ const uint32_t* SkinMap::LuminanceHistogram() const {
 void SkinMap::BuildSkinHistograms(const uint8_t* pixels, int stride) {
   skinLumHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
   skinRedHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
+  // Neighbouring skin pixels mostly share their levels: four partial
+  // histograms per channel keep the increments of one bin from waiting on
+  // each other. Counts add up the same in any order.
+  uint32_t lumParts[4][kBins] = {};
+  uint32_t redParts[4][kBins] = {};
   uint64_t sum = 0;
   uint32_t count = 0;
   for (int y = 0; y < height_; ++y) {
@@ -263,12 +268,20 @@ void SkinMap::BuildSkinHistograms(const uint8_t* pixels, int stride) {
     const uint8_t* lum = lumMap_.get() + static_cast<std::size_t>(y) * width_;
     const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
     for (int x = 0; x < width_; ++x) {
+      // Most of a frame is not skin: pass over eight clear bytes at a time.
+      uint64_t eight;
+      while (x + 8 <= width_ && (std::memcpy(&eight, mask + x, 8), eight == 0)) x += 8;
+      if (x >= width_) break;
       if (mask[x] == 0) continue;
-      ++skinLumHistogram_[lum[x]];
-      ++skinRedHistogram_[p[3 * x + 2]];
+      ++lumParts[x & 3][lum[x]];
+      ++redParts[x & 3][p[3 * x + 2]];
       sum += lum[x];
       ++count;
     }
+  }
+  for (int i = 0; i < kBins; ++i) {
+    skinLumHistogram_[i] = lumParts[0][i] + lumParts[1][i] + lumParts[2][i] + lumParts[3][i];
+    skinRedHistogram_[i] = redParts[0][i] + redParts[1][i] + redParts[2][i] + redParts[3][i];
   }
   skinPixelCount_ = count;
   // Design decision: without skin pixels the mean is 0, not 0/0.
@@ -357,7 +370,11 @@ void SkinMap::ComputeStats() {
   regions_->Initialize(width, height, skinMask_.get(), width, minSize, false);
   int regionCount = 0;
   const RegionRecord* records = regions_->GetRegionsBB(regionCount);
-  const int32_t* boxMap = regions_->GetRegionsMapBB();
+  // A pixel is in the region of box rank k exactly when its label is
+  // boxOrder[k]: ranks and labels number the same kept regions, and a pixel
+  // in none has a negative label. So the rank map is never built.
+  const int32_t* labelMap = regions_->GetLabelMap();
+  const int32_t* boxOrder = regions_->GetBoxOrder();
 
   int first = 0;
   while (first < regionCount && records[first].value == 0) ++first;
@@ -367,11 +384,17 @@ void SkinMap::ComputeStats() {
   }
 
   kelvo::memory::BlockArray<uint8_t> work = AllocateZeroed<uint8_t>(area, kWhere);
+  uint8_t* const workMask = work.get();
+  // The masks hold only 0 and 255, so setting a byte is or-ing in 255; the
+  // loops stay branch-free.
   const auto paint = [&](int rank, const RegionRecord& r) {
+    const int32_t label = boxOrder[rank];
     for (int y = r.minY; y <= r.maxY; ++y) {
       const std::size_t row = static_cast<std::size_t>(y) * width;
+      const int32_t* __restrict l = labelMap + row;
+      uint8_t* __restrict w = workMask + row;
       for (int x = r.minX; x <= r.maxX; ++x) {
-        if (boxMap[row + x] == rank && work[row + x] == 0) work[row + x] = 255;
+        w[x] = static_cast<uint8_t>(w[x] | (l[x] == label ? 0xFF : 0));
       }
     }
   };
@@ -409,11 +432,13 @@ void SkinMap::ComputeStats() {
           paint(rank, r);
         } else {
           // A hole in a skin area: remember how bright the skin around it is.
-          int maxLum = 0;
+          uint8_t maxLum = 0;
           for (int y = r.minY; y <= r.maxY; ++y) {
             const std::size_t row = static_cast<std::size_t>(y) * width;
+            const uint8_t* m = skinMask_.get() + row;
+            const uint8_t* l = lumMap_.get() + row;
             for (int x = r.minX; x <= r.maxX; ++x) {
-              if (skinMask_[row + x] != 0) maxLum = std::max<int>(maxLum, lumMap_[row + x]);
+              maxLum = std::max(maxLum, static_cast<uint8_t>(m[x] != 0 ? l[x] : 0));
             }
           }
           holes.push_back({{r.minX, r.minY, r.maxX, r.maxY}, rank, maxLum});
@@ -434,21 +459,29 @@ void SkinMap::ComputeStats() {
 
   // Bright holes (eyes, highlights on a forehead) are skin that the colour
   // test missed.
+  // A float luminance l reaches the float m exactly when the integer l
+  // reaches ceil(m).
   for (const Hole& h : holes) {
-    const float minLum = 0.75f * static_cast<float>(h.maxLum);
+    const int minLum = static_cast<int>(std::ceil(0.75f * static_cast<float>(h.maxLum)));
+    const int32_t label = boxOrder[h.rank];
     for (int y = h.box.y0; y <= h.box.y1; ++y) {
       const std::size_t row = static_cast<std::size_t>(y) * width;
+      const int32_t* __restrict lab = labelMap + row;
+      const uint8_t* __restrict l = lumMap_.get() + row;
+      uint8_t* __restrict m = mask + row;
       for (int x = h.box.x0; x <= h.box.x1; ++x) {
-        if (boxMap[row + x] == h.rank && mask[row + x] == 0 &&
-            static_cast<float>(lumMap_[row + x]) >= minLum) {
-          mask[row + x] = 255;
-        }
+        m[x] = static_cast<uint8_t>(m[x] | (lab[x] == label && l[x] >= minLum ? 0xFF : 0));
       }
     }
   }
 
   AssignOrThrow(areaMeans_, areaBoxes_.size(), kWhere);
   AssignOrThrow(areaStdDevs_, areaBoxes_.size(), kWhere);
+  // The float sums must add the skin pixels one by one in row order, so each
+  // row's skin luminances are first gathered without branches, then summed.
+  std::vector<float> rowLums;
+  AssignOrThrow(rowLums, static_cast<std::size_t>(width), kWhere);
+  float* const gathered = rowLums.data();
   for (std::size_t a = 0; a < areaBoxes_.size(); ++a) {
     const Box& b = areaBoxes_[a];
     int n = 0;
@@ -456,13 +489,19 @@ void SkinMap::ComputeStats() {
     float sumSq = 0.0f;
     for (int y = b.y0; y <= b.y1; ++y) {
       const std::size_t row = static_cast<std::size_t>(y) * width;
+      const uint8_t* m = mask + row;
+      const uint8_t* l = lumMap_.get() + row;
+      int k = 0;
       for (int x = b.x0; x <= b.x1; ++x) {
-        if (mask[row + x] == 0) continue;
-        const float l = lumMap_[row + x];
-        ++n;
-        sum += l;
-        sumSq += l * l;
+        gathered[k] = static_cast<float>(l[x]);
+        k += m[x] != 0 ? 1 : 0;
       }
+      for (int i = 0; i < k; ++i) {
+        const float v = gathered[i];
+        sum += v;
+        sumSq += v * v;
+      }
+      n += k;
     }
     if (n > 0) {
       const float nf = static_cast<float>(n);
