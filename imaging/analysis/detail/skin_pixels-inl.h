@@ -32,6 +32,53 @@ struct GatedColours {
   hn::Vec<D8> b, g, r;
 };
 
+// 40X >= 39R gives a ratio X / R of at least 0.975, which rounds to at
+// least 0.975f, the highest limit. For R <= 200, where the high-green rule
+// keeps only pixels with B / R below 0.8f, 5G >= 4R and 5B >= 4R give both
+// ratios at least 0.8, rounded at least 0.8f. Either way the rules fail.
+template <class D16>
+HWY_INLINE auto FailsNearGrey(D16 d16, hn::Vec<D16> b, hn::Vec<D16> g, hn::Vec<D16> r) {
+  const auto r39 = hn::Mul(r, hn::Set(d16, uint16_t{39}));
+  const auto k40 = hn::Set(d16, uint16_t{40});
+  const auto r4 = hn::ShiftLeft<2>(r);
+  const auto k5 = hn::Set(d16, uint16_t{5});
+  const auto nearGrey = hn::Or(hn::Not(hn::Lt(hn::Mul(g, k40), r39)),
+                               hn::Not(hn::Lt(hn::Mul(b, k40), r39)));
+  const auto pale = hn::And(hn::Not(hn::Gt(r, hn::Set(d16, uint16_t{200}))),
+                            hn::And(hn::Not(hn::Lt(hn::Mul(g, k5), r4)),
+                                    hn::Not(hn::Lt(hn::Mul(b, k5), r4))));
+  return hn::Or(nearGrey, pale);
+}
+
+// FailsNearGrey for a vector of bytes, computed on 16-bit halves.
+template <class D16, class D8>
+HWY_INLINE hn::Vec<D8> FailsNearGreyHalf(D16 d16, D8 d8, hn::Vec<D8> b, hn::Vec<D8> g,
+                                         hn::Vec<D8> r) {
+  const hn::Rebind<int16_t, D16> di16;
+  const auto fails =
+      FailsNearGrey(d16, hn::PromoteTo(d16, b), hn::PromoteTo(d16, g), hn::PromoteTo(d16, r));
+  return hn::DemoteTo(d8, hn::BitCast(di16, hn::IfThenElseZero(fails, hn::Set(d16, 1))));
+}
+
+template <class D8>
+HWY_INLINE auto FailsNearGreyBytes(D8 d8, hn::Vec<D8> b, hn::Vec<D8> g, hn::Vec<D8> r) {
+#if HWY_TARGET != HWY_SCALAR
+  if constexpr (hn::MaxLanes(d8) > 1) {
+    const hn::Half<D8> dh;
+    const hn::Rebind<uint16_t, decltype(dh)> d16;
+    const auto lo = FailsNearGreyHalf(d16, dh, hn::LowerHalf(dh, b), hn::LowerHalf(dh, g),
+                                      hn::LowerHalf(dh, r));
+    const auto hi = FailsNearGreyHalf(d16, dh, hn::UpperHalf(dh, b), hn::UpperHalf(dh, g),
+                                      hn::UpperHalf(dh, r));
+    return hn::Gt(hn::Combine(d8, hi, lo), hn::Zero(d8));
+  } else
+#endif
+  {
+    const hn::Rebind<uint16_t, D8> d16;
+    return hn::Gt(FailsNearGreyHalf(d16, d8, b, g, r), hn::Zero(d8));
+  }
+}
+
 template <class D8>
 HWY_INLINE GatedColours<D8> GateStep(D8 d8, const uint8_t* p, int minLum, uint8_t* lum,
                                      uint8_t* mask, uint64_t& count) {
@@ -53,6 +100,19 @@ HWY_INLINE GatedColours<D8> GateStep(D8 d8, const uint8_t* p, int minLum, uint8_
   hn::StoreU(l, d8, lum);
   // R - G > G - B is R + B > 2G, that is ceil((R + B) / 2) > G for integer G.
   auto keep = hn::And(gate, hn::Gt(hn::AverageRound(r, b), g));
+  // Tests of the ratio rules that need no division, each failing only
+  // pixels the rules fail (quotients are rounded monotonically):
+  // G >= R or B >= R gives a ratio of at least 1, above every limit;
+  // 3G < R or 3B < R a ratio of at most the float nearest 1/3, below 0.35;
+  // 4B < 3G gives B / G <= 3/4 - 1/1020, which rounds below 0.75.
+  // A saturated 3G or 3B is at least 255, so at least R, as the sum is. And
+  // 4B >= 3G is B >= ceil(3G / 4) = G - floor(G / 4).
+  const V g3 = hn::SaturatedAdd(hn::SaturatedAdd(g, g), g);
+  const V b3 = hn::SaturatedAdd(hn::SaturatedAdd(b, b), b);
+  keep = hn::And(keep, hn::And(hn::Lt(g, r), hn::Lt(b, r)));
+  keep = hn::AndNot(hn::Or(hn::Gt(r, g3), hn::Gt(r, b3)), keep);
+  keep = hn::AndNot(hn::Lt(b, hn::Sub(g, hn::ShiftRight<2>(g))), keep);
+  keep = hn::AndNot(FailsNearGreyBytes(d8, b, g, r), keep);
   keep = hn::AndNot(hn::Gt(g, hn::Set(d8, uint8_t{240})), keep);
   keep = hn::AndNot(hn::Gt(b, hn::Set(d8, uint8_t{230})), keep);
   if (minLum > 255) {

@@ -52,7 +52,10 @@ TEST(SkinPixelsTest, GateMatchesThePixelRulesForEveryColour) {
           for (int b = 0; b < 256; ++b) {
             const bool gate = r > 30 && 4 * g >= r && 4 * b >= r;
             const int l = (b + 2 * g + r) >> 2;
-            const bool keep = gate && l >= minLum && g <= 240 && b <= 230 && r - g > g - b;
+            const bool ratios = r - g > g - b && g < r && b < r && 3 * g >= r && 3 * b >= r &&
+                                4 * b >= 3 * g && 40 * g < 39 * r && 40 * b < 39 * r &&
+                                !(r <= 200 && 5 * g >= 4 * r && 5 * b >= 4 * r);
+            const bool keep = gate && l >= minLum && g <= 240 && b <= 230 && ratios;
             if (gate) {
               expected.b += b;
               expected.g += g;
