@@ -7,10 +7,10 @@
 
 #include "imaging/analysis/Regions.h"
 #include "imaging/analysis/SumAreaTable.h"
+#include "imaging/analysis/detail/MaskMajority.h"
 #include "imaging/analysis/detail/SkinPixels.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
-#include "imaging/denoise/IntelFilters.h"
 #include "imaging/denoise/OpImg16to8bit.h"
 
 namespace KelvoLibImageProcessing {
@@ -215,8 +215,9 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
   {
     kelvo::memory::BlockArray<uint8_t> filtered = kelvo::memory::AllocateArray<uint8_t>(area);
     if (!filtered) throw IPException(12, kWhere);
-    IntelFilters::FilterMedianC1(skinMask_.get(), width_, filtered.get(), width_, width_, height_,
-                                 5);
+    // The mask holds only 0 and 255, so its 5 x 5 median is a count of set
+    // pixels.
+    detail::MaskMajority5x5(skinMask_.get(), filtered.get(), width_, height_);
     skinMask_.swap(filtered);  // the filtered mask becomes the mask; no copy back
   }
 

@@ -1,0 +1,47 @@
+#include "imaging/analysis/detail/MaskMajority.h"
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+namespace KelvoLibImageProcessing::detail {
+
+void MaskMajority5x5(const uint8_t* src, uint8_t* dst, int width, int height) {
+  const std::size_t w = static_cast<std::size_t>(width);
+  if (width < 5 || height < 5) {
+    std::memcpy(dst, src, w * static_cast<std::size_t>(height));
+    return;
+  }
+  for (int y : {0, 1, height - 2, height - 1}) {
+    std::memcpy(dst + static_cast<std::size_t>(y) * w, src + static_cast<std::size_t>(y) * w, w);
+  }
+  // Set pixels per column in the five rows around the current one, moved
+  // down one row at a time; a row of counts, not frame-sized.
+  std::vector<uint8_t> columns(w, 0);
+  uint8_t* __restrict count = columns.data();
+  for (int k = 0; k < 5; ++k) {
+    const uint8_t* __restrict s = src + static_cast<std::size_t>(k) * w;
+    for (std::size_t x = 0; x < w; ++x) count[x] = static_cast<uint8_t>(count[x] + (s[x] != 0));
+  }
+  for (int y = 2; y <= height - 3; ++y) {
+    if (y > 2) {
+      const uint8_t* __restrict in = src + static_cast<std::size_t>(y + 2) * w;
+      const uint8_t* __restrict out = src + static_cast<std::size_t>(y - 3) * w;
+      for (std::size_t x = 0; x < w; ++x) {
+        count[x] = static_cast<uint8_t>(count[x] + (in[x] != 0) - (out[x] != 0));
+      }
+    }
+    const uint8_t* s = src + static_cast<std::size_t>(y) * w;
+    uint8_t* __restrict d = dst + static_cast<std::size_t>(y) * w;
+    d[0] = s[0];
+    d[1] = s[1];
+    for (std::size_t x = 2; x + 2 < w; ++x) {
+      const int sum = count[x - 2] + count[x - 1] + count[x] + count[x + 1] + count[x + 2];
+      d[x] = sum >= 13 ? 255 : 0;
+    }
+    d[w - 2] = s[w - 2];
+    d[w - 1] = s[w - 1];
+  }
+}
+
+}  // namespace KelvoLibImageProcessing::detail
