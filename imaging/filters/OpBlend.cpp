@@ -8,6 +8,7 @@
 #include <new>
 #include <type_traits>
 
+#include "imaging/analysis/detail/StretchMap.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/core/UtilitiesGeneral.h"
@@ -105,20 +106,6 @@ void BlendTwo(const T* base, int baseStride, const T* blend, int blendStride, T*
   }
 }
 
-// out[i] = lut[in[i]], eight samples per step: one load and one store of
-// 64 bits around eight table reads.
-void ApplyLut8(const uint8_t* lut, const uint8_t* in, uint8_t* out, int count) {
-  int i = 0;
-  for (; i + 8 <= count; i += 8) {
-    uint64_t v;
-    std::memcpy(&v, in + i, 8);
-    uint64_t r = 0;
-    for (int k = 0; k < 8; ++k) r |= static_cast<uint64_t>(lut[(v >> (8 * k)) & 0xFF]) << (8 * k);
-    std::memcpy(out + i, &r, 8);
-  }
-  for (; i < count; ++i) out[i] = lut[in[i]];
-}
-
 }  // namespace
 
 OpBlend::OpBlend() = default;
@@ -187,7 +174,7 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
     for (int y = 0; y < height_; ++y) {
       const uint8_t* in = RowAt(input->GetData(), input->GetStride(), y);
       uint8_t* out = RowAt(output->GetData(), output->GetStride(), y);
-      ApplyLut8(lut.data(), in, out, samples);
+      detail::MapBytes(in, out, static_cast<std::size_t>(samples), lut.data());
     }
   } else {
     std::vector<uint16_t> lut(4096);

@@ -13,6 +13,7 @@ namespace KelvoLibImageProcessing {
 namespace {
 
 using testing_support::ExpectIPException;
+using testing_support::ForEachTarget;
 using testing_support::RandomSamples;
 
 // A 64 x 64 bitmap whose first samples are the given values, the rest 0.
@@ -101,6 +102,40 @@ TEST(BlendSelf, SeparateOutputHonoursStridesAndOverlayDefault) {
       ASSERT_EQ(output.GetData()[y * stride + x], static_cast<int>(v + 0.5f));
     }
     for (int x = w * 3; x < stride; ++x) ASSERT_EQ(output.GetData()[y * stride + x], 0xEE);
+  }
+}
+
+// Every sample of an 8-bit self-blend depends on its own value only: on an
+// image of awkward width with padded rows, stretched into a second image and
+// in place on every SIMD target, each sample equals what a ramp of all 256
+// values gives for its value, and the row padding stays untouched.
+TEST(BlendSelf, EightBitSamplesFollowTheirValueOnEveryTarget) {
+  const int w = 68, h = 64, stride = w * 3 + 9;
+  const std::vector<uint8_t> noise = RandomSamples<uint8_t>(static_cast<std::size_t>(stride) * h, 255, 5);
+  for (float opacity : {0.3f, 0.5f, 0.77f, 1.0f}) {
+    for (BlendMode mode : {Screen, Overlay}) {
+      std::vector<int> ramp(256);
+      for (int i = 0; i < 256; ++i) ramp[i] = i;
+      BitmapData rampImage = MakeImage(kFormatBGR8, ramp);
+      OpBlend reference;
+      reference.Execute(&rampImage, &rampImage, mode, opacity);
+      ForEachTarget([&](int64_t) {
+        BitmapData src(w, h, kFormatBGR8, noise.data(), stride);
+        BitmapData dst(w, h, kFormatBGR8, noise.data(), stride);
+        OpBlend blend;
+        blend.Execute(&src, &dst, mode, opacity);
+        BitmapData same(w, h, kFormatBGR8, noise.data(), stride);
+        blend.Execute(&same, &same, mode, opacity);
+        for (int y = 0; y < h; ++y) {
+          for (int i = 0; i < dst.GetStride(); ++i) {
+            const uint8_t in = src.GetData()[y * src.GetStride() + i];
+            const uint8_t want = i < w * 3 ? rampImage.GetData()[in] : in;
+            ASSERT_EQ(dst.GetData()[y * dst.GetStride() + i], want) << y << " " << i;
+            ASSERT_EQ(same.GetData()[y * same.GetStride() + i], want) << y << " " << i;
+          }
+        }
+      });
+    }
   }
 }
 
