@@ -388,13 +388,15 @@ void SkinMap::ComputeStats() {
   uint8_t* const workMask = work.get();
   // The masks hold only 0 and 255, so setting a byte is or-ing in 255; the
   // loops stay branch-free.
+  // The bounds are copied first: a byte store could alias the record.
   const auto paint = [&](int rank, const RegionRecord& r) {
     const int32_t label = boxOrder[rank];
-    for (int y = r.minY; y <= r.maxY; ++y) {
+    const int x0 = r.minX, x1 = r.maxX, y0 = r.minY, y1 = r.maxY;
+    for (int y = y0; y <= y1; ++y) {
       const std::size_t row = static_cast<std::size_t>(y) * width;
       const int32_t* __restrict l = labelMap + row;
       uint8_t* __restrict w = workMask + row;
-      for (int x = r.minX; x <= r.maxX; ++x) {
+      for (int x = x0; x <= x1; ++x) {
         w[x] = static_cast<uint8_t>(w[x] | (l[x] == label ? 0xFF : 0));
       }
     }
@@ -465,12 +467,13 @@ void SkinMap::ComputeStats() {
   for (const Hole& h : holes) {
     const int minLum = static_cast<int>(std::ceil(0.75f * static_cast<float>(h.maxLum)));
     const int32_t label = boxOrder[h.rank];
-    for (int y = h.box.y0; y <= h.box.y1; ++y) {
+    const int x0 = h.box.x0, x1 = h.box.x1, y0 = h.box.y0, y1 = h.box.y1;
+    for (int y = y0; y <= y1; ++y) {
       const std::size_t row = static_cast<std::size_t>(y) * width;
       const int32_t* __restrict lab = labelMap + row;
       const uint8_t* __restrict l = lumMap_.get() + row;
       uint8_t* __restrict m = mask + row;
-      for (int x = h.box.x0; x <= h.box.x1; ++x) {
+      for (int x = x0; x <= x1; ++x) {
         m[x] = static_cast<uint8_t>(m[x] | (lab[x] == label && l[x] >= minLum ? 0xFF : 0));
       }
     }

@@ -36,7 +36,9 @@ void MaskMajority5x5(const uint8_t* src, uint8_t* dst, int width, int height) {
     d[0] = s[0];
     d[1] = s[1];
     for (std::size_t x = 2; x + 2 < w; ++x) {
-      const int sum = count[x - 2] + count[x - 1] + count[x] + count[x + 1] + count[x + 2];
+      // At most 25: byte arithmetic keeps the loop on whole byte vectors.
+      const uint8_t sum = static_cast<uint8_t>(count[x - 2] + count[x - 1] + count[x] +
+                                               count[x + 1] + count[x + 2]);
       d[x] = sum >= 13 ? 255 : 0;
     }
     d[w - 2] = s[w - 2];
