@@ -37,8 +37,9 @@ std::vector<uint8_t> LoadOrMake(int w, int h, bool& photo) {
       for (int x = 0; x < w * 3; ++x) {
         state = state * 1664525u + 1013904223u;
         const int v = (x / 3 * 200 / w + y * 150 / h) % 256 + static_cast<int>(state >> 29) - 4;
-        pixels[static_cast<std::size_t>(y) * w * 3 + x] =
-            static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+        pixels[static_cast<std::size_t>(y) * w * 3 + x] = static_cast<uint8_t>(v < 0     ? 0
+                                                                               : v > 255 ? 255
+                                                                                         : v);
       }
     }
   }

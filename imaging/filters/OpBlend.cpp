@@ -247,9 +247,8 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
 }
 
 template <class T>
-void OpBlend::ExecuteC3(const T* base, int baseStride, const T* blend, int blendStride,
-                        T* output, int outputStride, int width, int height, BlendMode mode,
-                        float opacity) {
+void OpBlend::ExecuteC3(const T* base, int baseStride, const T* blend, int blendStride, T* output,
+                        int outputStride, int width, int height, BlendMode mode, float opacity) {
   CheckRaw(base, baseStride, blend, blendStride, output, outputStride, width, height, 3, kExecute);
   width_ = width;
   height_ = height;

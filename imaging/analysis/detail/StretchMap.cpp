@@ -11,7 +11,8 @@ namespace KelvoLibImageProcessing::detail {
 
 HWY_EXPORT(MapBytesImpl);
 
-void MapBytes(const uint8_t* src, uint8_t* dst, std::size_t count, const uint8_t* table256) noexcept {
+void MapBytes(const uint8_t* src, uint8_t* dst, std::size_t count,
+              const uint8_t* table256) noexcept {
   HWY_DYNAMIC_DISPATCH(MapBytesImpl)(src, dst, count, table256);
 }
 

@@ -31,8 +31,8 @@ HWY_INLINE hn::Vec<D> LookUp(D d, const hn::Vec<D>* parts, hn::Vec<D> index) {
   auto result = hn::TableLookupBytesOr0(parts[0], hn::And(hn::SaturatedAdd(x, bias), keep));
   for (int j = 1; j < 16; ++j) {
     x = hn::Sub(x, step);
-    result = hn::Or(result,
-                    hn::TableLookupBytesOr0(parts[j], hn::And(hn::SaturatedAdd(x, bias), keep)));
+    result =
+        hn::Or(result, hn::TableLookupBytesOr0(parts[j], hn::And(hn::SaturatedAdd(x, bias), keep)));
   }
   return result;
 }

@@ -172,8 +172,10 @@ HWY_INLINE void ConvRowSized(const float* const* rows, const float* kernel, int 
 
 void ConvRow8(const float* const* rows, const float* kernel, int kw, int kh, int first, int last,
               uint8_t* out, float maximum) {
-  if (kw == 5 && kh == 5) return ConvRowSized<5, 5>(rows, kernel, kw, kh, first, last, out, maximum);
-  if (kw == 3 && kh == 3) return ConvRowSized<3, 3>(rows, kernel, kw, kh, first, last, out, maximum);
+  if (kw == 5 && kh == 5)
+    return ConvRowSized<5, 5>(rows, kernel, kw, kh, first, last, out, maximum);
+  if (kw == 3 && kh == 3)
+    return ConvRowSized<3, 3>(rows, kernel, kw, kh, first, last, out, maximum);
   ConvRowSized<0, 0>(rows, kernel, kw, kh, first, last, out, maximum);
 }
 
@@ -182,7 +184,8 @@ HWY_INLINE void ColumnSumBlock(DI di, const uint8_t* const* rows, int rowCount, 
                                int32_t* HWY_RESTRICT sums) {
   const hn::Rebind<uint8_t, DI> d8;
   auto acc = hn::Zero(di);
-  for (int r = 0; r < rowCount; ++r) acc = hn::Add(acc, hn::PromoteTo(di, hn::LoadU(d8, rows[r] + i)));
+  for (int r = 0; r < rowCount; ++r)
+    acc = hn::Add(acc, hn::PromoteTo(di, hn::LoadU(d8, rows[r] + i)));
   hn::StoreU(acc, di, sums + i);
 }
 
@@ -219,7 +222,8 @@ void SumMask8(const int32_t* sums, const uint8_t* samples, uint8_t* mask, int fi
   for (; x + n <= last; x += n) {
     SumMaskBlock(di, sums, samples, mask, x, halfSize, count, markAbove, markBelow);
   }
-  for (; x < last; ++x) SumMaskBlock(d1, sums, samples, mask, x, halfSize, count, markAbove, markBelow);
+  for (; x < last; ++x)
+    SumMaskBlock(d1, sums, samples, mask, x, halfSize, count, markAbove, markBelow);
 }
 
 void Widen8(const uint8_t* src, float* dst, size_t count) {

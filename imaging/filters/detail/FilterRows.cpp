@@ -23,7 +23,8 @@ HWY_EXPORT(SumMask8);
 void ConvolveRowNarrow(const float* const* rows, const float* kernel, int kernelWidth,
                        int kernelHeight, int first, int last, uint8_t* out,
                        float maximum) noexcept {
-  HWY_DYNAMIC_DISPATCH(ConvRow8)(rows, kernel, kernelWidth, kernelHeight, first, last, out, maximum);
+  HWY_DYNAMIC_DISPATCH(ConvRow8)
+  (rows, kernel, kernelWidth, kernelHeight, first, last, out, maximum);
 }
 void ColumnSums(const uint8_t* const* rows, int rowCount, std::size_t count,
                 int32_t* sums) noexcept {
@@ -31,8 +32,8 @@ void ColumnSums(const uint8_t* const* rows, int rowCount, std::size_t count,
 }
 void SumMaskRow(const int32_t* sums, const uint8_t* samples, uint8_t* mask, int first, int last,
                 int halfSize, int count, int markAbove, int markBelow) noexcept {
-  HWY_DYNAMIC_DISPATCH(SumMask8)(sums, samples, mask, first, last, halfSize, count, markAbove,
-                                 markBelow);
+  HWY_DYNAMIC_DISPATCH(SumMask8)
+  (sums, samples, mask, first, last, halfSize, count, markAbove, markBelow);
 }
 
 void WidenToFloat(const uint8_t* src, float* dst, std::size_t count) noexcept {

@@ -43,8 +43,7 @@ void ApplyUnsharpRow(uint16_t* y, const uint16_t* blur, const uint8_t* mask, std
 // term. rows[ky] is the source row y + kernelHeight / 2 - ky of output row y;
 // every column read must lie inside the rows.
 void ConvolveRowNarrow(const float* const* rows, const float* kernel, int kernelWidth,
-                       int kernelHeight, int first, int last, uint8_t* out,
-                       float maximum) noexcept;
+                       int kernelHeight, int first, int last, uint8_t* out, float maximum) noexcept;
 
 // sums[i] = rows[0][i] + ... + rows[rowCount - 1][i].
 void ColumnSums(const uint8_t* const* rows, int rowCount, std::size_t count,

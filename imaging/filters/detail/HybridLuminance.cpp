@@ -94,7 +94,8 @@ void SharpenLuminance8(uint8_t* lum, int lumStride, uint8_t* out, int outStride,
   auto bytes = kelvo::memory::AllocateArray<uint8_t>(2 * w);
   const std::size_t pointers = static_cast<std::size_t>(std::max({hpH, p.blurSize, 1}));
   auto rowPointers = kelvo::memory::AllocateArray<const float*>(pointers);
-  auto bytePointers = kelvo::memory::AllocateArray<const uint8_t*>(2 * static_cast<std::size_t>(R) + 1);
+  auto bytePointers =
+      kelvo::memory::AllocateArray<const uint8_t*>(2 * static_cast<std::size_t>(R) + 1);
   if (!floatRows || !sums || !bytes || !rowPointers || !bytePointers) throw IPException(12, where);
   float* ringSource = floatRows.get();
   float* ringHigh = floatRows.get() + w * static_cast<std::size_t>(ringA);

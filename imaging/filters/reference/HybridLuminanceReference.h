@@ -54,7 +54,8 @@ inline std::vector<uint8_t> SharpenLuminance8(std::vector<uint8_t>& lum, int wid
   if (highPass != nullptr) {
     lum = ConvolveInterior(lum, width, height, highPass, highPassWidth, highPassHeight);
   }
-  const std::vector<uint8_t> blurred = ConvolveInterior(lum, width, height, blur, blurSize, blurSize);
+  const std::vector<uint8_t> blurred =
+      ConvolveInterior(lum, width, height, blur, blurSize, blurSize);
   std::vector<uint8_t> out = lum;
   const float onePlusA = 1.0f + amount;
   for (int y = 0; y < height; ++y) {

@@ -111,7 +111,8 @@ TEST(BlendSelf, SeparateOutputHonoursStridesAndOverlayDefault) {
 // values gives for its value, and the row padding stays untouched.
 TEST(BlendSelf, EightBitSamplesFollowTheirValueOnEveryTarget) {
   const int w = 68, h = 64, stride = w * 3 + 9;
-  const std::vector<uint8_t> noise = RandomSamples<uint8_t>(static_cast<std::size_t>(stride) * h, 255, 5);
+  const std::vector<uint8_t> noise =
+      RandomSamples<uint8_t>(static_cast<std::size_t>(stride) * h, 255, 5);
   for (float opacity : {0.3f, 0.5f, 0.77f, 1.0f}) {
     for (BlendMode mode : {Screen, Overlay}) {
       std::vector<int> ramp(256);

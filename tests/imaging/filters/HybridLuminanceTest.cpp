@@ -45,7 +45,8 @@ std::vector<Kernel> HighPassKernels() {
   kernels.push_back({"default3x3", 3, 3, k3});
   kernels.push_back({"uneven4x2", 4, 2, {-0.2f, 0.3f, 1.1f, -0.05f, 0.25f, -0.3f, 0.9f, -1.0f}});
   std::vector<float> k7(49);
-  for (int i = 0; i < 49; ++i) k7[i] = i == 24 ? 2.0f : -1.0f / 48.0f + static_cast<float>(i % 5) * 0.001f;
+  for (int i = 0; i < 49; ++i)
+    k7[i] = i == 24 ? 2.0f : -1.0f / 48.0f + static_cast<float>(i % 5) * 0.001f;
   kernels.push_back({"wide7x7", 7, 7, k7});
   kernels.push_back({"row1x3", 3, 1, {-0.5f, 2.0f, -0.5f}});
   return kernels;
@@ -71,15 +72,15 @@ std::vector<uint8_t> Plane(int width, int height, int kind, uint32_t seed) {
 
 // Runs the streamed form on a plane stored with padded rows (the padding
 // must stay untouched) and returns {high-pass plane, sharpened plane}.
-std::pair<std::vector<uint8_t>, std::vector<uint8_t>> Streamed(const std::vector<uint8_t>& plane,
-                                                               int width, int height,
-                                                               const detail::HybridLuminanceParams& p) {
+std::pair<std::vector<uint8_t>, std::vector<uint8_t>> Streamed(
+    const std::vector<uint8_t>& plane, int width, int height,
+    const detail::HybridLuminanceParams& p) {
   const int stride = width + 5;
   std::vector<uint8_t> lum(static_cast<std::size_t>(stride) * height, 0xA5);
   std::vector<uint8_t> out(static_cast<std::size_t>(stride) * height, 0x5A);
   for (int y = 0; y < height; ++y) {
-    std::memcpy(&lum[static_cast<std::size_t>(y) * stride], &plane[static_cast<std::size_t>(y) * width],
-                width);
+    std::memcpy(&lum[static_cast<std::size_t>(y) * stride],
+                &plane[static_cast<std::size_t>(y) * width], width);
   }
   detail::SharpenLuminance8(lum.data(), stride, out.data(), stride, width, height, p, "test");
   std::vector<uint8_t> high(plane.size()), sharp(plane.size());
@@ -88,10 +89,10 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> Streamed(const std::vector
       EXPECT_EQ(lum[static_cast<std::size_t>(y) * stride + x], 0xA5);
       EXPECT_EQ(out[static_cast<std::size_t>(y) * stride + x], 0x5A);
     }
-    std::memcpy(&high[static_cast<std::size_t>(y) * width], &lum[static_cast<std::size_t>(y) * stride],
-                width);
-    std::memcpy(&sharp[static_cast<std::size_t>(y) * width], &out[static_cast<std::size_t>(y) * stride],
-                width);
+    std::memcpy(&high[static_cast<std::size_t>(y) * width],
+                &lum[static_cast<std::size_t>(y) * stride], width);
+    std::memcpy(&sharp[static_cast<std::size_t>(y) * width],
+                &out[static_cast<std::size_t>(y) * stride], width);
   }
   return {high, sharp};
 }
@@ -104,7 +105,7 @@ TEST(HybridLuminance, StreamedFormMatchesThePlainLoopsOnEveryTarget) {
   const std::vector<Kernel> kernels = HighPassKernels();
   const Hybrid settings[] = {{20.0f, 1.25f, 0.3f}, {10.0f, 4.5f, 0.8f}, {0.0f, 2.0f, 1.5f},
                              {7.3f, 1.0f, 0.3f},   {0.5f, 1.7f, 0.2f},  {300.0f, 1.25f, 0.3f}};
-  const int sizes[][2] = {{1, 1}, {2, 7}, {5, 5}, {6, 3}, {9, 11}, {17, 4},
+  const int sizes[][2] = {{1, 1},  {2, 7},   {5, 5},  {6, 3},   {9, 11}, {17, 4},
                           {23, 9}, {33, 17}, {64, 6}, {70, 13}, {131, 7}};
   int seed = 1;
   for (const Hybrid& s : settings) {
@@ -134,8 +135,8 @@ TEST(HybridLuminance, StreamedFormMatchesThePlainLoopsOnEveryTarget) {
           p.amount = s.amount;
           std::vector<uint8_t> expectedHigh = plane;
           const std::vector<uint8_t> expected = reference::SharpenLuminance8(
-              expectedHigh, w, h, p.highPass, p.highPassWidth, p.highPassHeight, p.blur, k,
-              k / 2, s.threshold, s.amount);
+              expectedHigh, w, h, p.highPass, p.highPassWidth, p.highPassHeight, p.blur, k, k / 2,
+              s.threshold, s.amount);
           ForEachTarget([&](int64_t) {
             const auto [high, sharp] = Streamed(plane, w, h, p);
             ASSERT_EQ(high, expectedHigh);
@@ -220,7 +221,8 @@ TEST(HybridLuminance, RowKernelsMatchThePlainLoopsOnEveryTarget) {
       for (int x = 0; x < width; ++x) {
         for (const auto& row : rows) sums[x] += row[x];
       }
-      const std::vector<uint8_t> samples = testing_support::RandomSamples<uint8_t>(width, 255, count);
+      const std::vector<uint8_t> samples =
+          testing_support::RandomSamples<uint8_t>(width, 255, count);
       const int n = static_cast<int>(rows.size()) * (2 * halfSize + 1);
       for (int bound : {0, 45, 180, 400}) {
         std::vector<uint8_t> expected(width, 0x22);
