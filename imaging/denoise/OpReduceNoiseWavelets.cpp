@@ -321,35 +321,30 @@ void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
 
   Wavelets wavelets;
   wavelets.Initialize(waveletType, levels, paddingMethod);
-  // Plain thresholding works row by row, so its bands can keep the frames
-  // the transform extends them into; the band median wants dense bands.
-  wavelets.SetFramedBands(!median);
-  wavelets.DecomposeSamples(plane, planeStride, width, height);
-  int* widths = nullptr;
-  int* heights = nullptr;
-  float** bands = wavelets.GetMRAPyramid(&widths, &heights);
-  for (int k = 0; k < levels; ++k) {
-    const int bw = (widths[k] + 1) / 2;
-    const int bh = (heights[k] + 1) / 2;
-    float* const detail[3] = {bands[4 * k + 1], bands[4 * k + 2], bands[4 * k + 3]};
-    if (median) {
+  if (median) {
+    wavelets.DecomposeSamples(plane, planeStride, width, height);
+    int* widths = nullptr;
+    int* heights = nullptr;
+    float** bands = wavelets.GetMRAPyramid(&widths, &heights);
+    for (int k = 0; k < levels; ++k) {
+      const int bw = (widths[k] + 1) / 2;
+      const int bh = (heights[k] + 1) / 2;
+      float* const detail[3] = {bands[4 * k + 1], bands[4 * k + 2], bands[4 * k + 3]};
       ProcessWaveletLevelMedian(detail, bw, bh, planeThresholds + 3 * k);
-    } else {
-      ProcessWaveletLevel(detail, bw, bh, wavelets.GetBandStep(k), planeThresholds + 3 * k);
     }
+    wavelets.ReconstructSamples(out, planeStride, width, height);
+    return;
   }
-  wavelets.ReconstructSamples(out, planeStride, width, height);
-}
-
-void OpReduceNoiseWavelets::ProcessWaveletLevel(float* const band[3], int bw, int bh, int step,
-                                                const float* levelThresholds) {
-  for (int b = 0; b < 3; ++b) {
-    for (int y = 0; y < bh; ++y) {
-      float* row = reinterpret_cast<float*>(reinterpret_cast<char*>(band[b]) +
-                                            static_cast<ptrdiff_t>(y) * step);
-      ThresholdBand(row, static_cast<size_t>(bw), levelThresholds[b], softThreshold == 1);
-    }
-  }
+  // Plain thresholding is applied row by row as the synthesis reaches the
+  // rows, so the finest bands are thresholded while they are in the cache;
+  // the bands keep the frames the transform extends them into.
+  wavelets.SetFramedBands(true);
+  wavelets.DecomposeSamples(plane, planeStride, width, height);
+  const bool soft = softThreshold == 1;
+  const Wavelets::RowEdit threshold = [&](int level, int band, float* row, int count) {
+    ThresholdBand(row, static_cast<size_t>(count), planeThresholds[3 * level + band - 1], soft);
+  };
+  wavelets.ReconstructSamples(out, planeStride, width, height, threshold);
 }
 
 void OpReduceNoiseWavelets::ProcessWaveletLevelMedian(float* const band[3], int bw, int bh,

@@ -133,9 +133,6 @@ class OpReduceNoiseWavelets {
   void ProcessChannel(const T* plane, T* out, int channel, const float* planeThresholds);
   template <class T>
   void ProcessChannelAdaptive(T* plane, int channel, const float* dark, const float* bright);
-  // Bands of bw x bh samples, rows `step` bytes apart.
-  void ProcessWaveletLevel(float* const band[3], int bw, int bh, int step,
-                           const float* levelThresholds);
   void ProcessWaveletLevelMedian(float* const band[3], int bw, int bh,
                                  const float* levelThresholds);
   void GenerateRawWeightMaps(const BitmapData* source);

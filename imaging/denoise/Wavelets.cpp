@@ -79,6 +79,13 @@ T* RowOf(T* base, int stride, int y) {
   return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + static_cast<ptrdiff_t>(y) * stride);
 }
 
+int FloorHalf(int v) {
+  return (v >= 0) ? v / 2 : -((1 - v) / 2);
+}
+int CeilHalf(int v) {
+  return -FloorHalf(-v);
+}
+
 // Band rows per call of the level-0 synthesis when it goes out through a
 // row block: 16 output rows of a frame stay in the cache until converted.
 constexpr int kSynthesisBlockRows = 8;
@@ -308,17 +315,26 @@ float** Wavelets::GetMRAPyramid(int** widths, int** heights) {
 }
 
 void Wavelets::Reconstruct(float* destination, int stride, int width, int height) {
-  ReconstructImpl(destination, stride, width, height);
+  ReconstructImpl(destination, stride, width, height, nullptr);
 }
 void Wavelets::ReconstructSamples(uint8_t* destination, int stride, int width, int height) {
-  ReconstructImpl(destination, stride, width, height);
+  ReconstructImpl(destination, stride, width, height, nullptr);
 }
 void Wavelets::ReconstructSamples(uint16_t* destination, int stride, int width, int height) {
-  ReconstructImpl(destination, stride, width, height);
+  ReconstructImpl(destination, stride, width, height, nullptr);
+}
+void Wavelets::ReconstructSamples(uint8_t* destination, int stride, int width, int height,
+                                  const RowEdit& edit) {
+  ReconstructImpl(destination, stride, width, height, edit ? &edit : nullptr);
+}
+void Wavelets::ReconstructSamples(uint16_t* destination, int stride, int width, int height,
+                                  const RowEdit& edit) {
+  ReconstructImpl(destination, stride, width, height, edit ? &edit : nullptr);
 }
 
 template <class T>
-void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height) {
+void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height,
+                               const RowEdit* edit) {
   constexpr const char* kWhere = "Wavelets::Reconstruct";
   if (destination == nullptr) throw IPException(5, kWhere);
   if (static_cast<long long>(stride) < static_cast<long long>(sizeof(T)) * width) {
@@ -366,23 +382,80 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
   kelvo::memory::BlockArray<float> temp;
   kelvo::memory::BlockArray<float> output;
 
+  // Detail rows y0 .. y1 - 1 of level k through the edit, in the pyramid
+  // (unframed bands are edited before they are copied out).
+  const auto editRows = [&](int k, int y0, int y1) {
+    const int bw = (levelWidths[k] + 1) / 2;
+    for (int b = 1; b < 4; ++b) {
+      for (int y = y0; y < y1; ++y) (*edit)(k, b, RowOf(bands[4 * k + b], bandSteps[k], y), bw);
+    }
+  };
+  // The synthesis is local: output samples 2u, 2u + 1 read band samples
+  // u + readLo .. u + readHi. So, starting from the level-0 interior the
+  // caller receives, each level only needs to synthesise the part of its
+  // output (the next finer approximation band) that the finer level reads.
+  // A level whose reads stay inside its bands needs no band frames; one
+  // whose reads do not is synthesised whole, frames prepared, and so are the
+  // coarser ones (its frames mirror its bands' edges).
+  const int readLo = FloorHalf(anchorInv - tapLength + 1);
+  const int readHi = CeilHalf(anchorInv + 1);
+  const bool interior0 = width % 2 == 0 && height % 2 == 0 && margin % 2 == 0;
+  struct Span {
+    int u0, u1, v0, v1;  // band samples synthesised, inclusive
+  };
+  Span span[kMaxLevels] = {};
+  bool limited[kMaxLevels] = {};
+  {
+    // Output needed from level k, in its input coordinates; inclusive.
+    int x0 = margin, x1 = margin + width - 1, y0 = margin, y1 = margin + height - 1;
+    bool whole = !interior0;
+    for (int k = 0; k < levels && !whole; ++k) {
+      const int w = levelWidths[k], h = levelHeights[k];
+      const int bw = (w + 1) / 2, bh = (h + 1) / 2;
+      const Span sp{FloorHalf(x0), FloorHalf(x1), FloorHalf(y0), FloorHalf(y1)};
+      if (2 * sp.u1 + 1 > w - 1 || 2 * sp.v1 + 1 > h - 1 || sp.u0 + readLo < 0 ||
+          sp.v0 + readLo < 0 || sp.u1 + readHi > bw - 1 || sp.v1 + readHi > bh - 1) {
+        break;
+      }
+      span[k] = sp;
+      limited[k] = true;
+      x0 = sp.u0 + readLo;
+      x1 = sp.u1 + readHi;
+      y0 = sp.v0 + readLo;
+      y1 = sp.v1 + readHi;
+    }
+  }
+  const bool lazy0 = limited[0] && framedBands && edit != nullptr;
+
   for (int k = levels - 1; k >= 0; --k) {
     const int w = levelWidths[k], h = levelHeights[k];
     const int bw = (w + 1) / 2, bh = (h + 1) / 2;
+    const Span sp = span[k];
+    if (edit != nullptr && !(k == 0 && lazy0)) {
+      if (limited[k]) {
+        editRows(k, sp.v0 + readLo, sp.v1 + readHi + 1);
+      } else {
+        editRows(k, 0, bh);
+      }
+    }
     float* bandOrigin[4];
     int bandStep;
     if (framedBands) {
       bandStep = bandSteps[k];
       for (int b = 0; b < 4; ++b) {
         bandOrigin[b] = bands[4 * k + b];
-        PrepareRegion(*extender, bandOrigin[b], bandStep, bw, bh, borderBase, paddingMethod);
+        if (!limited[k]) {
+          PrepareRegion(*extender, bandOrigin[b], bandStep, bw, bh, borderBase, paddingMethod);
+        }
       }
     } else {
       bandStep = workStep;
       for (int b = 0; b < 4; ++b) {
         bandOrigin[b] = workOrigin[b];
         ippiCopy_32f_C1R(bands[4 * k + b], bw * 4, bandOrigin[b], bandStep, IppiSize{bw, bh});
-        PrepareRegion(*extender, bandOrigin[b], bandStep, bw, bh, borderBase, paddingMethod);
+        if (!limited[k]) {
+          PrepareRegion(*extender, bandOrigin[b], bandStep, bw, bh, borderBase, paddingMethod);
+        }
       }
     }
     const auto inverse = [&](int offsetX, int offsetY, IppiSize roi, float* target,
@@ -393,14 +466,30 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
                         At(bandOrigin[3], bandStep, offsetX, offsetY), bandStep, roi, target,
                         targetStep, spec.get(), buffer.get());
     };
-    if (k == 0 && width % 2 == 0 && height % 2 == 0 && margin % 2 == 0) {
-      // The synthesis is local, so the interior of the level-0 output is
-      // computed straight from the bands seen from (margin / 2, margin / 2):
-      // the same sums as the full output, without the full output image and
-      // its copy. Samples are converted a block of rows at a time, while the
-      // floats are still in the cache.
+    if (limited[k] && k > 0) {
+      inverse(sp.u0, sp.v0, IppiSize{sp.u1 - sp.u0 + 1, sp.v1 - sp.v0 + 1},
+              At(bands[4 * (k - 1)], bandSteps[k - 1], 2 * sp.u0, 2 * sp.v0), bandSteps[k - 1]);
+      continue;
+    }
+    if (limited[k]) {
+      // The interior of the level-0 output is computed straight from the
+      // bands seen from (margin / 2, margin / 2): the same sums as the full
+      // output, without the full output image and its copy. Samples are
+      // converted, and detail rows edited, a block of rows at a time, while
+      // they are in the cache.
       const int offset = margin / 2;
+      // Band rows read for output rows 2y .. 2y + 2 rows - 1 lie within
+      // y + readLo .. y + rows - 1 + readHi, relative to the offset.
+      int edited = 0;
+      const auto editBefore = [&](int y, int rows) {
+        if (!lazy0) return;
+        const int from = std::max(edited, offset + y + readLo);
+        const int to = std::min(bh, offset + y + rows - 1 + readHi + 1);
+        if (to > from) editRows(0, from, to);
+        edited = std::max(edited, to);
+      };
       if constexpr (std::is_same_v<T, float>) {
+        editBefore(0, height / 2);
         inverse(offset, offset, IppiSize{width / 2, height / 2}, destination, stride);
       } else {
         const int blockStep = width * 4;
@@ -409,6 +498,7 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
         if (!block) throw IPException(12, kWhere);
         for (int y = 0; y < height / 2; y += kSynthesisBlockRows) {
           const int rows = std::min(kSynthesisBlockRows, height / 2 - y);
+          editBefore(y, rows);
           inverse(offset, offset + y, IppiSize{width / 2, rows}, block.get(), blockStep);
           for (int r = 0; r < 2 * rows; ++r) {
             RowFromFloats(RowOf(block.get(), blockStep, r),

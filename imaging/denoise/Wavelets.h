@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace KelvoLibImageProcessing {
@@ -85,6 +86,20 @@ class Wavelets {
   void ReconstructSamples(uint8_t* destination, int stride, int width, int height);
   void ReconstructSamples(uint16_t* destination, int stride, int width, int height);
 
+  // An edit of one row of a detail band: level, band (1 X, 2 Y, 3 XY), the
+  // row and its bw_k samples.
+  using RowEdit = std::function<void(int level, int band, float* row, int count)>;
+  // As ReconstructSamples, with the detail bands edited on the way: `edit`
+  // is called once for every detail row the synthesis reads, before it is
+  // read, and where the synthesis works a block of rows at a time, just
+  // before that block, so the row is edited while it is in the cache. The
+  // result is that of editing every detail row first, since rows nobody
+  // reads do not count.
+  void ReconstructSamples(uint8_t* destination, int stride, int width, int height,
+                          const RowEdit& edit);
+  void ReconstructSamples(uint16_t* destination, int stride, int width, int height,
+                          const RowEdit& edit);
+
   int GetLevels() const noexcept { return levels; }
   int GetWaveletType() const noexcept { return waveletType; }
   int GetTapLength() const noexcept { return tapLength; }
@@ -97,7 +112,7 @@ class Wavelets {
   template <class T>
   void DecomposeImpl(const T* source, int stride, int width, int height);
   template <class T>
-  void ReconstructImpl(T* destination, int stride, int width, int height);
+  void ReconstructImpl(T* destination, int stride, int width, int height, const RowEdit* edit);
   void ReleaseOwnedTaps() noexcept;
 
   int levels = 0;
