@@ -268,11 +268,23 @@ void SkinMap::BuildSkinHistograms(const uint8_t* pixels, int stride) {
     const uint8_t* mask = skinMask_.get() + static_cast<std::size_t>(y) * width_;
     const uint8_t* lum = lumMap_.get() + static_cast<std::size_t>(y) * width_;
     const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
-    for (int x = 0; x < width_; ++x) {
-      // Most of a frame is not skin: pass over eight clear bytes at a time.
+    // Most of a frame is not skin: eight clear bytes are passed over at
+    // once; the eight pixels of any other group are counted without
+    // branches, as skin borders make the tests unpredictable.
+    int x = 0;
+    for (; x + 8 <= width_; x += 8) {
       uint64_t eight;
-      while (x + 8 <= width_ && (std::memcpy(&eight, mask + x, 8), eight == 0)) x += 8;
-      if (x >= width_) break;
+      std::memcpy(&eight, mask + x, 8);
+      if (eight == 0) continue;
+      for (int i = x; i < x + 8; ++i) {
+        const uint32_t set = mask[i] != 0 ? 1u : 0u;
+        lumParts[i & 3][lum[i]] += set;
+        redParts[i & 3][p[3 * i + 2]] += set;
+        sum += set * lum[i];
+        count += set;
+      }
+    }
+    for (; x < width_; ++x) {
       if (mask[x] == 0) continue;
       ++lumParts[x & 3][lum[x]];
       ++redParts[x & 3][p[3 * x + 2]];

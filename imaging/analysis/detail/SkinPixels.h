@@ -18,9 +18,9 @@ struct SkinGateSums {
 // mask[x] = 255 when the pixel passes the colour gate, has a luminance of at
 // least minLum (0..256), G <= 240, B <= 230, and passes the ratio rules'
 // tests that need no division (R - G > G - B, G < R, B < R, 3G >= R,
-// 3B >= R, 4B >= 3G, 40G < 39R, 40B < 39R, and for R <= 200 not both
-// 5G >= 4R and 5B >= 4R), else 0. The gated pixels' colours are added to
-// sums.
+// 3B >= R, 4B >= 3G, 40G < 39R, 40B < 39R, and not both 5B >= 4R and
+// 20G >= T R with T = 16, 17, 18, 19 for R up to 200, 220, 250, 255), else
+// 0. The gated pixels' colours are added to sums.
 void SkinGateRow(const uint8_t* pixels, int width, int minLum, uint8_t* lum, uint8_t* mask,
                  SkinGateSums& sums);
 

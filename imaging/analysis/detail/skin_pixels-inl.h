@@ -33,21 +33,26 @@ struct GatedColours {
 };
 
 // 40X >= 39R gives a ratio X / R of at least 0.975, which rounds to at
-// least 0.975f, the highest limit. For R <= 200, where the high-green rule
-// keeps only pixels with B / R below 0.8f, 5G >= 4R and 5B >= 4R give both
-// ratios at least 0.8, rounded at least 0.8f. Either way the rules fail.
+// least 0.975f, the highest limit. The high-green rule keeps a pixel with
+// B / R >= 0.8f only when G / R is below 0.8f (R <= 200), 0.85f (R <= 220),
+// 0.9f (R <= 250) or 0.95f: 5B >= 4R and 20G >= T R with T = 16, 17, 18 or
+// 19 give ratios at least 0.8 and T / 20, rounded at least 0.8f and the float
+// nearest T / 20, which is that bound. Either way the rules fail.
 template <class D16>
 HWY_INLINE auto FailsNearGrey(D16 d16, hn::Vec<D16> b, hn::Vec<D16> g, hn::Vec<D16> r) {
   const auto r39 = hn::Mul(r, hn::Set(d16, uint16_t{39}));
   const auto k40 = hn::Set(d16, uint16_t{40});
-  const auto r4 = hn::ShiftLeft<2>(r);
-  const auto k5 = hn::Set(d16, uint16_t{5});
   const auto nearGrey = hn::Or(hn::Not(hn::Lt(hn::Mul(g, k40), r39)),
                                hn::Not(hn::Lt(hn::Mul(b, k40), r39)));
-  const auto pale = hn::And(hn::Not(hn::Gt(r, hn::Set(d16, uint16_t{200}))),
-                            hn::And(hn::Not(hn::Lt(hn::Mul(g, k5), r4)),
-                                    hn::Not(hn::Lt(hn::Mul(b, k5), r4))));
-  return hn::Or(nearGrey, pale);
+  const auto one = hn::Set(d16, uint16_t{1});
+  auto t = hn::Set(d16, uint16_t{16});
+  t = hn::Add(t, hn::IfThenElseZero(hn::Gt(r, hn::Set(d16, uint16_t{200})), one));
+  t = hn::Add(t, hn::IfThenElseZero(hn::Gt(r, hn::Set(d16, uint16_t{220})), one));
+  t = hn::Add(t, hn::IfThenElseZero(hn::Gt(r, hn::Set(d16, uint16_t{250})), one));
+  const auto highGreen =
+      hn::And(hn::Not(hn::Lt(hn::Mul(b, hn::Set(d16, uint16_t{5})), hn::ShiftLeft<2>(r))),
+              hn::Not(hn::Lt(hn::Mul(g, hn::Set(d16, uint16_t{20})), hn::Mul(t, r))));
+  return hn::Or(nearGrey, highGreen);
 }
 
 // FailsNearGrey for a vector of bytes, computed on 16-bit halves.

@@ -36,6 +36,10 @@ std::vector<uint8_t> EveryColourRow(int g, int r) {
   return row;
 }
 
+// Twentieths of R from which on G fails the high-green rule whenever B is
+// at least 0.8 R.
+int HighGreenShare(int r) { return r <= 200 ? 16 : r <= 220 ? 17 : r <= 250 ? 18 : 19; }
+
 TEST(SkinPixelsTest, GateMatchesThePixelRulesForEveryColour) {
   ForEachTarget([](const char*) {
     for (int minLum : {0, 1, 30, 47, 60, 255, 256}) {
@@ -54,7 +58,7 @@ TEST(SkinPixelsTest, GateMatchesThePixelRulesForEveryColour) {
             const int l = (b + 2 * g + r) >> 2;
             const bool ratios = r - g > g - b && g < r && b < r && 3 * g >= r && 3 * b >= r &&
                                 4 * b >= 3 * g && 40 * g < 39 * r && 40 * b < 39 * r &&
-                                !(r <= 200 && 5 * g >= 4 * r && 5 * b >= 4 * r);
+                                !(5 * b >= 4 * r && 20 * g >= HighGreenShare(r) * r);
             const bool keep = gate && l >= minLum && g <= 240 && b <= 230 && ratios;
             if (gate) {
               expected.b += b;
@@ -111,6 +115,34 @@ TEST(SkinPixelsTest, RatioRulesMatchThePixelRulesForEveryGatedColour) {
           }
           EXPECT_EQ(kept, expectedKept);
           EXPECT_EQ(mask[256], kSentinel);
+        }
+      }
+    }
+  });
+}
+
+TEST(SkinPixelsTest, GateAndRatioRulesTogetherMatchThePixelRulesForEveryColour) {
+  // The gate's division-free tests must drop only pixels the rules fail, at
+  // any cast limit.
+  ForEachTarget([](const char*) {
+    for (float castLimit : {0.9f, 0.9375f, 0.975f}) {
+      SCOPED_TRACE(castLimit);
+      int mismatches = 0;
+      for (int r = 0; r < 256 && mismatches == 0; ++r) {
+        for (int g = 0; g < 256 && mismatches == 0; ++g) {
+          const std::vector<uint8_t> row = EveryColourRow(g, r);
+          std::vector<uint8_t> lum(256), mask(256);
+          detail::SkinGateSums sums;
+          detail::SkinGateRow(row.data(), 256, 0, lum.data(), mask.data(), sums);
+          detail::SkinTestRow(row.data(), 256, castLimit, mask.data());
+          for (int b = 0; b < 256; ++b) {
+            const bool skin = r > 30 && 4 * g >= r && 4 * b >= r && g <= 240 && b <= 230 &&
+                              reference::PassesSkinTestReference(b, g, r, castLimit);
+            if (mask[b] != (skin ? 255 : 0)) {
+              ADD_FAILURE() << "b " << b << " g " << g << " r " << r;
+              ++mismatches;
+            }
+          }
         }
       }
     }
