@@ -37,6 +37,41 @@ HWY_INLINE hn::Vec<D> LookUp(D d, const hn::Vec<D>* parts, hn::Vec<D> index) {
   return result;
 }
 
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+// 512-bit targets: a two-register 16-bit permute answers 64 entries at once,
+// so four of them and three blends (by bits 6 and 7 of the sample) cover the
+// table for 32 samples; far fewer instructions than the 16 byte shuffles.
+HWY_INLINE __m512i LookUpWords(const __m512i* words, __m512i index) {
+  const __m512i a = _mm512_permutex2var_epi16(words[0], index, words[1]);
+  const __m512i b = _mm512_permutex2var_epi16(words[2], index, words[3]);
+  const __m512i c = _mm512_permutex2var_epi16(words[4], index, words[5]);
+  const __m512i d = _mm512_permutex2var_epi16(words[6], index, words[7]);
+  const __mmask32 bit6 = _mm512_test_epi16_mask(index, _mm512_set1_epi16(0x40));
+  const __mmask32 bit7 = _mm512_test_epi16_mask(index, _mm512_set1_epi16(0x80));
+  return _mm512_mask_blend_epi16(bit7, _mm512_mask_blend_epi16(bit6, a, b),
+                                 _mm512_mask_blend_epi16(bit6, c, d));
+}
+
+void MapBytesImpl(const uint8_t* src, uint8_t* dst, size_t count, const uint8_t* table) {
+  __m512i words[8];
+  for (int j = 0; j < 8; ++j) {
+    words[j] =
+        _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 32 * j)));
+  }
+  size_t i = 0;
+  for (; i + 64 <= count; i += 64) {
+    const __m512i v = _mm512_loadu_si512(src + i);
+    const __m512i low = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(v));
+    const __m512i high = _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(v, 1));
+    const __m256i outLow = _mm512_cvtepi16_epi8(LookUpWords(words, low));
+    const __m256i outHigh = _mm512_cvtepi16_epi8(LookUpWords(words, high));
+    _mm512_storeu_si512(dst + i, _mm512_inserti64x4(_mm512_castsi256_si512(outLow), outHigh, 1));
+  }
+  // The last samples one by one (a vector overlapping the mapped ones would
+  // map them twice when the image is stretched in place).
+  for (; i < count; ++i) dst[i] = table[src[i]];
+}
+#else
 void MapBytesImpl(const uint8_t* src, uint8_t* dst, size_t count, const uint8_t* table) {
   const hn::ScalableTag<uint8_t> d;
   const size_t n = hn::Lanes(d);
@@ -52,6 +87,8 @@ void MapBytesImpl(const uint8_t* src, uint8_t* dst, size_t count, const uint8_t*
   // map them twice when the image is stretched in place).
   for (; i < count; ++i) dst[i] = table[src[i]];
 }
+
+#endif
 
 }  // namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
