@@ -499,17 +499,23 @@ void SkinMap::ComputeStats() {
   AssignOrThrow(rowLums, static_cast<std::size_t>(width), kWhere);
   float* const gathered = rowLums.data();
   for (std::size_t a = 0; a < areaBoxes_.size(); ++a) {
-    const Box& b = areaBoxes_[a];
+    const int x0 = areaBoxes_[a].x0, x1 = areaBoxes_[a].x1;
     int n = 0;
     float sum = 0.0f;
     float sumSq = 0.0f;
-    for (int y = b.y0; y <= b.y1; ++y) {
+    for (int y = areaBoxes_[a].y0; y <= areaBoxes_[a].y1; ++y) {
       const std::size_t row = static_cast<std::size_t>(y) * width;
-      const uint8_t* m = mask + row;
-      const uint8_t* l = lumMap_.get() + row;
+      const uint8_t* __restrict m = mask + row;
+      const uint8_t* __restrict l = lumMap_.get() + row;
+      float* __restrict out = gathered;
       int k = 0;
-      for (int x = b.x0; x <= b.x1; ++x) {
-        gathered[k] = static_cast<float>(l[x]);
+      for (int x = x0; x <= x1; ++x) {
+        uint64_t eight;
+        if (x + 8 <= x1 + 1 && (std::memcpy(&eight, m + x, 8), eight == 0)) {
+          x += 7;
+          continue;
+        }
+        out[k] = static_cast<float>(l[x]);
         k += m[x] != 0 ? 1 : 0;
       }
       for (int i = 0; i < k; ++i) {

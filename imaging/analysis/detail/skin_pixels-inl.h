@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "hwy/highway.h"
 #include "imaging/analysis/detail/SkinPixels.h"
@@ -249,6 +250,19 @@ inline int SkinTestRowImpl(const uint8_t* pixels, int width, float castLimit, ui
   const size_t count = static_cast<size_t>(width);
   int kept = 0;
   size_t x = 0;
+  // Candidates are few and clustered: four vectors' worth of clear mask
+  // bytes are passed over at once.
+  for (; x + 4 * n <= count; x += 4 * n) {
+    uint64_t any = 0;
+    for (size_t i = 0; i + 8 <= 4 * n; i += 8) {
+      uint64_t eight;
+      std::memcpy(&eight, mask + x + i, 8);
+      any |= eight;
+    }
+    for (size_t i = 4 * n - (4 * n) % 8; i < 4 * n; ++i) any |= mask[x + i];
+    if (any == 0) continue;
+    for (size_t i = 0; i < 4 * n; i += n) TestStep(di, pixels + 3 * (x + i), k, mask + x + i, kept);
+  }
   for (; x + n <= count; x += n) TestStep(di, pixels + 3 * x, k, mask + x, kept);
   for (; x < count; ++x) TestStep(d1, pixels + 3 * x, k, mask + x, kept);
   return kept;
