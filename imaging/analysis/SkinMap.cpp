@@ -6,7 +6,6 @@
 #include <new>
 
 #include "imaging/analysis/Regions.h"
-#include "imaging/analysis/SumAreaTable.h"
 #include "imaging/analysis/detail/MaskMajority.h"
 #include "imaging/analysis/detail/SkinPixels.h"
 #include "imaging/core/BitmapData.h"
@@ -116,7 +115,7 @@ void SkinMap::Release() noexcept {
   lumMap_.reset();
   lumHistogram_.reset();
   skinMask_.reset();
-  pixelTable_.reset();
+  hasPixelCount_ = false;
   regions_.reset();
   areaCount_ = -1;
   areaBoxes_ = {};
@@ -535,20 +534,20 @@ void SkinMap::ComputeStats() {
     }
   }
 
-  pixelTable_.reset(new (std::nothrow) SumAreaTable());
-  if (!pixelTable_) throw IPException(13, "SkinMap::ComputeStats(SumAreaTable)");
-  pixelTable_->Initialize(mask, width, height, width, 0, 0, width - 1, height - 1);
+  // The skin pixel count is all that is asked of the cleaned mask as a
+  // whole; the skin histograms count the same set pixels of it, so no
+  // summed-area table of the frame is built.
+  hasPixelCount_ = true;
 }
 
 float SkinMap::SkinFraction() const {
-  if (!pixelTable_) return 0.0f;
+  if (!hasPixelCount_) return 0.0f;
   return static_cast<float>(static_cast<double>(SkinPixelCount()) /
                             (static_cast<double>(width_) * static_cast<double>(height_)));
 }
 
 uint32_t SkinMap::SkinPixelCount() const {
-  if (!pixelTable_) return 0;
-  return pixelTable_->ROIPixels(width_ - 1, height_ - 1);
+  return hasPixelCount_ ? skinPixelCount_ : 0;
 }
 
 float SkinMap::SkinMeanLuminance() const {

@@ -11,7 +11,6 @@ namespace KelvoLibImageProcessing {
 
 class BitmapData;
 class Regions;
-class SumAreaTable;
 
 // Finds the skin-coloured pixels of a three-channel image, cleans them into a
 // few connected skin areas and measures them: how much of the image is skin,
@@ -63,13 +62,14 @@ class SkinMap {
   int FindSkinMap(const uint8_t* pixels, int stride, float meanLuminance, float lumFactor,
                   float lumLow, float lumHigh);
 
-  // Groups the skin mask into areas, fills bright holes, measures each area
-  // and builds the pixel table. Once per map.
+  // Groups the skin mask into areas, keeps only them, fills bright holes and
+  // measures each area. Once per map.
   void ComputeStats();
 
-  // Share of skin pixels in the pixel table; 0 without one.
+  // Share of skin pixels in the cleaned mask; 0 when ComputeStats did not
+  // get as far as cleaning it (too little skin).
   float SkinFraction() const;
-  // Skin pixels in the pixel table; 0 without one.
+  // Skin pixels in the cleaned mask; 0 when it was not cleaned.
   uint32_t SkinPixelCount() const;
   // Mean luminance of the skin pixels (x 16 for 12-bit data).
   float SkinMeanLuminance() const;
@@ -137,7 +137,9 @@ class SkinMap {
   kelvo::memory::BlockArray<uint8_t> lumMap_;
   mutable kelvo::memory::BlockArray<uint32_t> lumHistogram_;
   kelvo::memory::BlockArray<uint8_t> skinMask_;
-  std::unique_ptr<SumAreaTable> pixelTable_;
+  // Set once ComputeStats has cleaned the mask: only then is there a skin
+  // pixel count (skinPixelCount_, the set pixels of the cleaned mask).
+  bool hasPixelCount_ = false;
   std::unique_ptr<Regions> regions_;
   int areaCount_ = -1;
   std::vector<Box> areaBoxes_;
