@@ -226,6 +226,69 @@ void SumMask8(const int32_t* sums, const uint8_t* samples, uint8_t* mask, int fi
     SumMaskBlock(d1, sums, samples, mask, x, halfSize, count, markAbove, markBelow);
 }
 
+// One vector of the finished row: the blur of the high-pass samples (as
+// ConvNarrowBlock, narrowed and widened back, the value the blur row would
+// hold), the integer contrast mask (as SumMaskBlock) and the masked unsharp
+// step (as ApplyBlock), without storing the blur or the mask.
+template <class DF>
+HWY_INLINE void FinishBlock(DF df, const float* const* blurRows, const float* blurKernel,
+                            int blurSize, const int32_t* sums, const uint8_t* HWY_RESTRICT high,
+                            uint8_t* HWY_RESTRICT out, ptrdiff_t x, int halfSize, int count,
+                            int markAbove, int markBelow, float onePlusA, float a) {
+  const hn::Rebind<int32_t, DF> di;
+  const hn::Rebind<uint8_t, DF> d8;
+  const int hw = blurSize / 2;
+  auto acc = hn::Zero(df);
+  for (int ky = 0; ky < blurSize; ++ky) {
+    const float* row = blurRows[ky] + x + hw;
+    const float* taps = blurKernel + static_cast<ptrdiff_t>(ky) * blurSize;
+    for (int kx = 0; kx < blurSize; ++kx) {
+      acc = hn::Add(acc, hn::Mul(hn::LoadU(df, row - kx), hn::Set(df, taps[kx])));
+    }
+  }
+  const auto blur = hn::ConvertTo(df, RoundClamp(df, acc, 255.0f));
+  auto window = hn::Zero(di);
+  for (int j = -halfSize; j <= halfSize; ++j) window = hn::Add(window, hn::LoadU(di, sums + x + j));
+  const auto sample = hn::PromoteTo(di, hn::LoadU(d8, high + x));
+  const auto m = hn::Sub(hn::Mul(sample, hn::Set(di, count)), window);
+  const auto marked = hn::Or(hn::Gt(m, hn::Set(di, markAbove)), hn::Lt(m, hn::Set(di, markBelow)));
+  const auto v = hn::Sub(hn::Mul(hn::Set(df, onePlusA), hn::ConvertTo(df, sample)),
+                         hn::Mul(hn::Set(df, a), blur));
+  const auto result = hn::IfThenElse(marked, RoundClamp(df, v, 255.0f), sample);
+  hn::StoreU(hn::DemoteTo(d8, result), d8, out + x);
+}
+
+template <int kBlur>
+HWY_INLINE void FinishRowSized(const float* const* blurRows, const float* blurKernel, int blurSize,
+                               const int32_t* sums, const uint8_t* high, uint8_t* out, int first,
+                               int last, int halfSize, int count, int markAbove, int markBelow,
+                               float onePlusA, float a) {
+  const hn::ScalableTag<float> df;
+  const hn::CappedTag<float, 1> d1;
+  const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(df));
+  if (kBlur > 0) blurSize = kBlur;
+  ptrdiff_t x = first;
+  for (; x + n <= last; x += n) {
+    FinishBlock(df, blurRows, blurKernel, blurSize, sums, high, out, x, halfSize, count, markAbove,
+                markBelow, onePlusA, a);
+  }
+  for (; x < last; ++x) {
+    FinishBlock(d1, blurRows, blurKernel, blurSize, sums, high, out, x, halfSize, count, markAbove,
+                markBelow, onePlusA, a);
+  }
+}
+
+void FinishRow8(const float* const* blurRows, const float* blurKernel, int blurSize,
+                const int32_t* sums, const uint8_t* high, uint8_t* out, int first, int last,
+                int halfSize, int count, int markAbove, int markBelow, float onePlusA, float a) {
+  if (blurSize == 3 && halfSize == 1) {
+    return FinishRowSized<3>(blurRows, blurKernel, blurSize, sums, high, out, first, last, 1, count,
+                             markAbove, markBelow, onePlusA, a);
+  }
+  FinishRowSized<0>(blurRows, blurKernel, blurSize, sums, high, out, first, last, halfSize, count,
+                    markAbove, markBelow, onePlusA, a);
+}
+
 void Widen8(const uint8_t* src, float* dst, size_t count) {
   WidenImpl(src, dst, count);
 }

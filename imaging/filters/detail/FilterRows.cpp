@@ -19,6 +19,16 @@ HWY_EXPORT(Apply16);
 HWY_EXPORT(ConvRow8);
 HWY_EXPORT(ColumnSums8);
 HWY_EXPORT(SumMask8);
+HWY_EXPORT(FinishRow8);
+
+void FinishHybridRow(const float* const* blurRows, const float* blurKernel, int blurSize,
+                     const int32_t* sums, const uint8_t* high, uint8_t* out, int first, int last,
+                     int halfSize, int count, int markAbove, int markBelow, float onePlusA,
+                     float a) noexcept {
+  HWY_DYNAMIC_DISPATCH(FinishRow8)
+  (blurRows, blurKernel, blurSize, sums, high, out, first, last, halfSize, count, markAbove,
+   markBelow, onePlusA, a);
+}
 
 void ConvolveRowNarrow(const float* const* rows, const float* kernel, int kernelWidth,
                        int kernelHeight, int first, int last, uint8_t* out,

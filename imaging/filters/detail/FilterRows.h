@@ -56,4 +56,14 @@ void ColumnSums(const uint8_t* const* rows, int rowCount, std::size_t count,
 void SumMaskRow(const int32_t* sums, const uint8_t* samples, uint8_t* mask, int first, int last,
                 int halfSize, int count, int markAbove, int markBelow) noexcept;
 
+// Columns [first, last) of a finished row of the 8-bit hybrid unsharp mask,
+// all three steps at once: b = ConvolveRowNarrow of blurRows with the
+// blurSize x blurSize blurKernel, the SumMaskRow test of high[x], and out[x]
+// = the ApplyUnsharpRow result for high[x] with b where marked, high[x]
+// elsewhere. Columns must be inside both the blur's and the window's reach.
+void FinishHybridRow(const float* const* blurRows, const float* blurKernel, int blurSize,
+                     const int32_t* sums, const uint8_t* high, uint8_t* out, int first, int last,
+                     int halfSize, int count, int markAbove, int markBelow, float onePlusA,
+                     float a) noexcept;
+
 }  // namespace KelvoLibImageProcessing::detail

@@ -128,39 +128,53 @@ void SharpenLuminance8(uint8_t* lum, int lumStride, uint8_t* out, int outStride,
 
   auto finish = [&](int y) {
     const uint8_t* high = rowOf(y);
-    // Blur: the interior from the float rows, the frame keeps the high-pass.
-    std::memcpy(blurRow, high, w);
-    const int first = blurHalf, last = width - blurHalf;
-    if (y >= blurHalf && y < height - blurHalf && first < last) {
+    uint8_t* o = out + static_cast<std::ptrdiff_t>(y) * outStride;
+    const int y0 = std::max(y - R, 0), y1 = std::min(y + R, height - 1);
+    const int rows = y1 - y0 + 1;
+    const bool blurRowInside = y >= blurHalf && y < height - blurHalf;
+    if (blurRowInside) {
       for (int ky = 0; ky < p.blurSize; ++ky) {
         rowPointers[ky] = ringHigh + w * static_cast<std::size_t>((y + blurHalf - ky) % ringB);
       }
-      ConvolveRowNarrow(rowPointers.get(), p.blur, p.blurSize, p.blurSize, first, last, blurRow,
-                        255.0f);
     }
-    // Mask: column sums over the clipped window rows.
-    const int y0 = std::max(y - R, 0), y1 = std::min(y + R, height - 1);
     for (int r = y0; r <= y1; ++r) bytePointers[r - y0] = rowOf(r);
-    ColumnSums(bytePointers.get(), y1 - y0 + 1, w, sums.get());
-    const int rows = y1 - y0 + 1;
-    auto scalar = [&](int x) {
-      const int x0 = std::max(x - R, 0), x1 = std::min(x + R, width - 1);
-      long long sum = 0;
-      for (int i = x0; i <= x1; ++i) sum += sums[i];
-      maskRow[x] = Marked(high[x], sum, (x1 - x0 + 1) * rows, p.threshold) ? 255 : 0;
-    };
-    int vectorFirst = 0, vectorLast = 0;
-    if (integerMask && rows == 2 * R + 1 && R < width - R) {
-      vectorFirst = R;
-      vectorLast = width - R;
-      SumMaskRow(sums.get(), high, maskRow, vectorFirst, vectorLast, R, windowCount, markAbove,
-                 markBelow);
+    ColumnSums(bytePointers.get(), rows, w, sums.get());
+    // Columns whose blur and window are both whole: one pass does all three
+    // steps; the columns around them (and rows without a whole window) take
+    // the step-by-step path below.
+    int fusedFirst = 0, fusedLast = 0;
+    const int reach = std::max(R, blurHalf);
+    if (integerMask && blurRowInside && rows == 2 * R + 1 && reach < width - reach) {
+      fusedFirst = reach;
+      fusedLast = width - reach;
+      FinishHybridRow(rowPointers.get(), p.blur, p.blurSize, sums.get(), high, o, fusedFirst,
+                      fusedLast, R, windowCount, markAbove, markBelow, onePlusA, p.amount);
     }
-    for (int x = 0; x < vectorFirst; ++x) scalar(x);
-    for (int x = std::max(vectorLast, vectorFirst); x < width; ++x) scalar(x);
-    uint8_t* o = out + static_cast<std::ptrdiff_t>(y) * outStride;
-    std::memcpy(o, high, w);
-    ApplyUnsharpRow(o, blurRow, maskRow, w, onePlusA, p.amount, 255.0f);
+    auto stepwise = [&](int from, int to) {
+      if (from >= to) return;
+      // Blur: the interior from the float rows, the frame keeps the high-pass.
+      std::memcpy(blurRow + from, high + from, static_cast<std::size_t>(to - from));
+      const int first = std::max(blurHalf, from), last = std::min(width - blurHalf, to);
+      if (blurRowInside && first < last) {
+        ConvolveRowNarrow(rowPointers.get(), p.blur, p.blurSize, p.blurSize, first, last, blurRow,
+                          255.0f);
+      }
+      for (int x = from; x < to; ++x) {
+        const int x0 = std::max(x - R, 0), x1 = std::min(x + R, width - 1);
+        long long sum = 0;
+        for (int i = x0; i <= x1; ++i) sum += sums[i];
+        maskRow[x] = Marked(high[x], sum, (x1 - x0 + 1) * rows, p.threshold) ? 255 : 0;
+      }
+      std::memcpy(o + from, high + from, static_cast<std::size_t>(to - from));
+      ApplyUnsharpRow(o + from, blurRow + from, maskRow + from, static_cast<std::size_t>(to - from),
+                      onePlusA, p.amount, 255.0f);
+    };
+    if (fusedFirst < fusedLast) {
+      stepwise(0, fusedFirst);
+      stepwise(fusedLast, width);
+    } else {
+      stepwise(0, width);
+    }
   };
 
   int finished = 0;
