@@ -508,12 +508,17 @@ void SkinMap::ComputeStats() {
       const uint8_t* __restrict l = lumMap_.get() + row;
       float* __restrict out = gathered;
       int k = 0;
-      for (int x = x0; x <= x1; ++x) {
+      int x = x0;
+      for (; x + 8 <= x1 + 1; x += 8) {
         uint64_t eight;
-        if (x + 8 <= x1 + 1 && (std::memcpy(&eight, m + x, 8), eight == 0)) {
-          x += 7;
-          continue;
+        std::memcpy(&eight, m + x, 8);
+        if (eight == 0) continue;
+        for (int i = x; i < x + 8; ++i) {
+          out[k] = static_cast<float>(l[i]);
+          k += m[i] != 0 ? 1 : 0;
         }
+      }
+      for (; x <= x1; ++x) {
         out[k] = static_cast<float>(l[x]);
         k += m[x] != 0 ? 1 : 0;
       }
