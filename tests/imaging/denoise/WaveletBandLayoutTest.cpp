@@ -123,10 +123,12 @@ void CompareRoutes(int top) {
   const Setup setups[] = {
       {12, 4, 0, 2},  // the noise reduction's preset
       {12, 3, 0, 1},  // periodic padding
+      {12, 3, 0, 2},
       {0, 2, 0, 2},   // Haar
       {0, 3, 2, 2},  {0, 2, 1, 2}, {0, 1, 1, 0}, {12, 3, 8, 2},
   };
-  const std::pair<int, int> sizes[] = {{64, 64}, {68, 36}, {37, 29}, {130, 98}, {257, 66}};
+  const std::pair<int, int> sizes[] = {{64, 64}, {68, 36},   {37, 29},
+                                       {130, 98}, {257, 66}, {300, 260}};
   std::mt19937 rng(11);
   kelvo::testing::ForEachTarget([&](const char*) {
     for (const Setup& s : setups) {
