@@ -446,14 +446,19 @@ void SkinMap::ComputeStats() {
           paint(rank, r);
         } else {
           // A hole in a skin area: remember how bright the skin around it is.
+          // Written so that the compiler keeps it on byte vectors.
           uint8_t maxLum = 0;
+          const int span = r.maxX - r.minX + 1;
           for (int y = r.minY; y <= r.maxY; ++y) {
-            const std::size_t row = static_cast<std::size_t>(y) * width;
-            const uint8_t* m = skinMask_.get() + row;
-            const uint8_t* l = lumMap_.get() + row;
-            for (int x = r.minX; x <= r.maxX; ++x) {
-              maxLum = std::max(maxLum, static_cast<uint8_t>(m[x] != 0 ? l[x] : 0));
+            const std::size_t row = static_cast<std::size_t>(y) * width + r.minX;
+            const uint8_t* __restrict m = skinMask_.get() + row;
+            const uint8_t* __restrict l = lumMap_.get() + row;
+            uint8_t rowMax = 0;
+            for (int i = 0; i < span; ++i) {
+              const uint8_t v = static_cast<uint8_t>(l[i] & (0u - (m[i] != 0 ? 1u : 0u)));
+              rowMax = v > rowMax ? v : rowMax;
             }
+            maxLum = std::max(maxLum, rowMax);
           }
           holes.push_back({{r.minX, r.minY, r.maxX, r.maxY}, rank, maxLum});
         }
@@ -485,7 +490,8 @@ void SkinMap::ComputeStats() {
       const uint8_t* __restrict l = lumMap_.get() + row;
       uint8_t* __restrict m = mask + row;
       for (int x = x0; x <= x1; ++x) {
-        m[x] = static_cast<uint8_t>(m[x] | (lab[x] == label && l[x] >= minLum ? 0xFF : 0));
+        const unsigned fill = static_cast<unsigned>(lab[x] == label) & (l[x] >= minLum);
+        m[x] = static_cast<uint8_t>(m[x] | (0u - fill));
       }
     }
   }
