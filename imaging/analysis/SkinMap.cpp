@@ -397,9 +397,9 @@ void SkinMap::ComputeStats() {
 
   kelvo::memory::BlockArray<uint8_t> work = AllocateZeroed<uint8_t>(area, kWhere);
   uint8_t* const workMask = work.get();
-  // The masks hold only 0 and 255, so setting a byte is or-ing in 255; the
-  // loops stay branch-free.
-  // The bounds are copied first: a byte store could alias the record.
+  // The cleaned mask holds only 0 and 255, so setting a byte is or-ing in
+  // 255 and the loops stay branch-free. The bounds are copied first: a byte
+  // store could alias the record.
   const auto paint = [&](int rank, const RegionRecord& r) {
     const int32_t label = boxOrder[rank];
     const int x0 = r.minX, x1 = r.maxX, y0 = r.minY, y1 = r.maxY;
