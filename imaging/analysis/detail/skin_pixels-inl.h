@@ -118,7 +118,6 @@ HWY_INLINE GatedColours<D8> GateStep(D8 d8, const uint8_t* p, int minLum, uint8_
   keep = hn::And(keep, hn::And(hn::Lt(g, r), hn::Lt(b, r)));
   keep = hn::AndNot(hn::Or(hn::Gt(r, g3), hn::Gt(r, b3)), keep);
   keep = hn::AndNot(hn::Lt(b, hn::Sub(g, hn::ShiftRight<2>(g))), keep);
-  keep = hn::AndNot(FailsNearGreyBytes(d8, b, g, r), keep);
   keep = hn::AndNot(hn::Gt(g, hn::Set(d8, uint8_t{240})), keep);
   keep = hn::AndNot(hn::Gt(b, hn::Set(d8, uint8_t{230})), keep);
   if (minLum > 255) {
@@ -126,6 +125,8 @@ HWY_INLINE GatedColours<D8> GateStep(D8 d8, const uint8_t* p, int minLum, uint8_
   } else if (minLum > 0) {
     keep = hn::And(keep, hn::Gt(l, hn::Set(d8, static_cast<uint8_t>(minLum - 1))));
   }
+  // The 16-bit tests only for vectors that still hold a candidate.
+  if (!hn::AllFalse(d8, keep)) keep = hn::AndNot(FailsNearGreyBytes(d8, b, g, r), keep);
   hn::StoreU(hn::VecFromMask(d8, keep), d8, mask);
   count += hn::CountTrue(d8, gate);
   return {hn::IfThenElseZero(gate, b), hn::IfThenElseZero(gate, g), hn::IfThenElseZero(gate, r)};
