@@ -78,19 +78,22 @@ int RunEnd(const uint8_t* row, int x, int width, bool maskCompare) noexcept {
   return width;
 }
 
-// The provisional labels of one Initialize: the working records and, for each
-// equivalence class, a chain of its members so that a merge rewrites the
-// roots of exactly the labels whose root changes. The roots stay flat: every
-// label points directly at its root.
+// The provisional labels of one Initialize: the working records and the
+// equivalence classes. A merge makes the root of the lower-numbered label's
+// class the root of both; the classes themselves are kept as a union-find
+// forest (union by size, path halving), each tree carrying its class's root
+// label, so a merge costs next to nothing however large the classes are.
+// FinishRoots writes every label's root into its record.
 class Labeller {
  public:
   bool Allocate() noexcept {
     // The pages of labels never used are never touched, so the fixed-size
     // tables cost only what a frame's regions need.
     records_ = detail::AllocateArray<RegionRecord>(Regions::kMaxLabels);
-    next_ = detail::AllocateArray<int32_t>(Regions::kMaxLabels);
-    last_ = detail::AllocateArray<int32_t>(Regions::kMaxLabels);
-    return records_ && next_ && last_;
+    parent_ = detail::AllocateArray<int32_t>(Regions::kMaxLabels);
+    size_ = detail::AllocateArray<int32_t>(Regions::kMaxLabels);
+    root_ = detail::AllocateArray<int32_t>(Regions::kMaxLabels);
+    return records_ && parent_ && size_ && root_;
   }
 
   RegionRecord* Records() noexcept { return records_.get(); }
@@ -112,8 +115,9 @@ class Labeller {
     r.value = value;
     r.neighbourLabel = neighbour;
     r.rootLabel = label;
-    next_[label] = -1;
-    last_[label] = label;
+    parent_[label] = label;
+    size_[label] = 1;
+    root_[label] = label;
     return label;
   }
 
@@ -132,19 +136,36 @@ class Labeller {
     // The overflow label never merges.
     if (a == kOverflowLabel) return b;
     if (b == kOverflowLabel) return a;
-    const int r1 = records_[std::min(a, b)].rootLabel;
-    const int r2 = records_[std::max(a, b)].rootLabel;
-    if (r1 == r2) return r1;
-    for (int m = r2; m != -1; m = next_[m]) records_[m].rootLabel = r1;
-    next_[last_[r1]] = r2;
-    last_[r1] = last_[r2];
+    const int t1 = Find(std::min(a, b));
+    const int t2 = Find(std::max(a, b));
+    const int r1 = root_[t1];
+    if (t1 == t2) return r1;
+    const bool firstLarger = size_[t1] >= size_[t2];
+    const int big = firstLarger ? t1 : t2;
+    const int small = firstLarger ? t2 : t1;
+    parent_[small] = big;
+    size_[big] += size_[small];
+    root_[big] = r1;
     return r1;
   }
 
+  void FinishRoots() noexcept {
+    for (int i = 0; i < count_; ++i) records_[i].rootLabel = root_[Find(i)];
+  }
+
  private:
+  int Find(int x) noexcept {
+    while (parent_[x] != x) {
+      parent_[x] = parent_[parent_[x]];
+      x = parent_[x];
+    }
+    return x;
+  }
+
   kelvo::memory::BlockArray<RegionRecord> records_;
-  kelvo::memory::BlockArray<int32_t> next_;
-  kelvo::memory::BlockArray<int32_t> last_;
+  kelvo::memory::BlockArray<int32_t> parent_;
+  kelvo::memory::BlockArray<int32_t> size_;
+  kelvo::memory::BlockArray<int32_t> root_;
   int count_ = 0;
 };
 
@@ -281,6 +302,7 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
     rowStart[y + 1] = n;
   }
 
+  labels.FinishRoots();
   CompactRemapToTables(labels.Records(), labels.Count());
 
   // Every pixel from its provisional label to that label's final number.
