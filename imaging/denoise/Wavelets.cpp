@@ -51,6 +51,13 @@ void PrepareRegion(OpExtendBorder& extender, float* data, int step, int w, int h
   extender.Execute(1, evenW, evenH, data, step, border, border, method);
 }
 
+int FloorHalf(int v) {
+  return (v >= 0) ? v / 2 : -((1 - v) / 2);
+}
+int CeilHalf(int v) {
+  return -FloorHalf(-v);
+}
+
 // One source row into floats.
 void RowToFloats(const float* in, float* out, int n) {
   std::memcpy(out, in, sizeof(float) * static_cast<size_t>(n));
@@ -79,16 +86,48 @@ T* RowOf(T* base, int stride, int y) {
   return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + static_cast<ptrdiff_t>(y) * stride);
 }
 
-int FloorHalf(int v) {
-  return (v >= 0) ? v / 2 : -((1 - v) / 2);
-}
-int CeilHalf(int v) {
-  return -FloorHalf(-v);
-}
-
 // Band rows per call of the level-0 synthesis when it goes out through a
 // row block: 16 output rows of a frame stay in the cache until converted.
 constexpr int kSynthesisBlockRows = 8;
+
+// The synthesis is local: output samples 2u, 2u + 1 read band samples
+// u + readLo .. u + readHi. So, starting from the level-0 interior the
+// caller receives, each level only needs to synthesise the part of its
+// output (the next finer approximation band) that the finer level reads.
+// A level whose reads stay inside its bands needs no band frames; one
+// whose reads do not is synthesised whole, frames prepared, and so are the
+// coarser ones (its frames mirror its bands' edges).
+struct SynthesisSpan {
+  bool limited;
+  int u0, u1, v0, v1;  // band samples synthesised, inclusive
+  int x0, x1, y0, y1;  // band samples read, half-open
+};
+
+void SynthesisSpans(int levels, const int* widths, const int* heights, int margin, int width,
+                    int height, int readLo, int readHi, SynthesisSpan* spans) {
+  for (int k = 0; k < levels; ++k) spans[k] = SynthesisSpan{};
+  if (width % 2 != 0 || height % 2 != 0 || margin % 2 != 0) return;
+  // Output needed from level k, in its input coordinates; inclusive.
+  int x0 = margin, x1 = margin + width - 1, y0 = margin, y1 = margin + height - 1;
+  for (int k = 0; k < levels; ++k) {
+    const int w = widths[k], h = heights[k];
+    const int bw = (w + 1) / 2, bh = (h + 1) / 2;
+    SynthesisSpan sp{true, FloorHalf(x0), FloorHalf(x1), FloorHalf(y0), FloorHalf(y1), 0, 0, 0, 0};
+    if (2 * sp.u1 + 1 > w - 1 || 2 * sp.v1 + 1 > h - 1 || sp.u0 + readLo < 0 ||
+        sp.v0 + readLo < 0 || sp.u1 + readHi > bw - 1 || sp.v1 + readHi > bh - 1) {
+      return;
+    }
+    sp.x0 = sp.u0 + readLo;
+    sp.x1 = sp.u1 + readHi + 1;
+    sp.y0 = sp.v0 + readLo;
+    sp.y1 = sp.v1 + readHi + 1;
+    spans[k] = sp;
+    x0 = sp.x0;
+    x1 = sp.x1 - 1;
+    y0 = sp.y0;
+    y1 = sp.y1 - 1;
+  }
+}
 
 }  // namespace
 
@@ -382,58 +421,33 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
   kelvo::memory::BlockArray<float> temp;
   kelvo::memory::BlockArray<float> output;
 
-  // Detail rows y0 .. y1 - 1 of level k through the edit, in the pyramid
-  // (unframed bands are edited before they are copied out).
-  const auto editRows = [&](int k, int y0, int y1) {
-    const int bw = (levelWidths[k] + 1) / 2;
-    for (int b = 1; b < 4; ++b) {
-      for (int y = y0; y < y1; ++y) (*edit)(k, b, RowOf(bands[4 * k + b], bandSteps[k], y), bw);
-    }
-  };
-  // The synthesis is local: output samples 2u, 2u + 1 read band samples
-  // u + readLo .. u + readHi. So, starting from the level-0 interior the
-  // caller receives, each level only needs to synthesise the part of its
-  // output (the next finer approximation band) that the finer level reads.
-  // A level whose reads stay inside its bands needs no band frames; one
-  // whose reads do not is synthesised whole, frames prepared, and so are the
-  // coarser ones (its frames mirror its bands' edges).
   const int readLo = FloorHalf(anchorInv - tapLength + 1);
   const int readHi = CeilHalf(anchorInv + 1);
-  const bool interior0 = width % 2 == 0 && height % 2 == 0 && margin % 2 == 0;
-  struct Span {
-    int u0, u1, v0, v1;  // band samples synthesised, inclusive
-  };
-  Span span[kMaxLevels] = {};
-  bool limited[kMaxLevels] = {};
-  {
-    // Output needed from level k, in its input coordinates; inclusive.
-    int x0 = margin, x1 = margin + width - 1, y0 = margin, y1 = margin + height - 1;
-    bool whole = !interior0;
-    for (int k = 0; k < levels && !whole; ++k) {
-      const int w = levelWidths[k], h = levelHeights[k];
-      const int bw = (w + 1) / 2, bh = (h + 1) / 2;
-      const Span sp{FloorHalf(x0), FloorHalf(x1), FloorHalf(y0), FloorHalf(y1)};
-      if (2 * sp.u1 + 1 > w - 1 || 2 * sp.v1 + 1 > h - 1 || sp.u0 + readLo < 0 ||
-          sp.v0 + readLo < 0 || sp.u1 + readHi > bw - 1 || sp.v1 + readHi > bh - 1) {
-        break;
+  SynthesisSpan spans[kMaxLevels];
+  SynthesisSpans(levels, levelWidths, levelHeights, margin, width, height, readLo, readHi, spans);
+  bool limited[kMaxLevels];
+  for (int k = 0; k < levels; ++k) limited[k] = spans[k].limited;
+  // Detail rows y0 .. y1 - 1 of level k through the edit, in the pyramid
+  // (unframed bands are edited before they are copied out): the columns
+  // the synthesis reads.
+  const auto editRows = [&](int k, int y0, int y1) {
+    const int x0 = limited[k] ? spans[k].x0 : 0;
+    const int x1 = limited[k] ? spans[k].x1 : (levelWidths[k] + 1) / 2;
+    for (int b = 1; b < 4; ++b) {
+      for (int y = y0; y < y1; ++y) {
+        (*edit)(k, b, RowOf(bands[4 * k + b], bandSteps[k], y) + x0, x1 - x0);
       }
-      span[k] = sp;
-      limited[k] = true;
-      x0 = sp.u0 + readLo;
-      x1 = sp.u1 + readHi;
-      y0 = sp.v0 + readLo;
-      y1 = sp.v1 + readHi;
     }
-  }
+  };
   const bool lazy0 = limited[0] && framedBands && edit != nullptr;
 
   for (int k = levels - 1; k >= 0; --k) {
     const int w = levelWidths[k], h = levelHeights[k];
     const int bw = (w + 1) / 2, bh = (h + 1) / 2;
-    const Span sp = span[k];
+    const SynthesisSpan& sp = spans[k];
     if (edit != nullptr && !(k == 0 && lazy0)) {
       if (limited[k]) {
-        editRows(k, sp.v0 + readLo, sp.v1 + readHi + 1);
+        editRows(k, sp.y0, sp.y1);
       } else {
         editRows(k, 0, bh);
       }

@@ -86,8 +86,8 @@ class Wavelets {
   void ReconstructSamples(uint8_t* destination, int stride, int width, int height);
   void ReconstructSamples(uint16_t* destination, int stride, int width, int height);
 
-  // An edit of one row of a detail band: level, band (1 X, 2 Y, 3 XY), the
-  // row and its bw_k samples.
+  // An edit of one row of a detail band: level, band (1 X, 2 Y, 3 XY), and
+  // the part of the row the synthesis reads (all bw_k samples, or fewer).
   using RowEdit = std::function<void(int level, int band, float* row, int count)>;
   // As ReconstructSamples, with the detail bands edited on the way: `edit`
   // is called once for every detail row the synthesis reads, before it is
