@@ -194,6 +194,29 @@ HWY_INLINE void Dot2x4(D d, const float* tapsA, const float* const* rowsA, const
   }
 }
 
+// Dot2x4 where both tap sets read the same rows (equal anchors): each
+// sample is loaded once for both sums.
+template <class D>
+HWY_INLINE void Dot2x4Shared(D d, const float* tapsA, const float* tapsB,
+                             const float* const* rows, int count, size_t j, hn::Vec<D> a[4],
+                             hn::Vec<D> b[4]) {
+  const size_t n = hn::Lanes(d);
+  for (int u = 0; u < 4; ++u) {
+    a[u] = hn::Zero(d);
+    b[u] = hn::Zero(d);
+  }
+  for (int k = 0; k < count; ++k) {
+    const auto ta = hn::Set(d, tapsA[k]);
+    const auto tb = hn::Set(d, tapsB[k]);
+    const float* r = rows[k] + j;
+    for (int u = 0; u < 4; ++u) {
+      const auto x = hn::LoadU(d, r + u * n);
+      a[u] = hn::Add(a[u], hn::Mul(ta, x));
+      b[u] = hn::Add(b[u], hn::Mul(tb, x));
+    }
+  }
+}
+
 // Dot4 over two consecutive vectors at j: eight chains in flight.
 template <class D>
 HWY_INLINE void Dot4x2(D d, const float* tapsA, const float* tapsB, const float* const* rows0,
@@ -359,7 +382,11 @@ inline void WTFwdImpl(const FwdJob& job) {
               [&](auto d, size_t j) {
                 const size_t n = hn::Lanes(d);
                 hn::Vec<decltype(d)> lowV[4], highV[4];
-                Dot2x4(d, lf.taps, rowPtrLow, hf.taps, rowPtrHigh, lf.length, j, lowV, highV);
+                if (sameAnchor) {
+                  Dot2x4Shared(d, lf.taps, hf.taps, rowPtrLow, lf.length, j, lowV, highV);
+                } else {
+                  Dot2x4(d, lf.taps, rowPtrLow, hf.taps, rowPtrHigh, lf.length, j, lowV, highV);
+                }
                 for (int u = 0; u < 4; ++u) {
                   hn::StoreU(lowV[u], d, outLow + j + u * n);
                   hn::StoreU(highV[u], d, outHigh + j + u * n);
