@@ -285,12 +285,27 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
   const long long h0 = static_cast<long long>(height) + 2LL * margin;
   if (w0 > INT_MAX / 2 || h0 > INT_MAX / 2) throw IPException(12, kWhere);
   const long long frame = framedBands ? 2LL * borderBase + 1 : 0;
+  // Framed band rows are a whole number of cache lines (16 floats) apart,
+  // and the left frame is widened so that the first column the level-0
+  // synthesis reads starts a line: its many loads along the rows then do
+  // not straddle lines. One more row below takes the frame extension's
+  // whole-row writes, which start at the narrower frame.
+  long long left = 0;
+  if (framedBands) {
+    const long long firstRead = margin / 2 + CeilHalf(anchorInv - tapLength + 1);
+    left = borderBase;
+    while ((left + firstRead) % 16 != 0) ++left;
+  }
+  const auto rowFloats = [&](long long bw) {
+    return framedBands ? (left + bw + borderBase + 1 + 15) / 16 * 16 : bw;
+  };
+  const long long extraRows = framedBands ? 1 : 0;
   long long total = 0;
   {
     long long w = w0, h = h0;
     for (int k = 0; k < levels; ++k) {
       const long long bw = (w + 1) / 2, bh = (h + 1) / 2;
-      total += 4 * (bw + frame) * (bh + frame);
+      total += 4 * rowFloats(bw) * (bh + frame + extraRows);
       w = bw;
       h = bh;
     }
@@ -319,11 +334,12 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
     levelWidths[k] = w;
     levelHeights[k] = h;
     const int bw = (w + 1) / 2, bh = (h + 1) / 2;
-    const int bandStep = static_cast<int>(bw + frame) * 4;
+    const int bandStep = static_cast<int>(rowFloats(bw)) * 4;
     bandSteps[k] = bandStep;
     for (int b = 0; b < 4; ++b) {
-      bands[4 * k + b] = framedBands ? At(next, bandStep, borderBase, borderBase) : next;
-      next += static_cast<size_t>(bw + frame) * static_cast<size_t>(bh + frame);
+      bands[4 * k + b] =
+          framedBands ? At(next, bandStep, static_cast<int>(left), borderBase) : next;
+      next += static_cast<size_t>(rowFloats(bw)) * static_cast<size_t>(bh + frame + extraRows);
     }
     // A framed approximation band is the next level's input where it lies.
     const float* input = origin;
