@@ -172,7 +172,8 @@ TEST(WaveletPrimitives, EveryTargetMatchesTheScalarReference) {
       {FwdFilters(*sym4), InvFilters(*sym4)},
       {FwdFilters(*coif2), InvFilters(*coif2)},
       {uneven, uneven}};
-  const IppiSize sizes[] = {{1, 1}, {3, 5}, {17, 9}, {1100, 3}, {2, 37}};
+  // 1100 and 1200 columns: one analysis strip, and two with a narrow second.
+  const IppiSize sizes[] = {{1, 1}, {3, 5}, {17, 9}, {1100, 3}, {1200, 2}, {2, 37}};
   const int pad = 16;
   for (const auto& [fwd, inv] : filterSets) {
     for (const IppiSize size : sizes) {
