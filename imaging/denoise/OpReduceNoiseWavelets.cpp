@@ -89,7 +89,6 @@ void OpReduceNoiseWavelets::ReleaseMaps() noexcept {
   colourMap = {};
   edgeMap = {};
   lumTable.reset();
-  colourTable.reset();
   edgeTable.reset();
   levelWeightMaps = {};
 }
@@ -412,8 +411,9 @@ void OpReduceNoiseWavelets::GenerateRawWeightMaps(const BitmapData* source) {
     }
   }
   try {
+    // Only the luminance is averaged over regions; the colour map is kept for
+    // GetColourMap alone, so it gets no table.
     lumTable.reset(new SumValueTable(lumMap.data(), width, height, width));
-    colourTable.reset(new SumValueTable(colourMap.data(), width, height, width));
   } catch (const std::bad_alloc&) {
     throw IPException(13, "OpReduceNoiseWavelets::GenerateRawWeightMaps(SumValueTable)");
   }

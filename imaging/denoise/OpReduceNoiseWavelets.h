@@ -158,7 +158,6 @@ class OpReduceNoiseWavelets {
   kelvo::memory::BlockVector<uint8_t> lumMap;
   kelvo::memory::BlockVector<uint8_t> colourMap;
   std::unique_ptr<SumValueTable> lumTable;
-  std::unique_ptr<SumValueTable> colourTable;
   std::unique_ptr<OpImg16to8bit> reducer;
   std::vector<LevelWeightMap> levelWeightMaps;
   float minLum = 0.0f;
