@@ -1,5 +1,6 @@
 #include "imaging/primitives/BlockCache.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -26,6 +27,11 @@ constexpr std::size_t kLargeBlock = 256 * 1024;
 constexpr std::size_t kPage = 4096;
 constexpr std::size_t kHugePage = 2 * 1024 * 1024;
 constexpr std::size_t kDefaultCapMiB = 256;
+// Far beyond any image; a request above it is a size computation gone wrong
+// and fails here rather than in the system allocator (which, under
+// AddressSanitizer, aborts instead of returning null).
+constexpr std::size_t kMaxBlock =
+    static_cast<std::size_t>(std::min<std::uint64_t>(std::uint64_t{1} << 39, SIZE_MAX / 4));
 constexpr int kMaxCached = 64;
 constexpr std::uint64_t kMagic = 0x6b656c766f626c6bULL;  // "kelvoblk"
 
@@ -223,6 +229,7 @@ bool IsLarge(const Header* h) {
 
 void* AllocateBlock(std::size_t bytes, bool zeroed) noexcept {
   if (bytes == 0) bytes = 1;
+  if (bytes > kMaxBlock) return nullptr;
   if (bytes >= kLargeBlock) {
     Cache& cache = TheCache();
     if (cache.Enabled()) {

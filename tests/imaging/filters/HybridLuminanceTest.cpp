@@ -181,7 +181,10 @@ TEST(HybridLuminance, RowKernelsMatchThePlainLoopsOnEveryTarget) {
   const std::vector<Kernel> kernels = HighPassKernels();
   for (int count : {1, 3, 15, 16, 17, 63, 64, 65, 129, 200}) {
     for (const Kernel& kernel : kernels) {
-      const int width = count + kernel.width - 1;
+      // Taps reach hw to the right and (kernel.width - 1 - hw) to the left,
+      // so an even-width kernel needs one sample more than it is wide.
+      const int hw = kernel.width / 2;
+      const int width = count + 2 * hw;
       std::vector<std::vector<float>> rows(kernel.height, std::vector<float>(width));
       Lcg lcg(static_cast<uint32_t>(count * 31 + kernel.width));
       for (auto& row : rows) {
@@ -189,7 +192,6 @@ TEST(HybridLuminance, RowKernelsMatchThePlainLoopsOnEveryTarget) {
       }
       std::vector<const float*> pointers;
       for (const auto& row : rows) pointers.push_back(row.data());
-      const int hw = kernel.width / 2;
       const int first = hw, last = hw + count;
       std::vector<uint8_t> expected(width, 0x11);
       for (int x = first; x < last; ++x) {
