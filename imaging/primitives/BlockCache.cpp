@@ -24,9 +24,10 @@ namespace kelvo::memory {
 namespace {
 
 constexpr std::size_t kLargeBlock = 256 * 1024;
-constexpr std::size_t kPage = 4096;
+// Small pages matter only where blocks are mapped by hand (Linux).
+[[maybe_unused]] constexpr std::size_t kPage = 4096;
 constexpr std::size_t kHugePage = 2 * 1024 * 1024;
-constexpr std::size_t kDefaultCapMiB = 256;
+[[maybe_unused]] constexpr std::size_t kDefaultCapMiB = 256;  // unused when sanitized
 // Far beyond any image; a request above it is a size computation gone wrong
 // and fails here rather than in the system allocator (which, under
 // AddressSanitizer, aborts instead of returning null).
