@@ -56,6 +56,7 @@ CFrameGrabFilter::CFrameGrabFilter(LPUNKNOWN outer, HRESULT* phr)
 
 CFrameGrabFilter::~CFrameGrabFilter() {
   while (m_snapshots.GetCount() > 0) delete m_snapshots.RemoveHead();
+  if (m_stillSink != nullptr) m_stillSink->Release();
 }
 
 STDMETHODIMP CFrameGrabFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -67,6 +68,8 @@ STDMETHODIMP CFrameGrabFilter::NonDelegatingQueryInterface(REFIID riid, void** p
       return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
     if (IsEqualIID(riid, IID_IFileSinkFilter))
       return GetInterface(static_cast<IFileSinkFilter*>(this), ppv);
+    if (IsEqualIID(riid, IID_IFrameGrabStillOutput))
+      return GetInterface(static_cast<IFrameGrabStillOutput*>(this), ppv);
     // Design decision: the settings persist through IPersistStream, so a host
     // that saves its graph keeps the grab time and switches.
     if (IsEqualIID(riid, IID_IPersistStream))
@@ -266,11 +269,12 @@ HRESULT CFrameGrabFilter::TransformLocked(IMediaSample* pIn) {
     return E_FAIL;
   }
 
-  // The enhancement runs at most once per frame, for the first target that
-  // asks for it, and only where the processor has SSE2.
+  // Without a sink the enhancement runs here, at most once per frame, for
+  // the first target that asks for it, and only where the processor has
+  // SSE2. With a sink the frame goes out as converted and the sink enhances.
   std::unique_ptr<uint8_t, PipelineImage> enhanced;
   auto imageFor = [&](bool enhance, const uint8_t** image) -> bool {
-    if (!enhance || !m_hasSse2) {
+    if (!enhance || !m_hasSse2 || m_stillSink != nullptr) {
       *image = working.get();
       return true;
     }
@@ -286,19 +290,72 @@ HRESULT CFrameGrabFilter::TransformLocked(IMediaSample* pIn) {
     return true;
   };
 
+  FrameGrabStill still{};
+  still.pixels = working.get();
+  still.width = width;
+  still.height = height;
+  still.frameTime = t;
   if (mainDue) {
     const uint8_t* image = nullptr;
     if (!imageFor(m_grabParams.enhance, &image)) return E_FAIL;
-    WriteJpegFile(m_fileName, width, height, image);
+    still.fileName = m_fileName;
+    still.requestedTime = m_grabParams.grabTime;
+    still.enhance = m_grabParams.enhance && m_hasSse2;
+    still.mainGrab = TRUE;
+    DeliverStill(still, image);
   }
   for (POSITION pos = FindDueSnapshot(t); pos != nullptr; pos = FindDueSnapshot(t)) {
     std::unique_ptr<SnapshotRequest> request(m_snapshots.Remove(pos));
     const uint8_t* image = nullptr;
     if (!imageFor(request->enhance, &image)) return E_FAIL;
-    WriteJpegFile(request->fileName, width, height, image);
+    still.fileName = request->fileName;
+    still.requestedTime = request->time;
+    still.enhance = request->enhance && m_hasSse2;
+    still.mainGrab = FALSE;
+    DeliverStill(still, image);
   }
+  // A still that failed is consumed like one that was written: retrying it
+  // on every later frame would repeat the failure (a full disk stays full)
+  // and write a different frame than the one asked for.
   m_grabDone = TRUE;
   return S_OK;
+}
+
+void CFrameGrabFilter::DeliverStill(const FrameGrabStill& still, const uint8_t* image) {
+  HRESULT hr = S_OK;
+  if (m_stillSink != nullptr) {
+    hr = m_stillSink->TakeStill(&still);
+  } else if (!WriteJpegFile(still.fileName, still.width, still.height, image).empty()) {
+    hr = E_FAIL;
+  }
+  if (SUCCEEDED(hr)) return;
+  ++m_failedStills;
+  NotifyEvent(EC_FRAMEGRAB_STILL_FAILED, static_cast<LONG_PTR>(hr), still.mainGrab ? 1 : 0);
+}
+
+STDMETHODIMP CFrameGrabFilter::SetStillSink(IFrameGrabStillSink* sink) {
+  return ComGuard([&]() -> HRESULT {
+    if (sink != nullptr) sink->AddRef();
+    IFrameGrabStillSink* previous = nullptr;
+    {
+      CAutoLock lock(&m_settingsLock);
+      previous = m_stillSink;
+      m_stillSink = sink;
+    }
+    // Released outside the lock: the last reference may take the host's
+    // own locks.
+    if (previous != nullptr) previous->Release();
+    return S_OK;
+  });
+}
+
+STDMETHODIMP CFrameGrabFilter::GetFailedStills(LONG* count) {
+  return ComGuard([&]() -> HRESULT {
+    if (count == nullptr) return E_POINTER;
+    CAutoLock lock(&m_settingsLock);
+    *count = m_failedStills;
+    return S_OK;
+  });
 }
 
 // ---- IFrameGrabFilter -----------------------------------------------------------

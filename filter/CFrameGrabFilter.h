@@ -11,8 +11,17 @@
 // may arrive from any thread at any time; the settings lock guards
 // everything Transform reads or changes, so a request queued while a frame
 // is being examined is either considered for that frame or for the next.
+//
+// A still that cannot be written is reported, never fatal: the filter counts
+// it, tells the graph (EC_FRAMEGRAB_STILL_FAILED) and passes the frame on.
+// Hosts that write stills their own way register a still sink
+// (IFrameGrabStillOutput); the filter then hands each still it takes to the
+// sink instead of enhancing and writing it.
+
+#include <string>
 
 #include "filter/IFrameGrabFilter.h"
+#include "filter/IFrameGrabStillSink.h"
 #include "platform/CGenericList.h"
 #include "platform/CPersistStream.h"
 #include "platform/CTransformFilter.h"
@@ -21,6 +30,7 @@ class CFrameGrabFilter : public CTransformFilter,
                          public IFrameGrabFilter,
                          public IFileSinkFilter,
                          public ISpecifyPropertyPages,
+                         public IFrameGrabStillOutput,
                          public CPersistStream {
  public:
   static CUnknown* WINAPI CreateInstance(LPUNKNOWN outer, HRESULT* phr);
@@ -47,6 +57,10 @@ class CFrameGrabFilter : public CTransformFilter,
   // IFileSinkFilter
   STDMETHODIMP SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt) override;
   STDMETHODIMP GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt) override;
+
+  // IFrameGrabStillOutput
+  STDMETHODIMP SetStillSink(IFrameGrabStillSink* sink) override;
+  STDMETHODIMP GetFailedStills(LONG* count) override;
 
   // ISpecifyPropertyPages
   STDMETHODIMP GetPages(CAUUID* pPages) override;
@@ -78,6 +92,8 @@ class CFrameGrabFilter : public CTransformFilter,
   // The first request due at time t, in list order; null when none is.
   POSITION FindDueSnapshot(double t);
   bool MainGrabDue(double t) const;
+  // Hands one still to the sink, or writes it; counts and reports a failure.
+  void DeliverStill(const FrameGrabStill& still, const uint8_t* image);
 
   CCritSec m_settingsLock;
   GrabParams m_grabParams;
@@ -87,4 +103,6 @@ class CFrameGrabFilter : public CTransformFilter,
   double m_halfFrame;
   WCHAR m_fileName[256];
   CGenericList<SnapshotRequest> m_snapshots;
+  IFrameGrabStillSink* m_stillSink = nullptr;  // counted reference
+  LONG m_failedStills = 0;
 };

@@ -133,8 +133,18 @@ STDMETHODIMP CBaseFilter::QueryFilterInfo(FILTER_INFO* pInfo) {
 STDMETHODIMP CBaseFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
   CAutoLock lock(m_pLock);
   m_pGraph = pGraph;
+  m_pSink = nullptr;
+  if (pGraph != nullptr &&
+      SUCCEEDED(pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&m_pSink))))
+    m_pSink->Release();
   WideCopy(m_name, 128, pGraph != nullptr ? pName : nullptr);
   return S_OK;
+}
+
+HRESULT CBaseFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) {
+  IMediaEventSink* sink = m_pSink;
+  if (sink == nullptr) return E_NOTIMPL;
+  return sink->Notify(code, param1, param2);
 }
 
 STDMETHODIMP CBaseFilter::QueryVendorInfo(LPWSTR*) {

@@ -45,6 +45,9 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   bool IsActive() const { return m_State != State_Stopped; }
   CCritSec* pStateLock() { return m_pLock; }
   IFilterGraph* GetFilterGraph() { return m_pGraph; }
+  // Sends an event to the graph the filter belongs to; E_NOTIMPL outside a
+  // graph or when the graph takes no events.
+  HRESULT NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2);
 
  protected:
   FILTER_STATE m_State = State_Stopped;
@@ -54,4 +57,7 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   CCritSec* m_pLock;
   WCHAR m_name[128] = {};
   IFilterGraph* m_pGraph = nullptr;
+  // The graph's event sink. Not counted: the graph owns the filter, and a
+  // counted reference back would keep both alive.
+  IMediaEventSink* m_pSink = nullptr;
 };

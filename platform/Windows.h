@@ -20,6 +20,7 @@
 #include <amvideo.h>
 #include <dvdmedia.h>
 #include <vfwmsgs.h>
+#include <evcode.h>
 // clang-format on
 #include <cstring>
 #define KELVO_W(s) L##s

@@ -11,9 +11,14 @@
 //              least 3 * width bytes, or a pixel offset beyond the file's end;
 //      code 21 a file shorter than its headers or its pixel data;
 //    so a BMP can never make the loader allocate more than the file holds.
-//  - Writes are checked: a BMP that could not be written completely (disk
-//    full, I/O error on close) throws code 22, as the JPEG writer does.
-//    A failed save may leave a partial file behind.
+//  - Saves go through SafeFileWriter: the file is written beside the target
+//    and renamed over it when complete, so a failed save leaves the target
+//    as it was and nothing half-written behind. A target that cannot be
+//    created, or that exists and is not a regular file (a folder, a pipe, a
+//    device), throws code 18; a write that fails (disk full, size limit, I/O
+//    error on close) throws code 22.
+//  - Only regular files are loaded: a named pipe or a device cannot be
+//    opened (code 18), so a load never blocks waiting for a writer.
 //  - A null file name cannot be opened (code 18); Load(nullptr) has no
 //    extension (code 17).
 //  - An image whose BMP size fields (32-bit) cannot hold it is not written:
@@ -25,6 +30,12 @@
 //  - JPEG files with corrupt or truncated entropy-coded data fail with code
 //    21 rather than decoding to a partly grey picture; images of more than
 //    kMaxJpegPixels pixels are refused with code 0.
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +45,7 @@
 
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
+#include "imaging/core/SafeFile.h"
 #include "imaging/core/detail/AlignedBuffer.h"
 #include "imaging/core/detail/JpegCodec.h"
 
@@ -65,8 +77,27 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-FileHandle OpenFile(const char* fileName, const char* mode) {
-  return FileHandle(fileName == nullptr ? nullptr : std::fopen(fileName, mode));
+// Opens a file for reading. Only regular files are read: a named pipe or a
+// device would block the caller or never end. The file is opened without
+// blocking and checked before any byte is read, so a pipe that appears under
+// the name between a check and the open cannot block either.
+FileHandle OpenForReading(const char* fileName) {
+  if (fileName == nullptr) return nullptr;
+#ifdef _WIN32
+  return FileHandle(std::fopen(fileName, "rb"));
+#else
+  const int fd = ::open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) ::close(fd);
+  return FileHandle(file);
+#endif
 }
 
 struct PixelsDeleter {
@@ -84,13 +115,6 @@ void GuardFileRoutine(int code, const char* where, Body&& body) {
   } catch (...) {
     throw IPException(code, where);
   }
-}
-
-// Closes a file that was written and reports whether everything reached it.
-bool CloseWritten(FileHandle file) {
-  std::FILE* raw = file.release();
-  const bool clean = std::ferror(raw) == 0;
-  return std::fclose(raw) == 0 && clean;
 }
 
 void PutU16(uint8_t* at, uint32_t value) {
@@ -124,18 +148,22 @@ int64_t FileLength(std::FILE* file) {
   return length;
 }
 
+// Opens the temporary that a save writes; code 18 when it cannot be made.
+void OpenForSave(kelvo::io::SafeFileWriter* writer, const char* fileName, const char* where) {
+  if (fileName == nullptr || !writer->Open(fileName)) throw IPException(18, where);
+}
+
 // Compresses packed rows (stride 3 * width) into fileName.
 void jpeg_save_image(int width, const char* fileName, const uint8_t* pixels, int height) {
-  FileHandle file = OpenFile(fileName, "wb");
-  if (!file) throw IPException(18, kWhereJpegSave);
+  kelvo::io::SafeFileWriter writer;
+  OpenForSave(&writer, fileName, kWhereJpegSave);
   const detail::JpegStatus status =
-      detail::JpegCompressBgr(file.get(), pixels, width, height, kJpegQuality);
-  const bool closed = CloseWritten(std::move(file));
-  if (status != detail::JpegStatus::kOk || !closed) throw IPException(22, kWhereSaveJpg);
+      detail::JpegCompressBgr(writer.File(), pixels, width, height, kJpegQuality);
+  if (status != detail::JpegStatus::kOk || !writer.Commit()) throw IPException(22, kWhereSaveJpg);
 }
 
 detail::JpegImage jpeg_load_image(const char* fileName) {
-  FileHandle file = OpenFile(fileName, "rb");
+  FileHandle file = OpenForReading(fileName);
   if (!file) throw IPException(18, kWhereJpegLoad);
   detail::JpegImage image;
   switch (detail::JpegDecompressBgr(file.get(), &image)) {
@@ -192,12 +220,11 @@ void BitmapData::SaveBmp(const char* fileName) const {
     PutU32(headers + 34, static_cast<uint32_t>(pixelBytes));
     // Compression, resolutions and colour counts stay 0.
 
-    FileHandle file = OpenFile(fileName, "wb");
-    if (!file) throw IPException(18, kWhereSaveBmp);
-    const bool written = std::fwrite(headers, 1, sizeof headers, file.get()) == sizeof headers &&
-                         std::fwrite(data_, 1, pixelBytes, file.get()) == pixelBytes;
-    const bool closed = CloseWritten(std::move(file));
-    if (!written || !closed) throw IPException(22, kWhereSaveBmp);
+    kelvo::io::SafeFileWriter writer;
+    OpenForSave(&writer, fileName, kWhereSaveBmp);
+    const bool written = std::fwrite(headers, 1, sizeof headers, writer.File()) == sizeof headers &&
+                         std::fwrite(data_, 1, pixelBytes, writer.File()) == pixelBytes;
+    if (!written || !writer.Commit()) throw IPException(22, kWhereSaveBmp);
   });
 }
 
@@ -251,7 +278,7 @@ void BitmapData::Load(const char* fileName, int fileType) {
 
 void BitmapData::LoadBmp(const char* fileName) {
   GuardFileRoutine(21, kWhereLoadBmp, [&] {
-    FileHandle file = OpenFile(fileName, "rb");
+    FileHandle file = OpenForReading(fileName);
     if (!file) throw IPException(18, kWhereLoadBmp);
     const int64_t fileLength = FileLength(file.get());
     if (fileLength < 0) throw IPException(21, kWhereLoadBmp);

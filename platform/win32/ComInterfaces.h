@@ -214,6 +214,10 @@ struct IFilterGraph : public IUnknown {
   STDMETHOD(SetDefaultSyncSource)() PURE;
 };
 
+struct IMediaEventSink : public IUnknown {
+  STDMETHOD(Notify)(long EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) PURE;
+};
+
 struct IMediaSample : public IUnknown {
   STDMETHOD(GetPointer)(BYTE** ppBuffer) PURE;
   STDMETHOD_(long, GetSize)() PURE;

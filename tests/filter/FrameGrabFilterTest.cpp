@@ -618,20 +618,23 @@ TEST_F(FrameGrabTest, RequestsMayBeQueuedWhileFramesStream) {
   EXPECT_EQ(written + filter->PendingSnapshots(), kRequests);
 }
 
-TEST(FrameGrabDeathTest, UnopenableStillEndsTheProcess) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        CFrameGrabFilter* f = NewFrameGrabFilter();
-        FilterGraph g(static_cast<IBaseFilter*>(f), Yuy2Types());
-        g.Connect();
-        g.Run();
-        f->SetGrabParams(GrabParams{0.0, true, false});
-        f->SetFileName(u"/nonexistent-kelvo-dir/still.jpg", nullptr);
-        BgrImage unused;
-        g.Push(MakeQuadrantYuy2(kWidth, kHeight, &unused), 0.0);
-      },
-      ::testing::ExitedWithCode(1), "can't open /nonexistent-kelvo-dir/still.jpg\n");
+TEST(FrameGrabFailureTest, UnwritableStillIsCountedAndTheStreamGoesOn) {
+  CFrameGrabFilter* f = NewFrameGrabFilter();
+  FilterGraph g(static_cast<IBaseFilter*>(f), Yuy2Types());
+  ASSERT_EQ(g.Connect(), S_OK);
+  ASSERT_EQ(g.Run(), S_OK);
+  f->SetGrabParams(GrabParams{0.0, true, false});
+  f->SetFileName(u"/nonexistent-kelvo-dir/still.jpg", nullptr);
+  BgrImage unused;
+  EXPECT_EQ(g.Push(MakeQuadrantYuy2(kWidth, kHeight, &unused), 0.0), S_OK);
+  LONG failed = -1;
+  EXPECT_EQ(f->GetFailedStills(&failed), S_OK);
+  EXPECT_EQ(failed, 1);
+  // The main grab was consumed: the next frame does not try again.
+  EXPECT_TRUE(f->GrabDone());
+  EXPECT_EQ(g.Push(MakeQuadrantYuy2(kWidth, kHeight, &unused), 0.04), S_OK);
+  EXPECT_EQ(f->GetFailedStills(&failed), S_OK);
+  EXPECT_EQ(failed, 1);
 }
 
 // ---- Frame conversion, checked byte for byte ------------------------------------
