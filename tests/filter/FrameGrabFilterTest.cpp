@@ -618,23 +618,160 @@ TEST_F(FrameGrabTest, RequestsMayBeQueuedWhileFramesStream) {
   EXPECT_EQ(written + filter->PendingSnapshots(), kRequests);
 }
 
-TEST(FrameGrabFailureTest, UnwritableStillIsCountedAndTheStreamGoesOn) {
-  CFrameGrabFilter* f = NewFrameGrabFilter();
-  FilterGraph g(static_cast<IBaseFilter*>(f), Yuy2Types());
-  ASSERT_EQ(g.Connect(), S_OK);
-  ASSERT_EQ(g.Run(), S_OK);
-  f->SetGrabParams(GrabParams{0.0, true, false});
-  f->SetFileName(u"/nonexistent-kelvo-dir/still.jpg", nullptr);
-  BgrImage unused;
-  EXPECT_EQ(g.Push(MakeQuadrantYuy2(kWidth, kHeight, &unused), 0.0), S_OK);
+// ---- Failed stills and the still sink ---------------------------------------------
+
+// A graph that only takes events: what the filter tells its graph.
+class EventRecorder : public IFilterGraph, public IMediaEventSink {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (IsEqualIID(riid, IID_IMediaEventSink)) {
+      *ppv = static_cast<IMediaEventSink*>(this);
+    } else if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IFilterGraph)) {
+      *ppv = static_cast<IFilterGraph*>(this);
+    } else {
+      *ppv = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  STDMETHODIMP AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
+  STDMETHODIMP EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
+  STDMETHODIMP FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+  STDMETHODIMP ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  STDMETHODIMP Reconnect(IPin*) override { return E_NOTIMPL; }
+  STDMETHODIMP Disconnect(IPin*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetDefaultSyncSource() override { return E_NOTIMPL; }
+  STDMETHODIMP Notify(long code, LONG_PTR p1, LONG_PTR p2) override {
+    events.push_back({code, p1, p2});
+    return S_OK;
+  }
+  struct Event {
+    long code;
+    LONG_PTR p1, p2;
+  };
+  std::vector<Event> events;
+  ULONG refs = 1;
+};
+
+TEST_F(FrameGrabTest, UnwritableStillIsReportedAndTheStreamGoesOn) {
+  StartGraph();
+  EventRecorder events;
+  ASSERT_EQ(filter->JoinFilterGraph(&events, u"grab"), S_OK);
+  const fs::path dir = FreshDirectory("unwritable");
+  ASSERT_EQ(filter->SetFrameRate(25), S_OK);
+  SetMainGrab(0.0, true, "/nonexistent-kelvo-dir/still.jpg");
+  SnapshotRequest request = Request(dir / "r.jpg", 0.0);
+  ASSERT_EQ(filter->AddSnapshot(&request), S_OK);
+
+  EXPECT_EQ(graph->Push(frame, 0.0), S_OK);
+  ExpectStill(dir / "r.jpg");
   LONG failed = -1;
-  EXPECT_EQ(f->GetFailedStills(&failed), S_OK);
+  EXPECT_EQ(filter->GetFailedStills(&failed), S_OK);
   EXPECT_EQ(failed, 1);
-  // The main grab was consumed: the next frame does not try again.
-  EXPECT_TRUE(f->GrabDone());
-  EXPECT_EQ(g.Push(MakeQuadrantYuy2(kWidth, kHeight, &unused), 0.04), S_OK);
-  EXPECT_EQ(f->GetFailedStills(&failed), S_OK);
+  ASSERT_EQ(events.events.size(), 1u);
+  EXPECT_EQ(events.events[0].code, EC_FRAMEGRAB_STILL_FAILED);
+  EXPECT_EQ(events.events[0].p1, static_cast<LONG_PTR>(E_FAIL));
+  EXPECT_EQ(events.events[0].p2, 1);  // the main grab
+
+  // The main grab was consumed: later frames do not retry it.
+  EXPECT_TRUE(filter->GrabDone());
+  EXPECT_EQ(graph->Push(frame, 0.04), S_OK);
+  EXPECT_EQ(filter->GetFailedStills(&failed), S_OK);
   EXPECT_EQ(failed, 1);
+  ASSERT_EQ(filter->JoinFilterGraph(nullptr, nullptr), S_OK);
+}
+
+// Records what the filter hands over; refuses the stills named "refuse".
+class RecordingSink : public IFrameGrabStillSink {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IFrameGrabStillSink)) {
+      *ppv = nullptr;
+      return E_NOINTERFACE;
+    }
+    *ppv = static_cast<IFrameGrabStillSink*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  STDMETHODIMP TakeStill(const FrameGrabStill* still) override {
+    const std::u16string name(reinterpret_cast<const char16_t*>(still->fileName));
+    Taken t{std::string(name.begin(), name.end()), still->requestedTime, still->frameTime,
+            still->enhance != FALSE, still->mainGrab != FALSE, {}};
+    t.image.width = still->width;
+    t.image.height = still->height;
+    t.image.pixels.assign(still->pixels, still->pixels + 3 * still->width * still->height);
+    taken.push_back(std::move(t));
+    return taken.back().file == "refuse" ? E_FAIL : S_OK;
+  }
+  struct Taken {
+    std::string file;
+    double requested, frame;
+    bool enhance, main;
+    BgrImage image;
+  };
+  std::vector<Taken> taken;
+  ULONG refs = 1;
+};
+
+TEST_F(FrameGrabTest, StillSinkTakesEveryStillInsteadOfTheWriter) {
+  StartGraph();
+  RecordingSink sink;
+  {
+    IFrameGrabStillOutput* output = nullptr;
+    ASSERT_EQ(filter->QueryInterface(IID_IFrameGrabStillOutput, reinterpret_cast<void**>(&output)),
+              S_OK);
+    ASSERT_EQ(output->SetStillSink(&sink), S_OK);
+    output->Release();
+  }
+  EXPECT_EQ(sink.refs, 2u);
+  const fs::path dir = FreshDirectory("sink");
+  ASSERT_EQ(filter->SetFrameRate(30), S_OK);
+  ASSERT_EQ(filter->SetGrabParams(GrabParams{1.0, true, true}), S_OK);
+  ASSERT_EQ(filter->SetFileName(u"main", nullptr), S_OK);
+  SnapshotRequest first = Request("first", 1.0, /*enhance=*/false);
+  SnapshotRequest refused = Request("refuse", 1.01, /*enhance=*/true);
+  ASSERT_EQ(filter->AddSnapshot(&first), S_OK);
+  ASSERT_EQ(filter->AddSnapshot(&refused), S_OK);
+
+  ASSERT_EQ(graph->Push(frame, 1.01), S_OK);
+  // The main grab first, then the requests in queue order, all from the one
+  // frame as converted: the sink does the enhancing.
+  ASSERT_EQ(sink.taken.size(), 3u);
+  const char* files[] = {"main", "first", "refuse"};
+  const double requested[] = {1.0, 1.0, 1.01};
+  const bool enhance[] = {true, false, true};
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(files[i]);
+    EXPECT_EQ(sink.taken[i].file, files[i]);
+    EXPECT_EQ(sink.taken[i].requested, requested[i]);
+    EXPECT_EQ(sink.taken[i].frame, 1.01);
+    EXPECT_EQ(sink.taken[i].enhance, enhance[i]);
+    EXPECT_EQ(sink.taken[i].main, i == 0);
+    EXPECT_EQ(sink.taken[i].image.pixels, expected.pixels);
+  }
+  LONG failed = -1;
+  EXPECT_EQ(filter->GetFailedStills(&failed), S_OK);
+  EXPECT_EQ(failed, 1);
+  EXPECT_TRUE(fs::is_empty(dir));
+
+  // Without a sink the filter writes again, and lets the sink go.
+  IFrameGrabStillOutput* output = nullptr;
+  ASSERT_EQ(filter->QueryInterface(IID_IFrameGrabStillOutput, reinterpret_cast<void**>(&output)),
+            S_OK);
+  ASSERT_EQ(output->SetStillSink(nullptr), S_OK);
+  output->Release();
+  EXPECT_EQ(sink.refs, 1u);
+  SnapshotRequest written = Request(dir / "written.jpg", 2.0);
+  ASSERT_EQ(filter->AddSnapshot(&written), S_OK);
+  ASSERT_EQ(graph->Push(frame, 2.0), S_OK);
+  ExpectStill(dir / "written.jpg");
+  EXPECT_EQ(sink.taken.size(), 3u);
 }
 
 // ---- Frame conversion, checked byte for byte ------------------------------------
