@@ -5,6 +5,7 @@
 #include <new>
 
 #include "filter/FrameGrabFilterSetup.h"
+#include "filter/GrabRule.h"
 #include "filter/WriteJpegFile.h"
 #include "filter/detail/ComGuard.h"
 #include "filter/detail/ConvertFrame.h"
@@ -203,7 +204,7 @@ bool CFrameGrabFilter::MainGrabDue(double t) const {
   // the output file stays pending; nothing is written and grabDone is left
   // as it is, so the grab fires once a name is set.
   return m_grabParams.grabEnabled && !m_grabDone && m_fileName[0] != 0 &&
-         t + m_halfFrame >= m_grabParams.grabTime;
+         kelvo::filter::MainGrabReached(t, m_grabParams.grabTime, m_halfFrame);
 }
 
 POSITION CFrameGrabFilter::FindDueSnapshot(double t) {
@@ -211,8 +212,7 @@ POSITION CFrameGrabFilter::FindDueSnapshot(double t) {
   while (pos != nullptr) {
     const POSITION current = pos;
     const SnapshotRequest* request = m_snapshots.GetNext(pos);
-    const double l = (m_halfFrame - 0.005) + request->time;
-    if (l - m_halfFrame < t && t < l + m_halfFrame) return current;
+    if (kelvo::filter::RequestDue(t, request->time, m_halfFrame)) return current;
   }
   return nullptr;
 }
@@ -401,9 +401,8 @@ STDMETHODIMP CFrameGrabFilter::SetFrameRate(int framesPerSecond) {
     // Design decision: a rate of 0 or below has no frame period; it is
     // refused with E_INVALIDARG and the current half frame is kept.
     if (framesPerSecond <= 0) return E_INVALIDARG;
-    const int halfFrameUnits = (100000 / framesPerSecond + 1) >> 1;
     CAutoLock lock(&m_settingsLock);
-    m_halfFrame = halfFrameUnits / 100000.0;
+    m_halfFrame = kelvo::filter::HalfFrameFor(framesPerSecond);
     return S_OK;
   });
 }

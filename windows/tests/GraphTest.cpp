@@ -21,6 +21,7 @@
 // clang-format on
 
 #include "filter/IFrameGrabFilter.h"
+#include "filter/IFrameGrabStillSink.h"
 #include "windows/tests/AviWriter.h"
 
 // The system's Null Renderer; the MinGW-w64 headers do not declare its class
@@ -180,6 +181,9 @@ TEST_F(WineGraph, GrabsTheMainStillAndBothRequestsFromTheRightFrames) {
   const std::wstring firstStill = Path(L"first.jpg");
   const std::wstring secondStill = Path(L"second.jpg");
   const std::wstring enhancedStill = Path(L"enhanced.jpg");
+  // A still whose folder does not exist: reported to the graph, and the
+  // stream goes on to its end.
+  const std::wstring unwritableStill = Path(L"no-such-folder\\lost.jpg");
 
   ComPtr<IGraphBuilder> graph;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
@@ -250,6 +254,17 @@ TEST_F(WineGraph, GrabsTheMainStillAndBothRequestsFromTheRightFrames) {
   ASSERT_EQ(S_OK, events->WaitForCompletion(30000, &code));
   EXPECT_EQ(EC_COMPLETE, code);
   ASSERT_TRUE(SUCCEEDED(media->Stop()));
+  int failures = 0;
+  long event = 0;
+  LONG_PTR param1 = 0, param2 = 0;
+  while (events->GetEvent(&event, &param1, &param2, 0) == S_OK) {
+    if (event == EC_FRAMEGRAB_STILL_FAILED) {
+      ++failures;
+      EXPECT_EQ(0, param2);  // a request, not the main grab
+    }
+    events->FreeEventParams(event, param1, param2);
+  }
+  EXPECT_EQ(1, failures);
 
   struct Expected {
     std::wstring path;
