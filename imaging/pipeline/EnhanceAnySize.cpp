@@ -26,8 +26,7 @@ void Configure(PipelineSnapshot& pipeline, const EnhanceOptions& options) {
 }
 
 // Pads the image into a work image of the pipeline's size, enhances it there
-// with the statistics taken from the image's own pixels, and leaves the
-// result in the work image's top-left corner.
+// and leaves the result in the work image's top-left corner.
 PipelineSnapshot::Report EnhancePadded(int width, int height, const uint8_t* pixels, int stride,
                                        const EnhanceOptions& options, BitmapData& work) {
   const int paddedWidth = PipelineSide(width);
@@ -38,7 +37,6 @@ PipelineSnapshot::Report EnhancePadded(int width, int height, const uint8_t* pix
                        work.GetStride());
   PipelineSnapshot pipeline(paddedWidth, paddedHeight, kFormatBGR8);
   Configure(pipeline, options);
-  pipeline.SetStatisticsRegion(0, 0, width, height);
   pipeline.Execute(&work, &work);
   return pipeline.GetReport();
 }

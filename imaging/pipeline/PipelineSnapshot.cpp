@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstddef>
-#include <cstring>
 
 #include "imaging/analysis/Histogram.h"
 #include "imaging/analysis/OpContrastStretch.h"
@@ -86,12 +84,6 @@ bool HasWorkLayout(const BitmapData& image, const BitmapData& work) {
 
 void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
   if (input == nullptr || output == nullptr) throw IPException(4, "PipelineSnapshot::Execute");
-  const Region& r = statsRegion_;
-  if (r.width != 0 && r.height != 0 &&
-      (r.x < 0 || r.y < 0 || r.width < 0 || r.height < 0 ||
-       r.width > input->GetWidth() - r.x || r.height > input->GetHeight() - r.y)) {
-    throw IPException(8, "PipelineSnapshot::Execute");
-  }
   report_ = Report{};
   StageTimes& times = report_.times;
   const Clock::time_point start = Clock::now();
@@ -169,29 +161,9 @@ void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
   times.total = Milliseconds(start, mark);
 }
 
-bool PipelineSnapshot::HasStatisticsRegion() const {
-  const Region& r = statsRegion_;
-  if (r.width == 0 || r.height == 0) return false;
-  return r.x != 0 || r.y != 0 || r.width != width_ || r.height != height_;
-}
-
 void PipelineSnapshot::RunSkin(const BitmapData& a) {
   SkinMap map;
-  if (HasStatisticsRegion()) {
-    // The skin map measures shares of its whole image and its regions'
-    // sizes relative to it, so it gets the region as an image of its own.
-    const Region& r = statsRegion_;
-    BitmapData region(r.width, r.height);
-    const std::size_t rowBytes = 3 * static_cast<std::size_t>(r.width);
-    for (int y = 0; y < r.height; ++y) {
-      std::memcpy(region.GetData() + static_cast<std::ptrdiff_t>(y) * region.GetStride(),
-                  a.GetData() + static_cast<std::ptrdiff_t>(r.y + y) * a.GetStride() + 3 * r.x,
-                  rowBytes);
-    }
-    map.Initialize(&region, 0, false, 0.76f, 30.0f, 60.0f);
-  } else {
-    map.Initialize(&a, 0, false, 0.76f, 30.0f, 60.0f);
-  }
+  map.Initialize(&a, 0, false, 0.76f, 30.0f, 60.0f);
   report_.skinRatio = map.SkinFraction();
   report_.skinMean = map.SkinMeanLuminance();
   if (report_.skinRatio >= 0.01f) {
@@ -215,13 +187,7 @@ void PipelineSnapshot::RunStretch(const BitmapData& a, BitmapData& b) {
   detail::StretchMeasures m;
   {
     Histogram histogram;
-    if (HasStatisticsRegion()) {
-      const Region& region = statsRegion_;
-      histogram.Initialize(&a, region.x, region.y, region.x + region.width - 1,
-                           region.y + region.height - 1, 256, true);
-    } else {
-      histogram.Initialize(&a, 256, true);
-    }
+    histogram.Initialize(&a, 256, true);
     r.hiClip1 = static_cast<float>(histogram.GetClipPointHigh(0.01f, true));
     r.hiClip05 = static_cast<float>(histogram.GetClipPointHigh(0.005f, true));
     r.hiClip01 = static_cast<float>(histogram.GetClipPointHigh(0.001f, true));

@@ -71,29 +71,11 @@ class PipelineSnapshot {
   // The stretch's high clip never exceeds 1 - 1 / gammaLimit.
   void SetGammaLimit(float gammaLimit) { gammaLimit_ = gammaLimit; }
 
-  // A rectangle of an image: top-left corner and size in pixels.
-  struct Region {
-    int x = 0, y = 0, width = 0, height = 0;
-  };
-
-  // Restricts the skin analysis and the luminance histogram (everything the
-  // stretch decision and the opacity are derived from) to the rectangle of
-  // width x height pixels at x, y; every stage still processes the whole
-  // image. A frame padded up to a size the pipeline accepts is thus judged
-  // by its own pixels only. Execute refuses a rectangle that does not lie
-  // inside its input (code 8, "PipelineSnapshot::Execute"). A width or
-  // height of 0, the default, means the whole image, and so does a
-  // rectangle that covers it exactly: the pipeline then runs as without one.
-  void SetStatisticsRegion(int x, int y, int width, int height) {
-    statsRegion_ = Region{x, y, width, height};
-  }
-
   bool GetDoSkin() const { return doSkin_; }
   bool GetDoNoise() const { return doNoise_; }
   bool GetDoLStretch() const { return doLStretch_; }
   bool GetDoSharp() const { return doSharp_; }
   float GetGammaLimit() const { return gammaLimit_; }
-  Region GetStatisticsRegion() const { return statsRegion_; }
   int GetWidth() const { return width_; }
   int GetHeight() const { return height_; }
   int GetPixelFormat() const { return pixelFormat_; }
@@ -103,8 +85,6 @@ class PipelineSnapshot {
   const Report& GetReport() const { return report_; }
 
  private:
-  // Whether the statistics region is set and smaller than the input.
-  bool HasStatisticsRegion() const;
   void RunSkin(const BitmapData& a);
   void RunNoise(const BitmapData& a, BitmapData& b);
   void RunStretch(const BitmapData& a, BitmapData& b);
@@ -120,7 +100,6 @@ class PipelineSnapshot {
   bool doLStretch_ = true;
   float gammaLimit_ = 1.22f;
   bool doSkin_ = true;
-  Region statsRegion_;
   Report report_;
 };
 
