@@ -41,3 +41,4 @@
 
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/pipeline/RunSnapshotPipeline.h"
+#include "imaging/pipeline/EnhanceAnySize.h"
