@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "imaging/core/BitmapData.h"
-#include "imaging/pipeline/PipelineSnapshot.h"
+#include "imaging/pipeline/EnhanceAnySize.h"
 #include "imaging/primitives/BlockCache.h"
 
 namespace KelvoLibImageProcessing {
@@ -14,10 +14,11 @@ bool RunSnapshotPipeline(int width, int height, int rowBytes, const uint8_t* fra
   *enhanced = nullptr;
   if (frame == nullptr) return false;
   try {
-    PipelineSnapshot pipeline(width, height, kFormatBGR8);
-    // The frame stays as it is: the pipeline works on its own copy.
+    // The frame stays as it is: the pipeline works on its own copy. Frames
+    // of sizes the pipeline does not take are padded and cropped back, so a
+    // video of any size gets enhanced stills.
     BitmapData image(width, height, kFormatBGR8, frame, rowBytes);
-    pipeline.Execute(&image, &image);
+    EnhanceAnySize(image, image);
 
     const std::size_t bytes =
         static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(height);

@@ -4,8 +4,10 @@
 
 namespace KelvoLibImageProcessing {
 
-// Enhances one grabbed frame: width x height pixels of blue, green, red,
-// rows of exactly rowBytes (3 * width) bytes, top row first. The frame itself
+// Enhances one grabbed frame of any size: width x height pixels of blue,
+// green, red, rows of exactly rowBytes (3 * width) bytes, top row first
+// (through EnhanceAnySize, so a size the pipeline takes as it is gives
+// exactly PipelineSnapshot::Execute's result). The frame itself
 // is left unenhanced. On success *enhanced receives a new buffer of
 // height * rowBytes bytes, to be released with FreeSnapshotImage, and the
 // result is true. Every failure (an IPException inside the pipeline, any

@@ -403,6 +403,25 @@ TEST_F(FrameGrabTest, AServedRequestEndsTheMainGrab) {
   EXPECT_FALSE(fs::exists(dir / "again.jpg"));
 }
 
+// Frames smaller than the enhancement's own minimum are enhanced all the
+// same (padded and cropped back): the still keeps the frame's size.
+TEST_F(FrameGrabTest, SmallFramesAreEnhancedToo) {
+  StartGraph();
+  const fs::path dir = FreshDirectory("small-enhanced");
+  ASSERT_EQ(filter->SetFrameRate(30), S_OK);
+  SetMainGrab(0.0, true, dir / "main.jpg");
+  ASSERT_EQ(filter->SetGrabParams(GrabParams{0.0, true, true}), S_OK);
+  SnapshotRequest plain = Request(dir / "plain.jpg", 0.0);
+  ASSERT_EQ(filter->AddSnapshot(&plain), S_OK);
+  ASSERT_EQ(graph->Push(frame, 0.0), S_OK);
+  BgrImage enhanced, unenhanced;
+  ASSERT_TRUE(ReadJpeg(dir / "main.jpg", &enhanced));
+  ASSERT_TRUE(ReadJpeg(dir / "plain.jpg", &unenhanced));
+  EXPECT_EQ(enhanced.width, kWidth);
+  EXPECT_EQ(enhanced.height, kHeight);
+  EXPECT_GT(MaxDifference(enhanced, unenhanced), 6);
+}
+
 // Without SSE2 the enhancement never runs: every target gets the frame as
 // converted, whatever its enhance flag.
 TEST_F(FrameGrabTest, WithoutSse2EnhancedTargetsGetTheConvertedFrame) {

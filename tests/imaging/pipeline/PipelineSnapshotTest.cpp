@@ -14,6 +14,7 @@
 #include "imaging/core/IPException.h"
 #include "imaging/core/UtilitiesGeneral.h"
 #include "imaging/filters/OpBlend.h"
+#include "imaging/pipeline/EnhanceAnySize.h"
 #include "imaging/pipeline/RunSnapshotPipeline.h"
 
 namespace KelvoLibImageProcessing {
@@ -315,12 +316,21 @@ TEST(RunSnapshotPipelineTest, EnhancesACopyAndLeavesTheFrame) {
   FreeSnapshotImage(enhanced);
 }
 
+// A frame too small for the pipeline itself is padded and cropped back.
+TEST(RunSnapshotPipelineTest, FramesOfAnySizeAreEnhanced) {
+  BitmapData frame = Textured(70, 120, 160, 30);
+  uint8_t* enhanced = nullptr;
+  ASSERT_TRUE(RunSnapshotPipeline(33, 31, 99, frame.GetData(), &enhanced));
+  BitmapData small(33, 31, kFormatBGR8, frame.GetData(), 99);
+  BitmapData expected;
+  EnhanceAnySize(small, expected);
+  EXPECT_EQ(std::memcmp(enhanced, expected.GetData(), 31 * 99), 0);
+  FreeSnapshotImage(enhanced);
+}
+
 TEST(RunSnapshotPipelineTest, FailuresAreReportedNotThrown) {
   BitmapData frame = Textured(70, 120, 160, 30);
   uint8_t* enhanced = reinterpret_cast<uint8_t*>(&frame);  // must be reset
-  // Too small for the noise reduction.
-  EXPECT_FALSE(RunSnapshotPipeline(32, 32, 96, frame.GetData(), &enhanced));
-  EXPECT_EQ(enhanced, nullptr);
   EXPECT_FALSE(RunSnapshotPipeline(kW, kH, 3 * kW, nullptr, &enhanced));
   EXPECT_FALSE(RunSnapshotPipeline(kW, kH, 3 * kW - 1, frame.GetData(), &enhanced));
   EXPECT_FALSE(RunSnapshotPipeline(0, kH, 0, frame.GetData(), &enhanced));
