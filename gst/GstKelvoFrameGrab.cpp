@@ -1,25 +1,40 @@
 #include "gst/GstKelvoFrameGrab.h"
 
 #include <gst/video/video.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "gst/FilterHost.h"
-#include "gst/OutputPath.h"
-#include "gst/StillSchedule.h"
+#include "host/StillWriter.h"
+#include "imaging/core/SafeFile.h"
 #include "imaging/primitives/BlockCache.h"
 
 GST_DEBUG_CATEGORY_STATIC(kelvo_frame_grab_debug);
 #define GST_CAT_DEFAULT kelvo_frame_grab_debug
 
-using kelvo::gst::CheckOutputPath;
 using kelvo::gst::FilterHost;
-using kelvo::gst::StillSchedule;
-using kelvo::gst::StillTarget;
+using kelvo::gst::detail::TakenStill;
+
+namespace {
+
+// A snapshot request the element has handed to the filter and the filter has
+// not taken yet. A restarted element gets a new filter, which is given these
+// again.
+struct PendingRequest {
+  std::string fileName;
+  double time;
+  bool enhance;
+};
+
+}  // namespace
 
 enum { PROP_0, PROP_LOCATION, PROP_GRAB_TIME, PROP_GRAB_ENABLED, PROP_ENHANCE };
 enum { SIGNAL_SNAPSHOT, LAST_SIGNAL };
@@ -40,10 +55,14 @@ struct _GstKelvoFrameGrab {
   // in step.
   GMutex lock;
   std::unique_ptr<FilterHost>* host;
-  StillSchedule* schedule;
+  std::vector<PendingRequest>* requests;
   GstVideoInfo info;
   gboolean rate_from_buffers;  // the caps carry no frame rate
   std::vector<guint8>* packed;  // frame repacked when rows carry padding
+  // A caps refusal has been posted since start: base transform offers the
+  // caps again for every buffer that follows, and a stream that cannot be
+  // negotiated is one error, not one per retry.
+  gboolean caps_error_posted;
 };
 
 #define YUY2_CAPS "video/x-raw, format=(string)YUY2, width=(int)[2, 32767], height=(int)[1, 32767], framerate=(fraction)[0/1, MAX]"
@@ -61,7 +80,27 @@ static int whole_rate(int num, int den) {
   return static_cast<int>(std::lround(static_cast<double>(num) / den));
 }
 
-// Hands the main grab settings to the filter and its copy. Lock held.
+// Why a still cannot be written to `path`; empty when it can be tried. It
+// only looks (stat, access) and never opens anything, so a named pipe or a
+// device cannot block it; call it without the lock all the same.
+static std::string check_target(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::string reason = kelvo::io::CheckOutputTarget(path);
+  if (!reason.empty()) return reason;
+  // A folder the stills cannot be created in is worth saying before the
+  // stream runs, not at the first still.
+  std::error_code ec;
+  const fs::path final = fs::weakly_canonical(fs::path(path), ec);
+  const fs::path folder = ec || !final.has_parent_path() ? fs::path(".") : final.parent_path();
+  if (access(folder.c_str(), W_OK | X_OK) != 0) {
+    const int error = errno;
+    return "\"" + path + "\": folder \"" + folder.string() + "\" is not writable: " +
+           std::error_code(error, std::generic_category()).message();
+  }
+  return {};
+}
+
+// Hands the main grab settings to the filter. Lock held.
 // A main grab without a file name is not armed (the filter would keep it
 // pending forever), so grab-enabled only takes effect with a location.
 static void push_main_settings(GstKelvoFrameGrab* self) {
@@ -70,25 +109,25 @@ static void push_main_settings(GstKelvoFrameGrab* self) {
   FilterHost* host = self->host->get();
   if (host) {
     if (!file.empty() && FAILED(host->SetFileName(file))) {
-      GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS, ("File name \"%s\" is too long", file.c_str()),
-                          (nullptr));
-      self->schedule->SetMain(false, self->grab_time, self->enhance, file);
+      GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS,
+                          ("File name \"%s\" is too long or not UTF-8", file.c_str()), (nullptr));
       host->SetGrabParams(self->grab_time, false, self->enhance != FALSE);
       return;
     }
     host->SetGrabParams(self->grab_time, armed, self->enhance != FALSE);
   }
-  self->schedule->SetMain(armed, self->grab_time, self->enhance != FALSE, file);
 }
 
 static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, const GValue* value,
                                               GParamSpec* pspec) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
+  std::string location;
   g_mutex_lock(&self->lock);
   switch (prop_id) {
     case PROP_LOCATION:
       g_free(self->location);
       self->location = g_value_dup_string(value);
+      if (self->location) location = self->location;
       break;
     case PROP_GRAB_TIME:
       self->grab_time = g_value_get_double(value);
@@ -106,6 +145,12 @@ static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, co
   }
   push_main_settings(self);
   g_mutex_unlock(&self->lock);
+  // A property value cannot be refused; say now what start will refuse, or
+  // what will make the still fail.
+  if (!location.empty()) {
+    const std::string reason = check_target(location);
+    if (!reason.empty()) GST_WARNING_OBJECT(self, "location cannot be written: %s", reason.c_str());
+  }
 }
 
 static void gst_kelvo_frame_grab_get_property(GObject* object, guint prop_id, GValue* value,
@@ -132,18 +177,22 @@ static void gst_kelvo_frame_grab_get_property(GObject* object, guint prop_id, GV
   g_mutex_unlock(&self->lock);
 }
 
-// The snapshot action signal. Names are checked here, before they are queued:
-// a still the filter cannot open would end the process.
+// The snapshot action signal. A target that cannot be written is refused
+// here, while the application can still be told; a still that fails later
+// is reported by a warning and its still message.
 static gboolean gst_kelvo_frame_grab_snapshot(GstKelvoFrameGrab* self, gdouble time,
                                               const gchar* filename, gboolean enhance) {
-  std::string reason;
-  if (!filename || !CheckOutputPath(filename, &reason)) {
-    GST_WARNING_OBJECT(self, "snapshot at %g s refused: %s", time,
-                       filename ? reason.c_str() : "no file name given");
+  if (!filename) {
+    GST_WARNING_OBJECT(self, "snapshot at %g s refused: no file name given", time);
     return FALSE;
   }
   if (!g_utf8_validate(filename, -1, nullptr) || g_utf8_strlen(filename, -1) >= 260) {
     GST_WARNING_OBJECT(self, "snapshot at %g s refused: file name too long or not UTF-8", time);
+    return FALSE;
+  }
+  const std::string reason = check_target(filename);
+  if (!reason.empty()) {
+    GST_WARNING_OBJECT(self, "snapshot at %g s refused: %s", time, reason.c_str());
     return FALSE;
   }
   g_mutex_lock(&self->lock);
@@ -153,7 +202,7 @@ static gboolean gst_kelvo_frame_grab_snapshot(GstKelvoFrameGrab* self, gdouble t
     GST_WARNING_OBJECT(self, "snapshot at %g s refused by the filter", time);
     return FALSE;
   }
-  self->schedule->AddRequest({filename, time, enhance != FALSE, false});
+  self->requests->push_back({filename, time, enhance != FALSE});
   g_mutex_unlock(&self->lock);
   GST_DEBUG_OBJECT(self, "queued snapshot at %g s to %s", time, filename);
   return TRUE;
@@ -161,83 +210,88 @@ static gboolean gst_kelvo_frame_grab_snapshot(GstKelvoFrameGrab* self, gdouble t
 
 static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
+  std::string main;
   g_mutex_lock(&self->lock);
-  std::string reason;
-  if (self->grab_enabled && self->location && *self->location &&
-      !CheckOutputPath(self->location, &reason)) {
-    const std::string location = self->location;
-    g_mutex_unlock(&self->lock);
-    GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
-                      ("Cannot write the still \"%s\": %s", location.c_str(), reason.c_str()),
-                      (nullptr));
-    return FALSE;
+  if (self->grab_enabled && self->location) main = self->location;
+  g_mutex_unlock(&self->lock);
+  // Before the stream runs a bad main location is an error; once it runs,
+  // failed stills are warnings and the stream goes on.
+  if (!main.empty()) {
+    const std::string reason = check_target(main);
+    if (!reason.empty()) {
+      GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE, ("Cannot write the still: %s", reason.c_str()),
+                        (nullptr));
+      return FALSE;
+    }
   }
   std::string error;
-  *self->host = FilterHost::Create(&error);
-  if (!*self->host) {
-    g_mutex_unlock(&self->lock);
+  std::unique_ptr<FilterHost> host = FilterHost::Create(&error);
+  if (!host) {
     GST_ELEMENT_ERROR(self, LIBRARY, INIT, ("Cannot start kelvoframegrab: %s", error.c_str()),
                       (nullptr));
     return FALSE;
   }
+  g_mutex_lock(&self->lock);
+  *self->host = std::move(host);
+  self->caps_error_posted = FALSE;
+  push_main_settings(self);
   // A new filter starts with nothing grabbed; requests still waiting from an
   // earlier run are queued again.
-  std::vector<StillTarget> waiting = self->schedule->Requests();
-  *self->schedule = StillSchedule();
-  push_main_settings(self);
-  for (StillTarget& r : waiting) {
+  for (const PendingRequest& r : *self->requests)
     (*self->host)->AddSnapshot(r.fileName, r.time, r.enhance);
-    self->schedule->AddRequest(std::move(r));
-  }
   g_mutex_unlock(&self->lock);
   return TRUE;
 }
 
 static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
+  std::unique_ptr<FilterHost> host;
   g_mutex_lock(&self->lock);
-  self->host->reset();
+  host = std::move(*self->host);
   g_mutex_unlock(&self->lock);
+  host.reset();
   // The image library keeps freed frame-sized buffers for the next still;
   // once the stream stops they go back to the system.
   kelvo::memory::TrimBlockCache();
   return TRUE;
 }
 
+// Refuses the caps; only the first refusal since start posts an error.
+static gboolean refuse_caps(GstKelvoFrameGrab* self, GstCaps* caps, const std::string& why) {
+  g_mutex_lock(&self->lock);
+  const bool post = !self->caps_error_posted;
+  self->caps_error_posted = TRUE;
+  g_mutex_unlock(&self->lock);
+  if (post)
+    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("%s", why.c_str()), ("%" GST_PTR_FORMAT, caps));
+  else
+    GST_DEBUG_OBJECT(self, "caps refused again (%s): %" GST_PTR_FORMAT, why.c_str(), caps);
+  return FALSE;
+}
+
 static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* incaps,
                                               GstCaps* /*outcaps*/) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
   GstVideoInfo info;
-  if (!gst_video_info_from_caps(&info, incaps)) {
-    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("kelvoframegrab cannot read the caps"),
-                      ("%" GST_PTR_FORMAT, incaps));
-    return FALSE;
-  }
+  if (!gst_video_info_from_caps(&info, incaps))
+    return refuse_caps(self, incaps, "kelvoframegrab cannot read the caps");
   const int width = GST_VIDEO_INFO_WIDTH(&info);
   const int height = GST_VIDEO_INFO_HEIGHT(&info);
   // YUY2 pairs two pixels per chroma sample; the filter converts whole pairs.
-  if (width % 2 != 0) {
-    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
-                      ("kelvoframegrab needs an even frame width for YUY2, got %dx%d", width, height),
-                      (nullptr));
-    return FALSE;
-  }
+  if (width % 2 != 0)
+    return refuse_caps(self, incaps, "kelvoframegrab needs an even frame width for YUY2, got " +
+                                         std::to_string(width) + "x" + std::to_string(height));
   g_mutex_lock(&self->lock);
   FilterHost* host = self->host->get();
   std::string error;
   if (!host || !host->Connect(width, height, GST_VIDEO_INFO_FPS_N(&info),
                               GST_VIDEO_INFO_FPS_D(&info), &error)) {
     g_mutex_unlock(&self->lock);
-    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("Caps refused: %s",
-                      host ? error.c_str() : "the element is not started"),
-                      ("%" GST_PTR_FORMAT, incaps));
-    return FALSE;
+    return refuse_caps(self, incaps,
+                       "Caps refused: " + (host ? error : std::string("the element is not started")));
   }
   const int rate = whole_rate(GST_VIDEO_INFO_FPS_N(&info), GST_VIDEO_INFO_FPS_D(&info));
-  if (rate > 0) {
-    host->SetFrameRate(rate);
-    self->schedule->SetFrameRate(rate);
-  }
+  if (rate > 0) host->SetFrameRate(rate);
   // Without a rate in the caps the frame period is taken from the first
   // buffer that has a duration; until then no request can come due.
   self->rate_from_buffers = rate <= 0;
@@ -246,15 +300,41 @@ static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* 
   return TRUE;
 }
 
-static void post_still_message(GstKelvoFrameGrab* self, const StillTarget& still,
-                               GstClockTime stream_time, GstClockTime running_time) {
+static void post_still_message(GstKelvoFrameGrab* self, const kelvo::host::Still& still,
+                               GstClockTime stream_time, GstClockTime running_time,
+                               const kelvo::host::StillResult& result) {
   GstStructure* s = gst_structure_new(
       GST_KELVO_FRAME_GRAB_STILL_MESSAGE, "location", G_TYPE_STRING, still.fileName.c_str(),
-      "requested-time", G_TYPE_DOUBLE, still.time, "stream-time", G_TYPE_UINT64,
+      "requested-time", G_TYPE_DOUBLE, still.requestedTime, "stream-time", G_TYPE_UINT64,
       static_cast<guint64>(stream_time), "running-time", G_TYPE_UINT64,
-      static_cast<guint64>(running_time), "main", G_TYPE_BOOLEAN, still.main ? TRUE : FALSE,
-      "enhance", G_TYPE_BOOLEAN, still.enhance ? TRUE : FALSE, nullptr);
+      static_cast<guint64>(running_time), "main", G_TYPE_BOOLEAN, still.mainGrab ? TRUE : FALSE,
+      "enhance", G_TYPE_BOOLEAN, still.enhance ? TRUE : FALSE, "failed", G_TYPE_BOOLEAN,
+      result.written ? FALSE : TRUE, "reason", G_TYPE_STRING, result.reason.c_str(), nullptr);
   gst_element_post_message(GST_ELEMENT(self), gst_message_new_element(GST_OBJECT(self), s));
+}
+
+// Writes the stills the filter took from one frame and reports each. Called
+// on the streaming thread with no lock held. A still that fails is a
+// warning: the stream goes on.
+static void write_stills(GstKelvoFrameGrab* self, const std::vector<TakenStill>& taken,
+                         GstClockTime stream_time, GstClockTime running_time) {
+  const kelvo::host::StillWriter writer;
+  for (const TakenStill& t : taken) {
+    kelvo::host::StillResult result;
+    if (t.failure.empty())
+      result = writer.Write(t.still);
+    else
+      result.reason = t.failure;
+    const char* file = t.still.fileName.c_str();
+    if (result.written) {
+      GST_INFO_OBJECT(self, "wrote %s (asked %g s, frame at %" GST_TIME_FORMAT ")", file,
+                      t.still.requestedTime, GST_TIME_ARGS(stream_time));
+    } else {
+      GST_ELEMENT_WARNING(self, RESOURCE, WRITE, ("Could not write the still \"%s\"", file),
+                          ("%s", result.reason.c_str()));
+    }
+    post_still_message(self, t.still, stream_time, running_time, result);
+  }
 }
 
 static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, GstBuffer* buf) {
@@ -298,48 +378,42 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
     const int rate = static_cast<int>(std::lround(static_cast<double>(GST_SECOND) / duration));
     if (rate > 0) {
       host->SetFrameRate(rate);
-      self->schedule->SetFrameRate(rate);
       self->rate_from_buffers = FALSE;
     }
   }
-  std::vector<StillTarget> due;
-  if (timed) due = self->schedule->DueAt(start);
-  // The folder of a still may have gone since it was checked; the filter's
-  // writer would end the process, so stop with an error instead.
-  for (const StillTarget& still : due) {
-    std::string reason;
-    if (!CheckOutputPath(still.fileName, &reason)) {
-      g_mutex_unlock(&self->lock);
-      gst_video_frame_unmap(&frame);
-      GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
-                        ("Cannot write the still \"%s\": %s", still.fileName.c_str(), reason.c_str()),
-                        (nullptr));
-      return GST_FLOW_ERROR;
-    }
-  }
-
   const int width = GST_VIDEO_FRAME_WIDTH(&frame);
   const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
   const long bytes = FilterHost::FrameBytes(width, height);
   const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
   auto* data = static_cast<BYTE*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-  // The filter reads rows tightly packed. Frames with padded rows are packed
-  // into a scratch buffer, but only when a still is due: on every other frame
-  // the filter reads no pixel.
+  // The filter reads rows tightly packed, so frames with padded rows are
+  // packed into a scratch buffer. Only the filter knows whether a still is
+  // due on this frame; padded YUY2 is rare (even widths need no padding),
+  // and the copy costs far less than the conversion of a still.
   if (stride != width * 2) {
-    if (!due.empty()) {
-      self->packed->resize(static_cast<size_t>(bytes));
-      for (int y = 0; y < height; ++y)
-        std::memcpy(self->packed->data() + static_cast<size_t>(y) * width * 2,
-                    data + static_cast<size_t>(y) * stride, static_cast<size_t>(width) * 2);
-      data = self->packed->data();
-    }
+    self->packed->resize(static_cast<size_t>(bytes));
+    for (int y = 0; y < height; ++y)
+      std::memcpy(self->packed->data() + static_cast<size_t>(y) * width * 2,
+                  data + static_cast<size_t>(y) * stride, static_cast<size_t>(width) * 2);
+    data = self->packed->data();
   }
   const HRESULT hr = host->Deliver(data, bytes, timed ? &start : nullptr, timed ? &stop : nullptr);
-  if (SUCCEEDED(hr) && timed) self->schedule->MarkWritten(start);
+  std::vector<TakenStill> taken = host->TakeStills();
+  for (const TakenStill& t : taken) {
+    if (t.still.mainGrab) continue;
+    // The filter serves requests in queue order, so the first one queued
+    // with this name and time is the one it took.
+    for (auto it = self->requests->begin(); it != self->requests->end(); ++it) {
+      if (it->fileName == t.still.fileName && it->time == t.still.requestedTime) {
+        self->requests->erase(it);
+        break;
+      }
+    }
+  }
   g_mutex_unlock(&self->lock);
   gst_video_frame_unmap(&frame);
 
+  write_stills(self, taken, stream_time, running_time);
   if (FAILED(hr)) {
     GST_ELEMENT_ERROR(self, STREAM, FAILED,
                       ("The frame grab filter failed on the frame at %" GST_TIME_FORMAT,
@@ -347,18 +421,13 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
                       ("Receive returned 0x%08X", static_cast<unsigned>(hr)));
     return GST_FLOW_ERROR;
   }
-  for (const StillTarget& still : due) {
-    GST_INFO_OBJECT(self, "wrote %s (asked %g s, frame at %" GST_TIME_FORMAT ")",
-                    still.fileName.c_str(), still.time, GST_TIME_ARGS(stream_time));
-    post_still_message(self, still, stream_time, running_time);
-  }
   return GST_FLOW_OK;
 }
 
 static void gst_kelvo_frame_grab_finalize(GObject* object) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
   delete self->host;
-  delete self->schedule;
+  delete self->requests;
   delete self->packed;
   g_free(self->location);
   g_mutex_clear(&self->lock);
@@ -441,7 +510,8 @@ static void gst_kelvo_frame_grab_init(GstKelvoFrameGrab* self) {
   self->grab_enabled = TRUE;
   self->enhance = FALSE;
   self->host = new std::unique_ptr<FilterHost>();
-  self->schedule = new StillSchedule();
+  self->requests = new std::vector<PendingRequest>();
+  self->caps_error_posted = FALSE;
   self->packed = new std::vector<guint8>();
   self->rate_from_buffers = FALSE;
   gst_video_info_init(&self->info);
