@@ -449,7 +449,8 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
       gobject_class, PROP_LOCATION,
       g_param_spec_string("location", "Location",
                           "File name of the main still (JPEG). Its folder must exist and be "
-                          "writable; the element refuses to start otherwise",
+                          "writable and the name must not be a pipe or a device; with grab-enabled "
+                          "the element refuses to start otherwise",
                           nullptr, flags));
   g_object_class_install_property(
       gobject_class, PROP_GRAB_TIME,
@@ -476,7 +477,9 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
    *
    * Queues a still of the frame starting in the open interval
    * (time - 0.005 s, time - 0.005 s + one frame period). Returns FALSE when
-   * the file cannot be written (missing or read-only folder).
+   * the file cannot be written (missing or read-only folder, a folder, a
+   * named pipe or a device). A still that fails once taken is reported by a
+   * warning and its still message.
    */
   frame_grab_signals[SIGNAL_SNAPSHOT] = g_signal_new_class_handler(
       "snapshot", G_TYPE_FROM_CLASS(klass), static_cast<GSignalFlags>(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION),
@@ -488,8 +491,8 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
       "Writes JPEG stills of chosen frames and passes the video through unchanged. Action signal "
       "\"snapshot\" (time, filename, enhance) queues a still. After each still it posts the element "
       "message \"" GST_KELVO_FRAME_GRAB_STILL_MESSAGE "\" with location (string), requested-time "
-      "(double, s), stream-time and running-time (guint64, ns) of the frame, main and enhance "
-      "(boolean)",
+      "(double, s), stream-time and running-time (guint64, ns) of the frame, main, enhance and "
+      "failed (boolean) and reason (string, empty on success); a failed still is also a warning",
       "Kelvo developers");
   gst_element_class_add_static_pad_template(element_class, &sink_template);
   gst_element_class_add_static_pad_template(element_class, &src_template);
