@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gst/FilterHost.h"
+#include "host/StillWorker.h"
 #include "host/StillWriter.h"
 #include "imaging/core/SafeFile.h"
 #include "imaging/primitives/BlockCache.h"
@@ -22,6 +23,9 @@ GST_DEBUG_CATEGORY_STATIC(kelvo_frame_grab_debug);
 
 using kelvo::gst::FilterHost;
 using kelvo::gst::detail::TakenStill;
+using kelvo::host::Still;
+using kelvo::host::StillResult;
+using kelvo::host::StillWorker;
 
 namespace {
 
@@ -36,7 +40,7 @@ struct PendingRequest {
 
 }  // namespace
 
-enum { PROP_0, PROP_LOCATION, PROP_GRAB_TIME, PROP_GRAB_ENABLED, PROP_ENHANCE };
+enum { PROP_0, PROP_LOCATION, PROP_GRAB_TIME, PROP_GRAB_ENABLED, PROP_ENHANCE, PROP_BACKGROUND };
 enum { SIGNAL_SNAPSHOT, LAST_SIGNAL };
 static guint frame_grab_signals[LAST_SIGNAL];
 
@@ -48,6 +52,7 @@ struct _GstKelvoFrameGrab {
   gdouble grab_time;
   gboolean grab_enabled;
   gboolean enhance;
+  gboolean background;  // write stills on the worker thread
 
   // The filter and what the element has told it. Property setters and the
   // snapshot signal run on application threads while frames arrive on the
@@ -63,6 +68,9 @@ struct _GstKelvoFrameGrab {
   // caps again for every buffer that follows, and a stream that cannot be
   // negotiated is one error, not one per retry.
   gboolean caps_error_posted;
+  // Writes the stills off the streaming thread. Replaced when it had to
+  // give up on stills at the end of a stream.
+  std::shared_ptr<StillWorker>* worker;
 };
 
 #define YUY2_CAPS "video/x-raw, format=(string)YUY2, width=(int)[2, 32767], height=(int)[1, 32767], framerate=(fraction)[0/1, MAX]"
@@ -138,6 +146,9 @@ static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, co
     case PROP_ENHANCE:
       self->enhance = g_value_get_boolean(value);
       break;
+    case PROP_BACKGROUND:
+      self->background = g_value_get_boolean(value);
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
       g_mutex_unlock(&self->lock);
@@ -169,6 +180,9 @@ static void gst_kelvo_frame_grab_get_property(GObject* object, guint prop_id, GV
       break;
     case PROP_ENHANCE:
       g_value_set_boolean(value, self->enhance);
+      break;
+    case PROP_BACKGROUND:
+      g_value_set_boolean(value, self->background);
       break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -206,6 +220,90 @@ static gboolean gst_kelvo_frame_grab_snapshot(GstKelvoFrameGrab* self, gdouble t
   g_mutex_unlock(&self->lock);
   GST_DEBUG_OBJECT(self, "queued snapshot at %g s to %s", time, filename);
   return TRUE;
+}
+
+static void post_still_message(GstKelvoFrameGrab* self, const Still& still,
+                               GstClockTime stream_time, GstClockTime running_time,
+                               const StillResult& result) {
+  GstStructure* s = gst_structure_new(
+      GST_KELVO_FRAME_GRAB_STILL_MESSAGE, "location", G_TYPE_STRING, still.fileName.c_str(),
+      "requested-time", G_TYPE_DOUBLE, still.requestedTime, "stream-time", G_TYPE_UINT64,
+      static_cast<guint64>(stream_time), "running-time", G_TYPE_UINT64,
+      static_cast<guint64>(running_time), "main", G_TYPE_BOOLEAN, still.mainGrab ? TRUE : FALSE,
+      "enhance", G_TYPE_BOOLEAN, still.enhance ? TRUE : FALSE, "failed", G_TYPE_BOOLEAN,
+      result.written ? FALSE : TRUE, "reason", G_TYPE_STRING, result.reason.c_str(), nullptr);
+  gst_element_post_message(GST_ELEMENT(self), gst_message_new_element(GST_OBJECT(self), s));
+}
+
+// Reports one still once its file is complete or has failed: a failure is a
+// warning, never an error, and the stream goes on. Runs on the worker
+// thread, or on the streaming thread for a still that never reached it.
+static void report_still(GstKelvoFrameGrab* self, const Still& still, GstClockTime stream_time,
+                         GstClockTime running_time, const StillResult& result) {
+  const char* file = still.fileName.c_str();
+  if (result.written) {
+    GST_INFO_OBJECT(self, "wrote %s (asked %g s, frame at %" GST_TIME_FORMAT ")", file,
+                    still.requestedTime, GST_TIME_ARGS(stream_time));
+  } else {
+    GST_ELEMENT_WARNING(self, RESOURCE, WRITE, ("Could not write the still \"%s\"", file),
+                        ("%s", result.reason.c_str()));
+  }
+  post_still_message(self, still, stream_time, running_time, result);
+}
+
+static std::shared_ptr<StillWorker> current_worker(GstKelvoFrameGrab* self) {
+  g_mutex_lock(&self->lock);
+  std::shared_ptr<StillWorker> worker = *self->worker;
+  g_mutex_unlock(&self->lock);
+  return worker;
+}
+
+// Writes the stills the filter took from one frame, or hands them to the
+// worker. Called on the streaming thread with no lock held.
+static void write_stills(GstKelvoFrameGrab* self, std::vector<TakenStill>* taken,
+                         GstClockTime stream_time, GstClockTime running_time) {
+  if (taken->empty()) return;
+  g_mutex_lock(&self->lock);
+  const bool background = self->background != FALSE;
+  g_mutex_unlock(&self->lock);
+  const std::shared_ptr<StillWorker> worker = current_worker(self);
+  for (TakenStill& t : *taken) {
+    StillResult result;
+    result.reason = t.failure;
+    if (t.failure.empty() && !background) {
+      result = kelvo::host::StillWriter().Write(t.still);
+    } else if (t.failure.empty()) {
+      // What the report needs if the still never reaches the worker.
+      Still described;
+      described.fileName = t.still.fileName;
+      described.enhance = t.still.enhance;
+      described.mainGrab = t.still.mainGrab;
+      described.requestedTime = t.still.requestedTime;
+      described.frameTime = t.still.frameTime;
+      auto done = [self, stream_time, running_time](const Still& still, const StillResult& r) {
+        report_still(self, still, stream_time, running_time, r);
+      };
+      if (worker->Submit(std::move(t.still), done)) continue;
+      t.still = std::move(described);
+      result.reason = "\"" + t.still.fileName + "\": the still could not be queued for writing";
+    }
+    report_still(self, t.still, stream_time, running_time, result);
+  }
+}
+
+// Waits for the stills still being written, at most the worker's limit;
+// those given up are reported failed. Called without the lock.
+static void finish_stills(GstKelvoFrameGrab* self) {
+  const std::shared_ptr<StillWorker> worker = current_worker(self);
+  const size_t dropped = worker->Finish(StillWorker::kFinishLimit);
+  if (dropped == 0) return;
+  GST_WARNING_OBJECT(self, "%zu still(s) not written within %lld s, given up", dropped,
+                     static_cast<long long>(StillWorker::kFinishLimit.count()));
+  // The old worker reports nothing more; later stills need a new one.
+  auto fresh = std::make_shared<StillWorker>();
+  g_mutex_lock(&self->lock);
+  self->worker->swap(fresh);
+  g_mutex_unlock(&self->lock);
 }
 
 static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
@@ -250,6 +348,8 @@ static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
   host = std::move(*self->host);
   g_mutex_unlock(&self->lock);
   host.reset();
+  // The change to NULL waits for the stills being written, within a limit.
+  finish_stills(self);
   // The image library keeps freed frame-sized buffers for the next still;
   // once the stream stops they go back to the system.
   kelvo::memory::TrimBlockCache();
@@ -300,41 +400,11 @@ static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* 
   return TRUE;
 }
 
-static void post_still_message(GstKelvoFrameGrab* self, const kelvo::host::Still& still,
-                               GstClockTime stream_time, GstClockTime running_time,
-                               const kelvo::host::StillResult& result) {
-  GstStructure* s = gst_structure_new(
-      GST_KELVO_FRAME_GRAB_STILL_MESSAGE, "location", G_TYPE_STRING, still.fileName.c_str(),
-      "requested-time", G_TYPE_DOUBLE, still.requestedTime, "stream-time", G_TYPE_UINT64,
-      static_cast<guint64>(stream_time), "running-time", G_TYPE_UINT64,
-      static_cast<guint64>(running_time), "main", G_TYPE_BOOLEAN, still.mainGrab ? TRUE : FALSE,
-      "enhance", G_TYPE_BOOLEAN, still.enhance ? TRUE : FALSE, "failed", G_TYPE_BOOLEAN,
-      result.written ? FALSE : TRUE, "reason", G_TYPE_STRING, result.reason.c_str(), nullptr);
-  gst_element_post_message(GST_ELEMENT(self), gst_message_new_element(GST_OBJECT(self), s));
-}
-
-// Writes the stills the filter took from one frame and reports each. Called
-// on the streaming thread with no lock held. A still that fails is a
-// warning: the stream goes on.
-static void write_stills(GstKelvoFrameGrab* self, const std::vector<TakenStill>& taken,
-                         GstClockTime stream_time, GstClockTime running_time) {
-  const kelvo::host::StillWriter writer;
-  for (const TakenStill& t : taken) {
-    kelvo::host::StillResult result;
-    if (t.failure.empty())
-      result = writer.Write(t.still);
-    else
-      result.reason = t.failure;
-    const char* file = t.still.fileName.c_str();
-    if (result.written) {
-      GST_INFO_OBJECT(self, "wrote %s (asked %g s, frame at %" GST_TIME_FORMAT ")", file,
-                      t.still.requestedTime, GST_TIME_ARGS(stream_time));
-    } else {
-      GST_ELEMENT_WARNING(self, RESOURCE, WRITE, ("Could not write the still \"%s\"", file),
-                          ("%s", result.reason.c_str()));
-    }
-    post_still_message(self, t.still, stream_time, running_time, result);
-  }
+static gboolean gst_kelvo_frame_grab_sink_event(GstBaseTransform* trans, GstEvent* event) {
+  // Still messages come before the end of the stream, so an application
+  // that stops at EOS has them all.
+  if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) finish_stills(GST_KELVO_FRAME_GRAB(trans));
+  return GST_BASE_TRANSFORM_CLASS(gst_kelvo_frame_grab_parent_class)->sink_event(trans, event);
 }
 
 static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, GstBuffer* buf) {
@@ -413,7 +483,7 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
   g_mutex_unlock(&self->lock);
   gst_video_frame_unmap(&frame);
 
-  write_stills(self, taken, stream_time, running_time);
+  write_stills(self, &taken, stream_time, running_time);
   if (FAILED(hr)) {
     GST_ELEMENT_ERROR(self, STREAM, FAILED,
                       ("The frame grab filter failed on the frame at %" GST_TIME_FORMAT,
@@ -427,6 +497,7 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
 static void gst_kelvo_frame_grab_finalize(GObject* object) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
   delete self->host;
+  delete self->worker;
   delete self->requests;
   delete self->packed;
   g_free(self->location);
@@ -465,6 +536,15 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
                            "once a snapshot request has been written",
                            TRUE, flags));
   g_object_class_install_property(
+      gobject_class, PROP_BACKGROUND,
+      g_param_spec_boolean(
+          "write-in-background", "Write in background",
+          "Enhance and write the stills on a worker thread of lower priority instead of the "
+          "streaming thread. Each still message then comes once its file is complete, in the order "
+          "of this element's stills (not interleaved in stream order with other elements' stills); "
+          "EOS and stopping wait up to 10 s for the stills being written",
+          FALSE, flags));
+  g_object_class_install_property(
       gobject_class, PROP_ENHANCE,
       g_param_spec_boolean("enhance", "Enhance",
                            "Run the automatic photo enhancement on the main still", FALSE, flags));
@@ -501,6 +581,7 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
   trans_class->stop = gst_kelvo_frame_grab_stop;
   trans_class->set_caps = gst_kelvo_frame_grab_set_caps;
   trans_class->transform_ip = gst_kelvo_frame_grab_transform_ip;
+  trans_class->sink_event = gst_kelvo_frame_grab_sink_event;
   trans_class->transform_ip_on_passthrough = TRUE;
 
   GST_DEBUG_CATEGORY_INIT(kelvo_frame_grab_debug, "kelvoframegrab", 0, "Kelvo frame grab");
@@ -512,9 +593,11 @@ static void gst_kelvo_frame_grab_init(GstKelvoFrameGrab* self) {
   self->grab_time = 0.0;
   self->grab_enabled = TRUE;
   self->enhance = FALSE;
+  self->background = FALSE;
   self->host = new std::unique_ptr<FilterHost>();
   self->requests = new std::vector<PendingRequest>();
   self->caps_error_posted = FALSE;
+  self->worker = new std::shared_ptr<StillWorker>(std::make_shared<StillWorker>());
   self->packed = new std::vector<guint8>();
   self->rate_from_buffers = FALSE;
   gst_video_info_init(&self->info);

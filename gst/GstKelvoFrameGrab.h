@@ -5,8 +5,11 @@
 // Video flows through unchanged (in place, never copied). The filter decides
 // which frames are due (the main grab at grab-time, queued snapshot
 // requests) and hands each still it takes to the element, which writes it as
-// a JPEG through a temporary file renamed over the target, and then posts an
-// element message named "kelvoframegrab-still":
+// a JPEG through a temporary file renamed over the target, on the streaming
+// thread with no lock held (or, with write-in-background, on a worker thread
+// of lower priority, the streaming thread only copying the frame out). Once
+// the file is complete or has failed it posts an element message named
+// "kelvoframegrab-still":
 //   location        (string)  the file
 //   requested-time  (double)  the time asked for, seconds of stream time
 //   stream-time     (guint64) stream time of the frame the still holds, ns
@@ -24,6 +27,11 @@
 // as debug text) plus its still message with failed set; the stream goes on.
 // Targets that exist and are not regular files (named pipes, devices) are
 // refused without being opened, so nothing blocks on them.
+//
+// With write-in-background, EOS is passed on, and the change from PAUSED to
+// READY completes, only once the stills being written are done, or after
+// 10 s: stills still waiting then are given up (nothing of them was
+// written) and reported failed.
 
 #include <gst/base/gstbasetransform.h>
 #include <gst/gst.h>

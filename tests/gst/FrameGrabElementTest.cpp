@@ -113,6 +113,9 @@ class Grab {
     gst_harness_set_src_caps_str(h_, caps.c_str());
   }
   GstHarness* harness() { return h_; }
+  // Ends the stream: the element passes EOS on only once the stills being
+  // written are done, so every still message is on the bus by then.
+  void EndStream() { EXPECT_TRUE(gst_harness_push_event(h_, gst_event_new_eos())); }
 
   GstClockTime FrameTime(int index) const {
     return gst_util_uint64_scale(static_cast<guint64>(index), GST_SECOND * fpsD_, fpsN_ > 0 ? fpsN_ : 25);
@@ -204,6 +207,7 @@ class FrameGrabElement : public testing::Test {
   void SetUp() override { dir_ = MakeTempFolder(); }
   void TearDown() override { RemoveTree(dir_); }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void StillsThatCannotBeWrittenAreWarnings(bool background);
   std::string dir_;
 };
 
@@ -243,6 +247,7 @@ TEST_F(FrameGrabElement, MainGrabTakesTheRightFrameAtSeveralRates) {
     g_object_set(g.element(), "location", file.c_str(), "grab-time", c.grabTime, nullptr);
     g.Start(c.fps);
     ASSERT_EQ(g.Push(0, c.expected + 3), GST_FLOW_OK);
+    g.EndStream();
     EXPECT_EQ(IndexOf(file), c.expected);
     const std::vector<Still> stills = g.Stills();
     ASSERT_EQ(stills.size(), 1u) << "the main grab fires once";
@@ -274,6 +279,7 @@ TEST_F(FrameGrabElement, SnapshotSignalQueuesRequestsServedFromTheRightFrames) {
     EXPECT_TRUE(queued);
     g.Start(c.fps);
     ASSERT_EQ(g.Push(0, c.expected + 3), GST_FLOW_OK);
+    g.EndStream();
     EXPECT_EQ(IndexOf(file), c.expected);
     const std::vector<Still> stills = g.Stills();
     ASSERT_EQ(stills.size(), 1u);
@@ -295,6 +301,7 @@ TEST_F(FrameGrabElement, RequestsOnOneFrameAreAllWrittenAndAnEarlyRequestEndsThe
   g_signal_emit_by_name(g.element(), "snapshot", 2.0, Path("c.jpg").c_str(), FALSE, &c);
   ASSERT_TRUE(a && b && c);
   ASSERT_EQ(g.Push(6, 90), GST_FLOW_OK);
+  g.EndStream();
 
   EXPECT_EQ(IndexOf(Path("a.jpg")), 25);
   EXPECT_EQ(IndexOf(Path("b.jpg")), 25);
@@ -328,6 +335,7 @@ TEST_F(FrameGrabElement, PassesBuffersThroughUntouchedIncludingGrabbedFrames) {
     gst_buffer_unref(out);
     gst_buffer_unref(in);
   }
+  g.EndStream();
   EXPECT_EQ(IndexOf(Path("main.jpg")), 5);
 }
 
@@ -345,6 +353,7 @@ TEST_F(FrameGrabElement, MatchesOnStreamTimeNotOnTimestamps) {
   segment.base = 5 * GST_SECOND;
   ASSERT_TRUE(gst_harness_push_event(g.harness(), gst_event_new_segment(&segment)));
   ASSERT_EQ(g.Push(0, 30, 10 * GST_SECOND), GST_FLOW_OK);
+  g.EndStream();
   EXPECT_EQ(IndexOf(Path("main.jpg")), 25);
   const std::vector<Still> stills = g.Stills();
   ASSERT_EQ(stills.size(), 1u);
@@ -376,6 +385,7 @@ TEST_F(FrameGrabElement, PaddedRowsAndCapsWithoutARateStillGiveTheRightFrame) {
     ASSERT_EQ(gst_harness_push(g.harness(), buf), GST_FLOW_OK);
     gst_buffer_unref(gst_harness_pull(g.harness()));
   }
+  g.EndStream();
   EXPECT_EQ(IndexOf(Path("r.jpg")), 25);
 }
 
@@ -391,6 +401,7 @@ TEST_F(FrameGrabElement, BuffersWithoutTimestampsPassAndAreNeverGrabbed) {
   }
   EXPECT_FALSE(FileExists(Path("main.jpg")));
   ASSERT_EQ(g.Push(3, 4), GST_FLOW_OK);
+  g.EndStream();
   EXPECT_EQ(IndexOf(Path("main.jpg")), 3);
 }
 
@@ -422,6 +433,7 @@ TEST_F(FrameGrabElement, SnapshotSignalRefusesNamesThatCannotBeWritten) {
   // Nothing refused was queued: the stream runs past 1 s without a still.
   g.Start(25);
   ASSERT_EQ(g.Push(0, 30), GST_FLOW_OK);
+  g.EndStream();
   EXPECT_TRUE(g.Stills().empty());
 }
 
@@ -470,7 +482,9 @@ TEST_F(FrameGrabElement, ALocationInAMissingFolderIsRefusedBeforeStreaming) {
 // message marked failed; the stream runs on to its end and the other stills
 // are written. A named pipe placed where a still should go is refused
 // without being opened, so nothing blocks.
-TEST_F(FrameGrabElement, StillsThatCannotBeWrittenAreWarningsAndTheStreamReachesItsEnd) {
+void FrameGrabElement::StillsThatCannotBeWrittenAreWarnings(bool background) {
+  RemoveTree(dir_);
+  dir_ = MakeTempFolder();
   const std::string sub = Path("sub");
   ASSERT_EQ(g_mkdir(sub.c_str(), 0755), 0);
   GstElement* pipeline = gst_parse_launch(
@@ -479,6 +493,7 @@ TEST_F(FrameGrabElement, StillsThatCannotBeWrittenAreWarningsAndTheStreamReaches
       nullptr);
   ASSERT_NE(pipeline, nullptr);
   GstElement* grab = gst_bin_get_by_name(GST_BIN(pipeline), "g");
+  g_object_set(grab, "write-in-background", background, nullptr);
   const std::string targets[] = {Path("a.jpg"), sub + "/gone.jpg", Path("pipe.jpg"), Path("c.jpg")};
   for (int i = 0; i < 4; ++i) {
     gboolean queued = FALSE;
@@ -541,6 +556,16 @@ TEST_F(FrameGrabElement, StillsThatCannotBeWrittenAreWarningsAndTheStreamReaches
   }
 }
 
+
+TEST_F(FrameGrabElement, StillsThatCannotBeWrittenAreWarningsAndTheStreamReachesItsEnd) {
+  // Written on the streaming thread, then on the worker, whose stills must
+  // all be reported before EOS.
+  for (const bool background : {false, true}) {
+    SCOPED_TRACE(background ? "in the background" : "on the streaming thread");
+    StillsThatCannotBeWrittenAreWarnings(background);
+  }
+}
+
 // A write that fails half way (here the file-size limit) leaves the file it
 // was to replace exactly as it was, and no temporary behind.
 TEST_F(FrameGrabElement, AStillThatFailsHalfWrittenLeavesTheOldFileUntouched) {
@@ -558,6 +583,7 @@ TEST_F(FrameGrabElement, AStillThatFailsHalfWrittenLeavesTheOldFileUntouched) {
   small.rlim_cur = 200;  // less than the JPEG headers alone
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   const GstFlowReturn flow = g.Push(0, 10);
+  g.EndStream();
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, savedHandler);
 
