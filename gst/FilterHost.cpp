@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "gst/detail/HostPin.h"
 #include "gst/detail/HostSample.h"
+#include "gst/detail/StillCollector.h"
 
 // The module's class-factory entry point (exported with C linkage).
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
@@ -56,8 +58,21 @@ std::unique_ptr<FilterHost> FilterHost::Create(std::string* error) {
   hr = host->filter_->QueryInterface(IID_IFrameGrabFilter, reinterpret_cast<void**>(&host->control_));
   if (SUCCEEDED(hr))
     hr = host->filter_->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(&host->sink_));
+  if (SUCCEEDED(hr))
+    hr = host->filter_->QueryInterface(IID_IFrameGrabStillOutput,
+                                       reinterpret_cast<void**>(&host->stillOutput_));
   if (FAILED(hr)) {
     *error = "the frame grab filter lacks its control interfaces (" + HrText(hr) + ")";
+    return nullptr;
+  }
+  host->collector_ = new (std::nothrow) detail::StillCollector();
+  if (!host->collector_) {
+    *error = "out of memory";
+    return nullptr;
+  }
+  hr = host->stillOutput_->SetStillSink(host->collector_);
+  if (FAILED(hr)) {
+    *error = "the frame grab filter refused the still sink (" + HrText(hr) + ")";
     return nullptr;
   }
 
@@ -91,6 +106,9 @@ std::unique_ptr<FilterHost> FilterHost::Create(std::string* error) {
 
 FilterHost::~FilterHost() {
   Disconnect();
+  if (stillOutput_) stillOutput_->SetStillSink(nullptr);
+  ReleaseAndNull(stillOutput_);
+  ReleaseAndNull(collector_);
   ReleaseAndNull(inputMem_);
   ReleaseAndNull(input_);
   ReleaseAndNull(output_);
@@ -191,6 +209,10 @@ HRESULT FilterHost::Deliver(BYTE* data, long size, const REFERENCE_TIME* start,
   if (!connected_) return VFW_E_NOT_CONNECTED;
   sample_->Set(data, size, start, stop);
   return inputMem_->Receive(sample_.get());
+}
+
+std::vector<detail::TakenStill> FilterHost::TakeStills() {
+  return collector_ ? collector_->Take() : std::vector<detail::TakenStill>();
 }
 
 }  // namespace kelvo::gst

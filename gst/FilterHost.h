@@ -9,11 +9,18 @@
 // DllGetClassObject is called directly, so the plugin is one self-contained
 // file and needs no registration step; the filter still only ever sees the
 // calls a graph would make.
+//
+// The host registers a still sink on the filter: the filter decides which
+// frames are due and hands over each still it takes, and the host collects
+// copies of them for the element to write (TakeStills) once no lock is held.
 
 #include <memory>
 #include <string>
 
+#include <vector>
+
 #include "filter/IFrameGrabFilter.h"
+#include "gst/detail/StillCollector.h"
 #include "platform/Windows.h"
 
 namespace kelvo::gst {
@@ -46,6 +53,9 @@ class FilterHost {
 
   // Hands one frame to the filter's input pin. start == nullptr: no time.
   HRESULT Deliver(BYTE* data, long size, const REFERENCE_TIME* start, const REFERENCE_TIME* stop);
+  // The stills the filter took since the last call, in the order it took
+  // them (the main grab first, then the due requests in queue order).
+  std::vector<detail::TakenStill> TakeStills();
 
   // Frame size the filter expects for width x height YUY2.
   static long FrameBytes(int width, int height) { return static_cast<long>(width) * height * 2; }
@@ -59,6 +69,8 @@ class FilterHost {
   IPin* input_ = nullptr;
   IPin* output_ = nullptr;
   IMemInputPin* inputMem_ = nullptr;
+  IFrameGrabStillOutput* stillOutput_ = nullptr;
+  detail::StillCollector* collector_ = nullptr;  // counted reference
   std::unique_ptr<detail::HostPin> source_;
   std::unique_ptr<detail::HostPin> drain_;
   std::unique_ptr<detail::HostSample> sample_;

@@ -1,27 +1,46 @@
 #include "gst/GstKelvoFrameGrab.h"
 
 #include <gst/video/video.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "gst/FilterHost.h"
-#include "gst/OutputPath.h"
-#include "gst/StillSchedule.h"
+#include "host/StillWorker.h"
+#include "host/StillWriter.h"
+#include "imaging/core/SafeFile.h"
 #include "imaging/primitives/BlockCache.h"
 
 GST_DEBUG_CATEGORY_STATIC(kelvo_frame_grab_debug);
 #define GST_CAT_DEFAULT kelvo_frame_grab_debug
 
-using kelvo::gst::CheckOutputPath;
 using kelvo::gst::FilterHost;
-using kelvo::gst::StillSchedule;
-using kelvo::gst::StillTarget;
+using kelvo::gst::detail::TakenStill;
+using kelvo::host::Still;
+using kelvo::host::StillResult;
+using kelvo::host::StillWorker;
 
-enum { PROP_0, PROP_LOCATION, PROP_GRAB_TIME, PROP_GRAB_ENABLED, PROP_ENHANCE };
+namespace {
+
+// A snapshot request the element has handed to the filter and the filter has
+// not taken yet. A restarted element gets a new filter, which is given these
+// again.
+struct PendingRequest {
+  std::string fileName;
+  double time;
+  bool enhance;
+};
+
+}  // namespace
+
+enum { PROP_0, PROP_LOCATION, PROP_GRAB_TIME, PROP_GRAB_ENABLED, PROP_ENHANCE, PROP_BACKGROUND };
 enum { SIGNAL_SNAPSHOT, LAST_SIGNAL };
 static guint frame_grab_signals[LAST_SIGNAL];
 
@@ -33,6 +52,7 @@ struct _GstKelvoFrameGrab {
   gdouble grab_time;
   gboolean grab_enabled;
   gboolean enhance;
+  gboolean background;  // write stills on the worker thread
 
   // The filter and what the element has told it. Property setters and the
   // snapshot signal run on application threads while frames arrive on the
@@ -40,10 +60,17 @@ struct _GstKelvoFrameGrab {
   // in step.
   GMutex lock;
   std::unique_ptr<FilterHost>* host;
-  StillSchedule* schedule;
+  std::vector<PendingRequest>* requests;
   GstVideoInfo info;
   gboolean rate_from_buffers;  // the caps carry no frame rate
   std::vector<guint8>* packed;  // frame repacked when rows carry padding
+  // A caps refusal has been posted since start: base transform offers the
+  // caps again for every buffer that follows, and a stream that cannot be
+  // negotiated is one error, not one per retry.
+  gboolean caps_error_posted;
+  // Writes the stills off the streaming thread. Replaced when it had to
+  // give up on stills at the end of a stream.
+  std::shared_ptr<StillWorker>* worker;
 };
 
 #define YUY2_CAPS "video/x-raw, format=(string)YUY2, width=(int)[2, 32767], height=(int)[1, 32767], framerate=(fraction)[0/1, MAX]"
@@ -61,7 +88,27 @@ static int whole_rate(int num, int den) {
   return static_cast<int>(std::lround(static_cast<double>(num) / den));
 }
 
-// Hands the main grab settings to the filter and its copy. Lock held.
+// Why a still cannot be written to `path`; empty when it can be tried. It
+// only looks (stat, access) and never opens anything, so a named pipe or a
+// device cannot block it; call it without the lock all the same.
+static std::string check_target(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::string reason = kelvo::io::CheckOutputTarget(path);
+  if (!reason.empty()) return reason;
+  // A folder the stills cannot be created in is worth saying before the
+  // stream runs, not at the first still.
+  std::error_code ec;
+  const fs::path final = fs::weakly_canonical(fs::path(path), ec);
+  const fs::path folder = ec || !final.has_parent_path() ? fs::path(".") : final.parent_path();
+  if (access(folder.c_str(), W_OK | X_OK) != 0) {
+    const int error = errno;
+    return "\"" + path + "\": folder \"" + folder.string() + "\" is not writable: " +
+           std::error_code(error, std::generic_category()).message();
+  }
+  return {};
+}
+
+// Hands the main grab settings to the filter. Lock held.
 // A main grab without a file name is not armed (the filter would keep it
 // pending forever), so grab-enabled only takes effect with a location.
 static void push_main_settings(GstKelvoFrameGrab* self) {
@@ -70,25 +117,25 @@ static void push_main_settings(GstKelvoFrameGrab* self) {
   FilterHost* host = self->host->get();
   if (host) {
     if (!file.empty() && FAILED(host->SetFileName(file))) {
-      GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS, ("File name \"%s\" is too long", file.c_str()),
-                          (nullptr));
-      self->schedule->SetMain(false, self->grab_time, self->enhance, file);
+      GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS,
+                          ("File name \"%s\" is too long or not UTF-8", file.c_str()), (nullptr));
       host->SetGrabParams(self->grab_time, false, self->enhance != FALSE);
       return;
     }
     host->SetGrabParams(self->grab_time, armed, self->enhance != FALSE);
   }
-  self->schedule->SetMain(armed, self->grab_time, self->enhance != FALSE, file);
 }
 
 static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, const GValue* value,
                                               GParamSpec* pspec) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
+  std::string location;
   g_mutex_lock(&self->lock);
   switch (prop_id) {
     case PROP_LOCATION:
       g_free(self->location);
       self->location = g_value_dup_string(value);
+      if (self->location) location = self->location;
       break;
     case PROP_GRAB_TIME:
       self->grab_time = g_value_get_double(value);
@@ -99,6 +146,9 @@ static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, co
     case PROP_ENHANCE:
       self->enhance = g_value_get_boolean(value);
       break;
+    case PROP_BACKGROUND:
+      self->background = g_value_get_boolean(value);
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
       g_mutex_unlock(&self->lock);
@@ -106,6 +156,12 @@ static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, co
   }
   push_main_settings(self);
   g_mutex_unlock(&self->lock);
+  // A property value cannot be refused; say now what start will refuse, or
+  // what will make the still fail.
+  if (!location.empty()) {
+    const std::string reason = check_target(location);
+    if (!reason.empty()) GST_WARNING_OBJECT(self, "location cannot be written: %s", reason.c_str());
+  }
 }
 
 static void gst_kelvo_frame_grab_get_property(GObject* object, guint prop_id, GValue* value,
@@ -125,6 +181,9 @@ static void gst_kelvo_frame_grab_get_property(GObject* object, guint prop_id, GV
     case PROP_ENHANCE:
       g_value_set_boolean(value, self->enhance);
       break;
+    case PROP_BACKGROUND:
+      g_value_set_boolean(value, self->background);
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
       break;
@@ -132,18 +191,22 @@ static void gst_kelvo_frame_grab_get_property(GObject* object, guint prop_id, GV
   g_mutex_unlock(&self->lock);
 }
 
-// The snapshot action signal. Names are checked here, before they are queued:
-// a still the filter cannot open would end the process.
+// The snapshot action signal. A target that cannot be written is refused
+// here, while the application can still be told; a still that fails later
+// is reported by a warning and its still message.
 static gboolean gst_kelvo_frame_grab_snapshot(GstKelvoFrameGrab* self, gdouble time,
                                               const gchar* filename, gboolean enhance) {
-  std::string reason;
-  if (!filename || !CheckOutputPath(filename, &reason)) {
-    GST_WARNING_OBJECT(self, "snapshot at %g s refused: %s", time,
-                       filename ? reason.c_str() : "no file name given");
+  if (!filename) {
+    GST_WARNING_OBJECT(self, "snapshot at %g s refused: no file name given", time);
     return FALSE;
   }
   if (!g_utf8_validate(filename, -1, nullptr) || g_utf8_strlen(filename, -1) >= 260) {
     GST_WARNING_OBJECT(self, "snapshot at %g s refused: file name too long or not UTF-8", time);
+    return FALSE;
+  }
+  const std::string reason = check_target(filename);
+  if (!reason.empty()) {
+    GST_WARNING_OBJECT(self, "snapshot at %g s refused: %s", time, reason.c_str());
     return FALSE;
   }
   g_mutex_lock(&self->lock);
@@ -153,91 +216,182 @@ static gboolean gst_kelvo_frame_grab_snapshot(GstKelvoFrameGrab* self, gdouble t
     GST_WARNING_OBJECT(self, "snapshot at %g s refused by the filter", time);
     return FALSE;
   }
-  self->schedule->AddRequest({filename, time, enhance != FALSE, false});
+  self->requests->push_back({filename, time, enhance != FALSE});
   g_mutex_unlock(&self->lock);
   GST_DEBUG_OBJECT(self, "queued snapshot at %g s to %s", time, filename);
   return TRUE;
 }
 
+static void post_still_message(GstKelvoFrameGrab* self, const Still& still,
+                               GstClockTime stream_time, GstClockTime running_time,
+                               const StillResult& result) {
+  GstStructure* s = gst_structure_new(
+      GST_KELVO_FRAME_GRAB_STILL_MESSAGE, "location", G_TYPE_STRING, still.fileName.c_str(),
+      "requested-time", G_TYPE_DOUBLE, still.requestedTime, "stream-time", G_TYPE_UINT64,
+      static_cast<guint64>(stream_time), "running-time", G_TYPE_UINT64,
+      static_cast<guint64>(running_time), "main", G_TYPE_BOOLEAN, still.mainGrab ? TRUE : FALSE,
+      "enhance", G_TYPE_BOOLEAN, still.enhance ? TRUE : FALSE, "failed", G_TYPE_BOOLEAN,
+      result.written ? FALSE : TRUE, "reason", G_TYPE_STRING, result.reason.c_str(), nullptr);
+  gst_element_post_message(GST_ELEMENT(self), gst_message_new_element(GST_OBJECT(self), s));
+}
+
+// Reports one still once its file is complete or has failed: a failure is a
+// warning, never an error, and the stream goes on. Runs on the worker
+// thread, or on the streaming thread for a still that never reached it.
+static void report_still(GstKelvoFrameGrab* self, const Still& still, GstClockTime stream_time,
+                         GstClockTime running_time, const StillResult& result) {
+  const char* file = still.fileName.c_str();
+  if (result.written) {
+    GST_INFO_OBJECT(self, "wrote %s (asked %g s, frame at %" GST_TIME_FORMAT ")", file,
+                    still.requestedTime, GST_TIME_ARGS(stream_time));
+  } else {
+    GST_ELEMENT_WARNING(self, RESOURCE, WRITE, ("Could not write the still \"%s\"", file),
+                        ("%s", result.reason.c_str()));
+  }
+  post_still_message(self, still, stream_time, running_time, result);
+}
+
+static std::shared_ptr<StillWorker> current_worker(GstKelvoFrameGrab* self) {
+  g_mutex_lock(&self->lock);
+  std::shared_ptr<StillWorker> worker = *self->worker;
+  g_mutex_unlock(&self->lock);
+  return worker;
+}
+
+// Writes the stills the filter took from one frame, or hands them to the
+// worker. Called on the streaming thread with no lock held.
+static void write_stills(GstKelvoFrameGrab* self, std::vector<TakenStill>* taken,
+                         GstClockTime stream_time, GstClockTime running_time) {
+  if (taken->empty()) return;
+  g_mutex_lock(&self->lock);
+  const bool background = self->background != FALSE;
+  g_mutex_unlock(&self->lock);
+  const std::shared_ptr<StillWorker> worker = current_worker(self);
+  for (TakenStill& t : *taken) {
+    StillResult result;
+    result.reason = t.failure;
+    if (t.failure.empty() && !background) {
+      result = kelvo::host::StillWriter().Write(t.still);
+    } else if (t.failure.empty()) {
+      // What the report needs if the still never reaches the worker.
+      Still described;
+      described.fileName = t.still.fileName;
+      described.enhance = t.still.enhance;
+      described.mainGrab = t.still.mainGrab;
+      described.requestedTime = t.still.requestedTime;
+      described.frameTime = t.still.frameTime;
+      auto done = [self, stream_time, running_time](const Still& still, const StillResult& r) {
+        report_still(self, still, stream_time, running_time, r);
+      };
+      if (worker->Submit(std::move(t.still), done)) continue;
+      t.still = std::move(described);
+      result.reason = "\"" + t.still.fileName + "\": the still could not be queued for writing";
+    }
+    report_still(self, t.still, stream_time, running_time, result);
+  }
+}
+
+// Waits for the stills still being written, at most the worker's limit;
+// those given up are reported failed. Called without the lock.
+static void finish_stills(GstKelvoFrameGrab* self) {
+  const std::shared_ptr<StillWorker> worker = current_worker(self);
+  const size_t dropped = worker->Finish(StillWorker::kFinishLimit);
+  if (dropped == 0) return;
+  GST_WARNING_OBJECT(self, "%zu still(s) not written within %lld s, given up", dropped,
+                     static_cast<long long>(StillWorker::kFinishLimit.count()));
+  // The old worker reports nothing more; later stills need a new one.
+  auto fresh = std::make_shared<StillWorker>();
+  g_mutex_lock(&self->lock);
+  self->worker->swap(fresh);
+  g_mutex_unlock(&self->lock);
+}
+
 static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
+  std::string main;
   g_mutex_lock(&self->lock);
-  std::string reason;
-  if (self->grab_enabled && self->location && *self->location &&
-      !CheckOutputPath(self->location, &reason)) {
-    const std::string location = self->location;
-    g_mutex_unlock(&self->lock);
-    GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
-                      ("Cannot write the still \"%s\": %s", location.c_str(), reason.c_str()),
-                      (nullptr));
-    return FALSE;
+  if (self->grab_enabled && self->location) main = self->location;
+  g_mutex_unlock(&self->lock);
+  // Before the stream runs a bad main location is an error; once it runs,
+  // failed stills are warnings and the stream goes on.
+  if (!main.empty()) {
+    const std::string reason = check_target(main);
+    if (!reason.empty()) {
+      GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE, ("Cannot write the still: %s", reason.c_str()),
+                        (nullptr));
+      return FALSE;
+    }
   }
   std::string error;
-  *self->host = FilterHost::Create(&error);
-  if (!*self->host) {
-    g_mutex_unlock(&self->lock);
+  std::unique_ptr<FilterHost> host = FilterHost::Create(&error);
+  if (!host) {
     GST_ELEMENT_ERROR(self, LIBRARY, INIT, ("Cannot start kelvoframegrab: %s", error.c_str()),
                       (nullptr));
     return FALSE;
   }
+  g_mutex_lock(&self->lock);
+  *self->host = std::move(host);
+  self->caps_error_posted = FALSE;
+  push_main_settings(self);
   // A new filter starts with nothing grabbed; requests still waiting from an
   // earlier run are queued again.
-  std::vector<StillTarget> waiting = self->schedule->Requests();
-  *self->schedule = StillSchedule();
-  push_main_settings(self);
-  for (StillTarget& r : waiting) {
+  for (const PendingRequest& r : *self->requests)
     (*self->host)->AddSnapshot(r.fileName, r.time, r.enhance);
-    self->schedule->AddRequest(std::move(r));
-  }
   g_mutex_unlock(&self->lock);
   return TRUE;
 }
 
 static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
+  std::unique_ptr<FilterHost> host;
   g_mutex_lock(&self->lock);
-  self->host->reset();
+  host = std::move(*self->host);
   g_mutex_unlock(&self->lock);
+  host.reset();
+  // The change to NULL waits for the stills being written, within a limit.
+  finish_stills(self);
   // The image library keeps freed frame-sized buffers for the next still;
   // once the stream stops they go back to the system.
   kelvo::memory::TrimBlockCache();
   return TRUE;
 }
 
+// Refuses the caps; only the first refusal since start posts an error.
+static gboolean refuse_caps(GstKelvoFrameGrab* self, GstCaps* caps, const std::string& why) {
+  g_mutex_lock(&self->lock);
+  const bool post = !self->caps_error_posted;
+  self->caps_error_posted = TRUE;
+  g_mutex_unlock(&self->lock);
+  if (post)
+    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("%s", why.c_str()), ("%" GST_PTR_FORMAT, caps));
+  else
+    GST_DEBUG_OBJECT(self, "caps refused again (%s): %" GST_PTR_FORMAT, why.c_str(), caps);
+  return FALSE;
+}
+
 static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* incaps,
                                               GstCaps* /*outcaps*/) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
   GstVideoInfo info;
-  if (!gst_video_info_from_caps(&info, incaps)) {
-    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("kelvoframegrab cannot read the caps"),
-                      ("%" GST_PTR_FORMAT, incaps));
-    return FALSE;
-  }
+  if (!gst_video_info_from_caps(&info, incaps))
+    return refuse_caps(self, incaps, "kelvoframegrab cannot read the caps");
   const int width = GST_VIDEO_INFO_WIDTH(&info);
   const int height = GST_VIDEO_INFO_HEIGHT(&info);
   // YUY2 pairs two pixels per chroma sample; the filter converts whole pairs.
-  if (width % 2 != 0) {
-    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
-                      ("kelvoframegrab needs an even frame width for YUY2, got %dx%d", width, height),
-                      (nullptr));
-    return FALSE;
-  }
+  if (width % 2 != 0)
+    return refuse_caps(self, incaps, "kelvoframegrab needs an even frame width for YUY2, got " +
+                                         std::to_string(width) + "x" + std::to_string(height));
   g_mutex_lock(&self->lock);
   FilterHost* host = self->host->get();
   std::string error;
   if (!host || !host->Connect(width, height, GST_VIDEO_INFO_FPS_N(&info),
                               GST_VIDEO_INFO_FPS_D(&info), &error)) {
     g_mutex_unlock(&self->lock);
-    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("Caps refused: %s",
-                      host ? error.c_str() : "the element is not started"),
-                      ("%" GST_PTR_FORMAT, incaps));
-    return FALSE;
+    return refuse_caps(self, incaps,
+                       "Caps refused: " + (host ? error : std::string("the element is not started")));
   }
   const int rate = whole_rate(GST_VIDEO_INFO_FPS_N(&info), GST_VIDEO_INFO_FPS_D(&info));
-  if (rate > 0) {
-    host->SetFrameRate(rate);
-    self->schedule->SetFrameRate(rate);
-  }
+  if (rate > 0) host->SetFrameRate(rate);
   // Without a rate in the caps the frame period is taken from the first
   // buffer that has a duration; until then no request can come due.
   self->rate_from_buffers = rate <= 0;
@@ -246,15 +400,11 @@ static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* 
   return TRUE;
 }
 
-static void post_still_message(GstKelvoFrameGrab* self, const StillTarget& still,
-                               GstClockTime stream_time, GstClockTime running_time) {
-  GstStructure* s = gst_structure_new(
-      GST_KELVO_FRAME_GRAB_STILL_MESSAGE, "location", G_TYPE_STRING, still.fileName.c_str(),
-      "requested-time", G_TYPE_DOUBLE, still.time, "stream-time", G_TYPE_UINT64,
-      static_cast<guint64>(stream_time), "running-time", G_TYPE_UINT64,
-      static_cast<guint64>(running_time), "main", G_TYPE_BOOLEAN, still.main ? TRUE : FALSE,
-      "enhance", G_TYPE_BOOLEAN, still.enhance ? TRUE : FALSE, nullptr);
-  gst_element_post_message(GST_ELEMENT(self), gst_message_new_element(GST_OBJECT(self), s));
+static gboolean gst_kelvo_frame_grab_sink_event(GstBaseTransform* trans, GstEvent* event) {
+  // Still messages come before the end of the stream, so an application
+  // that stops at EOS has them all.
+  if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) finish_stills(GST_KELVO_FRAME_GRAB(trans));
+  return GST_BASE_TRANSFORM_CLASS(gst_kelvo_frame_grab_parent_class)->sink_event(trans, event);
 }
 
 static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, GstBuffer* buf) {
@@ -298,48 +448,42 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
     const int rate = static_cast<int>(std::lround(static_cast<double>(GST_SECOND) / duration));
     if (rate > 0) {
       host->SetFrameRate(rate);
-      self->schedule->SetFrameRate(rate);
       self->rate_from_buffers = FALSE;
     }
   }
-  std::vector<StillTarget> due;
-  if (timed) due = self->schedule->DueAt(start);
-  // The folder of a still may have gone since it was checked; the filter's
-  // writer would end the process, so stop with an error instead.
-  for (const StillTarget& still : due) {
-    std::string reason;
-    if (!CheckOutputPath(still.fileName, &reason)) {
-      g_mutex_unlock(&self->lock);
-      gst_video_frame_unmap(&frame);
-      GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
-                        ("Cannot write the still \"%s\": %s", still.fileName.c_str(), reason.c_str()),
-                        (nullptr));
-      return GST_FLOW_ERROR;
-    }
-  }
-
   const int width = GST_VIDEO_FRAME_WIDTH(&frame);
   const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
   const long bytes = FilterHost::FrameBytes(width, height);
   const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
   auto* data = static_cast<BYTE*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-  // The filter reads rows tightly packed. Frames with padded rows are packed
-  // into a scratch buffer, but only when a still is due: on every other frame
-  // the filter reads no pixel.
+  // The filter reads rows tightly packed, so frames with padded rows are
+  // packed into a scratch buffer. Only the filter knows whether a still is
+  // due on this frame; padded YUY2 is rare (even widths need no padding),
+  // and the copy costs far less than the conversion of a still.
   if (stride != width * 2) {
-    if (!due.empty()) {
-      self->packed->resize(static_cast<size_t>(bytes));
-      for (int y = 0; y < height; ++y)
-        std::memcpy(self->packed->data() + static_cast<size_t>(y) * width * 2,
-                    data + static_cast<size_t>(y) * stride, static_cast<size_t>(width) * 2);
-      data = self->packed->data();
-    }
+    self->packed->resize(static_cast<size_t>(bytes));
+    for (int y = 0; y < height; ++y)
+      std::memcpy(self->packed->data() + static_cast<size_t>(y) * width * 2,
+                  data + static_cast<size_t>(y) * stride, static_cast<size_t>(width) * 2);
+    data = self->packed->data();
   }
   const HRESULT hr = host->Deliver(data, bytes, timed ? &start : nullptr, timed ? &stop : nullptr);
-  if (SUCCEEDED(hr) && timed) self->schedule->MarkWritten(start);
+  std::vector<TakenStill> taken = host->TakeStills();
+  for (const TakenStill& t : taken) {
+    if (t.still.mainGrab) continue;
+    // The filter serves requests in queue order, so the first one queued
+    // with this name and time is the one it took.
+    for (auto it = self->requests->begin(); it != self->requests->end(); ++it) {
+      if (it->fileName == t.still.fileName && it->time == t.still.requestedTime) {
+        self->requests->erase(it);
+        break;
+      }
+    }
+  }
   g_mutex_unlock(&self->lock);
   gst_video_frame_unmap(&frame);
 
+  write_stills(self, &taken, stream_time, running_time);
   if (FAILED(hr)) {
     GST_ELEMENT_ERROR(self, STREAM, FAILED,
                       ("The frame grab filter failed on the frame at %" GST_TIME_FORMAT,
@@ -347,18 +491,14 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
                       ("Receive returned 0x%08X", static_cast<unsigned>(hr)));
     return GST_FLOW_ERROR;
   }
-  for (const StillTarget& still : due) {
-    GST_INFO_OBJECT(self, "wrote %s (asked %g s, frame at %" GST_TIME_FORMAT ")",
-                    still.fileName.c_str(), still.time, GST_TIME_ARGS(stream_time));
-    post_still_message(self, still, stream_time, running_time);
-  }
   return GST_FLOW_OK;
 }
 
 static void gst_kelvo_frame_grab_finalize(GObject* object) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
   delete self->host;
-  delete self->schedule;
+  delete self->worker;
+  delete self->requests;
   delete self->packed;
   g_free(self->location);
   g_mutex_clear(&self->lock);
@@ -380,7 +520,8 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
       gobject_class, PROP_LOCATION,
       g_param_spec_string("location", "Location",
                           "File name of the main still (JPEG). Its folder must exist and be "
-                          "writable; the element refuses to start otherwise",
+                          "writable and the name must not be a pipe or a device; with grab-enabled "
+                          "the element refuses to start otherwise",
                           nullptr, flags));
   g_object_class_install_property(
       gobject_class, PROP_GRAB_TIME,
@@ -395,6 +536,15 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
                            "once a snapshot request has been written",
                            TRUE, flags));
   g_object_class_install_property(
+      gobject_class, PROP_BACKGROUND,
+      g_param_spec_boolean(
+          "write-in-background", "Write in background",
+          "Enhance and write the stills on a worker thread of lower priority instead of the "
+          "streaming thread. Each still message then comes once its file is complete, in the order "
+          "of this element's stills (not interleaved in stream order with other elements' stills); "
+          "EOS and stopping wait up to 10 s for the stills being written",
+          FALSE, flags));
+  g_object_class_install_property(
       gobject_class, PROP_ENHANCE,
       g_param_spec_boolean("enhance", "Enhance",
                            "Run the automatic photo enhancement on the main still", FALSE, flags));
@@ -407,7 +557,9 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
    *
    * Queues a still of the frame starting in the open interval
    * (time - 0.005 s, time - 0.005 s + one frame period). Returns FALSE when
-   * the file cannot be written (missing or read-only folder).
+   * the file cannot be written (missing or read-only folder, a folder, a
+   * named pipe or a device). A still that fails once taken is reported by a
+   * warning and its still message.
    */
   frame_grab_signals[SIGNAL_SNAPSHOT] = g_signal_new_class_handler(
       "snapshot", G_TYPE_FROM_CLASS(klass), static_cast<GSignalFlags>(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION),
@@ -419,8 +571,8 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
       "Writes JPEG stills of chosen frames and passes the video through unchanged. Action signal "
       "\"snapshot\" (time, filename, enhance) queues a still. After each still it posts the element "
       "message \"" GST_KELVO_FRAME_GRAB_STILL_MESSAGE "\" with location (string), requested-time "
-      "(double, s), stream-time and running-time (guint64, ns) of the frame, main and enhance "
-      "(boolean)",
+      "(double, s), stream-time and running-time (guint64, ns) of the frame, main, enhance and "
+      "failed (boolean) and reason (string, empty on success); a failed still is also a warning",
       "Kelvo developers");
   gst_element_class_add_static_pad_template(element_class, &sink_template);
   gst_element_class_add_static_pad_template(element_class, &src_template);
@@ -429,6 +581,7 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
   trans_class->stop = gst_kelvo_frame_grab_stop;
   trans_class->set_caps = gst_kelvo_frame_grab_set_caps;
   trans_class->transform_ip = gst_kelvo_frame_grab_transform_ip;
+  trans_class->sink_event = gst_kelvo_frame_grab_sink_event;
   trans_class->transform_ip_on_passthrough = TRUE;
 
   GST_DEBUG_CATEGORY_INIT(kelvo_frame_grab_debug, "kelvoframegrab", 0, "Kelvo frame grab");
@@ -440,8 +593,11 @@ static void gst_kelvo_frame_grab_init(GstKelvoFrameGrab* self) {
   self->grab_time = 0.0;
   self->grab_enabled = TRUE;
   self->enhance = FALSE;
+  self->background = FALSE;
   self->host = new std::unique_ptr<FilterHost>();
-  self->schedule = new StillSchedule();
+  self->requests = new std::vector<PendingRequest>();
+  self->caps_error_posted = FALSE;
+  self->worker = new std::shared_ptr<StillWorker>(std::make_shared<StillWorker>());
   self->packed = new std::vector<guint8>();
   self->rate_from_buffers = FALSE;
   gst_video_info_init(&self->info);

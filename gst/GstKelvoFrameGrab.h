@@ -2,15 +2,36 @@
 
 // kelvoframegrab: a GStreamer element that hosts the frame grab filter.
 //
-// Video flows through unchanged (in place, never copied); on the frames the
-// filter's timing rule picks it writes JPEG stills, and after each still it
-// posts an element message named "kelvoframegrab-still":
-//   location        (string)  the file written
+// Video flows through unchanged (in place, never copied). The filter decides
+// which frames are due (the main grab at grab-time, queued snapshot
+// requests) and hands each still it takes to the element, which writes it as
+// a JPEG through a temporary file renamed over the target, on the streaming
+// thread with no lock held (or, with write-in-background, on a worker thread
+// of lower priority, the streaming thread only copying the frame out). Once
+// the file is complete or has failed it posts an element message named
+// "kelvoframegrab-still":
+//   location        (string)  the file
 //   requested-time  (double)  the time asked for, seconds of stream time
 //   stream-time     (guint64) stream time of the frame the still holds, ns
 //   running-time    (guint64) running time of that frame, ns
 //   main            (boolean) TRUE for the main grab, FALSE for a request
 //   enhance         (boolean) whether enhancement was asked for
+//   failed          (boolean) TRUE when the still could not be written
+//   reason          (string)  why not, naming the file; empty on success
+//
+// Failures: a main location that cannot be written fails start with a
+// RESOURCE / OPEN_WRITE error (setting it only logs a warning, since a
+// property value cannot be refused), and the "snapshot" signal refuses a
+// target that cannot be written. Once streaming, a still that fails is a
+// RESOURCE / WRITE warning ("Could not write the still \"FILE\"", the reason
+// as debug text) plus its still message with failed set; the stream goes on.
+// Targets that exist and are not regular files (named pipes, devices) are
+// refused without being opened, so nothing blocks on them.
+//
+// With write-in-background, EOS is passed on, and the change from PAUSED to
+// READY completes, only once the stills being written are done, or after
+// 10 s: stills still waiting then are given up (nothing of them was
+// written) and reported failed.
 
 #include <gst/base/gstbasetransform.h>
 #include <gst/gst.h>

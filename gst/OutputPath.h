@@ -1,9 +1,10 @@
 #pragma once
 
-// Checks that a still can be written to a path before anyone tries: the
-// filter's writer ends the process when it cannot open its file, so every
-// name is checked before it reaches the filter (and again just before the
-// frame that writes it).
+// Checks that a still can be written to a path before anyone tries.
+//
+// The element itself checks with kelvo::io::CheckOutputTarget, which also
+// refuses pipes and devices; this older check stays only for framegrab until
+// it moves to that one, and will then go.
 
 #include <string>
 

@@ -5,12 +5,21 @@
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dlfcn.h>
 #include <glib/gstdio.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include "tests/gst/GstTestSupport.h"
 
 namespace {
@@ -26,6 +35,53 @@ struct Still {
   guint64 streamTime = 0;
   guint64 runningTime = 0;
   bool main = false;
+  bool failed = false;
+  std::string reason;
+};
+
+Still StillOf(const GstStructure* s) {
+  Still st;
+  st.location = gst_structure_get_string(s, "location");
+  gst_structure_get_double(s, "requested-time", &st.requested);
+  gst_structure_get_uint64(s, "stream-time", &st.streamTime);
+  gst_structure_get_uint64(s, "running-time", &st.runningTime);
+  gboolean main = FALSE, failed = TRUE;
+  gst_structure_get_boolean(s, "main", &main);
+  gst_structure_get_boolean(s, "failed", &failed);
+  st.main = main;
+  st.failed = failed;
+  const gchar* reason = gst_structure_get_string(s, "reason");
+  st.reason = reason ? reason : "(no reason field)";
+  return st;
+}
+
+// A warning or error message: domain, code and text.
+struct Report {
+  GQuark domain = 0;
+  int code = 0;
+  std::string text;
+  std::string debug;
+};
+
+Report ReportOf(GstMessage* m) {
+  GError* e = nullptr;
+  gchar* debug = nullptr;
+  if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR)
+    gst_message_parse_error(m, &e, &debug);
+  else
+    gst_message_parse_warning(m, &e, &debug);
+  Report r{e->domain, e->code, e->message, debug ? debug : ""};
+  g_error_free(e);
+  g_free(debug);
+  return r;
+}
+
+// Ends the test program when a step hangs, so a regression fails the run
+// instead of blocking it.
+class Deadline {
+ public:
+  explicit Deadline(unsigned seconds) { alarm(seconds); }
+  ~Deadline() { alarm(0); }
 };
 
 // A harness around one kelvoframegrab with its own bus, fed with numbered
@@ -57,6 +113,9 @@ class Grab {
     gst_harness_set_src_caps_str(h_, caps.c_str());
   }
   GstHarness* harness() { return h_; }
+  // Ends the stream: the element passes EOS on only once the stills being
+  // written are done, so every still message is on the bus by then.
+  void EndStream() { EXPECT_TRUE(gst_harness_push_event(h_, gst_event_new_eos())); }
 
   GstClockTime FrameTime(int index) const {
     return gst_util_uint64_scale(static_cast<guint64>(index), GST_SECOND * fpsD_, fpsN_ > 0 ? fpsN_ : 25);
@@ -78,44 +137,44 @@ class Grab {
     return GST_FLOW_OK;
   }
 
+  // What the element has posted so far, by kind. Each call hands its kind
+  // over once.
   std::vector<Still> Stills() {
-    std::vector<Still> out;
-    while (GstMessage* m = gst_bus_pop_filtered(bus_, GST_MESSAGE_ELEMENT)) {
-      const GstStructure* s = gst_message_get_structure(m);
-      if (gst_structure_has_name(s, "kelvoframegrab-still")) {
-        Still st;
-        st.location = gst_structure_get_string(s, "location");
-        gst_structure_get_double(s, "requested-time", &st.requested);
-        gst_structure_get_uint64(s, "stream-time", &st.streamTime);
-        gst_structure_get_uint64(s, "running-time", &st.runningTime);
-        gboolean main = FALSE;
-        gst_structure_get_boolean(s, "main", &main);
-        st.main = main;
-        out.push_back(st);
-      }
-      gst_message_unref(m);
-    }
-    return out;
+    Drain();
+    return std::exchange(stills_, {});
   }
-  // Text of the first error on the bus, empty when there is none.
+  std::vector<Report> Warnings() {
+    Drain();
+    return std::exchange(warnings_, {});
+  }
+  // Text of the first error, empty when there is none.
   std::string ErrorText(GQuark* domain = nullptr, int* code = nullptr) {
-    GstMessage* m = gst_bus_pop_filtered(bus_, GST_MESSAGE_ERROR);
-    if (!m) return "";
-    GError* e = nullptr;
-    gst_message_parse_error(m, &e, nullptr);
-    std::string text = e->message;
-    if (domain) *domain = e->domain;
-    if (code) *code = e->code;
-    g_error_free(e);
-    gst_message_unref(m);
-    return text;
+    Drain();
+    if (errors_.empty()) return "";
+    if (domain) *domain = errors_[0].domain;
+    if (code) *code = errors_[0].code;
+    return std::exchange(errors_, {})[0].text;
   }
 
  private:
+  void Drain() {
+    while (GstMessage* m = gst_bus_pop(bus_)) {
+      if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_ELEMENT &&
+          gst_structure_has_name(gst_message_get_structure(m), "kelvoframegrab-still"))
+        stills_.push_back(StillOf(gst_message_get_structure(m)));
+      if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_WARNING) warnings_.push_back(ReportOf(m));
+      if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR) errors_.push_back(ReportOf(m));
+      gst_message_unref(m);
+    }
+  }
+
   GstElement* element_ = nullptr;
   GstBus* bus_ = nullptr;
   GstHarness* h_ = nullptr;
   int fpsN_ = 25, fpsD_ = 1, width_ = kW, height_ = kH;
+  std::vector<Still> stills_;
+  std::vector<Report> warnings_;
+  std::vector<Report> errors_;
 };
 
 // The plugin carries its own copy of the filter and of the platform's test
@@ -148,6 +207,7 @@ class FrameGrabElement : public testing::Test {
   void SetUp() override { dir_ = MakeTempFolder(); }
   void TearDown() override { RemoveTree(dir_); }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void StillsThatCannotBeWrittenAreWarnings(bool background);
   std::string dir_;
 };
 
@@ -187,10 +247,13 @@ TEST_F(FrameGrabElement, MainGrabTakesTheRightFrameAtSeveralRates) {
     g_object_set(g.element(), "location", file.c_str(), "grab-time", c.grabTime, nullptr);
     g.Start(c.fps);
     ASSERT_EQ(g.Push(0, c.expected + 3), GST_FLOW_OK);
+    g.EndStream();
     EXPECT_EQ(IndexOf(file), c.expected);
     const std::vector<Still> stills = g.Stills();
     ASSERT_EQ(stills.size(), 1u) << "the main grab fires once";
     EXPECT_TRUE(stills[0].main);
+    EXPECT_FALSE(stills[0].failed);
+    EXPECT_EQ(stills[0].reason, "");
     EXPECT_EQ(stills[0].location, file);
     EXPECT_DOUBLE_EQ(stills[0].requested, c.grabTime);
     EXPECT_EQ(stills[0].streamTime, g.FrameTime(c.expected));
@@ -216,6 +279,7 @@ TEST_F(FrameGrabElement, SnapshotSignalQueuesRequestsServedFromTheRightFrames) {
     EXPECT_TRUE(queued);
     g.Start(c.fps);
     ASSERT_EQ(g.Push(0, c.expected + 3), GST_FLOW_OK);
+    g.EndStream();
     EXPECT_EQ(IndexOf(file), c.expected);
     const std::vector<Still> stills = g.Stills();
     ASSERT_EQ(stills.size(), 1u);
@@ -237,6 +301,7 @@ TEST_F(FrameGrabElement, RequestsOnOneFrameAreAllWrittenAndAnEarlyRequestEndsThe
   g_signal_emit_by_name(g.element(), "snapshot", 2.0, Path("c.jpg").c_str(), FALSE, &c);
   ASSERT_TRUE(a && b && c);
   ASSERT_EQ(g.Push(6, 90), GST_FLOW_OK);
+  g.EndStream();
 
   EXPECT_EQ(IndexOf(Path("a.jpg")), 25);
   EXPECT_EQ(IndexOf(Path("b.jpg")), 25);
@@ -270,6 +335,7 @@ TEST_F(FrameGrabElement, PassesBuffersThroughUntouchedIncludingGrabbedFrames) {
     gst_buffer_unref(out);
     gst_buffer_unref(in);
   }
+  g.EndStream();
   EXPECT_EQ(IndexOf(Path("main.jpg")), 5);
 }
 
@@ -287,6 +353,7 @@ TEST_F(FrameGrabElement, MatchesOnStreamTimeNotOnTimestamps) {
   segment.base = 5 * GST_SECOND;
   ASSERT_TRUE(gst_harness_push_event(g.harness(), gst_event_new_segment(&segment)));
   ASSERT_EQ(g.Push(0, 30, 10 * GST_SECOND), GST_FLOW_OK);
+  g.EndStream();
   EXPECT_EQ(IndexOf(Path("main.jpg")), 25);
   const std::vector<Still> stills = g.Stills();
   ASSERT_EQ(stills.size(), 1u);
@@ -318,6 +385,7 @@ TEST_F(FrameGrabElement, PaddedRowsAndCapsWithoutARateStillGiveTheRightFrame) {
     ASSERT_EQ(gst_harness_push(g.harness(), buf), GST_FLOW_OK);
     gst_buffer_unref(gst_harness_pull(g.harness()));
   }
+  g.EndStream();
   EXPECT_EQ(IndexOf(Path("r.jpg")), 25);
 }
 
@@ -333,6 +401,7 @@ TEST_F(FrameGrabElement, BuffersWithoutTimestampsPassAndAreNeverGrabbed) {
   }
   EXPECT_FALSE(FileExists(Path("main.jpg")));
   ASSERT_EQ(g.Push(3, 4), GST_FLOW_OK);
+  g.EndStream();
   EXPECT_EQ(IndexOf(Path("main.jpg")), 3);
 }
 
@@ -353,10 +422,18 @@ TEST_F(FrameGrabElement, SnapshotSignalRefusesNamesThatCannotBeWritten) {
   g_signal_emit_by_name(g.element(), "snapshot", 1.0, (dir_ + "/" + std::string(300, 'n')).c_str(),
                         FALSE, &queued);
   EXPECT_FALSE(queued) << "longer than a request can hold";
+  const std::string fifo = Path("pipe.jpg");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string& target : {fifo, std::string("/dev/full")}) {
+    queued = TRUE;
+    g_signal_emit_by_name(g.element(), "snapshot", 1.0, target.c_str(), FALSE, &queued);
+    EXPECT_FALSE(queued) << target << " is not a regular file";
+  }
 
   // Nothing refused was queued: the stream runs past 1 s without a still.
   g.Start(25);
   ASSERT_EQ(g.Push(0, 30), GST_FLOW_OK);
+  g.EndStream();
   EXPECT_TRUE(g.Stills().empty());
 }
 
@@ -401,43 +478,233 @@ TEST_F(FrameGrabElement, ALocationInAMissingFolderIsRefusedBeforeStreaming) {
   EXPECT_NE(error.find("nowhere"), std::string::npos) << error;
 }
 
-TEST_F(FrameGrabElement, AFolderRemovedWhileStreamingGivesAnErrorNotADeadProcess) {
+// After start a still that cannot be written is a warning and a still
+// message marked failed; the stream runs on to its end and the other stills
+// are written. A named pipe placed where a still should go is refused
+// without being opened, so nothing blocks.
+void FrameGrabElement::StillsThatCannotBeWrittenAreWarnings(bool background) {
+  RemoveTree(dir_);
+  dir_ = MakeTempFolder();
   const std::string sub = Path("sub");
   ASSERT_EQ(g_mkdir(sub.c_str(), 0755), 0);
-  Grab g;
-  g_object_set(g.element(), "location", (sub + "/main.jpg").c_str(), "grab-time", 1.0, nullptr);
-  g.Start(25);
-  ASSERT_EQ(g.Push(0, 10), GST_FLOW_OK);
+  GstElement* pipeline = gst_parse_launch(
+      "videotestsrc num-buffers=40 ! video/x-raw,format=YUY2,width=64,height=48,framerate=25/1 ! "
+      "kelvoframegrab name=g grab-enabled=false ! fakesink",
+      nullptr);
+  ASSERT_NE(pipeline, nullptr);
+  GstElement* grab = gst_bin_get_by_name(GST_BIN(pipeline), "g");
+  g_object_set(grab, "write-in-background", background, nullptr);
+  const std::string targets[] = {Path("a.jpg"), sub + "/gone.jpg", Path("pipe.jpg"), Path("c.jpg")};
+  for (int i = 0; i < 4; ++i) {
+    gboolean queued = FALSE;
+    g_signal_emit_by_name(grab, "snapshot", 0.2 + 0.2 * i, targets[i].c_str(), FALSE, &queued);
+    ASSERT_TRUE(queued) << targets[i];
+  }
+  // Both targets go bad after they were checked.
   ASSERT_EQ(g_rmdir(sub.c_str()), 0);
-  EXPECT_EQ(g.Push(11, 30), GST_FLOW_ERROR);
-  GQuark domain = 0;
-  int code = 0;
-  const std::string error = g.ErrorText(&domain, &code);
-  EXPECT_EQ(domain, GST_RESOURCE_ERROR);
-  EXPECT_NE(error.find("main.jpg"), std::string::npos) << error;
+  ASSERT_EQ(mkfifo(targets[2].c_str(), 0644), 0);
+
+  std::vector<Still> stills;
+  std::vector<Report> warnings;
+  bool eos = false;
+  {
+    Deadline deadline(30);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    while (GstMessage* m = gst_bus_timed_pop_filtered(
+               bus, 20 * GST_SECOND,
+               static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_WARNING |
+                                           GST_MESSAGE_ELEMENT))) {
+      const GstMessageType type = GST_MESSAGE_TYPE(m);
+      if (type == GST_MESSAGE_ELEMENT &&
+          gst_structure_has_name(gst_message_get_structure(m), "kelvoframegrab-still"))
+        stills.push_back(StillOf(gst_message_get_structure(m)));
+      if (type == GST_MESSAGE_WARNING) warnings.push_back(ReportOf(m));
+      if (type == GST_MESSAGE_ERROR) ADD_FAILURE() << ReportOf(m).text;
+      eos = type == GST_MESSAGE_EOS;
+      gst_message_unref(m);
+      if (eos || type == GST_MESSAGE_ERROR) break;
+    }
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+  }
+  gst_object_unref(grab);
+  gst_object_unref(pipeline);
+
+  EXPECT_TRUE(eos);
+  ASSERT_EQ(stills.size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(targets[i]);
+    EXPECT_EQ(stills[i].location, targets[i]);
+    EXPECT_EQ(stills[i].failed, i == 1 || i == 2);
+    EXPECT_EQ(stills[i].reason.empty(), !stills[i].failed) << stills[i].reason;
+  }
+  EXPECT_NE(stills[1].reason.find("gone.jpg"), std::string::npos) << stills[1].reason;
+  EXPECT_NE(stills[2].reason.find("named pipe"), std::string::npos) << stills[2].reason;
+  ASSERT_EQ(warnings.size(), 2u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(warnings[i].domain, GST_RESOURCE_ERROR);
+    EXPECT_EQ(warnings[i].code, GST_RESOURCE_ERROR_WRITE);
+    EXPECT_NE(warnings[i].text.find(targets[i + 1]), std::string::npos) << warnings[i].text;
+    EXPECT_NE(warnings[i].debug.find(stills[i + 1].reason), std::string::npos) << warnings[i].debug;
+  }
+  Jpeg jpeg;
+  for (const std::string& written : {targets[0], targets[3]}) {
+    ASSERT_TRUE(ReadJpeg(written, &jpeg)) << written;
+    EXPECT_EQ(jpeg.width, 64);
+    EXPECT_EQ(jpeg.height, 48);
+  }
 }
 
-TEST_F(FrameGrabElement, CapsTheFilterCannotTakeFailNegotiationWithAReason) {
-  GQuark domain = 0;
-  int code = 0;
-  std::string error = RunPipeline(
-      "videotestsrc num-buffers=3 ! video/x-raw,format=YUY2,width=63,height=48 ! kelvoframegrab ! "
-      "fakesink",
-      &domain, &code);
-  EXPECT_EQ(domain, GST_CORE_ERROR);
-  EXPECT_NE(error.find("even frame width"), std::string::npos) << error;
+
+TEST_F(FrameGrabElement, StillsThatCannotBeWrittenAreWarningsAndTheStreamReachesItsEnd) {
+  // Written on the streaming thread, then on the worker, whose stills must
+  // all be reported before EOS.
+  for (const bool background : {false, true}) {
+    SCOPED_TRACE(background ? "in the background" : "on the streaming thread");
+    StillsThatCannotBeWrittenAreWarnings(background);
+  }
+}
+
+// A write that fails half way (here the file-size limit) leaves the file it
+// was to replace exactly as it was, and no temporary behind.
+TEST_F(FrameGrabElement, AStillThatFailsHalfWrittenLeavesTheOldFileUntouched) {
+  const std::string target = Path("keep.jpg");
+  const std::string old = "the photo that was here before";
+  std::ofstream(target) << old;
+  Grab g;
+  g_object_set(g.element(), "location", target.c_str(), "grab-time", 0.2, nullptr);
+  g.Start(25);
+
+  struct rlimit saved {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*savedHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 200;  // less than the JPEG headers alone
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const GstFlowReturn flow = g.Push(0, 10);
+  g.EndStream();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, savedHandler);
+
+  EXPECT_EQ(flow, GST_FLOW_OK) << "the stream goes on";
+  std::ifstream in(target);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), old);
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    ++files;
+    EXPECT_EQ(entry.path().string(), target) << "a temporary was left behind";
+  }
+  EXPECT_EQ(files, 1);
+  const std::vector<Still> stills = g.Stills();
+  ASSERT_EQ(stills.size(), 1u);
+  EXPECT_TRUE(stills[0].failed);
+  EXPECT_TRUE(stills[0].main);
+  EXPECT_EQ(stills[0].streamTime, g.FrameTime(5));
+  EXPECT_NE(stills[0].reason.find(std::strerror(EFBIG)), std::string::npos) << stills[0].reason;
+  const std::vector<Report> warnings = g.Warnings();
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0].code, GST_RESOURCE_ERROR_WRITE);
+}
+
+// GStreamer's warnings about the element, as the log receives them.
+std::vector<std::string>* g_logged = nullptr;
+
+void CollectWarnings(GstDebugCategory* category, GstDebugLevel level, const gchar*, const gchar*,
+                     gint, GObject*, GstDebugMessage* message, gpointer) {
+  if (g_logged && level == GST_LEVEL_WARNING &&
+      std::strcmp(gst_debug_category_get_name(category), "kelvoframegrab") == 0)
+    g_logged->push_back(gst_debug_message_get(message));
+}
+
+// A named pipe as location: setting it is only logged (a property cannot be
+// refused), starting fails with an error, and the pipeline goes to NULL at
+// once instead of waiting for a reader.
+TEST_F(FrameGrabElement, ANamedPipeAsLocationWarnsFailsToStartAndNeverHangs) {
+  const std::string fifo = Path("main.jpg");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  std::vector<std::string> logged;
+  g_logged = &logged;
+  gst_debug_set_threshold_for_name("kelvoframegrab", GST_LEVEL_WARNING);
+  gst_debug_add_log_function(CollectWarnings, nullptr, nullptr);
+  GstElement* pipeline = gst_parse_launch(
+      "videotestsrc num-buffers=10 ! video/x-raw,format=YUY2,width=64,height=48 ! "
+      "kelvoframegrab name=g ! fakesink",
+      nullptr);
+  ASSERT_NE(pipeline, nullptr);
+  GstElement* grab = gst_bin_get_by_name(GST_BIN(pipeline), "g");
+  g_object_set(grab, "location", fifo.c_str(), nullptr);
+  gst_debug_remove_log_function(CollectWarnings);
+  gst_debug_set_threshold_for_name("kelvoframegrab", GST_LEVEL_NONE);
+  g_logged = nullptr;
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("named pipe"), std::string::npos) << logged[0];
+
+  Report error;
+  {
+    Deadline deadline(20);
+    EXPECT_EQ(gst_element_set_state(pipeline, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* m = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND, GST_MESSAGE_ERROR);
+    ASSERT_NE(m, nullptr);
+    error = ReportOf(m);
+    gst_message_unref(m);
+    gst_object_unref(bus);
+    EXPECT_EQ(gst_element_set_state(pipeline, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+  }
+  gst_object_unref(grab);
+  gst_object_unref(pipeline);
+  EXPECT_EQ(error.domain, GST_RESOURCE_ERROR);
+  EXPECT_EQ(error.code, GST_RESOURCE_ERROR_OPEN_WRITE);
+  EXPECT_NE(error.text.find("named pipe"), std::string::npos) << error.text;
+}
+
+// Runs `launch` until the source gives up (its own error) and returns the
+// errors the element posted on the way.
+std::vector<Report> ElementErrorsUntilTheSourceStops(const std::string& launch) {
+  GstElement* pipeline = gst_parse_launch(launch.c_str(), nullptr);
+  EXPECT_NE(pipeline, nullptr);
+  if (!pipeline) return {};
+  Deadline deadline(30);
+  gst_element_set_state(pipeline, GST_STATE_PLAYING);
+  GstBus* bus = gst_element_get_bus(pipeline);
+  std::vector<Report> errors;
+  while (GstMessage* m = gst_bus_timed_pop_filtered(
+             bus, 20 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS))) {
+    const bool fromSource = GST_MESSAGE_TYPE(m) == GST_MESSAGE_EOS ||
+                            !g_str_has_prefix(GST_OBJECT_NAME(GST_MESSAGE_SRC(m)), "kelvoframegrab");
+    if (!fromSource) errors.push_back(ReportOf(m));
+    gst_message_unref(m);
+    if (fromSource) break;
+  }
+  gst_object_unref(bus);
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  gst_object_unref(pipeline);
+  return errors;
+}
+
+// Caps the filter cannot take stop the stream with one error that says why,
+// however often upstream offers them again.
+TEST_F(FrameGrabElement, CapsTheFilterCannotTakeStopTheStreamWithOneError) {
+  std::vector<Report> errors = ElementErrorsUntilTheSourceStops(
+      "videotestsrc num-buffers=30 ! video/x-raw,format=YUY2,width=63,height=48 ! kelvoframegrab ! "
+      "fakesink");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].domain, GST_CORE_ERROR);
+  EXPECT_EQ(errors[0].code, GST_CORE_ERROR_NEGOTIATION);
+  EXPECT_NE(errors[0].text.find("even frame width"), std::string::npos) << errors[0].text;
 
   // A filter created on an older system takes only 32-bit RGB: it refuses
   // YUY2 and the element says so.
   SetPluginOsMajorVersion(5);
-  error = RunPipeline(
-      "videotestsrc num-buffers=3 ! video/x-raw,format=YUY2,width=64,height=48 ! kelvoframegrab ! "
-      "fakesink",
-      &domain, &code);
+  errors = ElementErrorsUntilTheSourceStops(
+      "videotestsrc num-buffers=30 ! video/x-raw,format=YUY2,width=64,height=48 ! kelvoframegrab ! "
+      "fakesink");
   SetPluginOsMajorVersion(0);
-  EXPECT_EQ(domain, GST_CORE_ERROR);
-  EXPECT_EQ(code, GST_CORE_ERROR_NEGOTIATION);
-  EXPECT_NE(error.find("refused 64x48 YUY2"), std::string::npos) << error;
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].domain, GST_CORE_ERROR);
+  EXPECT_EQ(errors[0].code, GST_CORE_ERROR_NEGOTIATION);
+  EXPECT_NE(errors[0].text.find("refused 64x48 YUY2"), std::string::npos) << errors[0].text;
 }
 
 TEST_F(FrameGrabElement, ABufferShorterThanItsFrameIsAnErrorNotAnOverread) {
