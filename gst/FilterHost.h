@@ -57,8 +57,14 @@ class FilterHost {
   // them (the main grab first, then the due requests in queue order).
   std::vector<detail::TakenStill> TakeStills();
 
+  // Row step the filter reads YUY2 frames with: 2 bytes a pixel, rows
+  // padded to 4 bytes as in a bitmap (so only odd widths are padded, which
+  // GStreamer pads the same way).
+  static int FrameStride(int width) { return (width * 2 + 3) & ~3; }
   // Frame size the filter expects for width x height YUY2.
-  static long FrameBytes(int width, int height) { return static_cast<long>(width) * height * 2; }
+  static long FrameBytes(int width, int height) {
+    return static_cast<long>(FrameStride(width)) * height;
+  }
 
  private:
   FilterHost() = default;

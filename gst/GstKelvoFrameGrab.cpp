@@ -3,6 +3,7 @@
 #include <gst/video/video.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -12,11 +13,13 @@
 #include <system_error>
 #include <vector>
 
+#include "filter/GrabRule.h"
 #include "gst/FilterHost.h"
 #include "host/StillWorker.h"
 #include "host/StillWriter.h"
 #include "imaging/core/SafeFile.h"
 #include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/Primitives.h"
 
 GST_DEBUG_CATEGORY_STATIC(kelvo_frame_grab_debug);
 #define GST_CAT_DEFAULT kelvo_frame_grab_debug
@@ -29,13 +32,46 @@ using kelvo::host::StillWorker;
 
 namespace {
 
+// A frame kept by reference (no copy) for as long as a request may still
+// need it as the frame on screen at its time.
+struct HeldFrame {
+  HeldFrame(GstBuffer* b, const GstVideoInfo& i, GstClockTime stream, GstClockTime running)
+      : buffer(gst_buffer_ref(b)), info(i), streamTime(stream), runningTime(running) {}
+  ~HeldFrame() { gst_buffer_unref(buffer); }
+  HeldFrame(const HeldFrame&) = delete;
+  HeldFrame& operator=(const HeldFrame&) = delete;
+
+  GstBuffer* buffer;
+  GstVideoInfo info;
+  GstClockTime streamTime;
+  GstClockTime runningTime;
+};
+
 // A snapshot request the element has handed to the filter and the filter has
 // not taken yet. A restarted element gets a new filter, which is given these
 // again.
+//
+// The filter takes a request's frame only from the open interval
+// (T - 0.005 s, T - 0.005 s + one frame period), which at some times and
+// rates holds no frame at all (0.125 s at 25 fps; rates such as 29.97 fps
+// round to a longer period than the frames have; variable-rate files have
+// gaps). The element guarantees a still for every request inside the video:
+// once no later frame can fall in the interval, it writes the frame on
+// screen at T instead, the last one starting at or before T, as a player
+// shows it. `onScreen` holds that frame so far.
 struct PendingRequest {
   std::string fileName;
   double time;
   bool enhance;
+  std::shared_ptr<HeldFrame> onScreen;
+};
+
+// A request the element has already served with the frame on screen. The
+// filter keeps it queued, and would take it again if the stream were played
+// back over its time; that second still is not written.
+struct ServedRequest {
+  std::string fileName;
+  double time;
 };
 
 }  // namespace
@@ -61,6 +97,9 @@ struct _GstKelvoFrameGrab {
   GMutex lock;
   std::unique_ptr<FilterHost>* host;
   std::vector<PendingRequest>* requests;
+  std::vector<ServedRequest>* served_on_screen;
+  double half_frame;  // what the filter was given, in seconds
+  double stream_end;  // end of the last frame seen, seconds of stream time
   GstVideoInfo info;
   gboolean rate_from_buffers;  // the caps carry no frame rate
   std::vector<guint8>* packed;  // frame repacked when rows carry padding
@@ -216,7 +255,7 @@ static gboolean gst_kelvo_frame_grab_snapshot(GstKelvoFrameGrab* self, gdouble t
     GST_WARNING_OBJECT(self, "snapshot at %g s refused by the filter", time);
     return FALSE;
   }
-  self->requests->push_back({filename, time, enhance != FALSE});
+  self->requests->push_back({filename, time, enhance != FALSE, nullptr});
   g_mutex_unlock(&self->lock);
   GST_DEBUG_OBJECT(self, "queued snapshot at %g s to %s", time, filename);
   return TRUE;
@@ -230,8 +269,10 @@ static void post_still_message(GstKelvoFrameGrab* self, const Still& still,
       "requested-time", G_TYPE_DOUBLE, still.requestedTime, "stream-time", G_TYPE_UINT64,
       static_cast<guint64>(stream_time), "running-time", G_TYPE_UINT64,
       static_cast<guint64>(running_time), "main", G_TYPE_BOOLEAN, still.mainGrab ? TRUE : FALSE,
-      "enhance", G_TYPE_BOOLEAN, still.enhance ? TRUE : FALSE, "failed", G_TYPE_BOOLEAN,
-      result.written ? FALSE : TRUE, "reason", G_TYPE_STRING, result.reason.c_str(), nullptr);
+      "enhance", G_TYPE_BOOLEAN, still.enhance ? TRUE : FALSE, "enhanced", G_TYPE_BOOLEAN,
+      result.enhanced ? TRUE : FALSE, "rule", G_TYPE_STRING, still.onScreen ? "on-screen" : "interval",
+      "failed", G_TYPE_BOOLEAN, result.written ? FALSE : TRUE, "reason", G_TYPE_STRING,
+      result.reason.c_str(), nullptr);
   gst_element_post_message(GST_ELEMENT(self), gst_message_new_element(GST_OBJECT(self), s));
 }
 
@@ -244,6 +285,9 @@ static void report_still(GstKelvoFrameGrab* self, const Still& still, GstClockTi
   if (result.written) {
     GST_INFO_OBJECT(self, "wrote %s (asked %g s, frame at %" GST_TIME_FORMAT ")", file,
                     still.requestedTime, GST_TIME_ARGS(stream_time));
+    if (!result.warning.empty())
+      GST_ELEMENT_WARNING(self, STREAM, FAILED, ("The still \"%s\" was written unenhanced", file),
+                          ("%s", result.warning.c_str()));
   } else {
     GST_ELEMENT_WARNING(self, RESOURCE, WRITE, ("Could not write the still \"%s\"", file),
                         ("%s", result.reason.c_str()));
@@ -306,6 +350,112 @@ static void finish_stills(GstKelvoFrameGrab* self) {
   g_mutex_unlock(&self->lock);
 }
 
+// Matches the stills the filter took against the requests the element
+// queued: a request taken leaves the pending list; one the element has
+// already served with the frame on screen is not written twice. Lock held.
+static void drop_served_requests(GstKelvoFrameGrab* self, std::vector<TakenStill>* taken) {
+  for (auto t = taken->begin(); t != taken->end();) {
+    if (t->still.mainGrab) {
+      ++t;
+      continue;
+    }
+    // The filter serves requests in queue order, so the first one queued
+    // with this name and time is the one it took.
+    auto& pending = *self->requests;
+    auto it = std::find_if(pending.begin(), pending.end(), [&](const PendingRequest& r) {
+      return r.fileName == t->still.fileName && r.time == t->still.requestedTime;
+    });
+    if (it != pending.end()) {
+      pending.erase(it);
+      ++t;
+      continue;
+    }
+    auto& served = *self->served_on_screen;
+    auto done = std::find_if(served.begin(), served.end(), [&](const ServedRequest& r) {
+      return r.fileName == t->still.fileName && r.time == t->still.requestedTime;
+    });
+    if (done != served.end()) {
+      served.erase(done);
+      t = taken->erase(t);
+    } else {
+      ++t;
+    }
+  }
+}
+
+// Follows the frame on screen at each pending request's time and takes out
+// the requests whose interval this frame closes: no later frame can serve
+// them, so they get the frame on screen. Lock held.
+static std::vector<PendingRequest> close_request_windows(GstKelvoFrameGrab* self, GstBuffer* buf,
+                                                         GstClockTime stream_time,
+                                                         GstClockTime running_time) {
+  const double t = static_cast<double>(stream_time) / GST_SECOND;
+  std::shared_ptr<HeldFrame> current;
+  auto held = [&] {
+    if (!current) current = std::make_shared<HeldFrame>(buf, self->info, stream_time, running_time);
+    return current;
+  };
+  std::vector<PendingRequest> closed;
+  auto& pending = *self->requests;
+  for (auto it = pending.begin(); it != pending.end();) {
+    if (t <= it->time) it->onScreen = held();
+    if (!kelvo::filter::RequestWindowClosed(t, it->time, self->half_frame)) {
+      ++it;
+      continue;
+    }
+    // A request before the first frame seen gets that first frame.
+    if (!it->onScreen) it->onScreen = held();
+    self->served_on_screen->push_back({it->fileName, it->time});
+    closed.push_back(std::move(*it));
+    it = pending.erase(it);
+  }
+  return closed;
+}
+
+// Converts a held frame to blue-green-red as the filter does. Empty on
+// success, else why not.
+static std::string convert_held_frame(const HeldFrame& frame, Still* still) {
+  GstVideoFrame mapped;
+  GstVideoInfo info = frame.info;
+  if (!gst_video_frame_map(&mapped, &info, frame.buffer, GST_MAP_READ))
+    return "\"" + still->fileName + "\": the frame on screen could not be read";
+  const int width = GST_VIDEO_FRAME_WIDTH(&mapped);
+  const int height = GST_VIDEO_FRAME_HEIGHT(&mapped);
+  std::string reason;
+  try {
+    still->pixels.resize(static_cast<size_t>(width) * 3 * static_cast<size_t>(height));
+    still->width = width;
+    still->height = height;
+    if (ippiYCbCr422ToBGR_8u_C2C3R(static_cast<const Ipp8u*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, 0)),
+                                   GST_VIDEO_FRAME_PLANE_STRIDE(&mapped, 0), still->pixels.data(),
+                                   width * 3, IppiSize{width, height}) != ippStsNoErr)
+      reason = "\"" + still->fileName + "\": the frame on screen could not be converted";
+  } catch (const std::bad_alloc&) {
+    reason = "\"" + still->fileName + "\": out of memory copying the frame on screen";
+  }
+  gst_video_frame_unmap(&mapped);
+  return reason;
+}
+
+// Writes the requests served with the frame on screen, through the same
+// writer and reports as the filter's stills. Called without the lock.
+static void write_on_screen_stills(GstKelvoFrameGrab* self, std::vector<PendingRequest>* served) {
+  for (PendingRequest& r : *served) {
+    std::vector<TakenStill> one(1);
+    Still& still = one[0].still;
+    still.fileName = r.fileName;
+    still.enhance = r.enhance;
+    still.requestedTime = r.time;
+    still.frameTime = static_cast<double>(r.onScreen->streamTime) / GST_SECOND;
+    still.onScreen = true;
+    one[0].failure = convert_held_frame(*r.onScreen, &still);
+    const GstClockTime stream_time = r.onScreen->streamTime;
+    const GstClockTime running_time = r.onScreen->runningTime;
+    r.onScreen.reset();
+    write_stills(self, &one, stream_time, running_time);
+  }
+}
+
 static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
   std::string main;
@@ -346,6 +496,8 @@ static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
   std::unique_ptr<FilterHost> host;
   g_mutex_lock(&self->lock);
   host = std::move(*self->host);
+  for (PendingRequest& r : *self->requests) r.onScreen.reset();
+  self->stream_end = -1.0;
   g_mutex_unlock(&self->lock);
   host.reset();
   // The change to NULL waits for the stills being written, within a limit.
@@ -377,10 +529,9 @@ static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* 
     return refuse_caps(self, incaps, "kelvoframegrab cannot read the caps");
   const int width = GST_VIDEO_INFO_WIDTH(&info);
   const int height = GST_VIDEO_INFO_HEIGHT(&info);
-  // YUY2 pairs two pixels per chroma sample; the filter converts whole pairs.
-  if (width % 2 != 0)
-    return refuse_caps(self, incaps, "kelvoframegrab needs an even frame width for YUY2, got " +
-                                         std::to_string(width) + "x" + std::to_string(height));
+  // Odd widths go to the filter as they are: the 4:2:2 converter gives a
+  // row's lone last pixel its own Y, the Cb after it and the Cr of the pair
+  // before. The caps already refuse a width of 1, which has no pair at all.
   g_mutex_lock(&self->lock);
   FilterHost* host = self->host->get();
   std::string error;
@@ -391,7 +542,10 @@ static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* 
                        "Caps refused: " + (host ? error : std::string("the element is not started")));
   }
   const int rate = whole_rate(GST_VIDEO_INFO_FPS_N(&info), GST_VIDEO_INFO_FPS_D(&info));
-  if (rate > 0) host->SetFrameRate(rate);
+  if (rate > 0) {
+    host->SetFrameRate(rate);
+    self->half_frame = kelvo::filter::HalfFrameFor(rate);
+  }
   // Without a rate in the caps the frame period is taken from the first
   // buffer that has a duration; until then no request can come due.
   self->rate_from_buffers = rate <= 0;
@@ -401,9 +555,35 @@ static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* 
 }
 
 static gboolean gst_kelvo_frame_grab_sink_event(GstBaseTransform* trans, GstEvent* event) {
-  // Still messages come before the end of the stream, so an application
-  // that stops at EOS has them all.
-  if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) finish_stills(GST_KELVO_FRAME_GRAB(trans));
+  GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
+  if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
+    // Requests inside the video whose interval the stream ended in get the
+    // frame on screen; those after the last frame's end stay unserved.
+    std::vector<PendingRequest> inside;
+    g_mutex_lock(&self->lock);
+    auto& pending = *self->requests;
+    for (auto it = pending.begin(); it != pending.end();) {
+      if (it->onScreen && it->time < self->stream_end) {
+        self->served_on_screen->push_back({it->fileName, it->time});
+        inside.push_back(std::move(*it));
+        it = pending.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    g_mutex_unlock(&self->lock);
+    write_on_screen_stills(self, &inside);
+    // Still messages come before the end of the stream, so an application
+    // that stops at EOS has them all.
+    finish_stills(self);
+  } else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
+    // After a seek the frames held are no longer the ones before the
+    // requests' times.
+    g_mutex_lock(&self->lock);
+    for (PendingRequest& r : *self->requests) r.onScreen.reset();
+    self->stream_end = -1.0;
+    g_mutex_unlock(&self->lock);
+  }
   return GST_BASE_TRANSFORM_CLASS(gst_kelvo_frame_grab_parent_class)->sink_event(trans, event);
 }
 
@@ -448,42 +628,44 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
     const int rate = static_cast<int>(std::lround(static_cast<double>(GST_SECOND) / duration));
     if (rate > 0) {
       host->SetFrameRate(rate);
+      self->half_frame = kelvo::filter::HalfFrameFor(rate);
       self->rate_from_buffers = FALSE;
     }
   }
   const int width = GST_VIDEO_FRAME_WIDTH(&frame);
   const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
   const long bytes = FilterHost::FrameBytes(width, height);
+  const int filterStride = FilterHost::FrameStride(width);
   const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
   auto* data = static_cast<BYTE*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-  // The filter reads rows tightly packed, so frames with padded rows are
-  // packed into a scratch buffer. Only the filter knows whether a still is
-  // due on this frame; padded YUY2 is rare (even widths need no padding),
-  // and the copy costs far less than the conversion of a still.
-  if (stride != width * 2) {
-    self->packed->resize(static_cast<size_t>(bytes));
+  // The filter reads rows with its own step, so frames whose rows are laid
+  // out otherwise are repacked into a scratch buffer. Only the filter knows
+  // whether a still is due on this frame; such frames are rare (GStreamer's
+  // YUY2 rows have the filter's step), and the copy costs far less than the
+  // conversion of a still.
+  if (stride != filterStride) {
+    self->packed->assign(static_cast<size_t>(bytes), 0);
     for (int y = 0; y < height; ++y)
-      std::memcpy(self->packed->data() + static_cast<size_t>(y) * width * 2,
+      std::memcpy(self->packed->data() + static_cast<size_t>(y) * filterStride,
                   data + static_cast<size_t>(y) * stride, static_cast<size_t>(width) * 2);
     data = self->packed->data();
   }
   const HRESULT hr = host->Deliver(data, bytes, timed ? &start : nullptr, timed ? &stop : nullptr);
   std::vector<TakenStill> taken = host->TakeStills();
-  for (const TakenStill& t : taken) {
-    if (t.still.mainGrab) continue;
-    // The filter serves requests in queue order, so the first one queued
-    // with this name and time is the one it took.
-    for (auto it = self->requests->begin(); it != self->requests->end(); ++it) {
-      if (it->fileName == t.still.fileName && it->time == t.still.requestedTime) {
-        self->requests->erase(it);
-        break;
-      }
-    }
+  drop_served_requests(self, &taken);
+  std::vector<PendingRequest> onScreen;
+  if (timed) {
+    const double end = GST_CLOCK_TIME_IS_VALID(duration)
+                           ? static_cast<double>(stream_time + duration) / GST_SECOND
+                           : static_cast<double>(stream_time) / GST_SECOND + 2 * self->half_frame;
+    self->stream_end = std::max(self->stream_end, end);
+    onScreen = close_request_windows(self, buf, stream_time, running_time);
   }
   g_mutex_unlock(&self->lock);
   gst_video_frame_unmap(&frame);
 
   write_stills(self, &taken, stream_time, running_time);
+  write_on_screen_stills(self, &onScreen);
   if (FAILED(hr)) {
     GST_ELEMENT_ERROR(self, STREAM, FAILED,
                       ("The frame grab filter failed on the frame at %" GST_TIME_FORMAT,
@@ -499,6 +681,7 @@ static void gst_kelvo_frame_grab_finalize(GObject* object) {
   delete self->host;
   delete self->worker;
   delete self->requests;
+  delete self->served_on_screen;
   delete self->packed;
   g_free(self->location);
   g_mutex_clear(&self->lock);
@@ -556,7 +739,10 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
    * @enhance: run the photo enhancement on this still
    *
    * Queues a still of the frame starting in the open interval
-   * (time - 0.005 s, time - 0.005 s + one frame period). Returns FALSE when
+   * (time - 0.005 s, time - 0.005 s + one frame period). When no frame
+   * starts in that interval (some times at some rates, gaps in
+   * variable-rate files), the still holds the frame on screen at @time: the
+   * last frame starting at or before it. Returns FALSE when
    * the file cannot be written (missing or read-only folder, a folder, a
    * named pipe or a device). A still that fails once taken is reported by a
    * warning and its still message.
@@ -571,8 +757,10 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
       "Writes JPEG stills of chosen frames and passes the video through unchanged. Action signal "
       "\"snapshot\" (time, filename, enhance) queues a still. After each still it posts the element "
       "message \"" GST_KELVO_FRAME_GRAB_STILL_MESSAGE "\" with location (string), requested-time "
-      "(double, s), stream-time and running-time (guint64, ns) of the frame, main, enhance and "
-      "failed (boolean) and reason (string, empty on success); a failed still is also a warning",
+      "(double, s), stream-time and running-time (guint64, ns) of the frame, main, enhance, "
+      "enhanced and failed (boolean), rule (string: \"interval\" when the frame started in the "
+      "request's interval, \"on-screen\" when none did and the frame on screen at the requested "
+      "time was taken) and reason (string, empty on success); a failed still is also a warning",
       "Kelvo developers");
   gst_element_class_add_static_pad_template(element_class, &sink_template);
   gst_element_class_add_static_pad_template(element_class, &src_template);
@@ -596,6 +784,9 @@ static void gst_kelvo_frame_grab_init(GstKelvoFrameGrab* self) {
   self->background = FALSE;
   self->host = new std::unique_ptr<FilterHost>();
   self->requests = new std::vector<PendingRequest>();
+  self->served_on_screen = new std::vector<ServedRequest>();
+  self->half_frame = 0.0;
+  self->stream_end = -1.0;
   self->caps_error_posted = FALSE;
   self->worker = new std::shared_ptr<StillWorker>(std::make_shared<StillWorker>());
   self->packed = new std::vector<guint8>();

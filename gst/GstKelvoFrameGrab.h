@@ -16,6 +16,15 @@
 //   running-time    (guint64) running time of that frame, ns
 //   main            (boolean) TRUE for the main grab, FALSE for a request
 //   enhance         (boolean) whether enhancement was asked for
+//   enhanced        (boolean) whether the still was written enhanced (a
+//                             frame that cannot be enhanced is written as it
+//                             is, with a STREAM / FAILED warning)
+//   rule            (string)  "interval": the filter's rule took the frame
+//                             (for a request, the frame starting in
+//                             (T - 0.005 s, T - 0.005 s + one frame period));
+//                             "on-screen": no frame started in that interval
+//                             and the element took the frame on screen at T,
+//                             the last one starting at or before it
 //   failed          (boolean) TRUE when the still could not be written
 //   reason          (string)  why not, naming the file; empty on success
 //

@@ -5,18 +5,16 @@
 #include <filesystem>
 #include <new>
 
-#include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/core/SafeFile.h"
-#include "imaging/pipeline/PipelineSnapshot.h"
+#include "imaging/pipeline/EnhanceAnySize.h"
 
 namespace kelvo::host {
 
 namespace {
 
-using KelvoLibImageProcessing::BitmapData;
+using KelvoLibImageProcessing::EnhanceAnySize;
 using KelvoLibImageProcessing::IPException;
-using KelvoLibImageProcessing::PipelineSnapshot;
 
 std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
@@ -24,21 +22,15 @@ std::filesystem::path PathOf(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-// Runs the snapshot pipeline on the still's pixels, exactly as the filter
-// does when it writes stills itself, and leaves the result in *enhanced with
-// rows of 3 * width bytes. Empty on success, else why not.
+// Runs the snapshot enhancement on the still's pixels (any size: sizes the
+// pipeline does not take are padded and cropped back), leaving the result in
+// *enhanced with rows of 3 * width bytes. Empty on success, else why not.
 std::string Enhance(const Still& still, std::vector<uint8_t>* enhanced) {
   const int rowBytes = still.width * 3;
   try {
-    PipelineSnapshot pipeline(still.width, still.height, KelvoLibImageProcessing::kFormatBGR8);
-    BitmapData image(still.width, still.height, KelvoLibImageProcessing::kFormatBGR8,
-                     still.pixels.data(), rowBytes);
-    pipeline.Execute(&image, &image);
     enhanced->resize(still.pixels.size());
-    for (int y = 0; y < still.height; ++y)
-      std::memcpy(enhanced->data() + static_cast<size_t>(y) * rowBytes,
-                  image.GetData() + static_cast<size_t>(y) * image.GetStride(),
-                  static_cast<size_t>(rowBytes));
+    EnhanceAnySize(still.width, still.height, still.pixels.data(), rowBytes, enhanced->data(),
+                   rowBytes);
     return {};
   } catch (const IPException& e) {
     return std::string("the enhancement failed: ") + e.what();
@@ -64,11 +56,12 @@ StillResult StillWriter::Write(const Still& still) const noexcept {
     std::vector<uint8_t> enhanced;
     if (still.enhance) {
       const std::string failure = Enhance(still, &enhanced);
-      if (!failure.empty()) {
-        result.reason = Quoted(still.fileName) + ": " + failure;
-        return result;
+      if (failure.empty()) {
+        pixels = enhanced.data();
+        result.enhanced = true;
+      } else {
+        result.warning = Quoted(still.fileName) + " was written unenhanced: " + failure;
       }
-      pixels = enhanced.data();
     }
     result.reason =
         kelvo::io::WriteJpegBgr(PathOf(still.fileName), pixels, still.width, still.height, kQuality);

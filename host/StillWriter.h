@@ -11,6 +11,10 @@
 // safe writer (a temporary beside the target, renamed over it when
 // complete), so a failed still leaves its target as it was.
 //
+// A frame that cannot be enhanced (the library refuses it, memory runs out)
+// is written unenhanced with a warning rather than dropped: a still the user
+// asked for is worth more than its enhancement.
+//
 // A Still owns everything it needs and the writer keeps no state between
 // stills, so a host may write them on any thread, one worker or several.
 
@@ -32,13 +36,20 @@ struct Still {
   bool mainGrab = false;      // the main grab rather than a queued request
   double requestedTime = 0.0; // grab time or request time, seconds of stream time
   double frameTime = 0.0;     // start of the frame the still holds, seconds
+  // Taken by the host because the filter's interval held no frame: the frame
+  // on screen at the requested time (the last one starting at or before it).
+  bool onScreen = false;
 };
 
 struct StillResult {
   bool written = false;
+  bool enhanced = false;
   // Empty when written; else why not, naming the file, with the system's
   // reason where there is one.
   std::string reason;
+  // Set when the still was written unenhanced although enhancement was
+  // asked for: why the enhancement failed.
+  std::string warning;
 };
 
 class StillWriter {
