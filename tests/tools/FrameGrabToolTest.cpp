@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -225,7 +224,6 @@ TEST_F(FrameGrabTool, OutputsThatCannotHoldAStillAreRefusedUpFront) {
   ASSERT_EQ(mkdir(Path("folder.jpg").c_str(), 0700), 0);
   ASSERT_EQ(symlink("v.mp4", Path("link.mp4").c_str()), 0);
   ASSERT_EQ(symlink("/dev/full", Path("full.jpg").c_str()), 0);
-  ASSERT_EQ(mkdir(Path("sub").c_str(), 0700), 0);
   struct Case {
     std::vector<std::string> args;
     std::string named;  // the file the message must name
@@ -237,7 +235,6 @@ TEST_F(FrameGrabTool, OutputsThatCannotHoldAStillAreRefusedUpFront) {
       {{"-o", "folder.jpg"}, "\"folder.jpg\" is a folder"},
       {{"-o", "v.mp4"}, "\"v.mp4\" is the input video"},
       {{"--snapshot", "1:link.mp4"}, "\"link.mp4\" is the input video"},
-      {{"-o", "./sub/../v.mp4"}, "is the input video"},
   };
   for (const Case& c : refused) {
     std::vector<std::string> args = {"v.mp4", "-q", "--snapshot", "0.5:" + Path("ok.jpg")};
@@ -363,7 +360,6 @@ TEST_F(FrameGrabTool, RotatedVideosComeOutUpright) {
 TEST_F(FrameGrabTool, WithoutArgumentsItGrabsFromTheBundledSampleIntoTheCurrentFolder) {
   const ToolResult r = RunFrameGrab({}, dir_);
   ASSERT_EQ(r.status, 0) << r.err;
-  int w = 0, h = 0;
   Jpeg jpeg;
   ASSERT_TRUE(ReadJpeg(Path("still.jpg"), &jpeg));
   EXPECT_EQ(jpeg.width, 640);
@@ -372,8 +368,6 @@ TEST_F(FrameGrabTool, WithoutArgumentsItGrabsFromTheBundledSampleIntoTheCurrentF
   const double mean = jpeg.Mean(0, 0, 640, 480, 0);
   EXPECT_GT(mean, 60.0);
   EXPECT_LT(mean, 220.0);
-  (void)w;
-  (void)h;
 }
 
 }  // namespace
