@@ -19,6 +19,7 @@ TEST(FrameGrabOptions, StillsComeInTimeOrderWhateverTheOrderGiven) {
                            "--snapshot", "0.5:early.jpg:enhance", "--quiet", "--enhance"});
   EXPECT_EQ(o.input, "clip.mp4");
   EXPECT_TRUE(o.quiet);
+  EXPECT_EQ(o.maxPixels, kelvo::tools::kDefaultMaxPixels);
   ASSERT_EQ(o.stills.size(), 3u);
   EXPECT_EQ(o.stills[0].file, "early.jpg");
   EXPECT_DOUBLE_EQ(o.stills[0].time, 0.5);
@@ -41,9 +42,10 @@ TEST(FrameGrabOptions, WithoutStillsTheFirstFrameGoesToTheDefaultFile) {
   EXPECT_DOUBLE_EQ(o.stills[0].time, 0.0);
 
   // Snapshots alone take no main still.
-  o = Parse({"--snapshot", "1:a.jpg"});
+  o = Parse({"--snapshot", "1:a.jpg", "--max-pixels", "2073600"});
   ASSERT_EQ(o.stills.size(), 1u);
   EXPECT_FALSE(o.stills[0].main);
+  EXPECT_EQ(o.maxPixels, 2073600);
 }
 
 TEST(FrameGrabOptions, SnapshotFileNamesMayContainColons) {
@@ -71,7 +73,14 @@ TEST(FrameGrabOptions, BadArgumentsAreRefusedWithAReason) {
       {"-o", ""},                    // empty main file
       {"--frobnicate"},              // unknown option
       {"a.mp4", "b.mp4"},            // two inputs
-      {"-o", "x.jpg", "--snapshot", "1:x.jpg"},  // one file twice
+      {"-o", "-"},                   // stills are files, not standard output
+      {"--snapshot", "1:-:enhance"},
+      {"-"},                         // nor is the input standard input
+      {"--max-pixels"},              // missing value
+      {"--max-pixels", "0"},         // not positive
+      {"--max-pixels", "-5"},
+      {"--max-pixels", "1e8"},       // digits only
+      {"--max-pixels", "99999999999999999999"},  // overflows
   };
   for (const auto& args : bad) {
     Options o;

@@ -22,7 +22,7 @@ bool ParseSeconds(const std::string& text, double* seconds) {
 
 const char* UsageText() {
   return "Usage: framegrab [INPUT] [--at SECONDS] [-o FILE] [--enhance]\n"
-         "                 [--snapshot SECONDS:FILE[:enhance]]... [--quiet]\n"
+         "                 [--snapshot SECONDS:FILE[:enhance]]... [--max-pixels N] [--quiet]\n"
          "       framegrab --help | --version\n"
          "\n"
          "Writes JPEG stills of chosen frames of a video file. Without INPUT it uses the\n"
@@ -33,6 +33,8 @@ const char* UsageText() {
          "  --enhance           enhance the main still\n"
          "  --snapshot T:FILE[:enhance]\n"
          "                      also write the frame at T seconds to FILE (repeatable)\n"
+         "  --max-pixels N      refuse videos whose frames have more than N pixels\n"
+         "                      (default 100000000)\n"
          "  --quiet             no progress line\n"
          "  --help, --version   this text, the version\n"
          "\n"
@@ -40,9 +42,20 @@ const char* UsageText() {
          "snapshot is the frame starting just before or after T. All stills come from one\n"
          "forward pass, whatever the order given.\n"
          "\n"
-         "Exit status: 0 all stills written; 1 input missing or not decodable, or a\n"
-         "failure while decoding; 2 bad arguments; 3 an output folder is missing or not\n"
-         "writable; 4 some stills lie beyond the end of the video (they are named).\n";
+         "Every still is a file of its own: an output that exists and is not a regular\n"
+         "file (a folder, a named pipe, a device such as /dev/full), the input video\n"
+         "itself, or one file named twice (however spelt: a.jpg, ./a.jpg, a link to it)\n"
+         "is refused before anything is decoded. Each still is written to a temporary\n"
+         "file beside it and renamed over it when complete.\n"
+         "\n"
+         "Exit status:\n"
+         "  0  all stills written\n"
+         "  1  input missing, not a regular file (a pipe, a device), not decodable,\n"
+         "     frames above --max-pixels, or a failure while decoding\n"
+         "  2  bad arguments, or an output refused as above\n"
+         "  3  an output folder is missing or not writable, or a still could not be\n"
+         "     written (it is named with the reason; the other stills are written)\n"
+         "  4  some stills lie beyond the end of the video (they are named)\n";
 }
 
 bool ParseSnapshot(const std::string& text, Still* still, std::string* error) {
@@ -65,6 +78,10 @@ bool ParseSnapshot(const std::string& text, Still* still, std::string* error) {
   }
   if (s.file.empty()) {
     *error = "--snapshot: no file name in \"" + text + "\"";
+    return false;
+  }
+  if (s.file == "-") {
+    *error = "--snapshot: stills are written to files, not to standard output (\"-\")";
     return false;
   }
   *still = s;
@@ -109,6 +126,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
         *error = "-o needs a file name";
         return false;
       }
+      if (v == "-") {
+        *error = "-o: stills are written to files, not to standard output (\"-\")";
+        return false;
+      }
       out = v;
       haveOut = true;
     } else if (a == "--snapshot") {
@@ -116,6 +137,15 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       Still s;
       if (!ParseSnapshot(v, &s, error)) return false;
       snapshots.push_back(s);
+    } else if (a == "--max-pixels") {
+      if (!value(&v)) return false;
+      if (!kelvo::tools::ParsePixelLimit(v, &o.maxPixels)) {
+        *error = "--max-pixels: \"" + v + "\" is not a positive whole number";
+        return false;
+      }
+    } else if (a == "-") {
+      *error = "the video is read from a file, not from standard input (\"-\")";
+      return false;
     } else if (a.size() > 1 && a[0] == '-') {
       *error = "unknown option " + a;
       return false;
@@ -138,12 +168,6 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
   o.stills.insert(o.stills.end(), snapshots.begin(), snapshots.end());
   std::stable_sort(o.stills.begin(), o.stills.end(),
                    [](const Still& a, const Still& b) { return a.time < b.time; });
-  for (size_t i = 0; i < o.stills.size(); ++i)
-    for (size_t j = i + 1; j < o.stills.size(); ++j)
-      if (o.stills[i].file == o.stills[j].file) {
-        *error = "two stills would be written to \"" + o.stills[i].file + "\"";
-        return false;
-      }
   *options = o;
   return true;
 }

@@ -2,11 +2,17 @@
 
 // Command line of framegrab:
 //   framegrab [INPUT] [--at SECONDS] [-o FILE] [--enhance]
-//             [--snapshot SECONDS:FILE[:enhance]]... [--quiet]
+//             [--snapshot SECONDS:FILE[:enhance]]... [--max-pixels N] [--quiet]
 //   framegrab --help | --version
+//
+// Parsing looks at the text only; whether the files can be read and
+// written is checked by the run (StillTargets.h).
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "tools/common/PixelLimit.h"
 
 namespace kelvo::framegrab {
 
@@ -20,6 +26,7 @@ struct Still {
 struct Options {
   std::string input;  // empty: the bundled sample
   std::vector<Still> stills;  // in time order, the main still first on ties
+  int64_t maxPixels = kelvo::tools::kDefaultMaxPixels;  // larger frames are refused
   bool quiet = false;
   bool help = false;
   bool version = false;

@@ -21,6 +21,9 @@
 
 namespace kelvo::framegrab {
 
+// The process exit status, as the usage text documents it. kExitOutput also
+// covers a still the element reports it could not write: the run goes on
+// and the status says so at the end.
 enum ExitCode { kExitOk = 0, kExitInput = 1, kExitUsage = 2, kExitOutput = 3, kExitNotWritten = 4 };
 
 class GrabSession {

@@ -157,4 +157,24 @@ JpegStatus JpegDecompressBgr(std::FILE* file, JpegImage* image) noexcept {
   return JpegStatus::kOk;
 }
 
+JpegStatus JpegReadSize(std::FILE* file, int* width, int* height) noexcept {
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  InstallErrorManager(&err);
+  cinfo.err = &err.pub;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_decompress(&cinfo);
+    return JpegStatus::kCodecFailed;
+  }
+  jpeg_create_decompress(&cinfo);
+  cinfo.mem->max_memory_to_use = kMaxCodecMemory;
+  jpeg_stdio_src(&cinfo, file);
+  jpeg_read_header(&cinfo, TRUE);
+  // The frame header holds each side in 16 bits, so both fit an int.
+  *width = static_cast<int>(cinfo.image_width);
+  *height = static_cast<int>(cinfo.image_height);
+  jpeg_destroy_decompress(&cinfo);
+  return JpegStatus::kOk;
+}
+
 }  // namespace KelvoLibImageProcessing::detail

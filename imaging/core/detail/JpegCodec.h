@@ -45,4 +45,10 @@ struct JpegImage {
 // allocated and image is left untouched.
 JpegStatus JpegDecompressBgr(std::FILE* file, JpegImage* image) noexcept;
 
+// Reads only the headers of a JPEG from file and gives the width and height
+// they declare; nothing frame-sized is allocated, so a caller can refuse an
+// image before decoding it. kOk or kCodecFailed (not a JPEG, a header cut
+// short or corrupt); width and height are set on kOk only.
+JpegStatus JpegReadSize(std::FILE* file, int* width, int* height) noexcept;
+
 }  // namespace KelvoLibImageProcessing::detail

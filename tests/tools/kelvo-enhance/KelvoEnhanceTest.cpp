@@ -1,138 +1,314 @@
 // kelvo-enhance as a user runs it: arguments, size and format errors, the
-// report, and the output file matching the library's own result.
+// report, files that would block or lose data, write failures, and the
+// output file matching the library's own result.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "imaging/core/BitmapData.h"
+#include "imaging/core/IPException.h"
+#include "imaging/core/ImageFileInfo.h"
 #include "imaging/pipeline/PipelineSnapshot.h"
+#include "tests/tools/ToolProcess.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out;
+using kelvo::test::ReadWholeFile;
+using kelvo::test::RunToolProcess;
+using kelvo::test::ToolResult;
+using kelvo::test::ToolRun;
+
+// Each test works in a folder of its own: CTest runs them side by side.
+class KelvoEnhanceTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = testing::TempDir() + "kelvo-enhance-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    for (const std::string& name : Files()) std::remove(Path(name).c_str());
+    rmdir(dir_.c_str());
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // Stderr is appended to the output after a marker line, so one string
+  // shows everything the tool said.
+  ToolResult Run(const std::vector<std::string>& args, ToolRun::Stdout out = ToolRun::Stdout::kCapture,
+                 long long fileSizeLimit = -1) const {
+    ToolRun run;
+    run.args = args;
+    run.cwd = dir_;
+    run.stdoutMode = out;
+    run.fileSizeLimit = fileSizeLimit;
+    ToolResult r = RunToolProcess(KELVO_ENHANCE_PATH, run);
+    r.out += "\n--stderr--\n" + r.err;
+    return r;
+  }
+
+  std::string WriteStill(const std::string& name, int w, int h) const {
+    BitmapData image(w, h);
+    std::mt19937 rng(11);
+    for (int y = 0; y < h; ++y) {
+      uint8_t* row = image.GetData() + y * image.GetStride();
+      for (int x = 0; x < 3 * w; ++x) row[x] = static_cast<uint8_t>(60 + (x * 7 + y * 3) % 90 + rng() % 20);
+    }
+    const std::string path = Path(name);
+    image.Save(path.c_str(), name.ends_with(".bmp") ? kFileBmp : kFileJpg);
+    return path;
+  }
+
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir_.c_str())) {
+      while (const dirent* e = readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+      closedir(d);
+    }
+    return names;
+  }
+
+  std::string dir_;
 };
 
-// Runs the tool with the given arguments; stdout is captured, stderr goes to
-// a file whose text is appended after a marker line. The file is named after
-// this process, since CTest runs the tests of this program side by side.
-Result RunTool(const std::string& args) {
-  const std::string err =
-      testing::TempDir() + "kelvo-enhance-stderr-" + std::to_string(getpid()) + ".txt";
-  const std::string command = std::string(KELVO_ENHANCE_PATH) + " " + args + " 2>" + err;
-  Result result;
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  std::array<char, 4096> buffer;
-  std::size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  if (std::FILE* f = std::fopen(err.c_str(), "r")) {
-    result.out += "\n--stderr--\n";
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), f)) > 0) result.out.append(buffer.data(), n);
-    std::fclose(f);
-  }
-  return result;
-}
-
-std::string WriteStill(const std::string& name, int w, int h) {
-  BitmapData image(w, h);
-  std::mt19937 rng(11);
-  for (int y = 0; y < h; ++y) {
-    uint8_t* row = image.GetData() + y * image.GetStride();
-    for (int x = 0; x < 3 * w; ++x) row[x] = static_cast<uint8_t>(60 + (x * 7 + y * 3) % 90 + rng() % 20);
-  }
-  const std::string path = testing::TempDir() + name;
-  image.SaveBmp(path.c_str());
-  return path;
-}
-
-TEST(KelvoEnhanceTest, HelpAndArgumentErrors) {
-  Result r = RunTool("--help");
+TEST_F(KelvoEnhanceTest, HelpAndArgumentErrors) {
+  ToolResult r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("usage: kelvo-enhance INPUT OUTPUT"), std::string::npos);
+  EXPECT_NE(r.out.find("Exit status"), std::string::npos);
 
-  r = RunTool("");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.out.find("INPUT and OUTPUT are required"), std::string::npos);
-  r = RunTool("a.bmp b.bmp --sharpen-more");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.out.find("unknown option '--sharpen-more'"), std::string::npos);
-  r = RunTool("a.png b.bmp");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.out.find("neither a .bmp nor a .jpg"), std::string::npos);
-  // A missing input is the library's file error, reported on stderr.
-  r = RunTool(testing::TempDir() + "does-not-exist.bmp " + testing::TempDir() + "x.bmp");
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } bad[] = {
+      {{}, "INPUT and OUTPUT are required"},
+      {{"a.bmp", "b.bmp", "--sharpen-more"}, "unknown option '--sharpen-more'"},
+      {{"a.png", "b.bmp"}, "neither a .bmp nor a .jpg"},
+      {{"a.bmp", "b.bmp", "c.bmp"}, "unexpected argument 'c.bmp'"},
+      {{"a.bmp", "b.bmp", "--max-pixels", "0"}, "--max-pixels needs a positive whole number"},
+      {{"a.bmp", "b.bmp", "--max-pixels"}, "--max-pixels needs a positive whole number"},
+      {{"a.bmp", "b.bmp", "--report="}, "--report= needs a file name"},
+  };
+  for (const auto& c : bad) {
+    r = Run(c.args);
+    EXPECT_EQ(r.status, 2) << c.message;
+    EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+  }
+  r = Run({"does-not-exist.bmp", "x.bmp"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("kelvo-enhance: IPException: "), std::string::npos);
+  EXPECT_NE(r.out.find("cannot read the input: \"does-not-exist.bmp\": no such file"), std::string::npos)
+      << r.out;
 }
 
-TEST(KelvoEnhanceTest, RefusedSizesGetAClearMessage) {
-  const std::string in = WriteStill("small.bmp", 66, 64);
-  const std::string out = testing::TempDir() + "small-out.bmp";
-  std::remove(out.c_str());
-  Result r = RunTool(in + " " + out);
+// Sizes are read from the header, so an image too large is refused before a
+// pixel is decoded: a tiny JPEG declaring 16384 x 16384 pixels and a sparse
+// BMP declaring 32768 x 32768 would otherwise take gigabytes.
+TEST_F(KelvoEnhanceTest, SizesAreCheckedBeforeDecoding) {
+  const std::string small = WriteStill("small.bmp", 66, 64);
+  ToolResult r = Run({small, "out.bmp"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("is 66 x 64 pixels"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("multiples of 4"), std::string::npos);
-  EXPECT_EQ(access(out.c_str(), F_OK), -1);  // nothing written
+
+  // The limit holds exactly at N pixels.
+  const std::string still = WriteStill("still.bmp", 128, 96);
+  r = Run({"still.bmp", "out.bmp", "--max-pixels", "12287"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("still.bmp is 128 x 96 pixels (12288), more than the limit of 12287"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(access(Path("out.bmp").c_str(), F_OK), -1);
+  r = Run({"still.bmp", "out.bmp", "--max-pixels", "12288"});
+  EXPECT_EQ(r.status, 0) << r.out;
+
+  // The frame header of a 64 x 64 JPEG made to declare 16384 x 16384.
+  WriteStill("huge.jpg", 64, 64);
+  std::string jpeg = ReadWholeFile(Path("huge.jpg"));
+  const size_t sof = jpeg.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  for (size_t at : {sof + 5, sof + 7}) {
+    jpeg[at] = '\x40';
+    jpeg[at + 1] = '\0';
+  }
+  std::ofstream(Path("huge.jpg"), std::ios::binary) << jpeg;
+  int w = 0, h = 0;
+  ReadImageSize(Path("huge.jpg").c_str(), kFileJpg, &w, &h);
+  EXPECT_EQ(w, 16384);
+  EXPECT_EQ(h, 16384);
+  r = Run({"huge.jpg", "out.jpg"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("huge.jpg is 16384 x 16384 pixels (268435456), more than the limit of 100000000"),
+            std::string::npos)
+      << r.out;
+
+  // A BMP whose headers declare 32768 x 32768 pixels, followed by 3 GB of
+  // holes: the loader would accept its length.
+  std::string bmp = ReadWholeFile(still).substr(0, 54);
+  const uint32_t side = 32768, size = side * side * 3;
+  std::memcpy(bmp.data() + 18, &side, 4);
+  std::memcpy(bmp.data() + 22, &side, 4);
+  std::memcpy(bmp.data() + 34, &size, 4);
+  std::ofstream(Path("sparse.bmp"), std::ios::binary) << bmp;
+  ASSERT_EQ(truncate(Path("sparse.bmp").c_str(), 54 + static_cast<off_t>(size)), 0);
+  r = Run({"sparse.bmp", "out.bmp"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("sparse.bmp is 32768 x 32768 pixels"), std::string::npos) << r.out;
+
+  // Headers the size cannot be read from fail as a load would.
+  std::ofstream(Path("text.bmp")) << "not a picture";
+  std::ofstream(Path("cut.bmp"), std::ios::binary) << bmp.substr(0, 30);
+  std::ofstream(Path("text.jpg")) << "not a picture";
+  for (const auto& [name, code] :
+       {std::pair<const char*, int>{"text.bmp", 17}, {"cut.bmp", 21}, {"text.jpg", 21}}) {
+    try {
+      ReadImageSize(Path(name).c_str(), std::string(name).ends_with("bmp") ? kFileBmp : kFileJpg, &w, &h);
+      ADD_FAILURE() << name << " read";
+    } catch (const IPException& e) {
+      EXPECT_EQ(e.GetCode(), code) << name;
+    }
+  }
 }
 
-TEST(KelvoEnhanceTest, WritesTheLibraryResultAndReportsTheRun) {
+// Files that would block the tool or lose data are refused before any work:
+// outputs that exist and are not regular files, pipes and devices as input,
+// a report that would replace an image.
+TEST_F(KelvoEnhanceTest, FilesThatWouldBlockOrLoseDataAreRefused) {
+  WriteStill("in.bmp", 64, 64);
+  const std::string original = ReadWholeFile(Path("in.bmp"));
+  ASSERT_EQ(mkfifo(Path("fifo.jpg").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(Path("fifo.json").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(Path("folder.bmp").c_str(), 0700), 0);
+  ASSERT_EQ(symlink("/dev/full", Path("full.jpg").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/zero", Path("zero.jpg").c_str()), 0);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } refused[] = {
+      {{"in.bmp", "full.jpg"}, 2, "\"full.jpg\" is a device, not a regular file"},
+      {{"in.bmp", "fifo.jpg"}, 2, "\"fifo.jpg\" is a named pipe, not a regular file"},
+      {{"in.bmp", "folder.bmp"}, 2, "\"folder.bmp\" is a folder"},
+      {{"in.bmp", "out.bmp", "--report", "fifo.json"}, 2, "\"fifo.json\" is a named pipe"},
+      {{"in.bmp", "out.bmp", "--report", "in.bmp"}, 2, "the report \"in.bmp\" would replace"},
+      {{"in.bmp", "out.bmp", "--report=./out.bmp"}, 2, "would replace the image"},
+      {{"fifo.jpg", "out.bmp"}, 1, "cannot read the input: \"fifo.jpg\" is a named pipe"},
+      {{"zero.jpg", "out.bmp"}, 1, "cannot read the input: \"zero.jpg\" is a device"},
+      {{"in.bmp", "no/out.bmp"}, 1, "folder \"no\" does not exist"},
+      {{"in.bmp", "out.bmp", "--report", "no/r.json"}, 1, "folder \"no\" does not exist"},
+  };
+  for (const auto& c : refused) {
+    const ToolResult r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << c.message << ": " << r.out;
+    EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+    EXPECT_EQ(access(Path("out.bmp").c_str(), F_OK), -1) << c.message << ": refused before any work";
+  }
+  EXPECT_EQ(ReadWholeFile(Path("in.bmp")), original);
+}
+
+// A failed write leaves an existing output as it was, also when it is the
+// input itself, and the run says why.
+TEST_F(KelvoEnhanceTest, AFailedWriteKeepsTheOriginalAndGivesTheReason) {
+  for (const char* name : {"p.jpg", "p.bmp"}) {
+    SCOPED_TRACE(name);
+    WriteStill(name, 128, 96);
+    const std::string original = ReadWholeFile(Path(name));
+    ToolResult r = Run({name, name}, ToolRun::Stdout::kCapture, 1024);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(std::string("cannot write the enhanced image: \"") + name +
+                         "\": cannot write: File too large"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(ReadWholeFile(Path(name)), original) << "the photo is untouched";
+    BitmapData reloaded;
+    EXPECT_NO_THROW(reloaded.Load(Path(name).c_str(), std::string(name).ends_with("bmp") ? kFileBmp : kFileJpg));
+    // In place without a limit the photo is replaced by its enhanced self.
+    r = Run({name, name});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(ReadWholeFile(Path(name)), original);
+  }
+  EXPECT_EQ(Files().size(), 2u) << "no temporary left behind";
+}
+
+TEST_F(KelvoEnhanceTest, WritesTheLibraryResultAndReportsTheRun) {
   const std::string in = WriteStill("still.bmp", 128, 96);
-  const std::string out = testing::TempDir() + "still-out.bmp";
-  Result r = RunTool(in + " " + out + " --report");
+  ToolResult r = Run({"still.bmp", "out.bmp", "--report"});
   ASSERT_EQ(r.status, 0) << r.out;
   for (const char* key :
        {"skinRatio", "skinMean", "skinClip", "lowClip05", "lowClip01", "lowClip00", "hiClip1",
         "hiClip05", "hiClip01", "hiClip00", "hiClip66", "origMean", "midRatio", "midAve",
         "skinLim", "finalClip", "finalLow", "finalHigh", "lowLimit", "opacity", "colourCast",
         "lowKey", "lowRaised", "stageMs", "noise", "total"}) {
-    std::string quoted = "\"";
+    std::string quoted = "\"";  // built in steps: GCC 12 warns wrongly on "..." + std::string
     quoted += key;
     quoted += "\":";
     EXPECT_NE(r.out.find(quoted), std::string::npos) << key;
   }
   EXPECT_EQ(r.out.front(), '{');
 
-  BitmapData input;
-  input.LoadBmp(in.c_str());
+  // The files are what the library writes for the same image.
   BitmapData expected(128, 96);
-  PipelineSnapshot pipeline(128, 96, kFormatBGR8);
-  pipeline.Execute(&input, &expected);
-  BitmapData written;
-  written.LoadBmp(out.c_str());
-  ASSERT_EQ(written.GetWidth(), 128);
-  for (int y = 0; y < 96; ++y) {
-    ASSERT_EQ(std::memcmp(written.GetData() + y * written.GetStride(),
-                          expected.GetData() + y * expected.GetStride(), 3 * 128),
-              0)
-        << "row " << y;
+  {
+    BitmapData input;
+    input.LoadBmp(in.c_str());
+    PipelineSnapshot pipeline(128, 96, kFormatBGR8);
+    pipeline.Execute(&input, &expected);
+    char opacity[64];
+    std::snprintf(opacity, sizeof opacity, "\"opacity\": %.9g,", pipeline.GetReport().opacity);
+    EXPECT_NE(r.out.find(opacity), std::string::npos);
   }
-  char opacity[64];
-  std::snprintf(opacity, sizeof opacity, "\"opacity\": %.9g,", pipeline.GetReport().opacity);
-  EXPECT_NE(r.out.find(opacity), std::string::npos);
+  expected.Save(Path("expected.bmp").c_str(), kFileBmp);
+  expected.Save(Path("expected.jpg").c_str(), kFileJpg);
+  EXPECT_EQ(ReadWholeFile(Path("out.bmp")), ReadWholeFile(Path("expected.bmp")));
+
+  // The report to a file: the same text, bar the stage times. "--report"
+  // before INPUT and OUTPUT still means standard output.
+  const std::string printed = r.out.substr(0, r.out.find("stageMs"));
+  r = Run({"--report", "still.bmp", "out.jpg", "--report", "r.json"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(ReadWholeFile(Path("out.jpg")), ReadWholeFile(Path("expected.jpg")));
+  const std::string report = ReadWholeFile(Path("r.json"));
+  EXPECT_EQ(report.substr(0, report.find("stageMs")), printed);
+  EXPECT_EQ(r.out.find('{'), std::string::npos) << "nothing on standard output: " << r.out;
+  r = Run({"--report", "still.bmp", "out.bmp"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out.front(), '{');
 
   // Switches reach the pipeline: without the stretch, opacity stays 0.5 and
   // nothing is measured.
-  r = RunTool(in + " " + out + " --report --no-stretch --no-skin");
+  r = Run({"still.bmp", "out.bmp", "--report", "--no-stretch", "--no-skin"});
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("\"opacity\": 0.5,"), std::string::npos);
   EXPECT_NE(r.out.find("\"origMean\": 0,"), std::string::npos);
   // The size rule holds with every stage off too: the blend always runs.
-  const std::string small = WriteStill("tiny.bmp", 64, 62);
-  r = RunTool(small + " " + out + " --no-noise --no-sharp --no-skin --no-stretch");
+  WriteStill("tiny.bmp", 64, 62);
+  r = Run({"tiny.bmp", "out.bmp", "--no-noise", "--no-sharp", "--no-skin", "--no-stretch"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("is 64 x 62 pixels"), std::string::npos) << r.out;
+}
+
+// A report that cannot be written fails the run: standard output full or
+// closed.
+TEST_F(KelvoEnhanceTest, AReportThatCannotBeWrittenFailsTheRun) {
+  WriteStill("still.bmp", 64, 64);
+  ToolResult r = Run({"still.bmp", "out.bmp", "--report"}, ToolRun::Stdout::kFull);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("cannot write the report: standard output: No space left on device"),
+            std::string::npos)
+      << r.out;
+  r = Run({"still.bmp", "out2.bmp", "--report"}, ToolRun::Stdout::kClosed);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("standard output is closed"), std::string::npos) << r.out;
+  EXPECT_EQ(access(Path("out2.bmp").c_str(), F_OK), -1) << "refused before any work";
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+
+// The checks framegrab makes on its files before anything is decoded, so
+// that a run that cannot succeed fails at once, and no run loses data:
+//  - the input must be an existing regular file: a named pipe or a device
+//    would block the decoder or never end;
+//  - a still's file must not exist as anything but a regular file once
+//    links are followed (a folder, a named pipe, /dev/full): writing there
+//    would block, or vanish, or fail only after the whole decode;
+//  - no still may be the input itself (same device and inode, however
+//    spelt), which would replace the video with a picture;
+//  - no two stills may reach one file, however spelt (a.jpg, ./a.jpg,
+//    sub/../a.jpg, a link to it), or the first would silently be replaced;
+//  - the folder of each still must exist and be writable.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/framegrab/FrameGrabOptions.h"
+
+namespace kelvo::framegrab {
+
+// The exit status the first failed check calls for (kExitInput, kExitUsage
+// or kExitOutput, see GrabSession.h), with the message in *error; kExitOk
+// when every check passes.
+int CheckFiles(const std::string& input, const std::vector<Still>& stills, std::string* error);
+
+// The file a name reaches: absolute, links followed one by one (a dangling
+// link names the file it would create), the folder made canonical. Two names
+// with one identity write one file, whether or not it exists yet.
+std::filesystem::path FileIdentity(const std::filesystem::path& name);
+
+}  // namespace kelvo::framegrab
