@@ -20,6 +20,7 @@
 #include "imaging/core/IPException.h"
 #include "imaging/core/ImageFileInfo.h"
 #include "imaging/core/SafeFile.h"
+#include "imaging/pipeline/EnhanceAnySize.h"
 #include "imaging/pipeline/PipelineSnapshot.h"
 #include "tools/common/HeapTuning.h"
 #include "tools/common/PixelLimit.h"
@@ -58,7 +59,7 @@ constexpr const char* kUsage =
     "  --no-sharp       skip the sharpening\n"
     "  --help           show this text\n"
     "\n"
-    "The width and height must be at least 64 pixels and multiples of 4.\n"
+    "Images of any size are enhanced.\n"
     "\n"
     "Exit status:\n"
     "  0  the image (and the report) written\n"
@@ -286,28 +287,18 @@ int main(int argc, char** argv) {
     }
     BitmapData image;
     image.Load(a.input.c_str(), inType);
-    w = image.GetWidth();
-    h = image.GetHeight();
-    // Noise reduction, sharpening and the final blend all work on blocks of
-    // 4 pixels; say so plainly instead of passing on the operation's error.
-    if (w < 64 || h < 64 || w % 4 != 0 || h % 4 != 0) {
-      std::fprintf(stderr,
-                   "kelvo-enhance: %s is %d x %d pixels; the enhancement needs a width and "
-                   "height of at least 64 pixels that are multiples of 4 (crop or scale the "
-                   "image first)\n",
-                   a.input.c_str(), w, h);
-      return kExitFailed;
-    }
-    PipelineSnapshot pipeline(w, h, KelvoLibImageProcessing::kFormatBGR8);
-    pipeline.SetDoSkin(a.skin);
-    pipeline.SetDoNoise(a.noise);
-    pipeline.SetDoLStretch(a.stretch);
-    pipeline.SetDoSharp(a.sharp);
-    pipeline.Execute(&image, &image);
+    // Any size: sizes the pipeline does not take itself are padded and
+    // cropped back.
+    KelvoLibImageProcessing::EnhanceOptions options;
+    options.doSkin = a.skin;
+    options.doNoise = a.noise;
+    options.doLStretch = a.stretch;
+    options.doSharp = a.sharp;
+    const PipelineSnapshot::Report report = EnhanceAnySize(image, image, options);
     error = kelvo::enhance::WriteImage(image, a.output, outType);
     if (!error.empty()) return Fail(kExitFailed, "cannot write the enhanced image: " + error);
     if (!a.report.empty()) {
-      error = kelvo::enhance::WriteText(ReportText(pipeline.GetReport()), a.report);
+      error = kelvo::enhance::WriteText(ReportText(report), a.report);
       if (!error.empty()) return Fail(kExitFailed, "cannot write the report: " + error);
     }
   } catch (const IPException& e) {
