@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -106,6 +107,28 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// A GUID as two words, to find duplicates and records without keeping a
+// second copy of every identifier's text.
+struct GuidKey {
+  uint64_t high = 0, low = 0;
+  bool operator==(const GuidKey&) const = default;
+};
+
+struct GuidKeyHash {
+  size_t operator()(const GuidKey& key) const {
+    return static_cast<size_t>(key.high * 0x9E3779B97F4A7C15ull ^ key.low);
+  }
+};
+
+GuidKey KeyOf(const GUID& guid) {
+  uint8_t bytes[sizeof(GUID)];
+  std::memcpy(bytes, &guid, sizeof bytes);
+  GuidKey key;
+  std::memcpy(&key.high, bytes, 8);
+  std::memcpy(&key.low, bytes + 8, 8);
+  return key;
 }
 
 // The GUID in upper case, or empty when `text` is not one.
@@ -302,7 +325,7 @@ RegistryStatus ReplaceRegistry(const std::string& path, const std::string& folde
 struct Snapshot {
   RegistryStatus status;
   std::vector<RegisteredClass> classes;
-  std::unordered_map<std::string, size_t> byClsid;
+  std::unordered_map<GuidKey, size_t, GuidKeyHash> byClsid;
 };
 
 struct Cache {
@@ -330,10 +353,21 @@ std::string ComRegistryPath() {
 }
 
 std::string GuidToString(const GUID& g) {
-  char text[40];
-  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
-                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+  const uint8_t bytes[16] = {
+      static_cast<uint8_t>(g.Data1 >> 24), static_cast<uint8_t>(g.Data1 >> 16),
+      static_cast<uint8_t>(g.Data1 >> 8),  static_cast<uint8_t>(g.Data1),
+      static_cast<uint8_t>(g.Data2 >> 8),  static_cast<uint8_t>(g.Data2),
+      static_cast<uint8_t>(g.Data3 >> 8),  static_cast<uint8_t>(g.Data3),
+      g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
+      g.Data4[7]};
+  size_t at = 1;
+  for (const uint8_t byte : bytes) {
+    if (text[at] == '-') ++at;
+    text[at++] = kDigits[byte >> 4];
+    text[at++] = kDigits[byte & 15];
+  }
   return text;
 }
 
@@ -369,7 +403,13 @@ bool GuidFromString(std::string_view text, GUID* guid) {
 bool ParseComRegistry(std::string_view text, std::vector<RegisteredClass>* classes,
                       std::string* error) {
   classes->clear();
-  std::unordered_set<std::string> seen;
+  // Room for every record up front: a registry can hold a great many.
+  size_t headers = text.substr(0, 1) == "[" ? 1 : 0;
+  for (size_t at = text.find("\n["); at != std::string_view::npos; at = text.find("\n[", at + 2))
+    ++headers;
+  classes->reserve(headers);
+  std::unordered_set<GuidKey, GuidKeyHash> seen;
+  seen.reserve(headers);
   size_t lineNumber = 0;
   bool hasName = false, hasModule = false;
   auto fail = [&](const std::string& why) {
@@ -395,10 +435,12 @@ bool ParseComRegistry(std::string_view text, std::vector<RegisteredClass>* class
       if (line.substr(0, kOpen.size()) != kOpen || line.back() != ']')
         return fail("expected \"[class {CLSID}]\"");
       const std::string_view id = line.substr(kOpen.size(), line.size() - kOpen.size() - 1);
-      const std::string clsid = CanonicalGuid(id);
-      if (clsid.empty()) return fail("\"" + std::string(id) + "\" is not a class identifier");
+      GUID guid{};
+      if (!GuidFromString(id, &guid))
+        return fail("\"" + std::string(id) + "\" is not a class identifier");
+      const std::string clsid = GuidToString(guid);
       if (!recordComplete()) return false;
-      if (!seen.insert(clsid).second) return fail("class " + clsid + " is recorded twice");
+      if (!seen.insert(KeyOf(guid)).second) return fail("class " + clsid + " is recorded twice");
       classes->emplace_back().clsid = clsid;
       hasName = hasModule = false;
       continue;
@@ -569,8 +611,12 @@ RegistryStatus LookUpRegisteredClass(const GUID& clsid, RegisteredClass* found) 
       FileIdentity identity;
       bool identified = false;
       fresh->status = LoadRegistryFile(path, &fresh->classes, &identity, &identified);
-      for (size_t i = 0; i < fresh->classes.size(); ++i)
-        fresh->byClsid.emplace(fresh->classes[i].clsid, i);
+      fresh->byClsid.reserve(fresh->classes.size());
+      for (size_t i = 0; i < fresh->classes.size(); ++i) {
+        GUID guid{};
+        GuidFromString(fresh->classes[i].clsid, &guid);
+        fresh->byClsid.emplace(KeyOf(guid), i);
+      }
       snapshot = fresh;
       if (identified) {
         cache.path = path;
@@ -580,11 +626,10 @@ RegistryStatus LookUpRegisteredClass(const GUID& clsid, RegisteredClass* found) 
     }
   }
   if (!snapshot->status.Ok()) return snapshot->status;
-  const std::string key = GuidToString(clsid);
-  const auto at = snapshot->byClsid.find(key);
+  const auto at = snapshot->byClsid.find(KeyOf(clsid));
   if (at == snapshot->byClsid.end())
-    return Failure(REGDB_E_CLASSNOTREG,
-                   "class " + key + " is not in the class registry " + Quoted(path));
+    return Failure(REGDB_E_CLASSNOTREG, "class " + GuidToString(clsid) +
+                                            " is not in the class registry " + Quoted(path));
   *found = snapshot->classes[at->second];
   return {};
 }
