@@ -1,5 +1,9 @@
 #include <dlfcn.h>
 
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "platform/CFactoryTemplate.h"
 #include "platform/detail/WideString.h"
 #include "platform/win32/ComRegistry.h"
@@ -11,15 +15,18 @@ using kelvo::platform::detail::WideToUtf8;
 namespace {
 
 // The file this code was loaded from: the module whose classes are being
-// registered.
+// registered. Recorded by its absolute, link-free path, as activation loads
+// nothing else; empty when that cannot be had.
 std::string ThisModulePath() {
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&AMovieDllRegisterServer2), &info) == 0 ||
       info.dli_fname == nullptr)
     return {};
-  char resolved[4096];
-  if (realpath(info.dli_fname, resolved) != nullptr) return resolved;
-  return info.dli_fname;
+  char* resolved = realpath(info.dli_fname, nullptr);
+  if (resolved == nullptr) return {};
+  std::string path = resolved;
+  std::free(resolved);
+  return path;
 }
 
 RegisteredClass RecordFor(const CFactoryTemplate& entry, const std::string& module) {
@@ -51,16 +58,28 @@ RegisteredClass RecordFor(const CFactoryTemplate& entry, const std::string& modu
 }  // namespace
 
 // Registration replaces any earlier record of each class; unregistration
-// removes them. Classes of other modules are kept as they are.
+// removes them. Classes of other modules are kept as they are: the records
+// are read, changed and written back under the registry's lock, and a
+// registry that cannot be read is reported, never rewritten.
 HRESULT AMovieDllRegisterServer2(BOOL bRegister) {
-  const std::string module = ThisModulePath();
-  if (bRegister && module.empty()) return E_FAIL;
-  std::vector<RegisteredClass> classes;
-  if (!kelvo::platform::LoadComRegistry(&classes)) return STG_E_READFAULT;
-  for (int i = 0; i < g_cTemplates; ++i) {
-    const std::string key = kelvo::platform::GuidToString(*g_Templates[i].m_ClsID);
-    std::erase_if(classes, [&](const RegisteredClass& c) { return c.clsid == key; });
-    if (bRegister) classes.push_back(RecordFor(g_Templates[i], module));
+  std::string module;
+  if (bRegister) {
+    module = ThisModulePath();
+    if (module.empty()) return E_FAIL;
+    // A module activation would refuse is not worth recording.
+    if (const auto check = kelvo::platform::CheckModuleFile(module); !check.Ok())
+      return check.code;
   }
-  return kelvo::platform::SaveComRegistry(classes) ? S_OK : STG_E_WRITEFAULT;
+  return kelvo::platform::UpdateComRegistry([&](std::vector<RegisteredClass>& classes) {
+           bool changed = bRegister != FALSE;
+           for (int i = 0; i < g_cTemplates; ++i) {
+             const std::string key = kelvo::platform::GuidToString(*g_Templates[i].m_ClsID);
+             changed |= std::erase_if(classes, [&](const RegisteredClass& c) {
+                          return c.clsid == key;
+                        }) != 0;
+             if (bRegister) classes.push_back(RecordFor(g_Templates[i], module));
+           }
+           return changed;
+         })
+      .code;
 }

@@ -102,11 +102,15 @@ typedef HRESULT (*GetClassObjectFn)(REFCLSID, REFIID, void**);
 
 }  // namespace
 
+// Only a module the registry names by absolute path, and that nobody but
+// the user or root can have changed, is loaded: never one found through the
+// current folder or the library search path.
 HRESULT CoGetClassObject(REFCLSID rclsid, DWORD, LPVOID, REFIID riid, LPVOID* ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
   kelvo::platform::RegisteredClass record;
-  if (!kelvo::platform::FindRegisteredClass(rclsid, &record)) return REGDB_E_CLASSNOTREG;
+  if (const auto lookup = kelvo::platform::LookUpRegisteredClass(rclsid, &record); !lookup.Ok())
+    return lookup.code;
   void* handle = nullptr;
   {
     std::lock_guard<std::mutex> lock(g_modulesMutex);
@@ -114,6 +118,8 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD, LPVOID, REFIID riid, LPVOID* pp
     if (found != g_modules.end()) {
       handle = found->second;
     } else {
+      if (const auto check = kelvo::platform::CheckModuleFile(record.module); !check.Ok())
+        return check.code;
       handle = dlopen(record.module.c_str(), RTLD_NOW | RTLD_LOCAL);
       if (handle == nullptr) return CO_E_DLLNOTFOUND;
       g_modules[record.module] = handle;

@@ -10,7 +10,6 @@
 #include "platform/CMediaSample.h"
 #include "platform/CMemAllocator.h"
 #include "platform/CPersistStream.h"
-#include "platform/win32/ComRegistry.h"
 #include "tests/platform/MemoryStream.h"
 #include "tests/platform/TestGraph.h"
 
@@ -309,55 +308,6 @@ TEST(Win32Test, TaskMemoryFailuresCanBeInjected) {
   void* block = CoTaskMemAlloc(8);
   EXPECT_NE(block, nullptr);
   CoTaskMemFree(block);
-}
-
-// ---- Registry -------------------------------------------------------------------
-
-TEST(RegistryTest, GuidTextRoundTrips) {
-  const std::string text = kelvo::platform::GuidToString(MEDIASUBTYPE_RGB24);
-  EXPECT_EQ(text, "{E436EB7D-524F-11CE-9F53-0020AF0BA770}");
-  GUID parsed{};
-  ASSERT_TRUE(kelvo::platform::GuidFromString(text, &parsed));
-  EXPECT_TRUE(IsEqualGUID(parsed, MEDIASUBTYPE_RGB24));
-  EXPECT_FALSE(kelvo::platform::GuidFromString("{E436EB7D-524F-11CE-9F53}", &parsed));
-  WCHAR wide[39];
-  EXPECT_EQ(StringFromGUID2(MEDIATYPE_Video, wide, 39), 39);
-  EXPECT_EQ(std::u16string(wide), u"{73646976-0000-0010-8000-00AA00389B71}");
-}
-
-TEST(RegistryTest, RecordsRoundTripAndDriveActivation) {
-  const std::filesystem::path file =
-      std::filesystem::temp_directory_path() / ("kelvo-registry-" + std::to_string(getpid()));
-  std::filesystem::remove(file);
-  setenv("KELVO_COM_REGISTRY", file.c_str(), 1);
-  EXPECT_EQ(kelvo::platform::ComRegistryPath(), file.string());
-
-  kelvo::platform::RegisteredClass record;
-  record.clsid = kelvo::platform::GuidToString(MEDIASUBTYPE_YUY2);
-  record.name = "Missing module";
-  record.module = "/nonexistent/module.so";
-  record.isFilter = true;
-  record.merit = 0x600000;
-  record.pins.push_back({"In", false, false, true, false, {{"{A}", "{B}"}}});
-  ASSERT_TRUE(kelvo::platform::SaveComRegistry({record}));
-
-  kelvo::platform::RegisteredClass found;
-  ASSERT_TRUE(kelvo::platform::FindRegisteredClass(MEDIASUBTYPE_YUY2, &found));
-  EXPECT_EQ(found.name, "Missing module");
-  EXPECT_EQ(found.merit, 0x600000u);
-  ASSERT_EQ(found.pins.size(), 1u);
-  EXPECT_TRUE(found.pins[0].zero);
-  EXPECT_EQ(found.pins[0].mediaTypes[0].second, "{B}");
-
-  void* object = nullptr;
-  EXPECT_EQ(
-      CoCreateInstance(MEDIASUBTYPE_YUY2, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
-      CO_E_DLLNOTFOUND);
-  EXPECT_EQ(
-      CoCreateInstance(MEDIASUBTYPE_RGB24, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
-      REGDB_E_CLASSNOTREG);
-  std::filesystem::remove(file);
-  unsetenv("KELVO_COM_REGISTRY");
 }
 
 // ---- Objects, aggregation and connections -------------------------------------------
