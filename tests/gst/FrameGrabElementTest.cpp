@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +38,7 @@ struct Still {
   bool main = false;
   bool failed = false;
   std::string reason;
+  std::string rule;
 };
 
 Still StillOf(const GstStructure* s) {
@@ -52,6 +54,8 @@ Still StillOf(const GstStructure* s) {
   st.failed = failed;
   const gchar* reason = gst_structure_get_string(s, "reason");
   st.reason = reason ? reason : "(no reason field)";
+  const gchar* rule = gst_structure_get_string(s, "rule");
+  st.rule = rule ? rule : "";
   return st;
 }
 
@@ -286,6 +290,67 @@ TEST_F(FrameGrabElement, SnapshotSignalQueuesRequestsServedFromTheRightFrames) {
     EXPECT_FALSE(stills[0].main);
     EXPECT_DOUBLE_EQ(stills[0].requested, c.time);
     EXPECT_EQ(stills[0].streamTime, g.FrameTime(c.expected));
+  }
+}
+
+// Every request inside the video gets a still. At 25 fps the interval of a
+// request at 0.125 s, (0.120, 0.160), holds no frame start (frames start at
+// 0.12 and 0.16): the frame on screen at 0.125 s, frame 3, is written.
+TEST_F(FrameGrabElement, RequestsBetweenFramesGetTheFrameOnScreen) {
+  struct Request {
+    double time;
+    int expected;  // frame index; -1: no still
+    const char* rule;
+  } requests[] = {
+      {0.125, 3, "on-screen"},  // between the intervals of frames 3 and 4
+      {0.12, 3, "interval"},    // (0.115, 0.155) holds frame 3
+      {0.285, 7, "interval"},   // (0.28 - 2e-17, 0.32): frame 7, by a hair
+      {0.55, 13, "on-screen"},  // frames 14 and 15 are missing: 13 stays on screen
+      {0.63, 15, "on-screen"},  // in the last frame, whose interval the stream ends in
+      {0.9, -1, ""},            // after the end of the last frame
+  };
+  Grab g;
+  g_object_set(g.element(), "grab-enabled", FALSE, nullptr);
+  for (const Request& r : requests) {
+    gboolean queued = FALSE;
+    const std::string file = Path("r" + std::to_string(r.time) + ".jpg");
+    g_signal_emit_by_name(g.element(), "snapshot", r.time, file.c_str(), FALSE, &queued);
+    ASSERT_TRUE(queued);
+  }
+  g.Start(25);
+  for (int i = 0; i <= 15; ++i) {
+    if (i == 14) continue;  // a gap in the stream
+    if (i == 9) {
+      // A frame inside the interval of the request at 0.125 s arrives after
+      // that request was served with the frame on screen (as when a stream
+      // goes back): the filter takes it, and the element does not write the
+      // still a second time.
+      GstBuffer* late = g.MakeFrame(12);
+      GST_BUFFER_PTS(late) = 130 * GST_MSECOND;
+      ASSERT_EQ(gst_harness_push(g.harness(), late), GST_FLOW_OK);
+      gst_buffer_unref(gst_harness_pull(g.harness()));
+    }
+    ASSERT_EQ(g.Push(i, i), GST_FLOW_OK);
+  }
+  g.EndStream();
+  const std::vector<Still> stills = g.Stills();
+  for (const Request& r : requests) {
+    SCOPED_TRACE(testing::Message() << "request at " << r.time);
+    const std::string file = Path("r" + std::to_string(r.time) + ".jpg");
+    const auto still = std::find_if(stills.begin(), stills.end(),
+                                    [&](const Still& s) { return s.location == file; });
+    const long count = std::count_if(stills.begin(), stills.end(),
+                                     [&](const Still& s) { return s.location == file; });
+    if (r.expected < 0) {
+      EXPECT_EQ(count, 0);
+      EXPECT_FALSE(FileExists(file));
+      continue;
+    }
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(IndexOf(file), r.expected);
+    EXPECT_EQ(still->rule, r.rule);
+    EXPECT_EQ(still->streamTime, g.FrameTime(r.expected));
+    EXPECT_FALSE(still->failed);
   }
 }
 
