@@ -361,20 +361,17 @@ static void drop_served_requests(GstKelvoFrameGrab* self, std::vector<TakenStill
     }
     // The filter serves requests in queue order, so the first one queued
     // with this name and time is the one it took.
-    auto& pending = *self->requests;
-    auto it = std::find_if(pending.begin(), pending.end(), [&](const PendingRequest& r) {
+    auto same = [&](const auto& r) {
       return r.fileName == t->still.fileName && r.time == t->still.requestedTime;
-    });
-    if (it != pending.end()) {
+    };
+    auto& pending = *self->requests;
+    if (auto it = std::find_if(pending.begin(), pending.end(), same); it != pending.end()) {
       pending.erase(it);
       ++t;
       continue;
     }
     auto& served = *self->served_on_screen;
-    auto done = std::find_if(served.begin(), served.end(), [&](const ServedRequest& r) {
-      return r.fileName == t->still.fileName && r.time == t->still.requestedTime;
-    });
-    if (done != served.end()) {
+    if (auto done = std::find_if(served.begin(), served.end(), same); done != served.end()) {
       served.erase(done);
       t = taken->erase(t);
     } else {
