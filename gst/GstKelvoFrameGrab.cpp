@@ -9,6 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -47,6 +50,30 @@ struct HeldFrame {
   GstClockTime runningTime;
 };
 
+// A mapped video frame, unmapped when it goes out of scope.
+class MappedFrame {
+ public:
+  MappedFrame() = default;
+  ~MappedFrame() {
+    if (mapped_) gst_video_frame_unmap(&frame_);
+  }
+  MappedFrame(const MappedFrame&) = delete;
+  MappedFrame& operator=(const MappedFrame&) = delete;
+
+  bool Map(GstVideoInfo* info, GstBuffer* buffer) {
+    mapped_ = gst_video_frame_map(&frame_, info, buffer, GST_MAP_READ) != FALSE;
+    return mapped_;
+  }
+  int Width() const { return GST_VIDEO_FRAME_WIDTH(&frame_); }
+  int Height() const { return GST_VIDEO_FRAME_HEIGHT(&frame_); }
+  int Stride() const { return GST_VIDEO_FRAME_PLANE_STRIDE(&frame_, 0); }
+  BYTE* Data() const { return static_cast<BYTE*>(GST_VIDEO_FRAME_PLANE_DATA(&frame_, 0)); }
+
+ private:
+  GstVideoFrame frame_{};
+  bool mapped_ = false;
+};
+
 // A snapshot request the element has handed to the filter and the filter has
 // not taken yet. A restarted element gets a new filter, which is given these
 // again.
@@ -80,36 +107,48 @@ enum { PROP_0, PROP_LOCATION, PROP_GRAB_TIME, PROP_GRAB_ENABLED, PROP_ENHANCE, P
 enum { SIGNAL_SNAPSHOT, LAST_SIGNAL };
 static guint frame_grab_signals[LAST_SIGNAL];
 
-struct _GstKelvoFrameGrab {
-  GstBaseTransform parent;
+namespace {
 
-  // Settings; guarded by `lock`, like everything below.
-  gchar* location;
-  gdouble grab_time;
-  gboolean grab_enabled;
-  gboolean enhance;
-  gboolean background;  // write stills on the worker thread
+// Everything the element keeps. Property setters and the snapshot signal run
+// on application threads while frames arrive on the streaming thread; one
+// mutex keeps the filter's settings and the element's copy of them in step.
+// Nothing blocking (no file, no enhancement) runs while it is held.
+struct FrameGrabState {
+  std::mutex lock;
 
-  // The filter and what the element has told it. Property setters and the
-  // snapshot signal run on application threads while frames arrive on the
-  // streaming thread; one mutex keeps the filter's settings and their copy
-  // in step.
-  GMutex lock;
-  std::unique_ptr<FilterHost>* host;
-  std::vector<PendingRequest>* requests;
-  std::vector<ServedRequest>* served_on_screen;
-  double half_frame;  // what the filter was given, in seconds
-  double stream_end;  // end of the last frame seen, seconds of stream time
-  GstVideoInfo info;
-  gboolean rate_from_buffers;  // the caps carry no frame rate
-  std::vector<guint8>* packed;  // frame repacked when rows carry padding
+  // Settings.
+  std::optional<std::string> location;
+  double grab_time = 0.0;
+  bool grab_enabled = true;
+  bool enhance = false;
+  bool background = false;  // write stills on the worker thread
+
+  // The filter and what the element has told it.
+  std::unique_ptr<FilterHost> host;
+  std::vector<PendingRequest> requests;
+  std::vector<ServedRequest> served_on_screen;
+  double half_frame = 0.0;   // what the filter was given, in seconds
+  double stream_end = -1.0;  // end of the last frame seen, seconds of stream time
+  GstVideoInfo info{};
+  bool rate_from_buffers = false;  // the caps carry no frame rate
+  std::vector<guint8> packed;      // frame repacked when rows carry padding
   // A caps refusal has been posted since start: base transform offers the
   // caps again for every buffer that follows, and a stream that cannot be
   // negotiated is one error, not one per retry.
-  gboolean caps_error_posted;
+  bool caps_error_posted = false;
   // Writes the stills off the streaming thread. Replaced when it had to
   // give up on stills at the end of a stream.
-  std::shared_ptr<StillWorker>* worker;
+  std::shared_ptr<StillWorker> worker = std::make_shared<StillWorker>();
+};
+
+using Lock = std::lock_guard<std::mutex>;
+
+}  // namespace
+
+struct _GstKelvoFrameGrab {
+  GstBaseTransform parent;
+  // Built in init and destroyed in finalize: GObject knows nothing of C++.
+  FrameGrabState state;
 };
 
 #define YUY2_CAPS "video/x-raw, format=(string)YUY2, width=(int)[2, 32767], height=(int)[1, 32767], framerate=(fraction)[0/1, MAX]"
@@ -151,17 +190,17 @@ static std::string check_target(const std::string& path) {
 // A main grab without a file name is not armed (the filter would keep it
 // pending forever), so grab-enabled only takes effect with a location.
 static void push_main_settings(GstKelvoFrameGrab* self) {
-  const bool armed = self->grab_enabled && self->location && *self->location;
-  const std::string file = self->location ? self->location : "";
-  FilterHost* host = self->host->get();
+  const std::string file = self->state.location.value_or("");
+  const bool armed = self->state.grab_enabled && !file.empty();
+  FilterHost* host = self->state.host.get();
   if (host) {
     if (!file.empty() && FAILED(host->SetFileName(file))) {
       GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS,
                           ("File name \"%s\" is too long or not UTF-8", file.c_str()), (nullptr));
-      host->SetGrabParams(self->grab_time, false, self->enhance != FALSE);
+      host->SetGrabParams(self->state.grab_time, false, self->state.enhance);
       return;
     }
-    host->SetGrabParams(self->grab_time, armed, self->enhance != FALSE);
+    host->SetGrabParams(self->state.grab_time, armed, self->state.enhance);
   }
 }
 
@@ -169,32 +208,35 @@ static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, co
                                               GParamSpec* pspec) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
   std::string location;
-  g_mutex_lock(&self->lock);
-  switch (prop_id) {
-    case PROP_LOCATION:
-      g_free(self->location);
-      self->location = g_value_dup_string(value);
-      if (self->location) location = self->location;
-      break;
-    case PROP_GRAB_TIME:
-      self->grab_time = g_value_get_double(value);
-      break;
-    case PROP_GRAB_ENABLED:
-      self->grab_enabled = g_value_get_boolean(value);
-      break;
-    case PROP_ENHANCE:
-      self->enhance = g_value_get_boolean(value);
-      break;
-    case PROP_BACKGROUND:
-      self->background = g_value_get_boolean(value);
-      break;
-    default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
-      g_mutex_unlock(&self->lock);
-      return;
+  {
+    Lock lock(self->state.lock);
+    switch (prop_id) {
+      case PROP_LOCATION:
+        if (const gchar* text = g_value_get_string(value)) {
+          self->state.location = text;
+          location = text;
+        } else {
+          self->state.location.reset();
+        }
+        break;
+      case PROP_GRAB_TIME:
+        self->state.grab_time = g_value_get_double(value);
+        break;
+      case PROP_GRAB_ENABLED:
+        self->state.grab_enabled = g_value_get_boolean(value) != FALSE;
+        break;
+      case PROP_ENHANCE:
+        self->state.enhance = g_value_get_boolean(value) != FALSE;
+        break;
+      case PROP_BACKGROUND:
+        self->state.background = g_value_get_boolean(value) != FALSE;
+        break;
+      default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
+        return;
+    }
+    push_main_settings(self);
   }
-  push_main_settings(self);
-  g_mutex_unlock(&self->lock);
   // A property value cannot be refused; say now what start will refuse, or
   // what will make the still fail.
   if (!location.empty()) {
@@ -206,28 +248,27 @@ static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, co
 static void gst_kelvo_frame_grab_get_property(GObject* object, guint prop_id, GValue* value,
                                               GParamSpec* pspec) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
-  g_mutex_lock(&self->lock);
+  Lock lock(self->state.lock);
   switch (prop_id) {
     case PROP_LOCATION:
-      g_value_set_string(value, self->location);
+      g_value_set_string(value, self->state.location ? self->state.location->c_str() : nullptr);
       break;
     case PROP_GRAB_TIME:
-      g_value_set_double(value, self->grab_time);
+      g_value_set_double(value, self->state.grab_time);
       break;
     case PROP_GRAB_ENABLED:
-      g_value_set_boolean(value, self->grab_enabled);
+      g_value_set_boolean(value, self->state.grab_enabled);
       break;
     case PROP_ENHANCE:
-      g_value_set_boolean(value, self->enhance);
+      g_value_set_boolean(value, self->state.enhance);
       break;
     case PROP_BACKGROUND:
-      g_value_set_boolean(value, self->background);
+      g_value_set_boolean(value, self->state.background);
       break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
       break;
   }
-  g_mutex_unlock(&self->lock);
 }
 
 // The snapshot action signal. A target that cannot be written is refused
@@ -248,15 +289,15 @@ static gboolean gst_kelvo_frame_grab_snapshot(GstKelvoFrameGrab* self, gdouble t
     GST_WARNING_OBJECT(self, "snapshot at %g s refused: %s", time, reason.c_str());
     return FALSE;
   }
-  g_mutex_lock(&self->lock);
-  FilterHost* host = self->host->get();
-  if (host && FAILED(host->AddSnapshot(filename, time, enhance != FALSE))) {
-    g_mutex_unlock(&self->lock);
-    GST_WARNING_OBJECT(self, "snapshot at %g s refused by the filter", time);
-    return FALSE;
+  {
+    Lock lock(self->state.lock);
+    FilterHost* host = self->state.host.get();
+    if (host && FAILED(host->AddSnapshot(filename, time, enhance != FALSE))) {
+      GST_WARNING_OBJECT(self, "snapshot at %g s refused by the filter", time);
+      return FALSE;
+    }
+    self->state.requests.push_back({filename, time, enhance != FALSE, nullptr});
   }
-  self->requests->push_back({filename, time, enhance != FALSE, nullptr});
-  g_mutex_unlock(&self->lock);
   GST_DEBUG_OBJECT(self, "queued snapshot at %g s to %s", time, filename);
   return TRUE;
 }
@@ -296,10 +337,8 @@ static void report_still(GstKelvoFrameGrab* self, const Still& still, GstClockTi
 }
 
 static std::shared_ptr<StillWorker> current_worker(GstKelvoFrameGrab* self) {
-  g_mutex_lock(&self->lock);
-  std::shared_ptr<StillWorker> worker = *self->worker;
-  g_mutex_unlock(&self->lock);
-  return worker;
+  Lock lock(self->state.lock);
+  return self->state.worker;
 }
 
 // Writes the stills the filter took from one frame, or hands them to the
@@ -307,10 +346,13 @@ static std::shared_ptr<StillWorker> current_worker(GstKelvoFrameGrab* self) {
 static void write_stills(GstKelvoFrameGrab* self, std::vector<TakenStill>* taken,
                          GstClockTime stream_time, GstClockTime running_time) {
   if (taken->empty()) return;
-  g_mutex_lock(&self->lock);
-  const bool background = self->background != FALSE;
-  g_mutex_unlock(&self->lock);
-  const std::shared_ptr<StillWorker> worker = current_worker(self);
+  bool background = false;
+  std::shared_ptr<StillWorker> worker;
+  {
+    Lock lock(self->state.lock);
+    background = self->state.background;
+    worker = self->state.worker;
+  }
   for (TakenStill& t : *taken) {
     StillResult result;
     result.reason = t.failure;
@@ -345,9 +387,8 @@ static void finish_stills(GstKelvoFrameGrab* self) {
                      static_cast<long long>(StillWorker::kFinishLimit.count()));
   // The old worker reports nothing more; later stills need a new one.
   auto fresh = std::make_shared<StillWorker>();
-  g_mutex_lock(&self->lock);
-  self->worker->swap(fresh);
-  g_mutex_unlock(&self->lock);
+  Lock lock(self->state.lock);
+  self->state.worker.swap(fresh);
 }
 
 // Matches the stills the filter took against the requests the element
@@ -364,13 +405,13 @@ static void drop_served_requests(GstKelvoFrameGrab* self, std::vector<TakenStill
     auto same = [&](const auto& r) {
       return r.fileName == t->still.fileName && r.time == t->still.requestedTime;
     };
-    auto& pending = *self->requests;
+    auto& pending = self->state.requests;
     if (auto it = std::find_if(pending.begin(), pending.end(), same); it != pending.end()) {
       pending.erase(it);
       ++t;
       continue;
     }
-    auto& served = *self->served_on_screen;
+    auto& served = self->state.served_on_screen;
     if (auto done = std::find_if(served.begin(), served.end(), same); done != served.end()) {
       served.erase(done);
       t = taken->erase(t);
@@ -389,20 +430,20 @@ static std::vector<PendingRequest> close_request_windows(GstKelvoFrameGrab* self
   const double t = static_cast<double>(stream_time) / GST_SECOND;
   std::shared_ptr<HeldFrame> current;
   auto held = [&] {
-    if (!current) current = std::make_shared<HeldFrame>(buf, self->info, stream_time, running_time);
+    if (!current) current = std::make_shared<HeldFrame>(buf, self->state.info, stream_time, running_time);
     return current;
   };
   std::vector<PendingRequest> closed;
-  auto& pending = *self->requests;
+  auto& pending = self->state.requests;
   for (auto it = pending.begin(); it != pending.end();) {
     if (t <= it->time) it->onScreen = held();
-    if (!kelvo::filter::RequestWindowClosed(t, it->time, self->half_frame)) {
+    if (!kelvo::filter::RequestWindowClosed(t, it->time, self->state.half_frame)) {
       ++it;
       continue;
     }
     // A request before the first frame seen gets that first frame.
     if (!it->onScreen) it->onScreen = held();
-    self->served_on_screen->push_back({it->fileName, it->time});
+    self->state.served_on_screen.push_back({it->fileName, it->time});
     closed.push_back(std::move(*it));
     it = pending.erase(it);
   }
@@ -412,26 +453,23 @@ static std::vector<PendingRequest> close_request_windows(GstKelvoFrameGrab* self
 // Converts a held frame to blue-green-red as the filter does. Empty on
 // success, else why not.
 static std::string convert_held_frame(const HeldFrame& frame, Still* still) {
-  GstVideoFrame mapped;
+  MappedFrame mapped;
   GstVideoInfo info = frame.info;
-  if (!gst_video_frame_map(&mapped, &info, frame.buffer, GST_MAP_READ))
+  if (!mapped.Map(&info, frame.buffer))
     return "\"" + still->fileName + "\": the frame on screen could not be read";
-  const int width = GST_VIDEO_FRAME_WIDTH(&mapped);
-  const int height = GST_VIDEO_FRAME_HEIGHT(&mapped);
-  std::string reason;
+  const int width = mapped.Width();
+  const int height = mapped.Height();
   try {
     still->pixels.resize(static_cast<size_t>(width) * 3 * static_cast<size_t>(height));
-    still->width = width;
-    still->height = height;
-    if (ippiYCbCr422ToBGR_8u_C2C3R(static_cast<const Ipp8u*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, 0)),
-                                   GST_VIDEO_FRAME_PLANE_STRIDE(&mapped, 0), still->pixels.data(),
-                                   width * 3, IppiSize{width, height}) != ippStsNoErr)
-      reason = "\"" + still->fileName + "\": the frame on screen could not be converted";
   } catch (const std::bad_alloc&) {
-    reason = "\"" + still->fileName + "\": out of memory copying the frame on screen";
+    return "\"" + still->fileName + "\": out of memory copying the frame on screen";
   }
-  gst_video_frame_unmap(&mapped);
-  return reason;
+  still->width = width;
+  still->height = height;
+  if (ippiYCbCr422ToBGR_8u_C2C3R(mapped.Data(), mapped.Stride(), still->pixels.data(), width * 3,
+                                 IppiSize{width, height}) != ippStsNoErr)
+    return "\"" + still->fileName + "\": the frame on screen could not be converted";
+  return {};
 }
 
 // Writes the requests served with the frame on screen, through the same
@@ -456,9 +494,10 @@ static void write_on_screen_stills(GstKelvoFrameGrab* self, std::vector<PendingR
 static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
   std::string main;
-  g_mutex_lock(&self->lock);
-  if (self->grab_enabled && self->location) main = self->location;
-  g_mutex_unlock(&self->lock);
+  {
+    Lock lock(self->state.lock);
+    if (self->state.grab_enabled) main = self->state.location.value_or("");
+  }
   // Before the stream runs a bad main location is an error; once it runs,
   // failed stills are warnings and the stream goes on.
   if (!main.empty()) {
@@ -476,26 +515,27 @@ static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
                       (nullptr));
     return FALSE;
   }
-  g_mutex_lock(&self->lock);
-  *self->host = std::move(host);
-  self->caps_error_posted = FALSE;
+  Lock lock(self->state.lock);
+  self->state.host = std::move(host);
+  self->state.caps_error_posted = false;
   push_main_settings(self);
   // A new filter starts with nothing grabbed; requests still waiting from an
   // earlier run are queued again.
-  for (const PendingRequest& r : *self->requests)
-    (*self->host)->AddSnapshot(r.fileName, r.time, r.enhance);
-  g_mutex_unlock(&self->lock);
+  for (const PendingRequest& r : self->state.requests)
+    self->state.host->AddSnapshot(r.fileName, r.time, r.enhance);
   return TRUE;
 }
 
 static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
   std::unique_ptr<FilterHost> host;
-  g_mutex_lock(&self->lock);
-  host = std::move(*self->host);
-  for (PendingRequest& r : *self->requests) r.onScreen.reset();
-  self->stream_end = -1.0;
-  g_mutex_unlock(&self->lock);
+  {
+    Lock lock(self->state.lock);
+    host = std::move(self->state.host);
+    for (PendingRequest& r : self->state.requests) r.onScreen.reset();
+    self->state.stream_end = -1.0;
+  }
+  // Destroyed without the lock: the filter may wait for its streaming call.
   host.reset();
   // The change to NULL waits for the stills being written, within a limit.
   finish_stills(self);
@@ -507,10 +547,12 @@ static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
 
 // Refuses the caps; only the first refusal since start posts an error.
 static gboolean refuse_caps(GstKelvoFrameGrab* self, GstCaps* caps, const std::string& why) {
-  g_mutex_lock(&self->lock);
-  const bool post = !self->caps_error_posted;
-  self->caps_error_posted = TRUE;
-  g_mutex_unlock(&self->lock);
+  bool post = false;
+  {
+    Lock lock(self->state.lock);
+    post = !self->state.caps_error_posted;
+    self->state.caps_error_posted = true;
+  }
   if (post)
     GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("%s", why.c_str()), ("%" GST_PTR_FORMAT, caps));
   else
@@ -529,25 +571,24 @@ static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* 
   // Odd widths go to the filter as they are: the 4:2:2 converter gives a
   // row's lone last pixel its own Y, the Cb after it and the Cr of the pair
   // before. The caps already refuse a width of 1, which has no pair at all.
-  g_mutex_lock(&self->lock);
-  FilterHost* host = self->host->get();
+  std::unique_lock<std::mutex> lock(self->state.lock);
+  FilterHost* host = self->state.host.get();
   std::string error;
   if (!host || !host->Connect(width, height, GST_VIDEO_INFO_FPS_N(&info),
                               GST_VIDEO_INFO_FPS_D(&info), &error)) {
-    g_mutex_unlock(&self->lock);
+    lock.unlock();
     return refuse_caps(self, incaps,
                        "Caps refused: " + (host ? error : std::string("the element is not started")));
   }
   const int rate = whole_rate(GST_VIDEO_INFO_FPS_N(&info), GST_VIDEO_INFO_FPS_D(&info));
   if (rate > 0) {
     host->SetFrameRate(rate);
-    self->half_frame = kelvo::filter::HalfFrameFor(rate);
+    self->state.half_frame = kelvo::filter::HalfFrameFor(rate);
   }
   // Without a rate in the caps the frame period is taken from the first
   // buffer that has a duration; until then no request can come due.
-  self->rate_from_buffers = rate <= 0;
-  self->info = info;
-  g_mutex_unlock(&self->lock);
+  self->state.rate_from_buffers = rate <= 0;
+  self->state.info = info;
   return TRUE;
 }
 
@@ -557,18 +598,19 @@ static gboolean gst_kelvo_frame_grab_sink_event(GstBaseTransform* trans, GstEven
     // Requests inside the video whose interval the stream ended in get the
     // frame on screen; those after the last frame's end stay unserved.
     std::vector<PendingRequest> inside;
-    g_mutex_lock(&self->lock);
-    auto& pending = *self->requests;
-    for (auto it = pending.begin(); it != pending.end();) {
-      if (it->onScreen && it->time < self->stream_end) {
-        self->served_on_screen->push_back({it->fileName, it->time});
-        inside.push_back(std::move(*it));
-        it = pending.erase(it);
-      } else {
-        ++it;
+    {
+      Lock lock(self->state.lock);
+      auto& pending = self->state.requests;
+      for (auto it = pending.begin(); it != pending.end();) {
+        if (it->onScreen && it->time < self->state.stream_end) {
+          self->state.served_on_screen.push_back({it->fileName, it->time});
+          inside.push_back(std::move(*it));
+          it = pending.erase(it);
+        } else {
+          ++it;
+        }
       }
     }
-    g_mutex_unlock(&self->lock);
     write_on_screen_stills(self, &inside);
     // Still messages come before the end of the stream, so an application
     // that stops at EOS has them all.
@@ -576,10 +618,9 @@ static gboolean gst_kelvo_frame_grab_sink_event(GstBaseTransform* trans, GstEven
   } else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
     // After a seek the frames held are no longer the ones before the
     // requests' times.
-    g_mutex_lock(&self->lock);
-    for (PendingRequest& r : *self->requests) r.onScreen.reset();
-    self->stream_end = -1.0;
-    g_mutex_unlock(&self->lock);
+    Lock lock(self->state.lock);
+    for (PendingRequest& r : self->state.requests) r.onScreen.reset();
+    self->state.stream_end = -1.0;
   }
   return GST_BASE_TRANSFORM_CLASS(gst_kelvo_frame_grab_parent_class)->sink_event(trans, event);
 }
@@ -607,59 +648,59 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
                                              : start + 1;
   }
 
-  GstVideoFrame frame;
-  if (!gst_video_frame_map(&frame, &self->info, buf, GST_MAP_READ)) {
+  MappedFrame frame;
+  if (!frame.Map(&self->state.info, buf)) {
     GST_ELEMENT_ERROR(self, STREAM, FAILED, ("kelvoframegrab cannot read a frame"),
                       ("buffer of %" G_GSIZE_FORMAT " bytes", gst_buffer_get_size(buf)));
     return GST_FLOW_ERROR;
   }
 
-  g_mutex_lock(&self->lock);
-  FilterHost* host = self->host->get();
-  if (!host || !host->Connected()) {
-    g_mutex_unlock(&self->lock);
-    gst_video_frame_unmap(&frame);
-    return GST_FLOW_NOT_NEGOTIATED;
-  }
-  if (self->rate_from_buffers && GST_CLOCK_TIME_IS_VALID(duration) && duration > 0) {
-    const int rate = static_cast<int>(std::lround(static_cast<double>(GST_SECOND) / duration));
-    if (rate > 0) {
-      host->SetFrameRate(rate);
-      self->half_frame = kelvo::filter::HalfFrameFor(rate);
-      self->rate_from_buffers = FALSE;
+  HRESULT hr = S_OK;
+  std::vector<TakenStill> taken;
+  std::vector<PendingRequest> onScreen;
+  {
+    Lock lock(self->state.lock);
+    FilterHost* host = self->state.host.get();
+    if (!host || !host->Connected()) return GST_FLOW_NOT_NEGOTIATED;
+    if (self->state.rate_from_buffers && GST_CLOCK_TIME_IS_VALID(duration) && duration > 0) {
+      const int rate = static_cast<int>(std::lround(static_cast<double>(GST_SECOND) / duration));
+      if (rate > 0) {
+        host->SetFrameRate(rate);
+        self->state.half_frame = kelvo::filter::HalfFrameFor(rate);
+        self->state.rate_from_buffers = false;
+      }
+    }
+    const int width = frame.Width();
+    const int height = frame.Height();
+    const long bytes = FilterHost::FrameBytes(width, height);
+    const int filterStride = FilterHost::FrameStride(width);
+    const int stride = frame.Stride();
+    BYTE* data = frame.Data();
+    // The filter reads rows with its own step, so frames whose rows are laid
+    // out otherwise are repacked into a scratch buffer. Only the filter knows
+    // whether a still is due on this frame; such frames are rare (GStreamer's
+    // YUY2 rows have the filter's step), and the copy costs far less than
+    // the conversion of a still.
+    if (stride != filterStride) {
+      std::vector<guint8>& packed = self->state.packed;
+      packed.assign(static_cast<size_t>(bytes), 0);
+      for (int y = 0; y < height; ++y)
+        std::memcpy(packed.data() + static_cast<size_t>(y) * filterStride,
+                    data + static_cast<size_t>(y) * stride, static_cast<size_t>(width) * 2);
+      data = packed.data();
+    }
+    hr = host->Deliver(data, bytes, timed ? &start : nullptr, timed ? &stop : nullptr);
+    taken = host->TakeStills();
+    drop_served_requests(self, &taken);
+    if (timed) {
+      const double end =
+          GST_CLOCK_TIME_IS_VALID(duration)
+              ? static_cast<double>(stream_time + duration) / GST_SECOND
+              : static_cast<double>(stream_time) / GST_SECOND + 2 * self->state.half_frame;
+      self->state.stream_end = std::max(self->state.stream_end, end);
+      onScreen = close_request_windows(self, buf, stream_time, running_time);
     }
   }
-  const int width = GST_VIDEO_FRAME_WIDTH(&frame);
-  const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
-  const long bytes = FilterHost::FrameBytes(width, height);
-  const int filterStride = FilterHost::FrameStride(width);
-  const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-  auto* data = static_cast<BYTE*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-  // The filter reads rows with its own step, so frames whose rows are laid
-  // out otherwise are repacked into a scratch buffer. Only the filter knows
-  // whether a still is due on this frame; such frames are rare (GStreamer's
-  // YUY2 rows have the filter's step), and the copy costs far less than the
-  // conversion of a still.
-  if (stride != filterStride) {
-    self->packed->assign(static_cast<size_t>(bytes), 0);
-    for (int y = 0; y < height; ++y)
-      std::memcpy(self->packed->data() + static_cast<size_t>(y) * filterStride,
-                  data + static_cast<size_t>(y) * stride, static_cast<size_t>(width) * 2);
-    data = self->packed->data();
-  }
-  const HRESULT hr = host->Deliver(data, bytes, timed ? &start : nullptr, timed ? &stop : nullptr);
-  std::vector<TakenStill> taken = host->TakeStills();
-  drop_served_requests(self, &taken);
-  std::vector<PendingRequest> onScreen;
-  if (timed) {
-    const double end = GST_CLOCK_TIME_IS_VALID(duration)
-                           ? static_cast<double>(stream_time + duration) / GST_SECOND
-                           : static_cast<double>(stream_time) / GST_SECOND + 2 * self->half_frame;
-    self->stream_end = std::max(self->stream_end, end);
-    onScreen = close_request_windows(self, buf, stream_time, running_time);
-  }
-  g_mutex_unlock(&self->lock);
-  gst_video_frame_unmap(&frame);
 
   write_stills(self, &taken, stream_time, running_time);
   write_on_screen_stills(self, &onScreen);
@@ -675,13 +716,7 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
 
 static void gst_kelvo_frame_grab_finalize(GObject* object) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
-  delete self->host;
-  delete self->worker;
-  delete self->requests;
-  delete self->served_on_screen;
-  delete self->packed;
-  g_free(self->location);
-  g_mutex_clear(&self->lock);
+  self->state.~FrameGrabState();
   G_OBJECT_CLASS(gst_kelvo_frame_grab_parent_class)->finalize(object);
 }
 
@@ -773,22 +808,8 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
 }
 
 static void gst_kelvo_frame_grab_init(GstKelvoFrameGrab* self) {
-  g_mutex_init(&self->lock);
-  self->location = nullptr;
-  self->grab_time = 0.0;
-  self->grab_enabled = TRUE;
-  self->enhance = FALSE;
-  self->background = FALSE;
-  self->host = new std::unique_ptr<FilterHost>();
-  self->requests = new std::vector<PendingRequest>();
-  self->served_on_screen = new std::vector<ServedRequest>();
-  self->half_frame = 0.0;
-  self->stream_end = -1.0;
-  self->caps_error_posted = FALSE;
-  self->worker = new std::shared_ptr<StillWorker>(std::make_shared<StillWorker>());
-  self->packed = new std::vector<guint8>();
-  self->rate_from_buffers = FALSE;
-  gst_video_info_init(&self->info);
+  new (&self->state) FrameGrabState();
+  gst_video_info_init(&self->state.info);
 
   GstBaseTransform* trans = GST_BASE_TRANSFORM(self);
   // The output is the input: the buffer passes through untouched and the
