@@ -1,19 +1,33 @@
 #include "tools/framegrab/FrameGrabOptions.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace kelvo::framegrab {
 namespace {
 
-bool ParseSeconds(const std::string& text, double* seconds) {
-  if (text.empty()) return false;
-  errno = 0;
+// A time in seconds from 0 to kMaxSeconds; false with the reason otherwise.
+bool ParseSeconds(const std::string& text, double* seconds, std::string* why) {
   char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) || v < 0.0) return false;
+  const double v = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
+  if (text.empty() || end != text.c_str() + text.size() || std::isnan(v)) {
+    *why = "\"" + text + "\" is not a time in seconds";
+    return false;
+  }
+  if (v < 0.0) {
+    *why = "\"" + text + "\" is negative; times count from the start of the video";
+    return false;
+  }
+  // Overflow and "inf" come back as infinity; an underflow is as good as 0.
+  if (!(v <= kMaxSeconds)) {
+    char limit[64];
+    std::snprintf(limit, sizeof limit, "%.0f", kMaxSeconds);
+    *why = "\"" + text + "\" lies beyond the latest time a video can have (" + limit +
+           " s, about 292 years)";
+    return false;
+  }
   *seconds = v;
   return true;
 }
@@ -65,8 +79,9 @@ bool ParseSnapshot(const std::string& text, Still* still, std::string* error) {
     return false;
   }
   Still s;
-  if (!ParseSeconds(text.substr(0, colon), &s.time)) {
-    *error = "--snapshot: \"" + text.substr(0, colon) + "\" is not a time in seconds";
+  std::string why;
+  if (!ParseSeconds(text.substr(0, colon), &s.time, &why)) {
+    *error = "--snapshot: " + why;
     return false;
   }
   s.file = text.substr(colon + 1);
@@ -115,8 +130,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       enhance = true;
     } else if (a == "--at") {
       if (!value(&v)) return false;
-      if (!ParseSeconds(v, &at)) {
-        *error = "--at: \"" + v + "\" is not a time in seconds";
+      std::string why;
+      if (!ParseSeconds(v, &at, &why)) {
+        *error = "--at: " + why;
         return false;
       }
       haveAt = true;
