@@ -292,9 +292,20 @@ std::string LastLine(const gchar* debug) {
 GstBusSyncReply NoteTrouble(GstBus*, GstMessage* msg, gpointer data) {
   auto* p = static_cast<Pipeline*>(data);
   const GstMessageType type = GST_MESSAGE_TYPE(msg);
-  if ((type == GST_MESSAGE_WARNING || type == GST_MESSAGE_ERROR) &&
-      GST_MESSAGE_SRC(msg) != GST_OBJECT(p->main) && GST_MESSAGE_SRC(msg) != GST_OBJECT(p->requests))
-    p->frames.reported = true;
+  if ((type != GST_MESSAGE_WARNING && type != GST_MESSAGE_ERROR) ||
+      GST_MESSAGE_SRC(msg) == GST_OBJECT(p->main) || GST_MESSAGE_SRC(msg) == GST_OBJECT(p->requests))
+    return GST_BUS_PASS;
+  GError* e = nullptr;
+  if (type == GST_MESSAGE_WARNING)
+    gst_message_parse_warning(msg, &e, nullptr);
+  else
+    gst_message_parse_error(msg, &e, nullptr);
+  // A stream left out for want of a decoder (the sound of a video, say)
+  // damages no frame.
+  const bool skipped = !e || (e->domain == GST_CORE_ERROR && e->code == GST_CORE_ERROR_MISSING_PLUGIN) ||
+                       (e->domain == GST_STREAM_ERROR && e->code == GST_STREAM_ERROR_CODEC_NOT_FOUND);
+  if (e) g_error_free(e);
+  if (!skipped) p->frames.reported = true;
   return GST_BUS_PASS;
 }
 
