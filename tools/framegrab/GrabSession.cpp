@@ -611,6 +611,10 @@ int GrabSession::Run() {
   gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
   gst_object_unref(bus);
   ClearProgress(progressShown);
+  // A seek that lands past the last frame (a still far beyond the end)
+  // shows no frame at all: the end is then the length the file declares.
+  gint64 declared = -1;
+  gst_element_query_duration(p.pipeline, GST_FORMAT_TIME, &declared);
   gst_element_set_state(p.pipeline, GST_STATE_NULL);
 
   for (const auto& [kind, count] : warningsSeen)
@@ -618,11 +622,14 @@ int GrabSession::Run() {
       std::fprintf(stderr, "framegrab: the warning from %s \"%s\" came %d times\n",
                    std::get<0>(kind).c_str(), std::get<3>(kind).c_str(), count);
   double firstDamage = -1.0, end = -1.0;
+  bool endSeen = true;
   {
     std::lock_guard<std::mutex> hold(p.frames.mutex);
     firstDamage = p.frames.firstDamage;
     end = p.frames.end;
+    endSeen = !p.frames.restarting;
   }
+  if (!endSeen && declared > 0) end = std::max(end, static_cast<double>(declared) / GST_SECOND);
   if (firstDamage >= 0.0)
     std::fprintf(stderr,
                  "framegrab: the decoder lost data in \"%s\" (first before the frame at %.3f s); "
@@ -653,9 +660,9 @@ int GrabSession::Run() {
           std::fprintf(stderr, "framegrab: \"%s\" has no frames; these stills were not "
                                "written:\n", input.c_str());
         else
-          std::fprintf(stderr, "framegrab: these stills lie beyond the end of \"%s\" (its last "
-                               "frame ends at %.3f s) and were not written:\n",
-                       input.c_str(), end);
+          std::fprintf(stderr, "framegrab: these stills lie beyond the end of \"%s\" (%s %.3f s) "
+                               "and were not written:\n",
+                       input.c_str(), endSeen ? "its last frame ends at" : "it lasts", end);
       }
       beyond = true;
       std::fprintf(stderr, "  %s (at %.3f s)\n", t.still.file.c_str(), t.still.time);
