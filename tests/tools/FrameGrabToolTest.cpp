@@ -30,7 +30,7 @@ constexpr int kFrames = 175;  // 7 s
 
 // What MakeClip encodes: `frames` numbered frames, at regular times from the
 // rate or at `pts` (nanoseconds) when given.
-struct ClipSpec {
+struct ClipPlan {
   int width = kW;
   int height = kH;
   int fpsN = kFps;
@@ -39,33 +39,33 @@ struct ClipSpec {
   std::vector<GstClockTime> pts;
 };
 
-// Encodes the numbered frames of `spec` through `encoder` (a gst-launch
+// Encodes the numbered frames of `plan` through `encoder` (a gst-launch
 // fragment).
-void MakeClip(const std::string& path, const std::string& encoder, const ClipSpec& spec = {}) {
+void MakeClip(const std::string& path, const std::string& encoder, const ClipPlan& plan = {}) {
   const std::string launch = "appsrc name=src format=time caps=video/x-raw,format=YUY2,width=" +
-                             std::to_string(spec.width) + ",height=" + std::to_string(spec.height) +
-                             ",framerate=" + std::to_string(spec.fpsN) + "/" +
-                             std::to_string(spec.fpsD) + " ! videoconvert ! " + encoder +
+                             std::to_string(plan.width) + ",height=" + std::to_string(plan.height) +
+                             ",framerate=" + std::to_string(plan.fpsN) + "/" +
+                             std::to_string(plan.fpsD) + " ! videoconvert ! " + encoder +
                              " ! filesink location=" + path;
   GError* err = nullptr;
   GstElement* pipeline = gst_parse_launch(launch.c_str(), &err);
   ASSERT_NE(pipeline, nullptr) << (err ? err->message : "");
   GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
   gst_element_set_state(pipeline, GST_STATE_PLAYING);
-  const int frames = spec.pts.empty() ? spec.frames : static_cast<int>(spec.pts.size());
+  const int frames = plan.pts.empty() ? plan.frames : static_cast<int>(plan.pts.size());
   auto start = [&](int i) {
-    return spec.pts.empty() ? gst_util_uint64_scale(i, GST_SECOND * spec.fpsD, spec.fpsN)
-                            : spec.pts[static_cast<size_t>(i)];
+    return plan.pts.empty() ? gst_util_uint64_scale(i, GST_SECOND * plan.fpsD, plan.fpsN)
+                            : plan.pts[static_cast<size_t>(i)];
   };
   // GStreamer's YUY2 rows hold an even number of pixels: an odd width is
   // laid out as the next even one.
-  const int evenWidth = spec.width + (spec.width & 1);
+  const int evenWidth = plan.width + (plan.width & 1);
   for (int i = 0; i < frames; ++i) {
-    const std::vector<uint8_t> frame = MakeYuy2Frame(evenWidth, spec.height, i);
+    const std::vector<uint8_t> frame = MakeYuy2Frame(evenWidth, plan.height, i);
     GstBuffer* buf = gst_buffer_new_memdup(frame.data(), frame.size());
     GST_BUFFER_PTS(buf) = start(i);
     GST_BUFFER_DURATION(buf) =
-        i + 1 < frames || spec.pts.empty() ? start(i + 1) - start(i) : 40 * GST_MSECOND;
+        i + 1 < frames || plan.pts.empty() ? start(i + 1) - start(i) : 40 * GST_MSECOND;
     GstFlowReturn ret;
     g_signal_emit_by_name(src, "push-buffer", buf, &ret);
     gst_buffer_unref(buf);
@@ -552,17 +552,17 @@ TEST_F(FrameGrabTool, EveryRequestGetsTheFrameTheRuleNamesAtEveryRate) {
   };
   for (const Rate rate : {Rate{25, 1}, Rate{30000, 1001}, Rate{24000, 1001}, Rate{60000, 1001}}) {
     SCOPED_TRACE(std::to_string(rate.num) + "/" + std::to_string(rate.den));
-    ClipSpec spec;
-    spec.fpsN = rate.num;
-    spec.fpsD = rate.den;
-    spec.frames = static_cast<int>(std::lround(1.2 * rate.num / rate.den));
+    ClipPlan plan;
+    plan.fpsN = rate.num;
+    plan.fpsD = rate.den;
+    plan.frames = static_cast<int>(std::lround(1.2 * rate.num / rate.den));
     const std::string clip = Path("rate.avi");
-    MakeClip(clip, "avimux", spec);
+    MakeClip(clip, "avimux", plan);
     std::vector<double> starts;
-    for (int i = 0; i < spec.frames; ++i)
+    for (int i = 0; i < plan.frames; ++i)
       starts.push_back(static_cast<double>(gst_util_uint64_scale(i, GST_SECOND * rate.den, rate.num)) /
                        GST_SECOND);
-    const double end = static_cast<double>(gst_util_uint64_scale(spec.frames, GST_SECOND * rate.den,
+    const double end = static_cast<double>(gst_util_uint64_scale(plan.frames, GST_SECOND * rate.den,
                                                                  rate.num)) / GST_SECOND;
     const double halfFrame = HalfFrame(rate.num, rate.den);
     const GridReport g = CheckGrid(clip, dir_, starts, halfFrame,
@@ -576,7 +576,7 @@ TEST_F(FrameGrabTool, EveryRequestGetsTheFrameTheRuleNamesAtEveryRate) {
 
   // Variable rate: whole milliseconds (Matroska's time unit) with gaps and
   // frames closer than the nominal 40 ms.
-  ClipSpec vfr;
+  ClipPlan vfr;
   for (const int ms : {0, 40, 80, 200, 240, 250, 260, 300, 420, 460, 500, 620, 625, 660, 700, 740,
                        900, 940, 980, 1020, 1060, 1100})
     vfr.pts.push_back(static_cast<GstClockTime>(ms) * GST_MSECOND);
@@ -596,9 +596,9 @@ TEST_F(FrameGrabTool, EveryRequestGetsTheFrameTheRuleNamesAtEveryRate) {
 // The main still in the last half frame, where its own rule finds no frame,
 // gets the last frame; only times after the last frame's end are beyond it.
 TEST_F(FrameGrabTool, OnlyTimesAfterTheLastFrameAreBeyondTheEnd) {
-  ClipSpec spec;
-  spec.frames = 10;  // frames at 0 .. 0.36 s, the last ending at 0.4 s
-  MakeClip(Path("short.avi"), "avimux", spec);
+  ClipPlan plan;
+  plan.frames = 10;  // frames at 0 .. 0.36 s, the last ending at 0.4 s
+  MakeClip(Path("short.avi"), "avimux", plan);
   const ToolResult r = RunFrameGrab({"short.avi", "-q", "--at", "0.39", "-o", "main.jpg",
                                      "--snapshot", "0.399:last.jpg", "--snapshot", "0.4:late.jpg"},
                                     dir_);
@@ -622,11 +622,11 @@ TEST_F(FrameGrabTool, StillsOfAnySizeComeOutAtTheVideosSizeEnhancedOrNot) {
   for (const Size size : {Size{854, 480}, Size{641, 481}, Size{2, 2}, Size{64, 64}}) {
     const std::string name = std::to_string(size.width) + "x" + std::to_string(size.height);
     SCOPED_TRACE(name);
-    ClipSpec spec;
-    spec.width = size.width;
-    spec.height = size.height;
-    spec.frames = 6;
-    MakeClip(Path(name + ".mkv"), "matroskamux", spec);
+    ClipPlan plan;
+    plan.width = size.width;
+    plan.height = size.height;
+    plan.frames = 6;
+    MakeClip(Path(name + ".mkv"), "matroskamux", plan);
     const ToolResult r = RunFrameGrab(
         {name + ".mkv", "-q", "--snapshot", "0.1:plain.jpg", "--snapshot", "0.16:enhanced.jpg:enhance"},
         dir_);
