@@ -48,6 +48,14 @@ TEST(FrameGrabOptions, WithoutStillsTheFirstFrameGoesToTheDefaultFile) {
   EXPECT_EQ(o.maxPixels, 2073600);
 }
 
+TEST(FrameGrabOptions, TimesUpToTheClocksLimitAreTaken) {
+  const Options o = Parse({"--at", "9223372036", "--snapshot", "1e-400:a.jpg"});
+  ASSERT_EQ(o.stills.size(), 2u);
+  EXPECT_EQ(o.stills[0].time, 0.0) << "an underflow is 0";
+  EXPECT_EQ(o.stills[1].time, kMaxSeconds);
+  EXPECT_LT(kMaxSeconds * 1e9, 9223372036854775807.0);
+}
+
 TEST(FrameGrabOptions, SnapshotFileNamesMayContainColons) {
   Still s;
   std::string error;
@@ -66,6 +74,11 @@ TEST(FrameGrabOptions, BadArgumentsAreRefusedWithAReason) {
       {"--at", "soon"},              // not a number
       {"--at", "-1"},                // negative
       {"--at", "nan"},               // not finite
+      {"--at", "inf"},
+      {"--at", "1e10"},              // beyond the pipeline clock's nanoseconds
+      {"--snapshot", "1e300:x.jpg"},
+      {"--snapshot", "9223372037:x.jpg"},
+      {"--snapshot", "-0.5:x.jpg"},
       {"--snapshot", "2.0"},         // no file
       {"--snapshot", "x:a.jpg"},     // bad time
       {"--snapshot", "2:"},          // empty file

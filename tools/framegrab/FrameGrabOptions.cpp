@@ -1,19 +1,33 @@
 #include "tools/framegrab/FrameGrabOptions.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace kelvo::framegrab {
 namespace {
 
-bool ParseSeconds(const std::string& text, double* seconds) {
-  if (text.empty()) return false;
-  errno = 0;
+// A time in seconds from 0 to kMaxSeconds; false with the reason otherwise.
+bool ParseSeconds(const std::string& text, double* seconds, std::string* why) {
   char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) || v < 0.0) return false;
+  const double v = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
+  if (text.empty() || end != text.c_str() + text.size() || std::isnan(v)) {
+    *why = "\"" + text + "\" is not a time in seconds";
+    return false;
+  }
+  if (v < 0.0) {
+    *why = "\"" + text + "\" is negative; times count from the start of the video";
+    return false;
+  }
+  // Overflow and "inf" come back as infinity; an underflow is as good as 0.
+  if (!(v <= kMaxSeconds)) {
+    char limit[64];
+    std::snprintf(limit, sizeof limit, "%.0f", kMaxSeconds);
+    *why = "\"" + text + "\" lies beyond the latest time a video can have (" + limit +
+           " s, about 292 years)";
+    return false;
+  }
   *seconds = v;
   return true;
 }
@@ -38,24 +52,41 @@ const char* UsageText() {
          "  --quiet             no progress line\n"
          "  --help, --version   this text, the version\n"
          "\n"
-         "The main still is the first frame within half a frame of --at or later; a\n"
-         "snapshot is the frame starting just before or after T. All stills come from one\n"
-         "forward pass, whatever the order given.\n"
+         "Which frame: a request at T takes the frame starting in (T - 5 ms,\n"
+         "T - 5 ms + one frame period); when none does, the frame on screen at T (the\n"
+         "last frame starting at or before T). The frame period is that of the rate\n"
+         "rounded to whole frames per second. The main still is the first frame starting\n"
+         "at most half a frame period before --at, or later; in the last half frame of\n"
+         "the video, the last frame. Every time from 0 to the end of the last frame\n"
+         "gives a still. All stills come from one forward pass, whatever the order given.\n"
+         "Times are seconds from 0 to 9223372036 (the pipeline clock's limit).\n"
+         "\n"
+         "Each still written is one line on standard output: its file, the time\n"
+         "requested, the time of its frame, and in brackets \"frame on screen\" when the\n"
+         "second rule took it, \"enhanced\" (or that enhancement failed and the still\n"
+         "was written unenhanced), \"damaged stream\" when the decoder delivered its\n"
+         "frame right after losing data (a warning or error before it, or a frame marked\n"
+         "discontinuous or corrupted outside a seek). Warnings of the decoder and of the\n"
+         "grab are shown once per kind on standard error.\n"
          "\n"
          "Every still is a file of its own: an output that exists and is not a regular\n"
          "file (a folder, a named pipe, a device such as /dev/full), the input video\n"
-         "itself, or one file named twice (however spelt: a.jpg, ./a.jpg, a link to it)\n"
+         "itself, one file named twice (however spelt: a.jpg, ./a.jpg, a link to it), or\n"
+         "a name that is not UTF-8 or longer than 255 UTF-16 units (259 for a snapshot)\n"
          "is refused before anything is decoded. Each still is written to a temporary\n"
          "file beside it and renamed over it when complete.\n"
          "\n"
-         "Exit status:\n"
-         "  0  all stills written\n"
+         "Exit status (when several apply, the first in the order 2, 1, 3, 4, 5):\n"
+         "  0  all stills written from frames the decoder delivered intact\n"
          "  1  input missing, not a regular file (a pipe, a device), not decodable,\n"
-         "     frames above --max-pixels, or a failure while decoding\n"
-         "  2  bad arguments, or an output refused as above\n"
+         "     no video stream in it, frames above --max-pixels, or a failure while\n"
+         "     decoding (with the decoder's message)\n"
+         "  2  bad arguments (a time that is negative, not a number or beyond the\n"
+         "     limit above), or an output refused as above\n"
          "  3  an output folder is missing or not writable, or a still could not be\n"
          "     written (it is named with the reason; the other stills are written)\n"
-         "  4  some stills lie beyond the end of the video (they are named)\n";
+         "  4  some stills lie beyond the end of the last frame (they are named)\n"
+         "  5  all stills written, but one or more marked \"damaged stream\"\n";
 }
 
 bool ParseSnapshot(const std::string& text, Still* still, std::string* error) {
@@ -65,8 +96,9 @@ bool ParseSnapshot(const std::string& text, Still* still, std::string* error) {
     return false;
   }
   Still s;
-  if (!ParseSeconds(text.substr(0, colon), &s.time)) {
-    *error = "--snapshot: \"" + text.substr(0, colon) + "\" is not a time in seconds";
+  std::string why;
+  if (!ParseSeconds(text.substr(0, colon), &s.time, &why)) {
+    *error = "--snapshot: " + why;
     return false;
   }
   s.file = text.substr(colon + 1);
@@ -115,8 +147,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       enhance = true;
     } else if (a == "--at") {
       if (!value(&v)) return false;
-      if (!ParseSeconds(v, &at)) {
-        *error = "--at: \"" + v + "\" is not a time in seconds";
+      std::string why;
+      if (!ParseSeconds(v, &at, &why)) {
+        *error = "--at: " + why;
         return false;
       }
       haveAt = true;

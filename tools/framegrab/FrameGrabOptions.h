@@ -32,6 +32,12 @@ struct Options {
   bool version = false;
 };
 
+// The latest time a still may be asked for: seeks and buffer times are
+// nanoseconds in a signed 64-bit integer, so 2^63 - 1 ns, in whole seconds
+// (about 292 years). Later times, negative ones, NaN and infinities are
+// refused as arguments; nothing converts them to integers.
+inline constexpr double kMaxSeconds = static_cast<double>(INT64_MAX / 1'000'000'000);
+
 // Default main still when no still is asked for at all.
 inline constexpr const char* kDefaultOutput = "still.jpg";
 

@@ -23,8 +23,20 @@ namespace kelvo::framegrab {
 
 // The process exit status, as the usage text documents it. kExitOutput also
 // covers a still the element reports it could not write: the run goes on
-// and the status says so at the end.
-enum ExitCode { kExitOk = 0, kExitInput = 1, kExitUsage = 2, kExitOutput = 3, kExitNotWritten = 4 };
+// and the status says so at the end. kExitDamaged: every still was written,
+// but at least one holds a frame the decoder delivered damaged. When several
+// apply, the most severe wins: usage, input, output, not written, damaged.
+enum ExitCode {
+  kExitOk = 0,
+  kExitInput = 1,
+  kExitUsage = 2,
+  kExitOutput = 3,
+  kExitNotWritten = 4,
+  kExitDamaged = 5
+};
+
+// The more severe of two exit statuses.
+int WorseExit(int a, int b);
 
 class GrabSession {
  public:

@@ -1,5 +1,6 @@
 #include "tools/framegrab/StillTargets.h"
 
+#include <glib.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,7 +20,33 @@ std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 // The kernel gives up after 40 links too.
 constexpr int kMaxLinks = 40;
 
+// The filter holds a still's name in UTF-16 with a terminating zero: 256
+// units for the main still, 260 for a request.
+constexpr size_t kMainNameUnits = 255;
+constexpr size_t kRequestNameUnits = 259;
+
 }  // namespace
+
+std::string CheckStillName(const Still& still) {
+  const std::string& name = still.file;
+  if (!g_utf8_validate(name.c_str(), static_cast<gssize>(name.size()), nullptr)) {
+    // Shown with the bad bytes replaced, so the message itself is text.
+    gchar* shown = g_utf8_make_valid(name.c_str(), static_cast<gssize>(name.size()));
+    std::string why = std::string("the file name \"") + shown +
+                      "\" is not valid UTF-8; stills are written to UTF-8 names only";
+    g_free(shown);
+    return why;
+  }
+  size_t units = 0;
+  for (const char* p = name.c_str(); *p; p = g_utf8_next_char(p))
+    units += g_utf8_get_char(p) > 0xFFFF ? 2 : 1;
+  const size_t limit = still.main ? kMainNameUnits : kRequestNameUnits;
+  if (units > limit)
+    return "the file name \"" + name + "\" is too long for the frame grabber (" +
+           std::to_string(units) + " UTF-16 units; at most " + std::to_string(limit) + " for " +
+           (still.main ? "the main still" : "a --snapshot") + ")";
+  return {};
+}
 
 fs::path FileIdentity(const fs::path& name) {
   std::error_code ec;
@@ -52,6 +79,11 @@ int CheckFiles(const std::string& input, const std::vector<Still>& stills, std::
   std::vector<std::string> folderProblems;
   std::vector<fs::path> identities;
   for (const Still& s : stills) {
+    problem = CheckStillName(s);
+    if (!problem.empty()) {
+      *error = "cannot write a still: " + problem;
+      return kExitUsage;
+    }
     problem = kelvo::io::CheckOutputTarget(s.file);
     std::error_code ec;
     const fs::path name(s.file);

@@ -11,6 +11,8 @@
 //    spelt), which would replace the video with a picture;
 //  - no two stills may reach one file, however spelt (a.jpg, ./a.jpg,
 //    sub/../a.jpg, a link to it), or the first would silently be replaced;
+//  - the frame grabber must be able to hold each still's name (UTF-8, and
+//    short enough in UTF-16 for its buffers);
 //  - the folder of each still must exist and be writable.
 
 #include <filesystem>
@@ -20,6 +22,11 @@
 #include "tools/framegrab/FrameGrabOptions.h"
 
 namespace kelvo::framegrab {
+
+// Why the frame grabber cannot hold `still`'s file name (not UTF-8, or more
+// UTF-16 units than its buffer for the main still or a request takes);
+// empty when it can.
+std::string CheckStillName(const Still& still);
 
 // The exit status the first failed check calls for (kExitInput, kExitUsage
 // or kExitOutput, see GrabSession.h), with the message in *error; kExitOk
