@@ -129,6 +129,12 @@ struct FrameGrabState {
   std::vector<ServedRequest> served_on_screen;
   double half_frame = 0.0;   // what the filter was given, in seconds
   double stream_end = -1.0;  // end of the last frame seen, seconds of stream time
+  // The filter has taken a still since start, which ends its main grab.
+  bool still_taken = false;
+  // While the main grab waits, the last frame seen: when the stream ends
+  // before a frame reaches grab-time but grab-time lies inside the last
+  // frame, that frame is the one on screen at grab-time.
+  std::shared_ptr<HeldFrame> last_frame;
   GstVideoInfo info{};
   bool rate_from_buffers = false;  // the caps carry no frame rate
   std::vector<guint8> packed;      // frame repacked when rows carry padding
@@ -280,7 +286,13 @@ static gboolean gst_kelvo_frame_grab_snapshot(GstKelvoFrameGrab* self, gdouble t
     GST_WARNING_OBJECT(self, "snapshot at %g s refused: no file name given", time);
     return FALSE;
   }
-  if (!g_utf8_validate(filename, -1, nullptr) || g_utf8_strlen(filename, -1) >= 260) {
+  // The filter holds 259 UTF-16 units and a terminator.
+  glong units = 0;
+  gunichar2* wide = g_utf8_validate(filename, -1, nullptr)
+                        ? g_utf8_to_utf16(filename, -1, nullptr, &units, nullptr)
+                        : nullptr;
+  g_free(wide);
+  if (!wide || units >= 260) {
     GST_WARNING_OBJECT(self, "snapshot at %g s refused: file name too long or not UTF-8", time);
     return FALSE;
   }
@@ -389,6 +401,12 @@ static void finish_stills(GstKelvoFrameGrab* self) {
   auto fresh = std::make_shared<StillWorker>();
   Lock lock(self->state.lock);
   self->state.worker.swap(fresh);
+}
+
+// The main grab is armed and the filter has taken no still yet. Lock held.
+static bool main_grab_waiting(GstKelvoFrameGrab* self) {
+  return self->state.grab_enabled && self->state.location && !self->state.location->empty() &&
+         !self->state.still_taken;
 }
 
 // Matches the stills the filter took against the requests the element
@@ -518,6 +536,7 @@ static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
   Lock lock(self->state.lock);
   self->state.host = std::move(host);
   self->state.caps_error_posted = false;
+  self->state.still_taken = false;
   push_main_settings(self);
   // A new filter starts with nothing grabbed; requests still waiting from an
   // earlier run are queued again.
@@ -533,6 +552,7 @@ static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
     Lock lock(self->state.lock);
     host = std::move(self->state.host);
     for (PendingRequest& r : self->state.requests) r.onScreen.reset();
+    self->state.last_frame.reset();
     self->state.stream_end = -1.0;
   }
   // Destroyed without the lock: the filter may wait for its streaming call.
@@ -598,8 +618,25 @@ static gboolean gst_kelvo_frame_grab_sink_event(GstBaseTransform* trans, GstEven
     // Requests inside the video whose interval the stream ended in get the
     // frame on screen; those after the last frame's end stay unserved.
     std::vector<PendingRequest> inside;
+    // The main grab too, when the stream ended inside the last frame
+    // before any frame reached grab-time.
+    std::vector<TakenStill> main;
+    std::shared_ptr<HeldFrame> mainFrame;
     {
       Lock lock(self->state.lock);
+      std::shared_ptr<HeldFrame> last = std::move(self->state.last_frame);
+      if (last && main_grab_waiting(self) && self->state.grab_time < self->state.stream_end) {
+        main.resize(1);
+        Still& still = main[0].still;
+        still.fileName = *self->state.location;
+        still.enhance = self->state.enhance;
+        still.mainGrab = true;
+        still.requestedTime = self->state.grab_time;
+        still.frameTime = static_cast<double>(last->streamTime) / GST_SECOND;
+        still.onScreen = true;
+        mainFrame = std::move(last);
+        self->state.still_taken = true;
+      }
       auto& pending = self->state.requests;
       for (auto it = pending.begin(); it != pending.end();) {
         if (it->onScreen && it->time < self->state.stream_end) {
@@ -611,6 +648,10 @@ static gboolean gst_kelvo_frame_grab_sink_event(GstBaseTransform* trans, GstEven
         }
       }
     }
+    if (mainFrame) {
+      main[0].failure = convert_held_frame(*mainFrame, &main[0].still);
+      write_stills(self, &main, mainFrame->streamTime, mainFrame->runningTime);
+    }
     write_on_screen_stills(self, &inside);
     // Still messages come before the end of the stream, so an application
     // that stops at EOS has them all.
@@ -620,6 +661,7 @@ static gboolean gst_kelvo_frame_grab_sink_event(GstBaseTransform* trans, GstEven
     // requests' times.
     Lock lock(self->state.lock);
     for (PendingRequest& r : self->state.requests) r.onScreen.reset();
+    self->state.last_frame.reset();
     self->state.stream_end = -1.0;
   }
   return GST_BASE_TRANSFORM_CLASS(gst_kelvo_frame_grab_parent_class)->sink_event(trans, event);
@@ -691,6 +733,10 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
     }
     hr = host->Deliver(data, bytes, timed ? &start : nullptr, timed ? &stop : nullptr);
     taken = host->TakeStills();
+    if (!taken.empty()) {
+      self->state.still_taken = true;
+      self->state.last_frame.reset();
+    }
     drop_served_requests(self, &taken);
     if (timed) {
       const double end =
@@ -699,6 +745,9 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
               : static_cast<double>(stream_time) / GST_SECOND + 2 * self->state.half_frame;
       self->state.stream_end = std::max(self->state.stream_end, end);
       onScreen = close_request_windows(self, buf, stream_time, running_time);
+      if (main_grab_waiting(self))
+        self->state.last_frame =
+            std::make_shared<HeldFrame>(buf, self->state.info, stream_time, running_time);
     }
   }
 

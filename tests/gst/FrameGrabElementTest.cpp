@@ -354,6 +354,31 @@ TEST_F(FrameGrabElement, RequestsBetweenFramesGetTheFrameOnScreen) {
   }
 }
 
+// The main grab takes the first frame within half a period of grab-time.
+// When the stream ends first but grab-time lies inside the last frame, that
+// frame is on screen at grab-time and is written; past the end, nothing is.
+TEST_F(FrameGrabElement, MainGrabInsideTheLastFrameGetsIt) {
+  for (const auto& [time, expected] : {std::pair{0.63, 15}, std::pair{0.65, -1}}) {
+    SCOPED_TRACE(testing::Message() << "grab-time " << time);
+    const std::string file = Path("main-" + std::to_string(expected) + ".jpg");
+    Grab g;
+    g_object_set(g.element(), "location", file.c_str(), "grab-time", time, nullptr);
+    g.Start(25);
+    ASSERT_EQ(g.Push(0, 15), GST_FLOW_OK);  // the last frame ends at 0.64 s
+    g.EndStream();
+    const std::vector<Still> stills = g.Stills();
+    if (expected < 0) {
+      EXPECT_TRUE(stills.empty());
+      EXPECT_FALSE(FileExists(file));
+      continue;
+    }
+    ASSERT_EQ(stills.size(), 1u);
+    EXPECT_TRUE(stills[0].main);
+    EXPECT_EQ(stills[0].rule, "on-screen");
+    EXPECT_EQ(IndexOf(file), expected);
+  }
+}
+
 TEST_F(FrameGrabElement, RequestsOnOneFrameAreAllWrittenAndAnEarlyRequestEndsTheMainGrab) {
   Grab g;
   g_object_set(g.element(), "location", Path("main.jpg").c_str(), "grab-time", 3.0, nullptr);

@@ -27,9 +27,11 @@ uint8_t LeftLuma(int index) { return static_cast<uint8_t>(32 + 16 * (index / 16)
 uint8_t RightLuma(int index) { return static_cast<uint8_t>(32 + 12 * (index % 16)); }
 
 std::vector<uint8_t> MakeYuy2Frame(int width, int height, int index) {
-  std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 2);
+  // GStreamer's YUY2 rows: whole pixel pairs, padded to 4 bytes.
+  const size_t stride = (static_cast<size_t>(width + 1) / 2 * 4 + 3) / 4 * 4;
+  std::vector<uint8_t> frame(stride * height);
   for (int y = 0; y < height; ++y) {
-    uint8_t* row = frame.data() + static_cast<size_t>(y) * width * 2;
+    uint8_t* row = frame.data() + static_cast<size_t>(y) * stride;
     for (int x = 0; x < width; x += 2) {
       const uint8_t luma = x < width / 2 ? LeftLuma(index) : RightLuma(index);
       row[2 * x + 0] = luma;

@@ -26,7 +26,8 @@ constexpr int kMaxFrameIndex = 16 * 12 - 1;
 uint8_t LeftLuma(int index);
 uint8_t RightLuma(int index);
 
-// A packed YUY2 frame (stride 2 * width) showing `index`.
+// A YUY2 frame showing `index`, in GStreamer's layout: rows of whole pixel
+// pairs padded to 4 bytes (2 * width bytes for even widths).
 std::vector<uint8_t> MakeYuy2Frame(int width, int height, int index);
 
 struct Jpeg {

@@ -46,7 +46,6 @@ struct FrameLog {
   GstSegment segment;
   bool restarting = true;  // the next frame starts a segment: a discontinuity is expected
   double halfFrame = 0.0;  // from the caps' rate, as the grab element takes it
-  double lastStart = -1.0;  // stream time of the latest frame, seconds
   double end = -1.0;        // end of the latest-ending frame, seconds
   std::set<guint64> damaged;  // stream times (ns) of damaged frames
   double firstDamage = -1.0;
@@ -169,7 +168,6 @@ GstPadProbeReturn LogFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
   const double end = GST_BUFFER_DURATION_IS_VALID(buf)
                          ? static_cast<double>(st + GST_BUFFER_DURATION(buf)) / GST_SECOND
                          : start + 2 * log->halfFrame;
-  log->lastStart = start;
   log->end = std::max(log->end, end);
   if (marked || reported) {
     log->damaged.insert(st);
@@ -387,10 +385,6 @@ int GrabSession::Run() {
   bool prerolled = false;
   size_t done = 0;
   double lastFrame = 0.0;
-  // The main still's rule takes the first frame starting at most half a
-  // frame before its time, so a time in the second half of the last frame
-  // finds none. Such a still gets the frame on screen: the last one.
-  bool mainRetried = false;
   // Resource warnings of the grab elements (a still that could not be
   // written), shown at the end unless a still message already named them.
   std::vector<std::string> writeWarnings;
@@ -525,25 +519,11 @@ int GrabSession::Run() {
           gst_element_set_state(p.pipeline, GST_STATE_PLAYING);
         }
         break;
-      case GST_MESSAGE_EOS: {
+      case GST_MESSAGE_EOS:
+        // The element has written by now every still inside the video,
+        // including a main still whose time falls in the last frame.
         finished = true;
-        if (mainRetried || !p.main) break;
-        double lastStart = -1.0, end = -1.0;
-        {
-          std::lock_guard<std::mutex> hold(p.frames.mutex);
-          lastStart = p.frames.lastStart;
-          end = p.frames.end;
-        }
-        for (Pending& t : pending) {
-          if (!t.still.main || t.done || lastStart < 0.0 || !(t.still.time < end)) continue;
-          // Played again from shortly before the last frame, with the main
-          // still's time moved to that frame.
-          mainRetried = true;
-          g_object_set(p.main, "grab-time", lastStart, nullptr);
-          finished = !Seek(p.pipeline, std::max(0.0, lastStart - kSeekLead));
-        }
         break;
-      }
       case GST_MESSAGE_ELEMENT: {
         const GstStructure* s = gst_message_get_structure(msg);
         if (gst_structure_has_name(s, "missing-plugin")) {
@@ -582,8 +562,7 @@ int GrabSession::Run() {
           } else {
             std::string notes;
             auto note = [&](const char* text) { notes += (notes.empty() ? " (" : ", ") + std::string(text); };
-            if ((rule && std::string(rule) == "on-screen") || (t.still.main && mainRetried))
-              note("frame on screen");
+            if (rule && std::string(rule) == "on-screen") note("frame on screen");
             if (t.still.enhance) note(enhanced ? "enhanced" : "enhancement failed, written unenhanced");
             if (damagedFrame(st)) {
               note("damaged stream");
@@ -599,7 +578,7 @@ int GrabSession::Run() {
         }
         if (done == pending.size())
           finished = true;
-        else if (!mainRetried)
+        else
           seekAhead(lastFrame);
         break;
       }
