@@ -413,16 +413,10 @@ void OpConvolve::RunInteger(const T* src, int srcStride, T* dst, int dstStride, 
   for (int y = hh; y < height - hh; ++y) {
     const T* f = RowAt(static_cast<const T*>(full), fullStride_, y + hh) + hw * channels;
     T* d = RowAt(dst, dstStride, y);
-    for (int i = firstX; i < lastX; ++i) {
-      if constexpr (sizeof(T) == 1) {
-        d[i] = f[i];
-      } else {
-        // Design decision: the signed primitive's negative responses are
-        // stored as 0 rather than wrapping to large unsigned values.
-        const int v = static_cast<int16_t>(f[i]);
-        d[i] = static_cast<T>(std::max(v, 0));
-      }
-    }
+    // The 16-bit forms hand the destination the primitive's saturated signed
+    // words unchanged: a caller of a signed kernel reads them as signed, so
+    // a response of -100 is the word 65436, not a clamp to 0.
+    for (int i = firstX; i < lastX; ++i) d[i] = f[i];
   }
   CopyFrame(src, srcStride, dst, dstStride, width, height, channels, hw, hh);
 }

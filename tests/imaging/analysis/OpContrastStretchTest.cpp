@@ -71,6 +71,21 @@ TEST(OpContrastStretchTest, EightBitBothClips) {
     EXPECT_GE(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>(i - 1)]);
 }
 
+// The clip points are float products: 255 * (1 - 0.2f) is 204 in float
+// (203.99999... in double), so the ramp runs over 128 steps, not 127.
+TEST(OpContrastStretchTest, ClipPointsAreFloatProducts) {
+  const auto t = Stretch8To8(0.3f, 0.2f);  // lo 76, hi 204
+  EXPECT_EQ(t[76], 0);
+  EXPECT_EQ(t[77], 1);  // s = 255 / 128; in double hi would be 203 and this 2
+  EXPECT_LT(t[203], 255);
+  EXPECT_EQ(t[204], 255);
+  // The pipeline's skin-derived high clip, float(74 / 255) halved: hi 218.
+  const float skinClip = static_cast<float>(74.0 / 255.0) * 0.5f;
+  const auto p = Stretch8To8(0.0f, skinClip);
+  EXPECT_LT(p[217], 255);
+  EXPECT_EQ(p[218], 255);
+}
+
 TEST(OpContrastStretchTest, IdentityWhenClipsAreZeroOrCross) {
   std::vector<int> identity(256);
   for (int i = 0; i < 256; ++i) identity[static_cast<std::size_t>(i)] = i;
