@@ -54,19 +54,21 @@ void OpContrastStretch::Execute(const BitmapData* source, BitmapData* destinatio
 
 void OpContrastStretch::Execute(const BitmapData* source, BitmapData* destination, int maxValue,
                                 float lowClip, float highClip, float kneeLow, float kneeHigh) {
-  if (source == nullptr || destination == nullptr) throw IPException(4, kWhere);
+  if (source == nullptr || destination == nullptr) throw IPException(ErrorCode::kNullImage, kWhere);
   const int srcChannels = source->GetNumChannels();
   const int dstChannels = destination->GetNumChannels();
   if (srcChannels != 0 && dstChannels != 0 && srcChannels != dstChannels) {
-    throw IPException(3, "OpContrastStretch::Execute: must have same number of color components");
+    throw IPException(ErrorCode::kMismatchedFormats,
+                      "OpContrastStretch::Execute: must have same number of color components");
   }
-  if (srcChannels == 0 || dstChannels == 0) throw IPException(2, kWhere);
+  if (srcChannels == 0 || dstChannels == 0)
+    throw IPException(ErrorCode::kUnsupportedFormat, kWhere);
   if (source->GetWidth() != destination->GetWidth() ||
       source->GetHeight() != destination->GetHeight()) {
-    throw IPException(1, kWhere);
+    throw IPException(ErrorCode::kMismatchedDimensions, kWhere);
   }
   if (source->GetData() == nullptr || destination->GetData() == nullptr) {
-    throw IPException(5, kWhere);
+    throw IPException(ErrorCode::kNullData, kWhere);
   }
 
   const bool src8 = source->GetBytesPerChannel() == 1;
@@ -84,16 +86,17 @@ void OpContrastStretch::Execute(const BitmapData* source, BitmapData* destinatio
     MapRows<uint8_t, uint16_t>(*source, *destination, table);
   } else if (dst8) {
     auto table = detail::AllocateArray<uint8_t>(65536);
-    if (!table) throw IPException(12, kWhere);
+    if (!table) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     detail::BuildStretchTable16To8(std::clamp(maxValue, 0, 65535), lowClip, highClip, table.get());
     MapRows<uint16_t, uint8_t>(*source, *destination, table.get());
   } else {
     // Design decision: the exponent search only ends for a positive start
     // (0 never grows and a negative one never reaches the bend), so other
     // values are rejected as invalid input.
-    if (!PositiveExponent(kneeLow) || !PositiveExponent(kneeHigh)) throw IPException(11, kWhere);
+    if (!PositiveExponent(kneeLow) || !PositiveExponent(kneeHigh))
+      throw IPException(ErrorCode::kInvalidInput, kWhere);
     auto table = detail::AllocateArray<uint16_t>(65536);
-    if (!table) throw IPException(12, kWhere);
+    if (!table) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     detail::BuildStretchTable16To16(std::clamp(maxValue, 0, 65535), lowClip, highClip, kneeLow,
                                     kneeHigh, table.get());
     MapRows<uint16_t, uint16_t>(*source, *destination, table.get());

@@ -42,9 +42,9 @@ void FilterMedian(const T* src, int srcStep, T* dst, int dstStep, int width, int
   // Design decision: absent buffers (code 5) and a region that leaves the
   // image (code 8) are reported instead of being read or written; an empty
   // or inverted region is left to the primitive (code 15).
-  if (src == nullptr || dst == nullptr) throw IPException(5, kWhere);
+  if (src == nullptr || dst == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   if (width < 1 || height < 1 || x0 < 0 || y0 < 0 || x1 >= width || y1 >= height) {
-    throw IPException(8, kWhere);
+    throw IPException(ErrorCode::kInvalidRegion, kWhere);
   }
   const int r = maskSize > 0 ? maskSize / 2 : 0;
 
@@ -73,7 +73,7 @@ void FilterMedian(const T* src, int srcStep, T* dst, int dstStep, int width, int
         static_cast<std::size_t>(height) + 2 * static_cast<std::size_t>(r);
     kelvo::memory::BlockArray<T> padded =
         kelvo::memory::AllocateArray<T>(paddedWidth * paddedHeight, true);
-    if (!padded) throw IPException(12, kWhere);
+    if (!padded) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     for (int y = 0; y < height; ++y) {
       std::memcpy(padded.get() + (y + r) * paddedWidth + r, RowAt(src, srcStep, y),
                   static_cast<std::size_t>(width) * sizeof(T));

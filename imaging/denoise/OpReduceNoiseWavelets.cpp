@@ -41,13 +41,13 @@ void Resize(V& v, size_t n, const char* where) {
   try {
     v.resize(n);
   } catch (const std::bad_alloc&) {
-    throw IPException(12, where);
+    throw IPException(ErrorCode::kAllocationFailed, where);
   }
 }
 
 std::unique_ptr<float[]> AllocateFloats(size_t n, const char* where) {
   std::unique_ptr<float[]> p(new (std::nothrow) float[n]);
-  if (!p) throw IPException(12, where);
+  if (!p) throw IPException(ErrorCode::kAllocationFailed, where);
   return p;
 }
 
@@ -60,11 +60,13 @@ void ThresholdBand(float* x, size_t n, float t, bool soft) {
 OpReduceNoiseWavelets::OpReduceNoiseWavelets() {
   toYCbCr.reset(new (std::nothrow) OpConvertRGBtoYCbCr());
   if (!toYCbCr) {
-    throw IPException(13, "OpReduceNoiseWavelets::OpReduceNoiseWavelets(OpConvertRGBtoYCbCr)");
+    throw IPException(ErrorCode::kInstantiationFailed,
+                      "OpReduceNoiseWavelets::OpReduceNoiseWavelets(OpConvertRGBtoYCbCr)");
   }
   toRGB.reset(new (std::nothrow) OpConvertYCbCrtoRGB());
   if (!toRGB) {
-    throw IPException(13, "OpReduceNoiseWavelets::OpReduceNoiseWavelets(OpConvertYCbCrtoRGB)");
+    throw IPException(ErrorCode::kInstantiationFailed,
+                      "OpReduceNoiseWavelets::OpReduceNoiseWavelets(OpConvertYCbCrtoRGB)");
   }
   reducer.reset(new (std::nothrow) OpImg16to8bit());
   levels = kPresetLevels;
@@ -112,25 +114,25 @@ void OpReduceNoiseWavelets::SetWaveletPreset() {
 
 void OpReduceNoiseWavelets::SetReductionType(int type) {
   if (dataType == DataBGR && type != Threshold && type != ThresholdAdaptive) {
-    throw IPException(26,
+    throw IPException(ErrorCode::kGeneral,
                       "OpReduceNoiseWavelets::SetReductionType: ONLY reduction type Threshold and "
                       "ThresholdAdaptive are supported for BGR data");
   }
   if (type < LumThresholdChromaMedian || type > ThresholdAdaptive) {
-    throw IPException(11, "OpReduceNoiseWavelets::SetReductionType");
+    throw IPException(ErrorCode::kInvalidInput, "OpReduceNoiseWavelets::SetReductionType");
   }
   reductionType = type;
 }
 
 void OpReduceNoiseWavelets::SetDataReductionType(int type, int newDataType) {
   if (newDataType == DataBGR && type != Threshold && type != ThresholdAdaptive) {
-    throw IPException(26,
+    throw IPException(ErrorCode::kGeneral,
                       "OpReduceNoiseWavelets::SetDataReductionType: ONLY reduction type Threshold "
                       "and ThresholdAdaptive are supported for BGR data");
   }
   if (type < LumThresholdChromaMedian || type > ThresholdAdaptive ||
       (newDataType != DataYCbCr && newDataType != DataBGR)) {
-    throw IPException(11, "OpReduceNoiseWavelets::SetDataReductionType");
+    throw IPException(ErrorCode::kInvalidInput, "OpReduceNoiseWavelets::SetDataReductionType");
   }
   reductionType = type;
   dataType = newDataType;
@@ -141,7 +143,7 @@ void OpReduceNoiseWavelets::SetThresholdParams(const float* plane0, const float*
   constexpr const char* kWhere = "OpReduceNoiseWavelets::SetThresholdParams";
   const float* in[3] = {plane0, plane1, plane2};
   for (const float* p : in) {
-    if (p == nullptr) throw IPException(5, kWhere);
+    if (p == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   }
   const size_t n = 3 * static_cast<size_t>(levels);
   for (int c = 0; c < 3; ++c) {
@@ -160,12 +162,13 @@ void OpReduceNoiseWavelets::SetThresholdAdaptiveParams(int soft, const float* da
   constexpr const char* kWhere = "OpReduceNoiseWavelets::SetThresholdAdaptiveParams";
   if (newMaxLum <= newMinLum) {
     throw IPException(
-        26, "OpReduceNoiseWavelets::SetThresholdAdaptiveParams: minLum must be less than maxLum");
+        ErrorCode::kGeneral,
+        "OpReduceNoiseWavelets::SetThresholdAdaptiveParams: minLum must be less than maxLum");
   }
   const float* dark[3] = {dark0, dark1, dark2};
   const float* bright[3] = {bright0, bright1, bright2};
   for (int c = 0; c < 3; ++c) {
-    if (dark[c] == nullptr || bright[c] == nullptr) throw IPException(5, kWhere);
+    if (dark[c] == nullptr || bright[c] == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   }
   softThreshold = soft;
   minLum = newMinLum;
@@ -182,7 +185,7 @@ void OpReduceNoiseWavelets::SetThresholdAdaptiveParams(int soft, const float* da
 
 void OpReduceNoiseWavelets::SetChromaMedianSize(int size) {
   if (size < 1 || size % 2 == 0) {
-    throw IPException(11, "OpReduceNoiseWavelets::SetChromaMedianSize");
+    throw IPException(ErrorCode::kInvalidInput, "OpReduceNoiseWavelets::SetChromaMedianSize");
   }
   chromaMedianSize = size;
 }
@@ -199,10 +202,12 @@ bool OpReduceNoiseWavelets::Execute(const BitmapData* source, BitmapData* destin
   constexpr const char* kWhere = "OpReduceNoiseWavelets::Execute";
   detail::CheckImages(kWhere, {source, destination});
   const int format = source->GetFormat();
-  if (format != kFormatBGR8 && format != kFormatBGR16) throw IPException(2, kWhere);
+  if (format != kFormatBGR8 && format != kFormatBGR16)
+    throw IPException(ErrorCode::kUnsupportedFormat, kWhere);
   const int w = source->GetWidth();
   const int h = source->GetHeight();
-  if (w < 64 || h < 64 || w % 4 != 0 || h % 4 != 0) throw IPException(0, kWhere);
+  if (w < 64 || h < 64 || w % 4 != 0 || h % 4 != 0)
+    throw IPException(ErrorCode::kInvalidDimensions, kWhere);
   if (w != width || h != height) {
     ReleaseMaps();
     width = w;
@@ -211,11 +216,12 @@ bool OpReduceNoiseWavelets::Execute(const BitmapData* source, BitmapData* destin
   }
   const long long minStride = (format == kFormatBGR8 ? 3LL : 6LL) * w;
   if (source->GetStride() < minStride || destination->GetStride() < minStride) {
-    throw IPException(6, kWhere);
+    throw IPException(ErrorCode::kInvalidStride, kWhere);
   }
   const bool adaptive = reductionType == ThresholdAdaptive;
   for (int c = 0; c < 3; ++c) {
-    if (!thresholds[c] || (adaptive && !thresholdsBright[c])) throw IPException(25, kWhere);
+    if (!thresholds[c] || (adaptive && !thresholdsBright[c]))
+      throw IPException(ErrorCode::kDataNotAvailable, kWhere);
   }
   if (format == kFormatBGR8) {
     ExecuteTyped<uint8_t>(source, destination);
@@ -236,7 +242,7 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
   const bool chromaMedian = reductionType == LumThresholdChromaMedian;
   kelvo::memory::BlockArray<T> planar =
       kelvo::memory::AllocateArray<T>((chromaMedian ? 5 : 3) * planeSize);
-  if (!planar) throw IPException(12, kWhere);
+  if (!planar) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   T* planes[3] = {planar.get(), planar.get() + planeSize, planar.get() + 2 * planeSize};
   T* result = planar.get();
 
@@ -352,7 +358,7 @@ void OpReduceNoiseWavelets::ProcessWaveletLevelMedian(float* const band[3], int 
   const size_t n = static_cast<size_t>(bw) * bh;
   kelvo::memory::BlockArray<int16_t> coefficients = kelvo::memory::AllocateArray<int16_t>(n);
   kelvo::memory::BlockArray<int16_t> medians = kelvo::memory::AllocateArray<int16_t>(n);
-  if (!coefficients || !medians) throw IPException(12, kWhere);
+  if (!coefficients || !medians) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   for (int b = 0; b < 3; ++b) {
     float* x = band[b];
     for (size_t i = 0; i < n; ++i) {
@@ -386,7 +392,8 @@ void OpReduceNoiseWavelets::GenerateRawWeightMaps(const BitmapData* source) {
   if (source->GetFormat() == kFormatBGR16) {
     if (!reducer) reducer.reset(new (std::nothrow) OpImg16to8bit());
     if (!reducer)
-      throw IPException(13, "OpReduceNoiseWavelets::GenerateRawWeightMaps(OpImg16to8bit)");
+      throw IPException(ErrorCode::kInstantiationFailed,
+                        "OpReduceNoiseWavelets::GenerateRawWeightMaps(OpImg16to8bit)");
     reduced.Initialize(width, height, kFormatBGR8, nullptr, 3 * width);
     reducer->Execute(source, &reduced);
     image = &reduced;
@@ -415,7 +422,8 @@ void OpReduceNoiseWavelets::GenerateRawWeightMaps(const BitmapData* source) {
     // GetColourMap alone, so it gets no table.
     lumTable.reset(new SumValueTable(lumMap.data(), width, height, width));
   } catch (const std::bad_alloc&) {
-    throw IPException(13, "OpReduceNoiseWavelets::GenerateRawWeightMaps(SumValueTable)");
+    throw IPException(ErrorCode::kInstantiationFailed,
+                      "OpReduceNoiseWavelets::GenerateRawWeightMaps(SumValueTable)");
   }
 
   // Edge map: 255 where a 7 x 7 neighbourhood spans 30 or more levels in the
@@ -454,7 +462,8 @@ void OpReduceNoiseWavelets::GenerateRawWeightMaps(const BitmapData* source) {
   try {
     edgeTable.reset(new SumAreaTable(edgeMap.data(), width, height, width));
   } catch (const std::bad_alloc&) {
-    throw IPException(13, "OpReduceNoiseWavelets::GenerateRawWeightMaps(SumAreaTable)");
+    throw IPException(ErrorCode::kInstantiationFailed,
+                      "OpReduceNoiseWavelets::GenerateRawWeightMaps(SumAreaTable)");
   }
 }
 
@@ -465,7 +474,7 @@ const OpReduceNoiseWavelets::LevelWeightMap& OpReduceNoiseWavelets::GetLevelWeig
     try {
       levelWeightMaps.assign(static_cast<size_t>(levels), LevelWeightMap{});
     } catch (const std::bad_alloc&) {
-      throw IPException(12, kWhere);
+      throw IPException(ErrorCode::kAllocationFailed, kWhere);
     }
   }
   LevelWeightMap& map = levelWeightMaps[static_cast<size_t>(level)];
@@ -566,11 +575,11 @@ float OpReduceNoiseWavelets::EstimateNoise(int bandHeight, int bandWidth, const 
                                            int margin) {
   constexpr const char* kWhere = "OpReduceNoiseWavelets::EstimateNoise";
   if (detailX == nullptr || detailY == nullptr || detailXY == nullptr) {
-    throw IPException(5, kWhere);
+    throw IPException(ErrorCode::kNullData, kWhere);
   }
   const int iw = bandWidth - 2 * margin;
   const int ih = bandHeight - 2 * margin;
-  if (margin < 0 || iw < 1 || ih < 1) throw IPException(0, kWhere);
+  if (margin < 0 || iw < 1 || ih < 1) throw IPException(ErrorCode::kInvalidDimensions, kWhere);
   kelvo::memory::BlockVector<float> values;
   Resize(values, 3 * static_cast<size_t>(iw) * ih, kWhere);
   size_t at = 0;

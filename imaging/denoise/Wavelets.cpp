@@ -165,11 +165,12 @@ void Wavelets::ReleaseOwnedTaps() noexcept {
 
 void Wavelets::Initialize(int type, int levelCount, int method) {
   if (levelCount <= 0 || levelCount > kMaxLevels) {
-    throw IPException(26, "Wavelets::Initialize: invalid number of levels");
+    throw IPException(ErrorCode::kGeneral, "Wavelets::Initialize: invalid number of levels");
   }
   const detail::WaveletBank* bank = detail::FindWaveletBank(type);
   if (bank == nullptr) {
-    throw IPException(26, "Wavelets::Initialize: invalid or unimplemented wavelet type");
+    throw IPException(ErrorCode::kGeneral,
+                      "Wavelets::Initialize: invalid or unimplemented wavelet type");
   }
   ReleasePyramid();
   ReleaseOwnedTaps();
@@ -194,11 +195,12 @@ void Wavelets::Initialize(int type, int levelCount, int method) {
   if (bands == nullptr || levelWidths == nullptr || levelHeights == nullptr ||
       bandSteps == nullptr) {
     ReleasePyramid();
-    throw IPException(12, "Wavelets::Initialize");
+    throw IPException(ErrorCode::kAllocationFailed, "Wavelets::Initialize");
   }
   if (!extender) {
     extender.reset(new (std::nothrow) OpExtendBorder());
-    if (!extender) throw IPException(13, "Wavelets::Initialize(OpExtendBorder)");
+    if (!extender)
+      throw IPException(ErrorCode::kInstantiationFailed, "Wavelets::Initialize(OpExtendBorder)");
   }
   decomposed = false;
 }
@@ -208,15 +210,15 @@ void Wavelets::SetWaveletsParams(int border, const float* fwdLow, const float* f
                                  int fwdAnchor, int invAnchor) {
   constexpr const char* kWhere = "Wavelets::SetWaveletsParams";
   if (fwdLow == nullptr || fwdHigh == nullptr || invLow == nullptr || invHigh == nullptr) {
-    throw IPException(5, kWhere);
+    throw IPException(ErrorCode::kNullData, kWhere);
   }
   if (length < 2 || fwdAnchor < 0 || fwdAnchor >= length || invAnchor < 0 || invAnchor >= length ||
       border < 0 || (static_cast<long long>(border) << (levels - 1)) > kMaxMargin) {
-    throw IPException(11, kWhere);
+    throw IPException(ErrorCode::kInvalidInput, kWhere);
   }
   ReleaseOwnedTaps();
   ownedTaps = new (std::nothrow) float[4 * static_cast<size_t>(length)];
-  if (ownedTaps == nullptr) throw IPException(12, kWhere);
+  if (ownedTaps == nullptr) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   const size_t bytes = sizeof(float) * static_cast<size_t>(length);
   std::memcpy(ownedTaps, fwdLow, bytes);
   std::memcpy(ownedTaps + length, fwdHigh, bytes);
@@ -236,7 +238,8 @@ void Wavelets::SetWaveletsParams(int border, const float* fwdLow, const float* f
 
 void Wavelets::SetFramedBands(bool framed) {
   if (decomposed) {
-    throw IPException(26, "Wavelets::SetFramedBands: must be called before Decompose()");
+    throw IPException(ErrorCode::kGeneral,
+                      "Wavelets::SetFramedBands: must be called before Decompose()");
   }
   framedBands = framed;
 }
@@ -259,31 +262,35 @@ template <class T>
 void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height) {
   constexpr const char* kWhere = "Wavelets::Decompose";
   if (decomposed)
-    throw IPException(26, "Wavelets::Decompose: this routine can only be called once");
-  if (source == nullptr) throw IPException(5, kWhere);
+    throw IPException(ErrorCode::kGeneral,
+                      "Wavelets::Decompose: this routine can only be called once");
+  if (source == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   if (static_cast<long long>(stride) < static_cast<long long>(sizeof(T)) * width) {
-    throw IPException(6, kWhere);
+    throw IPException(ErrorCode::kInvalidStride, kWhere);
   }
-  if (width < (1 << levels) || height < (1 << levels)) throw IPException(0, kWhere);
+  if (width < (1 << levels) || height < (1 << levels))
+    throw IPException(ErrorCode::kInvalidDimensions, kWhere);
 
   // The forward transform object and its work buffer.
   IppiWTFwdSpec_32f_C1R* rawSpec = nullptr;
   ippiWTFwdInitAlloc_32f_C1R(&rawSpec, tapsFwdLow, tapLength, anchorFwd, tapsFwdHigh, tapLength,
                              anchorFwd);
-  if (rawSpec == nullptr) throw IPException(15, "Wavelets::Decompose(ippiWTFwdInitAlloc_32f_C1R)");
+  if (rawSpec == nullptr)
+    throw IPException(ErrorCode::kPrimitiveFailed,
+                      "Wavelets::Decompose(ippiWTFwdInitAlloc_32f_C1R)");
   const std::unique_ptr<IppiWTFwdSpec_32f_C1R, IppStatus (*)(IppiWTFwdSpec_32f_C1R*)> spec(
       rawSpec, ippiWTFwdFree_32f_C1R);
   int bufferSize = 0;
   ippiWTFwdGetBufSize_C1R(spec.get(), &bufferSize);
   detail::IppsBuffer<Ipp8u> buffer(ippsMalloc_8u(bufferSize > 0 ? bufferSize : 1));
-  if (!buffer) throw IPException(15, "Wavelets::Decompose(ippsMalloc_8u)");
+  if (!buffer) throw IPException(ErrorCode::kPrimitiveFailed, "Wavelets::Decompose(ippsMalloc_8u)");
   std::memset(buffer.get(), 0, static_cast<size_t>(bufferSize > 0 ? bufferSize : 1));
 
   // Level sizes, and every band in one block; a framed band has borderBase
   // samples and a spare column and row around it, like the working image.
   const long long w0 = static_cast<long long>(width) + 2LL * margin;
   const long long h0 = static_cast<long long>(height) + 2LL * margin;
-  if (w0 > INT_MAX / 2 || h0 > INT_MAX / 2) throw IPException(12, kWhere);
+  if (w0 > INT_MAX / 2 || h0 > INT_MAX / 2) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   const long long frame = framedBands ? 2LL * borderBase + 1 : 0;
   // Framed band rows are a whole number of cache lines (16 floats) apart,
   // and the left frame is widened so that the first column the level-0
@@ -311,7 +318,7 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
     }
   }
   kelvo::memory::BlockArray<float> block = AllocateFloats(total);
-  if (!block) throw IPException(12, kWhere);
+  if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
 
   // The working image: level-0 input plus a borderBase frame and one spare
   // row and column for odd sizes. Every sample the transform reads is written
@@ -319,7 +326,7 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
   const int wb = static_cast<int>(w0) + 2 * borderBase + 1;
   const int hb = static_cast<int>(h0) + 2 * borderBase + 1;
   kelvo::memory::BlockArray<float> work = AllocateFloats(static_cast<long long>(wb) * hb);
-  if (!work) throw IPException(12, kWhere);
+  if (!work) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   const int step = wb * 4;
   float* origin = At(work.get(), step, borderBase, borderBase);
   for (int y = 0; y < height; ++y) {
@@ -363,7 +370,8 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
 }
 
 float** Wavelets::GetMRAPyramid(int** widths, int** heights) {
-  if (!decomposed) throw IPException(26, "Wavelets::GetMRAPyramid: must call Decompose() first");
+  if (!decomposed)
+    throw IPException(ErrorCode::kGeneral, "Wavelets::GetMRAPyramid: must call Decompose() first");
   if (widths != nullptr) *widths = levelWidths;
   if (heights != nullptr) *heights = levelHeights;
   return bands;
@@ -391,27 +399,29 @@ template <class T>
 void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height,
                                const RowEdit* edit) {
   constexpr const char* kWhere = "Wavelets::Reconstruct";
-  if (destination == nullptr) throw IPException(5, kWhere);
+  if (destination == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   if (static_cast<long long>(stride) < static_cast<long long>(sizeof(T)) * width) {
-    throw IPException(6, kWhere);
+    throw IPException(ErrorCode::kInvalidStride, kWhere);
   }
   if (levelWidths == nullptr || static_cast<long long>(width) + 2LL * margin != levelWidths[0] ||
       static_cast<long long>(height) + 2LL * margin != levelHeights[0]) {
-    throw IPException(0, kWhere);
+    throw IPException(ErrorCode::kInvalidDimensions, kWhere);
   }
 
   IppiWTInvSpec_32f_C1R* rawSpec = nullptr;
   ippiWTInvInitAlloc_32f_C1R(&rawSpec, tapsInvLow, tapLength, anchorInv, tapsInvHigh, tapLength,
                              anchorInv);
   if (rawSpec == nullptr) {
-    throw IPException(15, "Wavelets::Reconstruct(ippiWTInvInitAlloc_32f_C1R)");
+    throw IPException(ErrorCode::kPrimitiveFailed,
+                      "Wavelets::Reconstruct(ippiWTInvInitAlloc_32f_C1R)");
   }
   const std::unique_ptr<IppiWTInvSpec_32f_C1R, IppStatus (*)(IppiWTInvSpec_32f_C1R*)> spec(
       rawSpec, ippiWTInvFree_32f_C1R);
   int bufferSize = 0;
   ippiWTInvGetBufSize_C1R(spec.get(), &bufferSize);
   detail::IppsBuffer<Ipp8u> buffer(ippsMalloc_8u(bufferSize > 0 ? bufferSize : 1));
-  if (!buffer) throw IPException(15, "Wavelets::Reconstruct(ippsMalloc_8u)");
+  if (!buffer)
+    throw IPException(ErrorCode::kPrimitiveFailed, "Wavelets::Reconstruct(ippsMalloc_8u)");
 
   // Unframed bands are copied into four band working images sized for level
   // 0 with a borderBase frame and a spare row and column, reused by every
@@ -427,7 +437,7 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
   float* workOrigin[4] = {};
   if (!framedBands) {
     bandWork = AllocateFloats(4 * workCount);
-    if (!bandWork) throw IPException(12, kWhere);
+    if (!bandWork) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     for (int b = 0; b < 4; ++b) {
       workOrigin[b] = At(bandWork.get() + b * workCount, workStep, borderBase, borderBase);
     }
@@ -525,7 +535,7 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
         const int blockStep = width * 4;
         kelvo::memory::BlockArray<float> block =
             AllocateFloats(2LL * kSynthesisBlockRows * static_cast<long long>(width));
-        if (!block) throw IPException(12, kWhere);
+        if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
         for (int y = 0; y < height / 2; y += kSynthesisBlockRows) {
           const int rows = std::min(kSynthesisBlockRows, height / 2 - y);
           editBefore(y, rows);
@@ -545,7 +555,7 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
       targetStep = bandSteps[k - 1];
     } else {
       output = AllocateFloats(static_cast<long long>(w) * h);
-      if (!output) throw IPException(12, kWhere);
+      if (!output) throw IPException(ErrorCode::kAllocationFailed, kWhere);
       target = output.get();
       targetStep = w * 4;
     }
@@ -554,7 +564,7 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
     } else {
       if (!temp) {
         temp = AllocateFloats(4LL * bw0 * bh0);
-        if (!temp) throw IPException(12, kWhere);
+        if (!temp) throw IPException(ErrorCode::kAllocationFailed, kWhere);
       }
       inverse(0, 0, IppiSize{bw, bh}, temp.get(), 2 * bw0 * 4);
       ippiCopy_32f_C1R(temp.get(), 2 * bw0 * 4, target, targetStep, IppiSize{w, h});

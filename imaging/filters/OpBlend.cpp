@@ -12,6 +12,7 @@
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/core/UtilitiesGeneral.h"
+#include "imaging/core/detail/Checks.h"
 #include "imaging/primitives/BlockCache.h"
 
 namespace KelvoLibImageProcessing {
@@ -26,8 +27,8 @@ T* RowAt(T* base, int stride, int y) {
                               static_cast<std::ptrdiff_t>(y) * stride);
 }
 
-bool BadDimension(int size) {
-  return size < 64 || size % 4 != 0;
+bool ValidSide(int size) {
+  return size >= 64 && size % 4 == 0;
 }
 
 // Above full scale gives full scale, below 0 gives 0, else v + 0.5 truncated.
@@ -53,27 +54,22 @@ inline float Blend(int a, int b, BlendMode mode, float fullScale, int halfScale)
 }
 
 void CheckBitmaps(const BitmapData* input, const BitmapData* output) {
-  if (input == nullptr || output == nullptr) throw IPException(4, kExecute);
-  if (input->GetFormat() != output->GetFormat()) throw IPException(3, kExecute);
-  if (input->GetWidth() != output->GetWidth() || input->GetHeight() != output->GetHeight()) {
-    throw IPException(1, kExecute);
-  }
-  if (BadDimension(input->GetWidth()) || BadDimension(input->GetHeight())) {
-    throw IPException(0, kExecute);
-  }
+  detail::CheckImages(kExecute, {input, output}, {.validSide = ValidSide, .buffers = false});
 }
 
 // Checks of the raw two-image forms: pointers, strides (bytes), dimensions.
 template <typename T>
 void CheckRaw(const T* base, int baseStride, const T* blend, int blendStride, const T* output,
               int outputStride, int width, int height, int channels, const char* where) {
-  if (base == nullptr || blend == nullptr || output == nullptr) throw IPException(5, where);
+  if (base == nullptr || blend == nullptr || output == nullptr)
+    throw IPException(ErrorCode::kNullData, where);
   const long long minimum =
       static_cast<long long>(width) * channels * static_cast<long long>(sizeof(T));
   if (baseStride < minimum || blendStride < minimum || outputStride < minimum) {
-    throw IPException(6, where);
+    throw IPException(ErrorCode::kInvalidStride, where);
   }
-  if (BadDimension(width) || BadDimension(height)) throw IPException(0, where);
+  if (!ValidSide(width) || !ValidSide(height))
+    throw IPException(ErrorCode::kInvalidDimensions, where);
 }
 
 template <typename T>
@@ -124,7 +120,8 @@ void OpBlend::Allocate(int bitDepth) {
   // Design decision: the bit depth is recorded only once the tables exist,
   // so a refused depth is refused again on the next call and never leaves
   // a depth without tables behind.
-  if (bitDepth != 8 && bitDepth != 16) throw IPException(10, "OpBlend::Allocate");
+  if (bitDepth != 8 && bitDepth != 16)
+    throw IPException(ErrorCode::kInvalidBitDepth, "OpBlend::Allocate");
   const int count = bitDepth == 8 ? 256 : 4096;
   try {
     multiply_.resize(count);
@@ -132,7 +129,7 @@ void OpBlend::Allocate(int bitDepth) {
     overlay_.resize(count);
   } catch (const std::bad_alloc&) {
     Release();
-    throw IPException(12, "OpBlend::Allocate");
+    throw IPException(ErrorCode::kAllocationFailed, "OpBlend::Allocate");
   }
   const float fullScale = bitDepth == 8 ? 255.0f : 4095.0f;
   const int half = bitDepth == 8 ? 128 : 2048;
@@ -149,17 +146,21 @@ void OpBlend::Allocate(int bitDepth) {
 
 void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mode, float opacity) {
   CheckBitmaps(input, output);
-  if (opacity < 0.0f || opacity > 1.0f) throw IPException(11, "OpBlend::Execute(opacity value)");
+  if (opacity < 0.0f || opacity > 1.0f)
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::Execute(opacity value)");
   if (opacity == 0.0f) {
     UtilitiesGeneral::CopyData(input, output);
     return;
   }
   width_ = input->GetWidth();
   height_ = input->GetHeight();
-  if (input->GetData() == nullptr || output->GetData() == nullptr) throw IPException(5, kExecute);
-  if (mode != Screen && mode != Overlay) throw IPException(11, "OpBlend::Execute(blend mode)");
+  if (input->GetData() == nullptr || output->GetData() == nullptr)
+    throw IPException(ErrorCode::kNullData, kExecute);
+  if (mode != Screen && mode != Overlay)
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::Execute(blend mode)");
   const int format = input->GetFormat();
-  if (format != kFormatBGR8 && format != kFormatBGR16) throw IPException(2, kExecute);
+  if (format != kFormatBGR8 && format != kFormatBGR16)
+    throw IPException(ErrorCode::kUnsupportedFormat, kExecute);
   Allocate(format == kFormatBGR8 ? 8 : 16);
   const std::vector<uint16_t>& table = mode == Screen ? screen_ : overlay_;
 
@@ -207,21 +208,24 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
                       const float* opacityMap, int opacityMapStride) {
   CheckBitmaps(input, output);
   if (opacityMap == nullptr || opacityMapStride < 1) {
-    throw IPException(11, "OpBlend::Execute(opacity pointer)");
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::Execute(opacity pointer)");
   }
   width_ = input->GetWidth();
   height_ = input->GetHeight();
-  if (input->GetData() == nullptr || output->GetData() == nullptr) throw IPException(5, kExecute);
+  if (input->GetData() == nullptr || output->GetData() == nullptr)
+    throw IPException(ErrorCode::kNullData, kExecute);
   if (input->GetFormat() == kFormatBGR8) {
-    throw IPException(2, "OpBlend::Execute: opacity map is not supported for 24-bit data");
+    throw IPException(ErrorCode::kUnsupportedFormat,
+                      "OpBlend::Execute: opacity map is not supported for 24-bit data");
   }
-  if (input->GetFormat() != kFormatBGR16) throw IPException(2, kExecute);
+  if (input->GetFormat() != kFormatBGR16)
+    throw IPException(ErrorCode::kUnsupportedFormat, kExecute);
   if (mode == Luminosity) {
-    throw IPException(11,
+    throw IPException(ErrorCode::kInvalidInput,
                       "OpBlend::Execute: opacity map is not supported for blend mode 'Luminosity'");
   }
   if (mode != Multiply && mode != Screen && mode != Overlay) {
-    throw IPException(11, "OpBlend::Execute(blend mode)");
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::Execute(blend mode)");
   }
   Allocate(16);
   const std::vector<uint16_t>& table =
@@ -256,14 +260,15 @@ void OpBlend::ExecuteC3(const T* base, int baseStride, const T* blend, int blend
     CopyRows(base, baseStride, output, outputStride, width, height, 3);
     return;
   }
-  if (opacity < 0.0f || opacity > 1.0f) throw IPException(11, "OpBlend::Execute(opacity value)");
+  if (opacity < 0.0f || opacity > 1.0f)
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::Execute(opacity value)");
   if (mode == Multiply || mode == Screen || mode == Overlay) {
     BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 3, mode,
              opacity);
   } else if (mode == Luminosity || mode == Color) {
     ApplyHLS(base, baseStride, blend, blendStride, output, outputStride, mode, opacity);
   } else {
-    throw IPException(11, "OpBlend::Execute(blend mode)");
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::Execute(blend mode)");
   }
 }
 
@@ -292,9 +297,10 @@ void OpBlend::ExecuteC1(const uint8_t* base, int baseStride, const uint8_t* blen
     CopyRows(base, baseStride, output, outputStride, width, height, 1);
     return;
   }
-  if (opacity < 0.0f || opacity > 1.0f) throw IPException(11, "OpBlend::ExecuteC1(opacity value)");
+  if (opacity < 0.0f || opacity > 1.0f)
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::ExecuteC1(opacity value)");
   if (mode != Multiply && mode != Screen && mode != Overlay) {
-    throw IPException(11, "OpBlend::ExecuteC1(blend mode)");
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::ExecuteC1(blend mode)");
   }
   BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 1, mode,
            opacity);
@@ -312,9 +318,9 @@ void OpBlend::ExecuteC1(const uint16_t* base, int baseStride, const uint16_t* bl
     return;
   }
   if (opacity < 0.0f || opacity > 1.0f)
-    throw IPException(11, "OpBlend::ExecuteC1: (opacity value)");
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::ExecuteC1: (opacity value)");
   if (mode != Multiply && mode != Screen && mode != Overlay) {
-    throw IPException(11, "OpBlend::ExecuteC1(blend mode)");
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::ExecuteC1(blend mode)");
   }
   BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 1, mode,
            opacity);
@@ -330,11 +336,12 @@ void MixPlanes(const T* base, int baseStride, const T* blend, int blendStride, T
   // Design decision: a mode other than Luminosity or Color is refused before
   // any work, and a failed allocation of the planar copies is reported as
   // code 12 "OpBlend::ApplyHLS"; in both cases the output is untouched.
-  if (mode != Luminosity && mode != Color) throw IPException(11, "OpBlend::ApplyHLS(blend mode)");
+  if (mode != Luminosity && mode != Color)
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::ApplyHLS(blend mode)");
   const std::size_t plane = static_cast<std::size_t>(width) * height;
   kelvo::memory::BlockArray<T> baseYcc = kelvo::memory::AllocateArray<T>(3 * plane);
   kelvo::memory::BlockArray<T> blendYcc = kelvo::memory::AllocateArray<T>(3 * plane);
-  if (!baseYcc || !blendYcc) throw IPException(12, "OpBlend::ApplyHLS");
+  if (!baseYcc || !blendYcc) throw IPException(ErrorCode::kAllocationFailed, "OpBlend::ApplyHLS");
   const int planeStride = width * static_cast<int>(sizeof(T));
   toYcc(height, base, baseStride, baseYcc.get(), planeStride, width, true);
   toYcc(height, blend, blendStride, blendYcc.get(), planeStride, width, true);
