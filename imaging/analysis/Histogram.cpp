@@ -329,7 +329,7 @@ void Histogram::Count(const T* pixels, int width, int height, int stride, const 
       }
     }
   } else {
-    // 16-bit samples hold 12-bit values. Design decision: a sample beyond
+    // 16-bit samples hold 12-bit values. A sample beyond
     // the last bin (a value above 4095 with 4096 or more bins) is counted in
     // the last bin, as binned values are, rather than dropped or written
     // outside the array.
@@ -406,7 +406,7 @@ const uint32_t* Histogram::DataCumulative() {
 
 const uint32_t* Histogram::DataCumulativeLum() {
   if (cumulativeLum_) return cumulativeLum_.get();
-  // Design decision: without luminance counts there is nothing to
+  // Without luminance counts there is nothing to
   // accumulate; say so instead of handing back a null array.
   if (!lum_) throw IPException(ErrorCode::kDataNotAvailable, "Histogram::DataCumulativeLum");
   const std::size_t nb = static_cast<std::size_t>(bins_);
@@ -433,7 +433,7 @@ const uint32_t* Histogram::Luminance(const char* where) const {
 
 void Histogram::Moments(const uint32_t* c, int slot) {
   if (mean_[slot] >= 0.0 && stdDev_[slot] >= 0.0) return;
-  // Design decision: over no pixels (an all-zero mask) the statistics would
+  // Over no pixels (an all-zero mask) the statistics would
   // be 0 / 0; they are 0 instead.
   if (pixelCount_ == 0) {
     mean_[slot] = 0.0;

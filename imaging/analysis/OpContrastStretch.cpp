@@ -73,7 +73,7 @@ void OpContrastStretch::Execute(const BitmapData* source, BitmapData* destinatio
 
   const bool src8 = source->GetBytesPerChannel() == 1;
   const bool dst8 = destination->GetBytesPerChannel() == 1;
-  // Design decision: maxValue is limited to what the path's table can hold
+  // MaxValue is limited to what the path's table can hold
   // (255 for an 8-bit destination of an 8-bit source, 65535 otherwise), so
   // no value wraps when stored.
   if (src8 && dst8) {
@@ -90,7 +90,7 @@ void OpContrastStretch::Execute(const BitmapData* source, BitmapData* destinatio
     detail::BuildStretchTable16To8(std::clamp(maxValue, 0, 65535), lowClip, highClip, table.get());
     MapRows<uint16_t, uint8_t>(*source, *destination, table.get());
   } else {
-    // Design decision: the exponent search only ends for a positive start
+    // The exponent search only ends for a positive start
     // (0 never grows and a negative one never reaches the bend), so other
     // values are rejected as invalid input.
     if (!PositiveExponent(kneeLow) || !PositiveExponent(kneeHigh))

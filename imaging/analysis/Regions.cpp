@@ -206,7 +206,7 @@ template <class T>
 void Regions::Label(int width, int height, const T* values, int stride, int minSize,
                     bool maskCompare) {
   constexpr const char* kWhere = "Regions::Initialize";
-  // Design decision: callers inside the library always pass a valid image,
+  // Callers inside the library always pass a valid image,
   // but the checks cost nothing and keep a wrong call from reading out of
   // bounds (codes 5, 6 and 0, as for the summed tables).
   if (values == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
@@ -409,7 +409,7 @@ const RegionRecord* Regions::GetRegionsBB(int& regionCount) {
     throw IPException(ErrorCode::kAllocationFailed, "Regions::GetRegionsBB");
   for (int j = 0; j < n; ++j) {
     const RegionRecord& r = regions_[j];
-    // Design decision: an empty record (kept only when minSize is 0) has no
+    // An empty record (kept only when minSize is 0) has no
     // area; key 0 puts it after every real region, whose area is at least 1.
     // Areas beyond the 32-bit range saturate.
     long long area = 0;
@@ -443,7 +443,7 @@ const int32_t* Regions::GetRegionsMapBB() {
   const int32_t* labels = labelMap_.get();
   for (std::size_t i = 0; i < area; ++i) {
     const int32_t label = labels[i];
-    // Design decision: a pixel in no kept region has no box rank; it keeps
+    // A pixel in no kept region has no box rank; it keeps
     // its negative label (-1, or -2 for an unabsorbed speck), which no rank
     // can equal.
     map[i] = label >= 0 ? rank[label] : label;

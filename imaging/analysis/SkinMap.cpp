@@ -285,7 +285,7 @@ void SkinMap::BuildSkinHistograms(const uint8_t* pixels, int stride) {
     skinRedHistogram_[i] = redParts[0][i] + redParts[1][i] + redParts[2][i] + redParts[3][i];
   }
   skinPixelCount_ = count;
-  // Design decision: without skin pixels the mean is 0, not 0/0.
+  // Without skin pixels the mean is 0, not 0/0.
   skinMeanLuminance_ =
       count == 0 ? 0.0f : static_cast<float>(static_cast<double>(sum) / static_cast<double>(count));
 }
@@ -679,7 +679,7 @@ bool SkinMap::GetBrightestSkinRegion(Box& box, int& pixelCount, float& meanLumin
   meanLuminance = areaMeans_[a] * scale;
   stdDevLuminance = areaStdDevs_[a] * scale;
 
-  // Design decision: the bright flag counts every pixel of the box at
+  // The bright flag counts every pixel of the box at
   // luminance 249 or above (near-white highlights), not bin 249 alone, which
   // would miss fully saturated highlights.
   uint32_t nearWhite = 0;

@@ -1,6 +1,6 @@
 // BMP and JPEG files of BitmapData (pixel format 2 only).
 //
-// Design decisions where the file formats leave room:
+// Where the file formats leave room:
 //  - A failed load leaves the container exactly as it was: the file is
 //    decoded into a new buffer, which replaces the old one only once the
 //    whole image has been read.

@@ -39,7 +39,7 @@ IppStatus CallMedian(const uint16_t* src, int srcStep, uint16_t* dst, int dstSte
 template <typename T>
 void FilterMedian(const T* src, int srcStep, T* dst, int dstStep, int width, int height,
                   int maskSize, int x0, int y0, int x1, int y1, const char* primitiveWhere) {
-  // Design decision: absent buffers (code 5) and a region that leaves the
+  // Absent buffers (code 5) and a region that leaves the
   // image (code 8) are reported instead of being read or written; an empty
   // or inverted region is left to the primitive (code 15).
   if (src == nullptr || dst == nullptr) throw IPException(ErrorCode::kNullData, kWhere);

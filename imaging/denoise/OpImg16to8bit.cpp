@@ -21,7 +21,7 @@ void OpImg16to8bit::Execute(const BitmapData* source, BitmapData* destination) {
       source->GetHeight() != destination->GetHeight()) {
     throw IPException(ErrorCode::kMismatchedDimensions, kWhere);
   }
-  // Design decision: a container without pixels is reported rather than read.
+  // A container without pixels is reported rather than read.
   if (source->GetData() == nullptr || destination->GetData() == nullptr) {
     throw IPException(ErrorCode::kNullData, kWhere);
   }

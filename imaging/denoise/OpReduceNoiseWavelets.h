@@ -57,7 +57,7 @@ class OpReduceNoiseWavelets {
   void SetWaveletPreset();
 
   // Code 26 for a type other than 2 or 3 while the data type is DataBGR.
-  // Design decision: a type outside 0..3 (or a data type outside 0..1) is
+  // A type outside 0..3 (or a data type outside 0..1) is
   // refused with code 11 rather than stored.
   void SetReductionType(int type);
   void SetDataReductionType(int type, int dataType);
@@ -73,20 +73,20 @@ class OpReduceNoiseWavelets {
                                   const float* dark2, const float* bright0, const float* bright1,
                                   const float* bright2, float minLum, float maxLum);
 
-  // Mask of the image-domain chroma median of type 0. Design decision: an
+  // Mask of the image-domain chroma median of type 0. An
   // even or non-positive size is refused with code 11.
   void SetChromaMedianSize(int size);
 
   // source and destination: same format (2 or 3) and size, width and height
   // at least 64 and multiples of 4. They may be the same image. Returns true.
-  // Design decision: thresholds released by SetWaveletPreset and not set
+  // Thresholds released by SetWaveletPreset and not set
   // again give code 25.
   bool Execute(const BitmapData* source, BitmapData* destination);
 
   // Noise estimate from the three detail bands of one level (bandHeight x
   // bandWidth dense floats each): the median absolute coefficient over the
   // interior (margin samples left out on every side), scaled to a Gaussian
-  // standard deviation. Design decision: a null band gives code 5 and an
+  // standard deviation. A null band gives code 5 and an
   // empty interior code 0.
   float EstimateNoise(int bandHeight, int bandWidth, const float* detailX, const float* detailY,
                       const float* detailXY, int margin);

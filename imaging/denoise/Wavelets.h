@@ -32,7 +32,7 @@ class Wavelets {
  public:
   // Symlet 4 (type 12), 4 levels, mirror padding.
   Wavelets();
-  // Design decision: the arguments follow the names of the settings, padding
+  // The arguments follow the names of the settings, padding
   // method first as the object stores it last.
   Wavelets(int paddingMethod, int levels, int waveletType);
   ~Wavelets();

@@ -117,7 +117,7 @@ void OpBlend::Release() noexcept {
 void OpBlend::Allocate(int bitDepth) {
   if (bitDepth == bitDepth_) return;
   Release();
-  // Design decision: the bit depth is recorded only once the tables exist,
+  // The bit depth is recorded only once the tables exist,
   // so a refused depth is refused again on the next call and never leaves
   // a depth without tables behind.
   if (bitDepth != 8 && bitDepth != 16)
@@ -185,7 +185,7 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
       const uint16_t* in =
           RowAt(reinterpret_cast<const uint16_t*>(input->GetData()), input->GetStride(), y);
       uint16_t* out = RowAt(reinterpret_cast<uint16_t*>(output->GetData()), output->GetStride(), y);
-      // Design decision: samples above 12 bits are read as full scale
+      // Samples above 12 bits are read as full scale
       // (4095) rather than indexing past the tables.
       for (int i = 0; i < samples; ++i) out[i] = lut[std::min<int>(in[i], 4095)];
     }
@@ -333,7 +333,7 @@ template <typename T, class ToYcc, class ToRgb>
 void MixPlanes(const T* base, int baseStride, const T* blend, int blendStride, T* output,
                int outputStride, int width, int height, BlendMode mode, float opacity, ToYcc toYcc,
                ToRgb toRgb) {
-  // Design decision: a mode other than Luminosity or Color is refused before
+  // A mode other than Luminosity or Color is refused before
   // any work, and a failed allocation of the planar copies is reported as
   // code 12 "OpBlend::ApplyHLS"; in both cases the output is untouched.
   if (mode != Luminosity && mode != Color)

@@ -327,7 +327,7 @@ const float* OpConvolve::FullRow(int y, int channels, int kernelWidth, int kerne
 
 void OpConvolve::ConvolveFloatC1(float* image, int stride, int width, int height,
                                  const float* kernel, int kernelWidth, int kernelHeight) {
-  // Design decision: absent buffers are reported (code 5) before any work.
+  // Absent buffers are reported (code 5) before any work.
   if (image == nullptr || kernel == nullptr)
     throw IPException(ErrorCode::kNullData, "OpConvolve::ConvolveFloatC1");
   ReleaseOnExit release(*this);

@@ -64,7 +64,7 @@ void OpFilterGaussian::Initialize(int kernelSize, float standardDeviation, float
     kernelC3_[3 * k + 1] = kernel_[k];
     kernelC3_[3 * k + 2] = kernel_[k];
   }
-  // Design decision: when the convolution cannot be created it stays absent
+  // When the convolution cannot be created it stays absent
   // here, and every Execute reports code 7 "Null object pointer" with its own
   // where-string instead of dereferencing it.
   convolve_.reset(new (std::nothrow) OpConvolve());

@@ -113,7 +113,7 @@ void OpSharpen::SetUnsharpMaskHybridParams(float threshold, float radius, float 
   int k = static_cast<int>(2.0f * radius + 0.5f);
   if (k % 2 == 0) ++k;
   const float sigma = static_cast<float>(k - 1) * 0.25f;
-  // Design decision: the new Gaussian is built before anything is stored,
+  // The new Gaussian is built before anything is stored,
   // so a radius whose kernel cannot be built (over 21 taps) leaves every
   // parameter and the old Gaussian in place.
   std::unique_ptr<OpFilterGaussian> gaussian;
@@ -322,7 +322,7 @@ void OpSharpen::Execute(const BitmapData* input, BitmapData* output, SharpenMeth
     throw IPException(ErrorCode::kGeneral,
                       "OpSharpen::Execute: invalid sharpening method for weighted version");
   }
-  // Design decision: an absent table or map is refused (code 5) instead of
+  // An absent table or map is refused (code 5) instead of
   // being read.
   if (thresholdTable == nullptr || amountMap == nullptr)
     throw IPException(ErrorCode::kNullData, "OpSharpen::Execute");
@@ -597,7 +597,7 @@ void OpSharpen::RunUnsharpMaskHybridC3(const uint16_t* in, int inStride, uint16_
     CopyImage(in, inStride, out, outStride, width_, height_, 3);
     return;
   }
-  // Design decision: foreign exceptions here are labelled like the other
+  // Foreign exceptions here are labelled like the other
   // unsharp masks.
   detail::GuardForeign("OpSharpen::RunUnsharpMaskHybridC3(unsharp mask)", [&] {
     const std::size_t plane = static_cast<std::size_t>(width_) * height_;

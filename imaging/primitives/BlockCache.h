@@ -11,7 +11,7 @@
 // to the next request they fit, and fresh ones are mapped asking for
 // transparent huge pages (one fault per 2 MiB instead of 512).
 //
-// Design decisions:
+// How the cache behaves:
 // - Small blocks (below 256 KiB) go straight to the system allocator.
 // - A freed large block stays cached until the cache holds more than its cap
 //   (KELVO_BLOCK_CACHE_MB, default 256 MiB; 0 turns caching off); then the

@@ -60,7 +60,7 @@ double Knee(double x, double p, double g, double m) {
   const double base = 2.0 * g * std::fabs(d);
   const double powered = std::pow(base, p);
   if (std::isinf(powered) && !std::isinf(p)) {
-    // Design decision: far outside the ramp a large exponent overflows
+    // Far outside the ramp a large exponent overflows
     // base^p, which would leave inf / inf and put mid-grey at the ends. There
     // 1 is negligible beside base^p, the root is base itself and g (x - m) /
     // base is exactly -0.5 or +0.5: the curve has reached black or white.

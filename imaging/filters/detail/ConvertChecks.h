@@ -7,7 +7,7 @@
 
 namespace KelvoLibImageProcessing::detail {
 
-// Design decision: an absent bitmap (code 4) or pixel buffer (code 5) is
+// An absent bitmap (code 4) or pixel buffer (code 5) is
 // reported rather than dereferenced; the bitmap check comes first, the
 // buffer check after the format and dimension checks, as in every
 // whole-image operation of the library.

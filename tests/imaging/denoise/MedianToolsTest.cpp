@@ -210,7 +210,7 @@ TEST(IntelFiltersMedian, Failures) {
       [&] { IntelFilters::FilterMedianC1(src16.data(), 2 * w, dst16.data(), 2 * w, w, h, 2); }, 15,
       "IPException: Intel IPP call failed - "
       "IntelFilters::FilterMedianC1::ippiFilterMedian_16s_C1R");
-  // Design decisions: absent buffers and regions outside the image.
+  // Absent buffers and regions outside the image.
   ExpectIPException([&] { IntelFilters::FilterMedianC1(nullptr, w, dst.data(), w, w, h, 3); }, 5,
                     "IPException: Null raw data pointer - IntelFilters::FilterMedianC1");
   ExpectIPException(
