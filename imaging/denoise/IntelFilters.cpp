@@ -10,19 +10,13 @@
 #include "imaging/core/IPException.h"
 #include "imaging/core/detail/Checks.h"
 #include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
 constexpr const char* kWhere = "IntelFilters::FilterMedianC1";
-
-template <typename T>
-T* RowAt(T* base, int step, int y) {
-  using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) +
-                              static_cast<std::ptrdiff_t>(y) * step);
-}
 
 // Calls the median primitive on (srcAt, dstAt) for a region of the given
 // size; 16-bit samples go to the signed primitive.

@@ -250,8 +250,7 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
   // image) is written.
   if (dataType == DataBGR) {
     for (int y = 0; y < height; ++y) {
-      const T* in = reinterpret_cast<const T*>(source->GetData() +
-                                               static_cast<ptrdiff_t>(y) * source->GetStride());
+      const T* in = source->View<T>().Row(y);
       const size_t row = static_cast<size_t>(y) * width;
       for (int x = 0; x < width; ++x) {
         planes[0][row + x] = in[3 * x];
@@ -290,8 +289,7 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
 
   if (dataType == DataBGR) {
     for (int y = 0; y < height; ++y) {
-      T* out = reinterpret_cast<T*>(destination->GetData() +
-                                    static_cast<ptrdiff_t>(y) * destination->GetStride());
+      T* out = destination->View<T>().Row(y);
       const size_t row = static_cast<size_t>(y) * width;
       for (int x = 0; x < width; ++x) {
         out[3 * x] = planes[0][row + x];
@@ -406,7 +404,7 @@ void OpReduceNoiseWavelets::GenerateRawWeightMaps(const BitmapData* source) {
   kelvo::memory::BlockVector<uint8_t> channels;
   Resize(channels, 3 * n, kWhere);
   for (int y = 0; y < height; ++y) {
-    const uint8_t* in = image->GetData() + static_cast<ptrdiff_t>(y) * image->GetStride();
+    const uint8_t* in = image->View<uint8_t>().Row(y);
     const size_t row = static_cast<size_t>(y) * width;
     for (int x = 0; x < width; ++x) {
       const int b = in[3 * x], g = in[3 * x + 1], r = in[3 * x + 2];

@@ -13,6 +13,7 @@
 #include "imaging/denoise/detail/WaveletBanks.h"
 #include "imaging/denoise/detail/WaveletShrink.h"
 #include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing {
@@ -30,9 +31,7 @@ kelvo::memory::BlockArray<float> AllocateFloats(long long count) {
 }
 
 float* At(float* base, int step, int x, int y) {
-  return reinterpret_cast<float*>(reinterpret_cast<char*>(base) +
-                                  static_cast<ptrdiff_t>(y) * step) +
-         x;
+  return RowAt(base, step, y) + x;
 }
 
 // Makes an odd-sized w x h region at data even-sized by duplicating its last
@@ -78,12 +77,6 @@ void RowFromFloats(const float* in, uint8_t* out, int n) {
 }
 void RowFromFloats(const float* in, uint16_t* out, int n) {
   detail::FloatsToSamples(in, out, static_cast<size_t>(n));
-}
-
-template <class T>
-T* RowOf(T* base, int stride, int y) {
-  using Byte = std::conditional_t<std::is_const_v<T>, const char, char>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + static_cast<ptrdiff_t>(y) * stride);
 }
 
 // Band rows per call of the level-0 synthesis when it goes out through a
@@ -330,7 +323,7 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
   const int step = wb * 4;
   float* origin = At(work.get(), step, borderBase, borderBase);
   for (int y = 0; y < height; ++y) {
-    RowToFloats(RowOf(source, stride, y), At(origin, step, margin, margin + y), width);
+    RowToFloats(RowAt(source, stride, y), At(origin, step, margin, margin + y), width);
   }
   extender->Execute(1, width, height, At(origin, step, margin, margin), step, margin, margin,
                     paddingMethod);
@@ -461,7 +454,7 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
     const int x1 = limited[k] ? spans[k].x1 : (levelWidths[k] + 1) / 2;
     for (int b = 1; b < 4; ++b) {
       for (int y = y0; y < y1; ++y) {
-        (*edit)(k, b, RowOf(bands[4 * k + b], bandSteps[k], y) + x0, x1 - x0);
+        (*edit)(k, b, RowAt(bands[4 * k + b], bandSteps[k], y) + x0, x1 - x0);
       }
     }
   };
@@ -541,8 +534,8 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
           editBefore(y, rows);
           inverse(offset, offset + y, IppiSize{width / 2, rows}, block.get(), blockStep);
           for (int r = 0; r < 2 * rows; ++r) {
-            RowFromFloats(RowOf(block.get(), blockStep, r),
-                          RowOf(destination, stride, 2 * y + r), width);
+            RowFromFloats(RowAt(block.get(), blockStep, r), RowAt(destination, stride, 2 * y + r),
+                          width);
           }
         }
       }
@@ -571,7 +564,7 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
     }
     if (k == 0) {
       for (int y = 0; y < height; ++y) {
-        RowFromFloats(At(output.get(), w * 4, margin, margin + y), RowOf(destination, stride, y),
+        RowFromFloats(At(output.get(), w * 4, margin, margin + y), RowAt(destination, stride, y),
                       width);
       }
     }

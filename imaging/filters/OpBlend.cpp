@@ -14,18 +14,12 @@
 #include "imaging/core/UtilitiesGeneral.h"
 #include "imaging/core/detail/Checks.h"
 #include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
 constexpr const char* kExecute = "OpBlend::Execute";
-
-template <typename T>
-T* RowAt(T* base, int stride, int y) {
-  using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) +
-                              static_cast<std::ptrdiff_t>(y) * stride);
-}
 
 bool ValidSide(int size) {
   return size >= 64 && size % 4 == 0;
@@ -172,21 +166,22 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
     std::array<uint8_t, 256> lut;
     for (int s = 0; s < 256; ++s)
       lut[s] = static_cast<uint8_t>(MixSelf(table[s], s, opacity, inverse, 255.0f));
+    const ImageView<const uint8_t> in = input->View<uint8_t>();
+    const ImageView<uint8_t> out = output->View<uint8_t>();
     for (int y = 0; y < height_; ++y) {
-      const uint8_t* in = RowAt(input->GetData(), input->GetStride(), y);
-      uint8_t* out = RowAt(output->GetData(), output->GetStride(), y);
-      detail::MapBytes(in, out, static_cast<std::size_t>(samples), lut.data());
+      detail::MapBytes(in.Row(y), out.Row(y), static_cast<std::size_t>(samples), lut.data());
     }
   } else {
     std::vector<uint16_t> lut(4096);
     for (int s = 0; s < 4096; ++s)
       lut[s] = static_cast<uint16_t>(MixSelf(table[s], s, opacity, inverse, 4095.0f));
+    const ImageView<const uint16_t> inView = input->View<uint16_t>();
+    const ImageView<uint16_t> outView = output->View<uint16_t>();
     for (int y = 0; y < height_; ++y) {
-      const uint16_t* in =
-          RowAt(reinterpret_cast<const uint16_t*>(input->GetData()), input->GetStride(), y);
-      uint16_t* out = RowAt(reinterpret_cast<uint16_t*>(output->GetData()), output->GetStride(), y);
-      // Samples above 12 bits are read as full scale
-      // (4095) rather than indexing past the tables.
+      const uint16_t* in = inView.Row(y);
+      uint16_t* out = outView.Row(y);
+      // Samples above 12 bits are read as full scale (4095) rather than
+      // indexing past the tables.
       for (int i = 0; i < samples; ++i) out[i] = lut[std::min<int>(in[i], 4095)];
     }
   }
@@ -230,10 +225,11 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
   Allocate(16);
   const std::vector<uint16_t>& table =
       mode == Multiply ? multiply_ : (mode == Screen ? screen_ : overlay_);
+  const ImageView<const uint16_t> inView = input->View<uint16_t>();
+  const ImageView<uint16_t> outView = output->View<uint16_t>();
   for (int y = 0; y < height_; ++y) {
-    const uint16_t* in =
-        RowAt(reinterpret_cast<const uint16_t*>(input->GetData()), input->GetStride(), y);
-    uint16_t* out = RowAt(reinterpret_cast<uint16_t*>(output->GetData()), output->GetStride(), y);
+    const uint16_t* in = inView.Row(y);
+    uint16_t* out = outView.Row(y);
     const float* map = RowAt(opacityMap, opacityMapStride, y);
     for (int x = 0; x < width_; ++x) {
       const float o = std::clamp(map[x], 0.0f, 1.0f);

@@ -11,16 +11,11 @@
 #include "imaging/core/detail/Checks.h"
 #include "imaging/filters/detail/FilterRows.h"
 #include "imaging/filters/detail/SampleBuffer.h"
+#include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
-
-template <typename T>
-T* RowAt(T* base, std::ptrdiff_t stride, int y) {
-  using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + stride * y);
-}
 
 bool ValidSide(int size) {
   return size >= 64 && size % 4 == 0;
