@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+#include "imaging/primitives/BlockCache.h"
+
 namespace KelvoLibImageProcessing {
 
 class OpExtendBorder;
@@ -62,7 +64,7 @@ class Wavelets {
   // frames are overwritten by Decompose and Reconstruct. Set before
   // Decompose; Initialize switches it off.
   void SetFramedBands(bool framed);
-  bool HasFramedBands() const noexcept { return framedBands; }
+  bool HasFramedBands() const noexcept { return framedBands_; }
   // Row step in bytes of the bands of a level (0 before Decompose).
   int GetBandStep(int level) const noexcept;
 
@@ -100,12 +102,12 @@ class Wavelets {
   void ReconstructSamples(uint16_t* destination, int stride, int width, int height,
                           const RowEdit& edit);
 
-  int GetLevels() const noexcept { return levels; }
-  int GetWaveletType() const noexcept { return waveletType; }
-  int GetTapLength() const noexcept { return tapLength; }
-  int GetBorderBase() const noexcept { return borderBase; }
-  int GetMargin() const noexcept { return margin; }
-  bool IsDecomposed() const noexcept { return decomposed; }
+  int GetLevels() const noexcept { return levels_; }
+  int GetWaveletType() const noexcept { return waveletType_; }
+  int GetTapLength() const noexcept { return tapLength_; }
+  int GetBorderBase() const noexcept { return borderBase_; }
+  int GetMargin() const noexcept { return margin_; }
+  bool IsDecomposed() const noexcept { return decomposed_; }
 
  private:
   void ReleasePyramid() noexcept;
@@ -115,27 +117,27 @@ class Wavelets {
   void ReconstructImpl(T* destination, int stride, int width, int height, const RowEdit* edit);
   void ReleaseOwnedTaps() noexcept;
 
-  int levels = 0;
-  int waveletType = 0;
-  bool decomposed = false;
-  float** bands = nullptr;
-  int* levelWidths = nullptr;
-  int* levelHeights = nullptr;
-  const float* tapsFwdLow = nullptr;
-  const float* tapsFwdHigh = nullptr;
-  const float* tapsInvLow = nullptr;
-  const float* tapsInvHigh = nullptr;
-  int tapLength = 0;
-  int anchorFwd = 0;
-  int anchorInv = 0;
-  int borderBase = 0;
-  int margin = 0;
-  std::unique_ptr<OpExtendBorder> extender;
-  int paddingMethod = 0;
-  float* pyramid = nullptr;    // one block holding every band
-  int* bandSteps = nullptr;    // bytes, per level
-  bool framedBands = false;
-  float* ownedTaps = nullptr;  // the four arrays of type 100, one block
+  int levels_ = 0;
+  int waveletType_ = 0;
+  bool decomposed_ = false;
+  kelvo::memory::BlockArray<float*> bands_;
+  kelvo::memory::BlockArray<int> levelWidths_;
+  kelvo::memory::BlockArray<int> levelHeights_;
+  const float* tapsFwdLow_ = nullptr;
+  const float* tapsFwdHigh_ = nullptr;
+  const float* tapsInvLow_ = nullptr;
+  const float* tapsInvHigh_ = nullptr;
+  int tapLength_ = 0;
+  int anchorFwd_ = 0;
+  int anchorInv_ = 0;
+  int borderBase_ = 0;
+  int margin_ = 0;
+  std::unique_ptr<OpExtendBorder> extender_;
+  int paddingMethod_ = 0;
+  kelvo::memory::BlockArray<float> pyramid_;  // one block holding every band
+  kelvo::memory::BlockArray<int> bandSteps_;  // bytes, per level
+  bool framedBands_ = false;
+  kelvo::memory::BlockArray<float> ownedTaps_;  // the four arrays of type 100, one block
 };
 
 }  // namespace KelvoLibImageProcessing

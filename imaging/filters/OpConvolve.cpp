@@ -10,7 +10,7 @@
 #include "imaging/core/detail/AlignedBuffer.h"
 #include "imaging/core/detail/Checks.h"
 #include "imaging/filters/detail/FilterRows.h"
-#include "imaging/filters/detail/SampleBuffer.h"
+#include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/Primitives.h"
 
@@ -92,10 +92,6 @@ IppStatus ConvFull(const uint16_t* src, int srcStep, IppiSize srcSize, const int
 
 }  // namespace
 
-void OpConvolve::BufferDeleter::operator()(void* p) const noexcept {
-  detail::FreePixels(static_cast<uint8_t*>(p));
-}
-
 void OpConvolve::ReleaseBuffers() noexcept {
   bufferFloat_.reset();
   bufferUChar_.reset();
@@ -109,12 +105,17 @@ void OpConvolve::SetGeometry(int channels, int width, int height, int kernelWidt
   fullStride_ = fullWidth_ * channels * bytesPerSample;
 }
 
+// Samples of the full result: its rows are fullStride_ bytes.
+std::size_t OpConvolve::FullSamples(int bytesPerSample) const noexcept {
+  return static_cast<std::size_t>(fullStride_) / static_cast<std::size_t>(bytesPerSample) *
+         static_cast<std::size_t>(fullHeight_);
+}
+
 void OpConvolve::AllocateBufferFloat(int channels, int width, int height, int kernelWidth,
                                      int kernelHeight) {
   bufferFloat_.reset();
   SetGeometry(channels, width, height, kernelWidth, kernelHeight, 4);
-  bufferFloat_.reset(reinterpret_cast<float*>(detail::AllocatePixels(
-      static_cast<std::size_t>(fullStride_) * static_cast<std::size_t>(fullHeight_))));
+  bufferFloat_ = kelvo::memory::AllocateArray<float>(FullSamples(4));
   if (!bufferFloat_)
     throw IPException(ErrorCode::kAllocationFailed, "OpConvolve::AllocateBufferFloat");
 }
@@ -123,8 +124,7 @@ void OpConvolve::AllocateBufferUChar(int channels, int width, int height, int ke
                                      int kernelHeight) {
   bufferUChar_.reset();
   SetGeometry(channels, width, height, kernelWidth, kernelHeight, 1);
-  bufferUChar_.reset(detail::AllocatePixels(static_cast<std::size_t>(fullStride_) *
-                                            static_cast<std::size_t>(fullHeight_)));
+  bufferUChar_ = kelvo::memory::AllocateArray<uint8_t>(FullSamples(1));
   if (!bufferUChar_)
     throw IPException(ErrorCode::kAllocationFailed, "OpConvolve::AllocateBufferUChar");
 }
@@ -133,8 +133,7 @@ void OpConvolve::AllocateBufferUShort(int channels, int width, int height, int k
                                       int kernelHeight) {
   bufferUShort_.reset();
   SetGeometry(channels, width, height, kernelWidth, kernelHeight, 2);
-  bufferUShort_.reset(reinterpret_cast<uint16_t*>(detail::AllocatePixels(
-      static_cast<std::size_t>(fullStride_) * static_cast<std::size_t>(fullHeight_))));
+  bufferUShort_ = kelvo::memory::AllocateArray<uint16_t>(FullSamples(2));
   if (!bufferUShort_)
     throw IPException(ErrorCode::kAllocationFailed, "OpConvolve::AllocateBufferUShort");
 }
@@ -222,7 +221,7 @@ void OpConvolve::RunFloat(const T* src, int srcStride, T* dst, int dstStride, in
   const int hw = kernelWidth / 2;
   const int hh = kernelHeight / 2;
   const std::size_t rowSamples = static_cast<std::size_t>(width) * channels;
-  detail::SampleBuffer<float> image = detail::AllocateSamples<float>(rowSamples * height);
+  kelvo::memory::BlockArray<float> image = kelvo::memory::AllocateArray<float>(rowSamples * height);
   if (!image) throw IPException(ErrorCode::kAllocationFailed, where);
   for (int y = 0; y < height; ++y) {
     const T* s = RowAt(src, srcStride, y);
@@ -350,8 +349,8 @@ void OpConvolve::ConvolveFloatC3(float* image, int stride, int width, int height
   // Large kernels: plane by plane with the single-channel primitive.
   const std::size_t plane = static_cast<std::size_t>(width) * height;
   const std::size_t kernelPlane = static_cast<std::size_t>(kernelWidth) * kernelHeight;
-  detail::SampleBuffer<float> planes = detail::AllocateSamples<float>(3 * plane);
-  detail::SampleBuffer<float> kernels = detail::AllocateSamples<float>(3 * kernelPlane);
+  kelvo::memory::BlockArray<float> planes = kelvo::memory::AllocateArray<float>(3 * plane);
+  kelvo::memory::BlockArray<float> kernels = kelvo::memory::AllocateArray<float>(3 * kernelPlane);
   if (!planes || !kernels)
     throw IPException(ErrorCode::kAllocationFailed, "OpConvolve::ConvolveFloatC3");
   for (std::size_t k = 0; k < kernelPlane; ++k) {

@@ -18,7 +18,6 @@
 #include "imaging/filters/detail/FilterRows.h"
 #include "imaging/filters/detail/HybridLuminance.h"
 #include "imaging/filters/detail/HybridMask.h"
-#include "imaging/filters/detail/SampleBuffer.h"
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/Primitives.h"
@@ -51,10 +50,6 @@ void CopyImage(const T* in, int inStride, T* out, int outStride, int width, int 
 }
 
 }  // namespace
-
-void OpSharpen::IppiDeleter::operator()(uint8_t* p) const noexcept {
-  ippiFree(p);
-}
 
 // ---- Construction and parameters ---------------------------------------
 
@@ -539,11 +534,11 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint16_t* in, int inStride, uint16_t*
   }
   detail::GuardForeign("OpSharpen::RunUnsharpMaskHybrid(unsharp mask)", [&] {
     const std::size_t plane = static_cast<std::size_t>(width_) * height_;
-    detail::SampleBuffer<uint16_t> ycc = detail::AllocateSamples<uint16_t>(3 * plane);
-    detail::SampleBuffer<uint16_t> blur = detail::AllocateSamples<uint16_t>(plane);
-    detail::SampleBuffer<uint8_t> mask = detail::AllocateSamples<uint8_t>(plane);
-    detail::SampleBuffer<uint8_t> cleaned;
-    if (weighted) cleaned = detail::AllocateSamples<uint8_t>(plane);
+    kelvo::memory::BlockArray<uint16_t> ycc = kelvo::memory::AllocateArray<uint16_t>(3 * plane);
+    kelvo::memory::BlockArray<uint16_t> blur = kelvo::memory::AllocateArray<uint16_t>(plane);
+    kelvo::memory::BlockArray<uint8_t> mask = kelvo::memory::AllocateArray<uint8_t>(plane);
+    kelvo::memory::BlockArray<uint8_t> cleaned;
+    if (weighted) cleaned = kelvo::memory::AllocateArray<uint8_t>(plane);
     if (!ycc || !blur || !mask || (weighted && !cleaned)) {
       throw IPException(ErrorCode::kAllocationFailed, "OpSharpen::RunUnsharpMaskHybrid");
     }
@@ -596,9 +591,9 @@ void OpSharpen::RunUnsharpMaskHybridC3(const uint16_t* in, int inStride, uint16_
   // unsharp masks.
   detail::GuardForeign("OpSharpen::RunUnsharpMaskHybridC3(unsharp mask)", [&] {
     const std::size_t plane = static_cast<std::size_t>(width_) * height_;
-    detail::SampleBuffer<uint16_t> work = detail::AllocateSamples<uint16_t>(3 * plane);
-    detail::SampleBuffer<uint16_t> lum = detail::AllocateSamples<uint16_t>(plane);
-    detail::SampleBuffer<uint8_t> mask = detail::AllocateSamples<uint8_t>(plane);
+    kelvo::memory::BlockArray<uint16_t> work = kelvo::memory::AllocateArray<uint16_t>(3 * plane);
+    kelvo::memory::BlockArray<uint16_t> lum = kelvo::memory::AllocateArray<uint16_t>(plane);
+    kelvo::memory::BlockArray<uint8_t> mask = kelvo::memory::AllocateArray<uint8_t>(plane);
     if (!work || !lum || !mask)
       throw IPException(ErrorCode::kAllocationFailed, "OpSharpen::RunUnsharpMaskHybridC3");
     const int workStride = width_ * 6;
@@ -638,7 +633,7 @@ void OpSharpen::RunUnsharpMaskHybridC3(const uint16_t* in, int inStride, uint16_
 void OpSharpen::RunHighPassLum(const uint16_t* in, int inStride, uint16_t* out, int outStride) {
   detail::GuardForeign("OpSharpen::RunHighPassLum(highpass filter)", [&] {
     const std::size_t plane = static_cast<std::size_t>(width_) * height_;
-    detail::SampleBuffer<uint16_t> ycc = detail::AllocateSamples<uint16_t>(3 * plane);
+    kelvo::memory::BlockArray<uint16_t> ycc = kelvo::memory::AllocateArray<uint16_t>(3 * plane);
     if (!ycc) throw IPException(ErrorCode::kAllocationFailed, "OpSharpen::RunHighPassLum");
     const int planeStride = width_ * 2;
     toYCbCr_->ConvertUShort(height_, in, inStride, ycc.get(), planeStride, width_, true);

@@ -13,6 +13,7 @@
 
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
+#include "imaging/primitives/PrimitiveBuffers.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing::detail {
@@ -87,18 +88,8 @@ decltype(auto) GuardForeign(const char* where, Body&& body) {
   return GuardForeign(ErrorCode::kPrimitiveException, where, std::forward<Body>(body));
 }
 
-struct IppiFreeDeleter {
-  void operator()(void* p) const noexcept { ippiFree(p); }
-};
-struct IppsFreeDeleter {
-  void operator()(void* p) const noexcept { ippsFree(p); }
-};
-
-// Memory from ippiMalloc_* and from ippsMalloc_8u, freed with the matching
-// function when the handle goes out of scope.
-template <class T>
-using IppiImage = std::unique_ptr<T, IppiFreeDeleter>;
-template <class T>
-using IppsBuffer = std::unique_ptr<T, IppsFreeDeleter>;
+// Memory from ippiMalloc_* and from ippsMalloc_8u (PrimitiveBuffers.h).
+using KelvoLibImageProcessing::IppiImage;
+using KelvoLibImageProcessing::IppsBuffer;
 
 }  // namespace KelvoLibImageProcessing::detail
