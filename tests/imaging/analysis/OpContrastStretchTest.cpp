@@ -9,13 +9,13 @@
 #include "imaging/analysis/detail/StretchMap.h"
 #include "imaging/analysis/detail/StretchTables.h"
 #include "imaging/core/BitmapData.h"
-#include "tests/imaging/analysis/ExpectThrow.h"
 #include "tests/imaging/primitives/TargetLoop.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-using testing::Throws;
+using kelvo::test::ThrowsIPException;
 
 // Every 8-bit value once: a 256 x 1 single-channel image.
 BitmapData Ramp8() {
@@ -225,28 +225,28 @@ TEST(OpContrastStretchTest, ChecksInOrderLeaveTheDestinationUntouched) {
   BitmapData gray16(4, 2, kFormatGray16, nullptr, 8);
   gray.FillWhite();
   bgr.FillWhite();
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(nullptr, &gray, 255, 0.1f, 0.1f); }, 4, kWhere));
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&gray, nullptr, 255, 0.1f, 0.1f); }, 4, kWhere));
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&gray, &bgr, 255, 0.1f, 0.1f); }, 3, kChannels));
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&bgr, &gray, 255, 0.1f, 0.1f); }, 3, kChannels));
+  EXPECT_TRUE(ThrowsIPException(
+      [&] { OpContrastStretch::Execute(nullptr, &gray, 255, 0.1f, 0.1f); }, 4, kWhere));
+  EXPECT_TRUE(ThrowsIPException(
+      [&] { OpContrastStretch::Execute(&gray, nullptr, 255, 0.1f, 0.1f); }, 4, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { OpContrastStretch::Execute(&gray, &bgr, 255, 0.1f, 0.1f); },
+                                3, kChannels));
+  EXPECT_TRUE(ThrowsIPException([&] { OpContrastStretch::Execute(&bgr, &gray, 255, 0.1f, 0.1f); },
+                                3, kChannels));
   // Channels are checked before dimensions.
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&bgrSmall, &gray, 255, 0.1f, 0.1f); }, 3, kChannels));
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&bgrSmall, &bgr, 255, 0.1f, 0.1f); }, 1, kWhere));
+  EXPECT_TRUE(ThrowsIPException(
+      [&] { OpContrastStretch::Execute(&bgrSmall, &gray, 255, 0.1f, 0.1f); }, 3, kChannels));
+  EXPECT_TRUE(ThrowsIPException(
+      [&] { OpContrastStretch::Execute(&bgrSmall, &bgr, 255, 0.1f, 0.1f); }, 1, kWhere));
   // Different sample sizes with the same channels are a path, not an error.
   EXPECT_NO_THROW(OpContrastStretch::Execute(&gray16, &gray, 255, 0.1f, 0.1f));
   gray.FillWhite();
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&gray16, &gray16, 4095, 0.0f, 0.0f, 0.0f, 90.0f); },
-             11, kWhere));
+  EXPECT_TRUE(ThrowsIPException(
+      [&] { OpContrastStretch::Execute(&gray16, &gray16, 4095, 0.0f, 0.0f, 0.0f, 90.0f); }, 11,
+      kWhere));
   BitmapData empty;
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&empty, &gray, 255, 0.1f, 0.1f); }, 1, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { OpContrastStretch::Execute(&empty, &gray, 255, 0.1f, 0.1f); },
+                                1, kWhere));
   for (int i = 0; i < 8; ++i) EXPECT_EQ(gray.GetData()[i], 255);
   for (int i = 0; i < 24; ++i) EXPECT_EQ(bgr.GetData()[i], 255);
 }

@@ -7,12 +7,12 @@
 
 #include "imaging/analysis/Regions.h"
 #include "imaging/analysis/detail/RegionSort.h"
-#include "tests/imaging/analysis/ExpectThrow.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-using testing::Throws;
+using kelvo::test::ThrowsIPException;
 
 std::vector<int32_t> LabelMap(const Regions& r) {
   const int32_t* m = r.GetLabelMap();
@@ -333,11 +333,14 @@ TEST(RegionsTest, ReleaseAndMisuse) {
   int count = -1;
   EXPECT_EQ(r.GetRegionsBB(count), nullptr);
   EXPECT_EQ(count, 0);
-  EXPECT_TRUE(Throws([&] { r.GetRegionsMapBB(); }, 25, "Regions::GetRegionsMapBB"));
-  EXPECT_TRUE(Throws([&] { r.Initialize(2, 1, static_cast<const uint8_t*>(nullptr), 2, 1, false); },
-                     5, "Regions::Initialize"));
-  EXPECT_TRUE(Throws([&] { r.Initialize(2, 1, v, 1, 1, false); }, 6, "Regions::Initialize"));
-  EXPECT_TRUE(Throws([&] { r.Initialize(0, 1, v, 2, 1, false); }, 0, "Regions::Initialize"));
+  EXPECT_TRUE(ThrowsIPException([&] { r.GetRegionsMapBB(); }, 25, "Regions::GetRegionsMapBB"));
+  EXPECT_TRUE(ThrowsIPException(
+      [&] { r.Initialize(2, 1, static_cast<const uint8_t*>(nullptr), 2, 1, false); }, 5,
+      "Regions::Initialize"));
+  EXPECT_TRUE(
+      ThrowsIPException([&] { r.Initialize(2, 1, v, 1, 1, false); }, 6, "Regions::Initialize"));
+  EXPECT_TRUE(
+      ThrowsIPException([&] { r.Initialize(0, 1, v, 2, 1, false); }, 0, "Regions::Initialize"));
   // A second Initialize replaces the first one's tables.
   r.Initialize(2, 1, v, 2, 1, false);
   r.GetRegionsMapBB();

@@ -7,19 +7,12 @@
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/core/UtilitiesGeneral.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-template <class F>
-int CodeOf(F&& f) {
-  try {
-    f();
-  } catch (const IPException& e) {
-    return e.GetCode();
-  }
-  return -1;
-}
+using kelvo::test::CodeOf;
 
 TEST(BitmapDataTest, DimensionsAreCheckedBeforeFormat) {
   BitmapData b;

@@ -11,19 +11,12 @@
 #include "imaging/core/IPException.h"
 #include "imaging/denoise/IntelFilters.h"
 #include "imaging/denoise/UtilitiesFloat.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-void ExpectIPException(const std::function<void()>& body, int code, const std::string& text) {
-  try {
-    body();
-    ADD_FAILURE() << "no exception, expected: " << text;
-  } catch (const IPException& e) {
-    EXPECT_EQ(e.GetCode(), code);
-    EXPECT_STREQ(e.what(), text.c_str());
-  }
-}
+using kelvo::test::ExpectIPException;
 
 uint32_t NextRandom(uint32_t& state) {
   state = state * 1664525u + 1013904223u;
