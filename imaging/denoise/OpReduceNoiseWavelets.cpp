@@ -15,6 +15,7 @@
 #include "imaging/denoise/OpImg16to8bit.h"
 #include "imaging/denoise/UtilitiesFloat.h"
 #include "imaging/denoise/Wavelets.h"
+#include "imaging/denoise/detail/RangeEdges.h"
 #include "imaging/denoise/detail/WaveletShrink.h"
 #include "imaging/filters/OpConvertRGBtoYCbCr.h"
 #include "imaging/filters/OpConvertYCbCrtoRGB.h"
@@ -428,30 +429,8 @@ void OpReduceNoiseWavelets::GenerateRawWeightMaps(const BitmapData* source) {
   kelvo::memory::BlockArray<uint8_t> rowMax = AllocateZeroed<uint8_t>(n, kWhere);
   kelvo::memory::BlockArray<uint8_t> rowMin = AllocateZeroed<uint8_t>(n, kWhere);
   for (int c = 0; c < 3; ++c) {
-    const uint8_t* p = channels.get() + c * n;
-    for (int y = 0; y < height_; ++y) {
-      const size_t row = static_cast<size_t>(y) * width_;
-      for (int x = 3; x <= width_ - 4; ++x) {
-        uint8_t hi = 0, lo = 255;
-        for (int d = -3; d <= 3; ++d) {
-          hi = std::max(hi, p[row + x + d]);
-          lo = std::min(lo, p[row + x + d]);
-        }
-        rowMax[row + x] = hi;
-        rowMin[row + x] = lo;
-      }
-    }
-    for (int y = 3; y <= height_ - 4; ++y) {
-      const size_t row = static_cast<size_t>(y) * width_;
-      for (int x = 3; x <= width_ - 4; ++x) {
-        uint8_t hi = 0, lo = 255;
-        for (int d = -3; d <= 3; ++d) {
-          hi = std::max(hi, rowMax[row + static_cast<ptrdiff_t>(d) * width_ + x]);
-          lo = std::min(lo, rowMin[row + static_cast<ptrdiff_t>(d) * width_ + x]);
-        }
-        if (hi - lo >= 30) edgeMap_[row + x] = 255;
-      }
-    }
+    detail::MarkRangeEdges7x7(channels.get() + c * n, width_, height_, 30, rowMax.get(),
+                              rowMin.get(), edgeMap_.get());
   }
   try {
     edgeTable_.reset(new SumAreaTable(edgeMap_.get(), width_, height_, width_));
