@@ -27,18 +27,6 @@ void AddGrey(std::vector<uint8_t>& v, int g, int count) {
   for (int i = 0; i < count; ++i) AddPixel(v, g, g, g);
 }
 
-TEST(HistogramTest, SingleBlackPixel) {
-  const uint8_t px[3] = {0, 0, 0};
-  Histogram h(px, 1, 1, 3, 256, true);
-  for (const uint32_t* c : {h.DataRed(), h.DataGreen(), h.DataBlue(), h.DataLuminance()}) {
-    EXPECT_EQ(c[0], 1u);
-    for (int i = 1; i < 256; ++i) ASSERT_EQ(c[i], 0u);
-  }
-  EXPECT_EQ(h.MeanLuminance(), 0.0);
-  EXPECT_EQ(h.StdDevLuminance(), 0.0);
-  EXPECT_EQ(h.MedianLuminance(), 0);
-}
-
 TEST(HistogramTest, ChannelOrderAndLuminanceAtFullResolution) {
   std::vector<uint8_t> v;
   AddPixel(v, 10, 20, 31);
