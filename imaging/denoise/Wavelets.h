@@ -44,14 +44,14 @@ class Wavelets {
 
   // Chooses a built-in filter bank (types 0-4, 10-13, 20, 21, 30-36, 40-46)
   // and prepares the pyramid bookkeeping; a previous pyramid is released.
-  // Code 26 for levels <= 0 ("invalid number of levels"; design decision:
+  // Code 26 for levels <= 0 ("invalid number of levels";
   // also for more than 20 levels, whose margin would not fit the sizes) and
   // for an unknown type.
   void Initialize(int waveletType, int levels, int paddingMethod);
 
   // Replaces the filter bank by copies of caller-supplied taps (type 100).
   // Code 5 for a null tap array; code 11 unless length >= 2, both anchors in
-  // 0 .. length-1 and borderBase >= 0 (design decision: also when the margin
+  // 0 .. length-1 and borderBase >= 0 (also when the margin
   // borderBase * 2^(levels-1) would exceed 2^24 samples).
   void SetWaveletsParams(int borderBase, const float* fwdLow, const float* fwdHigh,
                          const float* invLow, const float* invHigh, int length, int anchorFwd,

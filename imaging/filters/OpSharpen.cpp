@@ -144,7 +144,7 @@ void OpSharpen::ResetUnsharpMaskHybridParams() {
 
 namespace {
 
-// Replaces a kernel; design decision: absent values are refused like a bad
+// Replaces a kernel; absent values are refused like a bad
 // size (code 11) rather than read.
 void SetKernel(std::vector<float>& kernel, int& kernelWidth, int& kernelHeight, int width,
                int height, int channels, const float* values, const char* sizeWhere,
