@@ -7,7 +7,9 @@
 # no installed header includes them.
 #
 # Everything here is in the install component "imaging", so the library can
-# be installed on its own: cmake --install build --component imaging.
+# be installed on its own: cmake --install build --component imaging. The
+# licence (LGPL 2.1 or later) is installed beside the documentation and
+# declared in both the pkg-config module and the CMake package.
 include(CMakePackageConfigHelpers)
 
 set(KELVO_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/Kelvo")
@@ -30,6 +32,8 @@ install(DIRECTORY imaging/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kelvo/imaging
         PATTERN "detail" EXCLUDE
         PATTERN "reference" EXCLUDE
         PATTERN "*-inl.h" EXCLUDE)
+
+install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT imaging)
 
 install(EXPORT KelvoTargets NAMESPACE Kelvo:: DESTINATION ${KELVO_CMAKE_DIR} COMPONENT imaging)
 configure_package_config_file(cmake/KelvoConfig.cmake.in

@@ -1,3 +1,13 @@
+# kelvo_test_support: what the image library's tests share (the IPException
+# expectation). Made once, when the first imaging test asks for it.
+function(kelvo_test_support)
+  if(NOT TARGET kelvo_test_support)
+    add_library(kelvo_test_support STATIC "${PROJECT_SOURCE_DIR}/tests/support/ExpectIPException.cpp")
+    target_link_libraries(kelvo_test_support PUBLIC kelvo_imaging_static GTest::gtest)
+    target_include_directories(kelvo_test_support PUBLIC "${PROJECT_SOURCE_DIR}")
+  endif()
+endfunction()
+
 # kelvo_add_test(name SOURCES ... [LIBS ...] [NOSIMD_TOO])
 #
 # A GoogleTest program registered with CTest. NOSIMD_TOO registers the same

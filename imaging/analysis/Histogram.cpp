@@ -108,7 +108,7 @@ Histogram::Histogram(const BitmapData* image) {
     } else if (image->GetFormat() == kFormatBGR16) {
       bins = 4096;
     } else {
-      throw IPException(2, kWhereCtor);
+      throw IPException(ErrorCode::kUnsupportedFormat, kWhereCtor);
     }
   }
   Initialize(image, bins, false);
@@ -149,15 +149,15 @@ Histogram::Histogram(const uint16_t* pixels, int width, int height, int stride, 
 }
 
 Histogram::Histogram(const Histogram* source) {
-  if (source == nullptr) throw IPException(7, kWhereCtor);
-  if (!source->counts_) throw IPException(5, kWhereCtor);
+  if (source == nullptr) throw IPException(ErrorCode::kNullObject, kWhereCtor);
+  if (!source->counts_) throw IPException(ErrorCode::kNullData, kWhereCtor);
   const std::size_t bins = static_cast<std::size_t>(source->bins_);
   auto counts = detail::AllocateArray<uint32_t>(3 * bins);
-  if (!counts) throw IPException(12, kWhereCtor);
+  if (!counts) throw IPException(ErrorCode::kAllocationFailed, kWhereCtor);
   std::copy(source->counts_.get(), source->counts_.get() + 3 * bins, counts.get());
   if (source->lum_) {
     lum_ = detail::AllocateArray<uint32_t>(bins);
-    if (!lum_) throw IPException(12, kWhereCtor);
+    if (!lum_) throw IPException(ErrorCode::kAllocationFailed, kWhereCtor);
     std::copy(source->lum_.get(), source->lum_.get() + bins, lum_.get());
   }
   channels_ = source->channels_;
@@ -175,10 +175,11 @@ Histogram& Histogram::operator=(const Histogram& other) {
 }
 
 void Histogram::Initialize(const BitmapData* image, int bins, bool computeLuminance) {
-  if (image == nullptr) throw IPException(4, kWhereInit);
+  if (image == nullptr) throw IPException(ErrorCode::kNullImage, kWhereInit);
   const int format = image->GetFormat();
-  if (format != kFormatBGR8 && format != kFormatBGR16) throw IPException(2, kWhereInit);
-  if (image->GetData() == nullptr) throw IPException(5, kWhereInit);
+  if (format != kFormatBGR8 && format != kFormatBGR16)
+    throw IPException(ErrorCode::kUnsupportedFormat, kWhereInit);
+  if (image->GetData() == nullptr) throw IPException(ErrorCode::kNullData, kWhereInit);
   if (format == kFormatBGR8) {
     Initialize(image->GetData(), image->GetWidth(), image->GetHeight(), image->GetStride(), bins,
                computeLuminance);
@@ -190,14 +191,15 @@ void Histogram::Initialize(const BitmapData* image, int bins, bool computeLumina
 
 void Histogram::Initialize(const BitmapData* image, int x0, int y0, int x1, int y1, int bins,
                            bool computeLuminance) {
-  if (image == nullptr) throw IPException(4, kWhereInit);
+  if (image == nullptr) throw IPException(ErrorCode::kNullImage, kWhereInit);
   const int format = image->GetFormat();
-  if (format != kFormatBGR8 && format != kFormatBGR16) throw IPException(2, kWhereInit);
+  if (format != kFormatBGR8 && format != kFormatBGR16)
+    throw IPException(ErrorCode::kUnsupportedFormat, kWhereInit);
   if (x0 < 0 || x1 >= image->GetWidth() || x0 > x1 || y0 < 0 || y1 >= image->GetHeight() ||
       y0 > y1) {
-    throw IPException(8, kWhereInit);
+    throw IPException(ErrorCode::kInvalidRegion, kWhereInit);
   }
-  if (image->GetData() == nullptr) throw IPException(5, kWhereInit);
+  if (image->GetData() == nullptr) throw IPException(ErrorCode::kNullData, kWhereInit);
   const uint8_t* start = image->GetData() + static_cast<std::ptrdiff_t>(y0) * image->GetStride() +
                          static_cast<std::ptrdiff_t>(x0) * BytesPerPixel(format);
   if (format == kFormatBGR8) {
@@ -215,7 +217,7 @@ void Histogram::Initialize(const uint8_t* pixels, int width, int height, int str
 
 void Histogram::Initialize(const uint8_t* pixels, int width, int height, int stride,
                            const uint8_t* mask, int maskStride, int bins, bool computeLuminance) {
-  if (mask == nullptr) throw IPException(5, kWhereInit);
+  if (mask == nullptr) throw IPException(ErrorCode::kNullData, kWhereInit);
   Count(pixels, width, height, stride, mask, maskStride, bins, computeLuminance);
 }
 
@@ -226,7 +228,7 @@ void Histogram::Initialize(const uint16_t* pixels, int width, int height, int st
 
 void Histogram::Initialize(const uint16_t* pixels, int width, int height, int stride,
                            const uint8_t* mask, int maskStride, int bins, bool computeLuminance) {
-  if (mask == nullptr) throw IPException(5, kWhereInit);
+  if (mask == nullptr) throw IPException(ErrorCode::kNullData, kWhereInit);
   Count(pixels, width, height, stride, mask, maskStride, bins, computeLuminance);
 }
 
@@ -245,15 +247,15 @@ template <class T>
 void Histogram::Count(const T* pixels, int width, int height, int stride, const uint8_t* mask,
                       int maskStride, int bins, bool computeLuminance) {
   constexpr bool k8 = sizeof(T) == 1;
-  if (pixels == nullptr) throw IPException(5, kWhereInit);
+  if (pixels == nullptr) throw IPException(ErrorCode::kNullData, kWhereInit);
   const long long rowBytes = static_cast<long long>(width) * (k8 ? 3 : 6);
   if (static_cast<long long>(stride) < rowBytes || (mask != nullptr && maskStride < width)) {
-    throw IPException(6, kWhereInit);
+    throw IPException(ErrorCode::kInvalidStride, kWhereInit);
   }
-  if (width < 1 || height < 1) throw IPException(0, kWhereInit);
+  if (width < 1 || height < 1) throw IPException(ErrorCode::kInvalidDimensions, kWhereInit);
   const long long area = static_cast<long long>(width) * height;
   pixelCount_ = mask == nullptr ? static_cast<int>(area) : 0;
-  if (bins < 1) throw IPException(14, kWhereInit);
+  if (bins < 1) throw IPException(ErrorCode::kInvalidHistogramBins, kWhereInit);
 
   ResetCaches();
   channels_ = 3;
@@ -262,10 +264,10 @@ void Histogram::Count(const T* pixels, int width, int height, int stride, const 
   lum_.reset();
   const std::size_t nb = static_cast<std::size_t>(bins);
   counts_ = detail::AllocateZeroed<uint32_t>(3 * nb);
-  if (!counts_) throw IPException(12, kWhereInit);
+  if (!counts_) throw IPException(ErrorCode::kAllocationFailed, kWhereInit);
   if (computeLuminance) {
     lum_ = detail::AllocateZeroed<uint32_t>(nb);
-    if (!lum_) throw IPException(12, kWhereInit);
+    if (!lum_) throw IPException(ErrorCode::kAllocationFailed, kWhereInit);
   }
 
   const int fullRange = k8 ? 256 : 4096;
@@ -327,7 +329,7 @@ void Histogram::Count(const T* pixels, int width, int height, int stride, const 
       }
     }
   } else {
-    // 16-bit samples hold 12-bit values. Design decision: a sample beyond
+    // 16-bit samples hold 12-bit values. A sample beyond
     // the last bin (a value above 4095 with 4096 or more bins) is counted in
     // the last bin, as binned values are, rather than dropped or written
     // outside the array.
@@ -364,7 +366,7 @@ void Histogram::Count(const T* pixels, int width, int height, int stride, const 
   if (mask != nullptr) {
     pixelCount_ = static_cast<int>(counted);
     if (counted > area) {
-      throw IPException(26, "Histogram::Initialize: unexpected number of pixels");
+      throw IPException(ErrorCode::kGeneral, "Histogram::Initialize: unexpected number of pixels");
     }
   }
 }
@@ -390,7 +392,7 @@ const uint32_t* Histogram::DataCumulative() {
   if (!counts_) return nullptr;
   const std::size_t nb = static_cast<std::size_t>(bins_);
   auto cum = detail::AllocateArray<uint32_t>(3 * nb);
-  if (!cum) throw IPException(12, "Histogram::DataCumulative");
+  if (!cum) throw IPException(ErrorCode::kAllocationFailed, "Histogram::DataCumulative");
   for (std::size_t c = 0; c < 3; ++c) {
     uint32_t sum = 0;
     for (std::size_t i = 0; i < nb; ++i) {
@@ -404,12 +406,12 @@ const uint32_t* Histogram::DataCumulative() {
 
 const uint32_t* Histogram::DataCumulativeLum() {
   if (cumulativeLum_) return cumulativeLum_.get();
-  // Design decision: without luminance counts there is nothing to
+  // Without luminance counts there is nothing to
   // accumulate; say so instead of handing back a null array.
-  if (!lum_) throw IPException(25, "Histogram::DataCumulativeLum");
+  if (!lum_) throw IPException(ErrorCode::kDataNotAvailable, "Histogram::DataCumulativeLum");
   const std::size_t nb = static_cast<std::size_t>(bins_);
   auto cum = detail::AllocateArray<uint32_t>(nb);
-  if (!cum) throw IPException(12, "Histogram::DataCumulative");
+  if (!cum) throw IPException(ErrorCode::kAllocationFailed, "Histogram::DataCumulative");
   uint32_t sum = 0;
   for (std::size_t i = 0; i < nb; ++i) {
     sum += lum_[i];
@@ -420,18 +422,18 @@ const uint32_t* Histogram::DataCumulativeLum() {
 }
 
 const uint32_t* Histogram::Channel(int channel, const char* where) const {
-  if (!counts_) throw IPException(25, where);
+  if (!counts_) throw IPException(ErrorCode::kDataNotAvailable, where);
   return counts_.get() + static_cast<std::size_t>(channel) * static_cast<std::size_t>(bins_);
 }
 
 const uint32_t* Histogram::Luminance(const char* where) const {
-  if (!lum_) throw IPException(25, where);
+  if (!lum_) throw IPException(ErrorCode::kDataNotAvailable, where);
   return lum_.get();
 }
 
 void Histogram::Moments(const uint32_t* c, int slot) {
   if (mean_[slot] >= 0.0 && stdDev_[slot] >= 0.0) return;
-  // Design decision: over no pixels (an all-zero mask) the statistics would
+  // Over no pixels (an all-zero mask) the statistics would
   // be 0 / 0; they are 0 instead.
   if (pixelCount_ == 0) {
     mean_[slot] = 0.0;

@@ -24,9 +24,11 @@ void MapRows(const BitmapData& source, BitmapData& destination, const D* table) 
   const std::size_t samples = static_cast<std::size_t>(source.GetWidth()) *
                               static_cast<std::size_t>(source.GetNumChannels());
   const int height = source.GetHeight();
+  const ImageView<const uint8_t> from = source.View<uint8_t>();
+  const ImageView<uint8_t> to = destination.View<uint8_t>();
   for (int y = 0; y < height; ++y) {
-    const uint8_t* s = source.GetData() + static_cast<std::ptrdiff_t>(y) * source.GetStride();
-    uint8_t* d = destination.GetData() + static_cast<std::ptrdiff_t>(y) * destination.GetStride();
+    const uint8_t* s = from.Row(y);
+    uint8_t* d = to.Row(y);
     if constexpr (sizeof(S) == 1 && sizeof(D) == 1) {
       // In place the row is read before it is written, vector by vector.
       detail::MapBytes(s, d, samples, table);
@@ -54,24 +56,26 @@ void OpContrastStretch::Execute(const BitmapData* source, BitmapData* destinatio
 
 void OpContrastStretch::Execute(const BitmapData* source, BitmapData* destination, int maxValue,
                                 float lowClip, float highClip, float kneeLow, float kneeHigh) {
-  if (source == nullptr || destination == nullptr) throw IPException(4, kWhere);
+  if (source == nullptr || destination == nullptr) throw IPException(ErrorCode::kNullImage, kWhere);
   const int srcChannels = source->GetNumChannels();
   const int dstChannels = destination->GetNumChannels();
   if (srcChannels != 0 && dstChannels != 0 && srcChannels != dstChannels) {
-    throw IPException(3, "OpContrastStretch::Execute: must have same number of color components");
+    throw IPException(ErrorCode::kMismatchedFormats,
+                      "OpContrastStretch::Execute: must have same number of color components");
   }
-  if (srcChannels == 0 || dstChannels == 0) throw IPException(2, kWhere);
+  if (srcChannels == 0 || dstChannels == 0)
+    throw IPException(ErrorCode::kUnsupportedFormat, kWhere);
   if (source->GetWidth() != destination->GetWidth() ||
       source->GetHeight() != destination->GetHeight()) {
-    throw IPException(1, kWhere);
+    throw IPException(ErrorCode::kMismatchedDimensions, kWhere);
   }
   if (source->GetData() == nullptr || destination->GetData() == nullptr) {
-    throw IPException(5, kWhere);
+    throw IPException(ErrorCode::kNullData, kWhere);
   }
 
   const bool src8 = source->GetBytesPerChannel() == 1;
   const bool dst8 = destination->GetBytesPerChannel() == 1;
-  // Design decision: maxValue is limited to what the path's table can hold
+  // MaxValue is limited to what the path's table can hold
   // (255 for an 8-bit destination of an 8-bit source, 65535 otherwise), so
   // no value wraps when stored.
   if (src8 && dst8) {
@@ -84,16 +88,17 @@ void OpContrastStretch::Execute(const BitmapData* source, BitmapData* destinatio
     MapRows<uint8_t, uint16_t>(*source, *destination, table);
   } else if (dst8) {
     auto table = detail::AllocateArray<uint8_t>(65536);
-    if (!table) throw IPException(12, kWhere);
+    if (!table) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     detail::BuildStretchTable16To8(std::clamp(maxValue, 0, 65535), lowClip, highClip, table.get());
     MapRows<uint16_t, uint8_t>(*source, *destination, table.get());
   } else {
-    // Design decision: the exponent search only ends for a positive start
+    // The exponent search only ends for a positive start
     // (0 never grows and a negative one never reaches the bend), so other
     // values are rejected as invalid input.
-    if (!PositiveExponent(kneeLow) || !PositiveExponent(kneeHigh)) throw IPException(11, kWhere);
+    if (!PositiveExponent(kneeLow) || !PositiveExponent(kneeHigh))
+      throw IPException(ErrorCode::kInvalidInput, kWhere);
     auto table = detail::AllocateArray<uint16_t>(65536);
-    if (!table) throw IPException(12, kWhere);
+    if (!table) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     detail::BuildStretchTable16To16(std::clamp(maxValue, 0, 65535), lowClip, highClip, kneeLow,
                                     kneeHigh, table.get());
     MapRows<uint16_t, uint16_t>(*source, *destination, table.get());

@@ -188,7 +188,7 @@ void Regions::Allocate(int width, int height) {
   const std::size_t area =
       static_cast<std::size_t>(std::max(width, 0)) * static_cast<std::size_t>(std::max(height, 0));
   labelMap_ = detail::AllocateArray<int32_t>(area);
-  if (!labelMap_) throw IPException(12, "Regions::Allocate");
+  if (!labelMap_) throw IPException(ErrorCode::kAllocationFailed, "Regions::Allocate");
   std::fill(labelMap_.get(), labelMap_.get() + area, -1);
 }
 
@@ -206,15 +206,15 @@ template <class T>
 void Regions::Label(int width, int height, const T* values, int stride, int minSize,
                     bool maskCompare) {
   constexpr const char* kWhere = "Regions::Initialize";
-  // Design decision: callers inside the library always pass a valid image,
+  // Callers inside the library always pass a valid image,
   // but the checks cost nothing and keep a wrong call from reading out of
   // bounds (codes 5, 6 and 0, as for the summed tables).
-  if (values == nullptr) throw IPException(5, kWhere);
+  if (values == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   if (static_cast<long long>(stride) <
       static_cast<long long>(width) * static_cast<long long>(sizeof(T))) {
-    throw IPException(6, kWhere);
+    throw IPException(ErrorCode::kInvalidStride, kWhere);
   }
-  if (width < 1 || height < 1) throw IPException(0, kWhere);
+  if (width < 1 || height < 1) throw IPException(ErrorCode::kInvalidDimensions, kWhere);
 
   Release();
   width_ = width;
@@ -222,18 +222,18 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
   const std::size_t w = static_cast<std::size_t>(width);
   const std::size_t area = w * static_cast<std::size_t>(height);
   labelMap_ = detail::AllocateArray<int32_t>(area);  // every entry is written below
-  if (!labelMap_) throw IPException(12, "Regions::Allocate");
+  if (!labelMap_) throw IPException(ErrorCode::kAllocationFailed, "Regions::Allocate");
   minSize_ = minSize;
   speckSize_ = minSize / 100;
   maskCompare_ = maskCompare;
 
   Labeller labels;
-  if (!labels.Allocate()) throw IPException(12, kWhere);
+  if (!labels.Allocate()) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   // At most one segment per pixel; the pages of segments never used are
   // never touched.
   auto segments = detail::AllocateArray<Segment>(area);
   auto rowStart = detail::AllocateArray<int32_t>(static_cast<std::size_t>(height) + 1);
-  if (!segments || !rowStart) throw IPException(12, kWhere);
+  if (!segments || !rowStart) throw IPException(ErrorCode::kAllocationFailed, kWhere);
 
   // The labelling works on runs of pixels that belong together, with exactly
   // the label numbers, merges and neighbours that joining every pixel to its
@@ -358,7 +358,7 @@ void Regions::CompactRemapToTables(RegionRecord* records, int labelCount) {
   auto keys = detail::AllocateArray<int32_t>(static_cast<std::size_t>(kept));
   auto order = detail::AllocateArray<int32_t>(static_cast<std::size_t>(kept));
   auto finalIndex = detail::AllocateArray<int32_t>(static_cast<std::size_t>(labelCount));
-  if (!keys || !order || !finalIndex) throw IPException(12, kWhere);
+  if (!keys || !order || !finalIndex) throw IPException(ErrorCode::kAllocationFailed, kWhere);
 
   int k = 0;
   for (int i = 0; i < labelCount; ++i) {
@@ -373,7 +373,7 @@ void Regions::CompactRemapToTables(RegionRecord* records, int labelCount) {
   for (int j = 0; j < kept; ++j) finalIndex[order[j]] = j;
 
   auto regions = detail::AllocateArray<RegionRecord>(static_cast<std::size_t>(kept));
-  if (!regions) throw IPException(12, kWhere);
+  if (!regions) throw IPException(ErrorCode::kAllocationFailed, kWhere);
 
   int discarded = 0;
   int specks = 0;
@@ -405,10 +405,11 @@ const RegionRecord* Regions::GetRegionsBB(int& regionCount) {
   auto keys = detail::AllocateArray<int32_t>(static_cast<std::size_t>(n));
   auto order = detail::AllocateArray<int32_t>(static_cast<std::size_t>(n));
   auto byBox = detail::AllocateArray<RegionRecord>(static_cast<std::size_t>(n));
-  if (!keys || !order || !byBox) throw IPException(12, "Regions::GetRegionsBB");
+  if (!keys || !order || !byBox)
+    throw IPException(ErrorCode::kAllocationFailed, "Regions::GetRegionsBB");
   for (int j = 0; j < n; ++j) {
     const RegionRecord& r = regions_[j];
-    // Design decision: an empty record (kept only when minSize is 0) has no
+    // An empty record (kept only when minSize is 0) has no
     // area; key 0 puts it after every real region, whose area is at least 1.
     // Areas beyond the 32-bit range saturate.
     long long area = 0;
@@ -429,7 +430,7 @@ const RegionRecord* Regions::GetRegionsBB(int& regionCount) {
 const int32_t* Regions::GetRegionsMapBB() {
   constexpr const char* kWhere = "Regions::GetRegionsMapBB";
   if (boxMap_) return boxMap_.get();
-  if (!labelMap_) throw IPException(25, kWhere);
+  if (!labelMap_) throw IPException(ErrorCode::kDataNotAvailable, kWhere);
   if (!boxOrder_ && regions_) {
     int count = 0;
     GetRegionsBB(count);
@@ -437,12 +438,12 @@ const int32_t* Regions::GetRegionsMapBB() {
   const std::size_t area = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
   auto map = detail::AllocateArray<int32_t>(area);
   auto rank = detail::AllocateArray<int32_t>(static_cast<std::size_t>(regionCount_));
-  if (!map || !rank) throw IPException(12, kWhere);
+  if (!map || !rank) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   for (int k = 0; k < regionCount_; ++k) rank[boxOrder_[k]] = k;
   const int32_t* labels = labelMap_.get();
   for (std::size_t i = 0; i < area; ++i) {
     const int32_t label = labels[i];
-    // Design decision: a pixel in no kept region has no box rank; it keeps
+    // A pixel in no kept region has no box rank; it keeps
     // its negative label (-1, or -2 for an unabsorbed speck), which no rank
     // can equal.
     map[i] = label >= 0 ? rank[label] : label;

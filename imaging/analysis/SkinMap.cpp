@@ -10,6 +10,7 @@
 #include "imaging/analysis/detail/SkinPixels.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
+#include "imaging/core/detail/Checks.h"
 #include "imaging/denoise/OpImg16to8bit.h"
 
 namespace KelvoLibImageProcessing {
@@ -20,7 +21,7 @@ constexpr int kBins = 256;
 template <class T>
 kelvo::memory::BlockArray<T> AllocateZeroed(std::size_t count, const char* where) {
   kelvo::memory::BlockArray<T> p = kelvo::memory::AllocateArray<T>(count, true);
-  if (!p) throw IPException(12, where);
+  if (!p) throw IPException(ErrorCode::kAllocationFailed, where);
   return p;
 }
 
@@ -29,7 +30,7 @@ void AssignOrThrow(std::vector<T>& v, std::size_t count, const char* where) {
   try {
     v.assign(count, T{});
   } catch (const std::bad_alloc&) {
-    throw IPException(12, where);
+    throw IPException(ErrorCode::kAllocationFailed, where);
   }
 }
 
@@ -50,7 +51,7 @@ SkinMap::SkinMap(const BitmapData* image) : SkinMap(image, 1, true) {}
 
 SkinMap::SkinMap(const BitmapData* image, int cameraType, bool useMeanLuminance) {
   if (cameraType != 0 && cameraType != 1) {
-    throw IPException(26, "SkinMap::Initialize: unsupported camera type");
+    throw IPException(ErrorCode::kGeneral, "SkinMap::Initialize: unsupported camera type");
   }
   Initialize(image, cameraType, useMeanLuminance, 0.76f, 30.0f, 60.0f);
 }
@@ -58,7 +59,7 @@ SkinMap::SkinMap(const BitmapData* image, int cameraType, bool useMeanLuminance)
 SkinMap::SkinMap(const BitmapData* image, int cameraType, bool useMeanLuminance, float lumFactor,
                  float lumLow, float lumHigh) {
   if (cameraType != 0 && cameraType != 1) {
-    throw IPException(26, "SkinMap::Initialize: unsupported camera type");
+    throw IPException(ErrorCode::kGeneral, "SkinMap::Initialize: unsupported camera type");
   }
   if (image != nullptr && image->GetFormat() == kFormatBGR16) {
     lumLow = static_cast<float>(lumLow / 16.0);
@@ -69,8 +70,10 @@ SkinMap::SkinMap(const BitmapData* image, int cameraType, bool useMeanLuminance,
 
 SkinMap::SkinMap(const uint8_t* skinMask, const uint8_t* lumMap, int width, int height) {
   try {
-    if (width < 1 || height < 1) throw IPException(0, "SkinMap::SkinMap");
-    if (skinMask == nullptr || lumMap == nullptr) throw IPException(5, "SkinMap::SkinMap");
+    if (width < 1 || height < 1)
+      throw IPException(ErrorCode::kInvalidDimensions, "SkinMap::SkinMap");
+    if (skinMask == nullptr || lumMap == nullptr)
+      throw IPException(ErrorCode::kNullData, "SkinMap::SkinMap");
     width_ = width;
     height_ = height;
     bitDepth_ = 8;
@@ -81,13 +84,9 @@ SkinMap::SkinMap(const uint8_t* skinMask, const uint8_t* lumMap, int width, int 
     std::memcpy(skinMask_.get(), skinMask, area);
     std::memcpy(lumMap_.get(), lumMap, area);
     for (std::size_t i = 0; i < area; ++i) ++lumHistogram_[lumMap_[i]];
-    try {
-      ComputeStats();
-    } catch (const IPException&) {
-      throw;
-    } catch (...) {
-      throw IPException(16, "SkinMap::SkinMap: computation of statistics failed");
-    }
+    detail::GuardForeign(ErrorCode::kPrimitiveException,
+                         "SkinMap::SkinMap: computation of statistics failed",
+                         [&] { ComputeStats(); });
     skinLumHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::SkinMap");
     uint64_t sum = 0;
     for (std::size_t i = 0; i < area; ++i) {
@@ -143,11 +142,13 @@ void SkinMap::Initialize(const BitmapData* image, int cameraType, bool useMeanLu
 void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool useMeanLuminance,
                                 float lumFactor, float lumLow, float lumHigh) {
   constexpr const char* kWhere = "SkinMap::Initialize";
-  if (image == nullptr) throw IPException(4, kWhere);
-  if (image->GetWidth() < 1 || image->GetHeight() < 1) throw IPException(0, kWhere);
+  if (image == nullptr) throw IPException(ErrorCode::kNullImage, kWhere);
+  if (image->GetWidth() < 1 || image->GetHeight() < 1)
+    throw IPException(ErrorCode::kInvalidDimensions, kWhere);
   const int format = image->GetFormat();
-  if (format != kFormatBGR8 && format != kFormatBGR16) throw IPException(2, kWhere);
-  if (image->GetData() == nullptr) throw IPException(5, kWhere);
+  if (format != kFormatBGR8 && format != kFormatBGR16)
+    throw IPException(ErrorCode::kUnsupportedFormat, kWhere);
+  if (image->GetData() == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   width_ = image->GetWidth();
   height_ = image->GetHeight();
   bitDepth_ = 8;
@@ -159,15 +160,10 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
     try {
       reduced = std::make_unique<BitmapData>(width_, height_);
     } catch (...) {
-      throw IPException(13, "SkinMap::Initialize(BitmapData)");
+      throw IPException(ErrorCode::kInstantiationFailed, "SkinMap::Initialize(BitmapData)");
     }
-    try {
-      OpImg16to8bit().Execute(image, reduced.get());
-    } catch (const IPException&) {
-      throw;
-    } catch (...) {
-      throw IPException(13, "SkinMap::Initialize(OpImg16to8bit)");
-    }
+    detail::GuardForeign(ErrorCode::kInstantiationFailed, "SkinMap::Initialize(OpImg16to8bit)",
+                         [&] { OpImg16to8bit().Execute(image, reduced.get()); });
     bitDepth_ = 12;
     source = reduced.get();
   }
@@ -176,7 +172,7 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
 
   const std::size_t area = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
   lumMap_ = kelvo::memory::AllocateArray<uint8_t>(area);  // every byte is written below
-  if (!lumMap_) throw IPException(12, kWhere);
+  if (!lumMap_) throw IPException(ErrorCode::kAllocationFailed, kWhere);
 
   double meanLuminance = 0.0;
   if (useMeanLuminance) {
@@ -193,27 +189,24 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
 
   // The colour gate writes every byte of the mask.
   skinMask_ = kelvo::memory::AllocateArray<uint8_t>(area);
-  if (!skinMask_) throw IPException(12, kWhere);
+  if (!skinMask_) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   if (cameraType != 0 && cameraType != 1) {
-    throw IPException(26, "SkinMap::Initialize: unsupported camera type");
+    throw IPException(ErrorCode::kGeneral, "SkinMap::Initialize: unsupported camera type");
   }
   cameraType_ = cameraType;
 
   int found = 0;
-  try {
-    // The luminance map comes out of the colour gate's pass for free.
-    found = FindSkin(pixels, stride, static_cast<float>(meanLuminance), lumFactor, lumLow,
-                     lumHigh, lumMap_.get(), static_cast<std::size_t>(width_));
-  } catch (const IPException&) {
-    throw;
-  } catch (...) {
-    throw IPException(16, "SkinMap::Initialize: FindSkinMap failed");
-  }
+  detail::GuardForeign(
+      ErrorCode::kPrimitiveException, "SkinMap::Initialize: FindSkinMap failed", [&] {
+        // The luminance map comes out of the colour gate's pass for free.
+        found = FindSkin(pixels, stride, static_cast<float>(meanLuminance), lumFactor, lumLow,
+                         lumHigh, lumMap_.get(), static_cast<std::size_t>(width_));
+      });
 
   // Single stray pixels and thin fringes go; solid areas keep their shape.
   {
     kelvo::memory::BlockArray<uint8_t> filtered = kelvo::memory::AllocateArray<uint8_t>(area);
-    if (!filtered) throw IPException(12, kWhere);
+    if (!filtered) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     // The mask holds only 0 and 255, so its 5 x 5 median is a count of set
     // pixels.
     detail::MaskMajority5x5(skinMask_.get(), filtered.get(), width_, height_);
@@ -221,13 +214,9 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
   }
 
   if (static_cast<float>(width_ * height_) * 0.001f <= static_cast<float>(found)) {
-    try {
-      ComputeStats();
-    } catch (const IPException&) {
-      throw;
-    } catch (...) {
-      throw IPException(16, "SkinMap::Initialize: computation of statistics failed");
-    }
+    detail::GuardForeign(ErrorCode::kPrimitiveException,
+                         "SkinMap::Initialize: computation of statistics failed",
+                         [&] { ComputeStats(); });
   } else {
     areaCount_ = 0;
   }
@@ -296,7 +285,7 @@ void SkinMap::BuildSkinHistograms(const uint8_t* pixels, int stride) {
     skinRedHistogram_[i] = redParts[0][i] + redParts[1][i] + redParts[2][i] + redParts[3][i];
   }
   skinPixelCount_ = count;
-  // Design decision: without skin pixels the mean is 0, not 0/0.
+  // Without skin pixels the mean is 0, not 0/0.
   skinMeanLuminance_ =
       count == 0 ? 0.0f : static_cast<float>(static_cast<double>(sum) / static_cast<double>(count));
 }
@@ -313,9 +302,9 @@ int SkinMap::FindSkinMap(const uint8_t* pixels, int stride, float meanLuminance,
 int SkinMap::FindSkin(const uint8_t* pixels, int stride, float meanLuminance, float lumFactor,
                       float lumLow, float lumHigh, uint8_t* lum, std::size_t lumStep) {
   constexpr const char* kWhere = "SkinMap::FindSkinMap";
-  if (width_ < 1 || height_ < 1) throw IPException(0, kWhere);
-  if (pixels == nullptr || !skinMask_) throw IPException(5, kWhere);
-  if (stride < 3 * width_) throw IPException(6, kWhere);
+  if (width_ < 1 || height_ < 1) throw IPException(ErrorCode::kInvalidDimensions, kWhere);
+  if (pixels == nullptr || !skinMask_) throw IPException(ErrorCode::kNullData, kWhere);
+  if (stride < 3 * width_) throw IPException(ErrorCode::kInvalidStride, kWhere);
   uint8_t* mask = skinMask_.get();
 
   // 1. Luminance candidates: L >= t for an integer L is L >= ceil(t).
@@ -368,9 +357,10 @@ int SkinMap::FindSkin(const uint8_t* pixels, int stride, float meanLuminance, fl
 void SkinMap::ComputeStats() {
   constexpr const char* kWhere = "SkinMap::ComputeStats";
   if (areaCount_ != -1) {
-    throw IPException(26, "SkinMap::ComputeStats: this routine may only be called once");
+    throw IPException(ErrorCode::kGeneral,
+                      "SkinMap::ComputeStats: this routine may only be called once");
   }
-  if (!skinMask_ || !lumMap_) throw IPException(5, kWhere);
+  if (!skinMask_ || !lumMap_) throw IPException(ErrorCode::kNullData, kWhere);
   const int width = width_;
   const int height = height_;
   const std::size_t area = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
@@ -378,7 +368,8 @@ void SkinMap::ComputeStats() {
   const int minSize = RoundHalfAway(static_cast<float>(width * height) * 0.00004f);
 
   regions_.reset(new (std::nothrow) Regions());
-  if (!regions_) throw IPException(13, "SkinMap::ComputeStats(Regions)");
+  if (!regions_)
+    throw IPException(ErrorCode::kInstantiationFailed, "SkinMap::ComputeStats(Regions)");
   regions_->Initialize(width, height, skinMask_.get(), width, minSize, false);
   int regionCount = 0;
   const RegionRecord* records = regions_->GetRegionsBB(regionCount);
@@ -469,7 +460,7 @@ void SkinMap::ComputeStats() {
       }
     }
   } catch (const std::bad_alloc&) {
-    throw IPException(12, kWhere);
+    throw IPException(ErrorCode::kAllocationFailed, kWhere);
   }
 
   areaCount_ = static_cast<int>(areaBoxes_.size());
@@ -566,7 +557,7 @@ float SkinMap::SkinMeanLuminance() const {
 }
 
 int SkinMap::ClipLevel(const uint32_t* histogram, int64_t count, const char* where) const {
-  if (histogram == nullptr) throw IPException(25, where);
+  if (histogram == nullptr) throw IPException(ErrorCode::kDataNotAvailable, where);
   int bin = kBins - 1;
   int64_t sum = histogram[bin];
   while (sum <= count && bin > 0) {
@@ -619,7 +610,7 @@ int SkinMap::CollectRegions(int minPixels, float brightLevel, std::vector<Box>& 
       if (means != nullptr) means->push_back(bitDepth_ == 12 ? mean * 16.0f : mean);
     }
   } catch (const std::bad_alloc&) {
-    throw IPException(12, where);
+    throw IPException(ErrorCode::kAllocationFailed, where);
   }
   return static_cast<int>(boxes.size());
 }
@@ -641,10 +632,10 @@ int SkinMap::GetSkinRegionsBright(int minPixels, float rangeShare, float pixelSh
                                   std::vector<float>& meanLuminances) const {
   constexpr const char* kRange = "SkinMap::GetSkinRegionsBright: calculation of dynamic range failed";
   const uint32_t* lumHistogram = LuminanceHistogram();
-  if (lumHistogram == nullptr) throw IPException(26, kRange);
+  if (lumHistogram == nullptr) throw IPException(ErrorCode::kGeneral, kRange);
   int lo = 0;
   while (lo < kBins && lumHistogram[lo] == 0) ++lo;
-  if (lo == kBins) throw IPException(26, kRange);
+  if (lo == kBins) throw IPException(ErrorCode::kGeneral, kRange);
   int hi = kBins - 1;
   while (lumHistogram[hi] == 0) --hi;
 
@@ -688,7 +679,7 @@ bool SkinMap::GetBrightestSkinRegion(Box& box, int& pixelCount, float& meanLumin
   meanLuminance = areaMeans_[a] * scale;
   stdDevLuminance = areaStdDevs_[a] * scale;
 
-  // Design decision: the bright flag counts every pixel of the box at
+  // The bright flag counts every pixel of the box at
   // luminance 249 or above (near-white highlights), not bin 249 alone, which
   // would miss fully saturated highlights.
   uint32_t nearWhite = 0;

@@ -37,11 +37,11 @@ void SumAreaTable::Initialize(const uint8_t* mask, int width, int height, int st
   kelvo::memory::BlockArray<uint32_t> reuse = std::move(table_);
   const std::size_t reuseCapacity = capacity_;
   Release();
-  if (mask == nullptr) throw IPException(5, kWhereInit);
-  if (stride < width) throw IPException(6, kWhereInit);
-  if (width < 1 || height < 1) throw IPException(0, kWhereInit);
+  if (mask == nullptr) throw IPException(ErrorCode::kNullData, kWhereInit);
+  if (stride < width) throw IPException(ErrorCode::kInvalidStride, kWhereInit);
+  if (width < 1 || height < 1) throw IPException(ErrorCode::kInvalidDimensions, kWhereInit);
   if (x0 < 0 || x1 >= width || x0 > x1 || y0 < 0 || y1 >= height || y0 > y1) {
-    throw IPException(8, kWhereInit);
+    throw IPException(ErrorCode::kInvalidRegion, kWhereInit);
   }
 
   const std::size_t w = static_cast<std::size_t>(width);
@@ -53,7 +53,7 @@ void SumAreaTable::Initialize(const uint8_t* mask, int width, int height, int st
   } else {
     reuse.reset();
     table = detail::AllocateArray<uint32_t>(w * h);
-    if (!table) throw IPException(12, kWhereInit);
+    if (!table) throw IPException(ErrorCode::kAllocationFailed, kWhereInit);
     capacity = w * h;
   }
 
@@ -105,13 +105,13 @@ uint32_t SumAreaTable::Count(int x0, int y0, int x1, int y1) const noexcept {
 }
 
 uint32_t SumAreaTable::ROIPixels(int x0, int y0, int x1, int y1) const {
-  if (!InsideRegion(x0, y0, x1, y1)) throw IPException(9, kWhereRoi);
+  if (!InsideRegion(x0, y0, x1, y1)) throw IPException(ErrorCode::kOutsideRegion, kWhereRoi);
   return Count(x0, y0, x1, y1);
 }
 
 uint32_t SumAreaTable::ROIPixels(int x, int y) const {
   if (!table_ || x0_ >= 1 || y0_ >= 1 || x < 0 || x > x1_ || y < 0 || y > y1_) {
-    throw IPException(9, kWhereRoi);
+    throw IPException(ErrorCode::kOutsideRegion, kWhereRoi);
   }
   return table_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
                 static_cast<std::size_t>(x)];
@@ -120,9 +120,9 @@ uint32_t SumAreaTable::ROIPixels(int x, int y) const {
 const uint32_t* SumAreaTable::HistogramX() {
   constexpr const char* kWhere = "SumAreaTable::HistogramX";
   if (histX_) return histX_.get();
-  if (!table_) throw IPException(25, kWhere);
+  if (!table_) throw IPException(ErrorCode::kDataNotAvailable, kWhere);
   auto hist = detail::AllocateZeroed<uint32_t>(static_cast<std::size_t>(width_));
-  if (!hist) throw IPException(12, kWhere);
+  if (!hist) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   for (int x = x0_; x <= x1_; ++x) hist[static_cast<std::size_t>(x)] = Count(x, y0_, x, y1_);
   histX_ = std::move(hist);
   return histX_.get();
@@ -131,9 +131,9 @@ const uint32_t* SumAreaTable::HistogramX() {
 const uint32_t* SumAreaTable::HistogramY() {
   constexpr const char* kWhere = "SumAreaTable::HistogramY";
   if (histY_) return histY_.get();
-  if (!table_) throw IPException(25, kWhere);
+  if (!table_) throw IPException(ErrorCode::kDataNotAvailable, kWhere);
   auto hist = detail::AllocateZeroed<uint32_t>(static_cast<std::size_t>(height_));
-  if (!hist) throw IPException(12, kWhere);
+  if (!hist) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   for (int y = y0_; y <= y1_; ++y) hist[static_cast<std::size_t>(y)] = Count(x0_, y, x1_, y);
   histY_ = std::move(hist);
   return histY_.get();
@@ -141,12 +141,12 @@ const uint32_t* SumAreaTable::HistogramY() {
 
 const uint32_t* SumAreaTable::HistogramRoiX(int x0, int y0, int x1, int y1) {
   constexpr const char* kWhere = "SumAreaTable::HistogramRoiX";
-  if (!table_) throw IPException(9, kWhere);
+  if (!table_) throw IPException(ErrorCode::kOutsideRegion, kWhere);
   if (!roiX_) {
     roiX_ = detail::AllocateArray<uint32_t>(static_cast<std::size_t>(width_));
-    if (!roiX_) throw IPException(12, kWhere);
+    if (!roiX_) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   }
-  if (!InsideRegion(x0, y0, x1, y1)) throw IPException(9, kWhere);
+  if (!InsideRegion(x0, y0, x1, y1)) throw IPException(ErrorCode::kOutsideRegion, kWhere);
   std::fill(roiX_.get(), roiX_.get() + width_, 0u);
   for (int x = x0; x <= x1; ++x) roiX_[static_cast<std::size_t>(x)] = Count(x, y0, x, y1);
   return roiX_.get();
@@ -154,12 +154,12 @@ const uint32_t* SumAreaTable::HistogramRoiX(int x0, int y0, int x1, int y1) {
 
 const uint32_t* SumAreaTable::HistogramRoiY(int x0, int y0, int x1, int y1) {
   constexpr const char* kWhere = "SumAreaTable::HistogramRoiY";
-  if (!table_) throw IPException(9, kWhere);
+  if (!table_) throw IPException(ErrorCode::kOutsideRegion, kWhere);
   if (!roiY_) {
     roiY_ = detail::AllocateArray<uint32_t>(static_cast<std::size_t>(height_));
-    if (!roiY_) throw IPException(12, kWhere);
+    if (!roiY_) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   }
-  if (!InsideRegion(x0, y0, x1, y1)) throw IPException(9, kWhere);
+  if (!InsideRegion(x0, y0, x1, y1)) throw IPException(ErrorCode::kOutsideRegion, kWhere);
   std::fill(roiY_.get(), roiY_.get() + height_, 0u);
   for (int y = y0; y <= y1; ++y) roiY_[static_cast<std::size_t>(y)] = Count(x0, y, x1, y);
   return roiY_.get();

@@ -90,20 +90,20 @@ template <class T>
 void SumValueTable::Build(const T* values, int width, int height, int stride, int x0, int y0,
                           int x1, int y1) {
   Release();
-  if (values == nullptr) throw IPException(5, kWhereInit);
+  if (values == nullptr) throw IPException(ErrorCode::kNullData, kWhereInit);
   if (static_cast<long long>(stride) <
       static_cast<long long>(width) * static_cast<long long>(sizeof(T))) {
-    throw IPException(6, kWhereInit);
+    throw IPException(ErrorCode::kInvalidStride, kWhereInit);
   }
-  if (width < 1 || height < 1) throw IPException(0, kWhereInit);
+  if (width < 1 || height < 1) throw IPException(ErrorCode::kInvalidDimensions, kWhereInit);
   if (x0 < 0 || x1 >= width || x0 > x1 || y0 < 0 || y1 >= height || y0 > y1) {
-    throw IPException(8, kWhereInit);
+    throw IPException(ErrorCode::kInvalidRegion, kWhereInit);
   }
 
   const std::size_t w = static_cast<std::size_t>(width);
   const std::size_t h = static_cast<std::size_t>(height);
   auto table = detail::AllocateZeroed<double>(w * h);
-  if (!table) throw IPException(12, kWhereInit);
+  if (!table) throw IPException(ErrorCode::kAllocationFailed, kWhereInit);
 
   const uint8_t* base = reinterpret_cast<const uint8_t*>(values);
   double* t = table.get();
@@ -139,20 +139,20 @@ template <class T>
 void SumValueTable::BuildAlpha(const T* values, int width, int height, int stride,
                                const uint8_t* labels, int labelStride, uint8_t labelValue) {
   Release();
-  if (values == nullptr || labels == nullptr) throw IPException(5, kWhereAlpha);
+  if (values == nullptr || labels == nullptr) throw IPException(ErrorCode::kNullData, kWhereAlpha);
   if (static_cast<long long>(stride) <
           static_cast<long long>(width) * static_cast<long long>(sizeof(T)) ||
       labelStride < width) {
-    throw IPException(6, kWhereAlpha);
+    throw IPException(ErrorCode::kInvalidStride, kWhereAlpha);
   }
-  if (width < 1 || height < 1) throw IPException(0, kWhereAlpha);
+  if (width < 1 || height < 1) throw IPException(ErrorCode::kInvalidDimensions, kWhereAlpha);
 
   const std::size_t w = static_cast<std::size_t>(width);
   const std::size_t h = static_cast<std::size_t>(height);
   auto table = detail::AllocateArray<double>(w * h);
-  if (!table) throw IPException(12, kWhereAlpha);
+  if (!table) throw IPException(ErrorCode::kAllocationFailed, kWhereAlpha);
   auto alpha = detail::AllocateArray<uint32_t>(w * h);
-  if (!alpha) throw IPException(12, kWhereAlpha);
+  if (!alpha) throw IPException(ErrorCode::kAllocationFailed, kWhereAlpha);
 
   const uint8_t* base = reinterpret_cast<const uint8_t*>(values);
   for (int y = 0; y < height; ++y) {
@@ -196,7 +196,8 @@ bool SumValueTable::InsideRegion(int x0, int y0, int x1, int y1) const noexcept 
 }
 
 double SumValueTable::ROIValue(int x0, int y0, int x1, int y1) const {
-  if (!InsideRegion(x0, y0, x1, y1)) throw IPException(9, "SumValueTable::ROIValue");
+  if (!InsideRegion(x0, y0, x1, y1))
+    throw IPException(ErrorCode::kOutsideRegion, "SumValueTable::ROIValue");
   const std::size_t w = static_cast<std::size_t>(width_);
   const double* t = values_.get();
   const std::size_t r1 = static_cast<std::size_t>(y1) * w;
@@ -213,7 +214,8 @@ double SumValueTable::ROIValue(int x0, int y0, int x1, int y1) const {
 }
 
 uint32_t SumValueTable::ROIAlpha(int x0, int y0, int x1, int y1) const {
-  if (!InsideRegion(x0, y0, x1, y1)) throw IPException(9, "SumValueTable::ROIAlpha");
+  if (!InsideRegion(x0, y0, x1, y1))
+    throw IPException(ErrorCode::kOutsideRegion, "SumValueTable::ROIAlpha");
   if (!hasAlpha_) {
     return static_cast<uint32_t>(x1 - x0 + 1) * static_cast<uint32_t>(y1 - y0 + 1);
   }

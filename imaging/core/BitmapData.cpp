@@ -83,7 +83,7 @@ BitmapData& BitmapData::operator=(BitmapData&& other) noexcept {
 void BitmapData::Initialize(int width, int height, int format, const void* source, int stride,
                             bool reverseRows) {
   constexpr const char* kWhere = "BitmapData::Initialize";
-  if (width < 1 || height < 1) throw IPException(0, kWhere);
+  if (width < 1 || height < 1) throw IPException(ErrorCode::kInvalidDimensions, kWhere);
 
   // Once the dimensions pass, the new shape is stored before the remaining
   // checks, so a later failure leaves it in the container.
@@ -96,15 +96,15 @@ void BitmapData::Initialize(int width, int height, int format, const void* sourc
   format_ = format;
 
   const int bpp = BytesPerPixel(format);
-  if (bpp == 0) throw IPException(2, kWhere);
+  if (bpp == 0) throw IPException(ErrorCode::kUnsupportedFormat, kWhere);
   if (static_cast<int64_t>(stride) < static_cast<int64_t>(width) * bpp) {
-    throw IPException(6, kWhere);
+    throw IPException(ErrorCode::kInvalidStride, kWhere);
   }
 
   const std::size_t rowBytes = static_cast<std::size_t>(stride);
   const std::size_t total = rowBytes * static_cast<std::size_t>(height);
   data_ = detail::AllocatePixels(total);
-  if (data_ == nullptr) throw IPException(12, kWhere);
+  if (data_ == nullptr) throw IPException(ErrorCode::kAllocationFailed, kWhere);
 
   if (source == nullptr) return;
   const auto* src = static_cast<const uint8_t*>(source);

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "imaging/primitives/ImageView.h"
+
 namespace KelvoLibImageProcessing {
 
 // Pixel formats of BitmapData.
@@ -61,6 +63,17 @@ class BitmapData {
   int GetFormat() const noexcept { return format_; }
   uint8_t* GetData() noexcept { return data_; }
   const uint8_t* GetData() const noexcept { return data_; }
+  // The pixels as rows of samples of type T (uint8_t for the 8-bit formats,
+  // uint16_t for the 16-bit ones); the caller picks T by the format.
+  template <class T>
+  ImageView<T> View() noexcept {
+    return ImageView<T>(reinterpret_cast<T*>(data_), width_, height_, GetNumChannels(), stride_);
+  }
+  template <class T>
+  ImageView<const T> View() const noexcept {
+    return ImageView<const T>(reinterpret_cast<const T*>(data_), width_, height_, GetNumChannels(),
+                              stride_);
+  }
 
   // Image files: BMP (24-bit) and JPEG, pixel format 2 only.
   void Save(const char* fileName, int fileType) const;

@@ -1,6 +1,6 @@
 // BMP and JPEG files of BitmapData (pixel format 2 only).
 //
-// Design decisions where the file formats leave room:
+// Where the file formats leave room:
 //  - A failed load leaves the container exactly as it was: the file is
 //    decoded into a new buffer, which replaces the old one only once the
 //    whole image has been read.
@@ -47,6 +47,7 @@
 #include "imaging/core/IPException.h"
 #include "imaging/core/SafeFile.h"
 #include "imaging/core/detail/AlignedBuffer.h"
+#include "imaging/core/detail/Checks.h"
 #include "imaging/core/detail/JpegCodec.h"
 
 namespace KelvoLibImageProcessing {
@@ -105,18 +106,6 @@ struct PixelsDeleter {
 };
 using PixelHandle = std::unique_ptr<uint8_t, PixelsDeleter>;
 
-// An IPException passes unchanged; anything else becomes the given code.
-template <class Body>
-void GuardFileRoutine(int code, const char* where, Body&& body) {
-  try {
-    body();
-  } catch (const IPException&) {
-    throw;
-  } catch (...) {
-    throw IPException(code, where);
-  }
-}
-
 void PutU16(uint8_t* at, uint32_t value) {
   at[0] = static_cast<uint8_t>(value);
   at[1] = static_cast<uint8_t>(value >> 8);
@@ -150,7 +139,8 @@ int64_t FileLength(std::FILE* file) {
 
 // Opens the temporary that a save writes; code 18 when it cannot be made.
 void OpenForSave(kelvo::io::SafeFileWriter* writer, const char* fileName, const char* where) {
-  if (fileName == nullptr || !writer->Open(fileName)) throw IPException(18, where);
+  if (fileName == nullptr || !writer->Open(fileName))
+    throw IPException(ErrorCode::kFileOpenFailed, where);
 }
 
 // Compresses packed rows (stride 3 * width) into fileName.
@@ -159,32 +149,33 @@ void jpeg_save_image(int width, const char* fileName, const uint8_t* pixels, int
   OpenForSave(&writer, fileName, kWhereJpegSave);
   const detail::JpegStatus status =
       detail::JpegCompressBgr(writer.File(), pixels, width, height, kJpegQuality);
-  if (status != detail::JpegStatus::kOk || !writer.Commit()) throw IPException(22, kWhereSaveJpg);
+  if (status != detail::JpegStatus::kOk || !writer.Commit())
+    throw IPException(ErrorCode::kFileWriteFailed, kWhereSaveJpg);
 }
 
 detail::JpegImage jpeg_load_image(const char* fileName) {
   FileHandle file = OpenForReading(fileName);
-  if (!file) throw IPException(18, kWhereJpegLoad);
+  if (!file) throw IPException(ErrorCode::kFileOpenFailed, kWhereJpegLoad);
   detail::JpegImage image;
   switch (detail::JpegDecompressBgr(file.get(), &image)) {
     case detail::JpegStatus::kOk:
       return image;
     case detail::JpegStatus::kNotThreeComponents:
-      throw IPException(2, kWhereJpegLoad);
+      throw IPException(ErrorCode::kUnsupportedFormat, kWhereJpegLoad);
     case detail::JpegStatus::kTooLarge:
-      throw IPException(0, kWhereJpegLoad);
+      throw IPException(ErrorCode::kInvalidDimensions, kWhereJpegLoad);
     case detail::JpegStatus::kAllocFailed:
-      throw IPException(12, kWhereJpegLoad);
+      throw IPException(ErrorCode::kAllocationFailed, kWhereJpegLoad);
     case detail::JpegStatus::kCodecFailed:
       break;
   }
-  throw IPException(21, kWhereLoadJpg);
+  throw IPException(ErrorCode::kFileReadFailed, kWhereLoadJpg);
 }
 
 }  // namespace
 
 void BitmapData::Save(const char* fileName, int fileType) const {
-  if (format_ != kFormatBGR8) throw IPException(2, kWhereSave);
+  if (format_ != kFormatBGR8) throw IPException(ErrorCode::kUnsupportedFormat, kWhereSave);
   switch (fileType) {
     case kFileBmp:
       SaveBmp(fileName);
@@ -193,18 +184,18 @@ void BitmapData::Save(const char* fileName, int fileType) const {
       SaveJpg(fileName);
       return;
     default:
-      throw IPException(17, kWhereSave);
+      throw IPException(ErrorCode::kInvalidFileFormat, kWhereSave);
   }
 }
 
 void BitmapData::SaveBmp(const char* fileName) const {
-  if (format_ != kFormatBGR8) throw IPException(2, kWhereSave);
-  GuardFileRoutine(22, kWhereSaveBmp, [&] {
+  if (format_ != kFormatBGR8) throw IPException(ErrorCode::kUnsupportedFormat, kWhereSave);
+  detail::GuardForeign(ErrorCode::kFileWriteFailed, kWhereSaveBmp, [&] {
     // Format 2 without pixels is what a failed Initialize leaves behind.
-    if (data_ == nullptr) throw IPException(5, kWhereSaveBmp);
+    if (data_ == nullptr) throw IPException(ErrorCode::kNullData, kWhereSaveBmp);
     const uint64_t pixelBytes = static_cast<uint64_t>(height_) * static_cast<uint64_t>(stride_);
     if (pixelBytes + kBmpHeadersSize > std::numeric_limits<uint32_t>::max()) {
-      throw IPException(0, kWhereSaveBmp);
+      throw IPException(ErrorCode::kInvalidDimensions, kWhereSaveBmp);
     }
 
     uint8_t headers[kBmpHeadersSize] = {};
@@ -224,21 +215,21 @@ void BitmapData::SaveBmp(const char* fileName) const {
     OpenForSave(&writer, fileName, kWhereSaveBmp);
     const bool written = std::fwrite(headers, 1, sizeof headers, writer.File()) == sizeof headers &&
                          std::fwrite(data_, 1, pixelBytes, writer.File()) == pixelBytes;
-    if (!written || !writer.Commit()) throw IPException(22, kWhereSaveBmp);
+    if (!written || !writer.Commit()) throw IPException(ErrorCode::kFileWriteFailed, kWhereSaveBmp);
   });
 }
 
 void BitmapData::SaveJpg(const char* fileName) const {
-  if (format_ != kFormatBGR8) throw IPException(2, kWhereSave);
-  GuardFileRoutine(22, kWhereSaveJpg, [&] {
-    if (data_ == nullptr) throw IPException(5, kWhereSaveJpg);
+  if (format_ != kFormatBGR8) throw IPException(ErrorCode::kUnsupportedFormat, kWhereSave);
+  detail::GuardForeign(ErrorCode::kFileWriteFailed, kWhereSaveJpg, [&] {
+    if (data_ == nullptr) throw IPException(ErrorCode::kNullData, kWhereSaveJpg);
     const std::size_t packedRow = static_cast<std::size_t>(width_) * 3;
     if (static_cast<std::size_t>(stride_) == packedRow) {
       jpeg_save_image(width_, fileName, data_, height_);
       return;
     }
     PixelHandle packed(detail::AllocatePixels(packedRow * static_cast<std::size_t>(height_)));
-    if (!packed) throw IPException(12, kWhereSaveJpg);
+    if (!packed) throw IPException(ErrorCode::kAllocationFailed, kWhereSaveJpg);
     for (int y = 0; y < height_; ++y) {
       std::memcpy(packed.get() + static_cast<std::size_t>(y) * packedRow,
                   data_ + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride_),
@@ -250,7 +241,7 @@ void BitmapData::SaveJpg(const char* fileName) const {
 
 void BitmapData::Load(const char* fileName) {
   const char* dot = fileName == nullptr ? nullptr : std::strrchr(fileName, '.');
-  if (dot == nullptr) throw IPException(17, kWhereLoad);
+  if (dot == nullptr) throw IPException(ErrorCode::kInvalidFileFormat, kWhereLoad);
   // The extension is the text after the last dot, compared exactly (case
   // matters). Comparing in place needs no copy and so cannot fail.
   const char* extension = dot + 1;
@@ -259,7 +250,7 @@ void BitmapData::Load(const char* fileName) {
   } else if (std::strcmp(extension, "bmp") == 0) {
     LoadBmp(fileName);
   } else {
-    throw IPException(17, kWhereLoad);
+    throw IPException(ErrorCode::kInvalidFileFormat, kWhereLoad);
   }
 }
 
@@ -272,64 +263,64 @@ void BitmapData::Load(const char* fileName, int fileType) {
       LoadJpg(fileName);
       return;
     default:
-      throw IPException(17, kWhereLoad);
+      throw IPException(ErrorCode::kInvalidFileFormat, kWhereLoad);
   }
 }
 
 void BitmapData::LoadBmp(const char* fileName) {
-  GuardFileRoutine(21, kWhereLoadBmp, [&] {
+  detail::GuardForeign(ErrorCode::kFileReadFailed, kWhereLoadBmp, [&] {
     FileHandle file = OpenForReading(fileName);
-    if (!file) throw IPException(18, kWhereLoadBmp);
+    if (!file) throw IPException(ErrorCode::kFileOpenFailed, kWhereLoadBmp);
     const int64_t fileLength = FileLength(file.get());
-    if (fileLength < 0) throw IPException(21, kWhereLoadBmp);
+    if (fileLength < 0) throw IPException(ErrorCode::kFileReadFailed, kWhereLoadBmp);
 
     uint8_t headers[kBmpHeadersSize] = {};
     const std::size_t fileHeaderRead = std::fread(headers, 1, kBmpFileHeaderSize, file.get());
     if (fileHeaderRead < 2 || headers[0] != 'B' || headers[1] != 'M') {
-      throw IPException(17, kWhereLoadBmp);
+      throw IPException(ErrorCode::kInvalidFileFormat, kWhereLoadBmp);
     }
     if (fileHeaderRead != kBmpFileHeaderSize ||
         std::fread(headers + kBmpFileHeaderSize, 1, kBmpInfoHeaderSize, file.get()) !=
             kBmpInfoHeaderSize) {
-      throw IPException(21, kWhereLoadBmp);
+      throw IPException(ErrorCode::kFileReadFailed, kWhereLoadBmp);
     }
     if (GetU16(headers + 28) != 24 || GetU32(headers + 30) != 0) {
-      throw IPException(2, kWhereLoadBmp);
+      throw IPException(ErrorCode::kUnsupportedFormat, kWhereLoadBmp);
     }
 
     const int64_t width = GetS32(headers + 18);
     const int64_t signedHeight = GetS32(headers + 22);
     const int64_t height = signedHeight < 0 ? -signedHeight : signedHeight;
     if (width < 1 || width > kMaxBmpSide || height < 1 || height > kMaxBmpSide) {
-      throw IPException(0, kWhereLoadBmp);
+      throw IPException(ErrorCode::kInvalidDimensions, kWhereLoadBmp);
     }
     const uint32_t sizeField = GetU32(headers + 34);
     const int64_t size = sizeField != 0 ? int64_t{sizeField} : width * height * 3;
     const int64_t stride = size / height;
     if (stride * height != size || stride < width * 3 || stride > std::numeric_limits<int>::max()) {
-      throw IPException(20, kWhereLoadBmp);
+      throw IPException(ErrorCode::kInvalidFile, kWhereLoadBmp);
     }
     const int64_t offset = GetU32(headers + 10);
-    if (offset > fileLength) throw IPException(20, kWhereLoadBmp);
-    if (fileLength - offset < size) throw IPException(21, kWhereLoadBmp);
+    if (offset > fileLength) throw IPException(ErrorCode::kInvalidFile, kWhereLoadBmp);
+    if (fileLength - offset < size) throw IPException(ErrorCode::kFileReadFailed, kWhereLoadBmp);
 
     if (std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) != 0) {
-      throw IPException(21, kWhereLoadBmp);
+      throw IPException(ErrorCode::kFileReadFailed, kWhereLoadBmp);
     }
     PixelHandle pixels(detail::AllocatePixels(static_cast<std::size_t>(size)));
-    if (!pixels) throw IPException(12, kWhereLoadBmp);
+    if (!pixels) throw IPException(ErrorCode::kAllocationFailed, kWhereLoadBmp);
     const std::size_t rowBytes = static_cast<std::size_t>(stride);
     if (signedHeight > 0) {
       // Bottom-up file: its first row is the bottom of the picture.
       for (int64_t y = height - 1; y >= 0; --y) {
         uint8_t* row = pixels.get() + static_cast<std::size_t>(y) * rowBytes;
         if (std::fread(row, 1, rowBytes, file.get()) != rowBytes) {
-          throw IPException(21, kWhereLoadBmp);
+          throw IPException(ErrorCode::kFileReadFailed, kWhereLoadBmp);
         }
       }
     } else if (std::fread(pixels.get(), 1, static_cast<std::size_t>(size), file.get()) !=
                static_cast<std::size_t>(size)) {
-      throw IPException(21, kWhereLoadBmp);
+      throw IPException(ErrorCode::kFileReadFailed, kWhereLoadBmp);
     }
 
     detail::FreePixels(data_);
@@ -342,7 +333,7 @@ void BitmapData::LoadBmp(const char* fileName) {
 }
 
 void BitmapData::LoadJpg(const char* fileName) {
-  GuardFileRoutine(21, kWhereLoadJpg, [&] {
+  detail::GuardForeign(ErrorCode::kFileReadFailed, kWhereLoadJpg, [&] {
     const detail::JpegImage image = jpeg_load_image(fileName);
     detail::FreePixels(data_);
     data_ = image.pixels;

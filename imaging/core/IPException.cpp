@@ -48,9 +48,10 @@ const char* IPException::Message(int code) noexcept {
 // The text is built by bounded copy and append. A where-string that would
 // overflow the 1024-byte text is cut at the bound: the message and the start
 // of the where-string survive, and the text stays terminated.
-IPException::IPException(int code, const char* where) noexcept : code_(code) {
+IPException::IPException(ErrorCode code, const char* where) noexcept
+    : code_(static_cast<int>(code)) {
   text_[0] = '\0';
-  std::strncat(text_, Message(code), kTextSize - 1);
+  std::strncat(text_, Message(code_), kTextSize - 1);
   if (where != nullptr) {
     const std::size_t used = std::strlen(text_);
     std::strncat(text_, where, kTextSize - 1 - used);

@@ -10,16 +10,18 @@ namespace KelvoLibImageProcessing {
 
 void UtilitiesGeneral::CopyData(const BitmapData* source, BitmapData* destination) {
   constexpr const char* kWhere = "UtilitiesGeneral::CopyData";
-  if (source == nullptr || destination == nullptr) throw IPException(4, kWhere);
-  if (source->GetFormat() != destination->GetFormat()) throw IPException(3, kWhere);
-  if (source->GetWidth() < 1 || source->GetHeight() < 1) throw IPException(0, kWhere);
+  if (source == nullptr || destination == nullptr) throw IPException(ErrorCode::kNullImage, kWhere);
+  if (source->GetFormat() != destination->GetFormat())
+    throw IPException(ErrorCode::kMismatchedFormats, kWhere);
+  if (source->GetWidth() < 1 || source->GetHeight() < 1)
+    throw IPException(ErrorCode::kInvalidDimensions, kWhere);
   if (destination->GetWidth() != source->GetWidth() ||
       destination->GetHeight() != source->GetHeight()) {
-    throw IPException(1, kWhere);
+    throw IPException(ErrorCode::kMismatchedDimensions, kWhere);
   }
   if (source == destination) return;
   if (source->GetData() == nullptr || destination->GetData() == nullptr) {
-    throw IPException(5, kWhere);
+    throw IPException(ErrorCode::kNullData, kWhere);
   }
 
   const std::size_t height = static_cast<std::size_t>(source->GetHeight());

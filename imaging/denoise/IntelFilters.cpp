@@ -10,19 +10,13 @@
 #include "imaging/core/IPException.h"
 #include "imaging/core/detail/Checks.h"
 #include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
 constexpr const char* kWhere = "IntelFilters::FilterMedianC1";
-
-template <typename T>
-T* RowAt(T* base, int step, int y) {
-  using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) +
-                              static_cast<std::ptrdiff_t>(y) * step);
-}
 
 // Calls the median primitive on (srcAt, dstAt) for a region of the given
 // size; 16-bit samples go to the signed primitive.
@@ -39,12 +33,12 @@ IppStatus CallMedian(const uint16_t* src, int srcStep, uint16_t* dst, int dstSte
 template <typename T>
 void FilterMedian(const T* src, int srcStep, T* dst, int dstStep, int width, int height,
                   int maskSize, int x0, int y0, int x1, int y1, const char* primitiveWhere) {
-  // Design decision: absent buffers (code 5) and a region that leaves the
+  // Absent buffers (code 5) and a region that leaves the
   // image (code 8) are reported instead of being read or written; an empty
   // or inverted region is left to the primitive (code 15).
-  if (src == nullptr || dst == nullptr) throw IPException(5, kWhere);
+  if (src == nullptr || dst == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   if (width < 1 || height < 1 || x0 < 0 || y0 < 0 || x1 >= width || y1 >= height) {
-    throw IPException(8, kWhere);
+    throw IPException(ErrorCode::kInvalidRegion, kWhere);
   }
   const int r = maskSize > 0 ? maskSize / 2 : 0;
 
@@ -73,7 +67,7 @@ void FilterMedian(const T* src, int srcStep, T* dst, int dstStep, int width, int
         static_cast<std::size_t>(height) + 2 * static_cast<std::size_t>(r);
     kelvo::memory::BlockArray<T> padded =
         kelvo::memory::AllocateArray<T>(paddedWidth * paddedHeight, true);
-    if (!padded) throw IPException(12, kWhere);
+    if (!padded) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     for (int y = 0; y < height; ++y) {
       std::memcpy(padded.get() + (y + r) * paddedWidth + r, RowAt(src, srcStep, y),
                   static_cast<std::size_t>(width) * sizeof(T));

@@ -108,16 +108,18 @@ void PadRows(int channels, int height, T* data, ptrdiff_t stride, int padX, int 
 template <class T>
 void Extend(int channels, int width, int height, T* data, int stride, int padX, int padY,
             int method) {
-  if (width < 1 || height < 1) throw IPException(0, kWhere);
-  if (data == nullptr) throw IPException(5, kWhere);
+  if (width < 1 || height < 1) throw IPException(ErrorCode::kInvalidDimensions, kWhere);
+  if (data == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   if (static_cast<long long>(stride) <
       static_cast<long long>(width) * static_cast<long long>(sizeof(T))) {
-    throw IPException(6, kWhere);
+    throw IPException(ErrorCode::kInvalidStride, kWhere);
   }
-  if (channels < 1) throw IPException(11, "OpExtendBorder::Execute(channels)");
-  if (padX < 0 || padY < 0) throw IPException(11, "OpExtendBorder::Execute(padding amount)");
+  if (channels < 1)
+    throw IPException(ErrorCode::kInvalidInput, "OpExtendBorder::Execute(channels)");
+  if (padX < 0 || padY < 0)
+    throw IPException(ErrorCode::kInvalidInput, "OpExtendBorder::Execute(padding amount)");
   if (method < OpExtendBorder::PaddingZero || method > OpExtendBorder::PaddingReplicate) {
-    throw IPException(11, "OpExtendBorder::Execute(padding method)");
+    throw IPException(ErrorCode::kInvalidInput, "OpExtendBorder::Execute(padding method)");
   }
   if (padX > 0) PadColumns(channels, width, height, data, stride, padX, method);
   if (padY > 0) PadRows(channels, height, data, stride, padX, padY, method);

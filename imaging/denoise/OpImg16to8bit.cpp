@@ -10,20 +10,20 @@ namespace KelvoLibImageProcessing {
 
 void OpImg16to8bit::Execute(const BitmapData* source, BitmapData* destination) {
   constexpr const char* kWhere = "OpImg16to8bit::Execute";
-  if (source == nullptr || destination == nullptr) throw IPException(4, kWhere);
+  if (source == nullptr || destination == nullptr) throw IPException(ErrorCode::kNullImage, kWhere);
   const int from = source->GetFormat();
   const int to = destination->GetFormat();
   if (!((from == kFormatBGR16 && to == kFormatBGR8) ||
         (from == kFormatGray16 && to == kFormatGray8))) {
-    throw IPException(2, kWhere);
+    throw IPException(ErrorCode::kUnsupportedFormat, kWhere);
   }
   if (source->GetWidth() != destination->GetWidth() ||
       source->GetHeight() != destination->GetHeight()) {
-    throw IPException(1, kWhere);
+    throw IPException(ErrorCode::kMismatchedDimensions, kWhere);
   }
-  // Design decision: a container without pixels is reported rather than read.
+  // A container without pixels is reported rather than read.
   if (source->GetData() == nullptr || destination->GetData() == nullptr) {
-    throw IPException(5, kWhere);
+    throw IPException(ErrorCode::kNullData, kWhere);
   }
 
   // One lookup per sample. The factor is 255/4095 rounded to float, applied

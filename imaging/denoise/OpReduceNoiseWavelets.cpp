@@ -15,6 +15,7 @@
 #include "imaging/denoise/OpImg16to8bit.h"
 #include "imaging/denoise/UtilitiesFloat.h"
 #include "imaging/denoise/Wavelets.h"
+#include "imaging/denoise/detail/RangeEdges.h"
 #include "imaging/denoise/detail/WaveletShrink.h"
 #include "imaging/filters/OpConvertRGBtoYCbCr.h"
 #include "imaging/filters/OpConvertYCbCrtoRGB.h"
@@ -35,19 +36,18 @@ constexpr float kDefaultThresholds[3][kPresetLevels] = {
     {9.52f, 8.95f, 8.38f, 7.8f},
 };
 
-// Resizes a buffer, reporting a failure as code 12 with `where`.
-template <class V>
-void Resize(V& v, size_t n, const char* where) {
-  try {
-    v.resize(n);
-  } catch (const std::bad_alloc&) {
-    throw IPException(12, where);
-  }
+// n elements from the block cache, all zero; a failure is code 12 with
+// `where`.
+template <class T>
+kelvo::memory::BlockArray<T> AllocateZeroed(size_t n, const char* where) {
+  kelvo::memory::BlockArray<T> a = kelvo::memory::AllocateArray<T>(n, true);
+  if (!a) throw IPException(ErrorCode::kAllocationFailed, where);
+  return a;
 }
 
-std::unique_ptr<float[]> AllocateFloats(size_t n, const char* where) {
-  std::unique_ptr<float[]> p(new (std::nothrow) float[n]);
-  if (!p) throw IPException(12, where);
+kelvo::memory::BlockArray<float> AllocateFloats(size_t n, const char* where) {
+  kelvo::memory::BlockArray<float> p = kelvo::memory::AllocateArray<float>(n);
+  if (!p) throw IPException(ErrorCode::kAllocationFailed, where);
   return p;
 }
 
@@ -58,82 +58,84 @@ void ThresholdBand(float* x, size_t n, float t, bool soft) {
 }  // namespace
 
 OpReduceNoiseWavelets::OpReduceNoiseWavelets() {
-  toYCbCr.reset(new (std::nothrow) OpConvertRGBtoYCbCr());
-  if (!toYCbCr) {
-    throw IPException(13, "OpReduceNoiseWavelets::OpReduceNoiseWavelets(OpConvertRGBtoYCbCr)");
+  toYCbCr_.reset(new (std::nothrow) OpConvertRGBtoYCbCr());
+  if (!toYCbCr_) {
+    throw IPException(ErrorCode::kInstantiationFailed,
+                      "OpReduceNoiseWavelets::OpReduceNoiseWavelets(OpConvertRGBtoYCbCr)");
   }
-  toRGB.reset(new (std::nothrow) OpConvertYCbCrtoRGB());
-  if (!toRGB) {
-    throw IPException(13, "OpReduceNoiseWavelets::OpReduceNoiseWavelets(OpConvertYCbCrtoRGB)");
+  toRGB_.reset(new (std::nothrow) OpConvertYCbCrtoRGB());
+  if (!toRGB_) {
+    throw IPException(ErrorCode::kInstantiationFailed,
+                      "OpReduceNoiseWavelets::OpReduceNoiseWavelets(OpConvertYCbCrtoRGB)");
   }
-  reducer.reset(new (std::nothrow) OpImg16to8bit());
-  levels = kPresetLevels;
-  paddingMethod = kPresetPadding;
-  reductionType = Threshold;
-  waveletType = kPresetType;
-  dataType = DataYCbCr;
-  chromaMedianSize = 9;
-  waveletMedianSize = 3;
+  reducer_.reset(new (std::nothrow) OpImg16to8bit());
+  levels_ = kPresetLevels;
+  paddingMethod_ = kPresetPadding;
+  reductionType_ = Threshold;
+  waveletType_ = kPresetType;
+  dataType_ = DataYCbCr;
+  chromaMedianSize_ = 9;
+  waveletMedianSize_ = 3;
   float planes[3][3 * kPresetLevels];
   for (int c = 0; c < 3; ++c) {
     for (int i = 0; i < 3 * kPresetLevels; ++i) planes[c][i] = kDefaultThresholds[c][i / 3];
   }
   SetThresholdParams(planes[0], planes[1], planes[2]);
-  defaultThresholds = 1;
+  defaultThresholds_ = 1;
 }
 
 OpReduceNoiseWavelets::~OpReduceNoiseWavelets() = default;
 
 void OpReduceNoiseWavelets::ReleaseMaps() noexcept {
-  lumMap = {};
-  colourMap = {};
-  edgeMap = {};
-  lumTable.reset();
-  edgeTable.reset();
-  levelWeightMaps = {};
+  lumMap_ = {};
+  colourMap_ = {};
+  edgeMap_ = {};
+  lumTable_.reset();
+  edgeTable_.reset();
+  levelWeightMaps_.clear();
 }
 
 void OpReduceNoiseWavelets::ReleaseThresholds() noexcept {
   for (int c = 0; c < 3; ++c) {
-    thresholds[c].reset();
-    thresholdsBright[c].reset();
+    thresholds_[c].reset();
+    thresholdsBright_[c].reset();
   }
 }
 
 void OpReduceNoiseWavelets::SetWaveletPreset() {
-  if (levels != kPresetLevels) {
+  if (levels_ != kPresetLevels) {
     ReleaseThresholds();
-    levelWeightMaps = {};
+    levelWeightMaps_.clear();
   }
-  levels = kPresetLevels;
-  paddingMethod = kPresetPadding;
-  waveletType = kPresetType;
+  levels_ = kPresetLevels;
+  paddingMethod_ = kPresetPadding;
+  waveletType_ = kPresetType;
 }
 
 void OpReduceNoiseWavelets::SetReductionType(int type) {
-  if (dataType == DataBGR && type != Threshold && type != ThresholdAdaptive) {
-    throw IPException(26,
+  if (dataType_ == DataBGR && type != Threshold && type != ThresholdAdaptive) {
+    throw IPException(ErrorCode::kGeneral,
                       "OpReduceNoiseWavelets::SetReductionType: ONLY reduction type Threshold and "
                       "ThresholdAdaptive are supported for BGR data");
   }
   if (type < LumThresholdChromaMedian || type > ThresholdAdaptive) {
-    throw IPException(11, "OpReduceNoiseWavelets::SetReductionType");
+    throw IPException(ErrorCode::kInvalidInput, "OpReduceNoiseWavelets::SetReductionType");
   }
-  reductionType = type;
+  reductionType_ = type;
 }
 
 void OpReduceNoiseWavelets::SetDataReductionType(int type, int newDataType) {
   if (newDataType == DataBGR && type != Threshold && type != ThresholdAdaptive) {
-    throw IPException(26,
+    throw IPException(ErrorCode::kGeneral,
                       "OpReduceNoiseWavelets::SetDataReductionType: ONLY reduction type Threshold "
                       "and ThresholdAdaptive are supported for BGR data");
   }
   if (type < LumThresholdChromaMedian || type > ThresholdAdaptive ||
       (newDataType != DataYCbCr && newDataType != DataBGR)) {
-    throw IPException(11, "OpReduceNoiseWavelets::SetDataReductionType");
+    throw IPException(ErrorCode::kInvalidInput, "OpReduceNoiseWavelets::SetDataReductionType");
   }
-  reductionType = type;
-  dataType = newDataType;
+  reductionType_ = type;
+  dataType_ = newDataType;
 }
 
 void OpReduceNoiseWavelets::SetThresholdParams(const float* plane0, const float* plane1,
@@ -141,15 +143,15 @@ void OpReduceNoiseWavelets::SetThresholdParams(const float* plane0, const float*
   constexpr const char* kWhere = "OpReduceNoiseWavelets::SetThresholdParams";
   const float* in[3] = {plane0, plane1, plane2};
   for (const float* p : in) {
-    if (p == nullptr) throw IPException(5, kWhere);
+    if (p == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   }
-  const size_t n = 3 * static_cast<size_t>(levels);
+  const size_t n = 3 * static_cast<size_t>(levels_);
   for (int c = 0; c < 3; ++c) {
-    if (!thresholds[c]) thresholds[c] = AllocateFloats(n, kWhere);
+    if (!thresholds_[c]) thresholds_[c] = AllocateFloats(n, kWhere);
   }
-  for (int c = 0; c < 3; ++c) std::memcpy(thresholds[c].get(), in[c], n * sizeof(float));
-  softThreshold = 1;
-  defaultThresholds = 0;
+  for (int c = 0; c < 3; ++c) std::memcpy(thresholds_[c].get(), in[c], n * sizeof(float));
+  softThreshold_ = 1;
+  defaultThresholds_ = 0;
 }
 
 void OpReduceNoiseWavelets::SetThresholdAdaptiveParams(int soft, const float* dark0,
@@ -160,62 +162,66 @@ void OpReduceNoiseWavelets::SetThresholdAdaptiveParams(int soft, const float* da
   constexpr const char* kWhere = "OpReduceNoiseWavelets::SetThresholdAdaptiveParams";
   if (newMaxLum <= newMinLum) {
     throw IPException(
-        26, "OpReduceNoiseWavelets::SetThresholdAdaptiveParams: minLum must be less than maxLum");
+        ErrorCode::kGeneral,
+        "OpReduceNoiseWavelets::SetThresholdAdaptiveParams: minLum must be less than maxLum");
   }
   const float* dark[3] = {dark0, dark1, dark2};
   const float* bright[3] = {bright0, bright1, bright2};
   for (int c = 0; c < 3; ++c) {
-    if (dark[c] == nullptr || bright[c] == nullptr) throw IPException(5, kWhere);
+    if (dark[c] == nullptr || bright[c] == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   }
-  softThreshold = soft;
-  minLum = newMinLum;
-  maxLum = newMaxLum;
-  const size_t n = 3 * static_cast<size_t>(levels);
+  softThreshold_ = soft;
+  minLum_ = newMinLum;
+  maxLum_ = newMaxLum;
+  const size_t n = 3 * static_cast<size_t>(levels_);
   for (int c = 0; c < 3; ++c) {
-    if (!thresholds[c]) thresholds[c] = AllocateFloats(n, kWhere);
-    if (!thresholdsBright[c]) thresholdsBright[c] = AllocateFloats(n, kWhere);
-    std::memcpy(thresholds[c].get(), dark[c], n * sizeof(float));
-    std::memcpy(thresholdsBright[c].get(), bright[c], n * sizeof(float));
+    if (!thresholds_[c]) thresholds_[c] = AllocateFloats(n, kWhere);
+    if (!thresholdsBright_[c]) thresholdsBright_[c] = AllocateFloats(n, kWhere);
+    std::memcpy(thresholds_[c].get(), dark[c], n * sizeof(float));
+    std::memcpy(thresholdsBright_[c].get(), bright[c], n * sizeof(float));
   }
-  defaultThresholds = 0;
+  defaultThresholds_ = 0;
 }
 
 void OpReduceNoiseWavelets::SetChromaMedianSize(int size) {
   if (size < 1 || size % 2 == 0) {
-    throw IPException(11, "OpReduceNoiseWavelets::SetChromaMedianSize");
+    throw IPException(ErrorCode::kInvalidInput, "OpReduceNoiseWavelets::SetChromaMedianSize");
   }
-  chromaMedianSize = size;
+  chromaMedianSize_ = size;
 }
 
 const float* OpReduceNoiseWavelets::GetThresholds(int plane) const noexcept {
-  return (plane >= 0 && plane < 3) ? thresholds[plane].get() : nullptr;
+  return (plane >= 0 && plane < 3) ? thresholds_[plane].get() : nullptr;
 }
 
 const float* OpReduceNoiseWavelets::GetThresholdsBright(int plane) const noexcept {
-  return (plane >= 0 && plane < 3) ? thresholdsBright[plane].get() : nullptr;
+  return (plane >= 0 && plane < 3) ? thresholdsBright_[plane].get() : nullptr;
 }
 
 bool OpReduceNoiseWavelets::Execute(const BitmapData* source, BitmapData* destination) {
   constexpr const char* kWhere = "OpReduceNoiseWavelets::Execute";
   detail::CheckImages(kWhere, {source, destination});
   const int format = source->GetFormat();
-  if (format != kFormatBGR8 && format != kFormatBGR16) throw IPException(2, kWhere);
+  if (format != kFormatBGR8 && format != kFormatBGR16)
+    throw IPException(ErrorCode::kUnsupportedFormat, kWhere);
   const int w = source->GetWidth();
   const int h = source->GetHeight();
-  if (w < 64 || h < 64 || w % 4 != 0 || h % 4 != 0) throw IPException(0, kWhere);
-  if (w != width || h != height) {
+  if (w < 64 || h < 64 || w % 4 != 0 || h % 4 != 0)
+    throw IPException(ErrorCode::kInvalidDimensions, kWhere);
+  if (w != width_ || h != height_) {
     ReleaseMaps();
-    width = w;
-    height = h;
-    area = w * h;
+    width_ = w;
+    height_ = h;
+    area_ = w * h;
   }
   const long long minStride = (format == kFormatBGR8 ? 3LL : 6LL) * w;
   if (source->GetStride() < minStride || destination->GetStride() < minStride) {
-    throw IPException(6, kWhere);
+    throw IPException(ErrorCode::kInvalidStride, kWhere);
   }
-  const bool adaptive = reductionType == ThresholdAdaptive;
+  const bool adaptive = reductionType_ == ThresholdAdaptive;
   for (int c = 0; c < 3; ++c) {
-    if (!thresholds[c] || (adaptive && !thresholdsBright[c])) throw IPException(25, kWhere);
+    if (!thresholds_[c] || (adaptive && !thresholdsBright_[c]))
+      throw IPException(ErrorCode::kDataNotAvailable, kWhere);
   }
   if (format == kFormatBGR8) {
     ExecuteTyped<uint8_t>(source, destination);
@@ -228,78 +234,76 @@ bool OpReduceNoiseWavelets::Execute(const BitmapData* source, BitmapData* destin
 template <class T>
 void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* destination) {
   constexpr const char* kWhere = "OpReduceNoiseWavelets::Execute";
-  const size_t planeSize = static_cast<size_t>(area);
-  const int planeStride = width * static_cast<int>(sizeof(T));
+  const size_t planeSize = static_cast<size_t>(area_);
+  const int planeStride = width_ * static_cast<int>(sizeof(T));
   // Type 0 keeps two more planes: the chroma medians go straight to planes 3
   // and 4 and the luminance result to plane 2 once its chroma is filtered,
   // so planes 2 to 4 are the output, in order.
-  const bool chromaMedian = reductionType == LumThresholdChromaMedian;
+  const bool chromaMedian = reductionType_ == LumThresholdChromaMedian;
   kelvo::memory::BlockArray<T> planar =
       kelvo::memory::AllocateArray<T>((chromaMedian ? 5 : 3) * planeSize);
-  if (!planar) throw IPException(12, kWhere);
+  if (!planar) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   T* planes[3] = {planar.get(), planar.get() + planeSize, planar.get() + 2 * planeSize};
   T* result = planar.get();
 
   // The whole image is read before the destination (possibly the same
   // image) is written.
-  if (dataType == DataBGR) {
-    for (int y = 0; y < height; ++y) {
-      const T* in = reinterpret_cast<const T*>(source->GetData() +
-                                               static_cast<ptrdiff_t>(y) * source->GetStride());
-      const size_t row = static_cast<size_t>(y) * width;
-      for (int x = 0; x < width; ++x) {
+  if (dataType_ == DataBGR) {
+    for (int y = 0; y < height_; ++y) {
+      const T* in = source->View<T>().Row(y);
+      const size_t row = static_cast<size_t>(y) * width_;
+      for (int x = 0; x < width_; ++x) {
         planes[0][row + x] = in[3 * x];
         planes[1][row + x] = in[3 * x + 1];
         planes[2][row + x] = in[3 * x + 2];
       }
     }
   } else if constexpr (sizeof(T) == 1) {
-    toYCbCr->ConvertUChar(height, source->GetData(), source->GetStride(), planar.get(), planeStride,
-                          width, true);
+    toYCbCr_->ConvertUChar(height_, source->GetData(), source->GetStride(), planar.get(),
+                           planeStride, width_, true);
   } else {
-    toYCbCr->ConvertUShort(height, reinterpret_cast<const uint16_t*>(source->GetData()),
-                           source->GetStride(), planar.get(), planeStride, width, true);
+    toYCbCr_->ConvertUShort(height_, reinterpret_cast<const uint16_t*>(source->GetData()),
+                            source->GetStride(), planar.get(), planeStride, width_, true);
   }
 
-  switch (reductionType) {
+  switch (reductionType_) {
     case LumThresholdChromaMedian: {
       for (int c = 1; c < 3; ++c) {
         IntelFilters::FilterMedianC1(planes[c], planeStride, planes[0] + (c + 2) * planeSize,
-                                     planeStride, width, height, chromaMedianSize);
+                                     planeStride, width_, height_, chromaMedianSize_);
       }
       result = planes[0] + 2 * planeSize;
-      ProcessChannel(planes[0], result, 0, thresholds[0].get());
+      ProcessChannel(planes[0], result, 0, thresholds_[0].get());
       break;
     }
     case ThresholdAdaptive:
       GenerateRawWeightMaps(source);
       for (int c = 0; c < 3; ++c) {
-        ProcessChannelAdaptive(planes[c], c, thresholds[c].get(), thresholdsBright[c].get());
+        ProcessChannelAdaptive(planes[c], c, thresholds_[c].get(), thresholdsBright_[c].get());
       }
       break;
     default:  // LumThresholdChromaWaveletMedian and Threshold
-      for (int c = 0; c < 3; ++c) ProcessChannel(planes[c], planes[c], c, thresholds[c].get());
+      for (int c = 0; c < 3; ++c) ProcessChannel(planes[c], planes[c], c, thresholds_[c].get());
       break;
   }
 
-  if (dataType == DataBGR) {
-    for (int y = 0; y < height; ++y) {
-      T* out = reinterpret_cast<T*>(destination->GetData() +
-                                    static_cast<ptrdiff_t>(y) * destination->GetStride());
-      const size_t row = static_cast<size_t>(y) * width;
-      for (int x = 0; x < width; ++x) {
+  if (dataType_ == DataBGR) {
+    for (int y = 0; y < height_; ++y) {
+      T* out = destination->View<T>().Row(y);
+      const size_t row = static_cast<size_t>(y) * width_;
+      for (int x = 0; x < width_; ++x) {
         out[3 * x] = planes[0][row + x];
         out[3 * x + 1] = planes[1][row + x];
         out[3 * x + 2] = planes[2][row + x];
       }
     }
   } else if constexpr (sizeof(T) == 1) {
-    toRGB->ConvertUChar(height, result, planeStride, destination->GetData(),
-                        destination->GetStride(), width, true);
+    toRGB_->ConvertUChar(height_, result, planeStride, destination->GetData(),
+                         destination->GetStride(), width_, true);
   } else {
-    toRGB->ConvertUShort(height, result, planeStride,
-                         reinterpret_cast<uint16_t*>(destination->GetData()),
-                         destination->GetStride(), width, true);
+    toRGB_->ConvertUShort(height_, result, planeStride,
+                          reinterpret_cast<uint16_t*>(destination->GetData()),
+                          destination->GetStride(), width_, true);
   }
 }
 
@@ -309,41 +313,41 @@ void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
   constexpr const char* kWhere = "OpReduceNoiseWavelets::ProcessChannel";
   // The built-in thresholds are in 12-bit units; 8-bit samples under type 2
   // use them divided by 16.
-  std::unique_ptr<float[]> scaled;
-  if (reductionType == Threshold && defaultThresholds && sizeof(T) == 1) {
-    scaled = AllocateFloats(3 * static_cast<size_t>(levels), kWhere);
-    for (int i = 0; i < 3 * levels; ++i) scaled[i] = planeThresholds[i] / 16.0f;
+  kelvo::memory::BlockArray<float> scaled;
+  if (reductionType_ == Threshold && defaultThresholds_ && sizeof(T) == 1) {
+    scaled = AllocateFloats(3 * static_cast<size_t>(levels_), kWhere);
+    for (int i = 0; i < 3 * levels_; ++i) scaled[i] = planeThresholds[i] / 16.0f;
     planeThresholds = scaled.get();
   }
-  const int planeStride = width * static_cast<int>(sizeof(T));
-  const bool median = !(channel == 0 || reductionType == Threshold);
+  const int planeStride = width_ * static_cast<int>(sizeof(T));
+  const bool median = !(channel == 0 || reductionType_ == Threshold);
 
   Wavelets wavelets;
-  wavelets.Initialize(waveletType, levels, paddingMethod);
+  wavelets.Initialize(waveletType_, levels_, paddingMethod_);
   if (median) {
-    wavelets.DecomposeSamples(plane, planeStride, width, height);
+    wavelets.DecomposeSamples(plane, planeStride, width_, height_);
     int* widths = nullptr;
     int* heights = nullptr;
     float** bands = wavelets.GetMRAPyramid(&widths, &heights);
-    for (int k = 0; k < levels; ++k) {
+    for (int k = 0; k < levels_; ++k) {
       const int bw = (widths[k] + 1) / 2;
       const int bh = (heights[k] + 1) / 2;
       float* const detail[3] = {bands[4 * k + 1], bands[4 * k + 2], bands[4 * k + 3]};
       ProcessWaveletLevelMedian(detail, bw, bh, planeThresholds + 3 * k);
     }
-    wavelets.ReconstructSamples(out, planeStride, width, height);
+    wavelets.ReconstructSamples(out, planeStride, width_, height_);
     return;
   }
   // Plain thresholding is applied row by row as the synthesis reaches the
   // rows, so the finest bands are thresholded while they are in the cache;
   // the bands keep the frames the transform extends them into.
   wavelets.SetFramedBands(true);
-  wavelets.DecomposeSamples(plane, planeStride, width, height);
-  const bool soft = softThreshold == 1;
+  wavelets.DecomposeSamples(plane, planeStride, width_, height_);
+  const bool soft = softThreshold_ == 1;
   const Wavelets::RowEdit threshold = [&](int level, int band, float* row, int count) {
     ThresholdBand(row, static_cast<size_t>(count), planeThresholds[3 * level + band - 1], soft);
   };
-  wavelets.ReconstructSamples(out, planeStride, width, height, threshold);
+  wavelets.ReconstructSamples(out, planeStride, width_, height_, threshold);
 }
 
 void OpReduceNoiseWavelets::ProcessWaveletLevelMedian(float* const band[3], int bw, int bh,
@@ -352,7 +356,7 @@ void OpReduceNoiseWavelets::ProcessWaveletLevelMedian(float* const band[3], int 
   const size_t n = static_cast<size_t>(bw) * bh;
   kelvo::memory::BlockArray<int16_t> coefficients = kelvo::memory::AllocateArray<int16_t>(n);
   kelvo::memory::BlockArray<int16_t> medians = kelvo::memory::AllocateArray<int16_t>(n);
-  if (!coefficients || !medians) throw IPException(12, kWhere);
+  if (!coefficients || !medians) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   for (int b = 0; b < 3; ++b) {
     float* x = band[b];
     for (size_t i = 0; i < n; ++i) {
@@ -365,7 +369,7 @@ void OpReduceNoiseWavelets::ProcessWaveletLevelMedian(float* const band[3], int 
     // clamps its result to 0..4095.
     IntelFilters::FilterMedianC1(reinterpret_cast<const uint16_t*>(coefficients.get()), bw * 2,
                                  reinterpret_cast<uint16_t*>(medians.get()), bw * 2, bw, bh,
-                                 waveletMedianSize);
+                                 waveletMedianSize_);
     const float t = levelThresholds[b];
     for (size_t i = 0; i < n; ++i) {
       const float m = static_cast<float>(medians[i]);
@@ -384,27 +388,27 @@ void OpReduceNoiseWavelets::GenerateRawWeightMaps(const BitmapData* source) {
   BitmapData reduced;
   const BitmapData* image = source;
   if (source->GetFormat() == kFormatBGR16) {
-    if (!reducer) reducer.reset(new (std::nothrow) OpImg16to8bit());
-    if (!reducer)
-      throw IPException(13, "OpReduceNoiseWavelets::GenerateRawWeightMaps(OpImg16to8bit)");
-    reduced.Initialize(width, height, kFormatBGR8, nullptr, 3 * width);
-    reducer->Execute(source, &reduced);
+    if (!reducer_) reducer_.reset(new (std::nothrow) OpImg16to8bit());
+    if (!reducer_)
+      throw IPException(ErrorCode::kInstantiationFailed,
+                        "OpReduceNoiseWavelets::GenerateRawWeightMaps(OpImg16to8bit)");
+    reduced.Initialize(width_, height_, kFormatBGR8, nullptr, 3 * width_);
+    reducer_->Execute(source, &reduced);
     image = &reduced;
   }
-  const size_t n = static_cast<size_t>(area);
-  Resize(lumMap, n, kWhere);
-  Resize(colourMap, n, kWhere);
-  Resize(edgeMap, n, kWhere);
+  const size_t n = static_cast<size_t>(area_);
+  lumMap_ = AllocateZeroed<uint8_t>(n, kWhere);
+  colourMap_ = AllocateZeroed<uint8_t>(n, kWhere);
+  edgeMap_ = AllocateZeroed<uint8_t>(n, kWhere);
   // Per-channel planes for the edge test.
-  kelvo::memory::BlockVector<uint8_t> channels;
-  Resize(channels, 3 * n, kWhere);
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* in = image->GetData() + static_cast<ptrdiff_t>(y) * image->GetStride();
-    const size_t row = static_cast<size_t>(y) * width;
-    for (int x = 0; x < width; ++x) {
+  kelvo::memory::BlockArray<uint8_t> channels = AllocateZeroed<uint8_t>(3 * n, kWhere);
+  for (int y = 0; y < height_; ++y) {
+    const uint8_t* in = image->View<uint8_t>().Row(y);
+    const size_t row = static_cast<size_t>(y) * width_;
+    for (int x = 0; x < width_; ++x) {
       const int b = in[3 * x], g = in[3 * x + 1], r = in[3 * x + 2];
-      lumMap[row + x] = static_cast<uint8_t>(std::min(255, (b + 2 * g + r + 2) >> 2));
-      colourMap[row + x] = static_cast<uint8_t>(std::max({b, g, r}) - std::min({b, g, r}));
+      lumMap_[row + x] = static_cast<uint8_t>(std::min(255, (b + 2 * g + r + 2) >> 2));
+      colourMap_[row + x] = static_cast<uint8_t>(std::max({b, g, r}) - std::min({b, g, r}));
       channels[row + x] = static_cast<uint8_t>(r);
       channels[n + row + x] = static_cast<uint8_t>(g);
       channels[2 * n + row + x] = static_cast<uint8_t>(b);
@@ -413,63 +417,42 @@ void OpReduceNoiseWavelets::GenerateRawWeightMaps(const BitmapData* source) {
   try {
     // Only the luminance is averaged over regions; the colour map is kept for
     // GetColourMap alone, so it gets no table.
-    lumTable.reset(new SumValueTable(lumMap.data(), width, height, width));
+    lumTable_.reset(new SumValueTable(lumMap_.get(), width_, height_, width_));
   } catch (const std::bad_alloc&) {
-    throw IPException(13, "OpReduceNoiseWavelets::GenerateRawWeightMaps(SumValueTable)");
+    throw IPException(ErrorCode::kInstantiationFailed,
+                      "OpReduceNoiseWavelets::GenerateRawWeightMaps(SumValueTable)");
   }
 
   // Edge map: 255 where a 7 x 7 neighbourhood spans 30 or more levels in the
   // red, green or blue plane (the plain range: separable maximum and
   // minimum), for centres at least 3 pixels inside the image.
-  std::fill(edgeMap.begin(), edgeMap.end(), uint8_t(0));
-  kelvo::memory::BlockVector<uint8_t> rowMax, rowMin;
-  Resize(rowMax, n, kWhere);
-  Resize(rowMin, n, kWhere);
+  kelvo::memory::BlockArray<uint8_t> rowMax = AllocateZeroed<uint8_t>(n, kWhere);
+  kelvo::memory::BlockArray<uint8_t> rowMin = AllocateZeroed<uint8_t>(n, kWhere);
   for (int c = 0; c < 3; ++c) {
-    const uint8_t* p = channels.data() + c * n;
-    for (int y = 0; y < height; ++y) {
-      const size_t row = static_cast<size_t>(y) * width;
-      for (int x = 3; x <= width - 4; ++x) {
-        uint8_t hi = 0, lo = 255;
-        for (int d = -3; d <= 3; ++d) {
-          hi = std::max(hi, p[row + x + d]);
-          lo = std::min(lo, p[row + x + d]);
-        }
-        rowMax[row + x] = hi;
-        rowMin[row + x] = lo;
-      }
-    }
-    for (int y = 3; y <= height - 4; ++y) {
-      const size_t row = static_cast<size_t>(y) * width;
-      for (int x = 3; x <= width - 4; ++x) {
-        uint8_t hi = 0, lo = 255;
-        for (int d = -3; d <= 3; ++d) {
-          hi = std::max(hi, rowMax[row + static_cast<ptrdiff_t>(d) * width + x]);
-          lo = std::min(lo, rowMin[row + static_cast<ptrdiff_t>(d) * width + x]);
-        }
-        if (hi - lo >= 30) edgeMap[row + x] = 255;
-      }
-    }
+    detail::MarkRangeEdges7x7(channels.get() + c * n, width_, height_, 30, rowMax.get(),
+                              rowMin.get(), edgeMap_.get());
   }
   try {
-    edgeTable.reset(new SumAreaTable(edgeMap.data(), width, height, width));
+    edgeTable_.reset(new SumAreaTable(edgeMap_.get(), width_, height_, width_));
   } catch (const std::bad_alloc&) {
-    throw IPException(13, "OpReduceNoiseWavelets::GenerateRawWeightMaps(SumAreaTable)");
+    throw IPException(ErrorCode::kInstantiationFailed,
+                      "OpReduceNoiseWavelets::GenerateRawWeightMaps(SumAreaTable)");
   }
 }
 
 const OpReduceNoiseWavelets::LevelWeightMap& OpReduceNoiseWavelets::GetLevelWeightMap(
     int level, int bw, int bh, bool recompute) {
   constexpr const char* kWhere = "OpReduceNoiseWavelets::GetLevelWeightMap";
-  if (levelWeightMaps.size() != static_cast<size_t>(levels)) {
+  if (levelWeightMaps_.size() != static_cast<size_t>(levels_)) {
     try {
-      levelWeightMaps.assign(static_cast<size_t>(levels), LevelWeightMap{});
+      levelWeightMaps_.clear();
+      levelWeightMaps_.resize(static_cast<size_t>(levels_));
     } catch (const std::bad_alloc&) {
-      throw IPException(12, kWhere);
+      throw IPException(ErrorCode::kAllocationFailed, kWhere);
     }
   }
-  LevelWeightMap& map = levelWeightMaps[static_cast<size_t>(level)];
-  if (!recompute && !map.data.empty() && map.bw == bw && map.bh == bh) return map;
+  LevelWeightMap& map = levelWeightMaps_[static_cast<size_t>(level)];
+  if (!recompute && map.data && map.bw == bw && map.bh == bh) return map;
 
   // The map carries a one-sample frame so that an uneven margin can be
   // padded symmetrically without leaving it; the row step holds the
@@ -477,38 +460,38 @@ const OpReduceNoiseWavelets::LevelWeightMap& OpReduceNoiseWavelets::GetLevelWeig
   map.bw = bw;
   map.bh = bh;
   map.step = 2 * (bw + 2);
-  Resize(map.data, static_cast<size_t>(map.step) * (bh + 3), kWhere);
-  float* origin = map.data.data() + map.step + 2;
+  map.data = AllocateZeroed<float>(static_cast<size_t>(map.step) * (bh + 3), kWhere);
+  float* origin = map.data.get() + map.step + 2;
 
-  const int nx = width >> (level + 1);
-  const int ny = height >> (level + 1);
+  const int nx = width_ >> (level + 1);
+  const int ny = height_ >> (level + 1);
   const int x0 = (bw - nx) / 2;
   const int y0 = (bh - ny) / 2;
-  const float sx = static_cast<float>(width) / static_cast<float>(nx);
-  const float sy = static_cast<float>(height) / static_cast<float>(ny);
+  const float sx = static_cast<float>(width_) / static_cast<float>(nx);
+  const float sy = static_cast<float>(height_) / static_cast<float>(ny);
   const long half = std::lround(sx * sy * 0.5f);
   const auto bound = [](float v, int limit) {
     return static_cast<int>(std::clamp(std::lround(v), 0L, static_cast<long>(limit - 1)));
   };
-  const float range = maxLum - minLum;
+  const float range = maxLum_ - minLum_;
   for (int j = 0; j < ny; ++j) {
-    const int r0 = bound((static_cast<float>(j) - 0.5f) * sy, height);
-    const int r1 = bound((static_cast<float>(j) + 0.5f) * sy, height);
+    const int r0 = bound((static_cast<float>(j) - 0.5f) * sy, height_);
+    const int r1 = bound((static_cast<float>(j) + 0.5f) * sy, height_);
     float* out = origin + static_cast<ptrdiff_t>(y0 + j) * map.step + 2 * x0;
     for (int i = 0; i < nx; ++i) {
-      const int c0 = bound((static_cast<float>(i) - 0.5f) * sx, width);
-      const int c1 = bound((static_cast<float>(i) + 0.5f) * sx, width);
+      const int c0 = bound((static_cast<float>(i) - 0.5f) * sx, width_);
+      const int c1 = bound((static_cast<float>(i) + 0.5f) * sx, width_);
       float dark = 0.0f, bright = 0.0f;
-      if (static_cast<long>(edgeTable->ROIPixels(c0, r0, c1, r1)) < half) {
+      if (static_cast<long>(edgeTable_->ROIPixels(c0, r0, c1, r1)) < half) {
         const double count = static_cast<double>(c1 - c0 + 1) * (r1 - r0 + 1);
         const float m =
-            count > 0 ? static_cast<float>(lumTable->ROIValue(c0, r0, c1, r1) / count) : 0.0f;
-        if (m <= minLum) {
+            count > 0 ? static_cast<float>(lumTable_->ROIValue(c0, r0, c1, r1) / count) : 0.0f;
+        if (m <= minLum_) {
           dark = 1.0f;
-        } else if (m >= maxLum) {
+        } else if (m >= maxLum_) {
           bright = 1.0f;
         } else {
-          bright = (m - minLum) / range;
+          bright = (m - minLum_) / range;
           dark = 1.0f - bright;
         }
       }
@@ -519,22 +502,22 @@ const OpReduceNoiseWavelets::LevelWeightMap& OpReduceNoiseWavelets::GetLevelWeig
   const int padX = std::max(x0, bw - nx - x0);
   const int padY = std::max(y0, bh - ny - y0);
   OpExtendBorder().Execute(2, nx, ny, origin + static_cast<ptrdiff_t>(y0) * map.step + 2 * x0,
-                           map.step * 4, padX, padY, paddingMethod);
+                           map.step * 4, padX, padY, paddingMethod_);
   return map;
 }
 
 template <class T>
 void OpReduceNoiseWavelets::ProcessChannelAdaptive(T* plane, int channel, const float* dark,
                                                    const float* bright) {
-  const int planeStride = width * static_cast<int>(sizeof(T));
+  const int planeStride = width_ * static_cast<int>(sizeof(T));
   Wavelets wavelets;
-  wavelets.Initialize(waveletType, levels, paddingMethod);
-  wavelets.DecomposeSamples(plane, planeStride, width, height);
+  wavelets.Initialize(waveletType_, levels_, paddingMethod_);
+  wavelets.DecomposeSamples(plane, planeStride, width_, height_);
   int* widths = nullptr;
   int* heights = nullptr;
   float** bands = wavelets.GetMRAPyramid(&widths, &heights);
-  const bool soft = softThreshold == 1;
-  for (int k = 0; k < levels; ++k) {
+  const bool soft = softThreshold_ == 1;
+  for (int k = 0; k < levels_; ++k) {
     const int bw = (widths[k] + 1) / 2;
     const int bh = (heights[k] + 1) / 2;
     const LevelWeightMap& map = GetLevelWeightMap(k, bw, bh, channel == 0);
@@ -552,7 +535,7 @@ void OpReduceNoiseWavelets::ProcessChannelAdaptive(T* plane, int channel, const 
       }
     }
   }
-  wavelets.ReconstructSamples(plane, planeStride, width, height);
+  wavelets.ReconstructSamples(plane, planeStride, width_, height_);
 }
 
 void OpReduceNoiseWavelets::ThresholdCoefficients(float* coefficients, int count, float threshold,
@@ -566,13 +549,13 @@ float OpReduceNoiseWavelets::EstimateNoise(int bandHeight, int bandWidth, const 
                                            int margin) {
   constexpr const char* kWhere = "OpReduceNoiseWavelets::EstimateNoise";
   if (detailX == nullptr || detailY == nullptr || detailXY == nullptr) {
-    throw IPException(5, kWhere);
+    throw IPException(ErrorCode::kNullData, kWhere);
   }
   const int iw = bandWidth - 2 * margin;
   const int ih = bandHeight - 2 * margin;
-  if (margin < 0 || iw < 1 || ih < 1) throw IPException(0, kWhere);
-  kelvo::memory::BlockVector<float> values;
-  Resize(values, 3 * static_cast<size_t>(iw) * ih, kWhere);
+  if (margin < 0 || iw < 1 || ih < 1) throw IPException(ErrorCode::kInvalidDimensions, kWhere);
+  const size_t count = 3 * static_cast<size_t>(iw) * ih;
+  kelvo::memory::BlockArray<float> values = AllocateZeroed<float>(count, kWhere);
   size_t at = 0;
   for (const float* band : {detailX, detailY, detailXY}) {
     for (int y = margin; y < bandHeight - margin; ++y) {
@@ -582,7 +565,7 @@ float OpReduceNoiseWavelets::EstimateNoise(int bandHeight, int bandWidth, const 
   }
   int before = 0, after = 0;
   const float median = UtilitiesFloat::MedianDivideAndConquer(
-      values.data(), 0, static_cast<int>(values.size()) - 1, before, after);
+      values.get(), 0, static_cast<int>(count) - 1, before, after);
   return static_cast<float>(median * 1.4825797080993652);
 }
 

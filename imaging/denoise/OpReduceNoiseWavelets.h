@@ -57,7 +57,7 @@ class OpReduceNoiseWavelets {
   void SetWaveletPreset();
 
   // Code 26 for a type other than 2 or 3 while the data type is DataBGR.
-  // Design decision: a type outside 0..3 (or a data type outside 0..1) is
+  // A type outside 0..3 (or a data type outside 0..1) is
   // refused with code 11 rather than stored.
   void SetReductionType(int type);
   void SetDataReductionType(int type, int dataType);
@@ -73,20 +73,20 @@ class OpReduceNoiseWavelets {
                                   const float* dark2, const float* bright0, const float* bright1,
                                   const float* bright2, float minLum, float maxLum);
 
-  // Mask of the image-domain chroma median of type 0. Design decision: an
+  // Mask of the image-domain chroma median of type 0. An
   // even or non-positive size is refused with code 11.
   void SetChromaMedianSize(int size);
 
   // source and destination: same format (2 or 3) and size, width and height
   // at least 64 and multiples of 4. They may be the same image. Returns true.
-  // Design decision: thresholds released by SetWaveletPreset and not set
+  // Thresholds released by SetWaveletPreset and not set
   // again give code 25.
   bool Execute(const BitmapData* source, BitmapData* destination);
 
   // Noise estimate from the three detail bands of one level (bandHeight x
   // bandWidth dense floats each): the median absolute coefficient over the
   // interior (margin samples left out on every side), scaled to a Gaussian
-  // standard deviation. Design decision: a null band gives code 5 and an
+  // standard deviation. A null band gives code 5 and an
   // empty interior code 0.
   float EstimateNoise(int bandHeight, int bandWidth, const float* detailX, const float* detailY,
                       const float* detailXY, int margin);
@@ -97,14 +97,14 @@ class OpReduceNoiseWavelets {
   static void ThresholdCoefficients(float* coefficients, int count, float threshold,
                                     int softThreshold) noexcept;
 
-  int GetLevels() const noexcept { return levels; }
-  int GetWaveletType() const noexcept { return waveletType; }
-  int GetPaddingMethod() const noexcept { return paddingMethod; }
-  int GetReductionType() const noexcept { return reductionType; }
-  int GetDataType() const noexcept { return dataType; }
-  int GetChromaMedianSize() const noexcept { return chromaMedianSize; }
-  int GetSoftThreshold() const noexcept { return softThreshold; }
-  bool HasDefaultThresholds() const noexcept { return defaultThresholds; }
+  int GetLevels() const noexcept { return levels_; }
+  int GetWaveletType() const noexcept { return waveletType_; }
+  int GetPaddingMethod() const noexcept { return paddingMethod_; }
+  int GetReductionType() const noexcept { return reductionType_; }
+  int GetDataType() const noexcept { return dataType_; }
+  int GetChromaMedianSize() const noexcept { return chromaMedianSize_; }
+  int GetSoftThreshold() const noexcept { return softThreshold_; }
+  bool HasDefaultThresholds() const noexcept { return defaultThresholds_; }
   // levels x 3 floats of a plane, or null when released.
   const float* GetThresholds(int plane) const noexcept;
   const float* GetThresholdsBright(int plane) const noexcept;
@@ -113,17 +113,15 @@ class OpReduceNoiseWavelets {
   // the first adaptive Execute. The colour map holds max(B, G, R) -
   // min(B, G, R) of each pixel: a colourfulness measure that no step of
   // Execute reads.
-  const uint8_t* GetLumMap() const noexcept { return lumMap.empty() ? nullptr : lumMap.data(); }
-  const uint8_t* GetColourMap() const noexcept {
-    return colourMap.empty() ? nullptr : colourMap.data();
-  }
-  const uint8_t* GetEdgeMap() const noexcept { return edgeMap.empty() ? nullptr : edgeMap.data(); }
+  const uint8_t* GetLumMap() const noexcept { return lumMap_.get(); }
+  const uint8_t* GetColourMap() const noexcept { return colourMap_.get(); }
+  const uint8_t* GetEdgeMap() const noexcept { return edgeMap_.get(); }
 
  private:
   struct LevelWeightMap {
     int bw = 0, bh = 0, step = 0;  // step in floats, two per sample
-    kelvo::memory::BlockVector<float> data;  // with a one-sample frame on every side
-    const float* Origin() const { return data.data() + step + 2; }
+    kelvo::memory::BlockArray<float> data;  // with a one-sample frame on every side
+    const float* Origin() const { return data.get() + step + 2; }
   };
 
   template <class T>
@@ -140,31 +138,31 @@ class OpReduceNoiseWavelets {
   void ReleaseMaps() noexcept;
   void ReleaseThresholds() noexcept;
 
-  int width = 0;
-  int height = 0;
-  int area = 0;
-  std::unique_ptr<OpConvertRGBtoYCbCr> toYCbCr;
-  std::unique_ptr<OpConvertYCbCrtoRGB> toRGB;
-  int levels = 4;
-  int waveletType = 12;
-  int paddingMethod = 2;
-  int dataType = DataYCbCr;
-  int reductionType = Threshold;
-  int32_t defaultThresholds = 0;
-  int chromaMedianSize = 9;
-  int waveletMedianSize = 3;
-  int softThreshold = 1;
-  std::unique_ptr<float[]> thresholds[3];
-  kelvo::memory::BlockVector<uint8_t> lumMap;
-  kelvo::memory::BlockVector<uint8_t> colourMap;
-  std::unique_ptr<SumValueTable> lumTable;
-  std::unique_ptr<OpImg16to8bit> reducer;
-  std::vector<LevelWeightMap> levelWeightMaps;
-  float minLum = 0.0f;
-  float maxLum = 255.0f;
-  std::unique_ptr<float[]> thresholdsBright[3];
-  kelvo::memory::BlockVector<uint8_t> edgeMap;
-  std::unique_ptr<SumAreaTable> edgeTable;
+  int width_ = 0;
+  int height_ = 0;
+  int area_ = 0;
+  std::unique_ptr<OpConvertRGBtoYCbCr> toYCbCr_;
+  std::unique_ptr<OpConvertYCbCrtoRGB> toRGB_;
+  int levels_ = 4;
+  int waveletType_ = 12;
+  int paddingMethod_ = 2;
+  int dataType_ = DataYCbCr;
+  int reductionType_ = Threshold;
+  int32_t defaultThresholds_ = 0;
+  int chromaMedianSize_ = 9;
+  int waveletMedianSize_ = 3;
+  int softThreshold_ = 1;
+  kelvo::memory::BlockArray<float> thresholds_[3];
+  kelvo::memory::BlockArray<uint8_t> lumMap_;
+  kelvo::memory::BlockArray<uint8_t> colourMap_;
+  std::unique_ptr<SumValueTable> lumTable_;
+  std::unique_ptr<OpImg16to8bit> reducer_;
+  std::vector<LevelWeightMap> levelWeightMaps_;
+  float minLum_ = 0.0f;
+  float maxLum_ = 255.0f;
+  kelvo::memory::BlockArray<float> thresholdsBright_[3];
+  kelvo::memory::BlockArray<uint8_t> edgeMap_;
+  std::unique_ptr<SumAreaTable> edgeTable_;
 };
 
 }  // namespace KelvoLibImageProcessing

@@ -89,7 +89,8 @@ float UtilitiesFloat::MedianDivideAndConquer(float* a, int lo, int hi, int& coun
     lo += countAfter - countBefore;
   }
   if (lo > hi) {
-    throw IPException(26, "UtilitiesFloat::MedianDivideAndConquer: unexpected sorting error");
+    throw IPException(ErrorCode::kGeneral,
+                      "UtilitiesFloat::MedianDivideAndConquer: unexpected sorting error");
   }
   return a[lo + (hi - lo) / 2];
 }

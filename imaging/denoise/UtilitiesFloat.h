@@ -14,7 +14,7 @@ class UtilitiesFloat {
   // segment (always so for 11 values or fewer), the smaller when a pivot
   // lands with exactly half the values before it.
   //
-  // Design decision: NaN values are ordered after every number (as the
+  // NaN values are ordered after every number (as the
   // smallest values, all equal to each other), so the search always
   // terminates; a NaN is returned only if it falls in the middle.
   //

@@ -13,6 +13,7 @@
 #include "imaging/denoise/detail/WaveletBanks.h"
 #include "imaging/denoise/detail/WaveletShrink.h"
 #include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing {
@@ -30,15 +31,13 @@ kelvo::memory::BlockArray<float> AllocateFloats(long long count) {
 }
 
 float* At(float* base, int step, int x, int y) {
-  return reinterpret_cast<float*>(reinterpret_cast<char*>(base) +
-                                  static_cast<ptrdiff_t>(y) * step) +
-         x;
+  return RowAt(base, step, y) + x;
 }
 
 // Makes an odd-sized w x h region at data even-sized by duplicating its last
 // column and/or row, then extends the result by `border` on every side:
 // the common preparation of a level input and of a band before synthesis.
-void PrepareRegion(OpExtendBorder& extender, float* data, int step, int w, int h, int border,
+void PrepareRegion(OpExtendBorder& extender_, float* data, int step, int w, int h, int border,
                    int method) {
   if (w % 2 != 0) {
     for (int y = 0; y < h; ++y) At(data, step, w, y)[0] = At(data, step, w - 1, y)[0];
@@ -48,7 +47,7 @@ void PrepareRegion(OpExtendBorder& extender, float* data, int step, int w, int h
     std::memcpy(At(data, step, 0, h), At(data, step, 0, h - 1), sizeof(float) * evenW);
   }
   const int evenH = h + (h % 2);
-  extender.Execute(1, evenW, evenH, data, step, border, border, method);
+  extender_.Execute(1, evenW, evenH, data, step, border, border, method);
 }
 
 int FloorHalf(int v) {
@@ -78,12 +77,6 @@ void RowFromFloats(const float* in, uint8_t* out, int n) {
 }
 void RowFromFloats(const float* in, uint16_t* out, int n) {
   detail::FloatsToSamples(in, out, static_cast<size_t>(n));
-}
-
-template <class T>
-T* RowOf(T* base, int stride, int y) {
-  using Byte = std::conditional_t<std::is_const_v<T>, const char, char>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + static_cast<ptrdiff_t>(y) * stride);
 }
 
 // Band rows per call of the level-0 synthesis when it goes out through a
@@ -145,62 +138,59 @@ Wavelets::~Wavelets() {
 }
 
 void Wavelets::ReleasePyramid() noexcept {
-  kelvo::memory::FreeBlock(pyramid);
-  pyramid = nullptr;
-  delete[] bands;
-  bands = nullptr;
-  delete[] levelWidths;
-  levelWidths = nullptr;
-  delete[] levelHeights;
-  levelHeights = nullptr;
-  delete[] bandSteps;
-  bandSteps = nullptr;
-  decomposed = false;
+  pyramid_.reset();
+  bands_.reset();
+  levelWidths_.reset();
+  levelHeights_.reset();
+  bandSteps_.reset();
+  decomposed_ = false;
 }
 
 void Wavelets::ReleaseOwnedTaps() noexcept {
-  delete[] ownedTaps;
-  ownedTaps = nullptr;
+  ownedTaps_.reset();
 }
 
 void Wavelets::Initialize(int type, int levelCount, int method) {
   if (levelCount <= 0 || levelCount > kMaxLevels) {
-    throw IPException(26, "Wavelets::Initialize: invalid number of levels");
+    throw IPException(ErrorCode::kGeneral, "Wavelets::Initialize: invalid number of levels");
   }
   const detail::WaveletBank* bank = detail::FindWaveletBank(type);
   if (bank == nullptr) {
-    throw IPException(26, "Wavelets::Initialize: invalid or unimplemented wavelet type");
+    throw IPException(ErrorCode::kGeneral,
+                      "Wavelets::Initialize: invalid or unimplemented wavelet type");
   }
   ReleasePyramid();
   ReleaseOwnedTaps();
-  tapsFwdLow = bank->fwdLow;
-  tapsFwdHigh = bank->fwdHigh;
-  tapsInvLow = bank->invLow;
-  tapsInvHigh = bank->invHigh;
-  tapLength = bank->length;
-  anchorFwd = tapLength / 2;
-  anchorInv = tapLength / 2 - 1;
-  borderBase = 2 * tapLength;
-  waveletType = type;
-  levels = levelCount;
-  paddingMethod = method;
-  margin = borderBase << (levels - 1);
+  tapsFwdLow_ = bank->fwdLow;
+  tapsFwdHigh_ = bank->fwdHigh;
+  tapsInvLow_ = bank->invLow;
+  tapsInvHigh_ = bank->invHigh;
+  tapLength_ = bank->length;
+  anchorFwd_ = tapLength_ / 2;
+  anchorInv_ = tapLength_ / 2 - 1;
+  borderBase_ = 2 * tapLength_;
+  waveletType_ = type;
+  levels_ = levelCount;
+  paddingMethod_ = method;
+  margin_ = borderBase_ << (levels_ - 1);
 
-  bands = new (std::nothrow) float*[4 * static_cast<size_t>(levels)]();
-  levelWidths = new (std::nothrow) int[static_cast<size_t>(levels)]();
-  levelHeights = new (std::nothrow) int[static_cast<size_t>(levels)]();
-  bandSteps = new (std::nothrow) int[static_cast<size_t>(levels)]();
-  framedBands = false;
-  if (bands == nullptr || levelWidths == nullptr || levelHeights == nullptr ||
-      bandSteps == nullptr) {
+  const size_t count = static_cast<size_t>(levels_);
+  bands_ = kelvo::memory::AllocateArray<float*>(4 * count, true);
+  levelWidths_ = kelvo::memory::AllocateArray<int>(count, true);
+  levelHeights_ = kelvo::memory::AllocateArray<int>(count, true);
+  bandSteps_ = kelvo::memory::AllocateArray<int>(count, true);
+  framedBands_ = false;
+  if (bands_ == nullptr || levelWidths_ == nullptr || levelHeights_ == nullptr ||
+      bandSteps_ == nullptr) {
     ReleasePyramid();
-    throw IPException(12, "Wavelets::Initialize");
+    throw IPException(ErrorCode::kAllocationFailed, "Wavelets::Initialize");
   }
-  if (!extender) {
-    extender.reset(new (std::nothrow) OpExtendBorder());
-    if (!extender) throw IPException(13, "Wavelets::Initialize(OpExtendBorder)");
+  if (!extender_) {
+    extender_.reset(new (std::nothrow) OpExtendBorder());
+    if (!extender_)
+      throw IPException(ErrorCode::kInstantiationFailed, "Wavelets::Initialize(OpExtendBorder)");
   }
-  decomposed = false;
+  decomposed_ = false;
 }
 
 void Wavelets::SetWaveletsParams(int border, const float* fwdLow, const float* fwdHigh,
@@ -208,41 +198,43 @@ void Wavelets::SetWaveletsParams(int border, const float* fwdLow, const float* f
                                  int fwdAnchor, int invAnchor) {
   constexpr const char* kWhere = "Wavelets::SetWaveletsParams";
   if (fwdLow == nullptr || fwdHigh == nullptr || invLow == nullptr || invHigh == nullptr) {
-    throw IPException(5, kWhere);
+    throw IPException(ErrorCode::kNullData, kWhere);
   }
   if (length < 2 || fwdAnchor < 0 || fwdAnchor >= length || invAnchor < 0 || invAnchor >= length ||
-      border < 0 || (static_cast<long long>(border) << (levels - 1)) > kMaxMargin) {
-    throw IPException(11, kWhere);
+      border < 0 || (static_cast<long long>(border) << (levels_ - 1)) > kMaxMargin) {
+    throw IPException(ErrorCode::kInvalidInput, kWhere);
   }
   ReleaseOwnedTaps();
-  ownedTaps = new (std::nothrow) float[4 * static_cast<size_t>(length)];
-  if (ownedTaps == nullptr) throw IPException(12, kWhere);
+  ownedTaps_ = kelvo::memory::AllocateArray<float>(4 * static_cast<size_t>(length));
+  if (ownedTaps_ == nullptr) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   const size_t bytes = sizeof(float) * static_cast<size_t>(length);
-  std::memcpy(ownedTaps, fwdLow, bytes);
-  std::memcpy(ownedTaps + length, fwdHigh, bytes);
-  std::memcpy(ownedTaps + 2 * length, invLow, bytes);
-  std::memcpy(ownedTaps + 3 * length, invHigh, bytes);
-  tapsFwdLow = ownedTaps;
-  tapsFwdHigh = ownedTaps + length;
-  tapsInvLow = ownedTaps + 2 * length;
-  tapsInvHigh = ownedTaps + 3 * length;
-  tapLength = length;
-  anchorFwd = fwdAnchor;
-  anchorInv = invAnchor;
-  borderBase = border;
-  margin = border << (levels - 1);
-  waveletType = 100;
+  float* taps = ownedTaps_.get();
+  std::memcpy(taps, fwdLow, bytes);
+  std::memcpy(taps + length, fwdHigh, bytes);
+  std::memcpy(taps + 2 * length, invLow, bytes);
+  std::memcpy(taps + 3 * length, invHigh, bytes);
+  tapsFwdLow_ = taps;
+  tapsFwdHigh_ = taps + length;
+  tapsInvLow_ = taps + 2 * length;
+  tapsInvHigh_ = taps + 3 * length;
+  tapLength_ = length;
+  anchorFwd_ = fwdAnchor;
+  anchorInv_ = invAnchor;
+  borderBase_ = border;
+  margin_ = border << (levels_ - 1);
+  waveletType_ = 100;
 }
 
 void Wavelets::SetFramedBands(bool framed) {
-  if (decomposed) {
-    throw IPException(26, "Wavelets::SetFramedBands: must be called before Decompose()");
+  if (decomposed_) {
+    throw IPException(ErrorCode::kGeneral,
+                      "Wavelets::SetFramedBands: must be called before Decompose()");
   }
-  framedBands = framed;
+  framedBands_ = framed;
 }
 
 int Wavelets::GetBandStep(int level) const noexcept {
-  return (bandSteps != nullptr && level >= 0 && level < levels) ? bandSteps[level] : 0;
+  return (bandSteps_ != nullptr && level >= 0 && level < levels_) ? bandSteps_[level] : 0;
 }
 
 void Wavelets::Decompose(const float* source, int stride, int width, int height) {
@@ -258,52 +250,56 @@ void Wavelets::DecomposeSamples(const uint16_t* source, int stride, int width, i
 template <class T>
 void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height) {
   constexpr const char* kWhere = "Wavelets::Decompose";
-  if (decomposed)
-    throw IPException(26, "Wavelets::Decompose: this routine can only be called once");
-  if (source == nullptr) throw IPException(5, kWhere);
+  if (decomposed_)
+    throw IPException(ErrorCode::kGeneral,
+                      "Wavelets::Decompose: this routine can only be called once");
+  if (source == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   if (static_cast<long long>(stride) < static_cast<long long>(sizeof(T)) * width) {
-    throw IPException(6, kWhere);
+    throw IPException(ErrorCode::kInvalidStride, kWhere);
   }
-  if (width < (1 << levels) || height < (1 << levels)) throw IPException(0, kWhere);
+  if (width < (1 << levels_) || height < (1 << levels_))
+    throw IPException(ErrorCode::kInvalidDimensions, kWhere);
 
   // The forward transform object and its work buffer.
   IppiWTFwdSpec_32f_C1R* rawSpec = nullptr;
-  ippiWTFwdInitAlloc_32f_C1R(&rawSpec, tapsFwdLow, tapLength, anchorFwd, tapsFwdHigh, tapLength,
-                             anchorFwd);
-  if (rawSpec == nullptr) throw IPException(15, "Wavelets::Decompose(ippiWTFwdInitAlloc_32f_C1R)");
+  ippiWTFwdInitAlloc_32f_C1R(&rawSpec, tapsFwdLow_, tapLength_, anchorFwd_, tapsFwdHigh_,
+                             tapLength_, anchorFwd_);
+  if (rawSpec == nullptr)
+    throw IPException(ErrorCode::kPrimitiveFailed,
+                      "Wavelets::Decompose(ippiWTFwdInitAlloc_32f_C1R)");
   const std::unique_ptr<IppiWTFwdSpec_32f_C1R, IppStatus (*)(IppiWTFwdSpec_32f_C1R*)> spec(
       rawSpec, ippiWTFwdFree_32f_C1R);
   int bufferSize = 0;
   ippiWTFwdGetBufSize_C1R(spec.get(), &bufferSize);
   detail::IppsBuffer<Ipp8u> buffer(ippsMalloc_8u(bufferSize > 0 ? bufferSize : 1));
-  if (!buffer) throw IPException(15, "Wavelets::Decompose(ippsMalloc_8u)");
+  if (!buffer) throw IPException(ErrorCode::kPrimitiveFailed, "Wavelets::Decompose(ippsMalloc_8u)");
   std::memset(buffer.get(), 0, static_cast<size_t>(bufferSize > 0 ? bufferSize : 1));
 
   // Level sizes, and every band in one block; a framed band has borderBase
   // samples and a spare column and row around it, like the working image.
-  const long long w0 = static_cast<long long>(width) + 2LL * margin;
-  const long long h0 = static_cast<long long>(height) + 2LL * margin;
-  if (w0 > INT_MAX / 2 || h0 > INT_MAX / 2) throw IPException(12, kWhere);
-  const long long frame = framedBands ? 2LL * borderBase + 1 : 0;
+  const long long w0 = static_cast<long long>(width) + 2LL * margin_;
+  const long long h0 = static_cast<long long>(height) + 2LL * margin_;
+  if (w0 > INT_MAX / 2 || h0 > INT_MAX / 2) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+  const long long frame = framedBands_ ? 2LL * borderBase_ + 1 : 0;
   // Framed band rows are a whole number of cache lines (16 floats) apart,
   // and the left frame is widened so that the first column the level-0
   // synthesis reads starts a line: its many loads along the rows then do
   // not straddle lines. One more row below takes the frame extension's
   // whole-row writes, which start at the narrower frame.
   long long left = 0;
-  if (framedBands) {
-    const long long firstRead = margin / 2 + CeilHalf(anchorInv - tapLength + 1);
-    left = borderBase;
+  if (framedBands_) {
+    const long long firstRead = margin_ / 2 + CeilHalf(anchorInv_ - tapLength_ + 1);
+    left = borderBase_;
     while ((left + firstRead) % 16 != 0) ++left;
   }
   const auto rowFloats = [&](long long bw) {
-    return framedBands ? (left + bw + borderBase + 1 + 15) / 16 * 16 : bw;
+    return framedBands_ ? (left + bw + borderBase_ + 1 + 15) / 16 * 16 : bw;
   };
-  const long long extraRows = framedBands ? 1 : 0;
+  const long long extraRows = framedBands_ ? 1 : 0;
   long long total = 0;
   {
     long long w = w0, h = h0;
-    for (int k = 0; k < levels; ++k) {
+    for (int k = 0; k < levels_; ++k) {
       const long long bw = (w + 1) / 2, bh = (h + 1) / 2;
       total += 4 * rowFloats(bw) * (bh + frame + extraRows);
       w = bw;
@@ -311,62 +307,63 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
     }
   }
   kelvo::memory::BlockArray<float> block = AllocateFloats(total);
-  if (!block) throw IPException(12, kWhere);
+  if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
 
   // The working image: level-0 input plus a borderBase frame and one spare
   // row and column for odd sizes. Every sample the transform reads is written
   // first (copy, duplication, extension), so it is not cleared.
-  const int wb = static_cast<int>(w0) + 2 * borderBase + 1;
-  const int hb = static_cast<int>(h0) + 2 * borderBase + 1;
+  const int wb = static_cast<int>(w0) + 2 * borderBase_ + 1;
+  const int hb = static_cast<int>(h0) + 2 * borderBase_ + 1;
   kelvo::memory::BlockArray<float> work = AllocateFloats(static_cast<long long>(wb) * hb);
-  if (!work) throw IPException(12, kWhere);
+  if (!work) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   const int step = wb * 4;
-  float* origin = At(work.get(), step, borderBase, borderBase);
+  float* origin = At(work.get(), step, borderBase_, borderBase_);
   for (int y = 0; y < height; ++y) {
-    RowToFloats(RowOf(source, stride, y), At(origin, step, margin, margin + y), width);
+    RowToFloats(RowAt(source, stride, y), At(origin, step, margin_, margin_ + y), width);
   }
-  extender->Execute(1, width, height, At(origin, step, margin, margin), step, margin, margin,
-                    paddingMethod);
+  extender_->Execute(1, width, height, At(origin, step, margin_, margin_), step, margin_, margin_,
+                     paddingMethod_);
 
   int w = static_cast<int>(w0), h = static_cast<int>(h0);
   float* next = block.get();
-  for (int k = 0; k < levels; ++k) {
-    levelWidths[k] = w;
-    levelHeights[k] = h;
+  for (int k = 0; k < levels_; ++k) {
+    levelWidths_[k] = w;
+    levelHeights_[k] = h;
     const int bw = (w + 1) / 2, bh = (h + 1) / 2;
     const int bandStep = static_cast<int>(rowFloats(bw)) * 4;
-    bandSteps[k] = bandStep;
+    bandSteps_[k] = bandStep;
     for (int b = 0; b < 4; ++b) {
-      bands[4 * k + b] =
-          framedBands ? At(next, bandStep, static_cast<int>(left), borderBase) : next;
+      bands_[4 * k + b] =
+          framedBands_ ? At(next, bandStep, static_cast<int>(left), borderBase_) : next;
       next += static_cast<size_t>(rowFloats(bw)) * static_cast<size_t>(bh + frame + extraRows);
     }
     // A framed approximation band is the next level's input where it lies.
     const float* input = origin;
     int inputStep = step;
-    if (k > 0 && framedBands) {
-      input = bands[4 * (k - 1)];
-      inputStep = bandSteps[k - 1];
-      PrepareRegion(*extender, bands[4 * (k - 1)], inputStep, w, h, borderBase, paddingMethod);
+    if (k > 0 && framedBands_) {
+      input = bands_[4 * (k - 1)];
+      inputStep = bandSteps_[k - 1];
+      PrepareRegion(*extender_, bands_[4 * (k - 1)], inputStep, w, h, borderBase_, paddingMethod_);
     } else {
-      if (k > 0) ippiCopy_32f_C1R(bands[4 * (k - 1)], w * 4, origin, step, IppiSize{w, h});
-      PrepareRegion(*extender, origin, step, w, h, borderBase, paddingMethod);
+      if (k > 0) ippiCopy_32f_C1R(bands_[4 * (k - 1)], w * 4, origin, step, IppiSize{w, h});
+      PrepareRegion(*extender_, origin, step, w, h, borderBase_, paddingMethod_);
     }
-    ippiWTFwd_32f_C1R(input, inputStep, bands[4 * k], bandStep, bands[4 * k + 1], bandStep,
-                      bands[4 * k + 2], bandStep, bands[4 * k + 3], bandStep, IppiSize{bw, bh},
+    ippiWTFwd_32f_C1R(input, inputStep, bands_[4 * k], bandStep, bands_[4 * k + 1], bandStep,
+                      bands_[4 * k + 2], bandStep, bands_[4 * k + 3], bandStep, IppiSize{bw, bh},
                       spec.get(), buffer.get());
     w = bw;
     h = bh;
   }
-  pyramid = block.release();
-  decomposed = true;
+  pyramid_ = std::move(block);
+  decomposed_ = true;
 }
 
 float** Wavelets::GetMRAPyramid(int** widths, int** heights) {
-  if (!decomposed) throw IPException(26, "Wavelets::GetMRAPyramid: must call Decompose() first");
-  if (widths != nullptr) *widths = levelWidths;
-  if (heights != nullptr) *heights = levelHeights;
-  return bands;
+  if (!decomposed_)
+    throw IPException(ErrorCode::kGeneral, "Wavelets::GetMRAPyramid: must call Decompose() first");
+  if (widths != nullptr) *widths = levelWidths_.get();
+  if (heights != nullptr) *heights = levelHeights_.get();
+  return bands_.get();
 }
 
 void Wavelets::Reconstruct(float* destination, int stride, int width, int height) {
@@ -391,45 +388,47 @@ template <class T>
 void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height,
                                const RowEdit* edit) {
   constexpr const char* kWhere = "Wavelets::Reconstruct";
-  if (destination == nullptr) throw IPException(5, kWhere);
+  if (destination == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   if (static_cast<long long>(stride) < static_cast<long long>(sizeof(T)) * width) {
-    throw IPException(6, kWhere);
+    throw IPException(ErrorCode::kInvalidStride, kWhere);
   }
-  if (levelWidths == nullptr || static_cast<long long>(width) + 2LL * margin != levelWidths[0] ||
-      static_cast<long long>(height) + 2LL * margin != levelHeights[0]) {
-    throw IPException(0, kWhere);
+  if (levelWidths_ == nullptr || static_cast<long long>(width) + 2LL * margin_ != levelWidths_[0] ||
+      static_cast<long long>(height) + 2LL * margin_ != levelHeights_[0]) {
+    throw IPException(ErrorCode::kInvalidDimensions, kWhere);
   }
 
   IppiWTInvSpec_32f_C1R* rawSpec = nullptr;
-  ippiWTInvInitAlloc_32f_C1R(&rawSpec, tapsInvLow, tapLength, anchorInv, tapsInvHigh, tapLength,
-                             anchorInv);
+  ippiWTInvInitAlloc_32f_C1R(&rawSpec, tapsInvLow_, tapLength_, anchorInv_, tapsInvHigh_,
+                             tapLength_, anchorInv_);
   if (rawSpec == nullptr) {
-    throw IPException(15, "Wavelets::Reconstruct(ippiWTInvInitAlloc_32f_C1R)");
+    throw IPException(ErrorCode::kPrimitiveFailed,
+                      "Wavelets::Reconstruct(ippiWTInvInitAlloc_32f_C1R)");
   }
   const std::unique_ptr<IppiWTInvSpec_32f_C1R, IppStatus (*)(IppiWTInvSpec_32f_C1R*)> spec(
       rawSpec, ippiWTInvFree_32f_C1R);
   int bufferSize = 0;
   ippiWTInvGetBufSize_C1R(spec.get(), &bufferSize);
   detail::IppsBuffer<Ipp8u> buffer(ippsMalloc_8u(bufferSize > 0 ? bufferSize : 1));
-  if (!buffer) throw IPException(15, "Wavelets::Reconstruct(ippsMalloc_8u)");
+  if (!buffer)
+    throw IPException(ErrorCode::kPrimitiveFailed, "Wavelets::Reconstruct(ippsMalloc_8u)");
 
   // Unframed bands are copied into four band working images sized for level
   // 0 with a borderBase frame and a spare row and column, reused by every
   // level; framed bands are extended where they lie. As in Decompose, every
   // sample read is written first.
-  const int w0 = levelWidths[0], h0 = levelHeights[0];
+  const int w0 = levelWidths_[0], h0 = levelHeights_[0];
   const int bw0 = (w0 + 1) / 2, bh0 = (h0 + 1) / 2;
-  const int workW = bw0 + 2 * borderBase + 1;
-  const int workH = bh0 + 2 * borderBase + 1;
+  const int workW = bw0 + 2 * borderBase_ + 1;
+  const int workH = bh0 + 2 * borderBase_ + 1;
   const int workStep = workW * 4;
   const long long workCount = static_cast<long long>(workW) * workH;
   kelvo::memory::BlockArray<float> bandWork;
   float* workOrigin[4] = {};
-  if (!framedBands) {
+  if (!framedBands_) {
     bandWork = AllocateFloats(4 * workCount);
-    if (!bandWork) throw IPException(12, kWhere);
+    if (!bandWork) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     for (int b = 0; b < 4; ++b) {
-      workOrigin[b] = At(bandWork.get() + b * workCount, workStep, borderBase, borderBase);
+      workOrigin[b] = At(bandWork.get() + b * workCount, workStep, borderBase_, borderBase_);
     }
   }
   // The temporary for odd level sizes and the full level-0 output are only
@@ -437,28 +436,29 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
   kelvo::memory::BlockArray<float> temp;
   kelvo::memory::BlockArray<float> output;
 
-  const int readLo = FloorHalf(anchorInv - tapLength + 1);
-  const int readHi = CeilHalf(anchorInv + 1);
+  const int readLo = FloorHalf(anchorInv_ - tapLength_ + 1);
+  const int readHi = CeilHalf(anchorInv_ + 1);
   SynthesisSpan spans[kMaxLevels];
-  SynthesisSpans(levels, levelWidths, levelHeights, margin, width, height, readLo, readHi, spans);
+  SynthesisSpans(levels_, levelWidths_.get(), levelHeights_.get(), margin_, width, height, readLo,
+                 readHi, spans);
   bool limited[kMaxLevels];
-  for (int k = 0; k < levels; ++k) limited[k] = spans[k].limited;
+  for (int k = 0; k < levels_; ++k) limited[k] = spans[k].limited;
   // Detail rows y0 .. y1 - 1 of level k through the edit, in the pyramid
   // (unframed bands are edited before they are copied out): the columns
   // the synthesis reads.
   const auto editRows = [&](int k, int y0, int y1) {
     const int x0 = limited[k] ? spans[k].x0 : 0;
-    const int x1 = limited[k] ? spans[k].x1 : (levelWidths[k] + 1) / 2;
+    const int x1 = limited[k] ? spans[k].x1 : (levelWidths_[k] + 1) / 2;
     for (int b = 1; b < 4; ++b) {
       for (int y = y0; y < y1; ++y) {
-        (*edit)(k, b, RowOf(bands[4 * k + b], bandSteps[k], y) + x0, x1 - x0);
+        (*edit)(k, b, RowAt(bands_[4 * k + b], bandSteps_[k], y) + x0, x1 - x0);
       }
     }
   };
-  const bool lazy0 = limited[0] && framedBands && edit != nullptr;
+  const bool lazy0 = limited[0] && framedBands_ && edit != nullptr;
 
-  for (int k = levels - 1; k >= 0; --k) {
-    const int w = levelWidths[k], h = levelHeights[k];
+  for (int k = levels_ - 1; k >= 0; --k) {
+    const int w = levelWidths_[k], h = levelHeights_[k];
     const int bw = (w + 1) / 2, bh = (h + 1) / 2;
     const SynthesisSpan& sp = spans[k];
     if (edit != nullptr && !(k == 0 && lazy0)) {
@@ -470,21 +470,21 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
     }
     float* bandOrigin[4];
     int bandStep;
-    if (framedBands) {
-      bandStep = bandSteps[k];
+    if (framedBands_) {
+      bandStep = bandSteps_[k];
       for (int b = 0; b < 4; ++b) {
-        bandOrigin[b] = bands[4 * k + b];
+        bandOrigin[b] = bands_[4 * k + b];
         if (!limited[k]) {
-          PrepareRegion(*extender, bandOrigin[b], bandStep, bw, bh, borderBase, paddingMethod);
+          PrepareRegion(*extender_, bandOrigin[b], bandStep, bw, bh, borderBase_, paddingMethod_);
         }
       }
     } else {
       bandStep = workStep;
       for (int b = 0; b < 4; ++b) {
         bandOrigin[b] = workOrigin[b];
-        ippiCopy_32f_C1R(bands[4 * k + b], bw * 4, bandOrigin[b], bandStep, IppiSize{bw, bh});
+        ippiCopy_32f_C1R(bands_[4 * k + b], bw * 4, bandOrigin[b], bandStep, IppiSize{bw, bh});
         if (!limited[k]) {
-          PrepareRegion(*extender, bandOrigin[b], bandStep, bw, bh, borderBase, paddingMethod);
+          PrepareRegion(*extender_, bandOrigin[b], bandStep, bw, bh, borderBase_, paddingMethod_);
         }
       }
     }
@@ -498,7 +498,7 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
     };
     if (limited[k] && k > 0) {
       inverse(sp.u0, sp.v0, IppiSize{sp.u1 - sp.u0 + 1, sp.v1 - sp.v0 + 1},
-              At(bands[4 * (k - 1)], bandSteps[k - 1], 2 * sp.u0, 2 * sp.v0), bandSteps[k - 1]);
+              At(bands_[4 * (k - 1)], bandSteps_[k - 1], 2 * sp.u0, 2 * sp.v0), bandSteps_[k - 1]);
       continue;
     }
     if (limited[k]) {
@@ -507,7 +507,7 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
       // output, without the full output image and its copy. Samples are
       // converted, and detail rows edited, a block of rows at a time, while
       // they are in the cache.
-      const int offset = margin / 2;
+      const int offset = margin_ / 2;
       // Band rows read for output rows 2y .. 2y + 2 rows - 1 lie within
       // y + readLo .. y + rows - 1 + readHi, relative to the offset.
       int edited = 0;
@@ -525,14 +525,14 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
         const int blockStep = width * 4;
         kelvo::memory::BlockArray<float> block =
             AllocateFloats(2LL * kSynthesisBlockRows * static_cast<long long>(width));
-        if (!block) throw IPException(12, kWhere);
+        if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
         for (int y = 0; y < height / 2; y += kSynthesisBlockRows) {
           const int rows = std::min(kSynthesisBlockRows, height / 2 - y);
           editBefore(y, rows);
           inverse(offset, offset + y, IppiSize{width / 2, rows}, block.get(), blockStep);
           for (int r = 0; r < 2 * rows; ++r) {
-            RowFromFloats(RowOf(block.get(), blockStep, r),
-                          RowOf(destination, stride, 2 * y + r), width);
+            RowFromFloats(RowAt(block.get(), blockStep, r), RowAt(destination, stride, 2 * y + r),
+                          width);
           }
         }
       }
@@ -541,11 +541,11 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
     float* target;
     int targetStep;
     if (k > 0) {
-      target = bands[4 * (k - 1)];
-      targetStep = bandSteps[k - 1];
+      target = bands_[4 * (k - 1)];
+      targetStep = bandSteps_[k - 1];
     } else {
       output = AllocateFloats(static_cast<long long>(w) * h);
-      if (!output) throw IPException(12, kWhere);
+      if (!output) throw IPException(ErrorCode::kAllocationFailed, kWhere);
       target = output.get();
       targetStep = w * 4;
     }
@@ -554,14 +554,14 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
     } else {
       if (!temp) {
         temp = AllocateFloats(4LL * bw0 * bh0);
-        if (!temp) throw IPException(12, kWhere);
+        if (!temp) throw IPException(ErrorCode::kAllocationFailed, kWhere);
       }
       inverse(0, 0, IppiSize{bw, bh}, temp.get(), 2 * bw0 * 4);
       ippiCopy_32f_C1R(temp.get(), 2 * bw0 * 4, target, targetStep, IppiSize{w, h});
     }
     if (k == 0) {
       for (int y = 0; y < height; ++y) {
-        RowFromFloats(At(output.get(), w * 4, margin, margin + y), RowOf(destination, stride, y),
+        RowFromFloats(At(output.get(), w * 4, margin_, margin_ + y), RowAt(destination, stride, y),
                       width);
       }
     }

@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+#include "imaging/primitives/BlockCache.h"
+
 namespace KelvoLibImageProcessing {
 
 class OpExtendBorder;
@@ -32,7 +34,7 @@ class Wavelets {
  public:
   // Symlet 4 (type 12), 4 levels, mirror padding.
   Wavelets();
-  // Design decision: the arguments follow the names of the settings, padding
+  // The arguments follow the names of the settings, padding
   // method first as the object stores it last.
   Wavelets(int paddingMethod, int levels, int waveletType);
   ~Wavelets();
@@ -42,14 +44,14 @@ class Wavelets {
 
   // Chooses a built-in filter bank (types 0-4, 10-13, 20, 21, 30-36, 40-46)
   // and prepares the pyramid bookkeeping; a previous pyramid is released.
-  // Code 26 for levels <= 0 ("invalid number of levels"; design decision:
+  // Code 26 for levels <= 0 ("invalid number of levels";
   // also for more than 20 levels, whose margin would not fit the sizes) and
   // for an unknown type.
   void Initialize(int waveletType, int levels, int paddingMethod);
 
   // Replaces the filter bank by copies of caller-supplied taps (type 100).
   // Code 5 for a null tap array; code 11 unless length >= 2, both anchors in
-  // 0 .. length-1 and borderBase >= 0 (design decision: also when the margin
+  // 0 .. length-1 and borderBase >= 0 (also when the margin
   // borderBase * 2^(levels-1) would exceed 2^24 samples).
   void SetWaveletsParams(int borderBase, const float* fwdLow, const float* fwdHigh,
                          const float* invLow, const float* invHigh, int length, int anchorFwd,
@@ -62,7 +64,7 @@ class Wavelets {
   // frames are overwritten by Decompose and Reconstruct. Set before
   // Decompose; Initialize switches it off.
   void SetFramedBands(bool framed);
-  bool HasFramedBands() const noexcept { return framedBands; }
+  bool HasFramedBands() const noexcept { return framedBands_; }
   // Row step in bytes of the bands of a level (0 before Decompose).
   int GetBandStep(int level) const noexcept;
 
@@ -100,12 +102,12 @@ class Wavelets {
   void ReconstructSamples(uint16_t* destination, int stride, int width, int height,
                           const RowEdit& edit);
 
-  int GetLevels() const noexcept { return levels; }
-  int GetWaveletType() const noexcept { return waveletType; }
-  int GetTapLength() const noexcept { return tapLength; }
-  int GetBorderBase() const noexcept { return borderBase; }
-  int GetMargin() const noexcept { return margin; }
-  bool IsDecomposed() const noexcept { return decomposed; }
+  int GetLevels() const noexcept { return levels_; }
+  int GetWaveletType() const noexcept { return waveletType_; }
+  int GetTapLength() const noexcept { return tapLength_; }
+  int GetBorderBase() const noexcept { return borderBase_; }
+  int GetMargin() const noexcept { return margin_; }
+  bool IsDecomposed() const noexcept { return decomposed_; }
 
  private:
   void ReleasePyramid() noexcept;
@@ -115,27 +117,27 @@ class Wavelets {
   void ReconstructImpl(T* destination, int stride, int width, int height, const RowEdit* edit);
   void ReleaseOwnedTaps() noexcept;
 
-  int levels = 0;
-  int waveletType = 0;
-  bool decomposed = false;
-  float** bands = nullptr;
-  int* levelWidths = nullptr;
-  int* levelHeights = nullptr;
-  const float* tapsFwdLow = nullptr;
-  const float* tapsFwdHigh = nullptr;
-  const float* tapsInvLow = nullptr;
-  const float* tapsInvHigh = nullptr;
-  int tapLength = 0;
-  int anchorFwd = 0;
-  int anchorInv = 0;
-  int borderBase = 0;
-  int margin = 0;
-  std::unique_ptr<OpExtendBorder> extender;
-  int paddingMethod = 0;
-  float* pyramid = nullptr;    // one block holding every band
-  int* bandSteps = nullptr;    // bytes, per level
-  bool framedBands = false;
-  float* ownedTaps = nullptr;  // the four arrays of type 100, one block
+  int levels_ = 0;
+  int waveletType_ = 0;
+  bool decomposed_ = false;
+  kelvo::memory::BlockArray<float*> bands_;
+  kelvo::memory::BlockArray<int> levelWidths_;
+  kelvo::memory::BlockArray<int> levelHeights_;
+  const float* tapsFwdLow_ = nullptr;
+  const float* tapsFwdHigh_ = nullptr;
+  const float* tapsInvLow_ = nullptr;
+  const float* tapsInvHigh_ = nullptr;
+  int tapLength_ = 0;
+  int anchorFwd_ = 0;
+  int anchorInv_ = 0;
+  int borderBase_ = 0;
+  int margin_ = 0;
+  std::unique_ptr<OpExtendBorder> extender_;
+  int paddingMethod_ = 0;
+  kelvo::memory::BlockArray<float> pyramid_;  // one block holding every band
+  kelvo::memory::BlockArray<int> bandSteps_;  // bytes, per level
+  bool framedBands_ = false;
+  kelvo::memory::BlockArray<float> ownedTaps_;  // the four arrays of type 100, one block
 };
 
 }  // namespace KelvoLibImageProcessing

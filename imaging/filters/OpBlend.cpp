@@ -12,22 +12,17 @@
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/core/UtilitiesGeneral.h"
+#include "imaging/core/detail/Checks.h"
 #include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
 constexpr const char* kExecute = "OpBlend::Execute";
 
-template <typename T>
-T* RowAt(T* base, int stride, int y) {
-  using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) +
-                              static_cast<std::ptrdiff_t>(y) * stride);
-}
-
-bool BadDimension(int size) {
-  return size < 64 || size % 4 != 0;
+bool ValidSide(int size) {
+  return size >= 64 && size % 4 == 0;
 }
 
 // Above full scale gives full scale, below 0 gives 0, else v + 0.5 truncated.
@@ -53,27 +48,22 @@ inline float Blend(int a, int b, BlendMode mode, float fullScale, int halfScale)
 }
 
 void CheckBitmaps(const BitmapData* input, const BitmapData* output) {
-  if (input == nullptr || output == nullptr) throw IPException(4, kExecute);
-  if (input->GetFormat() != output->GetFormat()) throw IPException(3, kExecute);
-  if (input->GetWidth() != output->GetWidth() || input->GetHeight() != output->GetHeight()) {
-    throw IPException(1, kExecute);
-  }
-  if (BadDimension(input->GetWidth()) || BadDimension(input->GetHeight())) {
-    throw IPException(0, kExecute);
-  }
+  detail::CheckImages(kExecute, {input, output}, {.validSide = ValidSide, .buffers = false});
 }
 
 // Checks of the raw two-image forms: pointers, strides (bytes), dimensions.
 template <typename T>
 void CheckRaw(const T* base, int baseStride, const T* blend, int blendStride, const T* output,
               int outputStride, int width, int height, int channels, const char* where) {
-  if (base == nullptr || blend == nullptr || output == nullptr) throw IPException(5, where);
+  if (base == nullptr || blend == nullptr || output == nullptr)
+    throw IPException(ErrorCode::kNullData, where);
   const long long minimum =
       static_cast<long long>(width) * channels * static_cast<long long>(sizeof(T));
   if (baseStride < minimum || blendStride < minimum || outputStride < minimum) {
-    throw IPException(6, where);
+    throw IPException(ErrorCode::kInvalidStride, where);
   }
-  if (BadDimension(width) || BadDimension(height)) throw IPException(0, where);
+  if (!ValidSide(width) || !ValidSide(height))
+    throw IPException(ErrorCode::kInvalidDimensions, where);
 }
 
 template <typename T>
@@ -121,10 +111,11 @@ void OpBlend::Release() noexcept {
 void OpBlend::Allocate(int bitDepth) {
   if (bitDepth == bitDepth_) return;
   Release();
-  // Design decision: the bit depth is recorded only once the tables exist,
+  // The bit depth is recorded only once the tables exist,
   // so a refused depth is refused again on the next call and never leaves
   // a depth without tables behind.
-  if (bitDepth != 8 && bitDepth != 16) throw IPException(10, "OpBlend::Allocate");
+  if (bitDepth != 8 && bitDepth != 16)
+    throw IPException(ErrorCode::kInvalidBitDepth, "OpBlend::Allocate");
   const int count = bitDepth == 8 ? 256 : 4096;
   try {
     multiply_.resize(count);
@@ -132,7 +123,7 @@ void OpBlend::Allocate(int bitDepth) {
     overlay_.resize(count);
   } catch (const std::bad_alloc&) {
     Release();
-    throw IPException(12, "OpBlend::Allocate");
+    throw IPException(ErrorCode::kAllocationFailed, "OpBlend::Allocate");
   }
   const float fullScale = bitDepth == 8 ? 255.0f : 4095.0f;
   const int half = bitDepth == 8 ? 128 : 2048;
@@ -149,17 +140,21 @@ void OpBlend::Allocate(int bitDepth) {
 
 void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mode, float opacity) {
   CheckBitmaps(input, output);
-  if (opacity < 0.0f || opacity > 1.0f) throw IPException(11, "OpBlend::Execute(opacity value)");
+  if (opacity < 0.0f || opacity > 1.0f)
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::Execute(opacity value)");
   if (opacity == 0.0f) {
     UtilitiesGeneral::CopyData(input, output);
     return;
   }
   width_ = input->GetWidth();
   height_ = input->GetHeight();
-  if (input->GetData() == nullptr || output->GetData() == nullptr) throw IPException(5, kExecute);
-  if (mode != Screen && mode != Overlay) throw IPException(11, "OpBlend::Execute(blend mode)");
+  if (input->GetData() == nullptr || output->GetData() == nullptr)
+    throw IPException(ErrorCode::kNullData, kExecute);
+  if (mode != Screen && mode != Overlay)
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::Execute(blend mode)");
   const int format = input->GetFormat();
-  if (format != kFormatBGR8 && format != kFormatBGR16) throw IPException(2, kExecute);
+  if (format != kFormatBGR8 && format != kFormatBGR16)
+    throw IPException(ErrorCode::kUnsupportedFormat, kExecute);
   Allocate(format == kFormatBGR8 ? 8 : 16);
   const std::vector<uint16_t>& table = mode == Screen ? screen_ : overlay_;
 
@@ -171,21 +166,22 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
     std::array<uint8_t, 256> lut;
     for (int s = 0; s < 256; ++s)
       lut[s] = static_cast<uint8_t>(MixSelf(table[s], s, opacity, inverse, 255.0f));
+    const ImageView<const uint8_t> in = input->View<uint8_t>();
+    const ImageView<uint8_t> out = output->View<uint8_t>();
     for (int y = 0; y < height_; ++y) {
-      const uint8_t* in = RowAt(input->GetData(), input->GetStride(), y);
-      uint8_t* out = RowAt(output->GetData(), output->GetStride(), y);
-      detail::MapBytes(in, out, static_cast<std::size_t>(samples), lut.data());
+      detail::MapBytes(in.Row(y), out.Row(y), static_cast<std::size_t>(samples), lut.data());
     }
   } else {
     std::vector<uint16_t> lut(4096);
     for (int s = 0; s < 4096; ++s)
       lut[s] = static_cast<uint16_t>(MixSelf(table[s], s, opacity, inverse, 4095.0f));
+    const ImageView<const uint16_t> inView = input->View<uint16_t>();
+    const ImageView<uint16_t> outView = output->View<uint16_t>();
     for (int y = 0; y < height_; ++y) {
-      const uint16_t* in =
-          RowAt(reinterpret_cast<const uint16_t*>(input->GetData()), input->GetStride(), y);
-      uint16_t* out = RowAt(reinterpret_cast<uint16_t*>(output->GetData()), output->GetStride(), y);
-      // Design decision: samples above 12 bits are read as full scale
-      // (4095) rather than indexing past the tables.
+      const uint16_t* in = inView.Row(y);
+      uint16_t* out = outView.Row(y);
+      // Samples above 12 bits are read as full scale (4095) rather than
+      // indexing past the tables.
       for (int i = 0; i < samples; ++i) out[i] = lut[std::min<int>(in[i], 4095)];
     }
   }
@@ -207,29 +203,33 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
                       const float* opacityMap, int opacityMapStride) {
   CheckBitmaps(input, output);
   if (opacityMap == nullptr || opacityMapStride < 1) {
-    throw IPException(11, "OpBlend::Execute(opacity pointer)");
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::Execute(opacity pointer)");
   }
   width_ = input->GetWidth();
   height_ = input->GetHeight();
-  if (input->GetData() == nullptr || output->GetData() == nullptr) throw IPException(5, kExecute);
+  if (input->GetData() == nullptr || output->GetData() == nullptr)
+    throw IPException(ErrorCode::kNullData, kExecute);
   if (input->GetFormat() == kFormatBGR8) {
-    throw IPException(2, "OpBlend::Execute: opacity map is not supported for 24-bit data");
+    throw IPException(ErrorCode::kUnsupportedFormat,
+                      "OpBlend::Execute: opacity map is not supported for 24-bit data");
   }
-  if (input->GetFormat() != kFormatBGR16) throw IPException(2, kExecute);
+  if (input->GetFormat() != kFormatBGR16)
+    throw IPException(ErrorCode::kUnsupportedFormat, kExecute);
   if (mode == Luminosity) {
-    throw IPException(11,
+    throw IPException(ErrorCode::kInvalidInput,
                       "OpBlend::Execute: opacity map is not supported for blend mode 'Luminosity'");
   }
   if (mode != Multiply && mode != Screen && mode != Overlay) {
-    throw IPException(11, "OpBlend::Execute(blend mode)");
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::Execute(blend mode)");
   }
   Allocate(16);
   const std::vector<uint16_t>& table =
       mode == Multiply ? multiply_ : (mode == Screen ? screen_ : overlay_);
+  const ImageView<const uint16_t> inView = input->View<uint16_t>();
+  const ImageView<uint16_t> outView = output->View<uint16_t>();
   for (int y = 0; y < height_; ++y) {
-    const uint16_t* in =
-        RowAt(reinterpret_cast<const uint16_t*>(input->GetData()), input->GetStride(), y);
-    uint16_t* out = RowAt(reinterpret_cast<uint16_t*>(output->GetData()), output->GetStride(), y);
+    const uint16_t* in = inView.Row(y);
+    uint16_t* out = outView.Row(y);
     const float* map = RowAt(opacityMap, opacityMapStride, y);
     for (int x = 0; x < width_; ++x) {
       const float o = std::clamp(map[x], 0.0f, 1.0f);
@@ -256,14 +256,15 @@ void OpBlend::ExecuteC3(const T* base, int baseStride, const T* blend, int blend
     CopyRows(base, baseStride, output, outputStride, width, height, 3);
     return;
   }
-  if (opacity < 0.0f || opacity > 1.0f) throw IPException(11, "OpBlend::Execute(opacity value)");
+  if (opacity < 0.0f || opacity > 1.0f)
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::Execute(opacity value)");
   if (mode == Multiply || mode == Screen || mode == Overlay) {
     BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 3, mode,
              opacity);
   } else if (mode == Luminosity || mode == Color) {
     ApplyHLS(base, baseStride, blend, blendStride, output, outputStride, mode, opacity);
   } else {
-    throw IPException(11, "OpBlend::Execute(blend mode)");
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::Execute(blend mode)");
   }
 }
 
@@ -292,9 +293,10 @@ void OpBlend::ExecuteC1(const uint8_t* base, int baseStride, const uint8_t* blen
     CopyRows(base, baseStride, output, outputStride, width, height, 1);
     return;
   }
-  if (opacity < 0.0f || opacity > 1.0f) throw IPException(11, "OpBlend::ExecuteC1(opacity value)");
+  if (opacity < 0.0f || opacity > 1.0f)
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::ExecuteC1(opacity value)");
   if (mode != Multiply && mode != Screen && mode != Overlay) {
-    throw IPException(11, "OpBlend::ExecuteC1(blend mode)");
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::ExecuteC1(blend mode)");
   }
   BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 1, mode,
            opacity);
@@ -312,9 +314,9 @@ void OpBlend::ExecuteC1(const uint16_t* base, int baseStride, const uint16_t* bl
     return;
   }
   if (opacity < 0.0f || opacity > 1.0f)
-    throw IPException(11, "OpBlend::ExecuteC1: (opacity value)");
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::ExecuteC1: (opacity value)");
   if (mode != Multiply && mode != Screen && mode != Overlay) {
-    throw IPException(11, "OpBlend::ExecuteC1(blend mode)");
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::ExecuteC1(blend mode)");
   }
   BlendTwo(base, baseStride, blend, blendStride, output, outputStride, width, height, 1, mode,
            opacity);
@@ -327,14 +329,15 @@ template <typename T, class ToYcc, class ToRgb>
 void MixPlanes(const T* base, int baseStride, const T* blend, int blendStride, T* output,
                int outputStride, int width, int height, BlendMode mode, float opacity, ToYcc toYcc,
                ToRgb toRgb) {
-  // Design decision: a mode other than Luminosity or Color is refused before
+  // A mode other than Luminosity or Color is refused before
   // any work, and a failed allocation of the planar copies is reported as
   // code 12 "OpBlend::ApplyHLS"; in both cases the output is untouched.
-  if (mode != Luminosity && mode != Color) throw IPException(11, "OpBlend::ApplyHLS(blend mode)");
+  if (mode != Luminosity && mode != Color)
+    throw IPException(ErrorCode::kInvalidInput, "OpBlend::ApplyHLS(blend mode)");
   const std::size_t plane = static_cast<std::size_t>(width) * height;
   kelvo::memory::BlockArray<T> baseYcc = kelvo::memory::AllocateArray<T>(3 * plane);
   kelvo::memory::BlockArray<T> blendYcc = kelvo::memory::AllocateArray<T>(3 * plane);
-  if (!baseYcc || !blendYcc) throw IPException(12, "OpBlend::ApplyHLS");
+  if (!baseYcc || !blendYcc) throw IPException(ErrorCode::kAllocationFailed, "OpBlend::ApplyHLS");
   const int planeStride = width * static_cast<int>(sizeof(T));
   toYcc(height, base, baseStride, baseYcc.get(), planeStride, width, true);
   toYcc(height, blend, blendStride, blendYcc.get(), planeStride, width, true);

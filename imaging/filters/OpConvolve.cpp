@@ -10,20 +10,15 @@
 #include "imaging/core/detail/AlignedBuffer.h"
 #include "imaging/core/detail/Checks.h"
 #include "imaging/filters/detail/FilterRows.h"
-#include "imaging/filters/detail/SampleBuffer.h"
+#include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-template <typename T>
-T* RowAt(T* base, std::ptrdiff_t stride, int y) {
-  using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + stride * y);
-}
-
-bool BadDimension(int size) {
-  return size < 64 || size % 4 != 0;
+bool ValidSide(int size) {
+  return size >= 64 && size % 4 == 0;
 }
 
 // Releases every work buffer of the convolution when the scope ends, on
@@ -44,13 +39,15 @@ template <typename T, typename K>
 void CheckRaw(const T* src, int srcStride, const T* dst, int dstStride, int width, int height,
               int channels, const K* kernel, int kernelWidth, int kernelHeight, const char* where,
               const char* kernelWhere) {
-  if (src == nullptr || dst == nullptr) throw IPException(5, where);
+  if (src == nullptr || dst == nullptr) throw IPException(ErrorCode::kNullData, where);
   const long long minimum =
       static_cast<long long>(width) * channels * static_cast<long long>(sizeof(T));
-  if (srcStride < minimum || dstStride < minimum) throw IPException(6, where);
-  if (BadDimension(width) || BadDimension(height)) throw IPException(0, where);
+  if (srcStride < minimum || dstStride < minimum)
+    throw IPException(ErrorCode::kInvalidStride, where);
+  if (!ValidSide(width) || !ValidSide(height))
+    throw IPException(ErrorCode::kInvalidDimensions, where);
   if (kernel == nullptr || kernelWidth < 1 || kernelHeight < 1) {
-    throw IPException(11, kernelWhere);
+    throw IPException(ErrorCode::kInvalidInput, kernelWhere);
   }
 }
 
@@ -95,10 +92,6 @@ IppStatus ConvFull(const uint16_t* src, int srcStep, IppiSize srcSize, const int
 
 }  // namespace
 
-void OpConvolve::BufferDeleter::operator()(void* p) const noexcept {
-  detail::FreePixels(static_cast<uint8_t*>(p));
-}
-
 void OpConvolve::ReleaseBuffers() noexcept {
   bufferFloat_.reset();
   bufferUChar_.reset();
@@ -112,31 +105,37 @@ void OpConvolve::SetGeometry(int channels, int width, int height, int kernelWidt
   fullStride_ = fullWidth_ * channels * bytesPerSample;
 }
 
+// Samples of the full result: its rows are fullStride_ bytes.
+std::size_t OpConvolve::FullSamples(int bytesPerSample) const noexcept {
+  return static_cast<std::size_t>(fullStride_) / static_cast<std::size_t>(bytesPerSample) *
+         static_cast<std::size_t>(fullHeight_);
+}
+
 void OpConvolve::AllocateBufferFloat(int channels, int width, int height, int kernelWidth,
                                      int kernelHeight) {
   bufferFloat_.reset();
   SetGeometry(channels, width, height, kernelWidth, kernelHeight, 4);
-  bufferFloat_.reset(reinterpret_cast<float*>(detail::AllocatePixels(
-      static_cast<std::size_t>(fullStride_) * static_cast<std::size_t>(fullHeight_))));
-  if (!bufferFloat_) throw IPException(12, "OpConvolve::AllocateBufferFloat");
+  bufferFloat_ = kelvo::memory::AllocateArray<float>(FullSamples(4));
+  if (!bufferFloat_)
+    throw IPException(ErrorCode::kAllocationFailed, "OpConvolve::AllocateBufferFloat");
 }
 
 void OpConvolve::AllocateBufferUChar(int channels, int width, int height, int kernelWidth,
                                      int kernelHeight) {
   bufferUChar_.reset();
   SetGeometry(channels, width, height, kernelWidth, kernelHeight, 1);
-  bufferUChar_.reset(detail::AllocatePixels(static_cast<std::size_t>(fullStride_) *
-                                            static_cast<std::size_t>(fullHeight_)));
-  if (!bufferUChar_) throw IPException(12, "OpConvolve::AllocateBufferUChar");
+  bufferUChar_ = kelvo::memory::AllocateArray<uint8_t>(FullSamples(1));
+  if (!bufferUChar_)
+    throw IPException(ErrorCode::kAllocationFailed, "OpConvolve::AllocateBufferUChar");
 }
 
 void OpConvolve::AllocateBufferUShort(int channels, int width, int height, int kernelWidth,
                                       int kernelHeight) {
   bufferUShort_.reset();
   SetGeometry(channels, width, height, kernelWidth, kernelHeight, 2);
-  bufferUShort_.reset(reinterpret_cast<uint16_t*>(detail::AllocatePixels(
-      static_cast<std::size_t>(fullStride_) * static_cast<std::size_t>(fullHeight_))));
-  if (!bufferUShort_) throw IPException(12, "OpConvolve::AllocateBufferUShort");
+  bufferUShort_ = kelvo::memory::AllocateArray<uint16_t>(FullSamples(2));
+  if (!bufferUShort_)
+    throw IPException(ErrorCode::kAllocationFailed, "OpConvolve::AllocateBufferUShort");
 }
 
 // ---- Bitmap entries ------------------------------------------------------
@@ -144,16 +143,7 @@ void OpConvolve::AllocateBufferUShort(int channels, int width, int height, int k
 namespace {
 
 void CheckBitmaps(const BitmapData* input, const BitmapData* output) {
-  constexpr const char* kWhere = "OpConvolve::Execute";
-  if (input == nullptr || output == nullptr) throw IPException(4, kWhere);
-  if (input->GetFormat() != output->GetFormat()) throw IPException(3, kWhere);
-  if (input->GetWidth() != output->GetWidth() || input->GetHeight() != output->GetHeight()) {
-    throw IPException(1, kWhere);
-  }
-  if (BadDimension(input->GetWidth()) || BadDimension(input->GetHeight())) {
-    throw IPException(0, kWhere);
-  }
-  if (input->GetData() == nullptr || output->GetData() == nullptr) throw IPException(5, kWhere);
+  detail::CheckImages("OpConvolve::Execute", {input, output}, {.validSide = ValidSide});
 }
 
 const uint16_t* Words(const BitmapData* b) {
@@ -184,7 +174,7 @@ void OpConvolve::Execute(const BitmapData* input, BitmapData* output, const floa
       return ExecuteC3(Words(input), si, Words(output), so, w, h, kernel, kernelWidth,
                        kernelHeight);
     default:
-      throw IPException(2, "OpConvolve::Execute");
+      throw IPException(ErrorCode::kUnsupportedFormat, "OpConvolve::Execute");
   }
 }
 
@@ -201,7 +191,7 @@ void OpConvolve::Execute(const BitmapData* input, BitmapData* output, const uint
       return ExecuteC3(input->GetData(), si, output->GetData(), so, w, h, kernel, kernelWidth,
                        kernelHeight);
     default:
-      throw IPException(2, "OpConvolve::Execute");
+      throw IPException(ErrorCode::kUnsupportedFormat, "OpConvolve::Execute");
   }
 }
 
@@ -218,7 +208,7 @@ void OpConvolve::Execute(const BitmapData* input, BitmapData* output, const int1
       return ExecuteC3(Words(input), si, Words(output), so, w, h, kernel, kernelWidth,
                        kernelHeight);
     default:
-      throw IPException(2, "OpConvolve::Execute");
+      throw IPException(ErrorCode::kUnsupportedFormat, "OpConvolve::Execute");
   }
 }
 
@@ -231,8 +221,8 @@ void OpConvolve::RunFloat(const T* src, int srcStride, T* dst, int dstStride, in
   const int hw = kernelWidth / 2;
   const int hh = kernelHeight / 2;
   const std::size_t rowSamples = static_cast<std::size_t>(width) * channels;
-  detail::SampleBuffer<float> image = detail::AllocateSamples<float>(rowSamples * height);
-  if (!image) throw IPException(12, where);
+  kelvo::memory::BlockArray<float> image = kelvo::memory::AllocateArray<float>(rowSamples * height);
+  if (!image) throw IPException(ErrorCode::kAllocationFailed, where);
   for (int y = 0; y < height; ++y) {
     const T* s = RowAt(src, srcStride, y);
     float* f = image.get() + rowSamples * y;
@@ -331,8 +321,9 @@ const float* OpConvolve::FullRow(int y, int channels, int kernelWidth, int kerne
 
 void OpConvolve::ConvolveFloatC1(float* image, int stride, int width, int height,
                                  const float* kernel, int kernelWidth, int kernelHeight) {
-  // Design decision: absent buffers are reported (code 5) before any work.
-  if (image == nullptr || kernel == nullptr) throw IPException(5, "OpConvolve::ConvolveFloatC1");
+  // Absent buffers are reported (code 5) before any work.
+  if (image == nullptr || kernel == nullptr)
+    throw IPException(ErrorCode::kNullData, "OpConvolve::ConvolveFloatC1");
   ReleaseOnExit release(*this);
   ConvolveFull(image, stride, width, height, 1, kernel, kernelWidth, kernelHeight);
   for (int y = 0; y < height; ++y) {
@@ -343,7 +334,8 @@ void OpConvolve::ConvolveFloatC1(float* image, int stride, int width, int height
 
 void OpConvolve::ConvolveFloatC3(float* image, int stride, int width, int height,
                                  const float* kernel, int kernelWidth, int kernelHeight) {
-  if (image == nullptr || kernel == nullptr) throw IPException(5, "OpConvolve::ConvolveFloatC3");
+  if (image == nullptr || kernel == nullptr)
+    throw IPException(ErrorCode::kNullData, "OpConvolve::ConvolveFloatC3");
   ReleaseOnExit release(*this);
   if (kernelWidth <= 9 && kernelHeight <= 9) {
     ConvolveFull(image, stride, width, height, 3, kernel, kernelWidth, kernelHeight);
@@ -357,9 +349,10 @@ void OpConvolve::ConvolveFloatC3(float* image, int stride, int width, int height
   // Large kernels: plane by plane with the single-channel primitive.
   const std::size_t plane = static_cast<std::size_t>(width) * height;
   const std::size_t kernelPlane = static_cast<std::size_t>(kernelWidth) * kernelHeight;
-  detail::SampleBuffer<float> planes = detail::AllocateSamples<float>(3 * plane);
-  detail::SampleBuffer<float> kernels = detail::AllocateSamples<float>(3 * kernelPlane);
-  if (!planes || !kernels) throw IPException(12, "OpConvolve::ConvolveFloatC3");
+  kelvo::memory::BlockArray<float> planes = kelvo::memory::AllocateArray<float>(3 * plane);
+  kelvo::memory::BlockArray<float> kernels = kelvo::memory::AllocateArray<float>(3 * kernelPlane);
+  if (!planes || !kernels)
+    throw IPException(ErrorCode::kAllocationFailed, "OpConvolve::ConvolveFloatC3");
   for (std::size_t k = 0; k < kernelPlane; ++k) {
     for (int c = 0; c < 3; ++c) kernels[c * kernelPlane + k] = kernel[3 * k + c];
   }
@@ -413,16 +406,10 @@ void OpConvolve::RunInteger(const T* src, int srcStride, T* dst, int dstStride, 
   for (int y = hh; y < height - hh; ++y) {
     const T* f = RowAt(static_cast<const T*>(full), fullStride_, y + hh) + hw * channels;
     T* d = RowAt(dst, dstStride, y);
-    for (int i = firstX; i < lastX; ++i) {
-      if constexpr (sizeof(T) == 1) {
-        d[i] = f[i];
-      } else {
-        // Design decision: the signed primitive's negative responses are
-        // stored as 0 rather than wrapping to large unsigned values.
-        const int v = static_cast<int16_t>(f[i]);
-        d[i] = static_cast<T>(std::max(v, 0));
-      }
-    }
+    // The 16-bit forms hand the destination the primitive's saturated signed
+    // words unchanged: a caller of a signed kernel reads them as signed, so
+    // a response of -100 is the word 65436, not a clamp to 0.
+    for (int i = firstX; i < lastX; ++i) d[i] = f[i];
   }
   CopyFrame(src, srcStride, dst, dstStride, width, height, channels, hw, hh);
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+
+#include "imaging/primitives/BlockCache.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -100,14 +103,11 @@ class OpConvolve {
   void SetGeometry(int channels, int width, int height, int kernelWidth, int kernelHeight,
                    int bytesPerSample);
 
-  // Frees aligned work memory.
-  struct BufferDeleter {
-    void operator()(void* p) const noexcept;
-  };
+  std::size_t FullSamples(int bytesPerSample) const noexcept;
 
-  std::unique_ptr<float[], BufferDeleter> bufferFloat_;
-  std::unique_ptr<uint8_t[], BufferDeleter> bufferUChar_;
-  std::unique_ptr<uint16_t[], BufferDeleter> bufferUShort_;
+  kelvo::memory::BlockArray<float> bufferFloat_;
+  kelvo::memory::BlockArray<uint8_t> bufferUChar_;
+  kelvo::memory::BlockArray<uint16_t> bufferUShort_;
   int fullWidth_ = 0;
   int fullHeight_ = 0;
   int fullStride_ = 0;

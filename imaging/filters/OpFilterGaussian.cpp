@@ -19,10 +19,11 @@ OpFilterGaussian::~OpFilterGaussian() = default;
 void OpFilterGaussian::Initialize(int kernelSize, float standardDeviation, float mean) {
   if (!(standardDeviation > 0.0f)) {
     throw IPException(
-        26, "OpFilterGaussian::Initialize: standard deviation must be non-zero and positive");
+        ErrorCode::kGeneral,
+        "OpFilterGaussian::Initialize: standard deviation must be non-zero and positive");
   }
   if (kernelSize % 2 == 0 || kernelSize < 3 || kernelSize > 21) {
-    throw IPException(26,
+    throw IPException(ErrorCode::kGeneral,
                       "OpFilterGaussian::Initialize: kernel size must be odd and between 3 and 21");
   }
   standardDeviation_ = standardDeviation;
@@ -39,7 +40,7 @@ void OpFilterGaussian::Initialize(int kernelSize, float standardDeviation, float
     kernel_.assign(static_cast<std::size_t>(n) * n, 0.0f);
     kernelC3_.assign(static_cast<std::size_t>(3) * n * n, 0.0f);
   } catch (const std::bad_alloc&) {
-    throw IPException(12, "OpFilterGaussian::Initialize");
+    throw IPException(ErrorCode::kAllocationFailed, "OpFilterGaussian::Initialize");
   }
   const int half = halfSize_;
   for (int i = 0; i <= half; ++i) {
@@ -63,19 +64,20 @@ void OpFilterGaussian::Initialize(int kernelSize, float standardDeviation, float
     kernelC3_[3 * k + 1] = kernel_[k];
     kernelC3_[3 * k + 2] = kernel_[k];
   }
-  // Design decision: when the convolution cannot be created it stays absent
+  // When the convolution cannot be created it stays absent
   // here, and every Execute reports code 7 "Null object pointer" with its own
   // where-string instead of dereferencing it.
   convolve_.reset(new (std::nothrow) OpConvolve());
 }
 
 OpConvolve& OpFilterGaussian::Convolve() {
-  if (!convolve_) throw IPException(7, "OpFilterGaussian::Execute");
+  if (!convolve_) throw IPException(ErrorCode::kNullObject, "OpFilterGaussian::Execute");
   return *convolve_;
 }
 
 void OpFilterGaussian::Execute(const BitmapData* input, BitmapData* output) {
-  if (input == nullptr || output == nullptr) throw IPException(4, "OpFilterGaussian::Execute");
+  if (input == nullptr || output == nullptr)
+    throw IPException(ErrorCode::kNullImage, "OpFilterGaussian::Execute");
   const int format = input->GetFormat();
   const float* kernel = nullptr;
   if (format == kFormatBGR8 || format == kFormatBGR16) {
@@ -83,7 +85,7 @@ void OpFilterGaussian::Execute(const BitmapData* input, BitmapData* output) {
   } else if (format == kFormatGray8 || format == kFormatGray16) {
     kernel = kernel_.data();
   } else {
-    throw IPException(2, "OpFilterGaussian::Execute");
+    throw IPException(ErrorCode::kUnsupportedFormat, "OpFilterGaussian::Execute");
   }
   Convolve().Execute(input, output, kernel, kernelSize_, kernelSize_);
 }

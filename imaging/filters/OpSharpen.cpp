@@ -18,21 +18,15 @@
 #include "imaging/filters/detail/FilterRows.h"
 #include "imaging/filters/detail/HybridLuminance.h"
 #include "imaging/filters/detail/HybridMask.h"
-#include "imaging/filters/detail/SampleBuffer.h"
 #include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-template <typename T>
-T* RowAt(T* base, std::ptrdiff_t stride, int y) {
-  using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + stride * y);
-}
-
-bool BadDimension(int size) {
-  return size < 64 || size % 4 != 0;
+bool ValidSide(int size) {
+  return size >= 64 && size % 4 == 0;
 }
 
 // Default high-pass kernel: -0.1 around 1.8, summing to 1.
@@ -57,19 +51,18 @@ void CopyImage(const T* in, int inStride, T* out, int outStride, int width, int 
 
 }  // namespace
 
-void OpSharpen::IppiDeleter::operator()(uint8_t* p) const noexcept {
-  ippiFree(p);
-}
-
 // ---- Construction and parameters ---------------------------------------
 
 OpSharpen::OpSharpen() {
   gaussian_.reset(new (std::nothrow) OpFilterGaussian(9, 2.0f, 0.0f));
-  if (!gaussian_) throw IPException(13, "OpSharpen::OpSharpen(OpFilterGaussian)");
+  if (!gaussian_)
+    throw IPException(ErrorCode::kInstantiationFailed, "OpSharpen::OpSharpen(OpFilterGaussian)");
   toYCbCr_.reset(new (std::nothrow) OpConvertRGBtoYCbCr());
-  if (!toYCbCr_) throw IPException(13, "OpSharpen::OpSharpen(OpConvertRGBtoYCbCr)");
+  if (!toYCbCr_)
+    throw IPException(ErrorCode::kInstantiationFailed, "OpSharpen::OpSharpen(OpConvertRGBtoYCbCr)");
   toRgb_.reset(new (std::nothrow) OpConvertYCbCrtoRGB());
-  if (!toRgb_) throw IPException(13, "OpSharpen::OpSharpen(OpConvertYCbCrtoRGB)");
+  if (!toRgb_)
+    throw IPException(ErrorCode::kInstantiationFailed, "OpSharpen::OpSharpen(OpConvertYCbCrtoRGB)");
   InstallDefaultKernels();
 }
 
@@ -93,7 +86,7 @@ bool OpSharpen::HoldsBuffers() const noexcept {
 
 void OpSharpen::SetUnsharpMaskAlpha(float alpha) {
   if (!(alpha >= 0.0f && alpha <= 1.0f)) {
-    throw IPException(11, "OpSharpen::SetUnsharpMaskAlpha(alpha value)");
+    throw IPException(ErrorCode::kInvalidInput, "OpSharpen::SetUnsharpMaskAlpha(alpha value)");
   }
   alpha_ = alpha;
 }
@@ -105,12 +98,12 @@ void OpSharpen::ResetUnsharpMaskAlpha() noexcept {
 void OpSharpen::SetUnsharpMaskHybridParams(float threshold, float radius, float amount) {
   if (threshold == threshold_ && radius == radius_ && amount == amount_) return;
   if (!(threshold >= 0.0f) || !(radius >= 1.0f) || !(amount >= 0.0f)) {
-    throw IPException(11, "OpSharpen::SetUnsharpMaskHybridParams");
+    throw IPException(ErrorCode::kInvalidInput, "OpSharpen::SetUnsharpMaskHybridParams");
   }
   int k = static_cast<int>(2.0f * radius + 0.5f);
   if (k % 2 == 0) ++k;
   const float sigma = static_cast<float>(k - 1) * 0.25f;
-  // Design decision: the new Gaussian is built before anything is stored,
+  // The new Gaussian is built before anything is stored,
   // so a radius whose kernel cannot be built (over 21 taps) leaves every
   // parameter and the old Gaussian in place.
   std::unique_ptr<OpFilterGaussian> gaussian;
@@ -119,7 +112,9 @@ void OpSharpen::SetUnsharpMaskHybridParams(float threshold, float radius, float 
   } catch (...) {
     gaussian.reset();
   }
-  if (!gaussian) throw IPException(13, "OpSharpen::SetUnsharpMaskHybridParams(OpFilterGaussian)");
+  if (!gaussian)
+    throw IPException(ErrorCode::kInstantiationFailed,
+                      "OpSharpen::SetUnsharpMaskHybridParams(OpFilterGaussian)");
   threshold_ = threshold;
   radius_ = radius;
   amount_ = amount;
@@ -149,19 +144,20 @@ void OpSharpen::ResetUnsharpMaskHybridParams() {
 
 namespace {
 
-// Replaces a kernel; design decision: absent values are refused like a bad
+// Replaces a kernel; absent values are refused like a bad
 // size (code 11) rather than read.
 void SetKernel(std::vector<float>& kernel, int& kernelWidth, int& kernelHeight, int width,
                int height, int channels, const float* values, const char* sizeWhere,
                const char* where) {
-  if (width < 1 || height < 1 || values == nullptr) throw IPException(11, sizeWhere);
+  if (width < 1 || height < 1 || values == nullptr)
+    throw IPException(ErrorCode::kInvalidInput, sizeWhere);
   kernel.clear();
   kernel.shrink_to_fit();
   try {
     kernel.assign(values, values + static_cast<std::size_t>(width) * height * channels);
   } catch (const std::bad_alloc&) {
     kernelWidth = kernelHeight = 0;
-    throw IPException(12, where);
+    throw IPException(ErrorCode::kAllocationFailed, where);
   }
   kernelWidth = width;
   kernelHeight = height;
@@ -192,14 +188,18 @@ void OpSharpen::ReleaseBuffers() noexcept {
 void OpSharpen::AllocateBuffersUCharPlanar() {
   for (IppiBytes& p : planes_) {
     p.reset(ippiMalloc_8u_C1(width_, height_, &planeStep_));
-    if (!p) throw IPException(15, "OpSharpen::AllocateBuffersUCharPlanar(ippiMalloc_8u_C1)");
+    if (!p)
+      throw IPException(ErrorCode::kPrimitiveFailed,
+                        "OpSharpen::AllocateBuffersUCharPlanar(ippiMalloc_8u_C1)");
   }
 }
 
 void OpSharpen::AllocateBuffersUCharC1() {
   for (int i = 0; i < 2; ++i) {
     workC1_[i].reset(ippiMalloc_8u_C1(width_ + 4, height_ + 4, &workC1Step_));
-    if (!workC1_[i]) throw IPException(15, "OpSharpen::AllocateBuffersUCharC1(ippiMalloc_8u_C1)");
+    if (!workC1_[i])
+      throw IPException(ErrorCode::kPrimitiveFailed,
+                        "OpSharpen::AllocateBuffersUCharC1(ippiMalloc_8u_C1)");
   }
   workC1Bytes_ = static_cast<std::size_t>(workC1Step_) * (height_ + 4);
   for (int i = 0; i < 2; ++i) workC1Origin_[i] = workC1_[i].get() + 2 * workC1Step_ + 2;
@@ -208,7 +208,9 @@ void OpSharpen::AllocateBuffersUCharC1() {
 void OpSharpen::AllocateBuffersUCharC3() {
   for (int i = 0; i < 2; ++i) {
     workC3_[i].reset(ippiMalloc_8u_C3(width_ + 4, height_ + 4, &workC3Step_));
-    if (!workC3_[i]) throw IPException(15, "OpSharpen::AllocateBuffersUCharC3(ippiMalloc_8u_C3)");
+    if (!workC3_[i])
+      throw IPException(ErrorCode::kPrimitiveFailed,
+                        "OpSharpen::AllocateBuffersUCharC3(ippiMalloc_8u_C3)");
   }
   workC3Bytes_ = static_cast<std::size_t>(workC3Step_) * (height_ + 4);
   for (int i = 0; i < 2; ++i) workC3Origin_[i] = workC3_[i].get() + 2 * workC3Step_ + 6;
@@ -218,15 +220,9 @@ void OpSharpen::AllocateBuffersUCharC3() {
 
 void OpSharpen::CheckImages(const BitmapData* input, const BitmapData* output,
                             const char* where) const {
-  if (input == nullptr || output == nullptr) throw IPException(4, where);
-  if (input->GetFormat() != output->GetFormat()) throw IPException(3, where);
-  if (BadDimension(input->GetWidth()) || BadDimension(input->GetHeight())) {
-    throw IPException(0, where);
-  }
-  if (output->GetWidth() != input->GetWidth() || output->GetHeight() != input->GetHeight()) {
-    throw IPException(1, where);
-  }
-  if (input->GetData() == nullptr || output->GetData() == nullptr) throw IPException(5, where);
+  // The input's size is checked before it is compared with the output's.
+  detail::CheckImages(where, {input, output},
+                      {.validSide = ValidSide, .sizeBeforeEqualSize = true});
 }
 
 namespace {
@@ -266,7 +262,7 @@ void OpSharpen::Run(const BitmapData* input, BitmapData* output, SharpenMethod m
       case UnsharpMaskHybrid:
         return RunUnsharpMaskHybrid(in, inStride, out, outStride);
       default:
-        throw IPException(26, kInvalid);
+        throw IPException(ErrorCode::kGeneral, kInvalid);
     }
   }
   if (input->GetFormat() == kFormatBGR16) {
@@ -286,10 +282,10 @@ void OpSharpen::Run(const BitmapData* input, BitmapData* output, SharpenMethod m
       case UnsharpMaskHybridC3:
         return RunUnsharpMaskHybridC3(in, inStride, out, outStride);
       default:
-        throw IPException(26, kInvalid);
+        throw IPException(ErrorCode::kGeneral, kInvalid);
     }
   }
-  throw IPException(2, "OpSharpen::Run");
+  throw IPException(ErrorCode::kUnsupportedFormat, "OpSharpen::Run");
 }
 
 void OpSharpen::Run(const BitmapData* input, BitmapData* output) {
@@ -309,14 +305,17 @@ void OpSharpen::Execute(const BitmapData* input, BitmapData* output, SharpenMeth
                         const float* thresholdTable, const float* amountMap, int amountMapStride) {
   CheckImages(input, output, "OpSharpen::Execute");
   if (input->GetFormat() != kFormatBGR16) {
-    throw IPException(26, "OpSharpen::Execute: unsupported image format for weighted version");
+    throw IPException(ErrorCode::kGeneral,
+                      "OpSharpen::Execute: unsupported image format for weighted version");
   }
   if (method != UnsharpMaskHybrid) {
-    throw IPException(26, "OpSharpen::Execute: invalid sharpening method for weighted version");
+    throw IPException(ErrorCode::kGeneral,
+                      "OpSharpen::Execute: invalid sharpening method for weighted version");
   }
-  // Design decision: an absent table or map is refused (code 5) instead of
+  // An absent table or map is refused (code 5) instead of
   // being read.
-  if (thresholdTable == nullptr || amountMap == nullptr) throw IPException(5, "OpSharpen::Execute");
+  if (thresholdTable == nullptr || amountMap == nullptr)
+    throw IPException(ErrorCode::kNullData, "OpSharpen::Execute");
   width_ = input->GetWidth();
   height_ = input->GetHeight();
   auto release = [this] { ReleaseBuffers(); };
@@ -357,7 +356,8 @@ void OpSharpen::RunLaplace3x3(const uint8_t* in, int inStride, uint8_t* out, int
   detail::GuardForeign("OpSharpen::RunLaplace3x3(Laplacian)", [&] {
     int step = 0;
     detail::IppiImage<uint8_t> work(ippiMalloc_8u_C3(width_ + 4, height_ + 4, &step));
-    if (!work) throw IPException(15, "OpSharpen::RunLaplace3x3(ippiMalloc_8u_C3)");
+    if (!work)
+      throw IPException(ErrorCode::kPrimitiveFailed, "OpSharpen::RunLaplace3x3(ippiMalloc_8u_C3)");
     CopyIntoFramed(in, inStride, work.get(), step, width_, height_);
     detail::CheckStatus(ippiFilterLaplace_8u_C3R(work.get() + 2 * step + 6, step, out, outStride,
                                                  IppiSize{width_, height_}, ippMskSize3x3),
@@ -369,7 +369,8 @@ void OpSharpen::RunLaplace3x3(const uint16_t* in, int inStride, uint16_t* out, i
   detail::GuardForeign("OpSharpen::RunLaplace3x3(Laplacian)", [&] {
     int step = 0;
     detail::IppiImage<Ipp16u> work(ippiMalloc_16u_C3(width_ + 4, height_ + 4, &step));
-    if (!work) throw IPException(15, "OpSharpen::RunLaplace3x3(ippiMalloc_16u_C3)");
+    if (!work)
+      throw IPException(ErrorCode::kPrimitiveFailed, "OpSharpen::RunLaplace3x3(ippiMalloc_16u_C3)");
     auto* bytes = reinterpret_cast<uint8_t*>(work.get());
     CopyIntoFramed(in, inStride, bytes, step, width_, height_);
     detail::CheckStatus(
@@ -385,7 +386,8 @@ void OpSharpen::RunHighPass3x3(const uint8_t* in, int inStride, uint8_t* out, in
   detail::GuardForeign("OpSharpen::RunHighPass3x3(highpass filter)", [&] {
     int step = 0;
     detail::IppiImage<uint8_t> work(ippiMalloc_8u_C3(width_ + 4, height_ + 4, &step));
-    if (!work) throw IPException(15, "OpSharpen::RunHighPass3x3(ippiMalloc_8u_C3)");
+    if (!work)
+      throw IPException(ErrorCode::kPrimitiveFailed, "OpSharpen::RunHighPass3x3(ippiMalloc_8u_C3)");
     CopyIntoFramed(in, inStride, work.get(), step, width_, height_);
     detail::CheckStatus(ippiFilterSharpen_8u_C3R(work.get() + 2 * step + 6, step, out, outStride,
                                                  IppiSize{width_, height_}),
@@ -397,7 +399,9 @@ void OpSharpen::RunHighPass3x3(const uint16_t* in, int inStride, uint16_t* out, 
   detail::GuardForeign("OpSharpen::RunHighPass3x3(highpass filter)", [&] {
     int step = 0;
     detail::IppiImage<Ipp16s> work(ippiMalloc_16s_C3(width_ + 4, height_ + 4, &step));
-    if (!work) throw IPException(15, "OpSharpen::RunHighPass3x3(ippiMalloc_16s_C3)");
+    if (!work)
+      throw IPException(ErrorCode::kPrimitiveFailed,
+                        "OpSharpen::RunHighPass3x3(ippiMalloc_16s_C3)");
     auto* bytes = reinterpret_cast<uint8_t*>(work.get());
     CopyIntoFramed(in, inStride, bytes, step, width_, height_);
     detail::CheckStatus(ippiFilterSharpen_16s_C3R(
@@ -489,7 +493,7 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint8_t* in, int inStride, uint8_t* o
     // later rows still read the high-pass rows above it.
     auto sharpened =
         kelvo::memory::AllocateArray<uint8_t>(static_cast<std::size_t>(planeStep_) * height_);
-    if (!sharpened) throw IPException(12, kWhere);
+    if (!sharpened) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     uint8_t* const planes[3] = {planes_[0].get(), planes_[1].get(), planes_[2].get()};
     const IppiSize roi{width_, height_};
     detail::CheckStatus(ippiRGBToYUV_8u_C3P3R(in, inStride, planes, planeStep_, roi),
@@ -530,13 +534,13 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint16_t* in, int inStride, uint16_t*
   }
   detail::GuardForeign("OpSharpen::RunUnsharpMaskHybrid(unsharp mask)", [&] {
     const std::size_t plane = static_cast<std::size_t>(width_) * height_;
-    detail::SampleBuffer<uint16_t> ycc = detail::AllocateSamples<uint16_t>(3 * plane);
-    detail::SampleBuffer<uint16_t> blur = detail::AllocateSamples<uint16_t>(plane);
-    detail::SampleBuffer<uint8_t> mask = detail::AllocateSamples<uint8_t>(plane);
-    detail::SampleBuffer<uint8_t> cleaned;
-    if (weighted) cleaned = detail::AllocateSamples<uint8_t>(plane);
+    kelvo::memory::BlockArray<uint16_t> ycc = kelvo::memory::AllocateArray<uint16_t>(3 * plane);
+    kelvo::memory::BlockArray<uint16_t> blur = kelvo::memory::AllocateArray<uint16_t>(plane);
+    kelvo::memory::BlockArray<uint8_t> mask = kelvo::memory::AllocateArray<uint8_t>(plane);
+    kelvo::memory::BlockArray<uint8_t> cleaned;
+    if (weighted) cleaned = kelvo::memory::AllocateArray<uint8_t>(plane);
     if (!ycc || !blur || !mask || (weighted && !cleaned)) {
-      throw IPException(12, "OpSharpen::RunUnsharpMaskHybrid");
+      throw IPException(ErrorCode::kAllocationFailed, "OpSharpen::RunUnsharpMaskHybrid");
     }
     const int planeStride = width_ * 2;
     toYCbCr_->ConvertUShort(height_, in, inStride, ycc.get(), planeStride, width_, true);
@@ -583,14 +587,15 @@ void OpSharpen::RunUnsharpMaskHybridC3(const uint16_t* in, int inStride, uint16_
     CopyImage(in, inStride, out, outStride, width_, height_, 3);
     return;
   }
-  // Design decision: foreign exceptions here are labelled like the other
+  // Foreign exceptions here are labelled like the other
   // unsharp masks.
   detail::GuardForeign("OpSharpen::RunUnsharpMaskHybridC3(unsharp mask)", [&] {
     const std::size_t plane = static_cast<std::size_t>(width_) * height_;
-    detail::SampleBuffer<uint16_t> work = detail::AllocateSamples<uint16_t>(3 * plane);
-    detail::SampleBuffer<uint16_t> lum = detail::AllocateSamples<uint16_t>(plane);
-    detail::SampleBuffer<uint8_t> mask = detail::AllocateSamples<uint8_t>(plane);
-    if (!work || !lum || !mask) throw IPException(12, "OpSharpen::RunUnsharpMaskHybridC3");
+    kelvo::memory::BlockArray<uint16_t> work = kelvo::memory::AllocateArray<uint16_t>(3 * plane);
+    kelvo::memory::BlockArray<uint16_t> lum = kelvo::memory::AllocateArray<uint16_t>(plane);
+    kelvo::memory::BlockArray<uint8_t> mask = kelvo::memory::AllocateArray<uint8_t>(plane);
+    if (!work || !lum || !mask)
+      throw IPException(ErrorCode::kAllocationFailed, "OpSharpen::RunUnsharpMaskHybridC3");
     const int workStride = width_ * 6;
     CopyImage(in, inStride, work.get(), workStride, width_, height_, 3);
     if (applyHighPass_) {
@@ -628,8 +633,8 @@ void OpSharpen::RunUnsharpMaskHybridC3(const uint16_t* in, int inStride, uint16_
 void OpSharpen::RunHighPassLum(const uint16_t* in, int inStride, uint16_t* out, int outStride) {
   detail::GuardForeign("OpSharpen::RunHighPassLum(highpass filter)", [&] {
     const std::size_t plane = static_cast<std::size_t>(width_) * height_;
-    detail::SampleBuffer<uint16_t> ycc = detail::AllocateSamples<uint16_t>(3 * plane);
-    if (!ycc) throw IPException(12, "OpSharpen::RunHighPassLum");
+    kelvo::memory::BlockArray<uint16_t> ycc = kelvo::memory::AllocateArray<uint16_t>(3 * plane);
+    if (!ycc) throw IPException(ErrorCode::kAllocationFailed, "OpSharpen::RunHighPassLum");
     const int planeStride = width_ * 2;
     toYCbCr_->ConvertUShort(height_, in, inStride, ycc.get(), planeStride, width_, true);
     OpConvolve highPass;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "imaging/primitives/PrimitiveBuffers.h"
+
 namespace KelvoLibImageProcessing {
 
 class BitmapData;
@@ -99,10 +101,7 @@ class OpSharpen {
   bool HoldsBuffers() const noexcept;
 
  private:
-  struct IppiDeleter {
-    void operator()(uint8_t* p) const noexcept;
-  };
-  using IppiBytes = std::unique_ptr<uint8_t, IppiDeleter>;
+  using IppiBytes = IppiImage<uint8_t>;
 
   void CheckImages(const BitmapData* input, const BitmapData* output, const char* where) const;
 

@@ -31,7 +31,8 @@ PipelineSnapshot::Report EnhancePadded(int width, int height, const uint8_t* pix
                                        const EnhanceOptions& options, BitmapData& work) {
   const int paddedWidth = PipelineSide(width);
   const int paddedHeight = PipelineSide(height);
-  if (paddedWidth == 0 || paddedHeight == 0) throw IPException(0, kWhere);
+  if (paddedWidth == 0 || paddedHeight == 0)
+    throw IPException(ErrorCode::kInvalidDimensions, kWhere);
   work.Initialize(paddedWidth, paddedHeight, kFormatBGR8, nullptr, 3 * paddedWidth);
   detail::MirrorPadBGR(pixels, width, height, stride, work.GetData(), paddedWidth, paddedHeight,
                        work.GetStride());
@@ -65,11 +66,11 @@ int PipelineSide(int side) noexcept {
 
 PipelineSnapshot::Report EnhanceAnySize(const BitmapData& input, BitmapData& output,
                                         const EnhanceOptions& options) {
-  if (input.GetData() == nullptr) throw IPException(5, kWhere);
-  if (input.GetFormat() != kFormatBGR8) throw IPException(2, kWhere);
+  if (input.GetData() == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
+  if (input.GetFormat() != kFormatBGR8) throw IPException(ErrorCode::kUnsupportedFormat, kWhere);
   const int width = input.GetWidth();
   const int height = input.GetHeight();
-  if (width < 1 || height < 1) throw IPException(0, kWhere);
+  if (width < 1 || height < 1) throw IPException(ErrorCode::kInvalidDimensions, kWhere);
 
   if (IsPipelineSize(width, height)) {
     if (&output != &input && (output.GetData() == nullptr || output.GetFormat() != kFormatBGR8 ||
@@ -96,10 +97,11 @@ PipelineSnapshot::Report EnhanceAnySize(const BitmapData& input, BitmapData& out
 PipelineSnapshot::Report EnhanceAnySize(int width, int height, const uint8_t* pixels, int stride,
                                         uint8_t* enhanced, int enhancedStride,
                                         const EnhanceOptions& options) {
-  if (pixels == nullptr || enhanced == nullptr) throw IPException(5, kWhere);
-  if (width < 1 || height < 1) throw IPException(0, kWhere);
+  if (pixels == nullptr || enhanced == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
+  if (width < 1 || height < 1) throw IPException(ErrorCode::kInvalidDimensions, kWhere);
   if (width > kMaxSide || stride < 3 * width || enhancedStride < 3 * width) {
-    throw IPException(width > kMaxSide ? 0 : 6, kWhere);
+    throw IPException(width > kMaxSide ? ErrorCode::kInvalidDimensions : ErrorCode::kInvalidStride,
+                      kWhere);
   }
 
   BitmapData work;

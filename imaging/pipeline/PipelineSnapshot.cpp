@@ -83,7 +83,8 @@ bool HasWorkLayout(const BitmapData& image, const BitmapData& work) {
 }  // namespace
 
 void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
-  if (input == nullptr || output == nullptr) throw IPException(4, "PipelineSnapshot::Execute");
+  if (input == nullptr || output == nullptr)
+    throw IPException(ErrorCode::kNullImage, "PipelineSnapshot::Execute");
   report_ = Report{};
   StageTimes& times = report_.times;
   const Clock::time_point start = Clock::now();

@@ -11,8 +11,10 @@ class OpSharpen;
 // Turns one grabbed frame (pixel format 2) into the enhanced still: skin
 // analysis, wavelet noise reduction, a contrast stretch decided from the
 // luminance statistics and the skin, hybrid unsharp masking of luminance and
-// a Screen self-blend. Each stage reads work image A, writes work image B and
-// B is copied back into A; both are allocated once per Execute.
+// a Screen self-blend. Each stage reads the current image and writes the
+// other of two work images, which then becomes the current one: the two swap
+// roles and nothing is copied back. Both are allocated once per Execute; a
+// frame already in their layout is read in place by the first stage.
 //
 // Failures are IPExceptions from the operations called; Execute does not
 // catch them, and the output is then not written.

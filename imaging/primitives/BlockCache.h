@@ -11,7 +11,7 @@
 // to the next request they fit, and fresh ones are mapped asking for
 // transparent huge pages (one fault per 2 MiB instead of 512).
 //
-// Design decisions:
+// How the cache behaves:
 // - Small blocks (below 256 KiB) go straight to the system allocator.
 // - A freed large block stays cached until the cache holds more than its cap
 //   (KELVO_BLOCK_CACHE_MB, default 256 MiB; 0 turns caching off); then the
@@ -27,7 +27,6 @@
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace kelvo::memory {
 
@@ -58,7 +57,9 @@ struct BlockDeleter {
   void operator()(T* p) const noexcept { FreeBlock(p); }
 };
 
-// An owned array of trivially copyable T from the block cache.
+// An owned array of trivially copyable T from the block cache: the one
+// owned work-buffer type of the library (memory from the primitive
+// allocators is held by IppiImage, PrimitiveBuffers.h).
 template <class T>
 using BlockArray = std::unique_ptr<T[], BlockDeleter<T>>;
 
@@ -70,30 +71,5 @@ BlockArray<T> AllocateArray(std::size_t count, bool zeroed = false) noexcept {
   if (count > SIZE_MAX / sizeof(T)) return BlockArray<T>();
   return BlockArray<T>(static_cast<T*>(AllocateBlock(count * sizeof(T), zeroed)));
 }
-
-// Standard allocator over the block cache, for containers holding
-// frame-sized data. Throws std::bad_alloc like std::allocator.
-template <class T>
-struct BlockAllocator {
-  using value_type = T;
-  BlockAllocator() noexcept = default;
-  template <class U>
-  BlockAllocator(const BlockAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) {
-    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
-    void* p = AllocateBlock(n * sizeof(T));
-    if (p == nullptr) throw std::bad_alloc();
-    return static_cast<T*>(p);
-  }
-  void deallocate(T* p, std::size_t) noexcept { FreeBlock(p); }
-  template <class U>
-  bool operator==(const BlockAllocator<U>&) const noexcept {
-    return true;
-  }
-};
-
-// A vector of frame-sized data on the block cache.
-template <class T>
-using BlockVector = std::vector<T, BlockAllocator<T>>;
 
 }  // namespace kelvo::memory

@@ -64,15 +64,15 @@ IppStatus ConvInt(const T* s1, int step1, IppiSize z1, const T* s2, int step2, I
   const int ow = z1.width + z2.width - 1;
   const int oh = z1.height + z2.height - 1;
   for (int y = 0; y < oh; ++y) {
-    T* out = detail::RowPtr(d, dstStep, y);
+    T* out = detail::RowAt(d, dstStep, y);
     const int kyBegin = std::max(0, y - z1.height + 1), kyEnd = std::min(z2.height, y + 1);
     for (int x = 0; x < ow; ++x) {
       const int kxBegin = std::max(0, x - z1.width + 1), kxEnd = std::min(z2.width, x + 1);
       for (int c = 0; c < ch; ++c) {
         int64_t sum = 0;
         for (int ky = kyBegin; ky < kyEnd; ++ky) {
-          const T* a = detail::RowPtr(s1, step1, y - ky);
-          const T* k = detail::RowPtr(s2, step2, ky);
+          const T* a = detail::RowAt(s1, step1, y - ky);
+          const T* k = detail::RowAt(s2, step2, ky);
           for (int kx = kxBegin; kx < kxEnd; ++kx) {
             sum += static_cast<int64_t>(a[(x - kx) * ch + c]) * k[kx * ch + c];
           }

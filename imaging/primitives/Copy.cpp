@@ -9,12 +9,12 @@
 
 extern "C" IppStatus ippiCopy_32f_C1R(const Ipp32f* pSrc, int srcStep, Ipp32f* pDst, int dstStep,
                                       IppiSize roiSize) noexcept {
-  using kelvo::primitives::detail::RowPtr;
+  using kelvo::primitives::detail::RowAt;
   const IppStatus st = kelvo::primitives::detail::CheckImage2(pSrc, pDst, roiSize);
   if (st != ippStsNoErr) return st;
   const size_t bytes = static_cast<size_t>(roiSize.width) * sizeof(Ipp32f);
   for (int y = 0; y < roiSize.height; ++y) {
-    std::memmove(RowPtr(pDst, dstStep, y), RowPtr(pSrc, srcStep, y), bytes);
+    std::memmove(RowAt(pDst, dstStep, y), RowAt(pSrc, srcStep, y), bytes);
   }
   return ippStsNoErr;
 }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <new>
 
+#include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/detail/Args.h"
 
@@ -31,10 +32,10 @@ IppStatus Median(const T* src, int srcStep, T* dst, int dstStep, IppiSize roi, I
   if (st != ippStsNoErr) return st;
   if (detail::BadMedianMask(mask, anchor)) return ippStsSizeErr;
   // The general path's window buffer, obtained once per call.
-  std::unique_ptr<T[]> work;
+  kelvo::memory::BlockArray<T> work;
   const bool fast = (mask.width == 3 && mask.height == 3) || (mask.width == 5 && mask.height == 5);
   if (!fast) {
-    work.reset(new (std::nothrow) T[static_cast<size_t>(mask.width) * mask.height]);
+    work = kelvo::memory::AllocateArray<T>(static_cast<size_t>(mask.width) * mask.height);
     if (!work) return detail::kStsNoMemErr;
   }
   kernel(src, srcStep, dst, dstStep, roi.width, roi.height, mask.width, mask.height, anchor.x,

@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "imaging/primitives/ImageView.h"
+
 namespace KelvoLibImageProcessing::wavelet {
 
 struct Filter {
@@ -107,12 +109,6 @@ struct InvJob {
   Filter low, high;
   unsigned char* buffer;
 };
-
-template <class T>
-inline T* RowAt(T* base, ptrdiff_t step, ptrdiff_t row) {
-  using Byte = std::conditional_t<std::is_const_v<T>, const char, char>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + row * step);
-}
 
 }  // namespace KelvoLibImageProcessing::wavelet
 

@@ -30,9 +30,15 @@ struct Clips {
 
 // lo = trunc(n * lowClip), hi = trunc(n * (1 - highClip)); when they meet or
 // cross, the clips are dropped: lo = 0 and hi = droppedHigh.
+//
+// Both products are float operations on float operands, rounded to float
+// before the truncation: 255 * (1 - 0.2f) is 204 in float but 203.99999... in
+// double, and the clip point decides a whole table entry.
 Clips ClipIndices(float n, float lowClip, float highClip, int droppedHigh) {
-  Clips c{TruncIndex(static_cast<double>(n) * static_cast<double>(lowClip)),
-          TruncIndex(static_cast<double>(n) * (1.0 - static_cast<double>(highClip)))};
+  const float lowProduct = n * lowClip;
+  const float highProduct = n * (1.0f - highClip);
+  Clips c{TruncIndex(static_cast<double>(lowProduct)),
+          TruncIndex(static_cast<double>(highProduct))};
   if (c.lo >= c.hi) c = Clips{0, droppedHigh};
   return c;
 }
@@ -54,7 +60,7 @@ double Knee(double x, double p, double g, double m) {
   const double base = 2.0 * g * std::fabs(d);
   const double powered = std::pow(base, p);
   if (std::isinf(powered) && !std::isinf(p)) {
-    // Design decision: far outside the ramp a large exponent overflows
+    // Far outside the ramp a large exponent overflows
     // base^p, which would leave inf / inf and put mid-grey at the ends. There
     // 1 is negligible beside base^p, the root is base itself and g (x - m) /
     // base is exactly -0.5 or +0.5: the curve has reached black or white.

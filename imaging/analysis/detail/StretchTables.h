@@ -8,7 +8,8 @@ namespace KelvoLibImageProcessing::detail {
 // maxValue must already be limited to what the path can hold (0..255 for an
 // 8-bit destination in the 8 -> 8 path, 0..65535 otherwise).
 //
-// Intermediate expressions are evaluated in double; the values the curve
+// The clip points lo and hi are float products truncated; the other
+// intermediate expressions are evaluated in double; the values the curve
 // keeps (n = maxValue, the slope s, the exponents and the ramp value v) are
 // rounded to float where they are stored, and the 0.001 added before
 // truncation is the float constant widened to double.

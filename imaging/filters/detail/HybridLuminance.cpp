@@ -96,7 +96,8 @@ void SharpenLuminance8(uint8_t* lum, int lumStride, uint8_t* out, int outStride,
   auto rowPointers = kelvo::memory::AllocateArray<const float*>(pointers);
   auto bytePointers =
       kelvo::memory::AllocateArray<const uint8_t*>(2 * static_cast<std::size_t>(R) + 1);
-  if (!floatRows || !sums || !bytes || !rowPointers || !bytePointers) throw IPException(12, where);
+  if (!floatRows || !sums || !bytes || !rowPointers || !bytePointers)
+    throw IPException(ErrorCode::kAllocationFailed, where);
   float* ringSource = floatRows.get();
   float* ringHigh = floatRows.get() + w * static_cast<std::size_t>(ringA);
   uint8_t* maskRow = bytes.get();

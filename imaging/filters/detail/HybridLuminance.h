@@ -22,7 +22,7 @@ struct HybridLuminanceParams {
 
 // `lum` (width x height at lumStride) is replaced by its high-pass result
 // when params.highPass is set; the sharpened luminance goes to `out` (same
-// size, outStride). Throws IPException(12, where) when work memory fails.
+// size, outStride). Throws IPException(ErrorCode::kAllocationFailed, where) when work memory fails.
 void SharpenLuminance8(uint8_t* lum, int lumStride, uint8_t* out, int outStride, int width,
                        int height, const HybridLuminanceParams& params, const char* where);
 

@@ -6,15 +6,10 @@
 
 #include "imaging/analysis/SumValueTable.h"
 #include "imaging/filters/detail/FilterRows.h"
+#include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing::detail {
 namespace {
-
-template <typename T>
-T* RowAt(T* base, std::ptrdiff_t stride, int y) {
-  using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + stride * y);
-}
 
 // Marks (255) the samples that differ from the mean of their window, clipped
 // at the image edges, by more than the threshold; equality does not mark.

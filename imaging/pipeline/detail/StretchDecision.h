@@ -27,7 +27,7 @@ struct MidTones {
 };
 
 // midRatio and midAve from 256 luminance counts and the two clip indices.
-// Design decision: when the central range holds no pixel (hiIdx below loIdx,
+// When the central range holds no pixel (hiIdx below loIdx,
 // or every count between them zero) the quotient would be 0/0. Then midAve is
 // the mean luminance of the whole frame, the best remaining estimate of where
 // its mid-tones lie: a frame whose pixels all sit below level 10 is then

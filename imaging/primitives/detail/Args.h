@@ -1,12 +1,13 @@
 #pragma once
 
-// Argument checks and row addressing shared by the primitives and their
+// Argument checks shared by the primitives and their
 // scalar reference. Private to imaging/primitives.
 
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
+#include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace kelvo::primitives::detail {
@@ -17,7 +18,7 @@ namespace kelvo::primitives::detail {
 inline constexpr IppStatus kStsNoMemErr = -9;
 
 template <class T>
-inline T* RowPtr(T* base, int step, int y) {
+inline T* RowAt(T* base, int step, int y) {
   using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
   return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + static_cast<ptrdiff_t>(step) * y);
 }

@@ -12,7 +12,7 @@ namespace {
 
 using primitives::detail::BadSize;
 using primitives::detail::CheckImage2;
-using primitives::detail::RowPtr;
+using primitives::detail::RowAt;
 using primitives::detail::ValidMask;
 
 int Clamp(int64_t v, int lo, int hi) {
@@ -47,12 +47,12 @@ IppStatus Kernel(const T* src, int srcStep, T* dst, int dstStep, IppiSize roi, i
       for (int c = 0; c < channels; ++c) {
         int64_t sum = 0;
         for (int ky = 0; ky < k; ++ky) {
-          const T* row = RowPtr(src, srcStep, y + ky - r);
+          const T* row = RowAt(src, srcStep, y + ky - r);
           for (int kx = 0; kx < k; ++kx) {
             sum += static_cast<int64_t>(kernel[ky * k + kx]) * row[(x + kx - r) * channels + c];
           }
         }
-        RowPtr(dst, dstStep, y)[x * channels + c] =
+        RowAt(dst, dstStep, y)[x * channels + c] =
             static_cast<T>(Clamp(RoundDiv(sum, div), kMin<T>, kMax<T>));
       }
     }
@@ -94,11 +94,11 @@ IppStatus Median(const T* src, int srcStep, T* dst, int dstStep, IppiSize roi, I
     for (int x = 0; x < roi.width; ++x) {
       size_t n = 0;
       for (int my = 0; my < mask.height; ++my) {
-        const T* row = RowPtr(src, srcStep, y - anchor.y + my);
+        const T* row = RowAt(src, srcStep, y - anchor.y + my);
         for (int mx = 0; mx < mask.width; ++mx) window[n++] = row[x - anchor.x + mx];
       }
       std::sort(window.begin(), window.end());
-      RowPtr(dst, dstStep, y)[x] = window[n / 2];
+      RowAt(dst, dstStep, y)[x] = window[n / 2];
     }
   }
   return ippStsNoErr;
@@ -126,13 +126,13 @@ IppStatus Conv(const T* s1, int step1, IppiSize z1, const T* s2, int step2, Ippi
           for (int kx = 0; kx < z2.width; ++kx) {
             const int sx = x - kx;
             if (sx < 0 || sx >= z1.width) continue;
-            const Acc a = static_cast<Acc>(RowPtr(s1, step1, sy)[sx * channels + c]);
-            const Acc b = static_cast<Acc>(RowPtr(s2, step2, ky)[kx * channels + c]);
+            const Acc a = static_cast<Acc>(RowAt(s1, step1, sy)[sx * channels + c]);
+            const Acc b = static_cast<Acc>(RowAt(s2, step2, ky)[kx * channels + c]);
             const Acc p = a * b;
             sum = sum + p;
           }
         }
-        RowPtr(d, dstStep, y)[x * channels + c] = store(sum);
+        RowAt(d, dstStep, y)[x * channels + c] = store(sum);
       }
     }
   }
@@ -166,8 +166,8 @@ IppStatus YCbCr422ToBGR_8u_C2C3R(const Ipp8u* pSrc, int srcStep, Ipp8u* pDst, in
   if (st != ippStsNoErr) return st;
   if (roi.width < 2) return ippStsSizeErr;
   for (int y = 0; y < roi.height; ++y) {
-    const Ipp8u* s = RowPtr(pSrc, srcStep, y);
-    Ipp8u* d = RowPtr(pDst, dstStep, y);
+    const Ipp8u* s = RowAt(pSrc, srcStep, y);
+    Ipp8u* d = RowAt(pDst, dstStep, y);
     for (int x = 0; x < roi.width; ++x) {
       const int pair = x & ~1;
       const int yy = s[2 * x];
@@ -191,15 +191,15 @@ IppStatus RGBToYUV_8u_C3P3R(const Ipp8u* pSrc, int srcStep, Ipp8u* const pDst[3]
   IppStatus st = CheckImage2(pSrc, pDst[0], roi);
   if (st != ippStsNoErr) return st;
   for (int y = 0; y < roi.height; ++y) {
-    const Ipp8u* s = RowPtr(pSrc, srcStep, y);
+    const Ipp8u* s = RowAt(pSrc, srcStep, y);
     for (int x = 0; x < roi.width; ++x) {
       const int r = s[3 * x], g = s[3 * x + 1], b = s[3 * x + 2];
       const int yv = (19595 * r + 38470 * g + 7471 * b + 32768) >> 16;
       const int u = (-9641 * r - 18927 * g + 28568 * b + (128 << 16) + 32768) >> 16;
       const int v = (40290 * r - 33738 * g - 6552 * b + (128 << 16) + 32768) >> 16;
-      RowPtr(pDst[0], dstStep, y)[x] = static_cast<Ipp8u>(Clamp(yv, 0, 255));
-      RowPtr(pDst[1], dstStep, y)[x] = static_cast<Ipp8u>(Clamp(u, 0, 255));
-      RowPtr(pDst[2], dstStep, y)[x] = static_cast<Ipp8u>(Clamp(v, 0, 255));
+      RowAt(pDst[0], dstStep, y)[x] = static_cast<Ipp8u>(Clamp(yv, 0, 255));
+      RowAt(pDst[1], dstStep, y)[x] = static_cast<Ipp8u>(Clamp(u, 0, 255));
+      RowAt(pDst[2], dstStep, y)[x] = static_cast<Ipp8u>(Clamp(v, 0, 255));
     }
   }
   return ippStsNoErr;
@@ -211,11 +211,11 @@ IppStatus YUVToRGB_8u_P3C3R(const Ipp8u* const pSrc[3], int srcStep, Ipp8u* pDst
   IppStatus st = CheckImage2(pSrc[0], pDst, roi);
   if (st != ippStsNoErr) return st;
   for (int y = 0; y < roi.height; ++y) {
-    Ipp8u* d = RowPtr(pDst, dstStep, y);
+    Ipp8u* d = RowAt(pDst, dstStep, y);
     for (int x = 0; x < roi.width; ++x) {
-      const int yv = RowPtr(pSrc[0], srcStep, y)[x];
-      const int u = RowPtr(pSrc[1], srcStep, y)[x] - 128;
-      const int v = RowPtr(pSrc[2], srcStep, y)[x] - 128;
+      const int yv = RowAt(pSrc[0], srcStep, y)[x];
+      const int u = RowAt(pSrc[1], srcStep, y)[x] - 128;
+      const int v = RowAt(pSrc[2], srcStep, y)[x] - 128;
       const int r = ((yv << 16) + 74711 * v + 32768) >> 16;
       const int g = ((yv << 16) - 25821 * u - 38076 * v + 32768) >> 16;
       const int b = ((yv << 16) + 133169 * u + 32768) >> 16;
@@ -294,7 +294,7 @@ IppStatus Copy_32f_C1R(const Ipp32f* pSrc, int srcStep, Ipp32f* pDst, int dstSte
   IppStatus st = CheckImage2(pSrc, pDst, roi);
   if (st != ippStsNoErr) return st;
   for (int y = 0; y < roi.height; ++y) {
-    for (int x = 0; x < roi.width; ++x) RowPtr(pDst, dstStep, y)[x] = RowPtr(pSrc, srcStep, y)[x];
+    for (int x = 0; x < roi.width; ++x) RowAt(pDst, dstStep, y)[x] = RowAt(pSrc, srcStep, y)[x];
   }
   return ippStsNoErr;
 }

@@ -3,16 +3,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "imaging/primitives/ImageView.h"
+
 namespace KelvoLibImageProcessing::reference {
 namespace {
-
-const float* Row(const float* base, int step, int row) {
-  return reinterpret_cast<const float*>(reinterpret_cast<const char*>(base) +
-                                        static_cast<long>(row) * step);
-}
-float* Row(float* base, int step, int row) {
-  return reinterpret_cast<float*>(reinterpret_cast<char*>(base) + static_cast<long>(row) * step);
-}
 
 // One analysis output: sum_k t[k] * x(2n + a - k), x given as a function.
 template <class Sample>
@@ -56,7 +50,7 @@ void WTFwd(const Ipp32f* src, int srcStep, Ipp32f* approx, int approxStep, Ipp32
   std::vector<float> rowLow(static_cast<size_t>(rows) * bw);
   std::vector<float> rowHigh(static_cast<size_t>(rows) * bw);
   for (int r = rowLo; r <= rowHi; ++r) {
-    const float* x = Row(src, srcStep, r);
+    const float* x = RowAt(src, srcStep, r);
     for (int n = 0; n < bw; ++n) {
       const auto sample = [x](int i) { return x[i]; };
       rowLow[static_cast<size_t>(r - rowLo) * bw + n] = Analyse(low, n, sample);
@@ -67,10 +61,10 @@ void WTFwd(const Ipp32f* src, int srcStep, Ipp32f* approx, int approxStep, Ipp32
     for (int c = 0; c < bw; ++c) {
       const auto fromLow = [&](int r) { return rowLow[static_cast<size_t>(r - rowLo) * bw + c]; };
       const auto fromHigh = [&](int r) { return rowHigh[static_cast<size_t>(r - rowLo) * bw + c]; };
-      Row(approx, approxStep, n)[c] = Analyse(low, n, fromLow);
-      Row(detailX, detailXStep, n)[c] = Analyse(low, n, fromHigh);
-      Row(detailY, detailYStep, n)[c] = Analyse(high, n, fromLow);
-      Row(detailXY, detailXYStep, n)[c] = Analyse(high, n, fromHigh);
+      RowAt(approx, approxStep, n)[c] = Analyse(low, n, fromLow);
+      RowAt(detailX, detailXStep, n)[c] = Analyse(low, n, fromHigh);
+      RowAt(detailY, detailYStep, n)[c] = Analyse(high, n, fromLow);
+      RowAt(detailXY, detailXYStep, n)[c] = Analyse(high, n, fromHigh);
     }
   }
 }
@@ -92,16 +86,16 @@ void WTInv(const Ipp32f* approx, int approxStep, const Ipp32f* detailX, int deta
   std::vector<float> highRows(static_cast<size_t>(outH) * cols);
   for (int r = 0; r < outH; ++r) {
     for (int c = colLo; c <= colHi; ++c) {
-      const auto a = [&](int n) { return Row(approx, approxStep, n)[c]; };
-      const auto dy = [&](int n) { return Row(detailY, detailYStep, n)[c]; };
-      const auto dx = [&](int n) { return Row(detailX, detailXStep, n)[c]; };
-      const auto dxy = [&](int n) { return Row(detailXY, detailXYStep, n)[c]; };
+      const auto a = [&](int n) { return RowAt(approx, approxStep, n)[c]; };
+      const auto dy = [&](int n) { return RowAt(detailY, detailYStep, n)[c]; };
+      const auto dx = [&](int n) { return RowAt(detailX, detailXStep, n)[c]; };
+      const auto dxy = [&](int n) { return RowAt(detailXY, detailXYStep, n)[c]; };
       lowRows[static_cast<size_t>(r) * cols + (c - colLo)] = Synthesise(low, high, r, a, dy);
       highRows[static_cast<size_t>(r) * cols + (c - colLo)] = Synthesise(low, high, r, dx, dxy);
     }
   }
   for (int r = 0; r < outH; ++r) {
-    float* y = Row(dst, dstStep, r);
+    float* y = RowAt(dst, dstStep, r);
     const float* lr = &lowRows[static_cast<size_t>(r) * cols];
     const float* hr = &highRows[static_cast<size_t>(r) * cols];
     for (int m = 0; m < 2 * bw; ++m) {

@@ -9,13 +9,13 @@
 #include "imaging/analysis/detail/StretchMap.h"
 #include "imaging/analysis/detail/StretchTables.h"
 #include "imaging/core/BitmapData.h"
-#include "tests/imaging/analysis/ExpectThrow.h"
 #include "tests/imaging/primitives/TargetLoop.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-using testing::Throws;
+using kelvo::test::ThrowsIPException;
 
 // Every 8-bit value once: a 256 x 1 single-channel image.
 BitmapData Ramp8() {
@@ -69,6 +69,21 @@ TEST(OpContrastStretchTest, EightBitBothClips) {
   EXPECT_EQ(t[255], 255);
   for (int i = 1; i < 256; ++i)
     EXPECT_GE(t[static_cast<std::size_t>(i)], t[static_cast<std::size_t>(i - 1)]);
+}
+
+// The clip points are float products: 255 * (1 - 0.2f) is 204 in float
+// (203.99999... in double), so the ramp runs over 128 steps, not 127.
+TEST(OpContrastStretchTest, ClipPointsAreFloatProducts) {
+  const auto t = Stretch8To8(0.3f, 0.2f);  // lo 76, hi 204
+  EXPECT_EQ(t[76], 0);
+  EXPECT_EQ(t[77], 1);  // s = 255 / 128; in double hi would be 203 and this 2
+  EXPECT_LT(t[203], 255);
+  EXPECT_EQ(t[204], 255);
+  // The pipeline's skin-derived high clip, float(74 / 255) halved: hi 218.
+  const float skinClip = static_cast<float>(74.0 / 255.0) * 0.5f;
+  const auto p = Stretch8To8(0.0f, skinClip);
+  EXPECT_LT(p[217], 255);
+  EXPECT_EQ(p[218], 255);
 }
 
 TEST(OpContrastStretchTest, IdentityWhenClipsAreZeroOrCross) {
@@ -210,28 +225,28 @@ TEST(OpContrastStretchTest, ChecksInOrderLeaveTheDestinationUntouched) {
   BitmapData gray16(4, 2, kFormatGray16, nullptr, 8);
   gray.FillWhite();
   bgr.FillWhite();
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(nullptr, &gray, 255, 0.1f, 0.1f); }, 4, kWhere));
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&gray, nullptr, 255, 0.1f, 0.1f); }, 4, kWhere));
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&gray, &bgr, 255, 0.1f, 0.1f); }, 3, kChannels));
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&bgr, &gray, 255, 0.1f, 0.1f); }, 3, kChannels));
+  EXPECT_TRUE(ThrowsIPException(
+      [&] { OpContrastStretch::Execute(nullptr, &gray, 255, 0.1f, 0.1f); }, 4, kWhere));
+  EXPECT_TRUE(ThrowsIPException(
+      [&] { OpContrastStretch::Execute(&gray, nullptr, 255, 0.1f, 0.1f); }, 4, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { OpContrastStretch::Execute(&gray, &bgr, 255, 0.1f, 0.1f); },
+                                3, kChannels));
+  EXPECT_TRUE(ThrowsIPException([&] { OpContrastStretch::Execute(&bgr, &gray, 255, 0.1f, 0.1f); },
+                                3, kChannels));
   // Channels are checked before dimensions.
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&bgrSmall, &gray, 255, 0.1f, 0.1f); }, 3, kChannels));
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&bgrSmall, &bgr, 255, 0.1f, 0.1f); }, 1, kWhere));
+  EXPECT_TRUE(ThrowsIPException(
+      [&] { OpContrastStretch::Execute(&bgrSmall, &gray, 255, 0.1f, 0.1f); }, 3, kChannels));
+  EXPECT_TRUE(ThrowsIPException(
+      [&] { OpContrastStretch::Execute(&bgrSmall, &bgr, 255, 0.1f, 0.1f); }, 1, kWhere));
   // Different sample sizes with the same channels are a path, not an error.
   EXPECT_NO_THROW(OpContrastStretch::Execute(&gray16, &gray, 255, 0.1f, 0.1f));
   gray.FillWhite();
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&gray16, &gray16, 4095, 0.0f, 0.0f, 0.0f, 90.0f); },
-             11, kWhere));
+  EXPECT_TRUE(ThrowsIPException(
+      [&] { OpContrastStretch::Execute(&gray16, &gray16, 4095, 0.0f, 0.0f, 0.0f, 90.0f); }, 11,
+      kWhere));
   BitmapData empty;
-  EXPECT_TRUE(
-      Throws([&] { OpContrastStretch::Execute(&empty, &gray, 255, 0.1f, 0.1f); }, 1, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { OpContrastStretch::Execute(&empty, &gray, 255, 0.1f, 0.1f); },
+                                1, kWhere));
   for (int i = 0; i < 8; ++i) EXPECT_EQ(gray.GetData()[i], 255);
   for (int i = 0; i < 24; ++i) EXPECT_EQ(bgr.GetData()[i], 255);
 }

@@ -1,18 +1,20 @@
 // Skin map: the pixel rules, the candidate threshold, the area grouping with
 // hole filling, the clip levels, 16-bit input and the failures.
-#include "imaging/analysis/SkinMap.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
+#include "imaging/analysis/SkinMap.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
+
+using kelvo::test::ExpectIPException;
 
 struct Bgr {
   uint8_t b, g, r;
@@ -40,17 +42,6 @@ void SetPixel(BitmapData& image, int x, int y, Bgr p) {
   q[0] = p.b;
   q[1] = p.g;
   q[2] = p.r;
-}
-
-template <class Fn>
-void ExpectIPException(int code, const char* text, Fn&& fn) {
-  try {
-    fn();
-    ADD_FAILURE() << "no exception, expected code " << code;
-  } catch (const IPException& e) {
-    EXPECT_EQ(e.GetCode(), code);
-    EXPECT_STREQ(e.what(), text);
-  }
 }
 
 // Runs FindSkinMap on five copies of a row of pixels through a map of the
@@ -190,8 +181,8 @@ TEST(SkinMapStatsTest, GroupsAreasFillsBrightHolesAndMeasures) {
   // Skin mean over the final mask: 885 + 385 pixels at 100, 15 at 80.
   EXPECT_FLOAT_EQ(map.SkinMeanLuminance(), (1270 * 100 + 15 * 80) / 1285.0f);
 
-  ExpectIPException(26, "IPException: SkinMap::ComputeStats: this routine may only be called once",
-                    [&] { map.ComputeStats(); });
+  ExpectIPException([&] { map.ComputeStats(); }, 26,
+                    "IPException: SkinMap::ComputeStats: this routine may only be called once");
 }
 
 TEST(SkinMapStatsTest, BrightFlagCountsEverythingFromLevel249Up) {
@@ -230,8 +221,8 @@ TEST(SkinMapStatsTest, ClipLevels) {
   EXPECT_EQ(map.SkinLumClipLevel(0.5), 201);  // trunc(6 * 0.5) = 3
   EXPECT_EQ(map.SkinLumClipLevel(6), 0);      // never exceeded: bin 0
   // No red histogram from a mask.
-  ExpectIPException(25, "IPException: Requested data not available - SkinMap::SkinRedClipLevel",
-                    [&] { map.SkinRedClipLevel(0); });
+  ExpectIPException([&] { map.SkinRedClipLevel(0); }, 25,
+                    "IPException: Requested data not available - SkinMap::SkinRedClipLevel");
 }
 
 // 64 x 64 blue image with a 24 x 24 skin square and a 10 x 5 white patch.
@@ -324,36 +315,36 @@ TEST(SkinMapTest, FailuresReleaseWhatWasBuilt) {
   SkinMap map(&image, 0, false);
   ASSERT_NE(map.GetSkinMask(), nullptr);
 
-  ExpectIPException(26, "IPException: SkinMap::Initialize: unsupported camera type",
-                    [&] { map.Initialize(&image, 2, false, 0.76f, 30.0f, 60.0f); });
+  ExpectIPException([&] { map.Initialize(&image, 2, false, 0.76f, 30.0f, 60.0f); }, 26,
+                    "IPException: SkinMap::Initialize: unsupported camera type");
   EXPECT_EQ(map.GetSkinMask(), nullptr);
   EXPECT_EQ(map.GetLuminanceMap(), nullptr);
   EXPECT_EQ(map.GetWidth(), 0);
   EXPECT_EQ(map.SkinFraction(), 0.0f);
 
-  ExpectIPException(4, "IPException: Null image data pointer - SkinMap::Initialize",
-                    [&] { map.Initialize(nullptr, 0, false, 0.76f, 30.0f, 60.0f); });
+  ExpectIPException([&] { map.Initialize(nullptr, 0, false, 0.76f, 30.0f, 60.0f); }, 4,
+                    "IPException: Null image data pointer - SkinMap::Initialize");
   BitmapData gray(64, 64, kFormatGray8, nullptr, 64);
-  ExpectIPException(2, "IPException: Invalid or unsupported pixel format - SkinMap::Initialize",
-                    [&] { map.Initialize(&gray, 0, false, 0.76f, 30.0f, 60.0f); });
+  ExpectIPException([&] { map.Initialize(&gray, 0, false, 0.76f, 30.0f, 60.0f); }, 2,
+                    "IPException: Invalid or unsupported pixel format - SkinMap::Initialize");
   BitmapData empty;
-  ExpectIPException(0, "IPException: Invalid image dimension(s) - SkinMap::Initialize",
-                    [&] { map.Initialize(&empty, 0, false, 0.76f, 30.0f, 60.0f); });
-  ExpectIPException(26, "IPException: SkinMap::Initialize: unsupported camera type",
-                    [&] { SkinMap bad(&image, -1); });
+  ExpectIPException([&] { map.Initialize(&empty, 0, false, 0.76f, 30.0f, 60.0f); }, 0,
+                    "IPException: Invalid image dimension(s) - SkinMap::Initialize");
+  ExpectIPException([&] { SkinMap bad(&image, -1); }, 26,
+                    "IPException: SkinMap::Initialize: unsupported camera type");
 
   const uint8_t bytes[4] = {0, 0, 0, 0};
-  ExpectIPException(5, "IPException: Null raw data pointer - SkinMap::SkinMap",
-                    [&] { SkinMap bad(bytes, nullptr, 2, 2); });
-  ExpectIPException(0, "IPException: Invalid image dimension(s) - SkinMap::SkinMap",
-                    [&] { SkinMap bad(bytes, bytes, 0, 2); });
+  ExpectIPException([&] { SkinMap bad(bytes, nullptr, 2, 2); }, 5,
+                    "IPException: Null raw data pointer - SkinMap::SkinMap");
+  ExpectIPException([&] { SkinMap bad(bytes, bytes, 0, 2); }, 0,
+                    "IPException: Invalid image dimension(s) - SkinMap::SkinMap");
   SkinMap unset;
   std::vector<SkinMap::Box> boxes;
   std::vector<int> counts;
   std::vector<float> means;
   ExpectIPException(
-      26, "IPException: SkinMap::GetSkinRegionsBright: calculation of dynamic range failed",
-      [&] { unset.GetSkinRegionsBright(0, 0.1f, 0.1f, boxes, counts, means); });
+      [&] { unset.GetSkinRegionsBright(0, 0.1f, 0.1f, boxes, counts, means); }, 26,
+      "IPException: SkinMap::GetSkinRegionsBright: calculation of dynamic range failed");
 }
 
 }  // namespace

@@ -10,12 +10,12 @@
 #include "imaging/analysis/SumValueTable.h"
 #include "imaging/analysis/detail/SumAreaRows.h"
 #include "imaging/analysis/reference/SumAreaReference.h"
-#include "tests/imaging/analysis/ExpectThrow.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-using testing::Throws;
+using kelvo::test::ThrowsIPException;
 
 // The 3 x 2 mask (1, 0, 5) / (0, 0, 7).
 const uint8_t kMask[] = {1, 0, 5, 0, 0, 7};
@@ -44,10 +44,10 @@ TEST(SumAreaTableTest, RegionOffTheOrigin) {
   EXPECT_EQ(table[4], 0u);
   EXPECT_EQ(table[5], 1u);
   EXPECT_EQ(t.ROIPixels(1, 1, 2, 1), 1u);
-  EXPECT_TRUE(Throws([&] { t.ROIPixels(0, 0, 2, 1); }, 9, "SumAreaTable::ROIPixels"));
+  EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(0, 0, 2, 1); }, 9, "SumAreaTable::ROIPixels"));
   for (int y = 0; y < 2; ++y) {
     for (int x = 0; x < 3; ++x) {
-      EXPECT_TRUE(Throws([&] { t.ROIPixels(x, y); }, 9, "SumAreaTable::ROIPixels"));
+      EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(x, y); }, 9, "SumAreaTable::ROIPixels"));
     }
   }
   const uint32_t* hx = t.HistogramX();
@@ -60,9 +60,9 @@ TEST(SumAreaTableTest, PointQueryLimits) {
   // A region at the origin that stops short of the mask's edge.
   SumAreaTable t(kMask, 3, 2, 3, 0, 0, 1, 0);
   EXPECT_EQ(t.ROIPixels(1, 0), 1u);
-  EXPECT_TRUE(Throws([&] { t.ROIPixels(2, 0); }, 9, "SumAreaTable::ROIPixels"));
-  EXPECT_TRUE(Throws([&] { t.ROIPixels(0, 1); }, 9, "SumAreaTable::ROIPixels"));
-  EXPECT_TRUE(Throws([&] { t.ROIPixels(-1, 0); }, 9, "SumAreaTable::ROIPixels"));
+  EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(2, 0); }, 9, "SumAreaTable::ROIPixels"));
+  EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(0, 1); }, 9, "SumAreaTable::ROIPixels"));
+  EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(-1, 0); }, 9, "SumAreaTable::ROIPixels"));
 }
 
 // Random masks with padded strides, regions off the origin, every rectangle
@@ -122,8 +122,10 @@ TEST(SumAreaTableTest, RectangleHistogramsReuseTheirBuffer) {
   t.HistogramRoiY(0, 0, 5, 4);
   const uint32_t* ry = t.HistogramRoiY(1, 2, 4, 2);
   for (int y = 0; y < h; ++y) EXPECT_EQ(ry[y], y == 2 ? count(1, 2, 4, 2) : 0u) << y;
-  EXPECT_TRUE(Throws([&] { t.HistogramRoiX(3, 0, 2, 0); }, 9, "SumAreaTable::HistogramRoiX"));
-  EXPECT_TRUE(Throws([&] { t.HistogramRoiY(0, 0, 0, 5); }, 9, "SumAreaTable::HistogramRoiY"));
+  EXPECT_TRUE(
+      ThrowsIPException([&] { t.HistogramRoiX(3, 0, 2, 0); }, 9, "SumAreaTable::HistogramRoiX"));
+  EXPECT_TRUE(
+      ThrowsIPException([&] { t.HistogramRoiY(0, 0, 0, 5); }, 9, "SumAreaTable::HistogramRoiY"));
 }
 
 // Rebuilds reuse the table's memory: a smaller mask after a larger one, then a
@@ -147,33 +149,35 @@ TEST(SumAreaTableTest, BuildFailuresInCheckOrder) {
   SumAreaTable t;
   const char* kWhere = "SumAreaTable::Initialize";
   // A null pointer comes first even when everything else is wrong too.
-  EXPECT_TRUE(Throws([&] { t.Initialize(nullptr, 0, 0, -1, 5, 5, 0, 0); }, 5, kWhere));
-  EXPECT_TRUE(Throws([&] { t.Initialize(kMask, 3, 2, 2); }, 6, kWhere));
-  EXPECT_TRUE(Throws([&] { t.Initialize(kMask, 0, 2, 3); }, 0, kWhere));
-  EXPECT_TRUE(Throws([&] { t.Initialize(kMask, 3, 0, 3); }, 0, kWhere));
-  EXPECT_TRUE(Throws([&] { t.Initialize(kMask, 3, 2, 3, -1, 0, 2, 1); }, 8, kWhere));
-  EXPECT_TRUE(Throws([&] { t.Initialize(kMask, 3, 2, 3, 0, 0, 3, 1); }, 8, kWhere));
-  EXPECT_TRUE(Throws([&] { t.Initialize(kMask, 3, 2, 3, 2, 0, 1, 1); }, 8, kWhere));
-  EXPECT_TRUE(Throws([&] { t.Initialize(kMask, 3, 2, 3, 0, 0, 2, 2); }, 8, kWhere));
-  EXPECT_TRUE(Throws([&] { t.Initialize(kMask, 3, 2, 3, 0, 1, 2, 0); }, 8, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(nullptr, 0, 0, -1, 5, 5, 0, 0); }, 5, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(kMask, 3, 2, 2); }, 6, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(kMask, 0, 2, 3); }, 0, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(kMask, 3, 0, 3); }, 0, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(kMask, 3, 2, 3, -1, 0, 2, 1); }, 8, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(kMask, 3, 2, 3, 0, 0, 3, 1); }, 8, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(kMask, 3, 2, 3, 2, 0, 1, 1); }, 8, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(kMask, 3, 2, 3, 0, 0, 2, 2); }, 8, kWhere));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(kMask, 3, 2, 3, 0, 1, 2, 0); }, 8, kWhere));
 }
 
 TEST(SumAreaTableTest, RejectsEmptyRectanglesAndEmptyTables) {
   SumAreaTable t(kMask, 3, 2, 3);
   // Never a wrapped-around count for a reversed rectangle.
-  EXPECT_TRUE(Throws([&] { t.ROIPixels(2, 0, 1, 1); }, 9, "SumAreaTable::ROIPixels"));
-  EXPECT_TRUE(Throws([&] { t.ROIPixels(0, 1, 2, 0); }, 9, "SumAreaTable::ROIPixels"));
+  EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(2, 0, 1, 1); }, 9, "SumAreaTable::ROIPixels"));
+  EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(0, 1, 2, 0); }, 9, "SumAreaTable::ROIPixels"));
   t.Release();
   EXPECT_EQ(t.GetTable(), nullptr);
-  EXPECT_TRUE(Throws([&] { t.ROIPixels(0, 0, 0, 0); }, 9, "SumAreaTable::ROIPixels"));
-  EXPECT_TRUE(Throws([&] { t.ROIPixels(0, 0); }, 9, "SumAreaTable::ROIPixels"));
-  EXPECT_TRUE(Throws([&] { t.HistogramX(); }, 25, "SumAreaTable::HistogramX"));
-  EXPECT_TRUE(Throws([&] { t.HistogramY(); }, 25, "SumAreaTable::HistogramY"));
-  EXPECT_TRUE(Throws([&] { t.HistogramRoiX(0, 0, 0, 0); }, 9, "SumAreaTable::HistogramRoiX"));
+  EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(0, 0, 0, 0); }, 9, "SumAreaTable::ROIPixels"));
+  EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(0, 0); }, 9, "SumAreaTable::ROIPixels"));
+  EXPECT_TRUE(ThrowsIPException([&] { t.HistogramX(); }, 25, "SumAreaTable::HistogramX"));
+  EXPECT_TRUE(ThrowsIPException([&] { t.HistogramY(); }, 25, "SumAreaTable::HistogramY"));
+  EXPECT_TRUE(
+      ThrowsIPException([&] { t.HistogramRoiX(0, 0, 0, 0); }, 9, "SumAreaTable::HistogramRoiX"));
   // A failed rebuild leaves nothing of the earlier table behind.
   SumAreaTable u(kMask, 3, 2, 3);
-  EXPECT_TRUE(Throws([&] { u.Initialize(kMask, 3, 2, 1); }, 6, "SumAreaTable::Initialize"));
-  EXPECT_TRUE(Throws([&] { u.ROIPixels(0, 0); }, 9, "SumAreaTable::ROIPixels"));
+  EXPECT_TRUE(
+      ThrowsIPException([&] { u.Initialize(kMask, 3, 2, 1); }, 6, "SumAreaTable::Initialize"));
+  EXPECT_TRUE(ThrowsIPException([&] { u.ROIPixels(0, 0); }, 9, "SumAreaTable::ROIPixels"));
 }
 
 TEST(SumValueTableTest, EightBitSumsAreasAndMeans) {
@@ -248,8 +252,8 @@ TEST(SumValueTableTest, MatchesDirectSumsForEveryForm) {
           if (x0 >= 1 && x1 <= 7 && y0 >= 2 && y1 <= 6) {
             ASSERT_EQ(t16.ROIValue(x0, y0, x1, y1), sum16);
           } else {
-            ASSERT_TRUE(
-                Throws([&] { t16.ROIValue(x0, y0, x1, y1); }, 9, "SumValueTable::ROIValue"));
+            ASSERT_TRUE(ThrowsIPException([&] { t16.ROIValue(x0, y0, x1, y1); }, 9,
+                                          "SumValueTable::ROIValue"));
           }
           if (x0 >= 2 && y0 >= 1 && y1 <= 5) {
             // Float sums differ from a direct sum only by rounding order.
@@ -267,24 +271,24 @@ TEST(SumValueTableTest, FailuresInCheckOrder) {
   SumValueTable t;
   const char* kInit = "SumValueTable::Initialize";
   const char* kAlpha = "SumValueTable::InitializeAlpha";
-  EXPECT_TRUE(
-      Throws([&] { t.Initialize(static_cast<const uint8_t*>(nullptr), 0, 0, -5); }, 5, kInit));
-  EXPECT_TRUE(Throws([&] { t.Initialize(v8, 2, 2, 1); }, 6, kInit));
-  EXPECT_TRUE(Throws([&] { t.Initialize(v16, 2, 2, 3); }, 6, kInit));
-  EXPECT_TRUE(Throws([&] { t.Initialize(vf, 2, 2, 7); }, 6, kInit));
-  EXPECT_TRUE(Throws([&] { t.Initialize(vf, 0, 2, 8); }, 0, kInit));
-  EXPECT_TRUE(Throws([&] { t.Initialize(vf, -1, 2, 8); }, 0, kInit));
-  EXPECT_TRUE(Throws([&] { t.Initialize(v16, 2, 2, 4, 0, 0, 1, 2); }, 8, kInit));
-  EXPECT_TRUE(Throws([&] { t.InitializeAlpha(v8, 2, 2, 2, nullptr, 2, 1); }, 5, kAlpha));
-  EXPECT_TRUE(Throws([&] { t.InitializeAlpha(v16, 2, 2, 4, v8, 1, 1); }, 6, kAlpha));
-  EXPECT_TRUE(Throws([&] { t.InitializeAlpha(v16, 2, 2, 3, v8, 2, 1); }, 6, kAlpha));
-  EXPECT_TRUE(Throws([&] { t.InitializeAlpha(v16, 2, 0, 4, v8, 2, 1); }, 0, kAlpha));
+  EXPECT_TRUE(ThrowsIPException(
+      [&] { t.Initialize(static_cast<const uint8_t*>(nullptr), 0, 0, -5); }, 5, kInit));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(v8, 2, 2, 1); }, 6, kInit));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(v16, 2, 2, 3); }, 6, kInit));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(vf, 2, 2, 7); }, 6, kInit));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(vf, 0, 2, 8); }, 0, kInit));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(vf, -1, 2, 8); }, 0, kInit));
+  EXPECT_TRUE(ThrowsIPException([&] { t.Initialize(v16, 2, 2, 4, 0, 0, 1, 2); }, 8, kInit));
+  EXPECT_TRUE(ThrowsIPException([&] { t.InitializeAlpha(v8, 2, 2, 2, nullptr, 2, 1); }, 5, kAlpha));
+  EXPECT_TRUE(ThrowsIPException([&] { t.InitializeAlpha(v16, 2, 2, 4, v8, 1, 1); }, 6, kAlpha));
+  EXPECT_TRUE(ThrowsIPException([&] { t.InitializeAlpha(v16, 2, 2, 3, v8, 2, 1); }, 6, kAlpha));
+  EXPECT_TRUE(ThrowsIPException([&] { t.InitializeAlpha(v16, 2, 0, 4, v8, 2, 1); }, 0, kAlpha));
 
   SumValueTable u(v8, 2, 2, 2);
-  EXPECT_TRUE(Throws([&] { u.ROIValue(1, 0, 0, 0); }, 9, "SumValueTable::ROIValue"));
-  EXPECT_TRUE(Throws([&] { u.ROIAlpha(0, 0, 0, 2); }, 9, "SumValueTable::ROIAlpha"));
+  EXPECT_TRUE(ThrowsIPException([&] { u.ROIValue(1, 0, 0, 0); }, 9, "SumValueTable::ROIValue"));
+  EXPECT_TRUE(ThrowsIPException([&] { u.ROIAlpha(0, 0, 0, 2); }, 9, "SumValueTable::ROIAlpha"));
   u.Release();
-  EXPECT_TRUE(Throws([&] { u.ROIMean(0, 0, 0, 0); }, 9, "SumValueTable::ROIValue"));
+  EXPECT_TRUE(ThrowsIPException([&] { u.ROIMean(0, 0, 0, 0); }, 9, "SumValueTable::ROIValue"));
 }
 
 }  // namespace

@@ -7,19 +7,12 @@
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/core/UtilitiesGeneral.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-template <class F>
-int CodeOf(F&& f) {
-  try {
-    f();
-  } catch (const IPException& e) {
-    return e.GetCode();
-  }
-  return -1;
-}
+using kelvo::test::CodeOf;
 
 TEST(BitmapDataTest, DimensionsAreCheckedBeforeFormat) {
   BitmapData b;
@@ -131,13 +124,13 @@ TEST(BitmapDataTest, FillReleaseAndMove) {
 }
 
 TEST(IPExceptionTest, Texts) {
-  EXPECT_STREQ(IPException(0, "BitmapData::Initialize").what(),
+  EXPECT_STREQ(IPException(ErrorCode::kInvalidDimensions, "BitmapData::Initialize").what(),
                "IPException: Invalid image dimension(s) - BitmapData::Initialize");
-  IPException unknown(99, "X::Y");
+  IPException unknown(static_cast<ErrorCode>(99), "X::Y");
   EXPECT_EQ(unknown.GetCode(), 99);
   EXPECT_STREQ(unknown.what(), "IPException: Unknown error - X::Y");
   std::string longWhere(3000, 'w');
-  IPException cut(26, longWhere.c_str());
+  IPException cut(ErrorCode::kGeneral, longWhere.c_str());
   EXPECT_EQ(std::strlen(cut.what()), 1023u);
 }
 

@@ -11,19 +11,12 @@
 #include "imaging/core/IPException.h"
 #include "imaging/denoise/OpExtendBorder.h"
 #include "imaging/denoise/OpImg16to8bit.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-void ExpectFailure(const std::function<void()>& body, int code, const std::string& text) {
-  try {
-    body();
-    ADD_FAILURE() << "no exception, expected: " << text;
-  } catch (const IPException& e) {
-    EXPECT_EQ(e.GetCode(), code);
-    EXPECT_STREQ(e.what(), text.c_str());
-  }
-}
+using kelvo::test::ExpectIPException;
 
 // A buffer holding an image of width x height pixels of `channels` samples
 // with exactly `pad` pixels of room on every side, surrounded by `guard`
@@ -165,19 +158,19 @@ TEST(ExtendBorder, ChecksInTheirOrder) {
   uint8_t* p = buf.data() + 24;
   OpExtendBorder op;
   const std::string where = "OpExtendBorder::Execute";
-  ExpectFailure([&] { op.Execute(1, 0, 2, p, 4, 1, 1, 9); }, 0,
-                "IPException: Invalid image dimension(s) - " + where);
-  ExpectFailure([&] { op.Execute(1, 2, 2, static_cast<uint8_t*>(nullptr), 4, 1, 1, 9); }, 5,
-                "IPException: Null raw data pointer - " + where);
-  ExpectFailure(
+  ExpectIPException([&] { op.Execute(1, 0, 2, p, 4, 1, 1, 9); }, 0,
+                    "IPException: Invalid image dimension(s) - " + where);
+  ExpectIPException([&] { op.Execute(1, 2, 2, static_cast<uint8_t*>(nullptr), 4, 1, 1, 9); }, 5,
+                    "IPException: Null raw data pointer - " + where);
+  ExpectIPException(
       [&] { op.Execute(1, 4, 2, reinterpret_cast<uint16_t*>(buf.data() + 24), 7, 1, 1, 0); }, 6,
       "IPException: Invalid data stride - " + where);
-  ExpectFailure([&] { op.Execute(0, 2, 2, p, 4, -1, 1, 9); }, 11,
-                "IPException: Invalid input - " + where + "(channels)");
-  ExpectFailure([&] { op.Execute(1, 2, 2, p, 4, 1, -1, 9); }, 11,
-                "IPException: Invalid input - " + where + "(padding amount)");
-  ExpectFailure([&] { op.Execute(1, 2, 2, p, 4, 1, 1, 4); }, 11,
-                "IPException: Invalid input - " + where + "(padding method)");
+  ExpectIPException([&] { op.Execute(0, 2, 2, p, 4, -1, 1, 9); }, 11,
+                    "IPException: Invalid input - " + where + "(channels)");
+  ExpectIPException([&] { op.Execute(1, 2, 2, p, 4, 1, -1, 9); }, 11,
+                    "IPException: Invalid input - " + where + "(padding amount)");
+  ExpectIPException([&] { op.Execute(1, 2, 2, p, 4, 1, 1, 4); }, 11,
+                    "IPException: Invalid input - " + where + "(padding method)");
   // The stride test counts samples of one channel only.
   op.Execute(3, 2, 1, p, 2, 0, 0, 0);
 }
@@ -208,12 +201,12 @@ TEST(Img16to8bit, FailuresInTheirOrder) {
   BitmapData gray8(4, 4, kFormatGray8, nullptr, 4);
   BitmapData bgr8Small(4, 3, kFormatBGR8, nullptr, 12);
   const std::string where = "OpImg16to8bit::Execute";
-  ExpectFailure([&] { OpImg16to8bit().Execute(nullptr, &gray8); }, 4,
-                "IPException: Null image data pointer - " + where);
-  ExpectFailure([&] { OpImg16to8bit().Execute(&bgr16, &gray8); }, 2,
-                "IPException: Invalid or unsupported pixel format - " + where);
-  ExpectFailure([&] { OpImg16to8bit().Execute(&bgr16, &bgr8Small); }, 1,
-                "IPException: Images have mismatched dimensions - " + where);
+  ExpectIPException([&] { OpImg16to8bit().Execute(nullptr, &gray8); }, 4,
+                    "IPException: Null image data pointer - " + where);
+  ExpectIPException([&] { OpImg16to8bit().Execute(&bgr16, &gray8); }, 2,
+                    "IPException: Invalid or unsupported pixel format - " + where);
+  ExpectIPException([&] { OpImg16to8bit().Execute(&bgr16, &bgr8Small); }, 1,
+                    "IPException: Images have mismatched dimensions - " + where);
 }
 
 }  // namespace

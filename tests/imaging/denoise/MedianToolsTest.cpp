@@ -11,19 +11,12 @@
 #include "imaging/core/IPException.h"
 #include "imaging/denoise/IntelFilters.h"
 #include "imaging/denoise/UtilitiesFloat.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-void ExpectIPException(const std::function<void()>& body, int code, const std::string& text) {
-  try {
-    body();
-    ADD_FAILURE() << "no exception, expected: " << text;
-  } catch (const IPException& e) {
-    EXPECT_EQ(e.GetCode(), code);
-    EXPECT_STREQ(e.what(), text.c_str());
-  }
-}
+using kelvo::test::ExpectIPException;
 
 uint32_t NextRandom(uint32_t& state) {
   state = state * 1664525u + 1013904223u;
@@ -210,7 +203,7 @@ TEST(IntelFiltersMedian, Failures) {
       [&] { IntelFilters::FilterMedianC1(src16.data(), 2 * w, dst16.data(), 2 * w, w, h, 2); }, 15,
       "IPException: Intel IPP call failed - "
       "IntelFilters::FilterMedianC1::ippiFilterMedian_16s_C1R");
-  // Design decisions: absent buffers and regions outside the image.
+  // Absent buffers and regions outside the image.
   ExpectIPException([&] { IntelFilters::FilterMedianC1(nullptr, w, dst.data(), w, w, h, 3); }, 5,
                     "IPException: Null raw data pointer - IntelFilters::FilterMedianC1");
   ExpectIPException(

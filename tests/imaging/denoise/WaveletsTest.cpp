@@ -14,19 +14,12 @@
 #include "imaging/core/IPException.h"
 #include "imaging/denoise/Wavelets.h"
 #include "imaging/denoise/detail/WaveletBanks.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
 
-void ExpectFailure(const std::function<void()>& body, int code, const std::string& text) {
-  try {
-    body();
-    ADD_FAILURE() << "no exception, expected: " << text;
-  } catch (const IPException& e) {
-    EXPECT_EQ(e.GetCode(), code);
-    EXPECT_STREQ(e.what(), text.c_str());
-  }
-}
+using kelvo::test::ExpectIPException;
 
 std::vector<float> RandomPlane(int w, int h, int strideFloats, unsigned seed) {
   std::mt19937 rng(seed);
@@ -151,45 +144,47 @@ TEST(Wavelets, SizeRulesAndSingleUse) {
   Wavelets ok(2, 4, 12);
   ok.Decompose(plane.data(), 64, 16, 16);
   EXPECT_TRUE(ok.IsDecomposed());
-  ExpectFailure([&] { ok.Decompose(plane.data(), 64, 16, 16); }, 26,
-                "IPException: Wavelets::Decompose: this routine can only be called once");
+  ExpectIPException([&] { ok.Decompose(plane.data(), 64, 16, 16); }, 26,
+                    "IPException: Wavelets::Decompose: this routine can only be called once");
 
   Wavelets narrow(2, 4, 12);
-  ExpectFailure([&] { narrow.Decompose(plane.data(), 64, 15, 16); }, 0,
-                "IPException: Invalid image dimension(s) - Wavelets::Decompose");
+  ExpectIPException([&] { narrow.Decompose(plane.data(), 64, 15, 16); }, 0,
+                    "IPException: Invalid image dimension(s) - Wavelets::Decompose");
   EXPECT_FALSE(narrow.IsDecomposed());
-  ExpectFailure([&] { narrow.Decompose(nullptr, 64, 16, 16); }, 5,
-                "IPException: Null raw data pointer - Wavelets::Decompose");
-  ExpectFailure([&] { narrow.Decompose(plane.data(), 60, 16, 16); }, 6,
-                "IPException: Invalid data stride - Wavelets::Decompose");
-  ExpectFailure([&] { narrow.GetMRAPyramid(nullptr, nullptr); }, 26,
-                "IPException: Wavelets::GetMRAPyramid: must call Decompose() first");
-  ExpectFailure([&] { narrow.Reconstruct(plane.data(), 64, 16, 16); }, 0,
-                "IPException: Invalid image dimension(s) - Wavelets::Reconstruct");
-  ExpectFailure([&] { ok.Reconstruct(nullptr, 64, 16, 16); }, 5,
-                "IPException: Null raw data pointer - Wavelets::Reconstruct");
-  ExpectFailure([&] { ok.Reconstruct(plane.data(), 60, 16, 16); }, 6,
-                "IPException: Invalid data stride - Wavelets::Reconstruct");
-  ExpectFailure([&] { ok.Reconstruct(plane.data(), 64, 16, 14); }, 0,
-                "IPException: Invalid image dimension(s) - Wavelets::Reconstruct");
+  ExpectIPException([&] { narrow.Decompose(nullptr, 64, 16, 16); }, 5,
+                    "IPException: Null raw data pointer - Wavelets::Decompose");
+  ExpectIPException([&] { narrow.Decompose(plane.data(), 60, 16, 16); }, 6,
+                    "IPException: Invalid data stride - Wavelets::Decompose");
+  ExpectIPException([&] { narrow.GetMRAPyramid(nullptr, nullptr); }, 26,
+                    "IPException: Wavelets::GetMRAPyramid: must call Decompose() first");
+  ExpectIPException([&] { narrow.Reconstruct(plane.data(), 64, 16, 16); }, 0,
+                    "IPException: Invalid image dimension(s) - Wavelets::Reconstruct");
+  ExpectIPException([&] { ok.Reconstruct(nullptr, 64, 16, 16); }, 5,
+                    "IPException: Null raw data pointer - Wavelets::Reconstruct");
+  ExpectIPException([&] { ok.Reconstruct(plane.data(), 60, 16, 16); }, 6,
+                    "IPException: Invalid data stride - Wavelets::Reconstruct");
+  ExpectIPException([&] { ok.Reconstruct(plane.data(), 64, 16, 14); }, 0,
+                    "IPException: Invalid image dimension(s) - Wavelets::Reconstruct");
 }
 
 TEST(Wavelets, InitializeAndCustomTapFailures) {
   Wavelets wt;
   for (int type : {5, 22, 100, -1}) {
-    ExpectFailure([&] { wt.Initialize(type, 4, 2); }, 26,
-                  "IPException: Wavelets::Initialize: invalid or unimplemented wavelet type");
+    ExpectIPException([&] { wt.Initialize(type, 4, 2); }, 26,
+                      "IPException: Wavelets::Initialize: invalid or unimplemented wavelet type");
   }
-  ExpectFailure([&] { wt.Initialize(12, 0, 2); }, 26,
-                "IPException: Wavelets::Initialize: invalid number of levels");
+  ExpectIPException([&] { wt.Initialize(12, 0, 2); }, 26,
+                    "IPException: Wavelets::Initialize: invalid number of levels");
   const float taps[4] = {0.5f, 0.5f, 0.5f, 0.5f};
-  ExpectFailure([&] { wt.SetWaveletsParams(4, taps, nullptr, taps, taps, 2, 1, 0); }, 5,
-                "IPException: Null raw data pointer - Wavelets::SetWaveletsParams");
+  ExpectIPException([&] { wt.SetWaveletsParams(4, taps, nullptr, taps, taps, 2, 1, 0); }, 5,
+                    "IPException: Null raw data pointer - Wavelets::SetWaveletsParams");
   const std::string invalid = "IPException: Invalid input - Wavelets::SetWaveletsParams";
-  ExpectFailure([&] { wt.SetWaveletsParams(4, taps, taps, taps, taps, 1, 0, 0); }, 11, invalid);
-  ExpectFailure([&] { wt.SetWaveletsParams(4, taps, taps, taps, taps, 2, 2, 0); }, 11, invalid);
-  ExpectFailure([&] { wt.SetWaveletsParams(4, taps, taps, taps, taps, 2, 1, -1); }, 11, invalid);
-  ExpectFailure([&] { wt.SetWaveletsParams(-1, taps, taps, taps, taps, 2, 1, 0); }, 11, invalid);
+  ExpectIPException([&] { wt.SetWaveletsParams(4, taps, taps, taps, taps, 1, 0, 0); }, 11, invalid);
+  ExpectIPException([&] { wt.SetWaveletsParams(4, taps, taps, taps, taps, 2, 2, 0); }, 11, invalid);
+  ExpectIPException([&] { wt.SetWaveletsParams(4, taps, taps, taps, taps, 2, 1, -1); }, 11,
+                    invalid);
+  ExpectIPException([&] { wt.SetWaveletsParams(-1, taps, taps, taps, taps, 2, 1, 0); }, 11,
+                    invalid);
   EXPECT_EQ(wt.GetWaveletType(), 12);  // failures leave the bank alone
 }
 

@@ -70,7 +70,7 @@ TEST(BlendTables, SixteenBitEntriesAndRefusedDepths) {
   EXPECT_EQ(blend.GetScreenEntry(64), 112);
 }
 
-TEST(BlendSelf, ScreenMapsTheDocumentedValues) {
+TEST(BlendSelf, ScreenLiftsMidTonesByTheOpacityAndKeepsBlackAndWhite) {
   const std::vector<int> in = {0, 64, 128, 200, 255};
   for (auto [opacity, expected] :
        {std::pair<float, std::vector<int>>{0.3f, {0, 78, 147, 213, 255}},

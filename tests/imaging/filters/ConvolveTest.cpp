@@ -17,7 +17,7 @@ using testing_support::RandomSamples;
 
 // ---- Gaussian kernel -------------------------------------------------------
 
-TEST(GaussianKernel, DocumentedValuesSumsAndThreeChannelLayout) {
+TEST(GaussianKernel, CentreEdgeCornerValuesUnitSumAndThreeChannelLayout) {
   OpFilterGaussian small(3, 0.5f, 0.0f);
   const float* k = small.GetKernel();
   EXPECT_NEAR(k[4], 0.61935f, 5e-6f);
@@ -40,9 +40,6 @@ TEST(GaussianKernel, DocumentedValuesSumsAndThreeChannelLayout) {
     }
     EXPECT_NEAR(sum, 1.0f, 1e-5f) << n;
   }
-  OpFilterGaussian defaults;
-  EXPECT_EQ(defaults.GetKernelSize(), 5);
-  EXPECT_EQ(defaults.GetStandardDeviation(), 2.0f);
 }
 
 TEST(GaussianKernel, InitializeRefusesSizesAndDeviations) {
@@ -192,9 +189,19 @@ TEST(Convolve, IntegerKernels) {
   const int16_t laplace[9] = {0, -1, 0, -1, 4, -1, 0, -1, 0};
   conv.ExecuteC1(src16.data(), w * 2, dst16.data(), w * 2, w, h, laplace, 3, 3);
   EXPECT_EQ(dst16[30 * w + 30], 3600);
-  EXPECT_EQ(dst16[30 * w + 31], 0);  // -900: negative responses become 0
+  EXPECT_EQ(dst16[30 * w + 31], 65536 - 900);  // the signed word -900, unchanged
   EXPECT_EQ(dst16[20 * w + 20], 0);
   EXPECT_EQ(dst16[0], 100);
+
+  // A single 100 under a sharpening kernel: its neighbours respond -100, the
+  // signed word 65436 when read unsigned.
+  std::vector<uint16_t> spike(w * h, 0), out(w * h, 0);
+  spike[10 * w + 10] = 100;
+  const int16_t sharpen[9] = {0, -1, 0, -1, 5, -1, 0, -1, 0};
+  conv.ExecuteC1(spike.data(), w * 2, out.data(), w * 2, w, h, sharpen, 3, 3);
+  EXPECT_EQ(out[10 * w + 10], 500);
+  EXPECT_EQ(out[10 * w + 11], 65436);
+  EXPECT_EQ(static_cast<int16_t>(out[11 * w + 10]), -100);
 }
 
 TEST(Convolve, BitmapChecksInOrder) {

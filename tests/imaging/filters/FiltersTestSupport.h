@@ -12,6 +12,7 @@
 
 #include "hwy/targets.h"
 #include "imaging/core/IPException.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing::testing_support {
 
@@ -36,19 +37,7 @@ std::vector<T> RandomSamples(std::size_t count, uint32_t maximum, uint32_t seed)
   return v;
 }
 
-// Runs body and expects an IPException with the given code and text.
-inline void ExpectIPException(const std::function<void()>& body, int code,
-                              const std::string& text) {
-  try {
-    body();
-    ADD_FAILURE() << "no exception, expected: " << text;
-  } catch (const IPException& e) {
-    EXPECT_EQ(e.GetCode(), code) << e.what();
-    EXPECT_STREQ(e.what(), text.c_str());
-  } catch (...) {
-    ADD_FAILURE() << "foreign exception, expected: " << text;
-  }
-}
+using kelvo::test::ExpectIPException;
 
 // Runs body once for every SIMD target that this machine supports and this
 // build generated, then restores the normal selection.

@@ -63,21 +63,6 @@ PipelineSnapshot::Report RunPipeline(PipelineSnapshot& pipeline, const BitmapDat
   return pipeline.GetReport();
 }
 
-TEST(PipelineSnapshotTest, ConstructionAndPresets) {
-  PipelineSnapshot p;
-  EXPECT_EQ(p.GetWidth(), 640);
-  EXPECT_EQ(p.GetHeight(), 480);
-  EXPECT_EQ(p.GetPixelFormat(), 2);
-  EXPECT_TRUE(p.GetDoSkin() && p.GetDoNoise() && p.GetDoLStretch() && p.GetDoSharp());
-  EXPECT_EQ(p.GetGammaLimit(), 1.22f);
-  p.SetGammaLimit(2.0f);
-  p.SetPresetNone();
-  EXPECT_FALSE(p.GetDoSkin() || p.GetDoNoise() || p.GetDoLStretch() || p.GetDoSharp());
-  EXPECT_EQ(p.GetGammaLimit(), 1.22f);
-  p.SetPresetAll();
-  EXPECT_TRUE(p.GetDoSkin() && p.GetDoNoise() && p.GetDoLStretch() && p.GetDoSharp());
-}
-
 TEST(PipelineSnapshotTest, FailuresLeaveTheOutputUntouched) {
   PipelineSnapshot p(kW, kH, 2);
   BitmapData image = Textured(90, 100, 110, 20);

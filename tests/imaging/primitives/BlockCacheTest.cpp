@@ -4,6 +4,7 @@
 // so that a use after free is still reported).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -114,15 +115,17 @@ TEST_F(BlockCacheTest, TheCacheStaysWithinItsCapAndTrimEmptiesIt) {
   EXPECT_EQ(GetBlockCacheStats().cachedBytes, 0u);
 }
 
-TEST_F(BlockCacheTest, ContainersAndThreadsShareItSafely) {
+TEST_F(BlockCacheTest, ThreadsShareItSafely) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t] {
       for (int i = 0; i < 50; ++i) {
-        BlockVector<float> v(static_cast<std::size_t>(300 * 1024 + 4096 * ((i + t) % 7)), 1.5f);
+        const std::size_t n = static_cast<std::size_t>(300 * 1024 + 4096 * ((i + t) % 7));
+        auto v = AllocateArray<float>(n);
+        std::fill(v.get(), v.get() + n, 1.5f);
         auto a = AllocateArray<int32_t>(static_cast<std::size_t>(400 * 1024 + 1000 * t));
         a[0] = i;
-        EXPECT_EQ(v.back(), 1.5f);
+        EXPECT_EQ(v[n - 1], 1.5f);
       }
     });
   }
@@ -133,7 +136,6 @@ TEST_F(BlockCacheTest, ContainersAndThreadsShareItSafely) {
 TEST_F(BlockCacheTest, OverflowingCountsFailCleanly) {
   EXPECT_FALSE(AllocateArray<double>(SIZE_MAX / 4));
   EXPECT_EQ(AllocateBlock(SIZE_MAX - 8), nullptr);
-  EXPECT_THROW(BlockVector<double>(SIZE_MAX / 16), std::bad_alloc);
 }
 
 }  // namespace
