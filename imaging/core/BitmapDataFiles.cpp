@@ -30,12 +30,6 @@
 //  - JPEG files with corrupt or truncated entropy-coded data fail with code
 //    21 rather than decoding to a partly grey picture; images of more than
 //    kMaxJpegPixels pixels are refused with code 0.
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -48,11 +42,20 @@
 #include "imaging/core/SafeFile.h"
 #include "imaging/core/detail/AlignedBuffer.h"
 #include "imaging/core/detail/Checks.h"
+#include "imaging/core/detail/FileReading.h"
 #include "imaging/core/detail/JpegCodec.h"
 
 namespace KelvoLibImageProcessing {
 
 namespace {
+
+using detail::FileHandle;
+using detail::GetS32;
+using detail::GetU16;
+using detail::GetU32;
+using detail::OpenForReading;
+using detail::PutU16;
+using detail::PutU32;
 
 constexpr const char* kWhereSave = "BitmapData::Save";
 constexpr const char* kWhereSaveBmp = "BitmapData::SaveBmp";
@@ -73,60 +76,10 @@ constexpr int kBmpHeadersSize = kBmpFileHeaderSize + kBmpInfoHeaderSize;
 // overflow 64-bit arithmetic nor a row of 3 * width bytes an int.
 constexpr int64_t kMaxBmpSide = 32768;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens a file for reading. Only regular files are read: a named pipe or a
-// device would block the caller or never end. The file is opened without
-// blocking and checked before any byte is read, so a pipe that appears under
-// the name between a check and the open cannot block either.
-FileHandle OpenForReading(const char* fileName) {
-  if (fileName == nullptr) return nullptr;
-#ifdef _WIN32
-  return FileHandle(std::fopen(fileName, "rb"));
-#else
-  const int fd = ::open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  std::FILE* file = ::fdopen(fd, "rb");
-  if (file == nullptr) ::close(fd);
-  return FileHandle(file);
-#endif
-}
-
 struct PixelsDeleter {
   void operator()(uint8_t* pixels) const noexcept { detail::FreePixels(pixels); }
 };
 using PixelHandle = std::unique_ptr<uint8_t, PixelsDeleter>;
-
-void PutU16(uint8_t* at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutU32(uint8_t* at, uint32_t value) {
-  PutU16(at, value);
-  PutU16(at + 2, value >> 16);
-}
-
-uint32_t GetU16(const uint8_t* at) {
-  return at[0] | (uint32_t{at[1]} << 8);
-}
-
-uint32_t GetU32(const uint8_t* at) {
-  return GetU16(at) | (GetU16(at + 2) << 16);
-}
-
-int32_t GetS32(const uint8_t* at) {
-  return static_cast<int32_t>(GetU32(at));
-}
 
 // Bytes from the start of the file to its end; -1 when the file cannot be
 // measured (a pipe, say), which the loader treats as a read failure.
