@@ -9,5 +9,5 @@
 static gboolean plugin_init(GstPlugin* plugin) { return gst_kelvo_frame_grab_register(plugin); }
 
 GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, kelvoframegrab,
-                  "Still grabbing with automatic photo enhancement", plugin_init, "0.1.0", "unknown",
+                  "Still grabbing with automatic photo enhancement", plugin_init, "0.1.0", "LGPL",
                   "Kelvo", "https://example.invalid/kelvo")
