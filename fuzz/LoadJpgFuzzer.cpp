@@ -31,6 +31,10 @@ uint64_t DeclaredPixels(const uint8_t* data, size_t size) {
       ++at;
       continue;
     }
+    if (marker == 0x00) {  // a stuffed zero is no marker: skipped with the stray bytes
+      at += 2;
+      continue;
+    }
     if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {  // no length
       at += 2;
       continue;
