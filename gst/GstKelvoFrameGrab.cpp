@@ -128,6 +128,10 @@ struct FrameGrabState {
   std::unique_ptr<FilterHost> host;
   std::vector<PendingRequest> requests;
   std::vector<ServedRequest> served_on_screen;
+  // Requests queued since the filter last saw a frame: it is given them
+  // right before the next frame it sees, so that the snapshot signal never
+  // waits for the filter while it converts a frame on the worker.
+  std::vector<PendingRequest> for_filter;
   double half_frame = 0.0;   // what the filter was given, in seconds
   double stream_end = -1.0;  // end of the last frame seen, seconds of stream time
   // The filter has taken a still since start, which ends its main grab.
@@ -313,12 +317,10 @@ static gboolean gst_kelvo_frame_grab_snapshot(GstKelvoFrameGrab* self, gdouble t
     return FALSE;
   }
   {
+    // The name was checked above as the filter checks it, so the filter
+    // takes the request when it is handed over.
     Lock lock(self->state.lock);
-    FilterHost* host = self->state.host.get();
-    if (host && FAILED(host->AddSnapshot(filename, time, enhance != FALSE))) {
-      GST_WARNING_OBJECT(self, "snapshot at %g s refused by the filter", time);
-      return FALSE;
-    }
+    if (self->state.host) self->state.for_filter.push_back({filename, time, enhance != FALSE, nullptr});
     self->state.requests.push_back({filename, time, enhance != FALSE, nullptr});
   }
   GST_DEBUG_OBJECT(self, "queued snapshot at %g s to %s", time, filename);
@@ -682,12 +684,20 @@ static std::vector<StillWorker::Item> deliver_frame(GstKelvoFrameGrab* self, con
   std::string why = to_filter_frame(frame.info, frame.buffer, &mapped, &scratch, &data);
   std::vector<TakenStill> taken;
   FilterHost* host = nullptr;
+  std::vector<PendingRequest> queued;
   {
     Lock lock(self->state.lock);
     host = self->state.host.get();
+    queued.swap(self->state.for_filter);
+  }
+  {
+    // The host lives until the worker is done (stop waits for it first).
+    std::lock_guard<std::mutex> hold(self->state.filter_lock);
+    for (const PendingRequest& r : queued)
+      if (host && FAILED(host->AddSnapshot(r.fileName, r.time, r.enhance)))
+        GST_WARNING_OBJECT(self, "snapshot at %g s refused by the filter", r.time);
   }
   if (why.empty()) {
-    // The host lives until the worker is done (stop waits for it first).
     std::lock_guard<std::mutex> hold(self->state.filter_lock);
     if (!host || !host->Connected() || host->Width() != mapped.Width() ||
         host->Height() != mapped.Height()) {
@@ -797,6 +807,7 @@ static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
   push_main_settings(self);
   // A new filter starts with nothing grabbed; requests still waiting from an
   // earlier run are queued again.
+  self->state.for_filter.clear();
   for (const PendingRequest& r : self->state.requests)
     self->state.host->AddSnapshot(r.fileName, r.time, r.enhance);
   return TRUE;

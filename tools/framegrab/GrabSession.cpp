@@ -49,6 +49,8 @@ struct FrameLog {
   GstSegment segment;
   bool restarting = true;  // the next frame starts a segment: a discontinuity is expected
   double halfFrame = 0.0;  // from the caps' rate, as the grab element takes it
+  double period = 0.0;     // frame period the caps declare, seconds; 0: none declared
+  bool irregular = false;  // a frame lasted a quarter period more or less than declared
   double end = -1.0;        // end of the latest-ending frame, seconds
   std::set<guint64> damaged;  // stream times (ns) of damaged frames
   double firstDamage = -1.0;
@@ -150,9 +152,11 @@ GstPadProbeReturn LogFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
       gst_event_parse_caps(event, &caps);
       const GstStructure* s = gst_caps_get_structure(caps, 0);
       int num = 0, den = 0;
-      if (s && gst_structure_get_fraction(s, "framerate", &num, &den) && num > 0 && den > 0)
+      if (s && gst_structure_get_fraction(s, "framerate", &num, &den) && num > 0 && den > 0) {
         log->halfFrame =
             kelvo::filter::HalfFrameFor(static_cast<int>(std::lround(static_cast<double>(num) / den)));
+        log->period = static_cast<double>(den) / num;
+      }
     }
     return GST_PAD_PROBE_OK;
   }
@@ -172,6 +176,10 @@ GstPadProbeReturn LogFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
                          ? static_cast<double>(st + GST_BUFFER_DURATION(buf)) / GST_SECOND
                          : start + 2 * log->halfFrame;
   log->end = std::max(log->end, end);
+  if (GST_BUFFER_DURATION_IS_VALID(buf) && log->period > 0.0 &&
+      std::fabs(static_cast<double>(GST_BUFFER_DURATION(buf)) / GST_SECOND - log->period) >
+          (1.0 - kPeriodShare) * log->period)
+    log->irregular = true;
   if (marked || reported) {
     log->damaged.insert(st);
     if (log->firstDamage < 0.0) log->firstDamage = start;
@@ -320,6 +328,21 @@ void ClearProgress(bool shown) {
 
 }  // namespace
 
+double SeekPoint(double target, bool main, double halfFrame, double period) {
+  // The earliest start of a frame the rule could take: the main still's may
+  // start half a frame period early (at most half a second, at 1 fps, until
+  // the caps say), a request's 5 ms early.
+  const double earliest =
+      target - (main ? (halfFrame > 0.0 ? halfFrame : kLargestHalfFrame) : kRequestLead);
+  if (period <= 0.0) return std::max(0.0, earliest - kSeekMargin);
+  // Frames a period apart: the key frame found at or before earliest +
+  // 3/4 period cannot lie after the first frame starting at or after
+  // `earliest`, since the frame after that one starts a whole period later.
+  // So a key frame right at the target is found, not the one before it,
+  // and frames may come up to a quarter period early and still be found.
+  return std::max(0.0, earliest + kPeriodShare * period - kSeekMargin);
+}
+
 std::string BundledSamplePath() {
   for (const char* path : {KELVO_INSTALLED_SAMPLE, KELVO_SOURCE_SAMPLE})
     if (g_file_test(path, G_FILE_TEST_IS_REGULAR)) return path;
@@ -399,22 +422,20 @@ int GrabSession::Run() {
   std::map<std::tuple<std::string, GQuark, int, std::string>, int> warningsSeen;
 
   // Seeks ahead to the first target not yet reported when it lies far
-  // enough beyond the frames decoded so far. The seek point is the earliest
-  // frame start the rules could take for it: the main still's first frame
-  // may start half a frame period early, a request's 5 ms early. Until the
-  // caps give the rate, half a frame is taken at its largest (1 fps).
-  // `from` 0: the first seek, from the start of the file.
+  // enough beyond the frames decoded so far. `from` 0: the first seek, from
+  // the start of the file.
   auto seekAhead = [&](double from) {
-    double halfFrame = 0.0, decoded = 0.0;
+    double halfFrame = 0.0, period = 0.0, decoded = 0.0;
     {
       std::lock_guard<std::mutex> hold(p.frames.mutex);
       // Stills are reported once written, while decoding goes on.
       decoded = std::max(from, p.frames.end);
-      halfFrame = p.frames.halfFrame > 0.0 ? p.frames.halfFrame : kLargestHalfFrame;
+      halfFrame = p.frames.halfFrame;
+      period = p.frames.irregular ? 0.0 : p.frames.period;
     }
     for (const Pending& t : pending) {
       if (t.done) continue;
-      const double to = t.still.time - (t.still.main ? halfFrame : kRequestLead) - kSeekMargin;
+      const double to = SeekPoint(t.still.time, t.still.main, halfFrame, period);
       if (to > decoded + kSeekGap || (from == 0.0 && to > 0.0)) Seek(p.pipeline, to);
       return;
     }
