@@ -157,6 +157,10 @@ struct FrameGrabState {
   // the streaming thread) with those that connect it. Taken after `lock`
   // when both are held, never the other way round.
   std::mutex filter_lock;
+  // Buffers the due frames are copied into, reused once the worker is done
+  // with them: a fresh frame-sized allocation costs the streaming thread its
+  // page faults every time.
+  GstBufferPool* copy_pool = nullptr;
 };
 
 using Lock = std::lock_guard<std::mutex>;
@@ -670,6 +674,61 @@ struct DueFrame {
   GstClockTime runningTime = GST_CLOCK_TIME_NONE;
 };
 
+// Replaces the pool the due frames are copied into (nullptr: none). Called
+// without the lock.
+static void set_copy_pool(GstKelvoFrameGrab* self, const GstVideoInfo* info) {
+  GstBufferPool* pool = nullptr;
+  if (info) {
+    pool = gst_buffer_pool_new();
+    GstStructure* config = gst_buffer_pool_get_config(pool);
+    gst_buffer_pool_config_set_params(config, nullptr, static_cast<guint>(GST_VIDEO_INFO_SIZE(info)),
+                                      0, 0);
+    if (!gst_buffer_pool_set_config(pool, config) || !gst_buffer_pool_set_active(pool, TRUE)) {
+      gst_object_unref(pool);
+      pool = nullptr;
+    }
+  }
+  GstBufferPool* old = nullptr;
+  {
+    Lock lock(self->state.lock);
+    old = self->state.copy_pool;
+    self->state.copy_pool = pool;
+  }
+  if (old) {
+    // Copies still held by the worker go back to the system when released.
+    gst_buffer_pool_set_active(old, FALSE);
+    gst_object_unref(old);
+  }
+}
+
+// Copies a due frame, laid out as the caps describe, into a reused buffer.
+static GstBuffer* copy_due_frame(GstKelvoFrameGrab* self, GstBuffer* buf, const GstVideoInfo& info) {
+  GstBufferPool* pool = nullptr;
+  {
+    Lock lock(self->state.lock);
+    if (self->state.copy_pool) pool = GST_BUFFER_POOL(gst_object_ref(self->state.copy_pool));
+  }
+  GstBuffer* copy = nullptr;
+  if (pool && gst_buffer_pool_acquire_buffer(pool, &copy, nullptr) == GST_FLOW_OK) {
+    GstVideoInfo layout = info;
+    GstVideoFrame from, to;
+    bool copied = false;
+    if (gst_video_frame_map(&from, &layout, buf, GST_MAP_READ)) {
+      if (gst_video_frame_map(&to, &layout, copy, GST_MAP_WRITE)) {
+        copied = gst_video_frame_copy(&to, &from) != FALSE;
+        gst_video_frame_unmap(&to);
+      }
+      gst_video_frame_unmap(&from);
+    }
+    if (!copied) {
+      gst_buffer_unref(copy);
+      copy = nullptr;
+    }
+  }
+  if (pool) gst_object_unref(pool);
+  return copy ? copy : gst_buffer_copy_deep(buf);
+}
+
 // Hands a frame on which stills are due to the filter, which converts it
 // and takes its stills as it decides; returns them ready to write. The
 // filter's answer goes to *hr. When the frame never reaches the filter, the
@@ -831,6 +890,7 @@ static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
     std::lock_guard<std::mutex> hold(self->state.filter_lock);
     host.reset();
   }
+  set_copy_pool(self, nullptr);
   // The image library keeps freed frame-sized buffers for the next still;
   // once the stream stops they go back to the system.
   kelvo::memory::TrimBlockCache();
@@ -890,6 +950,8 @@ static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* 
   // buffer that has a duration; until then no request can come due.
   self->state.rate_from_buffers = rate <= 0;
   self->state.info = info;
+  lock.unlock();
+  set_copy_pool(self, &info);
   return TRUE;
 }
 
@@ -1018,7 +1080,7 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
     // In the background the frame is copied once, here; the worker converts
     // it, hands it to the filter, enhances and writes. Otherwise all of that
     // happens now on the frame as it is.
-    GstBuffer* held = background ? gst_buffer_copy_deep(buf) : gst_buffer_ref(buf);
+    GstBuffer* held = background ? copy_due_frame(self, buf, info) : gst_buffer_ref(buf);
     auto frame = std::make_shared<DueFrame>(held, info);
     frame->start = start;
     frame->stop = stop;
@@ -1055,6 +1117,7 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
 
 static void gst_kelvo_frame_grab_finalize(GObject* object) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
+  set_copy_pool(self, nullptr);
   self->state.~FrameGrabState();
   G_OBJECT_CLASS(gst_kelvo_frame_grab_parent_class)->finalize(object);
 }
@@ -1093,11 +1156,12 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
       gobject_class, PROP_BACKGROUND,
       g_param_spec_boolean(
           "write-in-background", "Write in background",
-          "Enhance and write the stills on a worker thread of lower priority instead of the "
-          "streaming thread. Each still message then comes once its file is complete, in the order "
-          "of this element's stills (not interleaved in stream order with other elements' stills); "
-          "EOS and stopping wait up to 10 s for the stills being written",
-          FALSE, flags));
+          "Convert, enhance and write the stills on a worker thread of lower priority; the "
+          "streaming thread only copies a due frame once. Each still message then comes once its "
+          "file is complete, in the order of this element's stills (not interleaved in stream "
+          "order with other elements' stills); EOS and stopping wait up to 10 s for the stills "
+          "being written. FALSE: all of it on the streaming thread, which holds the frame",
+          TRUE, flags));
   g_object_class_install_property(
       gobject_class, PROP_ENHANCE,
       g_param_spec_boolean("enhance", "Enhance",
