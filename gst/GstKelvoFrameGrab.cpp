@@ -391,8 +391,7 @@ static StillWorker::Item make_item(GstKelvoFrameGrab* self, Described d, const s
 }
 
 // Writes the stills a Produce yields, here and now.
-static void write_items(GstKelvoFrameGrab* self, std::vector<StillWorker::Item>* items) {
-  (void)self;
+static void write_items(std::vector<StillWorker::Item>* items) {
   for (StillWorker::Item& item : *items) {
     StillResult result;
     if (item.failure.empty())
@@ -441,7 +440,7 @@ static void dispatch_stills(GstKelvoFrameGrab* self, StillWorker::Produce produc
       items.push_back(make_item(self, std::move(d), why));
     }
   }
-  write_items(self, &items);
+  write_items(&items);
 }
 
 // Waits for the stills still being written, at most the worker's limit;
@@ -1101,7 +1100,7 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
     } else {
       std::vector<StillWorker::Item> items = deliver_frame(self, *frame, expected, &hr);
       frame.reset();
-      write_items(self, &items);
+      write_items(&items);
     }
   }
   write_on_screen_stills(self, &onScreen);
