@@ -168,6 +168,8 @@ bool FilterHost::Connect(int width, int height, int fpsN, int fpsD, std::string*
     return false;
   }
   connected_ = true;
+  width_ = width;
+  height_ = height;
   return true;
 }
 

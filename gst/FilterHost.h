@@ -45,6 +45,9 @@ class FilterHost {
   // Stops the filter and breaks both connections. Safe to call again.
   void Disconnect();
   bool Connected() const { return connected_; }
+  // The frame size connected for.
+  int Width() const { return width_; }
+  int Height() const { return height_; }
 
   HRESULT SetGrabParams(double grabTime, bool grabEnabled, bool enhance);
   HRESULT SetFileName(const std::string& utf8);
@@ -81,6 +84,8 @@ class FilterHost {
   std::unique_ptr<detail::HostPin> drain_;
   std::unique_ptr<detail::HostSample> sample_;
   bool connected_ = false;
+  int width_ = 0;
+  int height_ = 0;
 };
 
 }  // namespace kelvo::gst

@@ -68,6 +68,7 @@ class MappedFrame {
   int Height() const { return GST_VIDEO_FRAME_HEIGHT(&frame_); }
   int Stride() const { return GST_VIDEO_FRAME_PLANE_STRIDE(&frame_, 0); }
   BYTE* Data() const { return static_cast<BYTE*>(GST_VIDEO_FRAME_PLANE_DATA(&frame_, 0)); }
+  const GstVideoFrame* Frame() const { return &frame_; }
 
  private:
   GstVideoFrame frame_{};
@@ -121,12 +122,16 @@ struct FrameGrabState {
   double grab_time = 0.0;
   bool grab_enabled = true;
   bool enhance = false;
-  bool background = false;  // write stills on the worker thread
+  bool background = true;  // convert, enhance and write stills on the worker thread
 
   // The filter and what the element has told it.
   std::unique_ptr<FilterHost> host;
   std::vector<PendingRequest> requests;
   std::vector<ServedRequest> served_on_screen;
+  // Requests queued since the filter last saw a frame: it is given them
+  // right before the next frame it sees, so that the snapshot signal never
+  // waits for the filter while it converts a frame on the worker.
+  std::vector<PendingRequest> for_filter;
   double half_frame = 0.0;   // what the filter was given, in seconds
   double stream_end = -1.0;  // end of the last frame seen, seconds of stream time
   // The filter has taken a still since start, which ends its main grab.
@@ -137,7 +142,10 @@ struct FrameGrabState {
   std::shared_ptr<HeldFrame> last_frame;
   GstVideoInfo info{};
   bool rate_from_buffers = false;  // the caps carry no frame rate
-  std::vector<guint8> packed;      // frame repacked when rows carry padding
+  // Size the filter is connected for; a frame copied before a caps change
+  // is not handed to it.
+  int filter_width = 0;
+  int filter_height = 0;
   // A caps refusal has been posted since start: base transform offers the
   // caps again for every buffer that follows, and a stream that cannot be
   // negotiated is one error, not one per retry.
@@ -145,6 +153,14 @@ struct FrameGrabState {
   // Writes the stills off the streaming thread. Replaced when it had to
   // give up on stills at the end of a stream.
   std::shared_ptr<StillWorker> worker = std::make_shared<StillWorker>();
+  // Serialises the calls that hand a frame to the filter (on the worker or
+  // the streaming thread) with those that connect it. Taken after `lock`
+  // when both are held, never the other way round.
+  std::mutex filter_lock;
+  // Buffers the due frames are copied into, reused once the worker is done
+  // with them: a fresh frame-sized allocation costs the streaming thread its
+  // page faults every time.
+  GstBufferPool* copy_pool = nullptr;
 };
 
 using Lock = std::lock_guard<std::mutex>;
@@ -157,12 +173,15 @@ struct _GstKelvoFrameGrab {
   FrameGrabState state;
 };
 
-#define YUY2_CAPS "video/x-raw, format=(string)YUY2, width=(int)[2, 32767], height=(int)[1, 32767], framerate=(fraction)[0/1, MAX]"
+// YUY2 is what the filter takes. Decoders give I420 or NV12; frames in
+// those formats are converted to YUY2 only when a still is due on them (as
+// videoconvert would, see to_filter_frame), not every frame on its way.
+#define FRAME_CAPS "video/x-raw, format=(string){ YUY2, I420, NV12 }, width=(int)[2, 32767], height=(int)[1, 32767], framerate=(fraction)[0/1, MAX]"
 
 static GstStaticPadTemplate sink_template =
-    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(YUY2_CAPS));
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(FRAME_CAPS));
 static GstStaticPadTemplate src_template =
-    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(YUY2_CAPS));
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(FRAME_CAPS));
 
 G_DEFINE_TYPE(GstKelvoFrameGrab, gst_kelvo_frame_grab, GST_TYPE_BASE_TRANSFORM)
 
@@ -302,12 +321,10 @@ static gboolean gst_kelvo_frame_grab_snapshot(GstKelvoFrameGrab* self, gdouble t
     return FALSE;
   }
   {
+    // The name was checked above as the filter checks it, so the filter
+    // takes the request when it is handed over.
     Lock lock(self->state.lock);
-    FilterHost* host = self->state.host.get();
-    if (host && FAILED(host->AddSnapshot(filename, time, enhance != FALSE))) {
-      GST_WARNING_OBJECT(self, "snapshot at %g s refused by the filter", time);
-      return FALSE;
-    }
+    if (self->state.host) self->state.for_filter.push_back({filename, time, enhance != FALSE, nullptr});
     self->state.requests.push_back({filename, time, enhance != FALSE, nullptr});
   }
   GST_DEBUG_OBJECT(self, "queued snapshot at %g s to %s", time, filename);
@@ -353,11 +370,46 @@ static std::shared_ptr<StillWorker> current_worker(GstKelvoFrameGrab* self) {
   return self->state.worker;
 }
 
-// Writes the stills the filter took from one frame, or hands them to the
-// worker. Called on the streaming thread with no lock held.
-static void write_stills(GstKelvoFrameGrab* self, std::vector<TakenStill>* taken,
-                         GstClockTime stream_time, GstClockTime running_time) {
-  if (taken->empty()) return;
+// A still described before its frame is converted: what its report needs if
+// the work never runs, or fails before the filter has seen the frame.
+struct Described {
+  Still still;
+  GstClockTime stream_time;
+  GstClockTime running_time;
+};
+
+// A still to write (`failure` empty) or to report as not written.
+static StillWorker::Item make_item(GstKelvoFrameGrab* self, Described d, const std::string& failure) {
+  StillWorker::Item item;
+  item.failure = failure;
+  item.still = std::move(d.still);
+  item.done = [self, st = d.stream_time, rt = d.running_time](const Still& still,
+                                                              const StillResult& r) {
+    report_still(self, still, st, rt, r);
+  };
+  return item;
+}
+
+// Writes the stills a Produce yields, here and now.
+static void write_items(std::vector<StillWorker::Item>* items) {
+  for (StillWorker::Item& item : *items) {
+    StillResult result;
+    if (item.failure.empty())
+      result = kelvo::host::StillWriter().Write(item.still);
+    else
+      result.reason = item.failure;
+    if (item.done) item.done(item.still, result);
+    item = {};
+  }
+}
+
+// Runs the work that yields stills (converting a frame, handing it to the
+// filter) and writes them: on the worker thread with write-in-background,
+// else here on the streaming thread. `described` names the stills the work
+// is expected to yield, for the reports should it be given up. Called with
+// no lock held.
+static void dispatch_stills(GstKelvoFrameGrab* self, StillWorker::Produce produce,
+                            std::vector<Described> described) {
   bool background = false;
   std::shared_ptr<StillWorker> worker;
   {
@@ -365,28 +417,30 @@ static void write_stills(GstKelvoFrameGrab* self, std::vector<TakenStill>* taken
     background = self->state.background;
     worker = self->state.worker;
   }
-  for (TakenStill& t : *taken) {
-    StillResult result;
-    result.reason = t.failure;
-    if (t.failure.empty() && !background) {
-      result = kelvo::host::StillWriter().Write(t.still);
-    } else if (t.failure.empty()) {
-      // What the report needs if the still never reaches the worker.
-      Still described;
-      described.fileName = t.still.fileName;
-      described.enhance = t.still.enhance;
-      described.mainGrab = t.still.mainGrab;
-      described.requestedTime = t.still.requestedTime;
-      described.frameTime = t.still.frameTime;
-      auto done = [self, stream_time, running_time](const Still& still, const StillResult& r) {
-        report_still(self, still, stream_time, running_time, r);
-      };
-      if (worker->Submit(std::move(t.still), done)) continue;
-      t.still = std::move(described);
-      result.reason = "\"" + t.still.fileName + "\": the still could not be queued for writing";
-    }
-    report_still(self, t.still, stream_time, running_time, result);
+  if (background) {
+    auto expected = std::make_shared<std::vector<Described>>(std::move(described));
+    auto dropped = [self, expected](const std::string& why) {
+      for (const Described& d : *expected) {
+        StillResult result;
+        result.reason = "\"" + d.still.fileName + "\": " + why;
+        report_still(self, d.still, d.stream_time, d.running_time, result);
+      }
+    };
+    if (worker->Submit(produce, std::move(dropped))) return;
+    // Not queued (no thread could be started): written here instead.
+    described = std::move(*expected);
   }
+  std::vector<StillWorker::Item> items;
+  try {
+    items = produce();
+  } catch (...) {
+    items.clear();
+    for (Described& d : described) {
+      const std::string why = "\"" + d.still.fileName + "\": out of memory";
+      items.push_back(make_item(self, std::move(d), why));
+    }
+  }
+  write_items(&items);
 }
 
 // Waits for the stills still being written, at most the worker's limit;
@@ -468,13 +522,89 @@ static std::vector<PendingRequest> close_request_windows(GstKelvoFrameGrab* self
   return closed;
 }
 
+// Lays out a frame as the filter reads it: packed YUY2 rows of the filter's
+// step. A YUY2 frame so laid out is lent as it is (*data points into
+// `mapped`); a padded one is repacked and an I420 or NV12 one converted into
+// `scratch`. The conversion is videoconvert's with its default settings, so
+// a still is the same whether the element or videoconvert made the YUY2.
+// Empty on success, else why not.
+static std::string to_filter_frame(const GstVideoInfo& info, GstBuffer* buffer, MappedFrame* mapped,
+                                   std::vector<guint8>* scratch, BYTE** data) {
+  GstVideoInfo in = info;
+  if (!mapped->Map(&in, buffer)) return "the frame could not be read";
+  const int width = mapped->Width();
+  const int height = mapped->Height();
+  const int filterStride = FilterHost::FrameStride(width);
+  const size_t bytes = static_cast<size_t>(FilterHost::FrameBytes(width, height));
+  if (GST_VIDEO_INFO_FORMAT(&in) == GST_VIDEO_FORMAT_YUY2 && mapped->Stride() == filterStride) {
+    *data = mapped->Data();
+    return {};
+  }
+  try {
+    scratch->assign(bytes, 0);
+  } catch (const std::bad_alloc&) {
+    return "out of memory converting the frame";
+  }
+  if (GST_VIDEO_INFO_FORMAT(&in) == GST_VIDEO_FORMAT_YUY2) {
+    for (int y = 0; y < height; ++y)
+      std::memcpy(scratch->data() + static_cast<size_t>(y) * filterStride,
+                  mapped->Data() + static_cast<size_t>(y) * mapped->Stride(),
+                  static_cast<size_t>(width) * 2);
+    *data = scratch->data();
+    return {};
+  }
+  GstVideoInfo out;
+  gst_video_info_set_format(&out, GST_VIDEO_FORMAT_YUY2, static_cast<guint>(width),
+                            static_cast<guint>(height));
+  // videoconvert keeps the input's colour description when only the format
+  // changes.
+  out.colorimetry = in.colorimetry;
+  out.chroma_site = in.chroma_site;
+  out.interlace_mode = in.interlace_mode;
+  out.par_n = in.par_n;
+  out.par_d = in.par_d;
+  out.fps_n = in.fps_n;
+  out.fps_d = in.fps_d;
+  GST_VIDEO_INFO_PLANE_STRIDE(&out, 0) = filterStride;
+  GST_VIDEO_INFO_SIZE(&out) = bytes;
+  GstStructure* config = gst_structure_new(
+      "GstVideoConvertConfig", GST_VIDEO_CONVERTER_OPT_DITHER_METHOD, GST_TYPE_VIDEO_DITHER_METHOD,
+      GST_VIDEO_DITHER_BAYER, GST_VIDEO_CONVERTER_OPT_DITHER_QUANTIZATION, G_TYPE_UINT, 1u,
+      GST_VIDEO_CONVERTER_OPT_CHROMA_RESAMPLER_METHOD, GST_TYPE_VIDEO_RESAMPLER_METHOD,
+      GST_VIDEO_RESAMPLER_METHOD_LINEAR, GST_VIDEO_CONVERTER_OPT_ALPHA_MODE,
+      GST_TYPE_VIDEO_ALPHA_MODE, GST_VIDEO_ALPHA_MODE_COPY, GST_VIDEO_CONVERTER_OPT_ALPHA_VALUE,
+      G_TYPE_DOUBLE, 1.0, GST_VIDEO_CONVERTER_OPT_CHROMA_MODE, GST_TYPE_VIDEO_CHROMA_MODE,
+      GST_VIDEO_CHROMA_MODE_FULL, GST_VIDEO_CONVERTER_OPT_MATRIX_MODE, GST_TYPE_VIDEO_MATRIX_MODE,
+      GST_VIDEO_MATRIX_MODE_FULL, GST_VIDEO_CONVERTER_OPT_GAMMA_MODE, GST_TYPE_VIDEO_GAMMA_MODE,
+      GST_VIDEO_GAMMA_MODE_NONE, GST_VIDEO_CONVERTER_OPT_PRIMARIES_MODE,
+      GST_TYPE_VIDEO_PRIMARIES_MODE, GST_VIDEO_PRIMARIES_MODE_NONE, GST_VIDEO_CONVERTER_OPT_THREADS,
+      G_TYPE_UINT, 1u, nullptr);
+  GstVideoConverter* converter = gst_video_converter_new(&in, &out, config);
+  if (!converter) return "the frame could not be converted to YUY2";
+  GstBuffer* target =
+      gst_buffer_new_wrapped_full(static_cast<GstMemoryFlags>(0), scratch->data(), bytes, 0, bytes,
+                                  nullptr, nullptr);
+  GstVideoFrame dest;
+  const bool ok = gst_video_frame_map(&dest, &out, target, GST_MAP_WRITE) != FALSE;
+  if (ok) {
+    gst_video_converter_frame(converter, mapped->Frame(), &dest);
+    gst_video_frame_unmap(&dest);
+  }
+  gst_buffer_unref(target);
+  gst_video_converter_free(converter);
+  if (!ok) return "the frame could not be converted to YUY2";
+  *data = scratch->data();
+  return {};
+}
+
 // Converts a held frame to blue-green-red as the filter does. Empty on
 // success, else why not.
 static std::string convert_held_frame(const HeldFrame& frame, Still* still) {
   MappedFrame mapped;
-  GstVideoInfo info = frame.info;
-  if (!mapped.Map(&info, frame.buffer))
-    return "\"" + still->fileName + "\": the frame on screen could not be read";
+  std::vector<guint8> scratch;
+  BYTE* data = nullptr;
+  const std::string why = to_filter_frame(frame.info, frame.buffer, &mapped, &scratch, &data);
+  if (!why.empty()) return "\"" + still->fileName + "\": the frame on screen: " + why;
   const int width = mapped.Width();
   const int height = mapped.Height();
   try {
@@ -484,29 +614,222 @@ static std::string convert_held_frame(const HeldFrame& frame, Still* still) {
   }
   still->width = width;
   still->height = height;
-  if (ippiYCbCr422ToBGR_8u_C2C3R(mapped.Data(), mapped.Stride(), still->pixels.data(), width * 3,
-                                 IppiSize{width, height}) != ippStsNoErr)
+  if (ippiYCbCr422ToBGR_8u_C2C3R(data, FilterHost::FrameStride(width), still->pixels.data(),
+                                 width * 3, IppiSize{width, height}) != ippStsNoErr)
     return "\"" + still->fileName + "\": the frame on screen could not be converted";
   return {};
 }
 
-// Writes the requests served with the frame on screen, through the same
-// writer and reports as the filter's stills. Called without the lock.
+// Writes a still of a frame the element took itself (the frame on screen),
+// through the same writer and reports as the filter's stills; the frame is
+// converted where the still is written. Called without the lock.
+static void write_held_still(GstKelvoFrameGrab* self, Still still,
+                             std::shared_ptr<HeldFrame> frame) {
+  Described d{still, frame->streamTime, frame->runningTime};
+  auto produce = [self, d, frame]() mutable {
+    std::vector<StillWorker::Item> items;
+    Still s = d.still;
+    const std::string failure = convert_held_frame(*frame, &s);
+    frame.reset();
+    if (!failure.empty()) {
+      items.push_back(make_item(self, std::move(d), failure));
+      return items;
+    }
+    d.still = std::move(s);
+    items.push_back(make_item(self, std::move(d), {}));
+    return items;
+  };
+  dispatch_stills(self, std::move(produce), {Described{std::move(still), d.stream_time, d.running_time}});
+}
+
+// Writes the requests served with the frame on screen. Called without the
+// lock.
 static void write_on_screen_stills(GstKelvoFrameGrab* self, std::vector<PendingRequest>* served) {
   for (PendingRequest& r : *served) {
-    std::vector<TakenStill> one(1);
-    Still& still = one[0].still;
+    Still still;
     still.fileName = r.fileName;
     still.enhance = r.enhance;
     still.requestedTime = r.time;
     still.frameTime = static_cast<double>(r.onScreen->streamTime) / GST_SECOND;
     still.onScreen = true;
-    one[0].failure = convert_held_frame(*r.onScreen, &still);
-    const GstClockTime stream_time = r.onScreen->streamTime;
-    const GstClockTime running_time = r.onScreen->runningTime;
-    r.onScreen.reset();
-    write_stills(self, &one, stream_time, running_time);
+    write_held_still(self, std::move(still), std::move(r.onScreen));
   }
+}
+
+// A frame on which the filter takes stills, held for as long as it takes to
+// hand it over: by reference on the streaming thread, as a copy on the
+// worker (upstream may reuse its buffer as soon as it is passed on).
+struct DueFrame {
+  DueFrame(GstBuffer* b, const GstVideoInfo& i) : buffer(b), info(i) {}
+  ~DueFrame() { gst_buffer_unref(buffer); }
+  DueFrame(const DueFrame&) = delete;
+  DueFrame& operator=(const DueFrame&) = delete;
+
+  GstBuffer* buffer;
+  GstVideoInfo info;
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME stop = 0;
+  GstClockTime streamTime = GST_CLOCK_TIME_NONE;
+  GstClockTime runningTime = GST_CLOCK_TIME_NONE;
+};
+
+// Replaces the pool the due frames are copied into (nullptr: none). Called
+// without the lock.
+static void set_copy_pool(GstKelvoFrameGrab* self, const GstVideoInfo* info) {
+  GstBufferPool* pool = nullptr;
+  if (info) {
+    pool = gst_buffer_pool_new();
+    GstStructure* config = gst_buffer_pool_get_config(pool);
+    gst_buffer_pool_config_set_params(config, nullptr, static_cast<guint>(GST_VIDEO_INFO_SIZE(info)),
+                                      0, 0);
+    if (!gst_buffer_pool_set_config(pool, config) || !gst_buffer_pool_set_active(pool, TRUE)) {
+      gst_object_unref(pool);
+      pool = nullptr;
+    }
+  }
+  GstBufferPool* old = nullptr;
+  {
+    Lock lock(self->state.lock);
+    old = self->state.copy_pool;
+    self->state.copy_pool = pool;
+  }
+  if (old) {
+    // Copies still held by the worker go back to the system when released.
+    gst_buffer_pool_set_active(old, FALSE);
+    gst_object_unref(old);
+  }
+}
+
+// Copies a due frame, laid out as the caps describe, into a reused buffer.
+static GstBuffer* copy_due_frame(GstKelvoFrameGrab* self, GstBuffer* buf, const GstVideoInfo& info) {
+  GstBufferPool* pool = nullptr;
+  {
+    Lock lock(self->state.lock);
+    if (self->state.copy_pool) pool = GST_BUFFER_POOL(gst_object_ref(self->state.copy_pool));
+  }
+  GstBuffer* copy = nullptr;
+  if (pool && gst_buffer_pool_acquire_buffer(pool, &copy, nullptr) == GST_FLOW_OK) {
+    GstVideoInfo layout = info;
+    GstVideoFrame from, to;
+    bool copied = false;
+    if (gst_video_frame_map(&from, &layout, buf, GST_MAP_READ)) {
+      if (gst_video_frame_map(&to, &layout, copy, GST_MAP_WRITE)) {
+        copied = gst_video_frame_copy(&to, &from) != FALSE;
+        gst_video_frame_unmap(&to);
+      }
+      gst_video_frame_unmap(&from);
+    }
+    if (!copied) {
+      gst_buffer_unref(copy);
+      copy = nullptr;
+    }
+  }
+  if (pool) gst_object_unref(pool);
+  return copy ? copy : gst_buffer_copy_deep(buf);
+}
+
+// Hands a frame on which stills are due to the filter, which converts it
+// and takes its stills as it decides; returns them ready to write. The
+// filter's answer goes to *hr. When the frame never reaches the filter, the
+// stills expected of it are returned failed.
+static std::vector<StillWorker::Item> deliver_frame(GstKelvoFrameGrab* self, const DueFrame& frame,
+                                                    const std::vector<Described>& expected,
+                                                    HRESULT* hr) {
+  *hr = S_OK;
+  MappedFrame mapped;
+  std::vector<guint8> scratch;
+  BYTE* data = nullptr;
+  std::string why = to_filter_frame(frame.info, frame.buffer, &mapped, &scratch, &data);
+  std::vector<TakenStill> taken;
+  FilterHost* host = nullptr;
+  std::vector<PendingRequest> queued;
+  {
+    Lock lock(self->state.lock);
+    host = self->state.host.get();
+    queued.swap(self->state.for_filter);
+  }
+  {
+    // The host lives until the worker is done (stop waits for it first).
+    std::lock_guard<std::mutex> hold(self->state.filter_lock);
+    for (const PendingRequest& r : queued)
+      if (host && FAILED(host->AddSnapshot(r.fileName, r.time, r.enhance)))
+        GST_WARNING_OBJECT(self, "snapshot at %g s refused by the filter", r.time);
+  }
+  if (why.empty()) {
+    std::lock_guard<std::mutex> hold(self->state.filter_lock);
+    if (!host || !host->Connected() || host->Width() != mapped.Width() ||
+        host->Height() != mapped.Height()) {
+      why = "the video changed before the frame reached the frame grab filter";
+    } else {
+      const long bytes = FilterHost::FrameBytes(mapped.Width(), mapped.Height());
+      REFERENCE_TIME start = frame.start, stop = frame.stop;
+      *hr = host->Deliver(data, bytes, &start, &stop);
+      taken = host->TakeStills();
+    }
+  }
+  std::vector<StillWorker::Item> items;
+  if (!why.empty()) {
+    for (const Described& d : expected)
+      items.push_back(make_item(self, d, "\"" + d.still.fileName + "\": " + why));
+    return items;
+  }
+  {
+    Lock lock(self->state.lock);
+    drop_served_requests(self, &taken);
+  }
+  for (TakenStill& t : taken) {
+    Described d{std::move(t.still), frame.streamTime, frame.runningTime};
+    items.push_back(make_item(self, std::move(d), t.failure));
+  }
+  return items;
+}
+
+// The stills the filter will take from a frame starting at t (seconds, as
+// the filter computes it). The element hands the filter only the frames on
+// which something is due, every other frame being one the filter would pass
+// on untouched, so it asks the filter's own rule with the filter's own
+// settings and lists: the main grab while it waits, the requests pending,
+// and those already served with the frame on screen (which the filter still
+// holds; it takes them again when played back over their time, and that
+// ends its main grab). The requests due are claimed now, so that later
+// frames do not serve them while the filter has yet to see this one. Lock
+// held.
+static bool claim_due_stills(GstKelvoFrameGrab* self, double t, GstClockTime stream_time,
+                             GstClockTime running_time, std::vector<Described>* expected) {
+  const double half = self->state.half_frame;
+  bool due = false;
+  if (main_grab_waiting(self) && kelvo::filter::MainGrabReached(t, self->state.grab_time, half)) {
+    due = true;
+    Still still;
+    still.fileName = *self->state.location;
+    still.enhance = self->state.enhance;
+    still.mainGrab = true;
+    still.requestedTime = self->state.grab_time;
+    still.frameTime = t;
+    expected->push_back({std::move(still), stream_time, running_time});
+  }
+  auto& pending = self->state.requests;
+  for (auto it = pending.begin(); it != pending.end();) {
+    if (!kelvo::filter::RequestDue(t, it->time, half)) {
+      ++it;
+      continue;
+    }
+    due = true;
+    Still still;
+    still.fileName = it->fileName;
+    still.enhance = it->enhance;
+    still.requestedTime = it->time;
+    still.frameTime = t;
+    expected->push_back({std::move(still), stream_time, running_time});
+    it = pending.erase(it);
+  }
+  for (const ServedRequest& r : self->state.served_on_screen)
+    due = due || kelvo::filter::RequestDue(t, r.time, half);
+  if (due) {
+    self->state.still_taken = true;
+    self->state.last_frame.reset();
+  }
+  return due;
 }
 
 static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
@@ -537,9 +860,12 @@ static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
   self->state.host = std::move(host);
   self->state.caps_error_posted = false;
   self->state.still_taken = false;
+  // The new filter holds only the requests queued again below.
+  self->state.served_on_screen.clear();
   push_main_settings(self);
   // A new filter starts with nothing grabbed; requests still waiting from an
   // earlier run are queued again.
+  self->state.for_filter.clear();
   for (const PendingRequest& r : self->state.requests)
     self->state.host->AddSnapshot(r.fileName, r.time, r.enhance);
   return TRUE;
@@ -547,6 +873,9 @@ static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
 
 static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(trans);
+  // The change to NULL waits for the stills being written, within a limit;
+  // the frames the worker has yet to hand to the filter need the filter.
+  finish_stills(self);
   std::unique_ptr<FilterHost> host;
   {
     Lock lock(self->state.lock);
@@ -556,9 +885,11 @@ static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
     self->state.stream_end = -1.0;
   }
   // Destroyed without the lock: the filter may wait for its streaming call.
-  host.reset();
-  // The change to NULL waits for the stills being written, within a limit.
-  finish_stills(self);
+  {
+    std::lock_guard<std::mutex> hold(self->state.filter_lock);
+    host.reset();
+  }
+  set_copy_pool(self, nullptr);
   // The image library keeps freed frame-sized buffers for the next still;
   // once the stream stops they go back to the system.
   kelvo::memory::TrimBlockCache();
@@ -588,14 +919,23 @@ static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* 
     return refuse_caps(self, incaps, "kelvoframegrab cannot read the caps");
   const int width = GST_VIDEO_INFO_WIDTH(&info);
   const int height = GST_VIDEO_INFO_HEIGHT(&info);
+  // Frames copied for the worker go to the filter as connected now: a new
+  // size waits for them (the stream stops for that moment only when the
+  // size changes mid-stream).
+  current_worker(self)->Drain(StillWorker::kFinishLimit);
   // Odd widths go to the filter as they are: the 4:2:2 converter gives a
   // row's lone last pixel its own Y, the Cb after it and the Cr of the pair
   // before. The caps already refuse a width of 1, which has no pair at all.
   std::unique_lock<std::mutex> lock(self->state.lock);
   FilterHost* host = self->state.host.get();
   std::string error;
-  if (!host || !host->Connect(width, height, GST_VIDEO_INFO_FPS_N(&info),
-                              GST_VIDEO_INFO_FPS_D(&info), &error)) {
+  bool connected = false;
+  if (host) {
+    std::lock_guard<std::mutex> hold(self->state.filter_lock);
+    connected = host->Connect(width, height, GST_VIDEO_INFO_FPS_N(&info),
+                              GST_VIDEO_INFO_FPS_D(&info), &error);
+  }
+  if (!connected) {
     lock.unlock();
     return refuse_caps(self, incaps,
                        "Caps refused: " + (host ? error : std::string("the element is not started")));
@@ -609,6 +949,8 @@ static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* 
   // buffer that has a duration; until then no request can come due.
   self->state.rate_from_buffers = rate <= 0;
   self->state.info = info;
+  lock.unlock();
+  set_copy_pool(self, &info);
   return TRUE;
 }
 
@@ -620,14 +962,13 @@ static gboolean gst_kelvo_frame_grab_sink_event(GstBaseTransform* trans, GstEven
     std::vector<PendingRequest> inside;
     // The main grab too, when the stream ended inside the last frame
     // before any frame reached grab-time.
-    std::vector<TakenStill> main;
+    Still main;
     std::shared_ptr<HeldFrame> mainFrame;
     {
       Lock lock(self->state.lock);
       std::shared_ptr<HeldFrame> last = std::move(self->state.last_frame);
       if (last && main_grab_waiting(self) && self->state.grab_time < self->state.stream_end) {
-        main.resize(1);
-        Still& still = main[0].still;
+        Still& still = main;
         still.fileName = *self->state.location;
         still.enhance = self->state.enhance;
         still.mainGrab = true;
@@ -648,10 +989,7 @@ static gboolean gst_kelvo_frame_grab_sink_event(GstBaseTransform* trans, GstEven
         }
       }
     }
-    if (mainFrame) {
-      main[0].failure = convert_held_frame(*mainFrame, &main[0].still);
-      write_stills(self, &main, mainFrame->streamTime, mainFrame->runningTime);
-    }
+    if (mainFrame) write_held_still(self, std::move(main), std::move(mainFrame));
     write_on_screen_stills(self, &inside);
     // Still messages come before the end of the stream, so an application
     // that stops at EOS has them all.
@@ -690,16 +1028,11 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
                                              : start + 1;
   }
 
-  MappedFrame frame;
-  if (!frame.Map(&self->state.info, buf)) {
-    GST_ELEMENT_ERROR(self, STREAM, FAILED, ("kelvoframegrab cannot read a frame"),
-                      ("buffer of %" G_GSIZE_FORMAT " bytes", gst_buffer_get_size(buf)));
-    return GST_FLOW_ERROR;
-  }
-
-  HRESULT hr = S_OK;
-  std::vector<TakenStill> taken;
   std::vector<PendingRequest> onScreen;
+  std::vector<Described> expected;
+  bool due = false;
+  bool background = false;
+  GstVideoInfo info;
   {
     Lock lock(self->state.lock);
     FilterHost* host = self->state.host.get();
@@ -712,33 +1045,13 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
         self->state.rate_from_buffers = false;
       }
     }
-    const int width = frame.Width();
-    const int height = frame.Height();
-    const long bytes = FilterHost::FrameBytes(width, height);
-    const int filterStride = FilterHost::FrameStride(width);
-    const int stride = frame.Stride();
-    BYTE* data = frame.Data();
-    // The filter reads rows with its own step, so frames whose rows are laid
-    // out otherwise are repacked into a scratch buffer. Only the filter knows
-    // whether a still is due on this frame; such frames are rare (GStreamer's
-    // YUY2 rows have the filter's step), and the copy costs far less than
-    // the conversion of a still.
-    if (stride != filterStride) {
-      std::vector<guint8>& packed = self->state.packed;
-      packed.assign(static_cast<size_t>(bytes), 0);
-      for (int y = 0; y < height; ++y)
-        std::memcpy(packed.data() + static_cast<size_t>(y) * filterStride,
-                    data + static_cast<size_t>(y) * stride, static_cast<size_t>(width) * 2);
-      data = packed.data();
-    }
-    hr = host->Deliver(data, bytes, timed ? &start : nullptr, timed ? &stop : nullptr);
-    taken = host->TakeStills();
-    if (!taken.empty()) {
-      self->state.still_taken = true;
-      self->state.last_frame.reset();
-    }
-    drop_served_requests(self, &taken);
+    info = self->state.info;
+    background = self->state.background;
+    // A frame without a time is one the filter passes on and never grabs.
     if (timed) {
+      // The filter's own arithmetic: start in 100 ns units, in seconds.
+      due = claim_due_stills(self, static_cast<double>(start) / 10000000.0, stream_time,
+                             running_time, &expected);
       const double end =
           GST_CLOCK_TIME_IS_VALID(duration)
               ? static_cast<double>(stream_time + duration) / GST_SECOND
@@ -751,7 +1064,45 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
     }
   }
 
-  write_stills(self, &taken, stream_time, running_time);
+  HRESULT hr = S_OK;
+  if (due) {
+    // The frame must be readable as the caps describe it; one that is not
+    // is an error, never read past its end.
+    {
+      MappedFrame check;
+      if (!check.Map(&info, buf)) {
+        GST_ELEMENT_ERROR(self, STREAM, FAILED, ("kelvoframegrab cannot read a frame"),
+                          ("buffer of %" G_GSIZE_FORMAT " bytes", gst_buffer_get_size(buf)));
+        return GST_FLOW_ERROR;
+      }
+    }
+    // In the background the frame is copied once, here; the worker converts
+    // it, hands it to the filter, enhances and writes. Otherwise all of that
+    // happens now on the frame as it is.
+    GstBuffer* held = background ? copy_due_frame(self, buf, info) : gst_buffer_ref(buf);
+    auto frame = std::make_shared<DueFrame>(held, info);
+    frame->start = start;
+    frame->stop = stop;
+    frame->streamTime = stream_time;
+    frame->runningTime = running_time;
+    if (background) {
+      auto produce = [self, frame, expected]() {
+        HRESULT result = S_OK;
+        std::vector<StillWorker::Item> items = deliver_frame(self, *frame, expected, &result);
+        if (FAILED(result))
+          GST_ELEMENT_ERROR(self, STREAM, FAILED,
+                            ("The frame grab filter failed on the frame at %" GST_TIME_FORMAT,
+                             GST_TIME_ARGS(frame->streamTime)),
+                            ("Receive returned 0x%08X", static_cast<unsigned>(result)));
+        return items;
+      };
+      dispatch_stills(self, std::move(produce), std::move(expected));
+    } else {
+      std::vector<StillWorker::Item> items = deliver_frame(self, *frame, expected, &hr);
+      frame.reset();
+      write_items(&items);
+    }
+  }
   write_on_screen_stills(self, &onScreen);
   if (FAILED(hr)) {
     GST_ELEMENT_ERROR(self, STREAM, FAILED,
@@ -765,6 +1116,7 @@ static GstFlowReturn gst_kelvo_frame_grab_transform_ip(GstBaseTransform* trans, 
 
 static void gst_kelvo_frame_grab_finalize(GObject* object) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
+  set_copy_pool(self, nullptr);
   self->state.~FrameGrabState();
   G_OBJECT_CLASS(gst_kelvo_frame_grab_parent_class)->finalize(object);
 }
@@ -803,11 +1155,12 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
       gobject_class, PROP_BACKGROUND,
       g_param_spec_boolean(
           "write-in-background", "Write in background",
-          "Enhance and write the stills on a worker thread of lower priority instead of the "
-          "streaming thread. Each still message then comes once its file is complete, in the order "
-          "of this element's stills (not interleaved in stream order with other elements' stills); "
-          "EOS and stopping wait up to 10 s for the stills being written",
-          FALSE, flags));
+          "Convert, enhance and write the stills on a worker thread of lower priority; the "
+          "streaming thread only copies a due frame once. Each still message then comes once its "
+          "file is complete, in the order of this element's stills (not interleaved in stream "
+          "order with other elements' stills); EOS and stopping wait up to 10 s for the stills "
+          "being written. FALSE: all of it on the streaming thread, which holds the frame",
+          TRUE, flags));
   g_object_class_install_property(
       gobject_class, PROP_ENHANCE,
       g_param_spec_boolean("enhance", "Enhance",

@@ -2,13 +2,19 @@
 
 // kelvoframegrab: a GStreamer element that hosts the frame grab filter.
 //
-// Video flows through unchanged (in place, never copied). The filter decides
-// which frames are due (the main grab at grab-time, queued snapshot
-// requests) and hands each still it takes to the element, which writes it as
-// a JPEG through a temporary file renamed over the target, on the streaming
-// thread with no lock held (or, with write-in-background, on a worker thread
-// of lower priority, the streaming thread only copying the frame out). Once
-// the file is complete or has failed it posts an element message named
+// Video flows through unchanged (in place, never copied), as YUY2, I420 or
+// NV12. The filter decides which frames are due (the main grab at
+// grab-time, queued snapshot requests); the element hands it only the frames
+// on which its rule makes something due, asking that same rule first, so
+// every other frame costs no more than that question. By default
+// (write-in-background) the streaming thread copies a due frame once and a
+// worker thread of lower priority converts it (to YUY2, as videoconvert
+// would, when it is I420 or NV12), hands it to the filter, enhances and
+// writes each still as a JPEG through a temporary file renamed over the
+// target; without write-in-background all of that happens on the streaming
+// thread with no lock held. The snapshot signal returns at once: the filter
+// is given the request before the next frame it sees. Once the file is
+// complete or has failed the element posts an element message named
 // "kelvoframegrab-still":
 //   location        (string)  the file
 //   requested-time  (double)  the time asked for, seconds of stream time
@@ -40,7 +46,8 @@
 // With write-in-background, EOS is passed on, and the change from PAUSED to
 // READY completes, only once the stills being written are done, or after
 // 10 s: stills still waiting then are given up (nothing of them was
-// written) and reported failed.
+// written) and reported failed. A change of frame size mid-stream waits
+// (up to the same limit) for the frames copied before it.
 
 #include <gst/base/gstbasetransform.h>
 #include <gst/gst.h>

@@ -21,8 +21,8 @@ namespace kelvo::host {
 namespace {
 
 struct Job {
-  Still still;
-  StillWorker::Done done;
+  StillWorker::Produce produce;
+  StillWorker::Dropped dropped;
 };
 
 // A still a moment late does no harm; a stuttering stream does.
@@ -43,22 +43,32 @@ struct StillWorker::State {
   std::condition_variable wake;  // a job arrived or the worker is to quit
   std::condition_variable idle;  // the queue ran empty
   std::deque<Job> queue;
-  bool busy = false;     // the worker is writing a still
+  bool busy = false;     // the worker is running a job
   bool running = false;  // the worker thread exists
   bool quit = false;
 
-  // Held while a `done` runs, so that once Finish has given up no `done`
-  // can still be running or start.
+  // Held while a `done` or a Produce runs, so that once Finish has given up
+  // none can still be running or start.
   std::mutex doneLock;
   std::atomic<bool> silenced{false};  // set under doneLock
 
-  void Report(const Job& job, const StillResult& result) {
+  void Report(const Item& item, const StillResult& result) {
     std::lock_guard<std::mutex> guard(doneLock);
-    if (silenced || !job.done) return;
+    if (silenced || !item.done) return;
     try {
-      job.done(job.still, result);
+      item.done(item.still, result);
     } catch (...) {
       // A host's report failing must not end the worker.
+    }
+  }
+
+  std::vector<Item> Produce(const Job& job) {
+    std::lock_guard<std::mutex> guard(doneLock);
+    if (silenced || !job.produce) return {};
+    try {
+      return job.produce();
+    } catch (...) {
+      return {};
     }
   }
 
@@ -73,9 +83,19 @@ struct StillWorker::State {
       state->queue.pop_front();
       state->busy = true;
       lk.unlock();
-      const StillResult result = writer.Write(job.still);
-      state->Report(job, result);
-      job = {};  // the frame's memory goes back before the next one is taken
+      std::vector<Item> items = state->Produce(job);
+      job = {};
+      for (Item& item : items) {
+        StillResult result;
+        if (item.failure.empty()) {
+          result = writer.Write(item.still);
+        } else {
+          result.reason = std::move(item.failure);
+        }
+        state->Report(item, result);
+        item = {};  // the frame's memory goes back before the next one is taken
+      }
+      items.clear();
       lk.lock();
       state->busy = false;
       if (state->queue.empty()) state->idle.notify_all();
@@ -95,9 +115,34 @@ StillWorker::~StillWorker() {
 
 bool StillWorker::Submit(Still still, Done done) noexcept {
   try {
+    // Shared, so that the job's functions can be copied without the frame.
+    auto item = std::make_shared<Item>();
+    item->still = std::move(still);
+    item->done = std::move(done);
+    Produce produce = [item] {
+      std::vector<Item> items;
+      items.push_back(std::move(*item));
+      return items;
+    };
+    Dropped dropped = [item](const std::string& why) {
+      StillResult result;
+      result.reason = "\"" + item->still.fileName + "\": " + why;
+      if (item->done) item->done(item->still, result);
+    };
+    if (Submit(std::move(produce), std::move(dropped))) return true;
+    // Not queued: the caller still owns the still.
+    still = std::move(item->still);
+    return false;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool StillWorker::Submit(Produce produce, Dropped dropped) noexcept {
+  try {
     std::lock_guard<std::mutex> guard(state_->lock);
     if (state_->quit) return false;
-    state_->queue.push_back({std::move(still), std::move(done)});
+    state_->queue.push_back({std::move(produce), std::move(dropped)});
     if (!state_->running) {
       try {
         // Detached: the thread holds the state, so a still left writing
@@ -116,6 +161,11 @@ bool StillWorker::Submit(Still still, Done done) noexcept {
   }
 }
 
+bool StillWorker::Drain(std::chrono::milliseconds limit) noexcept {
+  std::unique_lock<std::mutex> lk(state_->lock);
+  return state_->idle.wait_for(lk, limit, [&] { return state_->queue.empty() && !state_->busy; });
+}
+
 size_t StillWorker::Finish(std::chrono::milliseconds limit) noexcept {
   std::deque<Job> dropped;
   bool abandoned = false;
@@ -129,18 +179,20 @@ size_t StillWorker::Finish(std::chrono::milliseconds limit) noexcept {
     dropped.swap(state_->queue);
     abandoned = state_->busy;
   }
-  const std::string why =
-      "not written: the stream stopped and the still was still waiting after " +
-      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) + " s";
-  for (const Job& job : dropped) {
-    StillResult result;
-    try {
-      result.reason = "\"" + job.still.fileName + "\": " + why;
-    } catch (...) {
-    }
-    state_->Report(job, result);
+  std::string why;
+  try {
+    why = "not written: the stream stopped and the still was still waiting after " +
+          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) + " s";
+  } catch (...) {
   }
   std::lock_guard<std::mutex> guard(state_->doneLock);
+  for (const Job& job : dropped) {
+    if (state_->silenced || !job.dropped) continue;
+    try {
+      job.dropped(why);
+    } catch (...) {
+    }
+  }
   // The still being written, if any, is left to its own safe writer; its
   // report would come too late to be trusted, so none comes.
   state_->silenced = true;

@@ -226,13 +226,14 @@ TEST_F(FrameGrabElement, LoadsFromTheBuildTreeWithRankNoneAndDocumentedDefaults)
   Grab g;
   gchar* location = nullptr;
   gdouble time = -1;
-  gboolean enabled = FALSE, enhance = TRUE, qos = TRUE;
+  gboolean enabled = FALSE, enhance = TRUE, qos = TRUE, background = FALSE;
   g_object_get(g.element(), "location", &location, "grab-time", &time, "grab-enabled", &enabled,
-               "enhance", &enhance, "qos", &qos, nullptr);
+               "enhance", &enhance, "qos", &qos, "write-in-background", &background, nullptr);
   EXPECT_EQ(location, nullptr);
   EXPECT_EQ(time, 0.0);
   EXPECT_TRUE(enabled);
   EXPECT_FALSE(enhance);
+  EXPECT_TRUE(background) << "the stream is never held by a still";
   EXPECT_FALSE(qos) << "a frame dropped as late may be the one to grab";
 }
 
@@ -553,6 +554,37 @@ std::string RunPipeline(const std::string& launch, GQuark* domain = nullptr, int
   gst_element_set_state(pipeline, GST_STATE_NULL);
   gst_object_unref(pipeline);
   return text;
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Decoders' own formats are converted only for the frames written, as
+// videoconvert converts them, in the background or not: the stills are the
+// very files written from YUY2 that videoconvert made.
+TEST_F(FrameGrabElement, I420AndNv12FramesGiveTheStillsOfTheirYuy2Conversion) {
+  const std::string grab = " ! kelvoframegrab grab-time=0.2 enhance=true location=";
+  for (const std::string format : {"I420", "NV12"}) {
+    const std::string source =
+        "videotestsrc num-buffers=12 pattern=smpte ! video/x-raw,format=" + format +
+        ",width=66,height=50,framerate=25/1 ! ";
+    const std::string converted = Path(format + "-yuy2.jpg");
+    ASSERT_EQ(RunPipeline(source + "videoconvert ! video/x-raw,format=YUY2" + grab + converted +
+                          " ! fakesink"),
+              "");
+    const std::string reference = Contents(converted);
+    ASSERT_FALSE(reference.empty());
+    for (const char* background : {"true", "false"}) {
+      SCOPED_TRACE(format + ", write-in-background=" + background);
+      const std::string out = Path(format + background + ".jpg");
+      ASSERT_EQ(RunPipeline(source + "identity" + grab + out + " write-in-background=" + background +
+                            " ! fakesink"),
+                "");
+      EXPECT_TRUE(Contents(out) == reference) << "a different still";
+    }
+  }
 }
 
 TEST_F(FrameGrabElement, ALocationInAMissingFolderIsRefusedBeforeStreaming) {

@@ -2,6 +2,7 @@
 // each still once its file is complete, and gives up at its limit.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -90,6 +91,61 @@ TEST(StillWorker, WritesInOrderOffTheCallersThreadAndGivesUpAtItsLimit) {
   }
   std::lock_guard<std::mutex> guard(lock);
   EXPECT_EQ(reported.size(), dropped.size()) << "reported after giving up";
+  kelvo::test::RemoveTree(dir);
+}
+
+// Work that yields stills runs on the worker in submission order with the
+// plain stills, its stills are written after it, a failure it yields is
+// reported without a file, and work given up says why instead of running.
+TEST(StillWorker, RunsWorkThatYieldsStillsInOrderAndReportsWorkGivenUp) {
+  const std::string dir = kelvo::test::MakeTempFolder();
+  std::mutex lock;
+  std::vector<std::string> events;
+  auto note = [&](const std::string& what) {
+    std::lock_guard<std::mutex> guard(lock);
+    events.push_back(what);
+  };
+  auto done = [&](const Still& still, const StillResult& result) {
+    note((result.written ? "wrote " : "failed ") + still.fileName.substr(dir.size() + 1));
+  };
+  StillWorker worker;
+  ASSERT_TRUE(worker.Submit(GreyStill(32, 24, dir + "/a.jpg", false), done));
+  StillWorker::Produce produce = [&] {
+    note("produce");
+    std::vector<StillWorker::Item> items(2);
+    items[0].still = GreyStill(32, 24, dir + "/b.jpg", false);
+    items[0].done = done;
+    items[1].still.fileName = dir + "/c.jpg";
+    items[1].done = done;
+    items[1].failure = "no frame";
+    return items;
+  };
+  ASSERT_TRUE(worker.Submit(produce, [&](const std::string&) { note("dropped"); }));
+  EXPECT_TRUE(worker.Drain(StillWorker::kFinishLimit));
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(events, (std::vector<std::string>{"wrote a.jpg", "produce", "wrote b.jpg", "failed c.jpg"}));
+    events.clear();
+  }
+  EXPECT_FALSE(kelvo::test::FileExists(dir + "/c.jpg"));
+
+  // Behind work that is running, work not yet started is given up with the
+  // reason; Finish waits for the running work, which yields nothing more.
+  std::atomic<bool> started{false};
+  ASSERT_TRUE(worker.Submit(
+      [&] {
+        started = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return std::vector<StillWorker::Item>{};
+      },
+      nullptr));
+  std::string why;
+  ASSERT_TRUE(worker.Submit(produce, [&](const std::string& reason) { why = reason; }));
+  while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(worker.Finish(std::chrono::milliseconds(0)), 2u);
+  EXPECT_NE(why.find("not written"), std::string::npos) << why;
+  std::lock_guard<std::mutex> guard(lock);
+  EXPECT_TRUE(events.empty()) << "work given up must not run";
   kelvo::test::RemoveTree(dir);
 }
 

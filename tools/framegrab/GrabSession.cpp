@@ -3,6 +3,7 @@
 #include <gst/gst.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -30,6 +31,8 @@ struct Pending {
   bool done = false;    // the element has reported it, written or not
   bool failed = false;  // reported as not written
   double frameTime = 0.0;
+  std::string line;     // what to print about it, on stdout, or on stderr when failed
+  bool printed = false;
 };
 
 // What framegrab learns from the decoded frames on their way to the grab
@@ -46,6 +49,8 @@ struct FrameLog {
   GstSegment segment;
   bool restarting = true;  // the next frame starts a segment: a discontinuity is expected
   double halfFrame = 0.0;  // from the caps' rate, as the grab element takes it
+  double period = 0.0;     // frame period the caps declare, seconds; 0: none declared
+  bool irregular = false;  // a frame lasted a quarter period more or less than declared
   double end = -1.0;        // end of the latest-ending frame, seconds
   std::set<guint64> damaged;  // stream times (ns) of damaged frames
   double firstDamage = -1.0;
@@ -147,9 +152,11 @@ GstPadProbeReturn LogFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
       gst_event_parse_caps(event, &caps);
       const GstStructure* s = gst_caps_get_structure(caps, 0);
       int num = 0, den = 0;
-      if (s && gst_structure_get_fraction(s, "framerate", &num, &den) && num > 0 && den > 0)
+      if (s && gst_structure_get_fraction(s, "framerate", &num, &den) && num > 0 && den > 0) {
         log->halfFrame =
             kelvo::filter::HalfFrameFor(static_cast<int>(std::lround(static_cast<double>(num) / den)));
+        log->period = static_cast<double>(den) / num;
+      }
     }
     return GST_PAD_PROBE_OK;
   }
@@ -169,6 +176,10 @@ GstPadProbeReturn LogFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
                          ? static_cast<double>(st + GST_BUFFER_DURATION(buf)) / GST_SECOND
                          : start + 2 * log->halfFrame;
   log->end = std::max(log->end, end);
+  if (GST_BUFFER_DURATION_IS_VALID(buf) && log->period > 0.0 &&
+      std::fabs(static_cast<double>(GST_BUFFER_DURATION(buf)) / GST_SECOND - log->period) >
+          (1.0 - kPeriodShare) * log->period)
+    log->irregular = true;
   if (marked || reported) {
     log->damaged.insert(st);
     if (log->firstDamage < 0.0) log->firstDamage = start;
@@ -223,12 +234,11 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
   p->decoder = dec;
   p->convert = Make("videoconvert", "convert");
   GstElement* flip = Make("videoflip", "upright");
-  GstElement* convert2 = Make("videoconvert", "toyuy2");
-  GstElement* filter = Make("capsfilter", "yuy2");
+  GstElement* filter = Make("capsfilter", "formats");
   GstElement* sink = Make("fakesink", "sink");
   if (wantMain) p->main = Make("kelvoframegrab", "main");
   if (wantRequests) p->requests = Make("kelvoframegrab", "requests");
-  if (!dec || !p->convert || !flip || !convert2 || !filter || !sink ||
+  if (!dec || !p->convert || !flip || !filter || !sink ||
       (wantMain && !p->main) || (wantRequests && !p->requests))
     return false;
 
@@ -237,15 +247,17 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
   gst_caps_unref(video);
   // Players show videos with a rotation tag upright; so do the stills.
   gst_util_set_object_arg(G_OBJECT(flip), "video-direction", "auto");
-  GstCaps* yuy2 = gst_caps_from_string("video/x-raw,format=YUY2");
-  g_object_set(filter, "caps", yuy2, nullptr);
-  gst_caps_unref(yuy2);
+  // The grab elements take the decoders' own formats and convert only the
+  // frames they write; anything else is converted on the way.
+  GstCaps* formats = gst_caps_from_string("video/x-raw,format={I420,NV12,YUY2}");
+  g_object_set(filter, "caps", formats, nullptr);
+  gst_caps_unref(formats);
   // As fast as the decoder goes; no frame may be dropped.
   g_object_set(sink, "sync", FALSE, "qos", FALSE, nullptr);
 
-  gst_bin_add_many(GST_BIN(p->pipeline), dec, p->convert, flip, convert2, filter, sink, nullptr);
+  gst_bin_add_many(GST_BIN(p->pipeline), dec, p->convert, flip, filter, sink, nullptr);
   GstElement* last = filter;
-  gst_element_link_many(p->convert, flip, convert2, filter, nullptr);
+  gst_element_link_many(p->convert, flip, filter, nullptr);
   for (GstElement* grab : {p->main, p->requests}) {
     if (!grab) continue;
     gst_bin_add(GST_BIN(p->pipeline), grab);
@@ -266,11 +278,14 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
   return true;
 }
 
-// Times were checked against kMaxSeconds when parsed; the conversion is
-// guarded all the same, since a double out of range makes the cast undefined.
+// Seeks to the key frame at or before `seconds`, from which the decoder
+// delivers every frame, each with its true stream time. Times were checked
+// against kMaxSeconds when parsed; the conversion is guarded all the same,
+// since a double out of range makes the cast undefined.
 bool Seek(GstElement* pipeline, double seconds) {
   if (!(seconds >= 0.0 && seconds <= kMaxSeconds)) return false;
-  const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
+  const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT |
+                                               GST_SEEK_FLAG_SNAP_BEFORE);
   return gst_element_seek_simple(pipeline, GST_FORMAT_TIME, flags,
                                  static_cast<gint64>(seconds * GST_SECOND));
 }
@@ -313,6 +328,21 @@ void ClearProgress(bool shown) {
 
 }  // namespace
 
+double SeekPoint(double target, bool main, double halfFrame, double period) {
+  // The earliest start of a frame the rule could take: the main still's may
+  // start half a frame period early (at most half a second, at 1 fps, until
+  // the caps say), a request's 5 ms early.
+  const double earliest =
+      target - (main ? (halfFrame > 0.0 ? halfFrame : kLargestHalfFrame) : kRequestLead);
+  if (period <= 0.0) return std::max(0.0, earliest - kSeekMargin);
+  // Frames a period apart: the key frame found at or before earliest +
+  // 3/4 period cannot lie after the first frame starting at or after
+  // `earliest`, since the frame after that one starts a whole period later.
+  // So a key frame right at the target is found, not the one before it,
+  // and frames may come up to a quarter period early and still be found.
+  return std::max(0.0, earliest + kPeriodShare * period - kSeekMargin);
+}
+
 std::string BundledSamplePath() {
   for (const char* path : {KELVO_INSTALLED_SAMPLE, KELVO_SOURCE_SAMPLE})
     if (g_file_test(path, G_FILE_TEST_IS_REGULAR)) return path;
@@ -341,7 +371,7 @@ int GrabSession::Run() {
   std::vector<Pending> pending;
   bool wantMain = false, wantRequests = false;
   for (const Still& s : options_.stills) {
-    pending.push_back({s, false, false, 0.0});
+    pending.push_back({s, false, false, 0.0, {}, false});
     (s.main ? wantMain : wantRequests) = true;
   }
 
@@ -392,13 +422,39 @@ int GrabSession::Run() {
   std::map<std::tuple<std::string, GQuark, int, std::string>, int> warningsSeen;
 
   // Seeks ahead to the first target not yet reported when it lies far
-  // enough beyond the last frame seen.
+  // enough beyond the frames decoded so far. `from` 0: the first seek, from
+  // the start of the file.
   auto seekAhead = [&](double from) {
+    double halfFrame = 0.0, period = 0.0, decoded = 0.0;
+    {
+      std::lock_guard<std::mutex> hold(p.frames.mutex);
+      // Stills are reported once written, while decoding goes on.
+      decoded = std::max(from, p.frames.end);
+      halfFrame = p.frames.halfFrame;
+      period = p.frames.irregular ? 0.0 : p.frames.period;
+    }
     for (const Pending& t : pending) {
       if (t.done) continue;
-      const double to = t.still.time - kSeekLead;
-      if (to > from + kSeekGap || (from == 0.0 && to > 0.0)) Seek(p.pipeline, to);
+      const double to = SeekPoint(t.still.time, t.still.main, halfFrame, period);
+      if (to > decoded + kSeekGap || (from == 0.0 && to > 0.0)) Seek(p.pipeline, to);
       return;
+    }
+  };
+  // The lines about the stills come in the order the stills were asked for
+  // (time order, the main still first on a tie), each once every earlier
+  // one is reported: the two grab elements write in the background and
+  // report as they finish, in no fixed order between them. `all`: the run
+  // is over; what is reported is printed, in order, whatever is missing.
+  size_t nextLine = 0;
+  auto printReported = [&](bool all) {
+    for (; nextLine < pending.size(); ++nextLine) {
+      Pending& t = pending[nextLine];
+      if (!t.done && !all) break;
+      if (!t.done || t.printed) continue;
+      ClearProgress(progressShown);
+      std::fputs(t.line.c_str(), t.failed ? stderr : stdout);
+      std::fflush(t.failed ? stderr : stdout);
+      t.printed = true;
     }
   };
   auto fromGrab = [&](GstMessage* msg) {
@@ -421,6 +477,48 @@ int GrabSession::Run() {
       std::fprintf(stderr, "framegrab: no video stream in \"%s\"\n", input.c_str());
     status = WorseExit(status, kExitInput);
     stopped = finished = true;
+  };
+
+  // Takes in one still message: what it says is printed in order later.
+  auto noteStill = [&](const GstStructure* s) {
+    const gchar* file = gst_structure_get_string(s, "location");
+    guint64 st = 0;
+    gst_structure_get_uint64(s, "stream-time", &st);
+    // Without the field the still was written.
+    gboolean failed = FALSE, enhanced = FALSE;
+    gst_structure_get_boolean(s, "failed", &failed);
+    gst_structure_get_boolean(s, "enhanced", &enhanced);
+    const gchar* reason = gst_structure_get_string(s, "reason");
+    const gchar* rule = gst_structure_get_string(s, "rule");
+    for (Pending& t : pending) {
+      if (t.done || !file || t.still.file != file) continue;
+      t.done = true;
+      t.failed = failed != FALSE;
+      t.frameTime = static_cast<double>(st) / GST_SECOND;
+      ++done;
+      char head[160];
+      if (t.failed) {
+        std::snprintf(head, sizeof head, " (requested %.3f s, frame at %.3f s) was not written: ",
+                      t.still.time, t.frameTime);
+        t.line = "framegrab: the still \"" + std::string(file) + "\"" + head +
+                 (reason ? reason : "reason unknown") + "\n";
+      } else {
+        std::string notes;
+        auto note = [&](const char* text) { notes += (notes.empty() ? " (" : ", ") + std::string(text); };
+        if (rule && std::string(rule) == "on-screen") note("frame on screen");
+        if (t.still.enhance) note(enhanced ? "enhanced" : "enhancement failed, written unenhanced");
+        if (damagedFrame(st)) {
+          note("damaged stream");
+          status = WorseExit(status, kExitDamaged);
+        }
+        if (!notes.empty()) notes += ")";
+        std::snprintf(head, sizeof head, ": requested %.3f s, frame at %.3f s", t.still.time,
+                      t.frameTime);
+        t.line = std::string(file) + head + notes + "\n";
+      }
+      lastFrame = t.frameTime;
+      break;
+    }
   };
 
   gst_element_set_state(p.pipeline, GST_STATE_PAUSED);
@@ -538,44 +636,8 @@ int GrabSession::Run() {
           break;
         }
         if (!gst_structure_has_name(s, GST_KELVO_FRAME_GRAB_STILL_MESSAGE)) break;
-        const gchar* file = gst_structure_get_string(s, "location");
-        guint64 st = 0;
-        gst_structure_get_uint64(s, "stream-time", &st);
-        // Without the field the still was written.
-        gboolean failed = FALSE, enhanced = FALSE;
-        gst_structure_get_boolean(s, "failed", &failed);
-        gst_structure_get_boolean(s, "enhanced", &enhanced);
-        const gchar* reason = gst_structure_get_string(s, "reason");
-        const gchar* rule = gst_structure_get_string(s, "rule");
-        for (Pending& t : pending) {
-          if (t.done || !file || t.still.file != file) continue;
-          t.done = true;
-          t.failed = failed != FALSE;
-          t.frameTime = static_cast<double>(st) / GST_SECOND;
-          ++done;
-          ClearProgress(progressShown);
-          if (t.failed) {
-            std::fprintf(stderr,
-                         "framegrab: the still \"%s\" (requested %.3f s, frame at %.3f s) was not "
-                         "written: %s\n",
-                         file, t.still.time, t.frameTime, reason ? reason : "reason unknown");
-          } else {
-            std::string notes;
-            auto note = [&](const char* text) { notes += (notes.empty() ? " (" : ", ") + std::string(text); };
-            if (rule && std::string(rule) == "on-screen") note("frame on screen");
-            if (t.still.enhance) note(enhanced ? "enhanced" : "enhancement failed, written unenhanced");
-            if (damagedFrame(st)) {
-              note("damaged stream");
-              status = WorseExit(status, kExitDamaged);
-            }
-            if (!notes.empty()) notes += ")";
-            std::printf("%s: requested %.3f s, frame at %.3f s%s\n", file, t.still.time,
-                        t.frameTime, notes.c_str());
-            std::fflush(stdout);
-          }
-          lastFrame = t.frameTime;
-          break;
-        }
+        noteStill(s);
+        printReported(false);
         if (done == pending.size())
           finished = true;
         else
@@ -587,14 +649,22 @@ int GrabSession::Run() {
     }
     gst_message_unref(msg);
   }
-  gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-  gst_object_unref(bus);
   ClearProgress(progressShown);
   // A seek that lands past the last frame (a still far beyond the end)
   // shows no frame at all: the end is then the length the file declares.
   gint64 declared = -1;
   gst_element_query_duration(p.pipeline, GST_FORMAT_TIME, &declared);
+  // Stopping waits for the stills still being written (a run stopped by an
+  // error); their messages come on the bus, and are taken in too.
   gst_element_set_state(p.pipeline, GST_STATE_NULL);
+  while (GstMessage* msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ELEMENT)) {
+    const GstStructure* s = gst_message_get_structure(msg);
+    if (s && gst_structure_has_name(s, GST_KELVO_FRAME_GRAB_STILL_MESSAGE)) noteStill(s);
+    gst_message_unref(msg);
+  }
+  gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+  gst_object_unref(bus);
+  printReported(true);
 
   for (const auto& [kind, count] : warningsSeen)
     if (count > 1)
