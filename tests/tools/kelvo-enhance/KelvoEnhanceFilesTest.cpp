@@ -346,11 +346,17 @@ TEST_F(KelvoEnhanceTest, PngOfEveryKindInAndOut) {
   ASSERT_EQ(kelvo::io::WriteJpegBgr(Path("expected.jpg"), enhanced.GetData(), w, h, 70), "");
   EXPECT_EQ(ReadWholeFile(Path("q70.jpg")), ReadWholeFile(Path("expected.jpg")));
 
-  // A file that is not what its name says fails with the reason.
+  // A file that is not what its name says, or one cut short, fails with
+  // the reason and writes nothing.
   std::ofstream(Path("text.png")) << "not a picture";
-  const ToolResult bad = Run({"text.png", "x.png"});
-  EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.out.find("cannot read the input: \"text.png\": not a PNG file"), std::string::npos) << bad.out;
+  const std::string whole = ReadWholeFile(Path("rgb.png"));
+  std::ofstream(Path("cut.png"), std::ios::binary) << whole.substr(0, whole.size() / 2);
+  for (const char* name : {"text.png", "cut.png"}) {
+    const ToolResult bad = Run({name, "x.png"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.out.find(std::string("cannot read the input: \"") + name + "\": "), std::string::npos) << bad.out;
+    EXPECT_EQ(access(Path("x.png").c_str(), F_OK), -1);
+  }
 }
 
 // A phone photo stored sideways (orientation 6) with EXIF, a two-chunk ICC
