@@ -1,5 +1,7 @@
 #include "tools/kelvo-enhance/ImageOutput.h"
 
+#include <strings.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "host/JpegFile.h"
+#include "host/PngFile.h"
 #include "imaging/core/SafeFile.h"
 
 namespace kelvo::enhance {
@@ -16,7 +20,6 @@ namespace {
 
 using KelvoLibImageProcessing::BitmapData;
 
-constexpr int kJpegQuality = 95;  // BitmapData::SaveJpg's
 constexpr uint32_t kBmpHeadersSize = 54;
 constexpr uint32_t kBmpInfoHeaderSize = 40;
 
@@ -62,22 +65,51 @@ std::string WriteBmp(const BitmapData& image, const std::string& file) {
 
 }  // namespace
 
-std::string WriteImage(const BitmapData& image, const std::string& file, int fileType) {
+bool ImageTypeOf(const std::string& name, ImageType* type) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return false;
+  const char* ext = name.c_str() + dot + 1;
+  if (strcasecmp(ext, "bmp") == 0) {
+    *type = ImageType::kBmp;
+  } else if (strcasecmp(ext, "jpg") == 0 || strcasecmp(ext, "jpeg") == 0) {
+    *type = ImageType::kJpeg;
+  } else if (strcasecmp(ext, "png") == 0) {
+    *type = ImageType::kPng;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+const char* ExtensionOf(ImageType type) {
+  switch (type) {
+    case ImageType::kBmp:
+      return "bmp";
+    case ImageType::kJpeg:
+      return "jpg";
+    case ImageType::kPng:
+      return "png";
+  }
+  return "";
+}
+
+std::string WriteImage(const BitmapData& image, const std::string& file, ImageType type,
+                       int quality, const kelvo::host::ImageMetadata& metadata,
+                       std::vector<std::string>* warnings) {
   if (image.GetData() == nullptr || image.GetFormat() != KelvoLibImageProcessing::kFormatBGR8)
     return "\"" + file + "\": no image to write";
-  if (fileType == KelvoLibImageProcessing::kFileBmp) return WriteBmp(image, file);
-  const int width = image.GetWidth();
-  const int height = image.GetHeight();
-  const size_t packedRow = static_cast<size_t>(width) * 3;
-  if (static_cast<size_t>(image.GetStride()) == packedRow)
-    return kelvo::io::WriteJpegBgr(file, image.GetData(), width, height, kJpegQuality);
-  std::vector<uint8_t> packed(packedRow * static_cast<size_t>(height));
-  for (int y = 0; y < height; ++y) {
-    std::memcpy(packed.data() + static_cast<size_t>(y) * packedRow,
-                image.GetData() + static_cast<size_t>(y) * static_cast<size_t>(image.GetStride()),
-                packedRow);
+  if (type == ImageType::kBmp) {
+    if (!metadata.Empty())
+      warnings->push_back("a BMP file has no place for its EXIF, ICC and XMP blocks: left out");
+    return WriteBmp(image, file);
   }
-  return kelvo::io::WriteJpegBgr(file, packed.data(), width, height, kJpegQuality);
+  kelvo::host::BgrView view;
+  view.pixels = image.GetData();
+  view.width = image.GetWidth();
+  view.height = image.GetHeight();
+  view.stride = static_cast<size_t>(image.GetStride());
+  if (type == ImageType::kPng) return kelvo::host::WritePng(file, view, metadata, warnings);
+  return kelvo::host::WriteJpeg(file, view, quality, metadata, warnings);
 }
 
 std::string WriteText(const std::string& text, const std::string& file) {

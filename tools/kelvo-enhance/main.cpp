@@ -1,98 +1,169 @@
-// kelvo-enhance: runs the snapshot enhancement on a still image and,
-// on request, reports what the pipeline measured and decided.
+// kelvo-enhance: runs the snapshot enhancement on still images, one or a
+// whole folder of them, and on request reports what the pipeline measured
+// and decided.
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdarg>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
-#include "imaging/core/BitmapData.h"
-#include "imaging/core/IPException.h"
-#include "imaging/core/ImageFileInfo.h"
 #include "imaging/core/SafeFile.h"
-#include "imaging/pipeline/EnhanceAnySize.h"
-#include "imaging/pipeline/PipelineSnapshot.h"
 #include "tools/common/HeapTuning.h"
 #include "tools/common/PixelLimit.h"
+#include "tools/kelvo-enhance/EnhanceJob.h"
 #include "tools/kelvo-enhance/ImageOutput.h"
+#include "tools/kelvo-enhance/ProgressBar.h"
+#include "tools/kelvo-enhance/ReportLine.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using KelvoLibImageProcessing::BitmapData;
-using KelvoLibImageProcessing::IPException;
-using KelvoLibImageProcessing::PipelineSnapshot;
+using kelvo::enhance::EnhanceJob;
+using kelvo::enhance::EnhanceOutcome;
+using kelvo::enhance::ImageType;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kMaxJobs = 256;
 
 constexpr const char* kUsage =
-    "usage: kelvo-enhance INPUT OUTPUT [--report [FILE]] [--max-pixels N]\n"
-    "                     [--no-skin] [--no-noise] [--no-stretch] [--no-sharp]\n"
+    "usage: kelvo-enhance INPUT OUTPUT [options]\n"
+    "       kelvo-enhance INPUT... -o DIR [options]\n"
     "\n"
-    "Enhances a still the way the frame grabber enhances a grabbed frame: skin\n"
+    "Enhances photos the way the frame grabber enhances a grabbed frame: skin\n"
     "analysis, wavelet noise reduction, contrast stretch, luminance sharpening\n"
-    "and a Screen self-blend. INPUT and OUTPUT are BMP (.bmp) or JPEG (.jpg,\n"
-    ".jpeg) files, chosen by extension. OUTPUT may be INPUT itself: the result\n"
-    "is written to a temporary file beside it and renamed over it only when\n"
-    "complete, so a failed run leaves the original as it was.\n"
+    "and a Screen self-blend. Images of any size are enhanced.\n"
     "\n"
-    "  --report [FILE]  write the quantities of the run and the time of each\n"
-    "                   stage as one JSON object to FILE, or to standard output\n"
-    "                   without FILE or with \"-\" (also --report=FILE)\n"
-    "  --max-pixels N   refuse images of more than N pixels, read from the\n"
-    "                   file's header before decoding (default 100000000)\n"
-    "  --no-skin        skip the skin analysis\n"
-    "  --no-noise       skip the noise reduction\n"
-    "  --no-stretch     skip the contrast stretch (the blend opacity stays 0.5)\n"
-    "  --no-sharp       skip the sharpening\n"
-    "  --help           show this text\n"
+    "Files are BMP (.bmp), JPEG (.jpg, .jpeg) or PNG (.png), chosen by extension\n"
+    "in any letter case. Any PNG is read: grey and palette images are expanded,\n"
+    "16-bit samples reduced to 8 bits, and an alpha channel or transparency is\n"
+    "dropped (not blended: transparent areas show their stored colour). PNG\n"
+    "files are written as 8-bit RGB. A photo's EXIF orientation is applied\n"
+    "before the enhancement, so the result is stored upright; its EXIF block\n"
+    "(with the orientation set to 1), ICC profile and XMP packet are carried to\n"
+    "a JPEG or PNG output. A BMP output has no place for them.\n"
     "\n"
-    "Images of any size are enhanced.\n"
+    "With INPUT OUTPUT, OUTPUT may be INPUT itself: the result is written to a\n"
+    "temporary file beside it and renamed over it only when complete, so a\n"
+    "failed run leaves the original as it was.\n"
+    "\n"
+    "With -o DIR, each INPUT file, and each .bmp, .jpg, .jpeg and .png file in\n"
+    "each INPUT folder (not its subfolders), is enhanced into DIR (created when\n"
+    "missing) under its own name. A file that fails is reported and the others\n"
+    "go on. On a terminal, standard error shows a progress bar.\n"
+    "\n"
+    "Options, each with an example:\n"
+    "  -o, --output DIR      write into folder DIR, names kept\n"
+    "                          kelvo-enhance a.jpg b.png photos/ -o enhanced/\n"
+    "  --format jpg|png|bmp  with -o: the format and extension of every output\n"
+    "                        (default: each input's own)\n"
+    "                          kelvo-enhance photos/ -o enhanced/ --format png\n"
+    "  -q, --quality N       JPEG quality of the output, 1 to 100 (default 95)\n"
+    "                          kelvo-enhance photo.jpg smaller.jpg -q 80\n"
+    "  -j, --jobs N          with -o: enhance N files at once (default 1); each\n"
+    "                        needs the memory of one enhancement\n"
+    "                          kelvo-enhance photos/ -o enhanced/ -j 4\n"
+    "  --report              write a report to standard output: one JSON object\n"
+    "                        per image on a line of its own (JSON Lines): input,\n"
+    "                        output, what the pipeline measured and decided, the\n"
+    "                        time of each stage, or the error\n"
+    "                          kelvo-enhance photo.jpg enhanced.jpg --report\n"
+    "  --report=FILE         the same, to FILE (\"-\": standard output); in the\n"
+    "                        INPUT OUTPUT form \"--report FILE\" works too\n"
+    "                          kelvo-enhance photos/ -o enhanced/ --report=run.jsonl\n"
+    "  --max-pixels N        refuse images of more than N pixels, read from the\n"
+    "                        file's header before decoding (default 100000000)\n"
+    "                          kelvo-enhance pano.png out.png --max-pixels 400000000\n"
+    "  --no-skin             skip the skin analysis\n"
+    "                          kelvo-enhance photo.jpg out.jpg --no-skin\n"
+    "  --no-noise            skip the noise reduction\n"
+    "                          kelvo-enhance photo.jpg out.jpg --no-noise\n"
+    "  --no-stretch          skip the contrast stretch (the blend opacity stays 0.5)\n"
+    "                          kelvo-enhance photo.jpg out.jpg --no-stretch\n"
+    "  --no-sharp            skip the sharpening\n"
+    "                          kelvo-enhance photo.jpg out.jpg --no-sharp\n"
+    "  -h, --help            show this text\n"
+    "                          kelvo-enhance --help\n"
     "\n"
     "Exit status:\n"
-    "  0  the image (and the report) written\n"
-    "  1  INPUT missing, unreadable, not a regular file (a pipe, a device), not\n"
-    "     a BMP or JPEG the enhancement takes, or above --max-pixels; or OUTPUT\n"
-    "     or the report could not be written (a missing folder, a full disk, a\n"
-    "     closed standard output): the reason is given, and an existing OUTPUT\n"
-    "     is left as it was\n"
-    "  2  bad arguments, or an OUTPUT or report FILE that exists and is not a\n"
-    "     regular file (a folder, a named pipe, a device such as /dev/full), or\n"
-    "     a report FILE that is INPUT or OUTPUT\n";
+    "  0  every image (and the report) written\n"
+    "  1  an INPUT missing, unreadable, not a regular file (a pipe, a device),\n"
+    "     not an image the enhancement takes, or above --max-pixels; or an\n"
+    "     output or the report could not be written (a missing folder, a full\n"
+    "     disk, a closed standard output): the reason is given, and an existing\n"
+    "     output is left as it was; with -o the other files are still done\n"
+    "  2  bad arguments; an INPUT file that is not .bmp, .jpg, .jpeg or .png;\n"
+    "     two inputs that would be written to one file; an OUTPUT, DIR or\n"
+    "     report FILE that exists and is not what it should be (a folder, a\n"
+    "     named pipe, a device such as /dev/full); or a report FILE that is an\n"
+    "     input or an output\n";
 
 struct Arguments {
-  std::string input;
-  std::string output;
+  std::vector<std::string> inputs;
+  std::string output;           // the INPUT OUTPUT form
+  std::optional<std::string> outputFolder;  // -o DIR
+  std::optional<ImageType> format;
   std::string report;  // empty: no report; "-": standard output
+  int quality = 95;
+  int jobs = 1;
   int64_t maxPixels = kelvo::tools::kDefaultMaxPixels;
   bool skin = true, noise = true, stretch = true, sharp = true;
   bool help = false;
 };
 
-// Parses the command line; false with *error set. "--report" takes the next
-// argument as its FILE only when that argument is not needed as INPUT or
-// OUTPUT, so "--report a.jpg b.jpg" still reports to standard output.
+// A whole number from 1 to max, digits only.
+bool ParseCount(const std::string& text, int max, int* value) {
+  if (text.empty() || text.size() > 9) return false;
+  for (const char c : text)
+    if (c < '0' || c > '9') return false;
+  const int n = std::stoi(text);
+  if (n < 1 || n > max) return false;
+  *value = n;
+  return true;
+}
+
+// Whether argv[*i] is the option spelt longName (or shortName, when given),
+// as "--name VALUE", "--name=VALUE" or "-n VALUE". When it is, *value is
+// its value (or empty when there is none) and *i is moved past it.
+bool TakeOption(int argc, char** argv, int* i, const char* longName, const char* shortName,
+                std::string* value) {
+  const std::string arg = argv[*i];
+  const std::string withEquals = std::string(longName) + "=";
+  if (arg.rfind(withEquals, 0) == 0) {
+    *value = arg.substr(withEquals.size());
+    return true;
+  }
+  if (arg != longName && (shortName == nullptr || arg != shortName)) return false;
+  value->clear();
+  if (*i + 1 < argc) *value = argv[++*i];
+  return true;
+}
+
+// Parses the command line; false with *error set. In the INPUT OUTPUT form
+// "--report" takes the next argument as its FILE only when that argument is
+// not needed as INPUT or OUTPUT, so "--report a.jpg b.jpg" still reports to
+// standard output. With -o every other argument is an input.
 bool ParseArguments(int argc, char** argv, Arguments* a, std::string* error) {
   std::vector<std::pair<int, std::string>> positional;
   int reportCandidate = -1;  // index of the argument that may be the report FILE
+  std::string value;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       a->help = true;
     } else if (arg == "--report") {
-      if (a->report.empty()) a->report = "-";
+      if (a->report.empty()) a->report.assign(1, '-');  // not = "-": GCC 12 warns wrongly (-Wrestrict)
       reportCandidate = i + 1;
     } else if (arg.rfind("--report=", 0) == 0) {
       a->report = arg.substr(9);
@@ -100,12 +171,35 @@ bool ParseArguments(int argc, char** argv, Arguments* a, std::string* error) {
         *error = "--report= needs a file name";
         return false;
       }
-    } else if (arg == "--max-pixels") {
-      if (i + 1 >= argc || !kelvo::tools::ParsePixelLimit(argv[i + 1], &a->maxPixels)) {
+    } else if (TakeOption(argc, argv, &i, "--output", "-o", &value)) {
+      if (value.empty()) {
+        *error = "-o needs a folder";
+        return false;
+      }
+      a->outputFolder = value;
+    } else if (TakeOption(argc, argv, &i, "--format", nullptr, &value)) {
+      std::string name = "x." + value;
+      ImageType type;
+      if (value.find('.') != std::string::npos || !kelvo::enhance::ImageTypeOf(name, &type)) {
+        *error = "--format needs jpg, png or bmp";
+        return false;
+      }
+      a->format = type;
+    } else if (TakeOption(argc, argv, &i, "--quality", "-q", &value)) {
+      if (!ParseCount(value, 100, &a->quality)) {
+        *error = "-q needs a JPEG quality from 1 to 100";
+        return false;
+      }
+    } else if (TakeOption(argc, argv, &i, "--jobs", "-j", &value)) {
+      if (!ParseCount(value, kMaxJobs, &a->jobs)) {
+        *error = "-j needs a number of files from 1 to " + std::to_string(kMaxJobs);
+        return false;
+      }
+    } else if (TakeOption(argc, argv, &i, "--max-pixels", nullptr, &value)) {
+      if (!kelvo::tools::ParsePixelLimit(value, &a->maxPixels)) {
         *error = "--max-pixels needs a positive whole number of pixels";
         return false;
       }
-      ++i;
     } else if (arg == "--no-skin") {
       a->skin = false;
     } else if (arg == "--no-noise") {
@@ -121,6 +215,23 @@ bool ParseArguments(int argc, char** argv, Arguments* a, std::string* error) {
       positional.emplace_back(i, arg);
     }
   }
+  if (a->outputFolder) {
+    for (const auto& [index, name] : positional) {
+      ImageType type;
+      if (fs::is_directory(name) || kelvo::enhance::ImageTypeOf(name, &type)) {
+        a->inputs.push_back(name);
+        continue;
+      }
+      *error = "'" + name + "' is neither a folder nor a .bmp, .jpg/.jpeg or .png file";
+      if (index == reportCandidate) *error += " (a report file is given as --report=FILE)";
+      return false;
+    }
+    return true;
+  }
+  if (a->format) {
+    *error = "--format goes with -o DIR; OUTPUT's extension gives its format";
+    return false;
+  }
   if (positional.size() == 3) {
     for (auto it = positional.begin(); it != positional.end(); ++it) {
       if (it->first != reportCandidate) continue;
@@ -130,26 +241,22 @@ bool ParseArguments(int argc, char** argv, Arguments* a, std::string* error) {
     }
   }
   if (positional.size() > 2) {
-    *error = "unexpected argument '" + positional[2].second + "'";
+    *error = "unexpected argument '" + positional[2].second + "' (many inputs need -o DIR)";
     return false;
   }
   if (positional.size() == 2) {
-    a->input = positional[0].second;
+    a->inputs.push_back(positional[0].second);
     a->output = positional[1].second;
+  } else if (positional.size() == 1) {
+    *error = "an OUTPUT file or -o DIR is required";
+    return false;
   }
   return true;
 }
 
-// -1 when the extension is neither BMP nor JPEG.
-int FileTypeOf(const std::string& name) {
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return -1;
-  const char* ext = name.c_str() + dot + 1;
-  if (strcasecmp(ext, "bmp") == 0) return KelvoLibImageProcessing::kFileBmp;
-  if (strcasecmp(ext, "jpg") == 0 || strcasecmp(ext, "jpeg") == 0) {
-    return KelvoLibImageProcessing::kFileJpg;
-  }
-  return -1;
+int Fail(int status, const std::string& message) {
+  std::fprintf(stderr, "kelvo-enhance: %s\n", message.c_str());
+  return status;
 }
 
 // kExitOk when file can be written; else the status and the reason. A target
@@ -163,75 +270,79 @@ int CheckTarget(const std::string& file, std::string* reason) {
   return !name.has_filename() || fs::exists(fs::status(name, ec)) ? kExitUsage : kExitFailed;
 }
 
+// One spelling per file, existing or not, for comparing names.
+std::string CanonicalName(const std::string& name) {
+  std::error_code ec;
+  const fs::path canonical = fs::weakly_canonical(fs::absolute(name, ec), ec);
+  return ec ? name : canonical.string();
+}
+
 // True when two names reach one file, existing or not.
 bool SameTarget(const std::string& a, const std::string& b) {
-  if (kelvo::io::SameFile(a, b)) return true;
-  std::error_code ea, eb;
-  const fs::path ca = fs::weakly_canonical(fs::absolute(a, ea), ea);
-  const fs::path cb = fs::weakly_canonical(fs::absolute(b, eb), eb);
-  return !ea && !eb && ca == cb;
+  return kelvo::io::SameFile(a, b) || CanonicalName(a) == CanonicalName(b);
 }
 
-void Appendf(std::string* text, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void Appendf(std::string* text, const char* format, ...) {
-  char line[256];
-  va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  if (n > 0) text->append(line, std::min(static_cast<size_t>(n), sizeof line - 1));
-}
+// One image to do, or one that failed before it could be tried (a folder
+// that cannot be listed).
+struct Planned {
+  EnhanceJob job;
+  std::string error;
+};
 
-void AppendNumber(std::string* text, const char* name, double v) {
-  if (std::isfinite(v)) {
-    Appendf(text, "  \"%s\": %.9g,\n", name, v);
-  } else {
-    Appendf(text, "  \"%s\": null,\n", name);
+// The images of the -o DIR form, in the order given, each folder's in name
+// order. kExitOk, or the status with *error set.
+int PlanFolderRun(const Arguments& a, std::vector<Planned>* planned, std::string* error) {
+  std::vector<std::string> files;
+  for (const std::string& input : a.inputs) {
+    std::error_code ec;
+    if (!fs::is_directory(input, ec)) {
+      files.push_back(input);
+      continue;
+    }
+    std::vector<std::string> found;
+    for (fs::directory_iterator it(input, ec), end; !ec && it != end; it.increment(ec)) {
+      ImageType type;
+      std::error_code statError;
+      if (it->is_regular_file(statError) &&
+          kelvo::enhance::ImageTypeOf(it->path().filename().string(), &type)) {
+        found.push_back(it->path().string());
+      }
+    }
+    if (ec) {
+      Planned failed;
+      failed.job.input = input;
+      failed.error = "cannot read the folder: " + ec.message();
+      planned->push_back(std::move(failed));
+      continue;
+    }
+    std::sort(found.begin(), found.end());
+    files.insert(files.end(), found.begin(), found.end());
   }
-}
 
-void AppendBool(std::string* text, const char* name, bool v) {
-  Appendf(text, "  \"%s\": %s,\n", name, v ? "true" : "false");
-}
-
-std::string ReportText(const PipelineSnapshot::Report& r) {
-  std::string text = "{\n";
-  AppendNumber(&text, "skinRatio", r.skinRatio);
-  AppendNumber(&text, "skinMean", r.skinMean);
-  AppendNumber(&text, "skinClip", r.skinClip);
-  AppendNumber(&text, "lowClip05", r.lowClip05);
-  AppendNumber(&text, "lowClip01", r.lowClip01);
-  AppendNumber(&text, "lowClip00", r.lowClip00);
-  AppendNumber(&text, "hiClip1", r.hiClip1);
-  AppendNumber(&text, "hiClip05", r.hiClip05);
-  AppendNumber(&text, "hiClip01", r.hiClip01);
-  AppendNumber(&text, "hiClip00", r.hiClip00);
-  AppendNumber(&text, "hiClip66", r.hiClip66);
-  AppendNumber(&text, "origMean", r.origMean);
-  AppendNumber(&text, "midRatio", r.midRatio);
-  AppendNumber(&text, "midAve", r.midAve);
-  AppendNumber(&text, "skinLim", r.skinLim);
-  AppendNumber(&text, "finalClip", r.finalClip);
-  AppendNumber(&text, "finalLow", r.finalLow);
-  AppendNumber(&text, "finalHigh", r.finalHigh);
-  AppendNumber(&text, "lowLimit", r.lowLimit);
-  AppendNumber(&text, "opacity", r.opacity);
-  AppendBool(&text, "colourCast", r.colourCast);
-  AppendBool(&text, "lowKey", r.lowKey);
-  AppendBool(&text, "lowRaised", r.lowRaised);
-  const PipelineSnapshot::StageTimes& t = r.times;
-  text += "  \"stageMs\": {\n";
-  Appendf(&text, "    \"copyIn\": %.3f,\n    \"skin\": %.3f,\n    \"noise\": %.3f,\n", t.copyIn,
-          t.skin, t.noise);
-  Appendf(&text, "    \"stretch\": %.3f,\n    \"sharpen\": %.3f,\n    \"blend\": %.3f,\n",
-          t.stretch, t.sharpen, t.blend);
-  Appendf(&text, "    \"copyOut\": %.3f,\n    \"total\": %.3f\n  }\n}\n", t.copyOut, t.total);
-  return text;
-}
-
-int Fail(int status, const std::string& message) {
-  std::fprintf(stderr, "kelvo-enhance: %s\n", message.c_str());
-  return status;
+  std::map<std::string, std::string> outputs;  // canonical output -> input
+  for (const std::string& file : files) {
+    Planned p;
+    p.job.input = file;
+    kelvo::enhance::ImageTypeOf(file, &p.job.inType);
+    p.job.outType = a.format.value_or(p.job.inType);
+    const fs::path name(file);
+    const std::string extension =
+        a.format ? std::string(".") + kelvo::enhance::ExtensionOf(*a.format)
+                 : name.extension().string();
+    p.job.output = (fs::path(*a.outputFolder) / name.stem()).string() + extension;
+    const auto [at, added] = outputs.emplace(CanonicalName(p.job.output), file);
+    if (!added) {
+      *error = "'" + at->second + "' and '" + file + "' would both be written to '" +
+               p.job.output + "'";
+      return kExitUsage;
+    }
+    planned->push_back(std::move(p));
+  }
+  if (planned->empty()) {
+    *error = "no .bmp, .jpg, .jpeg or .png file in the folders given";
+    return kExitFailed;
+  }
+  return kExitOk;
 }
 
 }  // namespace
@@ -248,63 +359,128 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return kExitOk;
   }
-  if (a.input.empty() || a.output.empty()) {
-    std::fprintf(stderr, "kelvo-enhance: INPUT and OUTPUT are required\n%s", kUsage);
+  if (a.inputs.empty()) {
+    std::fprintf(stderr, "kelvo-enhance: %s\n%s",
+                 a.outputFolder ? "no INPUT given" : "INPUT and OUTPUT are required", kUsage);
     return kExitUsage;
   }
-  const int inType = FileTypeOf(a.input);
-  const int outType = FileTypeOf(a.output);
-  if (inType < 0 || outType < 0) {
-    return Fail(kExitUsage, "'" + (inType < 0 ? a.input : a.output) +
-                                "' is neither a .bmp nor a .jpg/.jpeg file");
-  }
+  const bool folderRun = a.outputFolder.has_value();
 
   // Everything that can be known before the work is checked first: the
   // enhancement of a large photo takes seconds.
-  int status = CheckTarget(a.output, &error);
-  if (status != kExitOk) return Fail(status, "cannot write the output: " + error);
+  std::vector<Planned> planned;
+  int status = kExitOk;
+  if (folderRun) {
+    status = PlanFolderRun(a, &planned, &error);
+    if (status != kExitOk) return Fail(status, error);
+    std::error_code ec;
+    const fs::path folder(*a.outputFolder);
+    if (fs::exists(folder, ec) && !fs::is_directory(folder, ec))
+      return Fail(kExitUsage, "-o: \"" + *a.outputFolder + "\" exists and is not a folder");
+  } else {
+    Planned p;
+    p.job.input = a.inputs[0];
+    p.job.output = a.output;
+    if (!kelvo::enhance::ImageTypeOf(p.job.input, &p.job.inType) ||
+        !kelvo::enhance::ImageTypeOf(p.job.output, &p.job.outType)) {
+      ImageType type;
+      const std::string& bad =
+          kelvo::enhance::ImageTypeOf(p.job.input, &type) ? p.job.output : p.job.input;
+      return Fail(kExitUsage, "'" + bad + "' is not a .bmp, .jpg/.jpeg or .png file");
+    }
+    status = CheckTarget(p.job.output, &error);
+    if (status != kExitOk) return Fail(status, "cannot write the output: " + error);
+    planned.push_back(std::move(p));
+  }
   if (!a.report.empty() && a.report != "-") {
     status = CheckTarget(a.report, &error);
     if (status != kExitOk) return Fail(status, "cannot write the report: " + error);
-    if (SameTarget(a.report, a.input) || SameTarget(a.report, a.output)) {
-      return Fail(kExitUsage, "the report \"" + a.report +
-                                  "\" would replace the image; give it a file of its own");
+    for (const Planned& p : planned) {
+      if (SameTarget(a.report, p.job.input) || SameTarget(a.report, p.job.output)) {
+        return Fail(kExitUsage, "the report \"" + a.report +
+                                    "\" would replace an image; give it a file of its own");
+      }
     }
   }
   // With standard output closed, the next file opened would take its place
   // and receive the report.
   if (a.report == "-" && ::fcntl(STDOUT_FILENO, F_GETFD) < 0)
     return Fail(kExitFailed, "cannot write the report: standard output is closed");
-  error = kelvo::io::CheckInputFile(a.input);
-  if (!error.empty()) return Fail(kExitFailed, "cannot read the input: " + error);
-
-  try {
-    int w = 0, h = 0;
-    KelvoLibImageProcessing::ReadImageSize(a.input.c_str(), inType, &w, &h);
-    if (!kelvo::tools::WithinPixelLimit(w, h, a.maxPixels)) {
+  if (folderRun) {
+    // The single form reads its input before anything else; here a missing
+    // input is one failure among the files.
+    std::error_code ec;
+    fs::create_directories(*a.outputFolder, ec);
+    if (ec) {
       return Fail(kExitFailed,
-                  a.input + " " + kelvo::tools::PixelLimitReason(w, h, a.maxPixels));
+                  "cannot create the folder \"" + *a.outputFolder + "\": " + ec.message());
     }
-    BitmapData image;
-    image.Load(a.input.c_str(), inType);
-    // Any size: sizes the pipeline does not take itself are padded and
-    // cropped back.
-    KelvoLibImageProcessing::EnhanceOptions options;
-    options.doSkin = a.skin;
-    options.doNoise = a.noise;
-    options.doLStretch = a.stretch;
-    options.doSharp = a.sharp;
-    const PipelineSnapshot::Report report = EnhanceAnySize(image, image, options);
-    error = kelvo::enhance::WriteImage(image, a.output, outType);
-    if (!error.empty()) return Fail(kExitFailed, "cannot write the enhanced image: " + error);
-    if (!a.report.empty()) {
-      error = kelvo::enhance::WriteText(ReportText(report), a.report);
-      if (!error.empty()) return Fail(kExitFailed, "cannot write the report: " + error);
-    }
-  } catch (const IPException& e) {
-    return Fail(kExitFailed, e.what());
-  } catch (const std::exception& e) {
-    return Fail(kExitFailed, e.what());
+  } else {
+    error = kelvo::io::CheckInputFile(planned[0].job.input);
+    if (!error.empty()) return Fail(kExitFailed, "cannot read the input: " + error);
   }
-  return kExitOk;
+
+  kelvo::enhance::EnhanceSettings settings;
+  settings.options.doSkin = a.skin;
+  settings.options.doNoise = a.noise;
+  settings.options.doLStretch = a.stretch;
+  settings.options.doSharp = a.sharp;
+  settings.maxPixels = a.maxPixels;
+  settings.quality = a.quality;
+
+  // Each worker takes the next image; each enhancement runs on its worker's
+  // thread alone, so N workers keep N images in memory.
+  std::vector<EnhanceOutcome> outcomes(planned.size());
+  kelvo::enhance::ProgressBar progress(folderRun ? planned.size() : 0);
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i; (i = next++) < planned.size();) {
+      const Planned& p = planned[i];
+      EnhanceOutcome& outcome = outcomes[i];
+      if (p.error.empty()) {
+        outcome = kelvo::enhance::RunEnhanceJob(p.job, settings);
+      } else {
+        outcome.error = p.error;
+      }
+      // The single form speaks of "the input"; many files need the name.
+      const std::string prefix = folderRun ? "kelvo-enhance: " + p.job.input + ": " : "kelvo-enhance: ";
+      for (const std::string& warning : outcome.warnings)
+        progress.Print(prefix + "warning: " + warning);
+      if (!outcome.written) progress.Print(prefix + outcome.error);
+      progress.Advance(p.job.input);
+    }
+  };
+  std::vector<std::thread> workers;
+  const size_t wanted = std::min(planned.size(), static_cast<size_t>(a.jobs));
+  for (size_t k = 1; k < wanted; ++k) {
+    try {
+      workers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer threads: the remaining ones take the rest
+    }
+  }
+  work();
+  for (std::thread& worker : workers) worker.join();
+  progress.Finish();
+
+  size_t failed = 0;
+  std::string report;
+  for (size_t i = 0; i < planned.size(); ++i) {
+    const EnhanceOutcome& o = outcomes[i];
+    if (!o.written) ++failed;
+    if (!a.report.empty()) {
+      report += kelvo::enhance::ReportLine(planned[i].job.input, planned[i].job.output,
+                                           o.enhanced ? &o.report : nullptr,
+                                           o.written ? std::string() : o.error);
+    }
+  }
+  status = failed == 0 ? kExitOk : kExitFailed;
+  if (folderRun && failed != 0) {
+    std::fprintf(stderr, "kelvo-enhance: %zu of %zu images failed\n", failed, planned.size());
+  }
+  if (!a.report.empty()) {
+    error = kelvo::enhance::WriteText(report, a.report);
+    if (!error.empty()) return Fail(kExitFailed, "cannot write the report: " + error);
+  }
+  return status;
 }

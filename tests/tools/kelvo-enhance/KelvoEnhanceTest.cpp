@@ -3,90 +3,39 @@
 // output file matching the library's own result.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <utility>
-#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/core/ImageFileInfo.h"
 #include "imaging/pipeline/PipelineSnapshot.h"
-#include "tests/tools/ToolProcess.h"
+#include "tests/tools/kelvo-enhance/KelvoEnhanceFixture.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
-
-using kelvo::test::ReadWholeFile;
-using kelvo::test::RunToolProcess;
-using kelvo::test::ToolResult;
-using kelvo::test::ToolRun;
-
-// Each test works in a folder of its own: CTest runs them side by side.
-class KelvoEnhanceTest : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = testing::TempDir() + "kelvo-enhance-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    for (const std::string& name : Files()) std::remove(Path(name).c_str());
-    rmdir(dir_.c_str());
-  }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  // Stderr is appended to the output after a marker line, so one string
-  // shows everything the tool said.
-  ToolResult Run(const std::vector<std::string>& args, ToolRun::Stdout out = ToolRun::Stdout::kCapture,
-                 long long fileSizeLimit = -1) const {
-    ToolRun run;
-    run.args = args;
-    run.cwd = dir_;
-    run.stdoutMode = out;
-    run.fileSizeLimit = fileSizeLimit;
-    ToolResult r = RunToolProcess(KELVO_ENHANCE_PATH, run);
-    r.out += "\n--stderr--\n" + r.err;
-    return r;
-  }
-
-  std::string WriteStill(const std::string& name, int w, int h) const {
-    BitmapData image(w, h);
-    std::mt19937 rng(11);
-    for (int y = 0; y < h; ++y) {
-      uint8_t* row = image.GetData() + y * image.GetStride();
-      for (int x = 0; x < 3 * w; ++x) row[x] = static_cast<uint8_t>(60 + (x * 7 + y * 3) % 90 + rng() % 20);
-    }
-    const std::string path = Path(name);
-    image.Save(path.c_str(), name.ends_with(".bmp") ? kFileBmp : kFileJpg);
-    return path;
-  }
-
-  std::vector<std::string> Files() const {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir_.c_str())) {
-      while (const dirent* e = readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-      closedir(d);
-    }
-    return names;
-  }
-
-  std::string dir_;
-};
 
 TEST_F(KelvoEnhanceTest, HelpAndArgumentErrors) {
   ToolResult r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("usage: kelvo-enhance INPUT OUTPUT"), std::string::npos);
   EXPECT_NE(r.out.find("Exit status"), std::string::npos);
+  // Every option is listed with an example of its own.
+  size_t examples = 0;
+  for (size_t at = 0; (at = r.out.find("\n                          kelvo-enhance ", at)) != std::string::npos; ++at)
+    ++examples;
+  EXPECT_EQ(examples, 12u);
+  for (const char* option : {"-o, --output DIR", "--format jpg|png|bmp", "-q, --quality N", "-j, --jobs N",
+                             "--report ", "--report=FILE", "--max-pixels N", "--no-skin", "--no-noise",
+                             "--no-stretch", "--no-sharp", "-h, --help"})
+    EXPECT_NE(r.out.find(std::string("\n  ") + option), std::string::npos) << option;
 
   const struct {
     std::vector<std::string> args;
@@ -94,8 +43,17 @@ TEST_F(KelvoEnhanceTest, HelpAndArgumentErrors) {
   } bad[] = {
       {{}, "INPUT and OUTPUT are required"},
       {{"a.bmp", "b.bmp", "--sharpen-more"}, "unknown option '--sharpen-more'"},
-      {{"a.png", "b.bmp"}, "neither a .bmp nor a .jpg"},
-      {{"a.bmp", "b.bmp", "c.bmp"}, "unexpected argument 'c.bmp'"},
+      {{"a.gif", "b.bmp"}, "'a.gif' is not a .bmp, .jpg/.jpeg or .png file"},
+      {{"a.bmp"}, "an OUTPUT file or -o DIR is required"},
+      {{"a.bmp", "b.bmp", "c.bmp"}, "unexpected argument 'c.bmp' (many inputs need -o DIR)"},
+      {{"-o", "out"}, "no INPUT given"},
+      {{"a.bmp", "-o", "out", "--report", "r.json"}, "(a report file is given as --report=FILE)"},
+      {{"a.bmp", "b.bmp", "--format", "png"}, "--format goes with -o DIR"},
+      {{"a.bmp", "-o", "out", "--format=tif"}, "--format needs jpg, png or bmp"},
+      {{"a.bmp", "b.jpg", "-q", "0"}, "-q needs a JPEG quality from 1 to 100"},
+      {{"a.bmp", "b.jpg", "--quality=101"}, "-q needs a JPEG quality from 1 to 100"},
+      {{"a.bmp", "-o", "out", "-j", "x"}, "-j needs a number of files from 1 to 256"},
+      {{"a.bmp", "-o"}, "-o needs a folder"},
       {{"a.bmp", "b.bmp", "--max-pixels", "0"}, "--max-pixels needs a positive whole number"},
       {{"a.bmp", "b.bmp", "--max-pixels"}, "--max-pixels needs a positive whole number"},
       {{"a.bmp", "b.bmp", "--report="}, "--report= needs a file name"},
@@ -208,7 +166,7 @@ TEST_F(KelvoEnhanceTest, FilesThatWouldBlockOrLoseDataAreRefused) {
       {{"in.bmp", "folder.bmp"}, 2, "\"folder.bmp\" is a folder"},
       {{"in.bmp", "out.bmp", "--report", "fifo.json"}, 2, "\"fifo.json\" is a named pipe"},
       {{"in.bmp", "out.bmp", "--report", "in.bmp"}, 2, "the report \"in.bmp\" would replace"},
-      {{"in.bmp", "out.bmp", "--report=./out.bmp"}, 2, "would replace the image"},
+      {{"in.bmp", "out.bmp", "--report=./out.bmp"}, 2, "would replace an image"},
       {{"fifo.jpg", "out.bmp"}, 1, "cannot read the input: \"fifo.jpg\" is a named pipe"},
       {{"zero.jpg", "out.bmp"}, 1, "cannot read the input: \"zero.jpg\" is a device"},
       {{"in.bmp", "no/out.bmp"}, 1, "folder \"no\" does not exist"},
@@ -261,7 +219,9 @@ TEST_F(KelvoEnhanceTest, WritesTheLibraryResultAndReportsTheRun) {
     quoted += "\":";
     EXPECT_NE(r.out.find(quoted), std::string::npos) << key;
   }
-  EXPECT_EQ(r.out.front(), '{');
+  // One JSON object on one line, naming the files.
+  EXPECT_EQ(r.out.rfind("{\"input\": \"still.bmp\", \"output\": \"out.bmp\", \"skinRatio\": ", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.find('\n'), r.out.find("}}\n") + 2) << r.out;
 
   // The files are what the library writes for the same image.
   BitmapData expected(128, 96);
@@ -280,12 +240,17 @@ TEST_F(KelvoEnhanceTest, WritesTheLibraryResultAndReportsTheRun) {
 
   // The report to a file: the same text, bar the stage times. "--report"
   // before INPUT and OUTPUT still means standard output.
-  const std::string printed = r.out.substr(0, r.out.find("stageMs"));
+  const auto measured = [](const std::string& line) {
+    const size_t from = line.find("\"skinRatio\"");
+    return line.substr(from, line.find("stageMs") - from);
+  };
+  const std::string printed = measured(r.out);
   r = Run({"--report", "still.bmp", "out.jpg", "--report", "r.json"});
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(ReadWholeFile(Path("out.jpg")), ReadWholeFile(Path("expected.jpg")));
   const std::string report = ReadWholeFile(Path("r.json"));
-  EXPECT_EQ(report.substr(0, report.find("stageMs")), printed);
+  EXPECT_EQ(measured(report), printed);
+  EXPECT_EQ(report.rfind("{\"input\": \"still.bmp\", \"output\": \"out.jpg\", ", 0), 0u) << report;
   EXPECT_EQ(r.out.find('{'), std::string::npos) << "nothing on standard output: " << r.out;
   r = Run({"--report", "still.bmp", "out.bmp"});
   EXPECT_EQ(r.status, 0) << r.out;

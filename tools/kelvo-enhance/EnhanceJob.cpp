@@ -1,0 +1,138 @@
+#include "tools/kelvo-enhance/EnhanceJob.h"
+
+#include <exception>
+#include <new>
+#include <utility>
+
+#include "host/ExifBlock.h"
+#include "host/ImageMetadata.h"
+#include "host/JpegFile.h"
+#include "host/PngFile.h"
+#include "imaging/core/BitmapData.h"
+#include "imaging/core/IPException.h"
+#include "imaging/core/ImageFileInfo.h"
+#include "imaging/core/SafeFile.h"
+#include "tools/common/PixelLimit.h"
+#include "tools/kelvo-enhance/Orientation.h"
+
+namespace kelvo::enhance {
+
+namespace {
+
+using KelvoLibImageProcessing::BitmapData;
+
+// Decodes job.input into *image with its blocks. Empty on success, else the
+// reason; the library's loaders throw IPException.
+std::string Load(const EnhanceJob& job, const EnhanceSettings& settings, BitmapData* image,
+                 kelvo::host::ImageMetadata* metadata, std::vector<std::string>* warnings) {
+  const char* name = job.input.c_str();
+  // The size first, from the header alone: a small file can declare an
+  // enormous picture.
+  int w = 0, h = 0;
+  if (job.inType == ImageType::kPng) {
+    const std::string error = kelvo::host::ReadPngSize(job.input, &w, &h);
+    if (!error.empty()) return "cannot read the input: " + error;
+  } else {
+    KelvoLibImageProcessing::ReadImageSize(
+        name,
+        job.inType == ImageType::kBmp ? KelvoLibImageProcessing::kFileBmp
+                                      : KelvoLibImageProcessing::kFileJpg,
+        &w, &h);
+  }
+  if (!kelvo::tools::WithinPixelLimit(w, h, settings.maxPixels))
+    return job.input + " " + kelvo::tools::PixelLimitReason(w, h, settings.maxPixels);
+
+  switch (job.inType) {
+    case ImageType::kBmp:
+      image->Load(name, KelvoLibImageProcessing::kFileBmp);
+      break;
+    case ImageType::kJpeg: {
+      image->Load(name, KelvoLibImageProcessing::kFileJpg);
+      // The pixels are read; blocks that cannot be are only a warning.
+      std::vector<std::string> found;
+      const std::string error = kelvo::host::ReadJpegMetadata(job.input, metadata, &found);
+      if (!error.empty()) found.push_back("its EXIF, ICC and XMP blocks cannot be read: " + error);
+      warnings->insert(warnings->end(), found.begin(), found.end());
+      break;
+    }
+    case ImageType::kPng: {
+      kelvo::host::BgrImage png;
+      const std::string error = kelvo::host::ReadPng(job.input, &png, metadata);
+      if (!error.empty()) return "cannot read the input: " + error;
+      image->Initialize(png.width, png.height, KelvoLibImageProcessing::kFormatBGR8,
+                        png.pixels.data(), 3 * png.width);
+      break;
+    }
+  }
+  return {};
+}
+
+void Run(const EnhanceJob& job, const EnhanceSettings& settings, EnhanceOutcome* outcome) {
+  std::string error = kelvo::io::CheckInputFile(job.input);
+  if (!error.empty()) {
+    outcome->error = "cannot read the input: " + error;
+    return;
+  }
+  error = kelvo::io::CheckOutputTarget(job.output);
+  if (!error.empty()) {
+    outcome->error = "cannot write the output: " + error;
+    return;
+  }
+  BitmapData image;
+  kelvo::host::ImageMetadata metadata;
+  error = Load(job, settings, &image, &metadata, &outcome->warnings);
+  if (!error.empty()) {
+    outcome->error = std::move(error);
+    return;
+  }
+
+  kelvo::host::ExifBlock exif;
+  int orientation = 1;
+  if (!metadata.exif.empty()) {
+    if (exif.Parse(metadata.exif, &error)) {
+      orientation = exif.Orientation();
+    } else {
+      outcome->warnings.push_back(error + "; it is left out");
+      metadata.exif.clear();
+    }
+  }
+  if (orientation != 1) image = Upright(image, orientation);
+
+  outcome->report = EnhanceAnySize(image, image, settings.options);
+  outcome->enhanced = true;
+
+  if (!metadata.exif.empty()) {
+    exif.MarkUpright(image.GetWidth(), image.GetHeight());
+    if (!exif.Serialise(&metadata.exif, &error)) {
+      outcome->warnings.push_back(error + "; it is left out");
+      metadata.exif.clear();
+    }
+  }
+  error = WriteImage(image, job.output, job.outType, settings.quality, metadata,
+                     &outcome->warnings);
+  if (!error.empty()) {
+    outcome->error = "cannot write the enhanced image: " + error;
+    return;
+  }
+  outcome->written = true;
+}
+
+}  // namespace
+
+EnhanceOutcome RunEnhanceJob(const EnhanceJob& job, const EnhanceSettings& settings) noexcept {
+  EnhanceOutcome outcome;
+  try {
+    Run(job, settings, &outcome);
+  } catch (const std::bad_alloc&) {
+    outcome.error = "out of memory";
+  } catch (const std::exception& e) {
+    // IPException among them: its text names the failing step.
+    outcome.error = e.what();
+  } catch (...) {
+    outcome.error = "unknown failure";
+  }
+  if (!outcome.written && outcome.error.empty()) outcome.error = "not written";
+  return outcome;
+}
+
+}  // namespace kelvo::enhance
