@@ -32,14 +32,6 @@ constexpr uint8_t kIccPrefix[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I',
 constexpr size_t kIccChunkData = kMaxMarkerPayload - sizeof kIccPrefix - 2;
 constexpr size_t kMaxIccChunks = 255;
 
-std::string Quoted(const fs::path& p) {
-  const std::u8string text = p.u8string();
-  std::string quoted(1, '"');
-  quoted.append(text.begin(), text.end());
-  quoted.push_back('"');
-  return quoted;
-}
-
 // libjpeg reports a fatal error through error_exit, which longjmps back to
 // the function that started the sequence. Those functions are C-style:
 // nothing with a destructor lives between their setjmp and the jump, and
@@ -177,8 +169,8 @@ bool CompressWithMarkers(std::FILE* file, const BgrView* image, int quality,
                 blocks->exifSize);
   }
   if (blocks->xmpSize != 0) {
-    WriteMarker(&cinfo, JPEG_APP0 + 1, reinterpret_cast<const uint8_t*>(kXmpPrefix),
-                kXmpPrefixSize, blocks->xmp, blocks->xmpSize);
+    WriteMarker(&cinfo, JPEG_APP0 + 1, reinterpret_cast<const uint8_t*>(kXmpPrefix), kXmpPrefixSize,
+                blocks->xmp, blocks->xmpSize);
   }
   if (blocks->iccSize != 0)
     jpeg_write_icc_profile(&cinfo, blocks->icc, static_cast<unsigned int>(blocks->iccSize));
@@ -198,12 +190,12 @@ std::string ReadJpegMetadata(const fs::path& file, ImageMetadata* metadata,
                              std::vector<std::string>* warnings) {
   *metadata = ImageMetadata{};
   std::FILE* f = std::fopen(file.c_str(), "rb");
-  if (f == nullptr) return Quoted(file) + ": " + std::strerror(errno);
+  if (f == nullptr) return kelvo::io::QuotedPath(file) + ": " + std::strerror(errno);
   RawBlocks raw;
   char message[JMSG_LENGTH_MAX] = {};
   const bool read = ReadMarkers(f, &raw, message);
   std::fclose(f);
-  if (!read) return Quoted(file) + ": " + message;
+  if (!read) return kelvo::io::QuotedPath(file) + ": " + message;
   metadata->exif.assign(raw.exif, raw.exif + raw.exifSize);
   metadata->xmp.assign(raw.xmp, raw.xmp + raw.xmpSize);
   metadata->icc.assign(raw.icc, raw.icc + raw.iccSize);
@@ -218,10 +210,11 @@ std::string WriteJpeg(const fs::path& target, const BgrView& image, int quality,
   if (image.pixels == nullptr || image.width < 1 || image.height < 1 ||
       image.stride < 3 * static_cast<size_t>(image.width) || image.width > JPEG_MAX_DIMENSION ||
       image.height > JPEG_MAX_DIMENSION) {
-    return Quoted(target) + ": no image a JPEG file can hold (" + std::to_string(image.width) +
-           " x " + std::to_string(image.height) + ")";
+    return kelvo::io::QuotedPath(target) + ": no image a JPEG file can hold (" +
+           std::to_string(image.width) + " x " + std::to_string(image.height) + ")";
   }
-  if (quality < 1 || quality > 100) return Quoted(target) + ": JPEG quality outside 1 to 100";
+  if (quality < 1 || quality > 100)
+    return kelvo::io::QuotedPath(target) + ": JPEG quality outside 1 to 100";
   MarkerBlocks blocks;
   if (metadata.exif.size() > kMaxMarkerPayload - sizeof kExifPrefix) {
     warnings->push_back("the EXIF block (" + std::to_string(metadata.exif.size()) +

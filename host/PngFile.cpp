@@ -20,14 +20,6 @@ namespace fs = std::filesystem;
 constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr char kXmpKeyword[] = "XML:com.adobe.xmp";
 
-std::string Quoted(const fs::path& p) {
-  const std::u8string text = p.u8string();
-  std::string quoted(1, '"');
-  quoted.append(text.begin(), text.end());
-  quoted.push_back('"');
-  return quoted;
-}
-
 uint32_t BigEndian32(const uint8_t* at) {
   return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
          static_cast<uint32_t>(at[2]) << 8 | at[3];
@@ -171,8 +163,8 @@ struct PngBlocks {
   const char* xmp = nullptr;  // NUL-terminated: png_set_text measures it
 };
 
-bool EncodePng(std::FILE* file, const BgrView* image, const PngBlocks* blocks,
-               PngContext* context, bool* iccLeftOut) noexcept {
+bool EncodePng(std::FILE* file, const BgrView* image, const PngBlocks* blocks, PngContext* context,
+               bool* iccLeftOut) noexcept {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, context, ErrorFn, WarningFn);
   if (png == nullptr) {
     CopyMessage(context->message, sizeof context->message, "out of memory");
@@ -188,8 +180,8 @@ bool EncodePng(std::FILE* file, const BgrView* image, const PngBlocks* blocks,
   // A profile libpng finds unfit is left out with a warning, not fatal.
   png_set_benign_errors(png, 1);
   png_set_IHDR(png, info, static_cast<png_uint_32>(image->width),
-               static_cast<png_uint_32>(image->height), 8, PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+               static_cast<png_uint_32>(image->height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (blocks->iccSize != 0) {
     png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, blocks->icc,
                  static_cast<png_uint_32>(blocks->iccSize));
@@ -224,18 +216,18 @@ bool EncodePng(std::FILE* file, const BgrView* image, const PngBlocks* blocks,
 
 std::string ReadPngSize(const fs::path& file, int* width, int* height) {
   std::FILE* f = std::fopen(file.c_str(), "rb");
-  if (f == nullptr) return Quoted(file) + ": " + std::strerror(errno);
+  if (f == nullptr) return kelvo::io::QuotedPath(file) + ": " + std::strerror(errno);
   uint8_t head[24];
   const size_t got = std::fread(head, 1, sizeof head, f);
   std::fclose(f);
   if (got < sizeof kSignature || std::memcmp(head, kSignature, sizeof kSignature) != 0)
-    return Quoted(file) + ": not a PNG file";
+    return kelvo::io::QuotedPath(file) + ": not a PNG file";
   if (got < sizeof head || std::memcmp(head + 12, "IHDR", 4) != 0)
-    return Quoted(file) + ": the PNG header is cut short or damaged";
+    return kelvo::io::QuotedPath(file) + ": the PNG header is cut short or damaged";
   const uint32_t w = BigEndian32(head + 16);
   const uint32_t h = BigEndian32(head + 20);
   if (w == 0 || h == 0 || w > PNG_UINT_31_MAX || h > PNG_UINT_31_MAX)
-    return Quoted(file) + ": the PNG header declares an invalid size";
+    return kelvo::io::QuotedPath(file) + ": the PNG header declares an invalid size";
   *width = static_cast<int>(w);
   *height = static_cast<int>(h);
   return {};
@@ -244,15 +236,16 @@ std::string ReadPngSize(const fs::path& file, int* width, int* height) {
 std::string ReadPng(const fs::path& file, BgrImage* image, ImageMetadata* metadata) {
   *metadata = ImageMetadata{};
   std::FILE* f = std::fopen(file.c_str(), "rb");
-  if (f == nullptr) return Quoted(file) + ": " + std::strerror(errno);
+  if (f == nullptr) return kelvo::io::QuotedPath(file) + ": " + std::strerror(errno);
   RawPng raw;
   PngContext context;
   const bool decoded = DecodePng(f, &raw, &context);
   // libpng says only "Read Error" when the data runs out.
   const bool cutShort = std::feof(f) != 0;
   std::fclose(f);
-  if (!decoded && cutShort) return Quoted(file) + ": the file ends before the picture does";
-  if (!decoded) return Quoted(file) + ": " + context.message;
+  if (!decoded && cutShort)
+    return kelvo::io::QuotedPath(file) + ": the file ends before the picture does";
+  if (!decoded) return kelvo::io::QuotedPath(file) + ": " + context.message;
   image->width = raw.width;
   image->height = raw.height;
   image->pixels.assign(raw.pixels, raw.pixels + static_cast<size_t>(raw.width) * 3 * raw.height);
@@ -267,7 +260,7 @@ std::string WritePng(const fs::path& target, const BgrView& image, const ImageMe
                      std::vector<std::string>* warnings) {
   if (image.pixels == nullptr || image.width < 1 || image.height < 1 ||
       image.stride < 3 * static_cast<size_t>(image.width)) {
-    return Quoted(target) + ": no image to write";
+    return kelvo::io::QuotedPath(target) + ": no image to write";
   }
   const std::string xmp(metadata.xmp.begin(), metadata.xmp.end());
   PngBlocks blocks;
@@ -290,8 +283,9 @@ std::string WritePng(const fs::path& target, const BgrView& image, const ImageMe
   }
   if (!writer.Commit()) return writer.Error();
   if (iccLeftOut) {
-    warnings->push_back(std::string("its ICC profile cannot go into an RGB PNG file and is left out") +
-                        (context.warning[0] != 0 ? std::string(" (") + context.warning + ")" : ""));
+    warnings->push_back(
+        std::string("its ICC profile cannot go into an RGB PNG file and is left out") +
+        (context.warning[0] != 0 ? std::string(" (") + context.warning + ")" : ""));
   }
   return {};
 }

@@ -24,15 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// UTF-8 on every system: a Windows name need not fit the ANSI code page.
-std::string Quoted(const fs::path& p) {
-  const std::u8string text = p.u8string();
-  std::string quoted(1, '"');
-  quoted.append(text.begin(), text.end());
-  quoted.push_back('"');
-  return quoted;
-}
-
 std::string SystemReason(int error) {
   return std::error_code(error, std::generic_category()).message();
 }
@@ -50,12 +41,12 @@ bool ResolveLinks(const fs::path& target, fs::path* resolved, std::string* error
     }
     fs::path next = fs::read_symlink(current, ec);
     if (ec) {
-      *error = Quoted(target) + ": " + ec.message();
+      *error = QuotedPath(target) + ": " + ec.message();
       return false;
     }
     current = next.is_absolute() ? next : current.parent_path() / next;
   }
-  *error = Quoted(target) + ": " + SystemReason(ELOOP);
+  *error = QuotedPath(target) + ": " + SystemReason(ELOOP);
   return false;
 }
 
@@ -80,19 +71,21 @@ fs::path FolderOf(const fs::path& p) {
 }
 
 std::string CheckResolvedTarget(const fs::path& shown, const fs::path& final) {
-  if (final.empty() || !final.has_filename()) return Quoted(shown) + " names a folder, not a file";
+  if (final.empty() || !final.has_filename())
+    return QuotedPath(shown) + " names a folder, not a file";
   std::error_code ec;
   const fs::file_status st = fs::status(final, ec);
   if (!ec && fs::exists(st) && !fs::is_regular_file(st)) {
     const char* kind = KindOf(st);
-    return Quoted(shown) + " is " + kind + (st.type() == fs::file_type::directory ? "" : ", not a regular file");
+    return QuotedPath(shown) + " is " + kind +
+           (st.type() == fs::file_type::directory ? "" : ", not a regular file");
   }
   const fs::path folder = FolderOf(final);
   const fs::file_status folderStatus = fs::status(folder, ec);
   if (ec || !fs::exists(folderStatus))
-    return Quoted(shown) + ": folder " + Quoted(folder) + " does not exist";
+    return QuotedPath(shown) + ": folder " + QuotedPath(folder) + " does not exist";
   if (!fs::is_directory(folderStatus))
-    return Quoted(shown) + ": " + Quoted(folder) + " is not a folder";
+    return QuotedPath(shown) + ": " + QuotedPath(folder) + " is not a folder";
   return {};
 }
 
@@ -125,6 +118,14 @@ void SyncFolder(const fs::path& folder) {
 
 }  // namespace
 
+std::string QuotedPath(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  std::string quoted(1, '"');
+  quoted.append(text.begin(), text.end());
+  quoted.push_back('"');
+  return quoted;
+}
+
 std::string CheckOutputTarget(const fs::path& target) {
   if (target.empty()) return "no file name given";
   fs::path final;
@@ -136,9 +137,9 @@ std::string CheckOutputTarget(const fs::path& target) {
 std::string CheckInputFile(const fs::path& source) {
   std::error_code ec;
   const fs::file_status st = fs::status(source, ec);
-  if (ec || !fs::exists(st)) return Quoted(source) + ": no such file";
+  if (ec || !fs::exists(st)) return QuotedPath(source) + ": no such file";
   if (!fs::is_regular_file(st)) {
-    return Quoted(source) + " is " + KindOf(st) +
+    return QuotedPath(source) + " is " + KindOf(st) +
            (st.type() == fs::file_type::directory ? "" : ", not a regular file");
   }
   return {};
@@ -150,11 +151,13 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   return !ec && same;
 }
 
-SafeFileWriter::~SafeFileWriter() { Abandon(); }
+SafeFileWriter::~SafeFileWriter() {
+  Abandon();
+}
 
 void SafeFileWriter::Fail(const std::string& what, int systemError) {
   if (!error_.empty()) return;  // the first failure is the one to report
-  error_ = Quoted(target_) + ": " + what;
+  error_ = QuotedPath(target_) + ": " + what;
   if (systemError != 0) error_ += ": " + SystemReason(systemError);
 }
 
@@ -181,14 +184,14 @@ bool SafeFileWriter::Open(const fs::path& target) {
                           _S_IREAD | _S_IWRITE);
 #else
     // O_EXCL never follows a link or reuses a file someone else placed there.
-    const int fd = ::open(temporary_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW,
-                          0666);
+    const int fd =
+        ::open(temporary_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0666);
 #endif
     if (fd < 0) {
       if (errno == EEXIST) continue;
       const int error = errno;
       temporary_.clear();
-      Fail("cannot create a file in " + Quoted(folder), error);
+      Fail("cannot create a file in " + QuotedPath(folder), error);
       return false;
     }
 #ifndef _WIN32
@@ -206,13 +209,13 @@ bool SafeFileWriter::Open(const fs::path& target) {
     return true;
   }
   temporary_.clear();
-  Fail("cannot create a temporary file in " + Quoted(folder), EEXIST);
+  Fail("cannot create a temporary file in " + QuotedPath(folder), EEXIST);
   return false;
 }
 
 bool SafeFileWriter::Commit() {
   if (file_ == nullptr) {
-    if (error_.empty()) error_ = Quoted(target_) + ": not open";
+    if (error_.empty()) error_ = QuotedPath(target_) + ": not open";
     return false;
   }
   if (!error_.empty()) {
@@ -280,8 +283,8 @@ std::string WriteJpegBgr(const fs::path& target, const uint8_t* pixels, int widt
   SafeFileWriter writer;
   if (!writer.Open(target)) return writer.Error();
   errno = 0;
-  const auto status = KelvoLibImageProcessing::detail::JpegCompressBgr(writer.File(), pixels,
-                                                                       width, height, quality);
+  const auto status = KelvoLibImageProcessing::detail::JpegCompressBgr(writer.File(), pixels, width,
+                                                                       height, quality);
   if (status != KelvoLibImageProcessing::detail::JpegStatus::kOk)
     writer.Fail("cannot write", std::ferror(writer.File()) ? errno : 0);
   if (!writer.Commit()) return writer.Error();

@@ -27,6 +27,10 @@
 
 namespace kelvo::io {
 
+// A file name as the messages show it: in double quotes, in UTF-8 on every
+// system (a Windows name need not fit the ANSI code page).
+std::string QuotedPath(const std::filesystem::path& path);
+
 // Empty when `target` can be tried, else why not, e.g.
 // "\"out/x.jpg\": folder \"out\" does not exist" or
 // "\"/tmp/fifo\" is a named pipe, not a regular file".
