@@ -54,8 +54,6 @@ using detail::GetS32;
 using detail::GetU16;
 using detail::GetU32;
 using detail::OpenForReading;
-using detail::PutU16;
-using detail::PutU32;
 
 constexpr const char* kWhereSave = "BitmapData::Save";
 constexpr const char* kWhereSaveBmp = "BitmapData::SaveBmp";
@@ -67,9 +65,9 @@ constexpr const char* kWhereJpegSave = "BitmapData::jpeg_save_image";
 constexpr const char* kWhereJpegLoad = "BitmapData::jpeg_load_image";
 
 constexpr int kJpegQuality = 95;
-constexpr int kBmpFileHeaderSize = 14;
-constexpr int kBmpInfoHeaderSize = 40;
-constexpr int kBmpHeadersSize = kBmpFileHeaderSize + kBmpInfoHeaderSize;
+using detail::kBmpFileHeaderSize;
+using detail::kBmpHeadersSize;
+using detail::kBmpInfoHeaderSize;
 
 // Largest BMP width or height the loader accepts. Well beyond any picture
 // this library handles, and small enough that width * height * 3 cannot
@@ -146,23 +144,11 @@ void BitmapData::SaveBmp(const char* fileName) const {
   detail::GuardForeign(ErrorCode::kFileWriteFailed, kWhereSaveBmp, [&] {
     // Format 2 without pixels is what a failed Initialize leaves behind.
     if (data_ == nullptr) throw IPException(ErrorCode::kNullData, kWhereSaveBmp);
-    const uint64_t pixelBytes = static_cast<uint64_t>(height_) * static_cast<uint64_t>(stride_);
-    if (pixelBytes + kBmpHeadersSize > std::numeric_limits<uint32_t>::max()) {
+    uint8_t headers[kBmpHeadersSize];
+    if (!detail::MakeBmpHeaders(width_, height_, stride_, headers)) {
       throw IPException(ErrorCode::kInvalidDimensions, kWhereSaveBmp);
     }
-
-    uint8_t headers[kBmpHeadersSize] = {};
-    headers[0] = 'B';
-    headers[1] = 'M';
-    PutU32(headers + 2, static_cast<uint32_t>(pixelBytes + kBmpHeadersSize));
-    PutU32(headers + 10, kBmpHeadersSize);
-    PutU32(headers + 14, kBmpInfoHeaderSize);
-    PutU32(headers + 18, static_cast<uint32_t>(width_));
-    PutU32(headers + 22, static_cast<uint32_t>(-height_));  // negative: top row first
-    PutU16(headers + 26, 1);
-    PutU16(headers + 28, 24);
-    PutU32(headers + 34, static_cast<uint32_t>(pixelBytes));
-    // Compression, resolutions and colour counts stay 0.
+    const uint64_t pixelBytes = static_cast<uint64_t>(height_) * static_cast<uint64_t>(stride_);
 
     kelvo::io::SafeFileWriter writer;
     OpenForSave(&writer, fileName, kWhereSaveBmp);

@@ -15,8 +15,8 @@ namespace KelvoLibImageProcessing {
 namespace {
 
 constexpr const char* kWhere = "ImageFileInfo::ReadImageSize";
-constexpr int kBmpFileHeaderSize = 14;
-constexpr int kBmpInfoHeaderSize = 40;
+using detail::kBmpFileHeaderSize;
+using detail::kBmpInfoHeaderSize;
 
 using detail::FileHandle;
 using detail::GetU16;

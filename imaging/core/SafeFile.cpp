@@ -16,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include "imaging/core/detail/FileReading.h"
 #include "imaging/core/detail/JpegCodec.h"
 
 namespace kelvo::io {
@@ -287,6 +288,22 @@ std::string WriteJpegBgr(const fs::path& target, const uint8_t* pixels, int widt
                                                                        height, quality);
   if (status != KelvoLibImageProcessing::detail::JpegStatus::kOk)
     writer.Fail("cannot write", std::ferror(writer.File()) ? errno : 0);
+  if (!writer.Commit()) return writer.Error();
+  return {};
+}
+
+std::string WriteBmpBgr(const fs::path& target, const uint8_t* pixels, int width, int height,
+                        int stride) {
+  uint8_t headers[KelvoLibImageProcessing::detail::kBmpHeadersSize];
+  if (!KelvoLibImageProcessing::detail::MakeBmpHeaders(width, height, stride, headers))
+    return QuotedPath(target) + ": the image is too large for a BMP file";
+  const size_t pixelBytes = static_cast<size_t>(height) * static_cast<size_t>(stride);
+  SafeFileWriter writer;
+  if (!writer.Open(target)) return writer.Error();
+  errno = 0;
+  if (std::fwrite(headers, 1, sizeof headers, writer.File()) != sizeof headers ||
+      std::fwrite(pixels, 1, pixelBytes, writer.File()) != pixelBytes)
+    writer.Fail("cannot write", errno);
   if (!writer.Commit()) return writer.Error();
   return {};
 }

@@ -90,4 +90,11 @@ class SafeFileWriter {
 std::string WriteJpegBgr(const std::filesystem::path& target, const uint8_t* pixels, int width,
                          int height, int quality);
 
+// Writes height rows of `stride` bytes (blue, green, red triples, top row
+// first, each row padded as the stride says) to target as a 24-bit BMP,
+// through SafeFileWriter. Empty on success, else the reason, naming the
+// file.
+std::string WriteBmpBgr(const std::filesystem::path& target, const uint8_t* pixels, int width,
+                        int height, int stride);
+
 }  // namespace kelvo::io

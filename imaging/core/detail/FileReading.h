@@ -1,7 +1,8 @@
 #pragma once
 
-// What the image file routines share: reading files that cannot block, and
-// little-endian fields of file headers.
+// What the image file routines share: reading files that cannot block,
+// little-endian fields of file headers, and the headers of the BMP files
+// they write.
 
 #include <cstdint>
 #include <cstdio>
@@ -39,5 +40,14 @@ inline void PutU32(uint8_t* at, uint32_t value) {
   PutU16(at, value);
   PutU16(at + 2, value >> 16);
 }
+
+inline constexpr int kBmpFileHeaderSize = 14;
+inline constexpr int kBmpInfoHeaderSize = 40;
+inline constexpr int kBmpHeadersSize = kBmpFileHeaderSize + kBmpInfoHeaderSize;
+
+// The headers of a 24-bit BMP whose height rows of `stride` bytes follow
+// top row first (a negative height says so). False when the file would not
+// fit the format's 32-bit size fields.
+bool MakeBmpHeaders(int width, int height, int stride, uint8_t (&headers)[kBmpHeadersSize]);
 
 }  // namespace KelvoLibImageProcessing::detail
