@@ -39,6 +39,31 @@ struct ClipPlan {
   std::vector<GstClockTime> pts;
 };
 
+// Waits up to a minute for the pipeline's end of stream, then stops and
+// releases it.
+void FinishPipeline(GstElement* pipeline) {
+  GstBus* bus = gst_element_get_bus(pipeline);
+  GstMessage* m = gst_bus_timed_pop_filtered(
+      bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+  EXPECT_NE(m, nullptr);
+  if (m) {
+    EXPECT_EQ(GST_MESSAGE_TYPE(m), GST_MESSAGE_EOS);
+    gst_message_unref(m);
+  }
+  gst_object_unref(bus);
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  gst_object_unref(pipeline);
+}
+
+// Plays a launch line to its end.
+void RunToEnd(const std::string& launch) {
+  GError* err = nullptr;
+  GstElement* pipeline = gst_parse_launch(launch.c_str(), &err);
+  ASSERT_NE(pipeline, nullptr) << (err ? err->message : "");
+  gst_element_set_state(pipeline, GST_STATE_PLAYING);
+  FinishPipeline(pipeline);
+}
+
 // Encodes the numbered frames of `plan` through `encoder` (a gst-launch
 // fragment).
 void MakeClip(const std::string& path, const std::string& encoder, const ClipPlan& plan = {}) {
@@ -73,16 +98,8 @@ void MakeClip(const std::string& path, const std::string& encoder, const ClipPla
   }
   GstFlowReturn ret;
   g_signal_emit_by_name(src, "end-of-stream", &ret);
-  GstBus* bus = gst_element_get_bus(pipeline);
-  GstMessage* m = gst_bus_timed_pop_filtered(
-      bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-  ASSERT_NE(m, nullptr);
-  EXPECT_EQ(GST_MESSAGE_TYPE(m), GST_MESSAGE_EOS);
-  gst_message_unref(m);
-  gst_object_unref(bus);
   gst_object_unref(src);
-  gst_element_set_state(pipeline, GST_STATE_NULL);
-  gst_object_unref(pipeline);
+  FinishPipeline(pipeline);
 }
 
 ToolResult RunFrameGrab(const std::vector<std::string>& args, const std::string& cwd,
@@ -111,19 +128,7 @@ void GrabFromStart(const std::string& clip, double at, const std::string& out) {
                              " ! decodebin ! videoconvert ! video/x-raw,format=YUY2 ! "
                              "kelvoframegrab location=" + out + " grab-time=" + std::to_string(at) +
                              " ! fakesink sync=false";
-  GError* err = nullptr;
-  GstElement* pipeline = gst_parse_launch(launch.c_str(), &err);
-  ASSERT_NE(pipeline, nullptr) << (err ? err->message : "");
-  gst_element_set_state(pipeline, GST_STATE_PLAYING);
-  GstBus* bus = gst_element_get_bus(pipeline);
-  GstMessage* m = gst_bus_timed_pop_filtered(
-      bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-  ASSERT_NE(m, nullptr);
-  EXPECT_EQ(GST_MESSAGE_TYPE(m), GST_MESSAGE_EOS);
-  gst_message_unref(m);
-  gst_object_unref(bus);
-  gst_element_set_state(pipeline, GST_STATE_NULL);
-  gst_object_unref(pipeline);
+  RunToEnd(launch);
 }
 
 class FrameGrabTool : public testing::Test {
@@ -202,22 +207,7 @@ TEST_F(FrameGrabTool, StillsBeyondTheEndAreNamedAndTheExitStatusSaysSo) {
 }
 
 TEST_F(FrameGrabTool, BadInputsAndArgumentsGiveClearMessagesAndDistinctStatuses) {
-  {
-    GError* err = nullptr;
-    GstElement* tone = gst_parse_launch(
-        ("audiotestsrc num-buffers=20 ! wavenc ! filesink location=" + Path("tone.wav")).c_str(), &err);
-    ASSERT_NE(tone, nullptr) << (err ? err->message : "");
-    gst_element_set_state(tone, GST_STATE_PLAYING);
-    GstBus* bus = gst_element_get_bus(tone);
-    GstMessage* m = gst_bus_timed_pop_filtered(
-        bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(GST_MESSAGE_TYPE(m), GST_MESSAGE_EOS);
-    gst_message_unref(m);
-    gst_object_unref(bus);
-    gst_element_set_state(tone, GST_STATE_NULL);
-    gst_object_unref(tone);
-  }
+  RunToEnd("audiotestsrc num-buffers=20 ! wavenc ! filesink location=" + Path("tone.wav"));
   ToolResult r = RunFrameGrab({Path("missing.mp4"), "-o", Path("x.jpg")}, dir_);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cannot read input"), std::string::npos) << r.err;
