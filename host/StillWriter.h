@@ -13,12 +13,17 @@
 // (a temporary beside the target, renamed over it when complete), so a
 // failed still leaves its target as it was.
 //
-// JPEG and PNG stills say where they came from, in EXIF (an APP1 block in a
-// JPEG, an eXIf chunk in a PNG), where exif, exiftool and photo managers
-// look: ImageDescription holds the source file's name, UserComment the
-// frame's stream time ("stream time 12.345 s"), and DateTimeOriginal with
-// OffsetTimeOriginal "+00:00" and SubSecTimeOriginal the frame's date and
-// time in UTC when the container gives a creation time.
+// JPEG and PNG stills of a host that names the source (or gives its
+// creation time) say where they came from, in EXIF, where exif, exiftool
+// and photo managers look: an APP1 block in a JPEG, an eXIf chunk in a PNG
+// (the same block in both, rather than PNG text chunks that only some
+// tools show and none map to EXIF). ImageDescription holds the source
+// file's name, UserComment the frame's stream time ("stream time
+// 0:01:02.500 (62.500 s)"), and DateTimeOriginal, SubSecTimeOriginal and
+// OffsetTimeOriginal "+00:00" the frame's date and time in UTC (creation
+// time plus frame time) when the container gives a creation time. A host
+// that knows neither (the GStreamer element) writes the same bytes as the
+// filter's own JPEG path.
 //
 // A frame that cannot be enhanced (the library refuses it, memory runs out)
 // is written unenhanced with a warning rather than dropped: a still the user
@@ -65,6 +70,8 @@ struct Still {
 };
 
 struct StillResult {
+  // True when the file was written; false also when the still asked for no
+  // file (writeFile false), in which case an empty reason is success.
   bool written = false;
   bool enhanced = false;
   // Empty when written; else why not, naming the file, with the system's
