@@ -88,7 +88,8 @@ std::string ScaledSize(int width, int height, int scaleWidth, int scaleHeight, i
     // height * w / width, halves rounded up, in whole numbers.
     h = std::max<int64_t>(1, (2 * static_cast<int64_t>(height) * w + width) / (2 * int64_t{width}));
   } else if (w == 0) {
-    w = std::max<int64_t>(1, (2 * static_cast<int64_t>(width) * h + height) / (2 * int64_t{height}));
+    w = std::max<int64_t>(1,
+                          (2 * static_cast<int64_t>(width) * h + height) / (2 * int64_t{height}));
   }
   if (w > kMaxScaledPixels || h > kMaxScaledPixels || w * h > kMaxScaledPixels) {
     return "cannot scale to " + std::to_string(w) + " x " + std::to_string(h) +
@@ -125,7 +126,8 @@ std::vector<uint8_t> ScaleBgr(const uint8_t* bgr, int width, int height, size_t 
       for (int c = 0; c < 3; ++c) {
         double sum = 0.0;
         for (size_t k = 0; k < t.weights.size(); ++k)
-          sum += t.weights[k] * static_cast<double>(src[(static_cast<size_t>(t.first) + k) * 3 + c]);
+          sum +=
+              t.weights[k] * static_cast<double>(src[(static_cast<size_t>(t.first) + k) * 3 + c]);
         row[static_cast<size_t>(x) * 3 + c] = sum;
       }
     }
@@ -140,7 +142,8 @@ std::vector<uint8_t> ScaleBgr(const uint8_t* bgr, int width, int height, size_t 
       ++windowFirst;
     }
     if (window.empty()) windowFirst = t.first;
-    while (windowFirst + static_cast<int>(window.size()) < t.first + static_cast<int>(t.weights.size()))
+    while (windowFirst + static_cast<int>(window.size()) <
+           t.first + static_cast<int>(t.weights.size()))
       window.push_back(scaleAcross(windowFirst + static_cast<int>(window.size())));
     std::fill(sum.begin(), sum.end(), 0.0);
     for (size_t k = 0; k < t.weights.size(); ++k) {

@@ -41,16 +41,15 @@ TEST(ScaledSize, OneSideKeepsTheAspectBothSidesAreExactAndAbsurdSizesAreRefused)
   const struct {
     int w, h, sw, sh, ew, eh;
   } cases[] = {
-      {1920, 1080, 640, 0, 640, 360},   // width alone
-      {1920, 1080, 0, 360, 640, 360},   // height alone
-      {1000, 333, 500, 0, 500, 167},    // 166.5 rounds up
-      {1000, 331, 500, 0, 500, 166},    // 165.5 rounds up too, 165.4 would not
-      {999, 500, 0, 3, 6, 3},           // 5.994
-      {1000, 1, 10, 0, 10, 1},          // 0.01 is still one pixel
-      {1, 1000, 0, 10, 1, 10},
-      {100, 50, 30, 70, 30, 70},        // both: exactly, aspect ignored
-      {123, 45, 0, 0, 123, 45},         // neither: kept
-      {16, 9, 32, 0, 32, 18},           // enlarging
+      {1920, 1080, 640, 0, 640, 360},  // width alone
+      {1920, 1080, 0, 360, 640, 360},  // height alone
+      {1000, 333, 500, 0, 500, 167},   // 166.5 rounds up
+      {1000, 331, 500, 0, 500, 166},   // 165.5 rounds up too, 165.4 would not
+      {999, 500, 0, 3, 6, 3},          // 5.994
+      {1000, 1, 10, 0, 10, 1},         // 0.01 is still one pixel
+      {1, 1000, 0, 10, 1, 10},        {100, 50, 30, 70, 30, 70},  // both: exactly, aspect ignored
+      {123, 45, 0, 0, 123, 45},                                   // neither: kept
+      {16, 9, 32, 0, 32, 18},                                     // enlarging
   };
   for (const auto& c : cases) {
     const Size s = Scaled(c.w, c.h, c.sw, c.sh);
@@ -86,7 +85,8 @@ TEST(ScaleBgr, ShrinkingAveragesAreasAndEnlargingInterpolates) {
   const int w = 12, h = 9, stride = w * 3 + 5;
   std::vector<uint8_t> src(static_cast<size_t>(stride) * h, 0xEE);
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w * 3; ++x) src[y * stride + x] = static_cast<uint8_t>((x * 37 + y * 91) % 256);
+    for (int x = 0; x < w * 3; ++x)
+      src[y * stride + x] = static_cast<uint8_t>((x * 37 + y * 91) % 256);
   const std::vector<uint8_t> out = ScaleBgr(src.data(), w, h, stride, 4, 3);
   ASSERT_EQ(out.size(), 4u * 3 * 3);
   for (int oy = 0; oy < 3; ++oy)

@@ -213,8 +213,8 @@ TEST_F(StillFiles, JpegAndPngRecordTheSourceTheStreamTimeAndTheUtcDate) {
     SCOPED_TRACE(name);
     Still still = MakeStill(48, 32, Path(name));
     still.sourceName = "holiday clip.mp4";
-    still.frameTime = 3723.5;            // 1:02:03.500
-    still.creationTime = 1700000000;     // 2023-11-14 22:13:20 UTC
+    still.frameTime = 3723.5;         // 1:02:03.500
+    still.creationTime = 1700000000;  // 2023-11-14 22:13:20 UTC
     still.scaleWidth = 24;
     const StillResult result = writer.Write(still);
     ASSERT_TRUE(result.written) << result.reason;
