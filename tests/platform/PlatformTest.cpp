@@ -323,14 +323,6 @@ TEST(Win32Test, DialogsAreBuiltFromTheirTemplates) {
   EXPECT_EQ(KelvoLiveWindowCount(), before);
 }
 
-TEST(Win32Test, TaskMemoryFailuresCanBeInjected) {
-  KelvoFailNextTaskMemAllocs(1);
-  EXPECT_EQ(CoTaskMemAlloc(8), nullptr);
-  void* block = CoTaskMemAlloc(8);
-  EXPECT_NE(block, nullptr);
-  CoTaskMemFree(block);
-}
-
 // ---- Objects, aggregation and connections -------------------------------------------
 
 // An outer object that aggregates a sink filter and answers IBaseFilter
