@@ -215,7 +215,9 @@ class FrameGrabElement : public testing::Test {
   std::string dir_;
 };
 
-TEST_F(FrameGrabElement, LoadsFromTheBuildTreeWithRankNoneAndDocumentedDefaults) {
+// The plugin as installed: found by name, never autoplugged, and by default
+// it never holds the stream for a still nor drops the frame to grab.
+TEST_F(FrameGrabElement, PluginLoadsWithRankNoneAndDefaultsThatKeepTheStreamMoving) {
   GstElementFactory* factory = gst_element_factory_find("kelvoframegrab");
   ASSERT_NE(factory, nullptr);
   EXPECT_EQ(gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(factory)), GST_RANK_NONE);
@@ -227,14 +229,17 @@ TEST_F(FrameGrabElement, LoadsFromTheBuildTreeWithRankNoneAndDocumentedDefaults)
   gchar* location = nullptr;
   gdouble time = -1;
   gboolean enabled = FALSE, enhance = TRUE, qos = TRUE, background = FALSE;
+  guint threads = 1;
   g_object_get(g.element(), "location", &location, "grab-time", &time, "grab-enabled", &enabled,
-               "enhance", &enhance, "qos", &qos, "write-in-background", &background, nullptr);
+               "enhance", &enhance, "qos", &qos, "write-in-background", &background, "threads",
+               &threads, nullptr);
   EXPECT_EQ(location, nullptr);
   EXPECT_EQ(time, 0.0);
   EXPECT_TRUE(enabled);
   EXPECT_FALSE(enhance);
   EXPECT_TRUE(background) << "the stream is never held by a still";
   EXPECT_FALSE(qos) << "a frame dropped as late may be the one to grab";
+  EXPECT_EQ(threads, 0u) << "the library's own choice";
 }
 
 // The main still is the first frame within half a frame period of grab-time,
