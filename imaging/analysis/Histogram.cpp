@@ -9,6 +9,7 @@
 #include "imaging/analysis/detail/OwnedArray.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
+#include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -63,8 +64,8 @@ void CountRows8(const uint8_t* pixels, int width, int height, int stride, const 
                 long long& counted) noexcept {
   long long n = 0;
   for (int y = 0; y < height; ++y) {
-    const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
-    const uint8_t* m = kMasked ? mask + static_cast<std::ptrdiff_t>(y) * maskStride : nullptr;
+    const uint8_t* p = RowAt(pixels, stride, y);
+    const uint8_t* m = kMasked ? RowAt(mask, maskStride, y) : nullptr;
     int x = 0;
     const auto one = [&](int set, const uint8_t* px) {
       const unsigned b = px[0], g = px[1], r = px[2];
@@ -336,9 +337,8 @@ void Histogram::Count(const T* pixels, int width, int height, int stride, const 
     const int last = bins - 1;
     long long n = 0;
     for (int y = 0; y < height; ++y) {
-      const uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * stride;
-      const uint8_t* m =
-          mask != nullptr ? mask + static_cast<std::ptrdiff_t>(y) * maskStride : nullptr;
+      const uint8_t* row = RowAt(base, stride, y);
+      const uint8_t* m = mask != nullptr ? RowAt(mask, maskStride, y) : nullptr;
       for (int x = 0; x < width; ++x) {
         if (m != nullptr) {
           if (m[x] == 0) continue;

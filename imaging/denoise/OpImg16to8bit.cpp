@@ -1,10 +1,11 @@
 #include "imaging/denoise/OpImg16to8bit.h"
 
 #include <cstdint>
-#include <vector>
+#include <cstring>
 
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
+#include "imaging/primitives/BlockCache.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -28,8 +29,9 @@ void OpImg16to8bit::Execute(const BitmapData* source, BitmapData* destination) {
 
   // One lookup per sample. The factor is 255/4095 rounded to float, applied
   // in double; 4095 and every value above it (not a 12-bit sample) give 255.
-  // An allocation failure of the table propagates as std::bad_alloc.
-  std::vector<uint8_t> table(65536, 255);
+  kelvo::memory::BlockArray<uint8_t> table = kelvo::memory::AllocateArray<uint8_t>(65536);
+  if (!table) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+  std::memset(table.get(), 255, 65536);
   for (int v = 0; v < 4095; ++v) {
     const int rounded = static_cast<int>(v * 0.06227106228470802 + 0.5);
     table[static_cast<size_t>(v)] = static_cast<uint8_t>(rounded < 255 ? rounded : 255);

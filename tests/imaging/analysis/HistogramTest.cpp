@@ -27,19 +27,6 @@ void AddGrey(std::vector<uint8_t>& v, int g, int count) {
   for (int i = 0; i < count; ++i) AddPixel(v, g, g, g);
 }
 
-TEST(HistogramTest, ChannelOrderAndLuminanceAtFullResolution) {
-  std::vector<uint8_t> v;
-  AddPixel(v, 10, 20, 31);
-  Histogram h(v.data(), 1, 1, 3, 256, true);
-  EXPECT_EQ(h.DataRed()[31], 1u);
-  EXPECT_EQ(h.DataGreen()[20], 1u);
-  EXPECT_EQ(h.DataBlue()[10], 1u);
-  EXPECT_EQ(h.DataLuminance()[20], 1u);  // 81 >> 2
-  EXPECT_EQ(h.MeanRed(), 31.0);
-  EXPECT_EQ(h.MeanGreen(), 20.0);
-  EXPECT_EQ(h.MeanBlue(), 10.0);
-}
-
 TEST(HistogramTest, BinningAt128Bins) {
   // Values 255, 1 and 0 in every channel; sums 1020, 4 and 0 for luminance,
   // plus a pixel with sum 3.
