@@ -12,7 +12,7 @@
 #if HWY_ONCE
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/detail/Args.h"
-#include "imaging/primitives/detail/ParallelRows.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace kelvo::primitives {
 HWY_EXPORT(RgbToYuvImage);
@@ -27,8 +27,8 @@ IppStatus ippiRGBToYUV_8u_C3P3R(const Ipp8u* pSrc, int srcStep, Ipp8u* const pDs
   const IppStatus st = kelvo::primitives::detail::CheckImage2(pSrc, pDst[0], roiSize);
   if (st != ippStsNoErr) return st;
   using kelvo::primitives::detail::RowAt;
-  kelvo::primitives::detail::ParallelRows(
-      roiSize.height, kelvo::primitives::detail::BandRows(roiSize.width * 3L), [&](int y0, int y1) {
+  kelvo::ParallelRows(
+      roiSize.height, kelvo::BandRows(roiSize.width * 3L), [&](int y0, int y1) {
         Ipp8u* const planes[3] = {RowAt(pDst[0], dstStep, y0), RowAt(pDst[1], dstStep, y0),
                                   RowAt(pDst[2], dstStep, y0)};
         HWY_DYNAMIC_DISPATCH(kelvo::primitives::RgbToYuvImage)
@@ -43,8 +43,8 @@ IppStatus ippiYUVToRGB_8u_P3C3R(const Ipp8u* const pSrc[3], int srcStep, Ipp8u* 
   const IppStatus st = kelvo::primitives::detail::CheckImage2(pSrc[0], pDst, roiSize);
   if (st != ippStsNoErr) return st;
   using kelvo::primitives::detail::RowAt;
-  kelvo::primitives::detail::ParallelRows(
-      roiSize.height, kelvo::primitives::detail::BandRows(roiSize.width * 3L), [&](int y0, int y1) {
+  kelvo::ParallelRows(
+      roiSize.height, kelvo::BandRows(roiSize.width * 3L), [&](int y0, int y1) {
         const Ipp8u* const planes[3] = {RowAt(pSrc[0], srcStep, y0), RowAt(pSrc[1], srcStep, y0),
                                         RowAt(pSrc[2], srcStep, y0)};
         HWY_DYNAMIC_DISPATCH(kelvo::primitives::YuvToRgbImage)

@@ -20,7 +20,7 @@
 
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/detail/Args.h"
-#include "imaging/primitives/detail/ParallelRows.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace kelvo::primitives {
 HWY_EXPORT(ConvFullFloat);
@@ -46,9 +46,9 @@ IppStatus ConvFloat(const Ipp32f* s1, int step1, IppiSize z1, const Ipp32f* s2, 
     HWY_DYNAMIC_DISPATCH(ConvFullFloat)(args);
   };
   const long samples = static_cast<long>(z1.width + z2.width - 1) * ch * z2.width * z2.height;
-  if (detail::Disjoint(s1, step1, d, dstStep, outRows, z2.height) &&
-      detail::Disjoint(s2, step2, d, dstStep, outRows, z2.height)) {
-    detail::ParallelRows(outRows, detail::BandRows(samples), band);
+  if (kelvo::Disjoint(s1, step1, d, dstStep, outRows, z2.height) &&
+      kelvo::Disjoint(s2, step2, d, dstStep, outRows, z2.height)) {
+    kelvo::ParallelRows(outRows, kelvo::BandRows(samples), band);
   } else {
     band(0, outRows);
   }

@@ -15,7 +15,7 @@
 #if HWY_ONCE
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/detail/Args.h"
-#include "imaging/primitives/detail/ParallelRows.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace kelvo::primitives {
 HWY_EXPORT(Gauss8u);
@@ -46,8 +46,8 @@ void Bands(const T* src, int srcStep, T* dst, int dstStep, IppiSize roi, int ch,
     kernel(detail::RowAt(src, srcStep, y0), srcStep, detail::RowAt(dst, dstStep, y0), dstStep,
            roi.width, y1 - y0);
   };
-  if (detail::Disjoint(src, srcStep, dst, dstStep, roi.height, radius)) {
-    detail::ParallelRows(roi.height, detail::BandRows(static_cast<long>(roi.width) * ch * 4), band);
+  if (kelvo::Disjoint(src, srcStep, dst, dstStep, roi.height, radius)) {
+    kelvo::ParallelRows(roi.height, kelvo::BandRows(static_cast<long>(roi.width) * ch * 4), band);
   } else {
     band(0, roi.height);
   }

@@ -9,7 +9,7 @@
 #if HWY_ONCE
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/detail/Args.h"
-#include "imaging/primitives/detail/ParallelRows.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace kelvo::primitives {
 HWY_EXPORT(YCbCr422ToBGRImage);
@@ -21,8 +21,8 @@ extern "C" IppStatus ippiYCbCr422ToBGR_8u_C2C3R(const Ipp8u* pSrc, int srcStep, 
   if (st != ippStsNoErr) return st;
   if (roiSize.width < 2) return ippStsSizeErr;  // a pixel pair is the smallest unit
   using kelvo::primitives::detail::RowAt;
-  kelvo::primitives::detail::ParallelRows(
-      roiSize.height, kelvo::primitives::detail::BandRows(roiSize.width * 3L), [&](int y0, int y1) {
+  kelvo::ParallelRows(
+      roiSize.height, kelvo::BandRows(roiSize.width * 3L), [&](int y0, int y1) {
         HWY_DYNAMIC_DISPATCH(kelvo::primitives::YCbCr422ToBGRImage)
         (RowAt(pSrc, srcStep, y0), srcStep, RowAt(pDst, dstStep, y0), dstStep, roiSize.width,
          y1 - y0);

@@ -19,7 +19,7 @@
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/detail/Args.h"
-#include "imaging/primitives/detail/ParallelRows.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace kelvo::primitives {
 HWY_EXPORT(MedianImage8u);
@@ -47,8 +47,8 @@ IppStatus Median(const T* src, int srcStep, T* dst, int dstStep, IppiSize roi, I
   // The general path shares one window buffer, and an image filtered in
   // place must be read before it is written: both stay on one thread.
   const int reach = std::max(mask.height, mask.width);
-  if (fast && detail::Disjoint(src, srcStep, dst, dstStep, roi.height, reach)) {
-    detail::ParallelRows(roi.height, detail::BandRows(static_cast<long>(roi.width) * 8), band);
+  if (fast && kelvo::Disjoint(src, srcStep, dst, dstStep, roi.height, reach)) {
+    kelvo::ParallelRows(roi.height, kelvo::BandRows(static_cast<long>(roi.width) * 8), band);
   } else {
     band(0, roi.height);
   }

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "imaging/primitives/detail/ParallelRows.h"
+#include "imaging/primitives/ParallelRows.h"
 
 #if defined(__linux__)
 #include <sched.h>
@@ -68,10 +68,6 @@ int Threads() noexcept {
 #endif
 }
 
-}  // namespace kelvo
-
-namespace kelvo::primitives::detail {
-
 #if KELVO_HAVE_TBB
 namespace {
 
@@ -93,7 +89,7 @@ std::shared_ptr<tbb::task_arena> Arena(int threads) {
 void RunRowBands(int rows, int grain, RowBandFn fn, void* context) {
   if (rows <= 0) return;
   grain = std::max(grain, 1);
-  const int threads = kelvo::Threads();
+  const int threads = Threads();
   if (threads <= 1 || rows < 2 * grain) {
     fn(context, 0, rows);
     return;
@@ -102,7 +98,15 @@ void RunRowBands(int rows, int grain, RowBandFn fn, void* context) {
   // About four bands a thread, so a thread that is held up (the machine is
   // shared) leaves its neighbours something to take over.
   const int band = std::max(grain, (rows + 4 * threads - 1) / (4 * threads));
-  Arena(threads)->execute([&] {
+  std::shared_ptr<tbb::task_arena> arena;
+  try {
+    arena = Arena(threads);
+  } catch (...) {
+    // No memory for the arena: the caller's thread does all the work.
+    fn(context, 0, rows);
+    return;
+  }
+  arena->execute([&] {
     tbb::parallel_for(
         tbb::blocked_range<int>(0, rows, static_cast<std::size_t>(band)),
         [&](const tbb::blocked_range<int>& r) { fn(context, r.begin(), r.end()); },
@@ -113,4 +117,4 @@ void RunRowBands(int rows, int grain, RowBandFn fn, void* context) {
 #endif
 }
 
-}  // namespace kelvo::primitives::detail
+}  // namespace kelvo

@@ -19,7 +19,7 @@
 #if HWY_ONCE
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/Threads.h"
-#include "imaging/primitives/detail/ParallelRows.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace KelvoLibImageProcessing::wavelet {
 HWY_EXPORT(WTFwdImpl);
@@ -91,7 +91,7 @@ IppStatus Free(void* spec, uint32_t id) {
 // their own, and when those cannot be had everything runs as one band.
 template <class Run>
 void Bands(int rows, long samplesPerRow, size_t bufferBytes, Ipp8u* callerBuffer, Run run) {
-  const int grain = kelvo::primitives::detail::BandRows(samplesPerRow);
+  const int grain = kelvo::BandRows(samplesPerRow);
   const int bands = std::min(kelvo::Threads(), rows / std::max(grain, 1));
   if (bands <= 1) {
     run(0, rows, callerBuffer);
@@ -104,7 +104,7 @@ void Bands(int rows, long samplesPerRow, size_t bufferBytes, Ipp8u* callerBuffer
     run(0, rows, callerBuffer);
     return;
   }
-  kelvo::primitives::detail::ParallelRows(bands, 1, [&](int b0, int b1) {
+  kelvo::ParallelRows(bands, 1, [&](int b0, int b1) {
     for (int b = b0; b < b1; ++b) {
       const int begin = static_cast<int>(static_cast<long>(rows) * b / bands);
       const int end = static_cast<int>(static_cast<long>(rows) * (b + 1) / bands);

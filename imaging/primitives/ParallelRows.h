@@ -11,7 +11,7 @@
 
 #include <type_traits>
 
-namespace kelvo::primitives::detail {
+namespace kelvo {
 
 using RowBandFn = void (*)(void* context, int begin, int end);
 
@@ -25,13 +25,13 @@ void ParallelRows(int rows, int grain, Fn&& fn) {
       const_cast<std::remove_const_t<F>*>(&fn));
 }
 
-}  // namespace kelvo::primitives::detail
+}  // namespace kelvo
 
 #include <algorithm>
 #include <cstdint>
 #include <utility>
 
-namespace kelvo::primitives::detail {
+namespace kelvo {
 
 // Rows a band needs so that the work of one band outweighs handing it to
 // another thread: about 32K samples.
@@ -55,4 +55,4 @@ inline bool Disjoint(const void* src, int srcStep, const void* dst, int dstStep,
   return s.second <= d.first || d.second <= s.first;
 }
 
-}  // namespace kelvo::primitives::detail
+}  // namespace kelvo
