@@ -4,12 +4,14 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include "imaging/analysis/detail/OwnedArray.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/primitives/ImageView.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -292,33 +294,50 @@ void Histogram::Count(const T* pixels, int width, int height, int stride, const 
     for (int sum = 0; sum <= 1020; ++sum) {
       lumLut[sum] = static_cast<uint16_t>(identity ? (sum >> 2) : LumBinOf(sum, binScale_, bins));
     }
+    // Bands of rows count into tables of their own, added together after:
+    // counts are integers, so any split gives the same histogram.
     Scratch8 s{};
     long long n = 0;
-    if (mask != nullptr) {
-      if (computeLuminance) {
-        CountRows8<false, true, true>(base, width, height, stride, mask, maskStride, binLut, lumLut,
-                                      s, n);
+    std::mutex merge;
+    kelvo::ParallelRows(height, kelvo::BandRows(3L * width), [&](int y0, int y1) {
+      const uint8_t* rows = RowAt(base, stride, y0);
+      const uint8_t* m = mask != nullptr ? RowAt(mask, maskStride, y0) : nullptr;
+      const int count = y1 - y0;
+      Scratch8 part{};
+      long long partN = 0;
+      if (mask != nullptr) {
+        if (computeLuminance) {
+          CountRows8<false, true, true>(rows, width, count, stride, m, maskStride, binLut, lumLut,
+                                        part, partN);
+        } else {
+          CountRows8<false, false, true>(rows, width, count, stride, m, maskStride, binLut,
+                                         lumLut, part, partN);
+        }
+      } else if (identity) {
+        if (computeLuminance) {
+          CountRows8<true, true, false>(rows, width, count, stride, nullptr, 0, binLut, lumLut, part,
+                                        partN);
+        } else {
+          CountRows8<true, false, false>(rows, width, count, stride, nullptr, 0, binLut, lumLut, part,
+                                         partN);
+        }
       } else {
-        CountRows8<false, false, true>(base, width, height, stride, mask, maskStride, binLut,
-                                       lumLut, s, n);
+        if (computeLuminance) {
+          CountRows8<false, true, false>(rows, width, count, stride, nullptr, 0, binLut, lumLut, part,
+                                         partN);
+        } else {
+          CountRows8<false, false, false>(rows, width, count, stride, nullptr, 0, binLut, lumLut, part,
+                                          partN);
+        }
       }
-    } else if (identity) {
-      if (computeLuminance) {
-        CountRows8<true, true, false>(base, width, height, stride, nullptr, 0, binLut, lumLut, s,
-                                      n);
-      } else {
-        CountRows8<true, false, false>(base, width, height, stride, nullptr, 0, binLut, lumLut, s,
-                                       n);
+      std::lock_guard<std::mutex> lock(merge);
+      for (int set = 0; set < kSets; ++set) {
+        for (int t = 0; t < 4; ++t) {
+          for (int i = 0; i < 256; ++i) s.t[set][t][i] += part.t[set][t][i];
+        }
       }
-    } else {
-      if (computeLuminance) {
-        CountRows8<false, true, false>(base, width, height, stride, nullptr, 0, binLut, lumLut, s,
-                                       n);
-      } else {
-        CountRows8<false, false, false>(base, width, height, stride, nullptr, 0, binLut, lumLut, s,
-                                        n);
-      }
-    }
+      n += partN;
+    });
     if (mask != nullptr) counted = n;
     const std::size_t used = std::min<std::size_t>(nb, 256);
     for (int set = 0; set < kSets; ++set) {
