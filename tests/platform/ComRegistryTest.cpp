@@ -504,6 +504,12 @@ TEST(RegsvrToolTest, RecordsAbsolutePathsAndRefusesWhatItCannotTrust) {
   ASSERT_TRUE(ReadComRegistry(&classes).Ok());
   ASSERT_EQ(classes.size(), 2u);
   EXPECT_EQ(classes[0].module, module.string());
+  EXPECT_EQ(RunTool(tool + " -u " + module.string()), 0);
+  ASSERT_TRUE(ReadComRegistry(&classes).Ok());
+  EXPECT_TRUE(classes.empty());
+  // A file that is not a module, or no file at all, is refused.
+  EXPECT_NE(RunTool(tool + " " + file.string()), 0);
+  EXPECT_NE(RunTool(tool), 0);
 
   // A damaged registry is reported and left alone.
   const std::string garbled = ReadText(file) + "garbage\n";
