@@ -119,6 +119,12 @@ int InChild(int seconds, const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+class Deadline {
+ public:
+  explicit Deadline(unsigned seconds) { alarm(seconds); }
+  ~Deadline() { alarm(0); }
+};
+
 pid_t DeadPid() {
   const pid_t child = fork();
   if (child == 0) _exit(0);
@@ -229,6 +235,8 @@ TEST(ComRegistryPlaceTest, FollowsXdgRulesAndNeverTheCurrentFolder) {
 TEST(ComRegistryUpdateTest, RacingProcessesAndThreadsLoseNothing) {
   const fs::path folder = FreshFolder("race");
   ScopedEnv registry("KELVO_COM_REGISTRY", (folder / "registry").c_str());
+  // An update that never gets the lock ends the run instead of blocking it.
+  const Deadline deadline(120);
   constexpr int kProcesses = 8, kPerProcess = 25, kThreads = 4, kPerThread = 50, kPairs = 60;
   // Classes 10000 + i are registered first, then unregistered while
   // 20000 + i are registered by another process.

@@ -1,6 +1,7 @@
 // The media-graph framework and the Win32/COM layer of the Linux build.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -13,6 +14,13 @@
 #include "tests/platform/TestGraph.h"
 
 namespace {
+
+// A waiter that never wakes ends the test program instead of blocking the run.
+class Deadline {
+ public:
+  explicit Deadline(unsigned seconds) { alarm(seconds); }
+  ~Deadline() { alarm(0); }
+};
 
 // ---- Media types ---------------------------------------------------------------
 
@@ -74,6 +82,7 @@ class AllocatorTest : public ::testing::Test {
     ASSERT_EQ(made->NonDelegatingQueryInterface(IID_IMemAllocator, allocator.PutVoid()), S_OK);
   }
   ComPtr<IMemAllocator> allocator;
+  Deadline deadline{30};
 };
 
 TEST_F(AllocatorTest, PropertiesAreFixedWhileCommitted) {
@@ -217,6 +226,7 @@ TEST(Win32Test, VersionAndProcessorQueriesRefuseWhatTheyDoNotKnow) {
 }
 
 TEST(Win32Test, CriticalSectionsAreRecursiveAndExclusive) {
+  Deadline deadline(30);
   CRITICAL_SECTION cs;
   InitializeCriticalSection(&cs);
   EnterCriticalSection(&cs);
