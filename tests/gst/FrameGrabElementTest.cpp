@@ -211,7 +211,6 @@ class FrameGrabElement : public testing::Test {
   void SetUp() override { dir_ = MakeTempFolder(); }
   void TearDown() override { RemoveTree(dir_); }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  void StillsThatCannotBeWrittenAreWarnings(bool background);
   std::string dir_;
 };
 
@@ -476,6 +475,8 @@ struct Outcome {
   std::vector<Report> elementErrors;
   std::vector<Report> otherErrors;
   bool eos = false;
+  GstStateChangeReturn started = GST_STATE_CHANGE_FAILURE;  // going to PLAYING
+  GstStateChangeReturn stopped = GST_STATE_CHANGE_FAILURE;  // back to NULL
 };
 
 // Plays a pipeline (and drops it) under a deadline until EOS or an error;
@@ -484,7 +485,7 @@ struct Outcome {
 Outcome Play(GstElement* pipeline, bool pastElementErrors = false) {
   Outcome out;
   Deadline deadline(30);
-  gst_element_set_state(pipeline, GST_STATE_PLAYING);
+  out.started = gst_element_set_state(pipeline, GST_STATE_PLAYING);
   GstBus* bus = gst_element_get_bus(pipeline);
   while (GstMessage* m = gst_bus_timed_pop_filtered(
              bus, 20 * GST_SECOND,
@@ -502,7 +503,7 @@ Outcome Play(GstElement* pipeline, bool pastElementErrors = false) {
     if (out.eos || (type == GST_MESSAGE_ERROR && !(fromElement && pastElementErrors))) break;
   }
   gst_object_unref(bus);
-  gst_element_set_state(pipeline, GST_STATE_NULL);
+  out.stopped = gst_element_set_state(pipeline, GST_STATE_NULL);
   gst_object_unref(pipeline);
   return out;
 }
@@ -559,63 +560,59 @@ TEST_F(FrameGrabElement, ALocationInAMissingFolderIsRefusedBeforeStreaming) {
 // message marked failed; the stream runs on to its end and the other stills
 // are written. A named pipe placed where a still should go is refused
 // without being opened, so nothing blocks.
-void FrameGrabElement::StillsThatCannotBeWrittenAreWarnings(bool background) {
-  RemoveTree(dir_);
-  dir_ = MakeTempFolder();
-  const std::string sub = Path("sub");
-  ASSERT_EQ(g_mkdir(sub.c_str(), 0755), 0);
-  GstElement* pipeline = gst_parse_launch(
-      "videotestsrc num-buffers=40 ! video/x-raw,format=YUY2,width=64,height=48,framerate=25/1 ! "
-      "kelvoframegrab name=g grab-enabled=false ! fakesink",
-      nullptr);
-  ASSERT_NE(pipeline, nullptr);
-  GstElement* grab = gst_bin_get_by_name(GST_BIN(pipeline), "g");
-  g_object_set(grab, "write-in-background", background, nullptr);
-  const std::string targets[] = {Path("a.jpg"), sub + "/gone.jpg", Path("pipe.jpg"), Path("c.jpg")};
-  for (int i = 0; i < 4; ++i) {
-    gboolean queued = FALSE;
-    g_signal_emit_by_name(grab, "snapshot", 0.2 + 0.2 * i, targets[i].c_str(), FALSE, &queued);
-    ASSERT_TRUE(queued) << targets[i];
-  }
-  // Both targets go bad after they were checked.
-  ASSERT_EQ(g_rmdir(sub.c_str()), 0);
-  ASSERT_EQ(mkfifo(targets[2].c_str(), 0644), 0);
-
-  gst_object_unref(grab);
-  const Outcome outcome = Play(pipeline);
-  const std::vector<Still>& stills = outcome.stills;
-  const std::vector<Report>& warnings = outcome.warnings;
-  EXPECT_TRUE(outcome.eos) << "no error on the way";
-  ASSERT_EQ(stills.size(), 4u);
-  for (int i = 0; i < 4; ++i) {
-    SCOPED_TRACE(targets[i]);
-    EXPECT_EQ(stills[i].location, targets[i]);
-    EXPECT_EQ(stills[i].failed, i == 1 || i == 2);
-    EXPECT_EQ(stills[i].reason.empty(), !stills[i].failed) << stills[i].reason;
-  }
-  EXPECT_NE(stills[1].reason.find("gone.jpg"), std::string::npos) << stills[1].reason;
-  EXPECT_NE(stills[2].reason.find("named pipe"), std::string::npos) << stills[2].reason;
-  ASSERT_EQ(warnings.size(), 2u);
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(warnings[i].domain, GST_RESOURCE_ERROR);
-    EXPECT_EQ(warnings[i].code, GST_RESOURCE_ERROR_WRITE);
-    EXPECT_NE(warnings[i].text.find(targets[i + 1]), std::string::npos) << warnings[i].text;
-    EXPECT_NE(warnings[i].debug.find(stills[i + 1].reason), std::string::npos) << warnings[i].debug;
-  }
-  Jpeg jpeg;
-  for (const std::string& written : {targets[0], targets[3]}) {
-    ASSERT_TRUE(ReadJpeg(written, &jpeg)) << written;
-    EXPECT_EQ(jpeg.width, 64);
-    EXPECT_EQ(jpeg.height, 48);
-  }
-}
-
+// Stills are written on the streaming thread, then on the worker, whose
+// stills must all be reported before EOS.
 TEST_F(FrameGrabElement, StillsThatCannotBeWrittenAreWarningsAndTheStreamReachesItsEnd) {
-  // Written on the streaming thread, then on the worker, whose stills must
-  // all be reported before EOS.
   for (const bool background : {false, true}) {
     SCOPED_TRACE(background ? "in the background" : "on the streaming thread");
-    StillsThatCannotBeWrittenAreWarnings(background);
+    RemoveTree(dir_);
+    dir_ = MakeTempFolder();
+    const std::string sub = Path("sub");
+    ASSERT_EQ(g_mkdir(sub.c_str(), 0755), 0);
+    GstElement* pipeline = gst_parse_launch(
+        "videotestsrc num-buffers=40 ! video/x-raw,format=YUY2,width=64,height=48,framerate=25/1 ! "
+        "kelvoframegrab name=g grab-enabled=false ! fakesink",
+        nullptr);
+    ASSERT_NE(pipeline, nullptr);
+    GstElement* grab = gst_bin_get_by_name(GST_BIN(pipeline), "g");
+    g_object_set(grab, "write-in-background", background, nullptr);
+    const std::string targets[] = {Path("a.jpg"), sub + "/gone.jpg", Path("pipe.jpg"), Path("c.jpg")};
+    for (int i = 0; i < 4; ++i) {
+      gboolean queued = FALSE;
+      g_signal_emit_by_name(grab, "snapshot", 0.2 + 0.2 * i, targets[i].c_str(), FALSE, &queued);
+      ASSERT_TRUE(queued) << targets[i];
+    }
+    // Both targets go bad after they were checked.
+    ASSERT_EQ(g_rmdir(sub.c_str()), 0);
+    ASSERT_EQ(mkfifo(targets[2].c_str(), 0644), 0);
+
+    gst_object_unref(grab);
+    const Outcome outcome = Play(pipeline);
+    const std::vector<Still>& stills = outcome.stills;
+    const std::vector<Report>& warnings = outcome.warnings;
+    EXPECT_TRUE(outcome.eos) << "no error on the way";
+    ASSERT_EQ(stills.size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+      SCOPED_TRACE(targets[i]);
+      EXPECT_EQ(stills[i].location, targets[i]);
+      EXPECT_EQ(stills[i].failed, i == 1 || i == 2);
+      EXPECT_EQ(stills[i].reason.empty(), !stills[i].failed) << stills[i].reason;
+    }
+    EXPECT_NE(stills[1].reason.find("gone.jpg"), std::string::npos) << stills[1].reason;
+    EXPECT_NE(stills[2].reason.find("named pipe"), std::string::npos) << stills[2].reason;
+    ASSERT_EQ(warnings.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(warnings[i].domain, GST_RESOURCE_ERROR);
+      EXPECT_EQ(warnings[i].code, GST_RESOURCE_ERROR_WRITE);
+      EXPECT_NE(warnings[i].text.find(targets[i + 1]), std::string::npos) << warnings[i].text;
+      EXPECT_NE(warnings[i].debug.find(stills[i + 1].reason), std::string::npos) << warnings[i].debug;
+    }
+    Jpeg jpeg;
+    for (const std::string& written : {targets[0], targets[3]}) {
+      ASSERT_TRUE(ReadJpeg(written, &jpeg)) << written;
+      EXPECT_EQ(jpeg.width, 64);
+      EXPECT_EQ(jpeg.height, 48);
+    }
   }
 }
 
@@ -682,31 +679,23 @@ TEST_F(FrameGrabElement, ANamedPipeAsLocationWarnsFailsToStartAndNeverHangs) {
   gst_debug_add_log_function(CollectWarnings, nullptr, nullptr);
   GstElement* pipeline = gst_parse_launch(
       "videotestsrc num-buffers=10 ! video/x-raw,format=YUY2,width=64,height=48 ! "
-      "kelvoframegrab name=g ! fakesink",
+      "kelvoframegrab name=kelvoframegrab-g ! fakesink",
       nullptr);
   ASSERT_NE(pipeline, nullptr);
-  GstElement* grab = gst_bin_get_by_name(GST_BIN(pipeline), "g");
+  GstElement* grab = gst_bin_get_by_name(GST_BIN(pipeline), "kelvoframegrab-g");
   g_object_set(grab, "location", fifo.c_str(), nullptr);
+  gst_object_unref(grab);
   gst_debug_remove_log_function(CollectWarnings);
   gst_debug_set_threshold_for_name("kelvoframegrab", GST_LEVEL_NONE);
   g_logged = nullptr;
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_NE(logged[0].find("named pipe"), std::string::npos) << logged[0];
 
-  Report error;
-  {
-    Deadline deadline(20);
-    EXPECT_EQ(gst_element_set_state(pipeline, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* m = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND, GST_MESSAGE_ERROR);
-    ASSERT_NE(m, nullptr);
-    error = ReportOf(m);
-    gst_message_unref(m);
-    gst_object_unref(bus);
-    EXPECT_EQ(gst_element_set_state(pipeline, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
-  }
-  gst_object_unref(grab);
-  gst_object_unref(pipeline);
+  const Outcome outcome = Play(pipeline);
+  EXPECT_EQ(outcome.started, GST_STATE_CHANGE_FAILURE);
+  EXPECT_EQ(outcome.stopped, GST_STATE_CHANGE_SUCCESS);
+  ASSERT_EQ(outcome.elementErrors.size(), 1u);
+  const Report& error = outcome.elementErrors[0];
   EXPECT_EQ(error.domain, GST_RESOURCE_ERROR);
   EXPECT_EQ(error.code, GST_RESOURCE_ERROR_OPEN_WRITE);
   EXPECT_NE(error.text.find("named pipe"), std::string::npos) << error.text;
