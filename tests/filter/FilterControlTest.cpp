@@ -35,7 +35,7 @@ class FilterControlTest : public ::testing::Test {
   ComPtr<IFileSinkFilter> sink;
 };
 
-TEST_F(FilterControlTest, InterfacesShareOneIdentity) {
+TEST_F(FilterControlTest, InterfacesShareOneIdentityAndNameOnePropertyPage) {
   ComPtr<IUnknown> identity;
   ASSERT_EQ(filter->QueryInterface(IID_IUnknown, identity.PutVoid()), S_OK);
   for (const IID* iid : {&IID_IFrameGrabFilter, &IID_IFileSinkFilter, &IID_ISpecifyPropertyPages,
@@ -56,6 +56,18 @@ TEST_F(FilterControlTest, InterfacesShareOneIdentity) {
   ASSERT_EQ(filter->QueryInterface(IID_IPersistStream, persist.PutVoid()), S_OK);
   ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
   EXPECT_TRUE(IsEqualGUID(clsid, CLSID_FrameGrabFilter));
+
+  // Exactly one property page.
+  ComPtr<ISpecifyPropertyPages> pages;
+  ASSERT_EQ(filter->QueryInterface(IID_ISpecifyPropertyPages, pages.PutVoid()), S_OK);
+  EXPECT_EQ(pages->GetPages(nullptr), E_POINTER);
+  CAUUID ids{};
+  ASSERT_EQ(pages->GetPages(&ids), S_OK);
+  ASSERT_EQ(ids.cElems, 1u);
+  EXPECT_TRUE(IsEqualGUID(ids.pElems[0], CLSID_FrameGrabFilterProperties));
+  CoTaskMemFree(ids.pElems);
+  KelvoFailNextTaskMemAllocs(1);
+  EXPECT_EQ(pages->GetPages(&ids), E_OUTOFMEMORY);
 }
 
 TEST_F(FilterControlTest, FrameRateSetsHalfTheFramePeriod) {
@@ -69,7 +81,7 @@ TEST_F(FilterControlTest, FrameRateSetsHalfTheFramePeriod) {
   EXPECT_DOUBLE_EQ(filter->HalfFrame(), 0.02083);
 }
 
-TEST_F(FilterControlTest, FileNameIsLimitedTo255Characters) {
+TEST_F(FilterControlTest, NamesAreLimitedAndCopied) {
   LPOLESTR current = nullptr;
   EXPECT_EQ(sink->GetCurFile(nullptr, nullptr), E_POINTER);
   ASSERT_EQ(sink->GetCurFile(&current, nullptr), S_OK);
@@ -91,9 +103,8 @@ TEST_F(FilterControlTest, FileNameIsLimitedTo255Characters) {
   current = reinterpret_cast<LPOLESTR>(1);
   EXPECT_EQ(sink->GetCurFile(&current, nullptr), S_OK);
   EXPECT_EQ(current, nullptr);
-}
 
-TEST_F(FilterControlTest, SnapshotRequestsAreCheckedAndCopied) {
+  // Requests are checked the same way and copied.
   EXPECT_EQ(grab->AddSnapshot(nullptr), E_POINTER);
   SnapshotRequest request{};
   std::fill(std::begin(request.fileName), std::end(request.fileName), u'x');
@@ -104,19 +115,6 @@ TEST_F(FilterControlTest, SnapshotRequestsAreCheckedAndCopied) {
   request.fileName[0] = 0;  // the queued copy is independent of the caller's record
   EXPECT_EQ(grab->AddSnapshot(&request), S_OK);
   EXPECT_EQ(filter->PendingSnapshots(), 2);
-}
-
-TEST_F(FilterControlTest, ExactlyOnePropertyPage) {
-  ComPtr<ISpecifyPropertyPages> pages;
-  ASSERT_EQ(filter->QueryInterface(IID_ISpecifyPropertyPages, pages.PutVoid()), S_OK);
-  EXPECT_EQ(pages->GetPages(nullptr), E_POINTER);
-  CAUUID ids{};
-  ASSERT_EQ(pages->GetPages(&ids), S_OK);
-  ASSERT_EQ(ids.cElems, 1u);
-  EXPECT_TRUE(IsEqualGUID(ids.pElems[0], CLSID_FrameGrabFilterProperties));
-  CoTaskMemFree(ids.pElems);
-  KelvoFailNextTaskMemAllocs(1);
-  EXPECT_EQ(pages->GetPages(&ids), E_OUTOFMEMORY);
 }
 
 TEST_F(FilterControlTest, SettingsPersistThroughAStream) {
