@@ -139,9 +139,10 @@ TEST_F(FrameGrabTest, InputAndOutputTypesMustMatchTheOperatingSystemMode) {
   }
 }
 
-// The output keeps the input's size and frame duration in the mode's pixel
-// format; rows are padded to 4 bytes and the height's sign is kept.
-TEST_F(FrameGrabTest, ProposedOutputTypeIsBuiltFromTheInputFrame) {
+// The input takes the acceptable one of the offered types. The output keeps
+// the input's size and frame duration in the mode's pixel format; rows are
+// padded to 4 bytes and the height's sign is kept.
+TEST_F(FrameGrabTest, ConnectionTakesTheAcceptableTypeAndProposesTheOutputFromIt) {
   struct Case {
     bool legacy;
     const GUID* in;
@@ -165,11 +166,18 @@ TEST_F(FrameGrabTest, ProposedOutputTypeIsBuiltFromTheInputFrame) {
     CMediaType out;
     EXPECT_EQ(filter->GetMediaType(0, &out), E_UNEXPECTED);  // input not connected
     std::vector<CMediaType> types;
+    // The other mode's type is offered first.
+    types.push_back(c.legacy ? MakeVideoType(MEDIASUBTYPE_YUY2, 16, 8, 8)
+                             : MakeVideoType(MEDIASUBTYPE_RGB32, 32, 8, 8));
     types.push_back(MakeVideoType(*c.in, c.bits, c.width, c.height, c.videoInfo2));
     graph = std::make_unique<FilterGraph>(static_cast<IBaseFilter*>(filter), std::move(types));
     // The output cannot connect before the input.
     EXPECT_TRUE(FAILED(graph->filterOut->Connect(graph->sinkIn, nullptr)));
     ASSERT_EQ(graph->Connect(), S_OK);
+    AM_MEDIA_TYPE in{};
+    ASSERT_EQ(graph->filterIn->ConnectionMediaType(&in), S_OK);
+    EXPECT_TRUE(IsEqualGUID(in.subtype, *c.in));
+    FreeMediaType(in);
     EXPECT_EQ(filter->GetMediaType(-1, &out), E_INVALIDARG);
     EXPECT_EQ(filter->GetMediaType(1, &out), VFW_S_NO_MORE_ITEMS);
     ASSERT_EQ(filter->GetMediaType(0, &out), S_OK);
@@ -192,18 +200,6 @@ TEST_F(FrameGrabTest, ProposedOutputTypeIsBuiltFromTheInputFrame) {
     EXPECT_TRUE(IsEqualGUID(connected.subtype, *c.out));
     FreeMediaType(connected);
   }
-}
-
-// The input takes the acceptable one of the offered types.
-TEST_F(FrameGrabTest, ConnectionPicksTheAcceptableOfferedType) {
-  std::vector<CMediaType> types;
-  types.push_back(MakeVideoType(MEDIASUBTYPE_RGB32, 32, 8, 8));
-  types.push_back(MakeVideoType(MEDIASUBTYPE_YUY2, 16, 8, 8));
-  StartGraph(std::move(types));
-  AM_MEDIA_TYPE in{};
-  ASSERT_EQ(graph->filterIn->ConnectionMediaType(&in), S_OK);
-  EXPECT_TRUE(IsEqualGUID(in.subtype, MEDIASUBTYPE_YUY2));
-  FreeMediaType(in);
 }
 
 // An allocator that answers SetProperties as told.
