@@ -290,6 +290,7 @@ TEST_F(FrameGrabElement, RequestsBetweenFramesGetTheFrameOnScreen) {
       {0.12, 3, "interval"},    // (0.115, 0.155) holds frame 3
       {0.285, 7, "interval"},   // (0.28 - 2e-17, 0.32): frame 7, by a hair
       {0.55, 13, "on-screen"},  // frames 14 and 15 are missing: 13 stays on screen
+      {0.63, 15, "on-screen"},  // in the last frame, whose interval the stream ends in
       {0.9, -1, ""},            // after the end of the last frame
   };
   Grab g;
