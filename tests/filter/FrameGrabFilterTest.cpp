@@ -270,6 +270,7 @@ struct Scenario {
 };
 
 TEST_F(FrameGrabTest, StillsComeFromTheFramesTheTimingRuleNames) {
+  // clang-format off
   const Scenario scenarios[] = {
       // Half a frame at 25 fps is 0.02: 0.98 + 0.02 reaches 1.0.
       {"main grab once, within half a frame", 25, 1.0, true, 0, {},
@@ -286,6 +287,7 @@ TEST_F(FrameGrabTest, StillsComeFromTheFramesTheTimingRuleNames) {
       {"a served request ends the main grab", 30, 1.0, true, 0, {{"early", 0.5}, {"again", 2.0}},
        {{0.5, {"early"}}, {1.0, {}}, {2.0, {"again"}}, {2.01, {}}}, 0},
   };
+  // clang-format on
   for (const Scenario& s : scenarios) {
     SCOPED_TRACE(s.what);
     TearDownGraph();

@@ -245,14 +245,14 @@ TEST_F(FrameGrabElement, MainGrabTakesTheRightFrameAtSeveralRates) {
     int last;      // last frame pushed; 0: three after the expected one
     const char* rule;
   } cases[] = {
-      {25, 1.0, 25, 0, "interval"}, {30, 0.99, 30, 0, "interval"}, {30, 0.98, 29, 0, "interval"},
-      {24, 2.0, 48, 0, "interval"}, {60, 1.5, 90, 0, "interval"},  {1, 3.0, 3, 0, "interval"},
-      {25, 0.63, 15, 15, "on-screen"},
-      {25, 0.65, -1, 15, ""},  // the last frame ends at 0.64 s
+      {25, 1.0, 25, 0, "interval"},    {30, 0.99, 30, 0, "interval"}, {30, 0.98, 29, 0, "interval"},
+      {24, 2.0, 48, 0, "interval"},    {60, 1.5, 90, 0, "interval"},  {1, 3.0, 3, 0, "interval"},
+      {25, 0.63, 15, 15, "on-screen"}, {25, 0.65, -1, 15, ""},  // the last frame ends at 0.64 s
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.fps << " fps, grab-time " << c.time);
-    const std::string file = Path("main-" + std::to_string(c.fps) + "-" + std::to_string(c.time) + ".jpg");
+    const std::string file =
+        Path("main-" + std::to_string(c.fps) + "-" + std::to_string(c.time) + ".jpg");
     Grab g;
     g_object_set(g.element(), "location", file.c_str(), "grab-time", c.time, nullptr);
     g.Start(c.fps);
@@ -493,12 +493,14 @@ Outcome Play(GstElement* pipeline, bool pastElementErrors = false) {
              static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_WARNING |
                                          GST_MESSAGE_ELEMENT))) {
     const GstMessageType type = GST_MESSAGE_TYPE(m);
-    const bool fromElement = g_str_has_prefix(GST_OBJECT_NAME(GST_MESSAGE_SRC(m)), "kelvoframegrab");
+    const bool fromElement =
+        g_str_has_prefix(GST_OBJECT_NAME(GST_MESSAGE_SRC(m)), "kelvoframegrab");
     if (type == GST_MESSAGE_ELEMENT &&
         gst_structure_has_name(gst_message_get_structure(m), "kelvoframegrab-still"))
       out.stills.push_back(StillOf(gst_message_get_structure(m)));
     if (type == GST_MESSAGE_WARNING) out.warnings.push_back(ReportOf(m));
-    if (type == GST_MESSAGE_ERROR) (fromElement ? out.elementErrors : out.otherErrors).push_back(ReportOf(m));
+    if (type == GST_MESSAGE_ERROR)
+      (fromElement ? out.elementErrors : out.otherErrors).push_back(ReportOf(m));
     out.eos = type == GST_MESSAGE_EOS;
     gst_message_unref(m);
     if (out.eos || (type == GST_MESSAGE_ERROR && !(fromElement && pastElementErrors))) break;
@@ -532,23 +534,25 @@ TEST_F(FrameGrabElement, I420AndNv12FramesGiveTheStillsOfTheirYuy2Conversion) {
         "videotestsrc num-buffers=12 pattern=smpte ! video/x-raw,format=" + format +
         ",width=66,height=50,framerate=25/1 ! ";
     const std::string converted = Path(format + "-yuy2.jpg");
-    ASSERT_TRUE(Play(source + "videoconvert ! video/x-raw,format=YUY2" + grab + converted + " ! fakesink").eos);
+    const std::string yuy2 = "videoconvert ! video/x-raw,format=YUY2";
+    ASSERT_TRUE(Play(source + yuy2 + grab + converted + " ! fakesink").eos);
     const std::string reference = Contents(converted);
     ASSERT_FALSE(reference.empty());
     for (const char* background : {"true", "false"}) {
       SCOPED_TRACE(format + ", write-in-background=" + background);
       const std::string out = Path(format + background + ".jpg");
-      ASSERT_TRUE(
-          Play(source + "identity" + grab + out + " write-in-background=" + background + " ! fakesink").eos);
+      const std::string still = out + " write-in-background=" + background;
+      ASSERT_TRUE(Play(source + "identity" + grab + still + " ! fakesink").eos);
       EXPECT_TRUE(Contents(out) == reference) << "a different still";
     }
   }
 }
 
 TEST_F(FrameGrabElement, ALocationInAMissingFolderIsRefusedBeforeStreaming) {
+  const std::string location = Path("nowhere/main.jpg");
   const Outcome outcome = Play(
       "videotestsrc num-buffers=3 ! video/x-raw,format=YUY2,width=64,height=48 ! kelvoframegrab "
-      "location=" + Path("nowhere/main.jpg") + " ! fakesink");
+      "location=" + location + " ! fakesink");
   ASSERT_EQ(outcome.elementErrors.size(), 1u);
   const Report& error = outcome.elementErrors[0];
   EXPECT_EQ(error.domain, GST_RESOURCE_ERROR);
@@ -577,7 +581,8 @@ TEST_F(FrameGrabElement, StillsThatCannotBeWrittenAreWarningsAndTheStreamReaches
     ASSERT_NE(pipeline, nullptr);
     GstElement* grab = gst_bin_get_by_name(GST_BIN(pipeline), "g");
     g_object_set(grab, "write-in-background", background, nullptr);
-    const std::string targets[] = {Path("a.jpg"), sub + "/gone.jpg", Path("pipe.jpg"), Path("c.jpg")};
+    const std::string targets[] = {Path("a.jpg"), sub + "/gone.jpg", Path("pipe.jpg"),
+                                   Path("c.jpg")};
     for (int i = 0; i < 4; ++i) {
       gboolean queued = FALSE;
       g_signal_emit_by_name(grab, "snapshot", 0.2 + 0.2 * i, targets[i].c_str(), FALSE, &queued);
@@ -606,7 +611,8 @@ TEST_F(FrameGrabElement, StillsThatCannotBeWrittenAreWarningsAndTheStreamReaches
       EXPECT_EQ(warnings[i].domain, GST_RESOURCE_ERROR);
       EXPECT_EQ(warnings[i].code, GST_RESOURCE_ERROR_WRITE);
       EXPECT_NE(warnings[i].text.find(targets[i + 1]), std::string::npos) << warnings[i].text;
-      EXPECT_NE(warnings[i].debug.find(stills[i + 1].reason), std::string::npos) << warnings[i].debug;
+      EXPECT_NE(warnings[i].debug.find(stills[i + 1].reason), std::string::npos)
+          << warnings[i].debug;
     }
     Jpeg jpeg;
     for (const std::string& written : {targets[0], targets[3]}) {
@@ -709,9 +715,10 @@ TEST_F(FrameGrabElement, CapsTheFilterCannotTakeStopTheStreamWithOneError) {
   // YUY2 and the element says so.
   SetPluginOsMajorVersion(5);
   const std::vector<Report> errors =
-      Play("videotestsrc num-buffers=30 ! video/x-raw,format=YUY2,width=64,height=48 ! kelvoframegrab ! "
-           "fakesink",
-           /*pastElementErrors=*/true)
+      Play(
+          "videotestsrc num-buffers=30 ! video/x-raw,format=YUY2,width=64,height=48 ! "
+          "kelvoframegrab ! fakesink",
+          /*pastElementErrors=*/true)
           .elementErrors;
   SetPluginOsMajorVersion(0);
   ASSERT_EQ(errors.size(), 1u);
