@@ -204,9 +204,9 @@ StreamInfo Examine(const std::string& path, int64_t maxPixels, size_t count,
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-// Makes the folder of a still named by a pattern, with its parents. A name
-// on the way that exists and is not a folder is the caller's mistake.
-void MakeFolderOf(const std::string& file) {
+}  // namespace
+
+void MakeFolders(const std::string& file) {
   const fs::path folder = fs::path(file).parent_path();
   if (folder.empty()) return;
   std::error_code ec;
@@ -230,6 +230,8 @@ void MakeFolderOf(const std::string& file) {
                                            (ec ? ec.message() : "it could not be made"));
   }
 }
+
+namespace {
 
 void CheckTime(double t) {
   if (!(t >= 0.0 && t <= kMaxSeconds))
@@ -303,7 +305,7 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
     }
   }
   for (const Request& r : all)
-    if (!r.file.empty() && r.file.find('/') != std::string::npos && every.every > 0.0) MakeFolderOf(r.file);
+    if (!r.file.empty() && r.file.find('/') != std::string::npos && every.every > 0.0) MakeFolders(r.file);
   detail::CheckFiles(path, all);
   // The format each name asks for, once the names are known to be files.
   for (const Request& r : all)

@@ -265,8 +265,13 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
   GstElement* flip = Make("videoflip", "upright", missing);
   GstElement* filter = Make("capsfilter", "formats", missing);
   GstElement* sink = Make("fakesink", "sink", missing);
-  if (wantMain) p->main = Make("kelvoframegrab", "main", missing);
-  if (wantRequests) p->requests = Make("kelvoframegrab", "requests", missing);
+  // This library's own element type (see InitGstreamer), whatever plug-in
+  // the registry knows by that name.
+  auto grab = [](const char* name) {
+    return GST_ELEMENT(g_object_new(GST_TYPE_KELVO_FRAME_GRAB, "name", name, nullptr));
+  };
+  if (wantMain) p->main = grab("main");
+  if (wantRequests) p->requests = grab("requests");
   auto release = [](GstElement* e) {
     if (e) gst_object_unref(gst_object_ref_sink(e));
   };
@@ -389,6 +394,9 @@ struct Shared {
   std::map<std::string, size_t> shotOf;  // element file name -> shot; fixed before the run
   std::vector<Shot>* shots = nullptr;
   std::vector<Taking>* stills = nullptr;
+  // Shots that wrote no file by design and gave their pixels: the element
+  // reports them as not written, since no file was.
+  std::vector<char> pixelsTaken;
 };
 
 // A name for a shot that writes no file. The element checks its folder as
@@ -421,15 +429,18 @@ double SeekPoint(double target, bool main, double halfFrame, double period) {
 
 void InitGstreamer() {
   static std::once_flag once;
+  static bool ours = false;
   std::call_once(once, [] {
     if (!gst_is_initialized()) gst_init(nullptr, nullptr);
-    // A program that loaded the plug-in file has the element already.
-    GstElementFactory* known = gst_element_factory_find("kelvoframegrab");
-    if (known)
-      gst_object_unref(known);
-    else
-      gst_kelvo_frame_grab_register(nullptr);
+    // The element type is registered from this library's own copy unless
+    // the plug-in file was loaded into the process first: one name, one
+    // type per process. Only our copy takes the hooks the stills need.
+    if (g_type_from_name("GstKelvoFrameGrab") == 0) ours = gst_kelvo_frame_grab_register(nullptr);
   });
+  if (!ours)
+    throw Error(Error::Kind::Input,
+                "the kelvoframegrab plug-in was loaded from its file into this process before the "
+                "grab library, which carries the element itself; load one or the other");
 }
 
 std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& options,
@@ -487,6 +498,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     }
   }
   for (size_t i = 0; i < shots.size(); ++i) shared.shotOf[shots[i].file] = i;
+  shared.pixelsTaken.assign(shots.size(), 0);
 
   GError* err = nullptr;
   gchar* uri = gst_filename_to_uri(input.c_str(), &err);
@@ -532,7 +544,11 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
   };
   hooks.written = [&shared](const kelvo::host::Still& still, const kelvo::host::StillResult& r) {
     const auto found = shared.shotOf.find(still.fileName);
-    if (found == shared.shotOf.end() || r.pixels.empty()) return;
+    if (found == shared.shotOf.end() || r.pixels.empty() || !r.reason.empty()) return;
+    if (!still.writeFile) {
+      std::lock_guard<std::mutex> hold(shared.mutex);
+      shared.pixelsTaken[found->second] = 1;
+    }
     const Shot& shot = (*shared.shots)[found->second];
     Taking& t = (*shared.stills)[shot.owner];
     double score = -1.0;
@@ -621,6 +637,17 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
 
   // A still whose shots are all reported: its result, and for a sharpest
   // pick the writing of the frame chosen.
+  // By the same rule a frame number is turned into a time: N * period.
+  auto declaredPeriod = [&]() {
+    if (settings.period > 0.0) return settings.period;
+    std::lock_guard<std::mutex> hold(p.frames.mutex);
+    return p.frames.irregular ? 0.0 : p.frames.period;
+  };
+  auto numberFrame = [&](Still& out) {
+    const double period = declaredPeriod();
+    if (out.frameNumber < 0 && out.taken && period > 0.0)
+      out.frameNumber = std::llround(out.frameTime / period);
+  };
   auto complete = [&](Taking& t) {
     Still& out = t.still;
     int best = -1;
@@ -650,6 +677,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
         out.width = width;
         out.height = height;
       }
+      numberFrame(out);
       return;
     }
     if (best < 0) {
@@ -665,6 +693,8 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     out.sharpness = score;
     out.damaged = damagedFrame(static_cast<double>(shotStreamTime[s]) / GST_SECOND);
     if (out.frameNumber >= 0) out.frameNumber += shots[s].offset;
+    if (out.frameNumber < 0 && settings.period > 0.0)
+      out.frameNumber = std::llround(out.frameTime / settings.period);  // sharpest needs the period
     kelvo::host::Still still;
     still.pixels = std::move(pixels);
     still.width = width;
@@ -723,6 +753,10 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     const gchar* rule = gst_structure_get_string(s, "rule");
     shots[i].done = true;
     ++shotsDone;
+    {
+      std::lock_guard<std::mutex> hold(shared.mutex);
+      if (shared.pixelsTaken[i]) failed = FALSE;
+    }
     shotFailed[i] = failed != FALSE;
     shotEnhanced[i] = enhanced != FALSE;
     shotStreamTime[i] = st;
@@ -922,11 +956,13 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     warn("the decoder lost data in \"" + input + "\" " + line +
          "; stills of frames delivered right after a loss are marked \"damaged stream\"");
   }
-  // A warning that names a still already reported failed says nothing new.
+  // A warning that names a still already reported failed says nothing new,
+  // nor one about a shot that was never to be written.
   for (const std::string& w : writeWarnings) {
     bool named = false;
     for (size_t i = 0; i < shots.size(); ++i)
-      named = named || (shotFailed[i] && w.find(shots[i].file) != std::string::npos);
+      named = named || ((shotFailed[i] || shared.pixelsTaken[i]) &&
+                        w.find(shots[i].file) != std::string::npos);
     if (!named) warn(w);
   }
   // Stills some shot of which never came.

@@ -65,8 +65,9 @@ inline constexpr double kPeriodShare = 0.75;      // see SeekPoint
 // time a frame could be taken at).
 double SeekPoint(double target, bool main, double halfFrame, double period);
 
-// Makes sure GStreamer is initialised and the element registered, once per
-// process, whoever asks first.
+// Makes sure GStreamer is initialised and the element registered from this
+// library, once per process. Throws Error when another copy of the element
+// (the plug-in file) got there first.
 void InitGstreamer();
 
 }  // namespace kelvo::grab::detail

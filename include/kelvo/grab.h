@@ -128,6 +128,12 @@ std::vector<double> EveryTimes(double every, double from, double to);
 std::string StillName(const std::string& pattern, int64_t index, double time,
                       const std::string& input);
 
+// Makes the missing folders on the way to `file`, one level at a time (a
+// name that exists and is not a folder is Error Kind::Arguments; a folder
+// that cannot be made, Kind::Output). Grab does this itself for the stills
+// of an Interval.
+void MakeFolders(const std::string& file);
+
 // What a video file declares, read without decoding it through.
 struct StreamInfo {
   double duration = -1.0;   // seconds; < 0 when unknown

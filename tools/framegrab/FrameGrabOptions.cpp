@@ -32,6 +32,19 @@ bool ParseCount(const std::string& text, int low, int high, int* value) {
   return true;
 }
 
+}  // namespace
+
+std::string BaseName(const std::string& input) {
+  std::string base = input;
+  const size_t slash = base.find_last_of('/');
+  if (slash != std::string::npos) base = base.substr(slash + 1);
+  const size_t dot = base.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) base.resize(dot);
+  return base;
+}
+
+namespace {
+
 bool HasName(const std::string& file) { return file.find("{name}") != std::string::npos; }
 
 // Whether a pattern gives each interval still a name of its own.
@@ -67,7 +80,8 @@ const char* UsageText() {
          "\n"
          "  --at T              time of the main still (default 0)      --at 1:02.5\n"
          "  -o FILE             file of the main still (default still.jpg)   -o shot.png\n"
-         "                      a name ending in / is a folder: FOLDER/{name}.jpg\n"
+         "                      a name ending in / is a folder, made when missing:\n"
+         "                      FOLDER/{name}.jpg (with --every FOLDER/{name}-%04d.jpg)\n"
          "  --enhance           enhance the main still (or the --every stills)\n"
          "  --snapshot T=FILE[:enhance]\n"
          "                      also write the frame at T to FILE (repeatable)\n"
@@ -318,6 +332,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
   }
   const bool several = o.inputs.size() > 1;
   const bool folder = haveOut && out.back() == '/';
+  if (folder) o.folder = out;
   if (o.every > 0.0) {
     if (haveAt) {
       *error = "--at names the main still, which --every has none of; use --snapshot T=FILE";
@@ -353,6 +368,15 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
   }
   o.stills.insert(o.stills.end(), snapshots.begin(), snapshots.end());
   if (several) {
+    // Outputs are told apart by {name}: two inputs with one base name would
+    // write each other's stills.
+    for (size_t i = 0; i < o.inputs.size(); ++i)
+      for (size_t k = 0; k < i; ++k)
+        if (BaseName(o.inputs[i]) == BaseName(o.inputs[k])) {
+          *error = "\"" + o.inputs[k] + "\" and \"" + o.inputs[i] + "\" have one base name (\"" +
+                   BaseName(o.inputs[i]) + "\"), so their stills would have one name";
+          return false;
+        }
     for (const Still& s : o.stills)
       if (!HasName(s.file)) {
         *error = "with several inputs every output name needs {name} (the input's base name), "
