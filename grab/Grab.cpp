@@ -32,7 +32,7 @@ struct Probe {
   std::vector<double> frames;  // stream times of the frames counted so far
   size_t wanted = 0;           // frames to count; 0: none
   std::atomic<bool> counted{false};
-  bool linked = false;
+  std::atomic<bool> linked{false};
   std::optional<int64_t> creationTime;
   ~Probe() {
     if (pipeline) {
@@ -138,20 +138,39 @@ StreamInfo Examine(const std::string& path, int64_t maxPixels, size_t count,
   GstBus* bus = gst_element_get_bus(probe.pipeline);
   gst_element_set_state(probe.pipeline, GST_STATE_PAUSED);
   std::string error;
-  bool prerolled = false, done = false;
+  bool prerolled = false, done = false, missingVideo = false;
   while (!done) {
     GstMessage* msg = gst_bus_timed_pop_filtered(
         bus, 100 * GST_MSECOND,
-        static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_ASYNC_DONE));
+        static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_ASYNC_DONE |
+                                    GST_MESSAGE_ELEMENT));
     if (!msg) {
       done = prerolled && probe.counted;
       continue;
     }
     switch (GST_MESSAGE_TYPE(msg)) {
+      case GST_MESSAGE_ELEMENT: {
+        // Posted before the error that decoding cannot go on: says whether
+        // the stream left undecoded is video.
+        const GstStructure* s = gst_message_get_structure(msg);
+        GstCaps* caps = nullptr;
+        if (s && gst_structure_has_name(s, "missing-plugin") &&
+            gst_structure_get(s, "detail", GST_TYPE_CAPS, &caps, nullptr) && caps) {
+          missingVideo = missingVideo || g_str_has_prefix(
+                                             gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
+          gst_caps_unref(caps);
+        }
+        break;
+      }
       case GST_MESSAGE_ERROR: {
         GError* e = nullptr;
         gst_message_parse_error(msg, &e, nullptr);
-        error = "cannot decode \"" + path + "\": " + (e ? e->message : "unknown error");
+        const bool missing = e && ((e->domain == GST_CORE_ERROR && e->code == GST_CORE_ERROR_MISSING_PLUGIN) ||
+                                   (e->domain == GST_STREAM_ERROR && e->code == GST_STREAM_ERROR_CODEC_NOT_FOUND));
+        if (missing && !probe.linked && !missingVideo)
+          error = "no video stream in \"" + path + "\"";
+        else
+          error = "cannot decode \"" + path + "\": " + (e ? e->message : "unknown error");
         if (e) g_error_free(e);
         done = true;
         break;

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <string>
@@ -58,6 +59,7 @@ void GrabFromStart(const std::string& clip, double at, const std::string& out) {
 class FrameGrabTool : public testing::Test {
  protected:
   static void SetUpTestSuite() {
+    suiteStart_ = time(nullptr);
     InitGstForTests();
     clips_ = MakeTempFolder();
     // H.264 with two-second key-frame intervals, so an accurate seek has to
@@ -72,9 +74,11 @@ class FrameGrabTool : public testing::Test {
   static std::string Clip(const std::string& name) { return clips_ + "/" + name; }
 
   static std::string clips_;
+  static time_t suiteStart_;
   std::string dir_;
 };
 std::string FrameGrabTool::clips_;
+time_t FrameGrabTool::suiteStart_ = 0;
 
 TEST_F(FrameGrabTool, WritesEveryStillFromTheRightFrameInTimeOrder) {
   for (const char* clip : {"clip.mp4", "clip.avi"}) {
@@ -679,6 +683,27 @@ bool ReadPicture(const std::string& path, Jpeg* out) {
   return true;
 }
 
+// The first EXIF date ("YYYY:MM:DD HH:MM:SS", UTC) in a file, 0 when none.
+time_t DateIn(const std::string& file) {
+  for (size_t i = 0; i + 19 <= file.size(); ++i) {
+    int y, mo, d, h, mi, sec;
+    char tail;
+    const std::string text = file.substr(i, 19);
+    if (text[4] != ':' || text[7] != ':' || text[10] != ' ' ||
+        std::sscanf(text.c_str(), "%4d:%2d:%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &sec, &tail) != 6)
+      continue;
+    struct tm t = {};
+    t.tm_year = y - 1900;
+    t.tm_mon = mo - 1;
+    t.tm_mday = d;
+    t.tm_hour = h;
+    t.tm_min = mi;
+    t.tm_sec = sec;
+    return timegm(&t);
+  }
+  return 0;
+}
+
 int IndexOfPicture(const std::string& path, int* width, int* height) {
   Jpeg picture;
   if (!ReadPicture(path, &picture)) return -2;
@@ -767,9 +792,16 @@ TEST_F(FrameGrabTool, FormatsFollowTheExtensionAtTheSizeAsked) {
     EXPECT_EQ(w, 80) << name;
     EXPECT_EQ(h, 60) << name << ": the aspect ratio kept";
   }
-  // The stills say where they come from.
+  // The stills say where they come from, and when: the MP4 muxer recorded
+  // the clip's creation when the suite made it, and the still's date is
+  // that plus the frame's time. An AVI file records no date.
   EXPECT_NE(ReadAll(Path("c.jpg")).find("clip.mp4"), std::string::npos);
   EXPECT_NE(ReadAll(Path("a.png")).find("clip.mp4"), std::string::npos);
+  const time_t taken = DateIn(ReadAll(Path("c.jpg")));
+  EXPECT_GE(taken, suiteStart_ + 3) << "created no earlier than the suite, frame at 3 s";
+  EXPECT_LE(taken, time(nullptr) + 3);
+  ASSERT_EQ(RunFrameGrab({Clip("clip.avi"), "--quiet", "--at", "3", "-o", "avi.jpg"}, dir_).status, 0);
+  EXPECT_EQ(DateIn(ReadAll(Path("avi.jpg"))), 0);
 
   // Both sides: exactly that size. JPEG quality changes the file.
   r = RunFrameGrab({Clip("clip.mp4"), "--quiet", "--at", "1", "-o", "s.png", "--scale", "40x90"}, dir_);

@@ -87,6 +87,7 @@ const char* UsageText() {
          "                      also write the frame at T to FILE (repeatable)\n"
          "                                                   --snapshot 1:02.5=b.jpg:enhance\n"
          "                      T:FILE[:enhance] works too for times without colons\n"
+         "                      (1:02.5:b.jpg is refused as ambiguous)\n"
          "                                                   --snapshot 12.5:b.jpg\n"
          "  --every D           a still every D (a time, not a frame) from --from to --to,\n"
          "                      both included, named by -o PATTERN: %04d the still's index\n"
@@ -187,6 +188,20 @@ bool ParseSnapshot(const std::string& text, Still* still, std::string* error) {
       return false;
     }
     s.file = text.substr(colon + 1);
+    // "1:02.5:b.jpg" reads as 1 s and the file "02.5:b.jpg", which is
+    // hardly what was meant: a file name that starts like the rest of a
+    // clock time is refused, naming both unambiguous forms.
+    const size_t second = text.find(':', colon + 1);
+    double clock = 0.0;
+    int64_t none = -1;
+    if (second != std::string::npos &&
+        kelvo::grab::detail::ParseTimeText(text.substr(0, second), &clock, &none, &ignored)) {
+      const std::string t = text.substr(0, second), rest = text.substr(second + 1);
+      *error = "--snapshot: \"" + text + "\" is ambiguous; write " + t + "=" + rest +
+               " for the time " + t + ", or " + text.substr(0, colon) + "=" + s.file +
+               " for the file \"" + s.file + "\" (T=FILE)";
+      return false;
+    }
   }
   static const std::string kEnhance = ":enhance";
   if (s.file.size() >= kEnhance.size() &&
