@@ -23,6 +23,10 @@
 // the input as a whole is an Error, what goes wrong with one still is in
 // that Still, and warnings go to Options::onWarning. It keeps no state
 // between calls; several Grab calls may run at once on different threads.
+//
+// The library carries the kelvoframegrab element itself and initialises
+// GStreamer when needed. A process that loaded the element's plug-in file
+// before its first Grab gets an Error: one element type per process.
 
 #include <cstdint>
 #include <functional>
