@@ -310,6 +310,9 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
 
   if (every.every > 0.0) {
     double to = every.to;
+    if (to < 0.0 && !(info.duration > 0.0) && options.onWarning)
+      options.onWarning("\"" + path + "\" does not say how long it lasts; without --to the interval "
+                        "stops at its start");
     if (to < 0.0) to = info.duration > 0.0 ? info.duration : every.from;
     const std::vector<double> times = EveryTimes(every.every, every.from, to);
     // Without an end the last time must lie inside the video: a time at its

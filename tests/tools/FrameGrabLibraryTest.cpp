@@ -111,6 +111,8 @@ TEST(GrabTimes, TimesParseInEveryFormAndBadFormsSayWhy) {
   for (const Case& c : std::vector<Case>{{"12.5", 12.5, -1},
                                          {"0", 0.0, -1},
                                          {"1e-3", 0.001, -1},
+                                         {"1e-400", 0.0, -1},  // an underflow is 0
+                                         {"9223372036", grab::kMaxSeconds, -1},
                                          {"1:02.5", 62.5, -1},
                                          {"01:02", 62.0, -1},
                                          {"1:00:00", 3600.0, -1},

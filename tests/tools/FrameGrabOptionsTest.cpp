@@ -49,14 +49,6 @@ TEST(FrameGrabOptions, WithoutStillsTheFirstFrameGoesToTheDefaultFile) {
   EXPECT_EQ(o.maxPixels, 2073600);
 }
 
-TEST(FrameGrabOptions, TimesUpToTheClocksLimitAreTaken) {
-  const Options o = Parse({"--at", "9223372036", "--snapshot", "1e-400:a.jpg"});
-  ASSERT_EQ(o.stills.size(), 2u);
-  EXPECT_EQ(o.stills[0].time, 0.0) << "an underflow is 0";
-  EXPECT_EQ(o.stills[1].time, kMaxSeconds);
-  EXPECT_LT(kMaxSeconds * 1e9, 9223372036854775807.0);
-}
-
 TEST(FrameGrabOptions, SnapshotsTakeBothFormsAndFileNamesMayHoldColonsAndEquals) {
   struct Case {
     const char* text;
@@ -134,13 +126,7 @@ TEST(FrameGrabOptions, JsonStringsEscapeWhatJsonCannotHold) {
 TEST(FrameGrabOptions, BadArgumentsAreRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
       {"--at"},                      // missing value
-      {"--at", "soon"},              // not a number
-      {"--at", "-1"},                // negative
-      {"--at", "nan"},               // not finite
-      {"--at", "inf"},
-      {"--at", "1e10"},              // beyond the pipeline clock's nanoseconds
-      {"--snapshot", "1e300:x.jpg"},
-      {"--snapshot", "9223372037:x.jpg"},
+      {"--at", "soon"},              // not a time (the forms: the library's tests)
       {"--snapshot", "-0.5:x.jpg"},
       {"--snapshot", "2.0"},         // no file
       {"--snapshot", "x:a.jpg"},     // bad time
@@ -152,7 +138,6 @@ TEST(FrameGrabOptions, BadArgumentsAreRefusedWithAReason) {
       {"a.mp4", "b.mp4", "--snapshot", "1=x.jpg"},
       {"a.mp4", "x/a.mkv"},          // one base name
       {"--at", "1:75"},              // not a clock time
-      {"--at", "12s"},
       {"-q", "0"},                   // quality 1 to 100
       {"-q", "101"},
       {"--width", "0"},

@@ -125,17 +125,6 @@ TEST_F(FrameGrabTool, SeekingGivesTheSameStillAsPlayingFromTheStart) {
   }
 }
 
-TEST_F(FrameGrabTool, StillsBeyondTheEndAreNamedAndTheExitStatusSaysSo) {
-  const ToolResult r = RunFrameGrab({Clip("clip.mp4"), "--at", "1", "-o", Path("main.jpg"), "--snapshot",
-                                 "30:" + Path("late.jpg"), "--quiet"},
-                                dir_);
-  EXPECT_EQ(r.status, 4);
-  EXPECT_NE(r.err.find("late.jpg"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("beyond the end"), std::string::npos) << r.err;
-  EXPECT_EQ(IndexOf(Path("main.jpg")), 25) << "the reachable still is still written";
-  EXPECT_FALSE(FileExists(Path("late.jpg")));
-}
-
 TEST_F(FrameGrabTool, BadInputsAndArgumentsGiveClearMessagesAndDistinctStatuses) {
   RunToEnd("audiotestsrc num-buffers=20 ! wavenc ! filesink location=" + Path("tone.wav"));
   ToolResult r = RunFrameGrab({Path("missing.mp4"), "-o", Path("x.jpg")}, dir_);
