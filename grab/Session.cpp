@@ -625,9 +625,9 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     return GST_MESSAGE_SRC(msg) == GST_OBJECT(p.main) ||
            GST_MESSAGE_SRC(msg) == GST_OBJECT(p.requests);
   };
-  auto damagedFrame = [&](double streamTime) {
+  auto damagedFrame = [&](guint64 streamTime) {
     std::lock_guard<std::mutex> hold(p.frames.mutex);
-    return p.frames.damaged.count(static_cast<guint64>(std::llround(streamTime * GST_SECOND))) > 0;
+    return p.frames.damaged.count(streamTime) > 0;
   };
   std::vector<double> shotFrameTime(shots.size(), 0.0);
   std::vector<std::string> shotRule(shots.size());
@@ -668,7 +668,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
       out.rule = shotRule[s];
       out.taken = !shotFailed[s];
       out.enhanced = shotEnhanced[s] != 0;
-      out.damaged = out.taken && damagedFrame(static_cast<double>(shotStreamTime[s]) / GST_SECOND);
+      out.damaged = out.taken && damagedFrame(shotStreamTime[s]);
       if (!out.taken) {
         out.failure = Failure::Write;
         out.error = shotReason[s];
@@ -691,7 +691,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     out.frameTime = shotFrameTime[s];
     out.rule = shotRule[s];
     out.sharpness = score;
-    out.damaged = damagedFrame(static_cast<double>(shotStreamTime[s]) / GST_SECOND);
+    out.damaged = damagedFrame(shotStreamTime[s]);
     if (out.frameNumber >= 0) out.frameNumber += shots[s].offset;
     if (out.frameNumber < 0 && settings.period > 0.0)
       out.frameNumber = std::llround(out.frameTime / settings.period);  // sharpest needs the period
