@@ -313,12 +313,13 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
     if (to < 0.0 && !(info.duration > 0.0) && options.onWarning)
       options.onWarning("\"" + path + "\" does not say how long it lasts; without --to the interval "
                         "stops at its start");
-    if (to < 0.0) to = info.duration > 0.0 ? info.duration : every.from;
+    if (to < 0.0) to = std::max(every.from, info.duration);
     const std::vector<double> times = EveryTimes(every.every, every.from, to);
     // Without an end the last time must lie inside the video: a time at its
-    // very end names no frame.
+    // very end names no frame. A start beyond the end still asks for its
+    // one still, which is then reported beyond the end.
     for (size_t i = 0; i < times.size(); ++i) {
-      if (every.to < 0.0 && info.duration > 0.0 && times[i] >= info.duration) break;
+      if (i > 0 && every.to < 0.0 && info.duration > 0.0 && times[i] >= info.duration) break;
       Request r;
       r.time = times[i];
       r.enhance = every.enhance;

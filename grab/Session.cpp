@@ -445,6 +445,7 @@ void InitGstreamer() {
 
 std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& options,
                            const PassSettings& settings) {
+  if (wanted.empty()) return {};  // nothing to decode for
   const std::string& input = settings.input;
   auto warn = [&](const std::string& text) {
     if (options.onWarning) options.onWarning(text);

@@ -91,7 +91,8 @@ struct Options {
   int quality = 88;                 // JPEG quality 1..100
   int scaleWidth = 0, scaleHeight = 0;  // 0: keep; one side only: keep the aspect ratio
   Interval interval;
-  // Called as each still completes, on any thread, in no fixed order.
+  // Called for each still once it and every still before it (in the order
+  // Grab returns them) are complete, on the thread that called Grab.
   std::function<void(const Still&)> onStill;
   // The share of the work done so far, 0 to 1, from the thread that called Grab.
   std::function<void(double fraction)> onProgress;

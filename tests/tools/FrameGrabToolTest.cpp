@@ -755,6 +755,10 @@ TEST_F(FrameGrabTool, IntervalsTakeEveryStepWithBothBoundsNamedByIndexAndTime) {
   EXPECT_EQ(IndexOf(Path("e/1.jpg")), 75);
   EXPECT_EQ(IndexOf(Path("e/2.jpg")), 125);
   EXPECT_FALSE(FileExists(Path("e/3.jpg"))) << r.out;
+  // A start past the end is said to be, not silently skipped.
+  r = RunFrameGrab({Clip("clip.mp4"), "--quiet", "--every", "2", "--from", "8", "-o", "e/%d.jpg"}, dir_);
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_NE(r.err.find("\"e/1.jpg\" (at 8.000 s) was not written: beyond the end"), std::string::npos) << r.err;
 
   // A file where a folder of the pattern should be; a pattern that names
   // every still alike.
