@@ -270,7 +270,7 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
   if (options.quality < 1 || options.quality > 100)
     throw Error(Error::Kind::Arguments, "JPEG quality must lie from 1 to 100");
   if (options.scaleWidth < 0 || options.scaleHeight < 0 || options.sharpest < 0)
-    throw Error(Error::Kind::Arguments, "sizes and --sharpest must not be negative");
+    throw Error(Error::Kind::Arguments, "scale sizes and the frames compared for the sharpest must not be negative");
   const Interval& every = options.interval;
   if (every.every != 0.0) {
     CheckTime(every.from);
@@ -284,7 +284,7 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
     if (r.frame < 0) CheckTime(r.time);
 
   // What the file declares, only when the requests need it: the end for an
-  // interval without one, the rate for frame numbers and --sharpest.
+  // interval without one, the rate for frame numbers and the sharpest frame.
   size_t countFrames = 0;
   bool byFrame = false;
   for (const Request& r : requests) byFrame = byFrame || r.frame >= 0;
@@ -311,7 +311,7 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
   if (every.every > 0.0) {
     double to = every.to;
     if (to < 0.0 && !(info.duration > 0.0) && options.onWarning)
-      options.onWarning("\"" + path + "\" does not say how long it lasts; without --to the interval "
+      options.onWarning("\"" + path + "\" does not say how long it lasts; an interval without an end "
                         "stops at its start");
     if (to < 0.0) to = std::max(every.from, info.duration);
     const std::vector<double> times = EveryTimes(every.every, every.from, to);

@@ -38,7 +38,7 @@ struct Pending {
   bool printed = false;
 };
 
-// What framegrab learns from the decoded frames on their way to the grab
+// What the pass learns from the decoded frames on their way to the grab
 // elements, on the streaming thread; read by the main loop under `mutex`.
 //
 // Damage: decoders say little on the bus (a GStreamer video decoder skips
@@ -363,7 +363,8 @@ GstBusSyncReply NoteTrouble(GstBus*, GstMessage* msg, gpointer data) {
 }
 
 
-// One request handed to an element. A still asked with --sharpest is several.
+// One request handed to an element. A still that looks for the sharpest
+// frame is several.
 struct Shot {
   size_t owner = 0;      // index of its still
   int offset = 0;        // frames from the still's target
@@ -460,8 +461,8 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
   bool wantMain = false, wantRequests = false;
   const int around = options.sharpest > 0 && settings.period > 0.0 ? options.sharpest : 0;
   if (options.sharpest > 0 && around == 0 && !wanted.empty())
-    warn("\"" + input + "\" declares no constant frame rate, so --sharpest has no neighbouring "
-         "frames to compare: the stills are taken as asked");
+    warn("\"" + input + "\" declares no constant frame rate, so the sharpest frame cannot be "
+         "looked for among the neighbours: the stills are taken as asked");
   for (size_t i = 0; i < wanted.size(); ++i) {
     const Wanted& w = wanted[i];
     Taking& t = stills[i];

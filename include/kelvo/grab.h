@@ -123,8 +123,8 @@ class Error : public std::runtime_error {
 std::vector<Still> Grab(const std::string& path, const std::vector<Request>& requests,
                         const Options& options = {});
 
-// Interval mode helper: the request times of --every D --from A --to B
-// (inclusive). Empty when every <= 0 or to < from.
+// The times of an interval: every `every` seconds from `from` to `to`, both
+// included. Empty when every <= 0 or to < from.
 std::vector<double> EveryTimes(double every, double from, double to);
 
 // The file name of a regular still: in `pattern`, %d or %0Nd is the index
