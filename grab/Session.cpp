@@ -592,7 +592,12 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
       g_signal_emit_by_name(p.requests, "snapshot", s.time, s.file.c_str(), enhance ? TRUE : FALSE,
                             &queued);
       if (!queued)
-        throw Error(Error::Kind::Output, "cannot queue the still \"" + s.file + "\"");
+        throw Error(Error::Kind::Output,
+                    t.still.request.file == s.file
+                        ? "cannot queue the still \"" + s.file + "\""
+                        : "cannot take stills as pixels only: the element checks their names as files "
+                          "in the temporary folder \"" + std::string(g_get_tmp_dir()) +
+                              "\", which is not writable");
     }
   }
 
