@@ -720,9 +720,10 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     still.keepPixels = options.keepPixels || out.request.file.empty();
     still.writeFile = !out.request.file.empty();
     kelvo::host::StillResult r = kelvo::host::StillWriter().Write(still);
-    out.taken = r.written;
+    // Pixels only: nothing was to be written, and nothing went wrong.
+    out.taken = r.written || (!still.writeFile && r.reason.empty() && !r.pixels.empty());
     out.enhanced = r.enhanced;
-    if (!r.written) {
+    if (!out.taken) {
       out.failure = Failure::Write;
       out.error = r.reason;
     } else if (still.keepPixels) {

@@ -53,6 +53,8 @@ TEST_F(GrabLibrary, PixelsComeBackWithoutFilesFromCallsRunningAtOnce) {
   for (size_t t = 0; t < results.size(); ++t)
     threads.emplace_back([&, t] {
       grab::Options mine = options;
+      // Half of them compare each target with its two neighbours.
+      mine.sharpest = static_cast<int>(t % 2);
       mine.onStill = [&, t](const grab::Still& s) { order[t].push_back(static_cast<int>(s.frameNumber)); };
       try {
         results[t] = grab::Grab(dir_ + "/clip.avi", requests, mine);
@@ -72,11 +74,17 @@ TEST_F(GrabLibrary, PixelsComeBackWithoutFilesFromCallsRunningAtOnce) {
       EXPECT_EQ(s.width, kW / 2);
       EXPECT_EQ(s.height, kH / 2);
       ASSERT_EQ(s.pixels.size(), static_cast<size_t>(kW / 2) * 3 * (kH / 2));
-      EXPECT_EQ(IndexOfPixels(s), expected[i]);
-      EXPECT_EQ(s.frameNumber, expected[i]);
+      EXPECT_EQ(IndexOfPixels(s), s.frameNumber) << "the frame named is the frame returned";
+      if (t % 2 == 0)
+        EXPECT_EQ(s.frameNumber, expected[i]);
+      else
+        EXPECT_LE(std::abs(s.frameNumber - expected[i]), 1) << "a neighbour at most";
+      EXPECT_EQ(s.sharpness >= 0.0, t % 2 == 1);
     }
     EXPECT_TRUE(results[t][0].request.main);
-    EXPECT_EQ(order[t], (std::vector<int>{12, 30, 50})) << "handed on in time order";
+    std::vector<int> returned;
+    for (const grab::Still& s : results[t]) returned.push_back(static_cast<int>(s.frameNumber));
+    EXPECT_EQ(order[t], returned) << "handed on in time order";
   }
 }
 
