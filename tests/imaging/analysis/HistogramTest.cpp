@@ -43,10 +43,10 @@ TEST(HistogramTest, BinningOf16BitData) {
 
   Histogram binned(px, 2, 1, 12, 256, true);
   EXPECT_EQ(binned.GetBinScale(), 1.0 / 16.0);
-  EXPECT_EQ(binned.DataBlue()[255], 1u);  // 255.94 + 0.5 limited to 255
-  EXPECT_EQ(binned.DataGreen()[1], 1u);   // 8 / 16 + 0.5 = 1
-  EXPECT_EQ(binned.DataRed()[0], 1u);     // 7 / 16 + 0.5 = 0.94
-  EXPECT_EQ(binned.DataRed()[1], 1u);     // 16 / 16 + 0.5
+  EXPECT_EQ(binned.DataBlue()[255], 1u);      // 255.94 + 0.5 limited to 255
+  EXPECT_EQ(binned.DataGreen()[1], 1u);       // 8 / 16 + 0.5 = 1
+  EXPECT_EQ(binned.DataRed()[0], 1u);         // 7 / 16 + 0.5 = 0.94
+  EXPECT_EQ(binned.DataRed()[1], 1u);         // 16 / 16 + 0.5
   EXPECT_EQ(binned.DataLuminance()[64], 1u);  // trunc(4118 / 64 + 0.5)
   // The 16-bit image form picks 4096 bins.
   BitmapData img(2, 1, kFormatBGR16, px, 12);
@@ -205,7 +205,8 @@ TEST(HistogramTest, MatchesPlainCountsOnRandomImages) {
         // Running totals of every channel, and of luminance.
         for (int i = 1; i < 3 * bins; ++i) c[i] += i % bins ? c[i - 1] : 0;
         for (int i = 1; i < bins; ++i) l[i] += l[i - 1];
-        ASSERT_EQ(std::vector<uint32_t>(hist.DataCumulative(), hist.DataCumulative() + 3 * bins), c);
+        ASSERT_EQ(std::vector<uint32_t>(hist.DataCumulative(), hist.DataCumulative() + 3 * bins),
+                  c);
         ASSERT_EQ(std::vector<uint32_t>(hist.DataCumulativeLum(), hist.DataCumulativeLum() + bins),
                   l);
       }
@@ -226,8 +227,8 @@ TEST(HistogramTest, RectangleFormCountsTheSubImage) {
   // Corners off the image, reversed or past the edge.
   const int bad[][4] = {{-1, 0, 2, 2}, {0, 0, 4, 2}, {2, 0, 1, 2}, {0, 1, 3, 0}, {0, 0, 3, 3}};
   for (const auto& r : bad) {
-    EXPECT_TRUE(ThrowsIPException([&] { h.Initialize(&img, r[0], r[1], r[2], r[3], 256, true); },
-                                  8, "Histogram::Initialize"));
+    EXPECT_TRUE(ThrowsIPException([&] { h.Initialize(&img, r[0], r[1], r[2], r[3], 256, true); }, 8,
+                                  "Histogram::Initialize"));
   }
 }
 

@@ -1,13 +1,12 @@
 // The skin mask's 5 x 5 majority against the median filter it stands in for,
 // on masks of 0 and 255 of every density, sizes down to one pixel.
-#include "imaging/analysis/detail/MaskMajority.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
 #include <vector>
 
+#include "imaging/analysis/detail/MaskMajority.h"
 #include "imaging/denoise/IntelFilters.h"
 
 namespace KelvoLibImageProcessing {
