@@ -1,7 +1,6 @@
 // The multi-level wavelet transform: reconstruction for every bank and
 // padding method (also into the decomposed buffer), exact bands of a constant
-// image, custom banks
-// and every failure.
+// image, custom banks and every failure.
 
 #include <gtest/gtest.h>
 
