@@ -47,8 +47,8 @@ void SetPixel(BitmapData& image, int x, int y, Bgr p) {
 }
 
 // Runs FindSkinMap on five copies of a row of pixels through a map of the
-// same size; returns the first row of the mask and the count per row.
-std::vector<uint8_t> FindOnRow(const std::vector<Bgr>& row, float meanLum, int* count) {
+// same size; returns the first row of the mask.
+std::vector<uint8_t> FindOnRow(const std::vector<Bgr>& row) {
   constexpr int kRows = 5;
   BitmapData image = MakeImage(static_cast<int>(row.size()), kRows, kBackground);
   for (int y = 0; y < kRows; ++y) {
@@ -56,26 +56,24 @@ std::vector<uint8_t> FindOnRow(const std::vector<Bgr>& row, float meanLum, int* 
   }
   SkinMap map;
   map.Initialize(&image, 0, false, 0.76f, 30.0f, 60.0f);
-  *count =
-      map.FindSkinMap(image.GetData(), image.GetStride(), meanLum, 0.76f, 30.0f, 60.0f) / kRows;
+  map.FindSkinMap(image.GetData(), image.GetStride(), 0.0f, 0.76f, 30.0f, 60.0f);
   return {map.GetSkinMask(), map.GetSkinMask() + row.size()};
 }
 
 TEST(SkinMapFindTest, ImageColourSetsTheCastLimit) {
   // br 0.94: skin only while the cast limit is above 0.94.
   constexpr Bgr kBlueish{188, 150, 200};
-  int count = 0;
   // Greenish passing pixels (both ratios >= 1): limit 0.975.
   std::vector<Bgr> row(20, Bgr{120, 130, 100});
   row[0] = kBlueish;
-  EXPECT_EQ(FindOnRow(row, 0.0f, &count)[0], 255);
+  EXPECT_EQ(FindOnRow(row)[0], 255);
   // Reddish passing pixels: limit 0.9.
   std::fill(row.begin() + 1, row.end(), Bgr{60, 120, 200});
-  EXPECT_EQ(FindOnRow(row, 0.0f, &count)[0], 0);
+  EXPECT_EQ(FindOnRow(row)[0], 0);
   // Pixels failing the gate (R 30) do not colour the image.
   std::fill(row.begin() + 1, row.end(), Bgr{200, 10, 30});
   row[1] = row[2] = row[3] = {120, 130, 100};
-  EXPECT_EQ(FindOnRow(row, 0.0f, &count)[0], 255);
+  EXPECT_EQ(FindOnRow(row)[0], 255);
 }
 
 // A 100 x 100 mask (minimum region size 0, area threshold 10 pixels) with a
