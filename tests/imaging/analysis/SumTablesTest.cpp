@@ -1,15 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <random>
 #include <vector>
 
-#include "hwy/targets.h"
 #include "imaging/analysis/SumAreaTable.h"
 #include "imaging/analysis/SumValueTable.h"
 #include "imaging/analysis/detail/SumAreaRows.h"
 #include "imaging/analysis/reference/SumAreaReference.h"
+#include "tests/imaging/primitives/TargetLoop.h"
 #include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
@@ -20,62 +21,21 @@ using kelvo::test::ThrowsIPException;
 // The 3 x 2 mask (1, 0, 5) / (0, 0, 7).
 const uint8_t kMask[] = {1, 0, 5, 0, 0, 7};
 
-TEST(SumAreaTableTest, SmallMaskQueriesAndHistograms) {
-  SumAreaTable t(kMask, 3, 2, 3);
-  EXPECT_EQ(t.ROIPixels(0, 0, 2, 1), 3u);
-  EXPECT_EQ(t.ROIPixels(1, 0, 1, 1), 0u);
-  EXPECT_EQ(t.ROIPixels(2, 0, 2, 1), 2u);
-  EXPECT_EQ(t.ROIPixels(2, 1), 3u);
-  EXPECT_EQ(t.ROIPixels(0, 1), 1u);
-  const uint32_t* hx = t.HistogramX();
-  EXPECT_EQ(std::vector<uint32_t>(hx, hx + 3), (std::vector<uint32_t>{1, 0, 2}));
-  const uint32_t* hy = t.HistogramY();
-  EXPECT_EQ(std::vector<uint32_t>(hy, hy + 2), (std::vector<uint32_t>{2, 1}));
-  // Cached: the same arrays come back.
-  EXPECT_EQ(t.HistogramX(), hx);
-  EXPECT_EQ(t.HistogramY(), hy);
-}
-
-TEST(SumAreaTableTest, RegionOffTheOrigin) {
-  SumAreaTable t(kMask, 3, 2, 3, 1, 1, 2, 1);
-  const uint32_t* table = t.GetTable();
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(table[i], 0u) << i;  // row 0
-  EXPECT_EQ(table[3], 0u);                                   // column 0
-  EXPECT_EQ(table[4], 0u);
-  EXPECT_EQ(table[5], 1u);
-  EXPECT_EQ(t.ROIPixels(1, 1, 2, 1), 1u);
-  EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(0, 0, 2, 1); }, 9, "SumAreaTable::ROIPixels"));
-  for (int y = 0; y < 2; ++y) {
-    for (int x = 0; x < 3; ++x) {
-      EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(x, y); }, 9, "SumAreaTable::ROIPixels"));
-    }
-  }
-  const uint32_t* hx = t.HistogramX();
-  EXPECT_EQ(std::vector<uint32_t>(hx, hx + 3), (std::vector<uint32_t>{0, 0, 1}));
-  const uint32_t* hy = t.HistogramY();
-  EXPECT_EQ(std::vector<uint32_t>(hy, hy + 2), (std::vector<uint32_t>{0, 1}));
-}
-
-TEST(SumAreaTableTest, PointQueryLimits) {
-  // A region at the origin that stops short of the mask's edge.
-  SumAreaTable t(kMask, 3, 2, 3, 0, 0, 1, 0);
-  EXPECT_EQ(t.ROIPixels(1, 0), 1u);
-  EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(2, 0); }, 9, "SumAreaTable::ROIPixels"));
-  EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(0, 1); }, 9, "SumAreaTable::ROIPixels"));
-  EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(-1, 0); }, 9, "SumAreaTable::ROIPixels"));
-}
-
-// Random masks with padded strides, regions off the origin, every rectangle
-// inside the region compared with a direct count.
+// Random masks with padded strides, regions at and off the origin: every
+// rectangle inside the region and every point query against a direct count,
+// and queries reaching out of the region refused.
 TEST(SumAreaTableTest, MatchesDirectCountsOnRandomMasks) {
   std::mt19937 rng(7);
-  for (int trial = 0; trial < 6; ++trial) {
+  for (int trial = 0; trial < 8; ++trial) {
     const int w = 5 + static_cast<int>(rng() % 9);
     const int h = 4 + static_cast<int>(rng() % 8);
     const int stride = w + static_cast<int>(rng() % 4);
     std::vector<uint8_t> mask(static_cast<std::size_t>(stride * h));
     for (auto& m : mask) m = (rng() % 3 == 0) ? static_cast<uint8_t>(1 + rng() % 255) : 0;
-    const int rx0 = static_cast<int>(rng() % 3), ry0 = static_cast<int>(rng() % 3);
+    // Regions at the corner, off it along one axis or both.
+    const int rx0 = trial % 4 >= 2 ? 1 + static_cast<int>(rng() % 2) : 0;
+    const int ry0 = trial % 2 == 1 ? 1 + static_cast<int>(rng() % 2) : 0;
+    const bool atOrigin = rx0 == 0 && ry0 == 0;
     const int rx1 = w - 1 - static_cast<int>(rng() % 2), ry1 = h - 1 - static_cast<int>(rng() % 2);
     SumAreaTable t(mask.data(), w, h, stride, rx0, ry0, rx1, ry1);
     auto direct = [&](int x0, int y0, int x1, int y1) {
@@ -90,6 +50,21 @@ TEST(SumAreaTableTest, MatchesDirectCountsOnRandomMasks) {
           for (int x1 = x0; x1 <= rx1; ++x1)
             ASSERT_EQ(t.ROIPixels(x0, y0, x1, y1), direct(x0, y0, x1, y1))
                 << trial << ": " << x0 << "," << y0 << "-" << x1 << "," << y1;
+    // A point query counts from the mask's corner, so it needs a region there.
+    for (int y = -1; y <= h; ++y) {
+      for (int x = -1; x <= w; ++x) {
+        if (atOrigin && x >= 0 && y >= 0 && x <= rx1 && y <= ry1) {
+          ASSERT_EQ(t.ROIPixels(x, y), direct(0, 0, x, y));
+        } else {
+          ASSERT_TRUE(ThrowsIPException([&] { t.ROIPixels(x, y); }, 9, "SumAreaTable::ROIPixels"));
+        }
+      }
+    }
+    for (const auto& r : {std::array{rx0 - 1, ry0, rx1, ry1}, std::array{rx0, ry0, rx1 + 1, ry1},
+                          std::array{rx0, ry0 - 1, rx1, ry1}, std::array{rx0, ry0, rx1, ry1 + 1}}) {
+      EXPECT_TRUE(ThrowsIPException([&] { t.ROIPixels(r[0], r[1], r[2], r[3]); }, 9,
+                                    "SumAreaTable::ROIPixels"));
+    }
     const uint32_t* hx = t.HistogramX();
     for (int x = 0; x < w; ++x) {
       EXPECT_EQ(hx[x], (x >= rx0 && x <= rx1) ? direct(x, ry0, x, ry1) : 0u);
@@ -98,6 +73,7 @@ TEST(SumAreaTableTest, MatchesDirectCountsOnRandomMasks) {
     for (int y = 0; y < h; ++y) {
       EXPECT_EQ(hy[y], (y >= ry0 && y <= ry1) ? direct(rx0, y, rx1, y) : 0u);
     }
+    EXPECT_EQ(t.HistogramX(), hx);  // built once
   }
 }
 
@@ -180,7 +156,7 @@ TEST(SumAreaTableTest, RejectsEmptyRectanglesAndEmptyTables) {
   EXPECT_TRUE(ThrowsIPException([&] { u.ROIPixels(0, 0); }, 9, "SumAreaTable::ROIPixels"));
 }
 
-TEST(SumValueTableTest, EightBitSumsAreasAndMeans) {
+TEST(SumValueTableTest, EightBitAndLabelledSumsAndMeans) {
   const uint8_t v[] = {10, 20, 30, 40};
   SumValueTable t(v, 2, 2, 2);
   EXPECT_FALSE(t.HasAlpha());
@@ -188,22 +164,13 @@ TEST(SumValueTableTest, EightBitSumsAreasAndMeans) {
   EXPECT_EQ(t.ROIValue(1, 1, 1, 1), 40.0);
   EXPECT_EQ(t.ROIAlpha(0, 0, 1, 0), 2u);
   EXPECT_EQ(t.ROIMean(0, 0, 1, 1), 25.0);
-}
 
-TEST(SumValueTableTest, LabelledSumsCountsAndMeans) {
-  const uint8_t v[] = {10, 20, 30, 40};
   const uint8_t labels[] = {1, 0, 1, 1};
-  SumValueTable t(v, 2, 2, 2, labels, 2, 1);
-  EXPECT_TRUE(t.HasAlpha());
-  EXPECT_EQ(t.ROIValue(0, 0, 1, 1), 80.0);
-  EXPECT_EQ(t.ROIAlpha(0, 0, 1, 1), 3u);
-  EXPECT_EQ(t.ROIMean(0, 0, 1, 1), 80.0 / 3.0);
-  EXPECT_EQ(t.ROIAlpha(1, 0, 1, 0), 0u);
-  EXPECT_EQ(t.ROIMean(1, 0, 1, 0), 0.0);
-
-  SumValueTable none(v, 2, 2, 2, labels, 2, 9);
-  EXPECT_EQ(none.ROIAlpha(0, 0, 1, 1), 0u);
-  EXPECT_EQ(none.ROIMean(0, 0, 1, 1), 0.0);
+  SumValueTable l(v, 2, 2, 2, labels, 2, 1);
+  EXPECT_TRUE(l.HasAlpha());
+  EXPECT_EQ(l.ROIValue(0, 0, 1, 1), 80.0);
+  EXPECT_EQ(l.ROIMean(0, 0, 1, 1), 80.0 / 3.0);
+  EXPECT_EQ(l.ROIMean(1, 0, 1, 0), 0.0);  // no labelled pixel: no division by zero
 }
 
 // 16-bit and float sums with padded, odd strides and a region off the origin,
@@ -291,22 +258,13 @@ TEST(SumValueTableTest, FailuresInCheckOrder) {
   EXPECT_TRUE(ThrowsIPException([&] { u.ROIMean(0, 0, 0, 0); }, 9, "SumValueTable::ROIValue"));
 }
 
-}  // namespace
-}  // namespace KelvoLibImageProcessing
-
-namespace KelvoLibImageProcessing {
-namespace {
-
 // Every compiled SIMD path of the row kernel against the plain loop, on every
 // width from 1 to 70 (full vectors, tails, one-lane rows) and on rows of
 // several 64-byte steps (counts carried from step to step), first and later
 // rows, with sentinels beyond the row.
 TEST(SumAreaTableTest, RowKernelMatchesReferenceOnEveryTarget) {
   std::mt19937 rng(23);
-  for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
-    hwy::SetSupportedTargetsForTest(target);
-    hwy::GetChosenTarget().Update(hwy::SupportedTargets());
-    SCOPED_TRACE(hwy::TargetName(target));
+  kelvo::testing::ForEachTarget([&](const char*) {
     std::vector<int> counts;
     for (int count = 1; count <= 70; ++count) counts.push_back(count);
     for (int count : {127, 128, 129, 200, 1921}) counts.push_back(count);
@@ -324,9 +282,7 @@ TEST(SumAreaTableTest, RowKernelMatchesReferenceOnEveryTarget) {
         ASSERT_EQ(got, want) << count << " " << first;
       }
     }
-  }
-  hwy::SetSupportedTargetsForTest(0);
-  hwy::GetChosenTarget().Update(hwy::SupportedTargets());
+  });
 }
 
 }  // namespace

@@ -33,12 +33,6 @@ void PutLE(Bytes& b, std::size_t at, uint32_t v, int n) {
   for (int i = 0; i < n; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-uint32_t GetLE(const Bytes& b, std::size_t at, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v |= uint32_t{b[at + i]} << (8 * i);
-  return v;
-}
-
 // A 24-bit BMP with the given header fields followed by pixelBytes.
 struct BmpSpec {
   int32_t width = 2;
@@ -117,22 +111,13 @@ TEST_F(ImageFilesTest, BmpRoundTripKeepsStrideAndHeaderFields) {
     const std::string path = Path("round.bmp");
     image.SaveBmp(path.c_str());
 
-    const Bytes file = Read(path);
-    ASSERT_EQ(file.size(), 54u + 2u * stride);
-    EXPECT_EQ(file[0], 'B');
-    EXPECT_EQ(file[1], 'M');
-    EXPECT_EQ(GetLE(file, 2, 4), 54u + 2u * stride);  // 84 for stride 15
-    EXPECT_EQ(GetLE(file, 6, 4), 0u);
-    EXPECT_EQ(GetLE(file, 10, 4), 54u);
-    EXPECT_EQ(GetLE(file, 14, 4), 40u);
-    EXPECT_EQ(GetLE(file, 18, 4), 5u);
-    EXPECT_EQ(static_cast<int32_t>(GetLE(file, 22, 4)), -2);
-    EXPECT_EQ(GetLE(file, 26, 2), 1u);
-    EXPECT_EQ(GetLE(file, 28, 2), 24u);
-    EXPECT_EQ(GetLE(file, 30, 4), 0u);
-    EXPECT_EQ(GetLE(file, 34, 4), 2u * stride);
-    for (std::size_t at = 38; at < 54; ++at) EXPECT_EQ(file[at], 0) << at;
-    EXPECT_TRUE(std::equal(src.begin(), src.end(), file.begin() + 54));
+    // Every header field, the zeroed reserved and resolution fields, and the
+    // rows with their padding.
+    BmpSpec spec;
+    spec.width = 5;
+    spec.imageSize = 2u * stride;
+    spec.pixels = src;
+    EXPECT_EQ(Read(path), MakeBmp(spec));
 
     BitmapData loaded;
     loaded.LoadBmp(path.c_str());
@@ -332,7 +317,8 @@ TEST_F(ImageFilesTest, LoadPicksRoutineByExtension) {
 
 // ---- JPEG --------------------------------------------------------------
 
-// A smooth picture in which the three channels differ everywhere.
+// A smooth picture in which the three channels differ everywhere, so a
+// swapped channel order cannot pass for a lossy round trip.
 Bytes Smooth(int width, int height, int stride) {
   Bytes p(static_cast<std::size_t>(stride) * height, 0);
   for (int y = 0; y < height; ++y) {
@@ -373,29 +359,6 @@ TEST_F(ImageFilesTest, JpegRoundTripWithinTolerance) {
     }
     EXPECT_LE(maxError, 12);
     EXPECT_LT(sumError / (kW * kH * 3), 2.0);
-  }
-}
-
-TEST_F(ImageFilesTest, JpegKeepsBlueGreenRedOrder) {
-  // Pure red in blue-green-red order must come back red, and pure blue blue:
-  // a swapped channel order would exchange them.
-  struct Colour {
-    uint8_t b, g, r;
-  };
-  for (const Colour c : {Colour{0, 0, 255}, Colour{255, 0, 0}, Colour{0, 255, 0}}) {
-    BitmapData image(16, 16);
-    for (int i = 0; i < 16 * 16; ++i) {
-      image.GetData()[i * 3 + 0] = c.b;
-      image.GetData()[i * 3 + 1] = c.g;
-      image.GetData()[i * 3 + 2] = c.r;
-    }
-    const std::string path = Path("colour.jpg");
-    image.Save(path.c_str(), kFileJpg);
-    const BitmapData loaded(path.c_str(), kFileJpg);
-    const uint8_t* px = loaded.GetData() + (8 * 16 + 8) * 3;
-    EXPECT_NEAR(px[0], c.b, 6);
-    EXPECT_NEAR(px[1], c.g, 6);
-    EXPECT_NEAR(px[2], c.r, 6);
   }
 }
 

@@ -14,7 +14,7 @@
 namespace KelvoLibImageProcessing {
 namespace {
 
-using testing_support::ExpectIPException;
+using kelvo::test::Failures;
 using testing_support::ForEachTarget;
 using testing_support::RandomSamples;
 
@@ -47,25 +47,18 @@ TEST(ColourConvert, BlackAndWhiteHitTheEndsOfTheLuminanceRange) {
   EXPECT_EQ(Inverse8(100, 0, 255), Inverse8(100, 16, 239));
 }
 
-TEST(ColourConvert, SaturatedPrimariesClampAndComeBackWithinTwo) {
+TEST(ColourConvert, SaturatedPrimariesClampAndComeBackOneShort) {
   const Triple blue = Forward8(255, 0, 0);
   EXPECT_EQ(blue[1], 239);  // clamped from just above 240
   EXPECT_EQ(Inverse8(blue[0], blue[1], blue[2])[0], 254);
   const Triple red = Forward8(0, 0, 255);
   EXPECT_EQ(red[2], 239);
   EXPECT_EQ(Inverse8(red[0], red[1], red[2])[2], 254);
-
-  const Triple primaries[] = {{255, 0, 0},   {0, 255, 0},   {0, 0, 255},
-                              {0, 255, 255}, {255, 0, 255}, {255, 255, 0}};
-  for (const Triple& c : primaries) {
-    const Triple ycc = Forward8(c[0], c[1], c[2]);
-    const Triple back = Inverse8(ycc[0], ycc[1], ycc[2]);
-    for (int k = 0; k < 3; ++k) EXPECT_LE(std::abs(back[k] - c[k]), 2) << k;
-  }
 }
 
 TEST(ColourConvert, EightBitRoundTripStaysWithinTwoOverAColourGrid) {
-  // Every colour on a grid of step 5, converted as one planar image.
+  // Every colour on a grid of step 5 (every primary and secondary among
+  // them), converted as one planar image.
   std::vector<uint8_t> bgr;
   for (int b = 0; b <= 255; b += 5)
     for (int g = 0; g <= 255; g += 5)
@@ -112,9 +105,8 @@ TEST(ColourConvert, ExecuteChecksInOrder) {
   BitmapData shorter(64, 60, kFormatBGR8, nullptr, 192);
   BitmapData empty;
   for (bool forward : {true, false}) {
-    const std::string where =
-        forward ? "OpConvertRGBtoYCbCr::Execute" : "OpConvertYCbCrtoRGB::Execute";
-    auto run = [forward](const BitmapData* in, BitmapData* out) {
+    const Failures fails(forward ? "OpConvertRGBtoYCbCr::Execute" : "OpConvertYCbCrtoRGB::Execute");
+    const auto run = [forward](const BitmapData* in, BitmapData* out) {
       return [=] {
         if (forward) {
           OpConvertRGBtoYCbCr::Execute(in, out, false);
@@ -123,17 +115,12 @@ TEST(ColourConvert, ExecuteChecksInOrder) {
         }
       };
     };
-    ExpectIPException(run(&gray, &gray16), 2,
-                      "IPException: Invalid or unsupported pixel format - " + where);
-    ExpectIPException(run(&bgr8, &gray), 2,
-                      "IPException: Invalid or unsupported pixel format - " + where);
-    ExpectIPException(run(&bgr8, &bgr16), 3,
-                      "IPException: Images have mismatched pixel formats - " + where);
-    ExpectIPException(run(&bgr8, &shorter), 1,
-                      "IPException: Images have mismatched dimensions - " + where);
-    ExpectIPException(run(nullptr, &bgr8), 4, "IPException: Null image data pointer - " + where);
-    ExpectIPException(run(&empty, &empty), 2,
-                      "IPException: Invalid or unsupported pixel format - " + where);
+    EXPECT_TRUE(fails(run(&gray, &gray16), 2));
+    EXPECT_TRUE(fails(run(&bgr8, &gray), 2));
+    EXPECT_TRUE(fails(run(&bgr8, &bgr16), 3));
+    EXPECT_TRUE(fails(run(&bgr8, &shorter), 1));
+    EXPECT_TRUE(fails(run(nullptr, &bgr8), 4));
+    EXPECT_TRUE(fails(run(&empty, &empty), 2));
   }
 }
 

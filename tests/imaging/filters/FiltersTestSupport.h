@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the filter suites: deterministic pixel data, exception
-// matching and a loop over every compiled SIMD target.
+// Helpers shared by the filter suites: deterministic pixel data and a loop
+// over every compiled SIMD target.
 
 #include <gtest/gtest.h>
 
@@ -35,8 +35,6 @@ std::vector<T> RandomSamples(std::size_t count, uint32_t maximum, uint32_t seed)
   for (T& s : v) s = static_cast<T>(lcg.Next() % (maximum + 1));
   return v;
 }
-
-using kelvo::test::ExpectIPException;
 
 using kelvo::testing::ForEachTarget;
 
