@@ -28,7 +28,7 @@ constexpr int kMaxThreads = 256;
 // 0 until set: the default applies.
 std::atomic<int> g_requested{0};
 
-int CoresAvailable() noexcept {
+[[maybe_unused]] int CoresAvailable() noexcept {
 #if defined(__linux__)
   cpu_set_t set;
   CPU_ZERO(&set);
@@ -41,7 +41,7 @@ int CoresAvailable() noexcept {
   return n > 0 ? static_cast<int>(n) : 1;
 }
 
-int DefaultThreads() noexcept {
+[[maybe_unused]] int DefaultThreads() noexcept {
   static const int count = [] {
     if (const char* env = std::getenv("KELVO_THREADS")) {
       char* end = nullptr;
