@@ -203,7 +203,7 @@ void Histogram::Initialize(const BitmapData* image, int x0, int y0, int x1, int 
     throw IPException(ErrorCode::kInvalidRegion, kWhereInit);
   }
   if (image->GetData() == nullptr) throw IPException(ErrorCode::kNullData, kWhereInit);
-  const uint8_t* start = image->GetData() + static_cast<std::ptrdiff_t>(y0) * image->GetStride() +
+  const uint8_t* start = RowAt(image->GetData(), image->GetStride(), y0) +
                          static_cast<std::ptrdiff_t>(x0) * BytesPerPixel(format);
   if (format == kFormatBGR8) {
     Initialize(start, x1 - x0 + 1, y1 - y0 + 1, image->GetStride(), bins, computeLuminance);

@@ -6,6 +6,7 @@
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -40,13 +41,11 @@ void OpImg16to8bit::Execute(const BitmapData* source, BitmapData* destination) {
   const int samples = source->GetWidth() * (from == kFormatBGR16 ? 3 : 1);
   const ptrdiff_t srcAdvance = source->GetStride() & ~1;
   const ptrdiff_t dstAdvance = destination->GetStride();
-  const uint8_t* srcRow = source->GetData();
-  uint8_t* dstRow = destination->GetData();
+  const auto* src = reinterpret_cast<const uint16_t*>(source->GetData());
   for (int y = 0; y < source->GetHeight(); ++y) {
-    const auto* in = reinterpret_cast<const uint16_t*>(srcRow);
-    for (int i = 0; i < samples; ++i) dstRow[i] = table[in[i]];
-    srcRow += srcAdvance;
-    dstRow += dstAdvance;
+    const uint16_t* in = RowAt(src, srcAdvance, y);
+    uint8_t* out = RowAt(destination->GetData(), dstAdvance, y);
+    for (int i = 0; i < samples; ++i) out[i] = table[in[i]];
   }
 }
 
