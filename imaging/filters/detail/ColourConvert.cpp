@@ -52,28 +52,32 @@ void RgbToYCbCr8(int height, const uint8_t* src, int srcStride, uint8_t* dst, in
                  int width, bool planar) noexcept {
   Bands(height, src, srcStride, dst, dstStride, width, planar, false,
         [&](int rows, const auto* s, auto* d, int planeRows) {
-          HWY_DYNAMIC_DISPATCH(RgbToYCbCr8Impl)(rows, s, srcStride, d, dstStride, width, planar, planeRows);
+          HWY_DYNAMIC_DISPATCH(RgbToYCbCr8Impl)
+          (rows, s, srcStride, d, dstStride, width, planar, planeRows);
         });
 }
 void RgbToYCbCr16(int height, const uint16_t* src, int srcStride, uint16_t* dst, int dstStride,
                   int width, bool planar) noexcept {
   Bands(height, src, srcStride, dst, dstStride, width, planar, false,
         [&](int rows, const auto* s, auto* d, int planeRows) {
-          HWY_DYNAMIC_DISPATCH(RgbToYCbCr16Impl)(rows, s, srcStride, d, dstStride, width, planar, planeRows);
+          HWY_DYNAMIC_DISPATCH(RgbToYCbCr16Impl)
+          (rows, s, srcStride, d, dstStride, width, planar, planeRows);
         });
 }
 void YCbCrToRgb8(int height, const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
                  int width, bool planar) noexcept {
   Bands(height, src, srcStride, dst, dstStride, width, planar, true,
         [&](int rows, const auto* s, auto* d, int planeRows) {
-          HWY_DYNAMIC_DISPATCH(YCbCrToRgb8Impl)(rows, s, srcStride, d, dstStride, width, planar, planeRows);
+          HWY_DYNAMIC_DISPATCH(YCbCrToRgb8Impl)
+          (rows, s, srcStride, d, dstStride, width, planar, planeRows);
         });
 }
 void YCbCrToRgb16(int height, const uint16_t* src, int srcStride, uint16_t* dst, int dstStride,
                   int width, bool planar) noexcept {
   Bands(height, src, srcStride, dst, dstStride, width, planar, true,
         [&](int rows, const auto* s, auto* d, int planeRows) {
-          HWY_DYNAMIC_DISPATCH(YCbCrToRgb16Impl)(rows, s, srcStride, d, dstStride, width, planar, planeRows);
+          HWY_DYNAMIC_DISPATCH(YCbCrToRgb16Impl)
+          (rows, s, srcStride, d, dstStride, width, planar, planeRows);
         });
 }
 
