@@ -96,40 +96,6 @@ HWY_INLINE void ConvSamplesN(D d, const detail::ConvArgs& a, int y, ptrdiff_t i,
   for (int u = 0; u < kU; ++u) hn::StoreU(acc[u], d, out + i + u * adv);
 }
 
-// The same for output rows y and y + 1 of a one-channel image at once, both
-// with every kernel row inside the first image: each first-image row is
-// loaded once for both. Row r = y + 1 - j gives row y + 1 its term of kernel
-// row j and row y its term of kernel row j - 1, so each output still adds
-// its terms kernel row by kernel row, left to right.
-template <int kU, class D>
-HWY_INLINE void ConvSamplesPairC1(D d, const detail::ConvArgs& a, int y, ptrdiff_t i,
-                                  ptrdiff_t adv, float* out0, float* out1) {
-  hn::Vec<D> acc0[kU], acc1[kU];
-  for (int u = 0; u < kU; ++u) acc0[u] = acc1[u] = hn::Zero(d);
-  for (int j = 0; j <= a.h2; ++j) {
-    const float* s1 = Advance(a.src1, static_cast<ptrdiff_t>(a.step1) * (y + 1 - j)) + i;
-    const float* upper = j < a.h2 ? Advance(a.src2, static_cast<ptrdiff_t>(a.step2) * j) : nullptr;
-    const float* lower = j > 0 ? Advance(a.src2, static_cast<ptrdiff_t>(a.step2) * (j - 1)) : nullptr;
-    for (int kx = 0; kx < a.w2; ++kx) {
-      const float* p = s1 - kx;
-      hn::Vec<D> v[kU];
-      for (int u = 0; u < kU; ++u) v[u] = hn::LoadU(d, p + u * adv);
-      if (upper != nullptr) {
-        const auto k = hn::Set(d, upper[kx]);
-        for (int u = 0; u < kU; ++u) acc1[u] = hn::Add(acc1[u], hn::Mul(v[u], k));
-      }
-      if (lower != nullptr) {
-        const auto k = hn::Set(d, lower[kx]);
-        for (int u = 0; u < kU; ++u) acc0[u] = hn::Add(acc0[u], hn::Mul(v[u], k));
-      }
-    }
-  }
-  for (int u = 0; u < kU; ++u) {
-    hn::StoreU(acc0[u], d, out0 + i + u * adv);
-    hn::StoreU(acc1[u], d, out1 + i + u * adv);
-  }
-}
-
 // Lane j of every vector holds channel j % 3 (vectors start at channel 0).
 alignas(64) inline constexpr int32_t kChannelOfLane[64] = {
     0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1,
@@ -220,11 +186,7 @@ HWY_NOINLINE void ConvFullFloat(const detail::ConvArgs& a) {
   const ptrdiff_t borderSpan = 2 * static_cast<ptrdiff_t>(a.w2 - 1) * ch + 3 * lanes;
   const bool vectorBorder = advance > 0 && borderSpan * a.h2 <= kScratch;
   (void)oh;
-  // One output row; with pairRow its interior together with row y + 1
-  // (returning where that stopped), with resumeAt >= 0 the interior before
-  // resumeAt already done.
-  const auto doRow = [&](int y, bool pairRow, ptrdiff_t resumeAt) {
-    ptrdiff_t pairEnd = -1;
+  for (int y = a.yBegin; y < a.yEnd; ++y) {
     float* out = Advance(a.dst, static_cast<ptrdiff_t>(a.dstStep) * y);
     auto border = [&](ptrdiff_t i0, ptrdiff_t i1) {
       if (i0 >= i1) return;
@@ -245,17 +207,9 @@ HWY_NOINLINE void ConvFullFloat(const detail::ConvArgs& a) {
       i = static_cast<ptrdiff_t>(xBegin) * ch;
     }
     for (; i < static_cast<ptrdiff_t>(xBegin) * ch; ++i) one(i);
-    if (resumeAt >= 0) i = resumeAt;
     if (xEnd > xBegin && advance > 0) {
       const ptrdiff_t interiorEnd = static_cast<ptrdiff_t>(xEnd) * ch;
       if (ch == 1) {
-        if (pairRow) {
-          float* out1 = Advance(out, a.dstStep);
-          for (; i + 3 * advance + lanes <= interiorEnd; i += 4 * advance) {
-            ConvSamplesPairC1<4>(d, a, y, i, advance, out, out1);
-          }
-          pairEnd = i;
-        }
         for (; i + 7 * advance + lanes <= interiorEnd; i += 8 * advance) {
           ConvSamplesN<8>(d, a, y, i, advance, tapsC1, out);
         }
@@ -276,13 +230,6 @@ HWY_NOINLINE void ConvFullFloat(const detail::ConvArgs& a) {
       i = static_cast<ptrdiff_t>(ow) * ch;
     }
     for (; i < static_cast<ptrdiff_t>(ow) * ch; ++i) one(i);
-    return pairEnd;
-  };
-  for (int y = a.yBegin; y < a.yEnd; ++y) {
-    // Two rows at once where every kernel row of both lies in the image.
-    const bool pair = ch == 1 && advance > 0 && y + 1 < a.yEnd && y >= a.h2 - 1 && y + 1 < a.h1;
-    const ptrdiff_t resume = doRow(y, pair, -1);
-    if (pair) doRow(++y, false, resume);
   }
 }
 
