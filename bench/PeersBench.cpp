@@ -14,6 +14,7 @@
 #include "imaging/analysis/SumAreaTable.h"
 #include "imaging/analysis/detail/StretchMap.h"
 #include "imaging/primitives/Primitives.h"
+#include "imaging/primitives/Threads.h"
 
 #if KELVO_HAVE_OPENCV
 #include <opencv2/core.hpp>
@@ -23,6 +24,12 @@
 namespace {
 
 using KelvoLibImageProcessing::SumAreaTable;
+
+// Ours on one thread for the length of a benchmark, as the peers run.
+struct OneThread {
+  OneThread() { kelvo::SetThreads(1); }
+  ~OneThread() { kelvo::SetThreads(0); }
+};
 
 // A mask of soft blobs with ragged edges, like the skin map gives.
 std::vector<uint8_t> Mask(int w, int h) {
@@ -60,6 +67,7 @@ std::vector<float> Floats(std::size_t n) {
 }
 
 void BM_Peer_SumAreaTable(benchmark::State& state) {
+  const OneThread one;
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   const std::vector<uint8_t> mask = Mask(w, h);
   SumAreaTable t;
@@ -70,6 +78,7 @@ void BM_Peer_SumAreaTable(benchmark::State& state) {
 }
 
 void BM_Peer_StretchLookup(benchmark::State& state) {
+  const OneThread one;
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   const std::size_t n = static_cast<std::size_t>(w) * h * 3;
   const std::vector<uint8_t> src = Bytes(n), table = Table();
@@ -81,6 +90,7 @@ void BM_Peer_StretchLookup(benchmark::State& state) {
 }
 
 void BM_Peer_ConvFull3x3(benchmark::State& state) {
+  const OneThread one;
   ippStaticInit();
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   const std::vector<float> src = Floats(static_cast<std::size_t>(w) * h);

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
 
 #include "imaging/analysis/Histogram.h"
 #include "imaging/analysis/OpContrastStretch.h"
@@ -80,6 +83,18 @@ bool HasWorkLayout(const BitmapData& image, const BitmapData& work) {
          image.GetData() != nullptr;
 }
 
+// Whether the two images' rows share any byte.
+bool Overlap(const BitmapData& a, const BitmapData& b) {
+  const auto span = [](const BitmapData& i) {
+    const uint8_t* p = i.GetData();
+    return std::pair<const uint8_t*, const uint8_t*>(
+        p, p + static_cast<std::ptrdiff_t>(i.GetStride()) * std::max(i.GetHeight(), 0));
+  };
+  const auto [a0, a1] = span(a);
+  const auto [b0, b1] = span(b);
+  return a0 != nullptr && b0 != nullptr && a0 < b1 && b0 < a1;
+}
+
 }  // namespace
 
 void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
@@ -91,23 +106,40 @@ void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
 
   width_ = input->GetWidth();
   height_ = input->GetHeight();
-  BitmapData work[2] = {BitmapData(width_, height_), BitmapData(width_, height_)};
-
-  // Each stage reads the current image and writes the next work image, and
-  // then the two trade places: the result is never copied back. No stage
+  // Each stage reads the current image and writes another, which then
+  // becomes the current one: the result is never copied back. No stage
   // writes to its source, so a frame that already has the work images'
-  // layout is read in place instead of being copied in first.
+  // layout is read in place instead of being copied in first. The output
+  // serves as one of the images the stages write when it has their layout,
+  // at once when it is a different image and once the first stage has read
+  // the input when it is the input itself; the second work image is made
+  // only when neither is free. A large photograph so needs one frame-sized
+  // image fewer.
+  BitmapData work[2] = {BitmapData(width_, height_), BitmapData()};
   const BitmapData* current = input;
-  BitmapData* next = &work[0];
   if (!HasWorkLayout(*input, work[0])) {
     UtilitiesGeneral::CopyData(input, &work[0]);  // refuses other formats (code 3)
     current = &work[0];
-    next = &work[1];
   }
-  const auto advance = [&current, &next, &work] {
-    current = next;
-    next = next == &work[0] ? &work[1] : &work[0];
+  const bool outputIsInput = Overlap(*output, *input);
+  const bool outputUsable = HasWorkLayout(*output, work[0]) && output->GetWidth() == width_ &&
+                            output->GetHeight() == height_;
+  BitmapData* next = nullptr;
+  const auto pickNext = [&] {
+    if (outputUsable && current != output && (!outputIsInput || current != input)) {
+      next = output;
+    } else if (current != &work[0]) {
+      next = &work[0];
+    } else {
+      if (work[1].GetData() == nullptr) work[1] = BitmapData(width_, height_);
+      next = &work[1];
+    }
   };
+  const auto advance = [&] {
+    current = next;
+    pickNext();
+  };
+  pickNext();
   Clock::time_point mark = Clock::now();
   times.copyIn = Milliseconds(start, mark);
 
@@ -146,6 +178,7 @@ void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
   const bool direct = output->GetFormat() == kFormatBGR8 && output->GetWidth() == width_ &&
                       output->GetHeight() == height_ && output->GetData() != nullptr;
   if (direct) {
+    // In place when the last stage wrote the output.
     blend.Execute(current, output, Screen, report_.opacity);
     lap(times.blend);
   } else {
@@ -153,7 +186,7 @@ void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
       UtilitiesGeneral::CopyData(input, next);
       advance();
     }
-    BitmapData* last = next == &work[0] ? &work[1] : &work[0];
+    BitmapData* last = const_cast<BitmapData*>(current);
     blend.Execute(last, last, Screen, report_.opacity);
     lap(times.blend);
     UtilitiesGeneral::CopyData(last, output);

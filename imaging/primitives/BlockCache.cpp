@@ -27,7 +27,7 @@ constexpr std::size_t kLargeBlock = 256 * 1024;
 // Small pages matter only where blocks are mapped by hand (Linux).
 [[maybe_unused]] constexpr std::size_t kPage = 4096;
 constexpr std::size_t kHugePage = 2 * 1024 * 1024;
-[[maybe_unused]] constexpr std::size_t kDefaultCapMiB = 256;  // unused when sanitized
+[[maybe_unused]] constexpr std::size_t kDefaultCapMiB = 192;  // unused when sanitized
 // Far beyond any image; a request above it is a size computation gone wrong
 // and fails here rather than in the system allocator (which, under
 // AddressSanitizer, aborts instead of returning null).
@@ -137,9 +137,15 @@ std::size_t ReadCap() {
 class Cache {
  public:
   // A cached block that fits `bytes` without wasting more than half of it,
-  // the smallest such; null when none.
-  Header* Take(std::size_t bytes) {
+  // the smallest such; null when none. Then a fresh block will be mapped,
+  // and cached blocks, oldest first, go back to the system (returned in
+  // `evicted`, to be freed outside the lock) while the blocks in use, the
+  // cached ones and the new one together would exceed the cap: a cached
+  // block that the request cannot use would otherwise only add to the
+  // process's peak (a large photograph's blocks alone can reach the cap).
+  Header* Take(std::size_t bytes, Header** evicted, int& evictedCount) {
     std::lock_guard<std::mutex> lock(mutex_);
+    evictedCount = 0;
     int best = -1;
     for (int i = 0; i < count_; ++i) {
       const std::size_t c = entries_[i]->capacity;
@@ -147,6 +153,10 @@ class Cache {
     }
     if (best < 0) {
       ++stats_.fresh;
+      while (count_ > 0 && stats_.liveLargeBytes + cached_ + bytes > cap_) {
+        evicted[evictedCount++] = entries_[0];
+        RemoveAt(0);
+      }
       return nullptr;
     }
     Header* h = entries_[best];
@@ -167,11 +177,12 @@ class Cache {
     std::lock_guard<std::mutex> lock(mutex_);
     stats_.liveLargeBytes -= h->capacity;
     int n = 0;
-    if (h->capacity > cap_) {
+    if (h->capacity > cap_ || stats_.liveLargeBytes + h->capacity > cap_) {
       evicted[n++] = h;
       return n;
     }
-    while (count_ > 0 && (count_ == kMaxCached || cached_ + h->capacity > cap_)) {
+    while (count_ > 0 && (count_ == kMaxCached || cached_ + h->capacity > cap_ ||
+                          stats_.liveLargeBytes + cached_ + h->capacity > cap_)) {
       evicted[n++] = entries_[0];
       RemoveAt(0);
     }
@@ -234,9 +245,15 @@ void* AllocateBlock(std::size_t bytes, bool zeroed) noexcept {
   if (bytes >= kLargeBlock) {
     Cache& cache = TheCache();
     if (cache.Enabled()) {
-      if (Header* h = cache.Take(bytes)) {
+      Header* evicted[kMaxCached];
+      int n = 0;
+      if (Header* h = cache.Take(bytes, evicted, n)) {
         if (zeroed) std::memset(DataOf(h), 0, bytes);
         return DataOf(h);
+      }
+      for (int i = 0; i < n; ++i) {
+        evicted[i]->magic = 0;
+        SystemFree(evicted[i]);
       }
     }
     bool clean = false;

@@ -13,11 +13,19 @@
 //
 // How the cache behaves:
 // - Small blocks (below 256 KiB) go straight to the system allocator.
-// - A freed large block stays cached until the cache holds more than its cap
-//   (KELVO_BLOCK_CACHE_MB, default 256 MiB; 0 turns caching off); then the
-//   blocks freed longest ago are returned to the system first.
+// - A freed large block stays cached up to a cap (KELVO_BLOCK_CACHE_MB,
+//   default 192 MiB; 0 turns caching off); beyond it the blocks freed
+//   longest ago are returned to the system first.
 // - A cached block is reused only for a request of at least half its size,
 //   so a small buffer never pins a huge block.
+// - The cap bounds the large blocks in use and the cached ones together: a
+//   freed block is cached, and a request that no cached block serves maps a
+//   fresh one, only after cached blocks, oldest first, are given back as far
+//   as needed to stay within it. Blocks that wait in the cache so never add
+//   to the peak of a photograph whose own blocks come near the cap (the
+//   default keeps a 4000 x 3000 photograph's enhancement within ~240 MB),
+//   while the repeated stills of a video stream, far smaller, keep all
+//   theirs.
 // - TrimBlockCache() gives every cached block back, e.g. when streaming stops.
 // - Under AddressSanitizer nothing is cached and nothing is mapped by hand,
 //   so a use after free is still caught.

@@ -36,7 +36,8 @@ namespace kelvo {
 // Rows a band needs so that the work of one band outweighs handing it to
 // another thread: about 32K samples.
 inline int BandRows(long samplesPerRow) {
-  return static_cast<int>(std::max<long>(1, (32768 + samplesPerRow - 1) / std::max(samplesPerRow, 1L)));
+  return static_cast<int>(
+      std::max<long>(1, (32768 + samplesPerRow - 1) / std::max(samplesPerRow, 1L)));
 }
 
 // True when the destination rows [0, rows) cannot share a byte with the

@@ -46,7 +46,8 @@ std::atomic<int> g_requested{0};
     if (const char* env = std::getenv("KELVO_THREADS")) {
       char* end = nullptr;
       const long v = std::strtol(env, &end, 10);
-      if (end != env && *end == '\0' && v > 0) return static_cast<int>(std::min<long>(v, kMaxThreads));
+      if (end != env && *end == '\0' && v > 0)
+        return static_cast<int>(std::min<long>(v, kMaxThreads));
     }
     return std::min(CoresAvailable(), kMaxThreads);
   }();

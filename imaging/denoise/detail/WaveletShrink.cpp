@@ -74,6 +74,10 @@ void From16Impl(const uint16_t* in, float* out, size_t n) {
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+#include <algorithm>
+
+#include "imaging/primitives/ParallelRows.h"
+
 namespace KelvoLibImageProcessing::detail {
 
 HWY_EXPORT(ShrinkImpl);
@@ -82,11 +86,28 @@ HWY_EXPORT(FloatsTo16Impl);
 HWY_EXPORT(From8Impl);
 HWY_EXPORT(From16Impl);
 
+namespace {
+
+// fn(begin, count) over chunks of [0, n) on the library's threads: every
+// element is computed on its own, so chunks give the same values as one
+// pass.
+template <class Fn>
+void InChunks(size_t n, const Fn& fn) {
+  constexpr size_t kChunk = size_t{1} << 15;
+  const size_t chunks = (n + kChunk - 1) / kChunk;
+  kelvo::ParallelRows(static_cast<int>(chunks), 1, [&](int c0, int c1) {
+    const size_t begin = static_cast<size_t>(c0) * kChunk;
+    fn(begin, std::min(n, static_cast<size_t>(c1) * kChunk) - begin);
+  });
+}
+
+}  // namespace
+
 void ShrinkCoefficients(float* x, size_t n, float t, bool soft) noexcept {
-  HWY_DYNAMIC_DISPATCH(ShrinkImpl)(x, n, t, soft);
+  InChunks(n, [&](size_t b, size_t c) { HWY_DYNAMIC_DISPATCH(ShrinkImpl)(x + b, c, t, soft); });
 }
 void SamplesToFloats(const uint8_t* in, float* out, size_t n) noexcept {
-  HWY_DYNAMIC_DISPATCH(From8Impl)(in, out, n);
+  InChunks(n, [&](size_t b, size_t c) { HWY_DYNAMIC_DISPATCH(From8Impl)(in + b, out + b, c); });
 }
 void SamplesToFloats(const uint16_t* in, float* out, size_t n) noexcept {
   HWY_DYNAMIC_DISPATCH(From16Impl)(in, out, n);

@@ -249,7 +249,7 @@ HWY_INLINE void InverseBlock8Full(const YccRow<const uint8_t>& in, uint8_t* HWY_
 
 template <typename T>
 void ForwardRows(int height, const T* src, int srcStride, T* dst, int dstStride, int width,
-                 bool planar, const ColourRange& range) {
+                 bool planar, int planeRows, const ColourRange& range) {
   if (width < 1 || height < 1) return;
   const hn::ScalableTag<float> df;
   const hn::CappedTag<float, 1> d1;
@@ -257,7 +257,7 @@ void ForwardRows(int height, const T* src, int srcStride, T* dst, int dstStride,
   const size_t w = static_cast<size_t>(width);
   const ptrdiff_t srcStep = srcStride / static_cast<ptrdiff_t>(sizeof(T));
   const ptrdiff_t dstStep = dstStride / static_cast<ptrdiff_t>(sizeof(T));
-  const ptrdiff_t plane = dstStep * height;
+  const ptrdiff_t plane = dstStep * planeRows;
   for (int yRow = 0; yRow < height; ++yRow) {
     const T* s = src + yRow * srcStep;
     T* d = dst + yRow * dstStep;
@@ -276,7 +276,7 @@ void ForwardRows(int height, const T* src, int srcStride, T* dst, int dstStride,
 
 template <typename T>
 void InverseRows(int height, const T* src, int srcStride, T* dst, int dstStride, int width,
-                 bool planar, const ColourRange& range) {
+                 bool planar, int planeRows, const ColourRange& range) {
   if (width < 1 || height < 1) return;
   const hn::ScalableTag<float> df;
   const hn::CappedTag<float, 1> d1;
@@ -284,7 +284,7 @@ void InverseRows(int height, const T* src, int srcStride, T* dst, int dstStride,
   const size_t w = static_cast<size_t>(width);
   const ptrdiff_t srcStep = srcStride / static_cast<ptrdiff_t>(sizeof(T));
   const ptrdiff_t dstStep = dstStride / static_cast<ptrdiff_t>(sizeof(T));
-  const ptrdiff_t plane = srcStep * height;
+  const ptrdiff_t plane = srcStep * planeRows;
   for (int yRow = 0; yRow < height; ++yRow) {
     const T* s = src + yRow * srcStep;
     T* d = dst + yRow * dstStep;
@@ -302,20 +302,20 @@ void InverseRows(int height, const T* src, int srcStride, T* dst, int dstStride,
 }
 
 void RgbToYCbCr8Impl(int height, const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
-                     int width, bool planar) {
-  ForwardRows(height, src, srcStride, dst, dstStride, width, planar, kRange8);
+                     int width, bool planar, int planeRows) {
+  ForwardRows(height, src, srcStride, dst, dstStride, width, planar, planeRows, kRange8);
 }
 void RgbToYCbCr16Impl(int height, const uint16_t* src, int srcStride, uint16_t* dst, int dstStride,
-                      int width, bool planar) {
-  ForwardRows(height, src, srcStride, dst, dstStride, width, planar, kRange16);
+                      int width, bool planar, int planeRows) {
+  ForwardRows(height, src, srcStride, dst, dstStride, width, planar, planeRows, kRange16);
 }
 void YCbCrToRgb8Impl(int height, const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
-                     int width, bool planar) {
-  InverseRows(height, src, srcStride, dst, dstStride, width, planar, kRange8);
+                     int width, bool planar, int planeRows) {
+  InverseRows(height, src, srcStride, dst, dstStride, width, planar, planeRows, kRange8);
 }
 void YCbCrToRgb16Impl(int height, const uint16_t* src, int srcStride, uint16_t* dst, int dstStride,
-                      int width, bool planar) {
-  InverseRows(height, src, srcStride, dst, dstStride, width, planar, kRange16);
+                      int width, bool planar, int planeRows) {
+  InverseRows(height, src, srcStride, dst, dstStride, width, planar, planeRows, kRange16);
 }
 
 }  // namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE

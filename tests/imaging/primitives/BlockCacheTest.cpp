@@ -1,5 +1,6 @@
 // The block cache behind every frame-sized buffer of the library: alignment,
-// zeroing, reuse of freed blocks, the half-size rule, eviction and trimming.
+// zeroing, reuse of freed blocks, the half-size rule, eviction (on freeing
+// and before a fresh block is mapped) and trimming.
 // Reuse is checked only when caching is on (it is off under AddressSanitizer
 // so that a use after free is still reported).
 #include <gtest/gtest.h>
@@ -110,6 +111,19 @@ TEST_F(BlockCacheTest, TheCacheStaysWithinItsCapAndTrimEmptiesIt) {
   EXPECT_LE(full.cachedBytes, cap);
   EXPECT_GT(full.cachedBlocks, 0u);
   EXPECT_EQ(full.liveLargeBytes, 0u);
+  // A request that no cached block serves, with the blocks in use, gives
+  // back what would take the total over the cap, oldest first, and keeps
+  // what fits beside them.
+  const std::size_t want = cap / 2 + 8 * kMiB;
+  void* held = AllocateBlock(cap / 4);
+  void* fresh = AllocateBlock(want);
+  ASSERT_NE(held, nullptr);
+  ASSERT_NE(fresh, nullptr);
+  const BlockCacheStats after = GetBlockCacheStats();
+  EXPECT_LE(after.liveLargeBytes + after.cachedBytes, cap + 2 * kMiB);
+  EXPECT_GT(after.cachedBlocks, 0u);
+  FreeBlock(fresh);
+  FreeBlock(held);
   TrimBlockCache();
   EXPECT_EQ(GetBlockCacheStats().cachedBlocks, 0u);
   EXPECT_EQ(GetBlockCacheStats().cachedBytes, 0u);

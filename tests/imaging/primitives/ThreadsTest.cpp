@@ -100,9 +100,9 @@ TEST(ThreadsTest, NeighbourhoodFiltersAreTheSameOnAnyCount) {
       EXPECT_EQ(ippiFilterLaplace_8u_C3R(src8c3.Roi(), src8c3.Step(), lap.Roi(), lap.Step(), roi,
                                          ippMskSize3x3),
                 ippStsNoErr);
-      EXPECT_EQ(ippiFilterSharpen_8u_C3R(src8c3.Roi(), src8c3.Step(), sharp.Roi(), sharp.Step(),
-                                         roi),
-                ippStsNoErr);
+      EXPECT_EQ(
+          ippiFilterSharpen_8u_C3R(src8c3.Roi(), src8c3.Step(), sharp.Roi(), sharp.Step(), roi),
+          ippStsNoErr);
       std::vector<uint8_t> out = Raw(lap);
       const std::vector<uint8_t> more = Raw(sharp);
       out.insert(out.end(), more.begin(), more.end());
