@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -131,7 +132,9 @@ struct FrameGrabState {
   bool grab_enabled = true;
   bool enhance = false;
   bool background = true;  // convert, enhance and write stills on the worker thread
-  guint threads = 0;       // threads a still's enhancement may use; 0: the library's choice
+  // Threads a still's enhancement may use; 0: the library's choice. Read
+  // without the lock when a still is handed to the writer.
+  std::atomic<guint> threads{0};
 
   // The filter and what the element has told it.
   std::unique_ptr<FilterHost> host;
@@ -241,11 +244,6 @@ static void push_main_settings(GstKelvoFrameGrab* self) {
   }
 }
 
-// Where the threads property reaches the still writer: the one place that
-// hands it over once the writer takes a thread count. Until then the
-// enhancement uses the library's default whatever the value. Lock held; it
-// must not block.
-static void apply_threads(guint /*threads*/) {}
 
 static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, const GValue* value,
                                               GParamSpec* pspec) {
@@ -275,8 +273,7 @@ static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, co
         self->state.background = g_value_get_boolean(value) != FALSE;
         break;
       case PROP_THREADS:
-        self->state.threads = g_value_get_uint(value);
-        apply_threads(self->state.threads);
+        self->state.threads.store(g_value_get_uint(value), std::memory_order_relaxed);
         break;
       default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -313,7 +310,7 @@ static void gst_kelvo_frame_grab_get_property(GObject* object, guint prop_id, GV
       g_value_set_boolean(value, self->state.background);
       break;
     case PROP_THREADS:
-      g_value_set_uint(value, self->state.threads);
+      g_value_set_uint(value, self->state.threads.load(std::memory_order_relaxed));
       break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -408,6 +405,8 @@ static StillWorker::Item make_item(GstKelvoFrameGrab* self, Described d, const s
   StillWorker::Item item;
   item.failure = failure;
   item.still = std::move(d.still);
+  item.still.threads = static_cast<int>(
+      std::min<guint>(self->state.threads.load(std::memory_order_relaxed), G_MAXINT));
   std::shared_ptr<const GstKelvoFrameGrabHooks> hooks = self->state.hooks;
   if (hooks && hooks->prepare) hooks->prepare(item.still);
   item.done = [self, hooks, st = d.stream_time, rt = d.running_time](const Still& still,
@@ -886,7 +885,6 @@ static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
   }
   Lock lock(self->state.lock);
   self->state.host = std::move(host);
-  apply_threads(self->state.threads);
   self->state.caps_error_posted = false;
   self->state.still_taken = false;
   // The new filter holds only the requests queued again below.

@@ -12,6 +12,7 @@
 #include "imaging/core/IPException.h"
 #include "imaging/core/SafeFile.h"
 #include "imaging/pipeline/EnhanceAnySize.h"
+#include "imaging/primitives/Threads.h"
 
 #if KELVO_HOST_IMAGE_FILES
 #include "host/ExifBlock.h"
@@ -96,6 +97,7 @@ ImageMetadata OriginOf(const Still& still, int width, int height, StillResult* r
 
 StillResult StillWriter::Write(const Still& still) const noexcept {
   StillResult result;
+  const kelvo::ScopedThreads threads(still.threads);
   try {
     const size_t bytes = static_cast<size_t>(still.width > 0 ? still.width : 0) * 3 *
                          static_cast<size_t>(still.height > 0 ? still.height : 0);

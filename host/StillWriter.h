@@ -69,6 +69,10 @@ struct Still {
   std::optional<int64_t> creationTime;
   bool keepPixels = false;  // return the final (enhanced, scaled) pixels in StillResult::pixels
   bool writeFile = true;    // false: no file, only the pixels (fileName may be empty)
+  // Threads the enhancement may use for this still; 0: the library's count.
+  // Applies to the writing thread only, so hosts with settings of their own
+  // do not change each other's.
+  int threads = 0;
 };
 
 struct StillResult {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -27,6 +28,8 @@ constexpr int kMaxThreads = 256;
 
 // 0 until set: the default applies.
 std::atomic<int> g_requested{0};
+// The calling thread's own count (ScopedThreads); 0: none.
+thread_local int t_scoped = 0;
 
 [[maybe_unused]] int CoresAvailable() noexcept {
 #if defined(__linux__)
@@ -60,8 +63,15 @@ void SetThreads(int count) noexcept {
   g_requested.store(count <= 0 ? 0 : std::min(count, kMaxThreads), std::memory_order_relaxed);
 }
 
+ScopedThreads::ScopedThreads(int count) noexcept : previous_(t_scoped) {
+  if (count > 0) t_scoped = std::min(count, kMaxThreads);
+}
+
+ScopedThreads::~ScopedThreads() { t_scoped = previous_; }
+
 int Threads() noexcept {
 #if KELVO_HAVE_TBB
+  if (t_scoped > 0) return t_scoped;
   const int n = g_requested.load(std::memory_order_relaxed);
   return n > 0 ? n : DefaultThreads();
 #else
@@ -72,15 +82,15 @@ int Threads() noexcept {
 #if KELVO_HAVE_TBB
 namespace {
 
-// One arena per count in use; a caller that is still running in an arena
-// being replaced keeps it alive through its own reference.
+// One arena per count in use, kept: callers on different threads may use
+// different counts at once (ScopedThreads), and an arena costs only its
+// bookkeeping until it runs work.
 std::shared_ptr<tbb::task_arena> Arena(int threads) {
   static std::mutex mutex;
-  static std::shared_ptr<tbb::task_arena> arena;
+  static std::map<int, std::shared_ptr<tbb::task_arena>> arenas;
   std::lock_guard<std::mutex> lock(mutex);
-  if (!arena || arena->max_concurrency() != threads) {
-    arena = std::make_shared<tbb::task_arena>(threads);
-  }
+  std::shared_ptr<tbb::task_arena>& arena = arenas[threads];
+  if (!arena) arena = std::make_shared<tbb::task_arena>(threads);
   return arena;
 }
 

@@ -14,7 +14,22 @@ namespace kelvo {
 // the default. Counts above 256 are taken as 256.
 void SetThreads(int count) noexcept;
 
-// The count in force: at least 1.
+// The count in force on the calling thread: at least 1.
 int Threads() noexcept;
+
+// Sets the count for the calling thread alone while it lives, over the
+// process-wide one: a host's worker that enhances with a count of its own
+// leaves other callers alone. 0 or less keeps the process-wide count.
+// Scopes nest; each restores what it found.
+class ScopedThreads {
+ public:
+  explicit ScopedThreads(int count) noexcept;
+  ~ScopedThreads();
+  ScopedThreads(const ScopedThreads&) = delete;
+  ScopedThreads& operator=(const ScopedThreads&) = delete;
+
+ private:
+  int previous_;
+};
 
 }  // namespace kelvo

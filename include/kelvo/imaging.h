@@ -12,7 +12,8 @@
 //  - Objects are not shared between threads; separate objects may be used on
 //    separate threads at once.
 //  - Heavy operations split an image into bands of rows on kelvo::Threads()
-//    threads (kelvo::SetThreads sets the count); results are the same for
+//    threads (kelvo::SetThreads sets the count, kelvo::ScopedThreads one
+//    thread's own); results are the same for
 //    every count.
 
 #include "imaging/core/BitmapData.h"

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "imaging/primitives/Primitives.h"
@@ -209,6 +210,35 @@ TEST(ThreadsTest, WaveletLevelsAreTheSameOnAnyCount) {
   }
   ippiWTFwdFree_32f_C1R(fwd);
   ippiWTInvFree_32f_C1R(inv);
+}
+
+}  // namespace
+
+namespace {
+
+// A worker's own count must not leak to other threads (an element with a
+// threads setting beside an application using the library), and nested
+// scopes must restore what they found.
+TEST(ThreadsTest, ScopedCountsBelongToTheirThread) {
+  DefaultThreadsAfter restore;
+  kelvo::SetThreads(2);
+  if (kelvo::Threads() == 1) GTEST_SKIP() << "built without threads";
+  int seenElsewhere = 0;
+  {
+    const kelvo::ScopedThreads outer(5);
+    EXPECT_EQ(kelvo::Threads(), 5);
+    {
+      const kelvo::ScopedThreads inner(3);
+      EXPECT_EQ(kelvo::Threads(), 3);
+      const kelvo::ScopedThreads none(0);
+      EXPECT_EQ(kelvo::Threads(), 3);
+      std::thread other([&] { seenElsewhere = kelvo::Threads(); });
+      other.join();
+    }
+    EXPECT_EQ(kelvo::Threads(), 5);
+  }
+  EXPECT_EQ(seenElsewhere, 2);
+  EXPECT_EQ(kelvo::Threads(), 2);
 }
 
 }  // namespace
