@@ -1,0 +1,122 @@
+#include "python/src/ArrayEnhance.h"
+
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "imaging/pipeline/PipelineSnapshot.h"
+
+namespace py = pybind11;
+
+namespace kelvo::python {
+
+namespace {
+
+using KelvoLibImageProcessing::EnhanceAnySize;
+using KelvoLibImageProcessing::EnhanceOptions;
+using KelvoLibImageProcessing::PipelineSnapshot;
+
+std::string ShapeText(const py::array& a) {
+  std::string text = "(";
+  for (py::ssize_t i = 0; i < a.ndim(); ++i) {
+    if (i > 0) text += ", ";
+    text += std::to_string(a.shape(i));
+  }
+  if (a.ndim() == 1) text += ",";
+  return text + ")";
+}
+
+// Whether the library can read the array where it lies: blue, green, red
+// bytes side by side, rows a whole non-negative int stride apart that does
+// not overlap the next row. Anything else (a reversed or stepped view, a
+// channel-reversed view, rows wider than an int) is copied once.
+bool LibraryCanRead(const py::array& a, py::ssize_t width, py::ssize_t height) {
+  const py::ssize_t row = 3 * width;
+  if (row > INT_MAX) return false;
+  if (a.strides(2) != 1) return false;
+  if (width > 1 && a.strides(1) != 3) return false;
+  if (height > 1 && (a.strides(0) < row || a.strides(0) > INT_MAX)) return false;
+  return true;
+}
+
+// Copies a strided H x W x 3 array into rows of 3 * width bytes, reversing
+// the channel order when swap is set.
+void CopyIn(const uint8_t* base, py::ssize_t rowStep, py::ssize_t pixelStep,
+            py::ssize_t channelStep, py::ssize_t width, py::ssize_t height, bool swap,
+            uint8_t* out) {
+  const py::ssize_t c0 = swap ? 2 * channelStep : 0;
+  const py::ssize_t c2 = swap ? 0 : 2 * channelStep;
+  for (py::ssize_t y = 0; y < height; ++y) {
+    const uint8_t* p = base + y * rowStep;
+    uint8_t* d = out + y * 3 * width;
+    for (py::ssize_t x = 0; x < width; ++x, p += pixelStep, d += 3) {
+      d[0] = p[c0];
+      d[1] = p[channelStep];
+      d[2] = p[c2];
+    }
+  }
+}
+
+void SwapOuterChannels(uint8_t* pixels, size_t count) {
+  for (size_t i = 0; i < count; ++i, pixels += 3) std::swap(pixels[0], pixels[2]);
+}
+
+}  // namespace
+
+py::tuple EnhanceArray(const py::handle& image, const EnhanceOptions& options,
+                       const std::string& channels) {
+  bool rgb = false;
+  if (channels == "rgb") {
+    rgb = true;
+  } else if (channels != "bgr") {
+    throw py::value_error("channels must be \"rgb\" or \"bgr\", not \"" + channels + "\"");
+  }
+  if (!py::isinstance<py::array>(image)) {
+    throw py::type_error("image must be a numpy array of uint8 (H x W x 3), not " +
+                         std::string(py::str(py::type::of(image).attr("__name__"))));
+  }
+  const auto a = py::reinterpret_borrow<py::array>(image);
+  if (a.dtype().kind() != 'u' || a.dtype().itemsize() != 1) {
+    throw py::type_error("image must have dtype uint8, not " + std::string(py::str(a.dtype())));
+  }
+  if (a.ndim() != 3 || a.shape(2) != 3) {
+    throw py::value_error("image must have shape (height, width, 3), not " + ShapeText(a));
+  }
+  const py::ssize_t height = a.shape(0), width = a.shape(1);
+  if (height < 1 || width < 1) {
+    throw py::value_error("image must be at least 1 x 1 pixels, not " + ShapeText(a));
+  }
+  if (width > INT_MAX / 3 || height > INT_MAX) {
+    throw py::value_error("image is too large: rows of more than " + std::to_string(INT_MAX / 3) +
+                          " pixels, or more rows than that, cannot be indexed, and the shape is " +
+                          ShapeText(a));
+  }
+  const int w = static_cast<int>(width), h = static_cast<int>(height);
+
+  py::array_t<uint8_t> result({height, width, py::ssize_t{3}});
+  uint8_t* out = result.mutable_data();
+  const auto* in = static_cast<const uint8_t*>(a.data());
+  const int outStride = 3 * w;
+  const bool direct = !rgb && LibraryCanRead(a, width, height);
+  const py::ssize_t s0 = a.strides(0), s1 = a.strides(1), s2 = a.strides(2);
+
+  PipelineSnapshot::Report report;
+  {
+    py::gil_scoped_release release;
+    if (direct) {
+      const int inStride = height > 1 ? static_cast<int>(s0) : outStride;
+      report = EnhanceAnySize(w, h, in, inStride, out, outStride, options);
+    } else {
+      // The one copy in: into the result, which the library then enhances
+      // in place.
+      CopyIn(in, s0, s1, s2, width, height, rgb, out);
+      report = EnhanceAnySize(w, h, out, outStride, out, outStride, options);
+      if (rgb) SwapOuterChannels(out, static_cast<size_t>(width) * static_cast<size_t>(height));
+    }
+  }
+  return py::make_tuple(result, report);
+}
+
+}  // namespace kelvo::python
