@@ -111,7 +111,8 @@ py::dict ReportDict(const Report& r) {
   return d;
 }
 
-constexpr const char* kEnhanceDoc = R"(enhance(image, *, skin=True, noise=True, stretch=True, sharpen=True, channels="rgb")
+constexpr const char* kEnhanceDoc = R"(enhance(image, *, skin=True, noise=True, stretch=True, sharpen=True, channels='rgb')
+--
 
 Enhance a photo or a grabbed frame the way the frame grabber does: skin
 analysis, wavelet noise reduction, contrast stretch, luminance sharpening
@@ -197,6 +198,10 @@ PYBIND11_MODULE(_kelvo, m) {
                ", total_ms=" + std::to_string(r.times.total) + ")";
       });
 
+  // enhance's docstring opens with its signature as users call it (the
+  // generated one would name the image a "handle").
+  py::options plainSignature;
+  plainSignature.disable_function_signatures();
   m.def(
       "enhance",
       [](const py::handle& image, bool skin, bool noise, bool stretch, bool sharpen,
@@ -207,6 +212,7 @@ PYBIND11_MODULE(_kelvo, m) {
       py::arg("image"), py::kw_only(), py::arg("skin") = true, py::arg("noise") = true,
       py::arg("stretch") = true, py::arg("sharpen") = true, py::arg("channels") = "rgb",
       kEnhanceDoc);
+  plainSignature.enable_function_signatures();
 
   m.def(
       "_enhance_file",
