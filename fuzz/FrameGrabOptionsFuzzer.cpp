@@ -41,9 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (options.maxPixels < 1) std::abort();
   if (options.help || options.version) return 0;
-  if (options.input == "-") std::abort();
-  // Something is always grabbed, in time order, with at most one main still.
-  if (options.stills.empty()) std::abort();
+  for (const std::string& input : options.inputs)
+    if (input == "-") std::abort();
+  // Something is always grabbed (stills, or regular ones named by a
+  // pattern), in time order, with at most one main still.
+  if (options.stills.empty() && !(options.every > 0.0 && !options.pattern.empty())) std::abort();
+  if (options.quality < 1 || options.quality > 100 || options.jobs < 1) std::abort();
   int mains = 0;
   for (size_t i = 0; i < options.stills.size(); ++i) {
     const Still& s = options.stills[i];

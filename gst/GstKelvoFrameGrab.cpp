@@ -161,6 +161,9 @@ struct FrameGrabState {
   // with them: a fresh frame-sized allocation costs the streaming thread its
   // page faults every time.
   GstBufferPool* copy_pool = nullptr;
+  // Set by a program linking the element before it starts; read without the
+  // lock since it does not change while frames flow.
+  std::shared_ptr<const GstKelvoFrameGrabHooks> hooks;
 };
 
 using Lock = std::lock_guard<std::mutex>;
@@ -383,8 +386,11 @@ static StillWorker::Item make_item(GstKelvoFrameGrab* self, Described d, const s
   StillWorker::Item item;
   item.failure = failure;
   item.still = std::move(d.still);
-  item.done = [self, st = d.stream_time, rt = d.running_time](const Still& still,
-                                                              const StillResult& r) {
+  std::shared_ptr<const GstKelvoFrameGrabHooks> hooks = self->state.hooks;
+  if (hooks && hooks->prepare) hooks->prepare(item.still);
+  item.done = [self, hooks, st = d.stream_time, rt = d.running_time](const Still& still,
+                                                                     const StillResult& r) {
+    if (hooks && hooks->written) hooks->written(still, r);
     report_still(self, still, st, rt, r);
   };
   return item;
@@ -1224,4 +1230,8 @@ static void gst_kelvo_frame_grab_init(GstKelvoFrameGrab* self) {
 
 gboolean gst_kelvo_frame_grab_register(GstPlugin* plugin) {
   return gst_element_register(plugin, "kelvoframegrab", GST_RANK_NONE, GST_TYPE_KELVO_FRAME_GRAB);
+}
+
+void gst_kelvo_frame_grab_set_hooks(GstKelvoFrameGrab* self, GstKelvoFrameGrabHooks hooks) {
+  self->state.hooks = std::make_shared<const GstKelvoFrameGrabHooks>(std::move(hooks));
 }

@@ -65,3 +65,21 @@ G_DECLARE_FINAL_TYPE(GstKelvoFrameGrab, gst_kelvo_frame_grab, GST, KELVO_FRAME_G
 gboolean gst_kelvo_frame_grab_register(GstPlugin* plugin);
 
 G_END_DECLS
+
+#ifdef __cplusplus
+#include <functional>
+
+#include "host/StillWriter.h"
+
+// For programs that link the element: `prepare` adjusts each still before it
+// is written (the format follows its file name; quality, size, metadata,
+// whether to keep the pixels or write no file at all), `written` sees each
+// result, the final pixels included when they were kept, before the still
+// message is posted. Both run on the thread that writes the still. Set them
+// before the element starts.
+struct GstKelvoFrameGrabHooks {
+  std::function<void(kelvo::host::Still&)> prepare;
+  std::function<void(const kelvo::host::Still&, const kelvo::host::StillResult&)> written;
+};
+void gst_kelvo_frame_grab_set_hooks(GstKelvoFrameGrab* self, GstKelvoFrameGrabHooks hooks);
+#endif

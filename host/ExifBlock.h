@@ -39,6 +39,19 @@ class ExifBlock {
   // they exist.
   void MarkUpright(int width, int height);
 
+  // Starts a new block for a still taken from a video: ImageDescription
+  // (the source file's name, UTF-8 as exiftool reads it), UserComment (the
+  // frame's stream time, "stream time 0:01:02.500 (62.500 s)": exif and
+  // exiftool show it as text, and no standard tag holds a position in a
+  // video), the pixel dimensions, and, when dateTime is given (UTC seconds
+  // since 1970 and milliseconds), DateTimeOriginal with SubSecTimeOriginal
+  // and OffsetTimeOriginal "+00:00" so no reader takes it for local time.
+  // An empty sourceName leaves ImageDescription out; a date outside the
+  // years 1 to 9999, which the tag cannot hold, leaves the date out. False,
+  // with *error set, when libexif runs out of memory.
+  bool CreateForStill(const std::string& sourceName, double streamTime, int width, int height,
+                      const int64_t* dateTimeMs, std::string* error);
+
   // The block in its TIFF form again. False, with *error set, when libexif
   // cannot write it.
   bool Serialise(std::vector<uint8_t>* tiff, std::string* error) const;

@@ -17,7 +17,7 @@ Options Parse(const std::vector<std::string>& args) {
 TEST(FrameGrabOptions, StillsComeInTimeOrderWhateverTheOrderGiven) {
   const Options o = Parse({"clip.mp4", "--snapshot", "4:late.jpg", "--at", "2.5", "-o", "main.jpg",
                            "--snapshot", "0.5:early.jpg:enhance", "--quiet", "--enhance"});
-  EXPECT_EQ(o.input, "clip.mp4");
+  EXPECT_EQ(o.inputs, std::vector<std::string>{"clip.mp4"});
   EXPECT_TRUE(o.quiet);
   EXPECT_EQ(o.maxPixels, kelvo::tools::kDefaultMaxPixels);
   ASSERT_EQ(o.stills.size(), 3u);
@@ -35,7 +35,7 @@ TEST(FrameGrabOptions, StillsComeInTimeOrderWhateverTheOrderGiven) {
 
 TEST(FrameGrabOptions, WithoutStillsTheFirstFrameGoesToTheDefaultFile) {
   Options o = Parse({});
-  EXPECT_TRUE(o.input.empty()) << "the bundled sample";
+  EXPECT_TRUE(o.inputs.empty()) << "the bundled sample";
   ASSERT_EQ(o.stills.size(), 1u);
   EXPECT_TRUE(o.stills[0].main);
   EXPECT_EQ(o.stills[0].file, kDefaultOutput);
@@ -85,7 +85,7 @@ TEST(FrameGrabOptions, BadArgumentsAreRefusedWithAReason) {
       {"--snapshot", "2::enhance"},  // empty file before the flag
       {"-o", ""},                    // empty main file
       {"--frobnicate"},              // unknown option
-      {"a.mp4", "b.mp4"},            // two inputs
+      {"a.mp4", "b.mp4", "-o", "x.jpg"},  // two inputs, one file
       {"-o", "-"},                   // stills are files, not standard output
       {"--snapshot", "1:-:enhance"},
       {"-"},                         // nor is the input standard input

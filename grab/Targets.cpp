@@ -1,4 +1,4 @@
-#include "tools/framegrab/StillTargets.h"
+#include "grab/Targets.h"
 
 #include <glib.h>
 #include <unistd.h>
@@ -7,9 +7,8 @@
 #include <system_error>
 
 #include "imaging/core/SafeFile.h"
-#include "tools/framegrab/GrabSession.h"
 
-namespace kelvo::framegrab {
+namespace kelvo::grab::detail {
 
 namespace fs = std::filesystem;
 
@@ -27,7 +26,7 @@ constexpr size_t kRequestNameUnits = 259;
 
 }  // namespace
 
-std::string CheckStillName(const Still& still) {
+std::string CheckStillName(const Request& still) {
   const std::string& name = still.file;
   if (!g_utf8_validate(name.c_str(), static_cast<gssize>(name.size()), nullptr)) {
     // Shown with the bad bytes replaced, so the message itself is text.
@@ -63,48 +62,42 @@ fs::path FileIdentity(const fs::path& name) {
   return folder / current.filename();
 }
 
-int CheckFiles(const std::string& input, const std::vector<Still>& stills, std::string* error) {
+void CheckFiles(const std::string& input, const std::vector<Request>& stills) {
   std::string problem = kelvo::io::CheckInputFile(input);
   if (problem.empty() && access(input.c_str(), R_OK) != 0) {
     const int reason = errno;
     problem = Quoted(input) + ": " + std::generic_category().message(reason);
   }
-  if (!problem.empty()) {
-    *error = "cannot read input: " + problem;
-    return kExitInput;
-  }
+  if (!problem.empty()) throw Error(Error::Kind::Input, "cannot read input: " + problem);
 
   // Refusals that no change to the file system would cure come first (the
   // arguments are wrong), then missing or read-only folders.
   std::vector<std::string> folderProblems;
   std::vector<fs::path> identities;
-  for (const Still& s : stills) {
+  std::vector<const Request*> checked;
+  for (const Request& s : stills) {
+    if (s.file.empty()) continue;
     problem = CheckStillName(s);
-    if (!problem.empty()) {
-      *error = "cannot write a still: " + problem;
-      return kExitUsage;
-    }
+    if (!problem.empty()) throw Error(Error::Kind::Arguments, "cannot write a still: " + problem);
     problem = kelvo::io::CheckOutputTarget(s.file);
     std::error_code ec;
     const fs::path name(s.file);
-    if (!problem.empty() && (!name.has_filename() || fs::exists(fs::status(name, ec)))) {
-      *error = "cannot write a still: " + problem;
-      return kExitUsage;
-    }
-    if (kelvo::io::SameFile(input, name)) {
-      *error = Quoted(s.file) + " is the input video; a still written there would replace it";
-      return kExitUsage;
-    }
+    if (!problem.empty() && (!name.has_filename() || fs::exists(fs::status(name, ec))))
+      throw Error(Error::Kind::Arguments, "cannot write a still: " + problem);
+    if (kelvo::io::SameFile(input, name))
+      throw Error(Error::Kind::Arguments,
+                  Quoted(s.file) + " is the input video; a still written there would replace it");
     const fs::path identity = FileIdentity(name);
     for (size_t i = 0; i < identities.size(); ++i) {
       if (identities[i] != identity) continue;
-      const std::string& first = stills[i].file;
-      *error = first == s.file ? "two stills would be written to " + Quoted(s.file)
-                               : Quoted(first) + " and " + Quoted(s.file) +
-                                     " name the same file; two stills would be written to it";
-      return kExitUsage;
+      const std::string& first = checked[i]->file;
+      throw Error(Error::Kind::Arguments,
+                  first == s.file ? "two stills would be written to " + Quoted(s.file)
+                                  : Quoted(first) + " and " + Quoted(s.file) +
+                                        " name the same file; two stills would be written to it");
     }
     identities.push_back(identity);
+    checked.push_back(&s);
     if (problem.empty() && access(identity.parent_path().c_str(), W_OK) != 0) {
       const int reason = errno;
       problem = Quoted(s.file) + ": folder " + Quoted(identity.parent_path().string()) +
@@ -112,12 +105,8 @@ int CheckFiles(const std::string& input, const std::vector<Still>& stills, std::
     }
     folderProblems.push_back(problem);
   }
-  for (const std::string& p : folderProblems) {
-    if (p.empty()) continue;
-    *error = "cannot write a still: " + p;
-    return kExitOutput;
-  }
-  return kExitOk;
+  for (const std::string& p : folderProblems)
+    if (!p.empty()) throw Error(Error::Kind::Output, "cannot write a still: " + p);
 }
 
-}  // namespace kelvo::framegrab
+}  // namespace kelvo::grab::detail

@@ -1,4 +1,4 @@
-#include "tools/framegrab/GrabSession.h"
+#include "grab/Session.h"
 
 #include <gst/gst.h>
 #include <unistd.h>
@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <set>
@@ -16,10 +18,11 @@
 
 #include "filter/GrabRule.h"
 #include "gst/GstKelvoFrameGrab.h"
+#include "host/Sharpness.h"
+#include "host/StillWriter.h"
 #include "tools/common/PixelLimit.h"
-#include "tools/framegrab/StillTargets.h"
 
-namespace kelvo::framegrab {
+namespace kelvo::grab::detail {
 namespace {
 
 // Application messages the decoding side posts to the main loop.
@@ -54,6 +57,8 @@ struct FrameLog {
   double end = -1.0;        // end of the latest-ending frame, seconds
   std::set<guint64> damaged;  // stream times (ns) of damaged frames
   double firstDamage = -1.0;
+  // When the stream began, UTC seconds since 1970, from the container's tags.
+  std::optional<int64_t> creationTime;
   std::atomic<bool> reported{false};  // set by the bus's synchronous handler
 };
 
@@ -133,6 +138,24 @@ gboolean OnAutoplugContinue(GstElement*, GstPad* pad, GstCaps* caps, gpointer da
   return TRUE;
 }
 
+// The date and time a tag list gives for the recording, as UTC seconds
+// since 1970; only a full date with a time of day counts.
+std::optional<int64_t> CreationTime(const GstTagList* tags) {
+  GstDateTime* when = nullptr;
+  if (!tags || !gst_tag_list_get_date_time(tags, GST_TAG_DATE_TIME, &when) || !when)
+    return std::nullopt;
+  std::optional<int64_t> seconds;
+  if (gst_date_time_has_day(when) && gst_date_time_has_time(when)) {
+    GDateTime* g = gst_date_time_to_g_date_time(when);
+    if (g) {
+      seconds = g_date_time_to_unix(g);
+      g_date_time_unref(g);
+    }
+  }
+  gst_date_time_unref(when);
+  return seconds;
+}
+
 // Records every frame before it reaches the grab elements: its damage, and
 // the end of the video so far.
 GstPadProbeReturn LogFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
@@ -147,6 +170,10 @@ GstPadProbeReturn LogFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
       log->restarting = true;
     } else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
       log->restarting = true;
+    } else if (GST_EVENT_TYPE(event) == GST_EVENT_TAG && !log->creationTime) {
+      GstTagList* tags = nullptr;
+      gst_event_parse_tag(event, &tags);
+      log->creationTime = CreationTime(tags);
     } else if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
       GstCaps* caps = nullptr;
       gst_event_parse_caps(event, &caps);
@@ -222,25 +249,33 @@ void OnNoMorePads(GstElement* dec, gpointer data) {
                                       GST_OBJECT(dec), gst_structure_new_empty(kNoVideoMessage)));
 }
 
-GstElement* Make(const char* factory, const char* name) {
+GstElement* Make(const char* factory, const char* name, std::string* missing) {
   GstElement* e = gst_element_factory_make(factory, name);
-  if (!e) std::fprintf(stderr, "framegrab: GStreamer element %s is missing\n", factory);
+  if (!e && missing->empty()) missing->assign(factory);
   return e;
 }
 
-bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests) {
+// Builds the pipeline; the name of a missing element in *missing.
+bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests,
+           std::string* missing) {
   p->pipeline = gst_pipeline_new("framegrab");
-  GstElement* dec = Make("uridecodebin", "decode");
+  GstElement* dec = Make("uridecodebin", "decode", missing);
   p->decoder = dec;
-  p->convert = Make("videoconvert", "convert");
-  GstElement* flip = Make("videoflip", "upright");
-  GstElement* filter = Make("capsfilter", "formats");
-  GstElement* sink = Make("fakesink", "sink");
-  if (wantMain) p->main = Make("kelvoframegrab", "main");
-  if (wantRequests) p->requests = Make("kelvoframegrab", "requests");
+  p->convert = Make("videoconvert", "convert", missing);
+  GstElement* flip = Make("videoflip", "upright", missing);
+  GstElement* filter = Make("capsfilter", "formats", missing);
+  GstElement* sink = Make("fakesink", "sink", missing);
+  if (wantMain) p->main = Make("kelvoframegrab", "main", missing);
+  if (wantRequests) p->requests = Make("kelvoframegrab", "requests", missing);
+  auto release = [](GstElement* e) {
+    if (e) gst_object_unref(gst_object_ref_sink(e));
+  };
   if (!dec || !p->convert || !flip || !filter || !sink ||
-      (wantMain && !p->main) || (wantRequests && !p->requests))
+      (wantMain && !p->main) || (wantRequests && !p->requests)) {
+    for (GstElement* e : {dec, p->convert, flip, filter, sink, p->main, p->requests}) release(e);
+    p->main = p->requests = p->convert = p->decoder = nullptr;
     return false;
+  }
 
   GstCaps* video = gst_caps_from_string("video/x-raw(ANY)");
   g_object_set(dec, "uri", uri.c_str(), "caps", video, "expose-all-streams", FALSE, nullptr);
@@ -322,8 +357,48 @@ GstBusSyncReply NoteTrouble(GstBus*, GstMessage* msg, gpointer data) {
   return GST_BUS_PASS;
 }
 
-void ClearProgress(bool shown) {
-  if (shown) std::fprintf(stderr, "\r\033[K");
+
+// One request handed to an element. A still asked with --sharpest is several.
+struct Shot {
+  size_t owner = 0;      // index of its still
+  int offset = 0;        // frames from the still's target
+  std::string file;      // the name the element knows it by
+  double time = 0.0;
+  bool main = false;
+  bool done = false;
+};
+
+// A still being taken, with what its shots have reported.
+struct Taking {
+  Still still;
+  std::vector<size_t> shots;
+  size_t shotsDone = 0;
+  bool done = false;
+  bool reported = false;  // handed to onStill
+  bool elementWrites = true;  // its one shot is written by the element as asked
+  // From the written hook, under the pass's mutex: the sharpest shot so far.
+  int bestShot = -1;
+  double bestScore = -1.0;
+  std::vector<uint8_t> bestPixels;
+  int bestWidth = 0, bestHeight = 0;
+};
+
+// What the elements' hooks share with the loop.
+struct Shared {
+  std::mutex mutex;
+  std::map<std::string, size_t> shotOf;  // element file name -> shot; fixed before the run
+  std::vector<Shot>* shots = nullptr;
+  std::vector<Taking>* stills = nullptr;
+};
+
+// A name for a shot that writes no file. The element checks its folder as
+// for any still, so it lies in the temporary folder; nothing is created
+// there. Unique to this pass (its address) and this process.
+std::string PixelsOnlyName(const void* pass, size_t index) {
+  char name[96];
+  std::snprintf(name, sizeof name, "kelvo-grab-%ld-%p-%zu.bmp", static_cast<long>(getpid()), pass,
+                index);
+  return (std::filesystem::path(g_get_tmp_dir()) / name).string();
 }
 
 }  // namespace
@@ -343,200 +418,358 @@ double SeekPoint(double target, bool main, double halfFrame, double period) {
   return std::max(0.0, earliest + kPeriodShare * period - kSeekMargin);
 }
 
-std::string BundledSamplePath() {
-  for (const char* path : {KELVO_INSTALLED_SAMPLE, KELVO_SOURCE_SAMPLE})
-    if (g_file_test(path, G_FILE_TEST_IS_REGULAR)) return path;
-  return KELVO_SOURCE_SAMPLE;
+
+void InitGstreamer() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (!gst_is_initialized()) gst_init(nullptr, nullptr);
+    // A program that loaded the plug-in file has the element already.
+    GstElementFactory* known = gst_element_factory_find("kelvoframegrab");
+    if (known)
+      gst_object_unref(known);
+    else
+      gst_kelvo_frame_grab_register(nullptr);
+  });
 }
 
-int WorseExit(int a, int b) {
-  // From most to least severe.
-  static constexpr int kOrder[] = {kExitUsage, kExitInput, kExitOutput, kExitNotWritten,
-                                   kExitDamaged, kExitOk};
-  for (const int code : kOrder)
-    if (a == code || b == code) return code;
-  return a;
-}
+std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& options,
+                           const PassSettings& settings) {
+  const std::string& input = settings.input;
+  auto warn = [&](const std::string& text) {
+    if (options.onWarning) options.onWarning(text);
+  };
+  char line[512];
 
-int GrabSession::Run() {
-  const std::string input = options_.input.empty() ? BundledSamplePath() : options_.input;
-  // Every file is checked before anything runs.
-  std::string problem;
-  const int checked = CheckFiles(input, options_.stills, &problem);
-  if (checked != kExitOk) {
-    std::fprintf(stderr, "framegrab: %s\n", problem.c_str());
-    return checked;
-  }
-
-  std::vector<Pending> pending;
+  std::vector<Taking> stills(wanted.size());
+  std::vector<Shot> shots;
+  Shared shared;
+  shared.shots = &shots;
+  shared.stills = &stills;
   bool wantMain = false, wantRequests = false;
-  for (const Still& s : options_.stills) {
-    pending.push_back({s, false, false, 0.0, {}, false});
-    (s.main ? wantMain : wantRequests) = true;
+  const int around = options.sharpest > 0 && settings.period > 0.0 ? options.sharpest : 0;
+  if (options.sharpest > 0 && around == 0 && !wanted.empty())
+    warn("\"" + input + "\" declares no constant frame rate, so --sharpest has no neighbouring "
+         "frames to compare: the stills are taken as asked");
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    const Wanted& w = wanted[i];
+    Taking& t = stills[i];
+    t.still.request = w.request;
+    t.still.requestedTime = w.time;
+    t.still.frameNumber = w.frameNumber;
+    if (around == 0) {
+      Shot s;
+      s.owner = i;
+      s.file = w.request.file.empty() ? PixelsOnlyName(&shared, shots.size()) : w.request.file;
+      s.time = w.time;
+      s.main = w.request.main;
+      t.shots.push_back(shots.size());
+      shots.push_back(s);
+      (s.main ? wantMain : wantRequests) = true;
+      continue;
+    }
+    // The frames around the target, as requests: the main still's own
+    // frame is the first starting at most half a frame before its time,
+    // which a request for that start (plus the request's lead) takes too.
+    t.elementWrites = false;
+    const double centre =
+        w.request.main ? std::max(0.0, w.time - 0.5 * settings.period + kRequestLead * 0.98) : w.time;
+    for (int k = -around; k <= around; ++k) {
+      const double at = centre + k * settings.period;
+      if (at < 0.0 && k != 0) continue;
+      Shot s;
+      s.owner = i;
+      s.offset = k;
+      s.file = PixelsOnlyName(&shared, shots.size());
+      s.time = std::max(0.0, at);
+      t.shots.push_back(shots.size());
+      shots.push_back(s);
+      wantRequests = true;
+    }
   }
+  for (size_t i = 0; i < shots.size(); ++i) shared.shotOf[shots[i].file] = i;
 
   GError* err = nullptr;
   gchar* uri = gst_filename_to_uri(input.c_str(), &err);
   if (!uri) {
-    std::fprintf(stderr, "framegrab: bad input name \"%s\": %s\n", input.c_str(), err->message);
-    g_error_free(err);
-    return kExitInput;
+    const std::string why = err ? err->message : "not a file name";
+    if (err) g_error_free(err);
+    throw Error(Error::Kind::Input, "bad input name \"" + input + "\": " + why);
   }
   Pipeline p;
-  p.maxPixels = options_.maxPixels;
+  p.maxPixels = options.maxPixels;
   gst_segment_init(&p.frames.segment, GST_FORMAT_UNDEFINED);
-  const bool built = Build(&p, uri, wantMain, wantRequests);
+  std::string missing;
+  const bool built = Build(&p, uri, wantMain, wantRequests, &missing);
   g_free(uri);
-  if (!built) return kExitInput;
+  if (!built) throw Error(Error::Kind::Input, "GStreamer element " + missing + " is missing");
 
-  for (const Pending& t : pending) {
-    if (t.still.main) {
-      g_object_set(p.main, "location", t.still.file.c_str(), "grab-time", t.still.time, "enhance",
-                   t.still.enhance ? TRUE : FALSE, "grab-enabled", TRUE, nullptr);
+  // Every still the elements write goes through these: the format from its
+  // name, the size and quality asked, the metadata, and for the shots of a
+  // sharpest pick the pixels only.
+  GstKelvoFrameGrabHooks hooks;
+  auto creationTime = [&p]() {
+    std::lock_guard<std::mutex> hold(p.frames.mutex);
+    return p.frames.creationTime;
+  };
+  hooks.prepare = [&shared, &options, &settings, creationTime](kelvo::host::Still& still) {
+    const auto found = shared.shotOf.find(still.fileName);
+    if (found == shared.shotOf.end()) return;
+    const Shot& shot = (*shared.shots)[found->second];
+    const Taking& t = (*shared.stills)[shot.owner];
+    still.sourceName = settings.sourceName;
+    still.creationTime = settings.creationTime ? settings.creationTime : creationTime();
+    if (!t.elementWrites) {
+      still.enhance = false;
+      still.keepPixels = true;
+      still.writeFile = false;
+      return;
+    }
+    still.quality = options.quality;
+    still.scaleWidth = options.scaleWidth;
+    still.scaleHeight = options.scaleHeight;
+    still.keepPixels = options.keepPixels || t.still.request.file.empty();
+    still.writeFile = !t.still.request.file.empty();
+  };
+  hooks.written = [&shared](const kelvo::host::Still& still, const kelvo::host::StillResult& r) {
+    const auto found = shared.shotOf.find(still.fileName);
+    if (found == shared.shotOf.end() || r.pixels.empty()) return;
+    const Shot& shot = (*shared.shots)[found->second];
+    Taking& t = (*shared.stills)[shot.owner];
+    double score = -1.0;
+    if (!t.elementWrites)
+      score = kelvo::host::Sharpness(r.pixels.data(), r.width, r.height,
+                                     static_cast<size_t>(r.width) * 3);
+    std::lock_guard<std::mutex> hold(shared.mutex);
+    if (t.elementWrites) {
+      t.bestShot = static_cast<int>(found->second);
+      t.bestPixels = r.pixels;
+    } else {
+      // Ties go to the frame nearest the target, then to the earlier one,
+      // whatever order the shots finish in.
+      const Shot* best = t.bestShot >= 0 ? &(*shared.shots)[static_cast<size_t>(t.bestShot)] : nullptr;
+      const bool better = !best || score > t.bestScore ||
+                          (score == t.bestScore && (std::abs(shot.offset) < std::abs(best->offset) ||
+                                                    (std::abs(shot.offset) == std::abs(best->offset) &&
+                                                     shot.offset < best->offset)));
+      if (!better) return;
+      t.bestShot = static_cast<int>(found->second);
+      t.bestScore = score;
+      t.bestPixels = r.pixels;
+    }
+    t.bestWidth = r.width;
+    t.bestHeight = r.height;
+  };
+  for (GstElement* e : {p.main, p.requests})
+    if (e) gst_kelvo_frame_grab_set_hooks(GST_KELVO_FRAME_GRAB(e), hooks);
+
+  for (const Shot& s : shots) {
+    const Taking& t = stills[s.owner];
+    const bool enhance = t.elementWrites && t.still.request.enhance;
+    if (s.main) {
+      g_object_set(p.main, "location", s.file.c_str(), "grab-time", s.time, "enhance",
+                   enhance ? TRUE : FALSE, "grab-enabled", TRUE, nullptr);
     } else {
       gboolean queued = FALSE;
       g_object_set(p.requests, "grab-enabled", FALSE, nullptr);
-      g_signal_emit_by_name(p.requests, "snapshot", t.still.time, t.still.file.c_str(),
-                            t.still.enhance ? TRUE : FALSE, &queued);
-      if (!queued) {
-        std::fprintf(stderr, "framegrab: cannot queue the still \"%s\"\n", t.still.file.c_str());
-        return kExitOutput;
-      }
+      g_signal_emit_by_name(p.requests, "snapshot", s.time, s.file.c_str(), enhance ? TRUE : FALSE,
+                            &queued);
+      if (!queued)
+        throw Error(Error::Kind::Output, "cannot queue the still \"" + s.file + "\"");
     }
   }
 
-  const bool progress = !options_.quiet && isatty(STDERR_FILENO);
-  bool progressShown = false;
   GstBus* bus = gst_element_get_bus(p.pipeline);
   gst_bus_set_sync_handler(bus, NoteTrouble, &p, nullptr);
-  int status = kExitOk;
   bool finished = false;
   bool stopped = false;  // by an error: stills not reported were never reached
+  std::string stopReason;
+  bool inputError = false;  // the error that stopped decoding is the input's
   bool prerolled = false;
-  size_t done = 0;
+  size_t shotsDone = 0;
   double lastFrame = 0.0;
-  // Resource warnings of the grab elements (a still that could not be
-  // written), shown at the end unless a still message already named them.
   std::vector<std::string> writeWarnings;
-  // Each kind of warning once: element, domain, code and text.
   std::map<std::tuple<std::string, GQuark, int, std::string>, int> warningsSeen;
 
-  // Seeks ahead to the first target not yet reported when it lies far
-  // enough beyond the frames decoded so far. `from` 0: the first seek, from
-  // the start of the file.
   auto seekAhead = [&](double from) {
     double halfFrame = 0.0, period = 0.0, decoded = 0.0;
     {
       std::lock_guard<std::mutex> hold(p.frames.mutex);
-      // Stills are reported once written, while decoding goes on.
       decoded = std::max(from, p.frames.end);
       halfFrame = p.frames.halfFrame;
       period = p.frames.irregular ? 0.0 : p.frames.period;
     }
-    for (const Pending& t : pending) {
-      if (t.done) continue;
-      const double to = SeekPoint(t.still.time, t.still.main, halfFrame, period);
+    for (const Shot& s : shots) {
+      if (s.done) continue;
+      const double to = SeekPoint(s.time, s.main, halfFrame, period);
       if (to > decoded + kSeekGap || (from == 0.0 && to > 0.0)) Seek(p.pipeline, to);
       return;
-    }
-  };
-  // The lines about the stills come in the order the stills were asked for
-  // (time order, the main still first on a tie), each once every earlier
-  // one is reported: the two grab elements write in the background and
-  // report as they finish, in no fixed order between them. `all`: the run
-  // is over; what is reported is printed, in order, whatever is missing.
-  size_t nextLine = 0;
-  auto printReported = [&](bool all) {
-    for (; nextLine < pending.size(); ++nextLine) {
-      Pending& t = pending[nextLine];
-      if (!t.done && !all) break;
-      if (!t.done || t.printed) continue;
-      ClearProgress(progressShown);
-      std::fputs(t.line.c_str(), t.failed ? stderr : stdout);
-      std::fflush(t.failed ? stderr : stdout);
-      t.printed = true;
     }
   };
   auto fromGrab = [&](GstMessage* msg) {
     return GST_MESSAGE_SRC(msg) == GST_OBJECT(p.main) ||
            GST_MESSAGE_SRC(msg) == GST_OBJECT(p.requests);
   };
-  auto damagedFrame = [&](guint64 streamTime) {
+  auto damagedFrame = [&](double streamTime) {
     std::lock_guard<std::mutex> hold(p.frames.mutex);
-    return p.frames.damaged.count(streamTime) > 0;
+    return p.frames.damaged.count(static_cast<guint64>(std::llround(streamTime * GST_SECOND))) > 0;
   };
-  auto noVideo = [&] {
-    // A video stream the grab refuses (frames 1 pixel wide) cannot be
-    // linked; it is there all the same.
-    if (p.sawVideo)
-      std::fprintf(stderr,
-                   "framegrab: the video in \"%s\" (%s pixels) cannot be taken: frames must be "
-                   "at least 2 pixels wide\n",
-                   input.c_str(), p.videoSize.empty() ? "?" : p.videoSize.c_str());
-    else
-      std::fprintf(stderr, "framegrab: no video stream in \"%s\"\n", input.c_str());
-    status = WorseExit(status, kExitInput);
-    stopped = finished = true;
-  };
+  std::vector<double> shotFrameTime(shots.size(), 0.0);
+  std::vector<std::string> shotRule(shots.size());
+  std::vector<std::string> shotReason(shots.size());
+  std::vector<char> shotFailed(shots.size(), 0), shotEnhanced(shots.size(), 0);
+  std::vector<guint64> shotStreamTime(shots.size(), 0);
 
-  // Takes in one still message: what it says is printed in order later.
+  // A still whose shots are all reported: its result, and for a sharpest
+  // pick the writing of the frame chosen.
+  auto complete = [&](Taking& t) {
+    Still& out = t.still;
+    int best = -1;
+    std::vector<uint8_t> pixels;
+    int width = 0, height = 0;
+    double score = -1.0;
+    {
+      std::lock_guard<std::mutex> hold(shared.mutex);
+      best = t.bestShot;
+      pixels.swap(t.bestPixels);
+      width = t.bestWidth;
+      height = t.bestHeight;
+      score = t.bestScore;
+    }
+    if (t.elementWrites) {
+      const size_t s = t.shots.front();
+      out.frameTime = shotFrameTime[s];
+      out.rule = shotRule[s];
+      out.taken = !shotFailed[s];
+      out.enhanced = shotEnhanced[s] != 0;
+      out.damaged = out.taken && damagedFrame(static_cast<double>(shotStreamTime[s]) / GST_SECOND);
+      if (!out.taken) {
+        out.failure = Failure::Write;
+        out.error = shotReason[s];
+      } else if (options.keepPixels || out.request.file.empty()) {
+        out.pixels = std::move(pixels);
+        out.width = width;
+        out.height = height;
+      }
+      return;
+    }
+    if (best < 0) {
+      // No shot gave a frame: the first one's reason stands for all.
+      const size_t s = t.shots.front();
+      out.failure = Failure::Write;
+      out.error = shotReason[s].empty() ? "no frame was taken" : shotReason[s];
+      return;
+    }
+    const size_t s = static_cast<size_t>(best);
+    out.frameTime = shotFrameTime[s];
+    out.rule = shotRule[s];
+    out.sharpness = score;
+    out.damaged = damagedFrame(static_cast<double>(shotStreamTime[s]) / GST_SECOND);
+    if (out.frameNumber >= 0) out.frameNumber += shots[s].offset;
+    kelvo::host::Still still;
+    still.pixels = std::move(pixels);
+    still.width = width;
+    still.height = height;
+    still.fileName = out.request.file;
+    still.enhance = out.request.enhance;
+    still.mainGrab = out.request.main;
+    still.requestedTime = out.requestedTime;
+    still.frameTime = out.frameTime;
+    still.onScreen = out.rule == "on-screen";
+    still.quality = options.quality;
+    still.scaleWidth = options.scaleWidth;
+    still.scaleHeight = options.scaleHeight;
+    still.sourceName = settings.sourceName;
+    still.creationTime = settings.creationTime ? settings.creationTime : creationTime();
+    still.keepPixels = options.keepPixels || out.request.file.empty();
+    still.writeFile = !out.request.file.empty();
+    kelvo::host::StillResult r = kelvo::host::StillWriter().Write(still);
+    out.taken = r.written;
+    out.enhanced = r.enhanced;
+    if (!r.written) {
+      out.failure = Failure::Write;
+      out.error = r.reason;
+    } else if (still.keepPixels) {
+      out.pixels = std::move(r.pixels);
+      out.width = r.width;
+      out.height = r.height;
+    }
+    if (!r.warning.empty()) warn("the still \"" + out.request.file + "\" was written unenhanced: " + r.warning);
+  };
+  // Stills are handed on in the order asked (time order), each once every
+  // earlier one is: the elements write in the background and report as
+  // they finish. `all`: the run is over; the rest are handed on as they are.
+  size_t next = 0;
+  auto handOn = [&](bool all) {
+    for (; next < stills.size(); ++next) {
+      Taking& t = stills[next];
+      if (!t.done && !all) break;
+      if (!t.done || t.reported) continue;
+      t.reported = true;
+      if (options.onStill) options.onStill(t.still);
+    }
+  };
   auto noteStill = [&](const GstStructure* s) {
     const gchar* file = gst_structure_get_string(s, "location");
+    if (!file) return;
+    const auto found = shared.shotOf.find(file);
+    if (found == shared.shotOf.end() || shots[found->second].done) return;
+    const size_t i = found->second;
     guint64 st = 0;
     gst_structure_get_uint64(s, "stream-time", &st);
-    // Without the field the still was written.
     gboolean failed = FALSE, enhanced = FALSE;
     gst_structure_get_boolean(s, "failed", &failed);
     gst_structure_get_boolean(s, "enhanced", &enhanced);
     const gchar* reason = gst_structure_get_string(s, "reason");
     const gchar* rule = gst_structure_get_string(s, "rule");
-    for (Pending& t : pending) {
-      if (t.done || !file || t.still.file != file) continue;
+    shots[i].done = true;
+    ++shotsDone;
+    shotFailed[i] = failed != FALSE;
+    shotEnhanced[i] = enhanced != FALSE;
+    shotStreamTime[i] = st;
+    shotFrameTime[i] = static_cast<double>(st) / GST_SECOND;
+    shotRule[i] = rule ? rule : "interval";
+    shotReason[i] = failed ? (reason && *reason ? reason : "reason unknown") : "";
+    lastFrame = shotFrameTime[i];
+    Taking& t = stills[shots[i].owner];
+    if (++t.shotsDone == t.shots.size()) {
+      complete(t);
       t.done = true;
-      t.failed = failed != FALSE;
-      t.frameTime = static_cast<double>(st) / GST_SECOND;
-      ++done;
-      char head[160];
-      if (t.failed) {
-        std::snprintf(head, sizeof head, " (requested %.3f s, frame at %.3f s) was not written: ",
-                      t.still.time, t.frameTime);
-        t.line = "framegrab: the still \"" + std::string(file) + "\"" + head +
-                 (reason ? reason : "reason unknown") + "\n";
-      } else {
-        std::string notes;
-        auto note = [&](const char* text) { notes += (notes.empty() ? " (" : ", ") + std::string(text); };
-        if (rule && std::string(rule) == "on-screen") note("frame on screen");
-        if (t.still.enhance) note(enhanced ? "enhanced" : "enhancement failed, written unenhanced");
-        if (damagedFrame(st)) {
-          note("damaged stream");
-          status = WorseExit(status, kExitDamaged);
-        }
-        if (!notes.empty()) notes += ")";
-        std::snprintf(head, sizeof head, ": requested %.3f s, frame at %.3f s", t.still.time,
-                      t.frameTime);
-        t.line = std::string(file) + head + notes + "\n";
-      }
-      lastFrame = t.frameTime;
-      break;
     }
+  };
+  auto noVideo = [&] {
+    // A video stream the grab refuses (frames 1 pixel wide) cannot be
+    // linked; it is there all the same.
+    stopReason = p.sawVideo ? "the video in \"" + input + "\" (" +
+                                  (p.videoSize.empty() ? "?" : p.videoSize) +
+                                  " pixels) cannot be taken: frames must be at least 2 pixels wide"
+                            : "no video stream in \"" + input + "\"";
+    inputError = true;
+    stopped = finished = true;
   };
 
   gst_element_set_state(p.pipeline, GST_STATE_PAUSED);
   gint64 duration = -1;
+  double lastProgress = -1.0;
   while (!finished) {
     GstMessage* msg = gst_bus_timed_pop_filtered(
         bus, 200 * GST_MSECOND,
         static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_WARNING | GST_MESSAGE_EOS |
                                     GST_MESSAGE_ELEMENT | GST_MESSAGE_ASYNC_DONE |
                                     GST_MESSAGE_APPLICATION));
-    if (progress && prerolled) {
+    if (options.onProgress && prerolled) {
+      // Position over the span the stills need, or over the shots taken
+      // when the position says nothing.
       gint64 pos = -1;
       if (duration < 0) gst_element_query_duration(p.pipeline, GST_FORMAT_TIME, &duration);
       gst_element_query_position(p.pipeline, GST_FORMAT_TIME, &pos);
-      std::fprintf(stderr, "\rframegrab: %.1f s / %.1f s, stills %zu/%zu\033[K",
-                   pos >= 0 ? pos / 1e9 : 0.0, duration >= 0 ? duration / 1e9 : 0.0, done,
-                   pending.size());
-      progressShown = true;
+      double last = shots.empty() ? 0.0 : shots.back().time;
+      for (const Shot& s : shots) last = std::max(last, s.time);
+      if (duration > 0) last = std::min(last, static_cast<double>(duration) / GST_SECOND);
+      double fraction = shots.empty() ? 1.0 : static_cast<double>(shotsDone) / shots.size();
+      if (pos >= 0 && last > 0.0)
+        fraction = std::max(fraction, std::min(1.0, static_cast<double>(pos) / GST_SECOND / last));
+      if (fraction != lastProgress) options.onProgress(fraction);
+      lastProgress = fraction;
     }
     if (!msg) continue;
     switch (GST_MESSAGE_TYPE(msg)) {
@@ -545,24 +778,23 @@ int GrabSession::Run() {
         gchar* debug = nullptr;
         gst_message_parse_error(msg, &e, &debug);
         if (!e) e = g_error_new_literal(GST_CORE_ERROR, GST_CORE_ERROR_FAILED, "unknown error");
-        ClearProgress(progressShown);
         if (!fromGrab(msg) && !p.linked && p.sawStream && !p.sawVideo) {
           // Decoding stopped at a stream that is not video (no decoder
           // turns audio into video): the file has no video at all.
           noVideo();
         } else if (fromGrab(msg)) {
-          std::fprintf(stderr, "framegrab: %s\n", e->message);
+          stopReason = e->message;
           // A grab element stops on a still it cannot write (its folder
           // gone, say); anything else is the input's fault.
-          status = WorseExit(status, e->domain == GST_RESOURCE_ERROR ? kExitOutput : kExitInput);
+          inputError = e->domain != GST_RESOURCE_ERROR;
+          if (!inputError) writeWarnings.push_back(e->message);
         } else {
           gchar* name = gst_object_get_name(GST_MESSAGE_SRC(msg));
           const std::string detail = LastLine(debug);
-          std::fprintf(stderr, "framegrab: cannot decode \"%s\": %s%s%s%s%s\n", input.c_str(),
-                       e->message, detail.empty() ? "" : " (", name ? name : "",
-                       detail.empty() ? "" : ": ", detail.empty() ? "" : (detail + ")").c_str());
+          stopReason = "cannot decode \"" + input + "\": " + e->message +
+                       (detail.empty() ? "" : " (" + std::string(name ? name : "") + ": " + detail + ")");
           g_free(name);
-          status = WorseExit(status, kExitInput);
+          inputError = true;
         }
         g_error_free(e);
         g_free(debug);
@@ -582,12 +814,12 @@ int GrabSession::Run() {
           // A still the element could not write; its still message names
           // it too, so only a warning no still message covers is shown.
           writeWarnings.push_back(e->message);
+        } else if (fromGrab(msg) && e->domain == GST_STREAM_ERROR) {
+          // Written unenhanced: the still says so itself.
         } else if (warningsSeen[{name ? name : "", e->domain, e->code, e->message}]++ == 0) {
-          ClearProgress(progressShown);
           const std::string detail = LastLine(debug);
-          std::fprintf(stderr, "framegrab: warning from %s: %s%s%s%s\n", name ? name : "?",
-                       e->message, detail.empty() ? "" : " (", detail.c_str(),
-                       detail.empty() ? "" : ")");
+          warn(std::string("warning from ") + (name ? name : "?") + ": " + e->message +
+               (detail.empty() ? "" : " (" + detail + ")"));
         }
         g_free(name);
         g_error_free(e);
@@ -595,15 +827,14 @@ int GrabSession::Run() {
         break;
       }
       case GST_MESSAGE_APPLICATION: {
-        ClearProgress(progressShown);
         const GstStructure* s = gst_message_get_structure(msg);
         int width = 0, height = 0;
         if (gst_structure_has_name(s, kTooLargeMessage) &&
             gst_structure_get_int(s, "width", &width) &&
             gst_structure_get_int(s, "height", &height)) {
-          std::fprintf(stderr, "framegrab: the video in \"%s\" %s\n", input.c_str(),
-                       kelvo::tools::PixelLimitReason(width, height, options_.maxPixels).c_str());
-          status = WorseExit(status, kExitInput);
+          stopReason = "the video in \"" + input + "\" " +
+                       kelvo::tools::PixelLimitReason(width, height, options.maxPixels);
+          inputError = true;
           stopped = finished = true;
         } else {
           noVideo();
@@ -637,8 +868,8 @@ int GrabSession::Run() {
         }
         if (!gst_structure_has_name(s, GST_KELVO_FRAME_GRAB_STILL_MESSAGE)) break;
         noteStill(s);
-        printReported(false);
-        if (done == pending.size())
+        handOn(false);
+        if (shotsDone == shots.size())
           finished = true;
         else
           seekAhead(lastFrame);
@@ -649,7 +880,6 @@ int GrabSession::Run() {
     }
     gst_message_unref(msg);
   }
-  ClearProgress(progressShown);
   // A seek that lands past the last frame (a still far beyond the end)
   // shows no frame at all: the end is then the length the file declares.
   gint64 declared = -1;
@@ -664,12 +894,7 @@ int GrabSession::Run() {
   }
   gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
   gst_object_unref(bus);
-  printReported(true);
 
-  for (const auto& [kind, count] : warningsSeen)
-    if (count > 1)
-      std::fprintf(stderr, "framegrab: the warning from %s \"%s\" came %d times\n",
-                   std::get<0>(kind).c_str(), std::get<3>(kind).c_str(), count);
   double firstDamage = -1.0, end = -1.0;
   bool endSeen = true;
   {
@@ -678,55 +903,68 @@ int GrabSession::Run() {
     end = p.frames.end;
     endSeen = !p.frames.restarting;
   }
-  if (!endSeen && declared > 0) end = std::max(end, static_cast<double>(declared) / GST_SECOND);
-  if (firstDamage >= 0.0)
-    std::fprintf(stderr,
-                 "framegrab: the decoder lost data in \"%s\" (first before the frame at %.3f s); "
-                 "stills of frames delivered right after a loss are marked \"damaged stream\"\n",
-                 input.c_str(), firstDamage);
+  // Nothing decoded at all and decoding stopped: the input cannot be used.
+  bool anyDone = false;
+  for (const Shot& s : shots) anyDone = anyDone || s.done;
+  if (stopped && end < 0.0 && !anyDone)
+    throw Error(inputError ? Error::Kind::Input : Error::Kind::Output, stopReason);
+  if (stopped) warn(stopReason);
 
-  // A warning that names a still already reported failed says nothing new.
-  bool writeFailed = false;
-  for (const std::string& warning : writeWarnings) {
-    bool named = false;
-    for (const Pending& t : pending)
-      named = named || (t.failed && warning.find(t.still.file) != std::string::npos);
-    if (!named) std::fprintf(stderr, "framegrab: %s\n", warning.c_str());
-    writeFailed = true;
+  for (const auto& [kind, count] : warningsSeen)
+    if (count > 1) {
+      std::snprintf(line, sizeof line, "the warning from %s \"%s\" came %d times",
+                    std::get<0>(kind).c_str(), std::get<3>(kind).c_str(), count);
+      warn(line);
+    }
+  if (!endSeen && declared > 0) end = std::max(end, static_cast<double>(declared) / GST_SECOND);
+  if (firstDamage >= 0.0) {
+    std::snprintf(line, sizeof line, "(first before the frame at %.3f s)", firstDamage);
+    warn("the decoder lost data in \"" + input + "\" " + line +
+         "; stills of frames delivered right after a loss are marked \"damaged stream\"");
   }
-  bool beyond = false, untaken = false;
-  for (const Pending& t : pending) {
-    writeFailed = writeFailed || t.failed;
+  // A warning that names a still already reported failed says nothing new.
+  for (const std::string& w : writeWarnings) {
+    bool named = false;
+    for (size_t i = 0; i < shots.size(); ++i)
+      named = named || (shotFailed[i] && w.find(shots[i].file) != std::string::npos);
+    if (!named) warn(w);
+  }
+  // Stills some shot of which never came.
+  for (Taking& t : stills) {
     if (t.done) continue;
-    if (stopped && end < 0.0) {
-      continue;  // nothing was decoded: the reason given says it all
-    } else if (stopped) {
-      std::fprintf(stderr, "framegrab: \"%s\" (at %.3f s) was not written: decoding stopped "
-                           "before its frame\n", t.still.file.c_str(), t.still.time);
-    } else if (t.still.time >= end) {
-      if (!beyond) {
-        if (end < 0.0)
-          std::fprintf(stderr, "framegrab: \"%s\" has no frames; these stills were not "
-                               "written:\n", input.c_str());
-        else
-          std::fprintf(stderr, "framegrab: these stills lie beyond the end of \"%s\" (%s %.3f s) "
-                               "and were not written:\n",
-                       input.c_str(), endSeen ? "its last frame ends at" : "it lasts", end);
-      }
-      beyond = true;
-      std::fprintf(stderr, "  %s (at %.3f s)\n", t.still.file.c_str(), t.still.time);
+    Still& out = t.still;
+    const bool sharpPartly = !t.elementWrites && t.shotsDone > 0;
+    if (sharpPartly) {
+      // The frames near the end were there; those past it were not.
+      complete(t);
+      t.done = true;
+      continue;
+    }
+    t.done = true;
+    if (stopped) {
+      out.failure = inputError ? Failure::Decoding : Failure::Write;
+      out.error = "decoding stopped before its frame";
+    } else if (out.requestedTime >= end) {
+      out.failure = Failure::BeyondEnd;
+      char why[160] = "";
+      if (end >= 0.0)
+        std::snprintf(why, sizeof why, " (%s %.3f s)", endSeen ? "its last frame ends at" : "it lasts",
+                      end);
+      out.error = end < 0.0 ? "\"" + input + "\" has no frames"
+                            : "beyond the end of \"" + input + "\"" + why;
     } else {
-      // Inside the video yet not taken: nothing the rules leave out, so
-      // say plainly that it is missing rather than blame the end.
-      std::fprintf(stderr, "framegrab: \"%s\" (at %.3f s, inside the video, which ends at "
-                           "%.3f s) was not written: no frame was taken for it\n",
-                   t.still.file.c_str(), t.still.time, end);
-      untaken = true;
+      char why[160];
+      std::snprintf(why, sizeof why, "inside the video, which ends at %.3f s, yet no frame was taken",
+                    end);
+      out.failure = Failure::NotTaken;
+      out.error = why;
     }
   }
-  if (writeFailed) status = WorseExit(status, kExitOutput);
-  if (beyond || untaken) status = WorseExit(status, kExitNotWritten);
-  return status;
+  handOn(true);
+  std::vector<Still> result;
+  result.reserve(stills.size());
+  for (Taking& t : stills) result.push_back(std::move(t.still));
+  return result;
 }
 
-}  // namespace kelvo::framegrab
+}  // namespace kelvo::grab::detail

@@ -1,6 +1,6 @@
 #pragma once
 
-// The checks framegrab makes on its files before anything is decoded, so
+// The checks made on the files of a grab before anything is decoded, so
 // that a run that cannot succeed fails at once, and no run loses data:
 //  - the input must be an existing regular file: a named pipe or a device
 //    would block the decoder or never end;
@@ -19,23 +19,24 @@
 #include <string>
 #include <vector>
 
-#include "tools/framegrab/FrameGrabOptions.h"
+#include "kelvo/grab.h"
 
-namespace kelvo::framegrab {
+namespace kelvo::grab::detail {
 
 // Why the frame grabber cannot hold `still`'s file name (not UTF-8, or more
 // UTF-16 units than its buffer for the main still or a request takes);
 // empty when it can.
-std::string CheckStillName(const Still& still);
+std::string CheckStillName(const Request& still);
 
-// The exit status the first failed check calls for (kExitInput, kExitUsage
-// or kExitOutput, see GrabSession.h), with the message in *error; kExitOk
-// when every check passes.
-int CheckFiles(const std::string& input, const std::vector<Still>& stills, std::string* error);
+// Throws Error for the first failed check: Kind::Input for the input,
+// Kind::Arguments for a still that can never be written where asked,
+// Kind::Output for a folder that is missing or not writable. Requests
+// without a file (pixels only) are not checked.
+void CheckFiles(const std::string& input, const std::vector<Request>& stills);
 
 // The file a name reaches: absolute, links followed one by one (a dangling
 // link names the file it would create), the folder made canonical. Two names
 // with one identity write one file, whether or not it exists yet.
 std::filesystem::path FileIdentity(const std::filesystem::path& name);
 
-}  // namespace kelvo::framegrab
+}  // namespace kelvo::grab::detail

@@ -1,0 +1,72 @@
+#pragma once
+
+// One pass over one input: decodes it through GStreamer, hands the frames to
+// kelvoframegrab elements and takes every still in one forward pass.
+//
+// Speed: the pass starts with a seek to the key frame at or before the first
+// still and seeks forward again when the next still lies far ahead, and it
+// stops as soon as every still is taken. Seeking never changes the frame a
+// still holds: each seek snaps back to a key frame no later than the first
+// frame the timing rule could take for the target (see SeekPoint), and
+// every frame from that key frame on is decoded and reaches the filter with
+// its true stream time. A key frame right at the target costs no frame
+// before it; a target between key frames costs the frames from the last key
+// frame on, which decoding needs anyway.
+//
+// The main still and the snapshots go to two separate elements: a filter
+// stops its main grab once any still of its own is written, and a snapshot
+// earlier than the main still must not cancel it.
+//
+// A still asked with --sharpest N is 2N + 1 shots, one request per frame
+// around its target, taken as pixels only; each shot's sharpness is measured
+// on the thread that takes it and only the sharpest so far is kept, so a
+// long interval run holds one frame per still in flight, not 2N + 1.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kelvo/grab.h"
+
+namespace kelvo::grab::detail {
+
+// One still to take, with its request's time resolved (frame numbers turned
+// into times). Shots that should not be written (pixels only) have an empty
+// request.file.
+struct Wanted {
+  Request request;
+  double time = 0.0;         // the time to ask the element for
+  int64_t frameNumber = -1;  // known when asked by number
+};
+
+struct PassSettings {
+  std::string input;        // the file as given, for messages
+  std::string sourceName;   // recorded in the stills' metadata
+  std::optional<int64_t> creationTime;
+  double period = 0.0;      // frame period, seconds, for --sharpest; 0: unknown
+};
+
+// Takes every still of `wanted` (in time order, the main still first on a
+// tie). Throws Error when nothing at all could be decoded.
+std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& options,
+                           const PassSettings& settings);
+
+inline constexpr double kSeekGap = 3.0;           // decode through shorter gaps instead of seeking
+inline constexpr double kLargestHalfFrame = 0.5;  // seconds, at 1 frame per second
+inline constexpr double kRequestLead = 0.005;     // a request's interval opens this early
+inline constexpr double kSeekMargin = 0.001;      // for rounding to stream time units
+inline constexpr double kPeriodShare = 0.75;      // see SeekPoint
+
+// Where to seek (snapping back to a key frame) for a still at `target`
+// seconds: the main still or a request, with the half frame the grab
+// element uses and the frame period the caps declare (0 when unknown: a
+// variable rate, or no caps yet, and the seek point is then the earliest
+// time a frame could be taken at).
+double SeekPoint(double target, bool main, double halfFrame, double period);
+
+// Makes sure GStreamer is initialised and the element registered, once per
+// process, whoever asks first.
+void InitGstreamer();
+
+}  // namespace kelvo::grab::detail
