@@ -23,3 +23,21 @@ class Error(Exception):
 
     def __str__(self) -> str:
         return self.message
+
+
+class GrabError(Exception):
+    """A video that cannot be grabbed from at all.
+
+    kind
+        "input": the file cannot be read, holds no video or its frames are
+        too large; "output": a folder to write into is missing or not
+        writable.
+    """
+
+    def __init__(self, message: str, kind: str = "input") -> None:
+        super().__init__(message, kind)
+        self.message = message
+        self.kind = kind
+
+    def __str__(self) -> str:
+        return self.message
