@@ -1,4 +1,5 @@
-"""Batch enhancement on Dask: python3 -m kelvo.batch --help.
+"""Batch work on Dask, photos enhanced and stills taken from videos:
+python3 -m kelvo.batch --help.
 
 One Dask task per input file. By default a local cluster of worker
 processes on this machine does the work; --scheduler sends it to any Dask
@@ -20,13 +21,17 @@ import logging
 import os
 import sys
 import tempfile
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Iterable, Iterator
 
 import kelvo
 from kelvo import _kelvo
 
 PHOTO_EXTENSIONS = (".jpg", ".jpeg", ".png", ".bmp")
+# What a folder given as input contributes as videos; a file given by name
+# is tried as a video whatever its extension.
+VIDEO_EXTENSIONS = (".mp4", ".m4v", ".mov", ".mkv", ".webm", ".avi", ".mpg", ".mpeg", ".ts",
+                    ".mts", ".m2ts", ".ogv", ".wmv", ".flv", ".3gp")
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
 
@@ -35,12 +40,24 @@ class UsageError(Exception):
     """Bad arguments or a bad manifest: nothing was started."""
 
 
+STILL_PATTERN = "{name}-%t"  # the grab library's still names: clip-12.500.jpg
+
+
 @dataclass
 class Task:
-    """The work on one input file, as sent to a worker."""
+    """The work on one input file, as sent to a worker.
+
+    A photo: outputs holds its one output. A video: times and outputs pair
+    up, or with every > 0 the times are every `every` seconds over the whole
+    video (known only once the worker has opened it), named in out_dir.
+    """
 
     input: str
     outputs: list[str]
+    times: list[float] = field(default_factory=list)
+    every: float = 0.0
+    out_dir: str = ""
+    extension: str = "jpg"
     enhance: bool = True
     quality: int = 95
     max_pixels: int = 100_000_000
@@ -48,6 +65,16 @@ class Task:
 
 def is_photo(path: str) -> bool:
     return path.lower().endswith(PHOTO_EXTENSIONS)
+
+
+def is_video(path: str) -> bool:
+    return path.lower().endswith(VIDEO_EXTENSIONS)
+
+
+def still_name(out_dir: str, extension: str, time: float, video: str) -> str:
+    from kelvo import _grab
+
+    return os.path.join(out_dir, _grab.still_name(f"{STILL_PATTERN}.{extension}", 1, time, video))
 
 
 # ---------------------------------------------------------------------------
@@ -94,18 +121,61 @@ def _photo_records(task: Task, skip_complete: bool) -> list[dict]:
     return [record]
 
 
+def _video_records(task: Task, skip_complete: bool) -> list[dict]:
+    try:
+        from kelvo import _stills
+    except ImportError as e:
+        raise RuntimeError(f"this installation of kelvo cannot read videos: {e}") from None
+    import kelvo
+
+    times, outputs = list(task.times), list(task.outputs)
+    try:
+        if task.every > 0:
+            from kelvo import _grab
+
+            duration = _grab.inspect(task.input)["duration"]
+            if duration < 0:
+                return [{"input": task.input, "output": None,
+                         "error": "the video does not say how long it is, so --every has no end"}]
+            # The last frame starts before the end: a time at the very end
+            # would be beyond it.
+            times = [t for t in _grab.every_times(task.every, 0.0, duration) if t < duration]
+            outputs = [still_name(task.out_dir, task.extension, t, task.input) for t in times]
+        records, wanted = [], {}
+        for time, output in zip(times, outputs):
+            base = {"input": task.input, "output": output, "requested_time": time}
+            if skip_complete and output_is_complete(output, None):
+                records.append(dict(base, skipped=True))
+            else:
+                wanted[time] = output
+        for output in set(wanted.values()):
+            os.makedirs(os.path.dirname(output) or ".", exist_ok=True)
+        stills = (_stills.grab_to_files(task.input, wanted, enhance=task.enhance,
+                                        quality=task.quality) if wanted else [])
+    except (kelvo.GrabError, ValueError) as e:
+        return [{"input": task.input, "output": o, "error": str(e)} for o in outputs or [None]]
+    for still in stills:
+        record = {"input": task.input, "output": still.file,
+                  "requested_time": still.requested_time}
+        if still.taken:
+            record.update(frame_time=still.frame_time, rule=still.rule,
+                          enhanced=still.enhanced, damaged=still.damaged)
+        else:
+            record["error"] = still.error
+        records.append(record)
+    return records
+
+
 def run_task(task: Task, skip_complete: bool = True) -> list[dict]:
     """Does one input's work; one record per output. Never raises: a
     failure is a record with "error"."""
     try:
         if is_photo(task.input):
             return _photo_records(task, skip_complete)
-        return [{"input": task.input, "output": o,
-                 "error": "not a photo (.jpg, .jpeg, .png, .bmp): videos need kelvo.grab, "
-                          "which this build of kelvo does not have"} for o in task.outputs]
+        return _video_records(task, skip_complete)
     except Exception as e:  # a worker must report, never lose, a failure
         return [{"input": task.input, "output": o, "error": f"{type(e).__name__}: {e}"}
-                for o in task.outputs]
+                for o in task.outputs or [None]]
 
 
 # ---------------------------------------------------------------------------
@@ -117,7 +187,7 @@ def _expand_inputs(inputs: Iterable[str]) -> Iterator[str]:
         if os.path.isdir(path):
             for name in sorted(os.listdir(path)):
                 full = os.path.join(path, name)
-                if os.path.isfile(full) and is_photo(name):
+                if os.path.isfile(full) and (is_photo(name) or is_video(name)):
                     yield full
         else:
             yield path
@@ -126,16 +196,23 @@ def _expand_inputs(inputs: Iterable[str]) -> Iterator[str]:
 def tasks_from_arguments(args: argparse.Namespace) -> list[Task]:
     if args.output is None:
         raise UsageError("-o DIR is needed to name the outputs")
-    if args.every is not None or args.at:
-        raise UsageError("--every and --at take stills from videos, which need kelvo.grab, "
-                         "not in this build")
+    out_dir = os.path.abspath(args.output)
     tasks = []
     for path in _expand_inputs(args.inputs):
-        name = os.path.basename(path)
-        if args.format:
-            name = os.path.splitext(name)[0] + "." + args.format
-        tasks.append(Task(input=os.path.abspath(path),
-                          outputs=[os.path.abspath(os.path.join(args.output, name))]))
+        source = os.path.abspath(path)
+        if is_photo(path):
+            name = os.path.basename(path)
+            if args.format:
+                name = os.path.splitext(name)[0] + "." + args.format
+            tasks.append(Task(input=source, outputs=[os.path.join(out_dir, name)]))
+            continue
+        if args.every is None and not args.at:
+            raise UsageError(f"{path}: a video needs --every SECONDS or --at T...")
+        times = sorted(set(args.at))
+        extension = args.format or "jpg"
+        tasks.append(Task(input=source, times=times, every=args.every or 0.0, out_dir=out_dir,
+                          extension=extension, enhance=args.enhance, quality=88,
+                          outputs=[still_name(out_dir, extension, t, source) for t in times]))
     return tasks
 
 
@@ -164,24 +241,39 @@ def tasks_from_manifest(path: str, args: argparse.Namespace) -> list[Task]:
         unknown = set(entry) - {"input", "outputs", "times", "enhance"}
         if unknown:
             raise UsageError(f"{where}: unknown field(s) {', '.join(sorted(unknown))}")
-        source = os.path.join(base, entry["input"])
+        source = os.path.abspath(os.path.join(base, entry["input"]))
         outputs = entry.get("outputs")
-        if entry.get("times"):
-            raise UsageError(f'{where}: "times" take stills from a video, which needs '
-                             "kelvo.grab, not in this build")
+        enhance = entry.get("enhance", "times" not in entry)
+        if not isinstance(enhance, bool):
+            raise UsageError(f'{where}: "enhance" must be true or false')
+        if "times" not in entry:
+            if outputs is None:
+                if args.output is None:
+                    raise UsageError(f'{where}: no "outputs" and no -o DIR')
+                outputs = [os.path.join(args.output, os.path.basename(source))]
+            if (not isinstance(outputs, list) or len(outputs) != 1
+                    or not all(isinstance(o, str) for o in outputs)):
+                raise UsageError(f'{where}: a photo needs "outputs" with one file name')
+            if not enhance:
+                raise UsageError(f'{where}: a photo is always enhanced (give "times" for a video)')
+            tasks.append(Task(input=source,
+                              outputs=[os.path.abspath(os.path.join(base, o)) for o in outputs]))
+            continue
+        times = entry["times"]
+        if (not isinstance(times, list) or not times
+                or not all(isinstance(t, (int, float)) and not isinstance(t, bool) for t in times)):
+            raise UsageError(f'{where}: "times" must be a list of seconds')
         if outputs is None:
             if args.output is None:
                 raise UsageError(f'{where}: no "outputs" and no -o DIR')
-            outputs = [os.path.join(args.output, os.path.basename(source))]
-        if (not isinstance(outputs, list) or len(outputs) != 1
+            outputs = [still_name(os.path.abspath(args.output), args.format or "jpg", float(t),
+                                  source) for t in times]
+        if (not isinstance(outputs, list) or len(outputs) != len(times)
                 or not all(isinstance(o, str) for o in outputs)):
-            raise UsageError(f'{where}: a photo needs "outputs" with one file name')
-        enhance = entry.get("enhance", True)
-        if enhance is not True:
-            raise UsageError(f'{where}: a photo is always enhanced ("enhance" may only be true)')
-        tasks.append(Task(input=os.path.abspath(source),
-                          outputs=[os.path.abspath(os.path.join(base, o)) for o in outputs],
-                          enhance=enhance))
+            raise UsageError(f'{where}: "outputs" must name one file per time')
+        tasks.append(Task(input=source, times=[float(t) for t in times], enhance=enhance,
+                          quality=88,
+                          outputs=[os.path.abspath(os.path.join(base, o)) for o in outputs]))
     return tasks
 
 
@@ -189,7 +281,15 @@ def check_tasks(tasks: list[Task], results: str) -> None:
     if not tasks:
         raise UsageError("nothing to do: no input files")
     seen: dict[str, str] = {}
+    named: dict[tuple[str, str], str] = {}
     for task in tasks:
+        if task.every > 0:
+            # Its names are made on the worker, from the video's base name.
+            key = (task.out_dir, os.path.splitext(os.path.basename(task.input))[0])
+            if key in named:
+                raise UsageError(f"{named[key]} and {task.input} would both be written to "
+                                 f"{key[1]}-*.{task.extension} in {task.out_dir}")
+            named[key] = task.input
         for output in task.outputs:
             if not output.lower().endswith(PHOTO_EXTENSIONS):
                 raise UsageError(f"{output}: the output must be .jpg, .jpeg, .png or .bmp")
@@ -321,24 +421,28 @@ def run(tasks: list[Task], results_path: str, scheduler: str | None, workers: in
 def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog="python3 -m kelvo.batch",
-        description="Enhance photos in bulk on Dask: on this machine's cores by default, or "
-                    "on a Dask cluster with --scheduler. One task per input; a failed input "
-                    "is recorded and the rest go on; a second run skips outputs that are "
-                    "already complete (they decode whole, at the input's size).")
+        description="Enhance photos and take stills from videos in bulk on Dask: on this "
+                    "machine's cores by default, or on a Dask cluster with --scheduler. One "
+                    "task per input; a failed input is recorded and the rest go on; a second "
+                    "run skips outputs that are already complete (they decode whole and, for "
+                    "a photo, have the input's size). Stills are named VIDEO-SECONDS.jpg "
+                    "(clip-12.500.jpg).")
     parser.add_argument("inputs", nargs="*", metavar="INPUT",
-                        help="photos (.jpg, .jpeg, .png, .bmp) or folders of them")
+                        help="photos (.jpg, .jpeg, .png, .bmp), videos, or folders of them")
     parser.add_argument("-o", "--output", metavar="DIR", help="write the outputs into DIR")
     parser.add_argument("--manifest", metavar="FILE",
                         help='JSON lines, one input each: {"input": "a.jpg", "outputs": '
-                             '["b.jpg"], "enhance": true}')
+                             '["b.jpg"]} or {"input": "v.mp4", "times": [1, 2.5], "outputs": '
+                             '["v1.jpg", "v2.jpg"], "enhance": true}; paths relative to FILE')
     parser.add_argument("--enhance", action="store_true",
                         help="enhance stills taken from videos (photos are always enhanced)")
     parser.add_argument("--every", type=float, metavar="SECONDS",
-                        help="a still from each video every SECONDS")
+                        help="a still from each video every SECONDS, from 0 to its end")
     parser.add_argument("--at", type=float, nargs="+", metavar="T", default=[],
                         help="stills from each video at these times (seconds)")
     parser.add_argument("--format", choices=["jpg", "png", "bmp"],
-                        help="with -o: the format of every output (default: the input's)")
+                        help="with -o: the format of every output (default: a photo's own, "
+                             "jpg for stills)")
     parser.add_argument("--results", metavar="FILE",
                         help="the results file (default: DIR/kelvo-batch.jsonl)")
     parser.add_argument("--workers", type=int, default=os.cpu_count() or 1, metavar="N",

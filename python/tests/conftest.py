@@ -3,6 +3,7 @@ C++ tools read and write with no codec in between) and the tools' paths."""
 
 import pathlib
 import struct
+import subprocess
 
 import numpy as np
 import pytest
@@ -61,3 +62,28 @@ def photo_like(height, width, seed):
     base[disc] = (120, 150, 210)
     base += rng.normal(0, 9, base.shape)
     return np.clip(base, 0, 255).astype(np.uint8)
+
+
+def frame_number(image):
+    """The number drawn by make_clip into a frame (blue-green-red or RGB)."""
+    h, w, _ = image.shape
+    bits = [image[: h // 2, (2 * b + 1) * w // 16].mean() > 128 for b in range(8)]
+    return sum(1 << b for b, on in enumerate(bits) if on)
+
+
+def make_clip(path, frames=50, rate=25, width=160, height=120):
+    """A Motion JPEG clip whose frame N shows N in binary: eight columns in
+    the top half, white for a set bit, over a flat skin-like bottom half."""
+    pixels = np.zeros((frames, height, width, 3), np.uint8)
+    pixels[:, height // 2:] = (40, 90, 160)
+    for n in range(frames):
+        for b in range(8):
+            if n >> b & 1:
+                pixels[n, : height // 2, b * width // 8:(b + 1) * width // 8] = 255
+    raw = pathlib.Path(str(path) + ".raw")
+    pixels.tofile(raw)
+    subprocess.run(["gst-launch-1.0", "-q", "filesrc", f"location={raw}", "!", "rawvideoparse",
+                    f"width={width}", f"height={height}", "format=bgr", f"framerate={rate}/1",
+                    "!", "videoconvert", "!", "jpegenc", "quality=95", "!", "avimux", "!",
+                    "filesink", f"location={path}"], check=True, timeout=120)
+    raw.unlink()
