@@ -120,8 +120,8 @@ and a Screen self-blend. Returns (enhanced, report).
 
 image
     A numpy array of dtype uint8 and shape (height, width, 3), of any size
-    from 1 x 1. Views and crops (arrays whose rows are not contiguous) are
-    taken as they are; the array is not changed.
+    from 1 x 1, in any layout (views, crops, flipped or stepped slices);
+    the array is not changed.
 skin, noise, stretch, sharpen
     Switch the stages off one by one (the blend always runs).
 channels
@@ -141,9 +141,8 @@ for another shape or channels name, and kelvo.Error (with .code and .where)
 when the library refuses the image or runs out of memory.
 
 The GIL is released while the library works, so calls from several threads
-run side by side, each on one core. Each call copies the image at most once
-in (for "rgb", or a layout the library cannot read in place) and writes the
-result once.)";
+run side by side, each on one core. Each call copies the image once, into
+the memory that becomes the result, and the library enhances it there.)";
 
 }  // namespace
 

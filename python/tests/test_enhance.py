@@ -74,8 +74,7 @@ def test_same_bytes_and_report_as_the_cpp_pipeline(tool_results):
 
 def test_crops_and_strided_views_give_the_crop_enhanced(tool_results):
     bgr, expected, _ = tool_results[(77, 101)]
-    # Inside a larger picture: rows further apart than the crop is wide,
-    # read where they lie.
+    # Inside a larger picture: rows further apart than the crop is wide.
     canvas = np.full((90, 130, 3), 7, np.uint8)
     canvas[5:82, 11:112] = bgr
     crop = canvas[5:82, 11:112]
@@ -83,7 +82,7 @@ def test_crops_and_strided_views_give_the_crop_enhanced(tool_results):
     np.testing.assert_array_equal(kelvo.enhance(crop, channels="bgr")[0], expected)
     np.testing.assert_array_equal(kelvo.enhance(crop[..., ::-1])[0], expected[..., ::-1])
 
-    # Every other pixel and row, upside down, Fortran order: copied once.
+    # Every other pixel and row, upside down, Fortran order.
     spread = np.zeros((154, 202, 3), np.uint8)
     spread[::2, ::2] = bgr
     np.testing.assert_array_equal(kelvo.enhance(spread[::2, ::2], channels="bgr")[0], expected)
