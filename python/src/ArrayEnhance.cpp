@@ -37,7 +37,9 @@ std::string ShapeText(const py::array& a) {
 // last channel exchanged. Constant steps and no aliasing let the compiler
 // vectorise it, and byte shuffles make the AVX2 build three times as fast as
 // the SSE2 one; the RGB path runs it twice per image.
-__attribute__((target_clones("avx2", "default"))) void CopyRowSwapped(const uint8_t* __restrict in, uint8_t* __restrict out, py::ssize_t width) {
+__attribute__((target_clones("avx2", "default"))) void CopyRowSwapped(const uint8_t* __restrict in,
+                                                                      uint8_t* __restrict out,
+                                                                      py::ssize_t width) {
   for (py::ssize_t x = 0; x < 3 * width; x += 3) {
     out[x] = in[x + 2];
     out[x + 1] = in[x + 1];

@@ -3,7 +3,6 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
-
 #include <stdlib.h>
 
 #include <cerrno>
@@ -59,7 +58,8 @@ py::dict StillDict(grab::Still& still, bool rgb, bool keepFile) {
 // Runs Grab without the GIL; the input's refusal becomes GrabError (or
 // ValueError for requests it cannot take), the decoder's warnings Python
 // RuntimeWarnings.
-std::vector<grab::Still> RunGrab(const std::string& path, const std::vector<grab::Request>& requests,
+std::vector<grab::Still> RunGrab(const std::string& path,
+                                 const std::vector<grab::Request>& requests,
                                  grab::Options options) {
   std::vector<std::string> warnings;
   options.onWarning = [&warnings](const std::string& text) { warnings.push_back(text); };
@@ -151,8 +151,9 @@ PYBIND11_MODULE(_grab, m) {
          bool enhance, int quality, int64_t maxPixels) {
         std::vector<grab::Request> requests;
         for (const auto& [time, file] : targets) {
-          if (file.empty()) throw py::value_error("an empty file name for the still at " +
-                                                  std::to_string(time) + " s");
+          if (file.empty())
+            throw py::value_error("an empty file name for the still at " + std::to_string(time) +
+                                  " s");
           grab::Request r;
           r.time = time;
           r.file = file;

@@ -90,7 +90,8 @@ constexpr FloatField kFloatFields[] = {
     {"final_low", &Report::finalLow, "Low end of the stretch."},
     {"final_high", &Report::finalHigh, "High end of the stretch."},
     {"low_limit", &Report::lowLimit, "Limit on the low end."},
-    {"opacity", &Report::opacity, "Opacity of the Screen self-blend (0.5 unless the stretch set it)."},
+    {"opacity", &Report::opacity,
+     "Opacity of the Screen self-blend (0.5 unless the stretch set it)."},
 };
 struct BoolField {
   const char* name;
@@ -111,7 +112,8 @@ py::dict ReportDict(const Report& r) {
   return d;
 }
 
-constexpr const char* kEnhanceDoc = R"(enhance(image, *, skin=True, noise=True, stretch=True, sharpen=True, channels='rgb')
+constexpr const char* kEnhanceDoc =
+    R"(enhance(image, *, skin=True, noise=True, stretch=True, sharpen=True, channels='rgb')
 --
 
 Enhance a photo or a grabbed frame the way the frame grabber does: skin
@@ -205,8 +207,7 @@ PYBIND11_MODULE(_kelvo, m) {
       "enhance",
       [](const py::handle& image, bool skin, bool noise, bool stretch, bool sharpen,
          const std::string& channels) {
-        return kelvo::python::EnhanceArray(image, Options(skin, noise, stretch, sharpen),
-                                           channels);
+        return kelvo::python::EnhanceArray(image, Options(skin, noise, stretch, sharpen), channels);
       },
       py::arg("image"), py::kw_only(), py::arg("skin") = true, py::arg("noise") = true,
       py::arg("stretch") = true, py::arg("sharpen") = true, py::arg("channels") = "rgb",
@@ -215,8 +216,8 @@ PYBIND11_MODULE(_kelvo, m) {
 
   m.def(
       "_enhance_file",
-      [](const std::string& input, const std::string& output, bool skin, bool noise,
-         bool stretch, bool sharpen, int quality, int64_t maxPixels) {
+      [](const std::string& input, const std::string& output, bool skin, bool noise, bool stretch,
+         bool sharpen, int quality, int64_t maxPixels) {
         return kelvo::python::EnhanceFile(input, output, Options(skin, noise, stretch, sharpen),
                                           quality, maxPixels);
       },

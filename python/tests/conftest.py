@@ -20,7 +20,8 @@ def kelvo_enhance_tool(request):
     path = request.config.getoption("--kelvo-enhance")
     if path is None:
         # Beside the package in a build tree.
-        guess = pathlib.Path(kelvo.__file__).parents[2] / "tools" / "kelvo-enhance" / "kelvo-enhance"
+        build = pathlib.Path(kelvo.__file__).parents[2]
+        guess = build / "tools" / "kelvo-enhance" / "kelvo-enhance"
         path = str(guess) if guess.exists() else None
     if path is None:
         pytest.skip("kelvo-enhance not found: pass --kelvo-enhance")

@@ -36,7 +36,7 @@ def tool_results(tmp_path_factory, kelvo_enhance_tool):
     report = folder / "report.jsonl"
     subprocess.run([kelvo_enhance_tool, *inputs, "-o", str(out), f"--report={report}"],
                    check=True, timeout=300)
-    lines = {json.loads(line)["input"]: json.loads(line) for line in report.read_text().splitlines()}
+    lines = {line["input"]: line for line in map(json.loads, report.read_text().splitlines())}
     return {size: (photo_like(*size, seed=i), read_bmp(out / f"in{i}.bmp"), lines[inputs[i]])
             for i, size in enumerate(SIZES)}
 
@@ -146,7 +146,8 @@ def test_library_failure_is_kelvo_error_with_code_and_where(tmp_path):
         with open("/proc/self/statm") as f:
             used = int(f.read().split()[0]) * resource.getpagesize()
         # Room for the result array and a little more, not for the pipeline.
-        resource.setrlimit(resource.RLIMIT_AS, (used + 3 * image.nbytes // 2, resource.RLIM_INFINITY))
+        limit = used + 3 * image.nbytes // 2
+        resource.setrlimit(resource.RLIMIT_AS, (limit, resource.RLIM_INFINITY))
         try:
             kelvo.enhance(image, channels="bgr")
         except kelvo.Error as e:
