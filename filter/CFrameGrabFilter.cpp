@@ -71,8 +71,8 @@ STDMETHODIMP CFrameGrabFilter::NonDelegatingQueryInterface(REFIID riid, void** p
       return GetInterface(static_cast<IFileSinkFilter*>(this), ppv);
     if (IsEqualIID(riid, IID_IFrameGrabStillOutput))
       return GetInterface(static_cast<IFrameGrabStillOutput*>(this), ppv);
-    // Design decision: the settings persist through IPersistStream, so a host
-    // that saves its graph keeps the grab time and switches.
+    // The settings persist through IPersistStream, so a host that saves its
+    // graph keeps the grab time and switches.
     if (IsEqualIID(riid, IID_IPersistStream))
       return GetInterface(static_cast<IPersistStream*>(this), ppv);
     return CTransformFilter::NonDelegatingQueryInterface(riid, ppv);
@@ -144,8 +144,8 @@ HRESULT CFrameGrabFilter::GetMediaType(int position, CMediaType* pMediaType) {
     if (vih == nullptr) return E_OUTOFMEMORY;
     vih->AvgTimePerFrame = avgTimePerFrame;
     vih->dwBitErrorRate = 0;
-    // Design decision: an input without a frame duration gives a bit rate of
-    // 0 (unknown) rather than a division by zero.
+    // An input without a frame duration gives a bit rate of 0 (unknown)
+    // rather than a division by zero.
     if (avgTimePerFrame > 0) {
       const long double bits = static_cast<long double>(in->biWidth) * absHeight * bytesPerPixel *
                                8.0L * 10000000.0L / static_cast<long double>(avgTimePerFrame);
@@ -200,8 +200,8 @@ bool CFrameGrabFilter::DescribeFrame(IMediaSample* pIn, FrameDescription* frame)
 }
 
 bool CFrameGrabFilter::MainGrabDue(double t) const {
-  // Design decision: a main grab that comes due before the host has named
-  // the output file stays pending; nothing is written and grabDone is left
+  // A main grab that comes due before the host has named the output file
+  // stays pending; nothing is written and grabDone is left
   // as it is, so the grab fires once a name is set.
   return m_grabParams.grabEnabled && !m_grabDone && m_fileName[0] != 0 &&
          kelvo::filter::MainGrabReached(t, m_grabParams.grabTime, m_halfFrame);
@@ -232,8 +232,8 @@ HRESULT CFrameGrabFilter::TransformLocked(IMediaSample* pIn) {
   BYTE* input = nullptr;
   pIn->GetPointer(&input);
   REFERENCE_TIME start = 0, stop = 0;
-  // Design decision: a sample without a start time cannot be placed on the
-  // stream's time line, so it is passed on and never grabbed.
+  // A sample without a start time cannot be placed on the stream's time
+  // line, so it is passed on and never grabbed.
   if (FAILED(pIn->GetTime(&start, &stop))) return S_OK;
   const double t = static_cast<double>(start) / kTimeUnitsPerSecond;
 
@@ -246,10 +246,9 @@ HRESULT CFrameGrabFilter::TransformLocked(IMediaSample* pIn) {
   const LONG height = frame.height < 0 ? -frame.height : frame.height;
   if (input == nullptr || width <= 0 || height <= 0) return E_FAIL;
   if (m_legacyRgbInput ? bytesPerPixel < 3 : bytesPerPixel != 2) return E_FAIL;
-  // Design decision: input rows are read with the DIB row step (padded to 4
-  // bytes), which is the packed width for every RGB32 frame and every
-  // even-width YUY2 frame; a sample shorter than the frame is refused rather
-  // than read past its end.
+  // Input rows are read with the DIB row step (padded to 4 bytes), which is
+  // the packed width for every RGB32 frame and every even-width YUY2 frame;
+  // a sample shorter than the frame is refused rather than read past its end.
   const LONG inStride = DibStride(width, bytesPerPixel);
   if (static_cast<long long>(pIn->GetActualDataLength()) <
       static_cast<long long>(inStride) * height)
@@ -260,8 +259,8 @@ HRESULT CFrameGrabFilter::TransformLocked(IMediaSample* pIn) {
   if (!working) return E_FAIL;
 
   if (m_legacyRgbInput) {
-    // Bottom-up RGB32 becomes top row first. Design decision: a top-down
-    // frame (negative height) is already top row first and is not reversed.
+    // Bottom-up RGB32 becomes top row first. A top-down frame (negative
+    // height) is already top row first and is not reversed.
     kelvo::filter::detail::ConvertRgb32ToBgr(input, inStride, bytesPerPixel, width, frame.height,
                                              working.get());
   } else if (!kelvo::filter::detail::ConvertYuy2ToBgr(input, inStride, width, height,
@@ -380,8 +379,8 @@ STDMETHODIMP CFrameGrabFilter::SetGrabParams(GrabParams params) {
 
 STDMETHODIMP CFrameGrabFilter::AddSnapshot(SnapshotRequest* request) {
   return ComGuard([&]() -> HRESULT {
-    // Design decision: a null request is E_POINTER; a name not terminated
-    // within its 260 characters is E_INVALIDARG, so the list never holds a
+    // A null request is E_POINTER; a name not terminated within its 260
+    // characters is E_INVALIDARG, so the list never holds a
     // name that would be read past its end.
     if (request == nullptr) return E_POINTER;
     bool terminated = false;
@@ -398,8 +397,8 @@ STDMETHODIMP CFrameGrabFilter::AddSnapshot(SnapshotRequest* request) {
 
 STDMETHODIMP CFrameGrabFilter::SetFrameRate(int framesPerSecond) {
   return ComGuard([&]() -> HRESULT {
-    // Design decision: a rate of 0 or below has no frame period; it is
-    // refused with E_INVALIDARG and the current half frame is kept.
+    // A rate of 0 or below has no frame period; it is refused with
+    // E_INVALIDARG and the current half frame is kept.
     if (framesPerSecond <= 0) return E_INVALIDARG;
     CAutoLock lock(&m_settingsLock);
     m_halfFrame = kelvo::filter::HalfFrameFor(framesPerSecond);
@@ -427,8 +426,8 @@ int CFrameGrabFilter::PendingSnapshots() {
 STDMETHODIMP CFrameGrabFilter::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE*) {
   return ComGuard([&]() -> HRESULT {
     if (pszFileName == nullptr) return E_POINTER;
-    // Design decision: a name of 256 characters or more does not fit the
-    // 255 + 1 of the output name; it is refused with E_INVALIDARG and the
+    // A name of 256 characters or more does not fit the 255 + 1 of the
+    // output name; it is refused with E_INVALIDARG and the
     // current name is kept.
     size_t length = 0;
     while (length < kFileNameChars && pszFileName[length] != 0) ++length;

@@ -32,7 +32,7 @@ struct Probe {
   std::vector<double> frames;  // stream times of the frames counted so far
   size_t wanted = 0;           // frames to count; 0: none
   std::atomic<bool> counted{false};
-  bool linked = false;
+  std::atomic<bool> linked{false};
   std::optional<int64_t> creationTime;
   ~Probe() {
     if (pipeline) {
@@ -138,20 +138,39 @@ StreamInfo Examine(const std::string& path, int64_t maxPixels, size_t count,
   GstBus* bus = gst_element_get_bus(probe.pipeline);
   gst_element_set_state(probe.pipeline, GST_STATE_PAUSED);
   std::string error;
-  bool prerolled = false, done = false;
+  bool prerolled = false, done = false, missingVideo = false;
   while (!done) {
     GstMessage* msg = gst_bus_timed_pop_filtered(
         bus, 100 * GST_MSECOND,
-        static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_ASYNC_DONE));
+        static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_ASYNC_DONE |
+                                    GST_MESSAGE_ELEMENT));
     if (!msg) {
       done = prerolled && probe.counted;
       continue;
     }
     switch (GST_MESSAGE_TYPE(msg)) {
+      case GST_MESSAGE_ELEMENT: {
+        // Posted before the error that decoding cannot go on: says whether
+        // the stream left undecoded is video.
+        const GstStructure* s = gst_message_get_structure(msg);
+        GstCaps* caps = nullptr;
+        if (s && gst_structure_has_name(s, "missing-plugin") &&
+            gst_structure_get(s, "detail", GST_TYPE_CAPS, &caps, nullptr) && caps) {
+          missingVideo = missingVideo || g_str_has_prefix(
+                                             gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
+          gst_caps_unref(caps);
+        }
+        break;
+      }
       case GST_MESSAGE_ERROR: {
         GError* e = nullptr;
         gst_message_parse_error(msg, &e, nullptr);
-        error = "cannot decode \"" + path + "\": " + (e ? e->message : "unknown error");
+        const bool missing = e && ((e->domain == GST_CORE_ERROR && e->code == GST_CORE_ERROR_MISSING_PLUGIN) ||
+                                   (e->domain == GST_STREAM_ERROR && e->code == GST_STREAM_ERROR_CODEC_NOT_FOUND));
+        if (missing && !probe.linked && !missingVideo)
+          error = "no video stream in \"" + path + "\"";
+        else
+          error = "cannot decode \"" + path + "\": " + (e ? e->message : "unknown error");
         if (e) g_error_free(e);
         done = true;
         break;
@@ -204,9 +223,9 @@ StreamInfo Examine(const std::string& path, int64_t maxPixels, size_t count,
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-// Makes the folder of a still named by a pattern, with its parents. A name
-// on the way that exists and is not a folder is the caller's mistake.
-void MakeFolderOf(const std::string& file) {
+}  // namespace
+
+void MakeFolders(const std::string& file) {
   const fs::path folder = fs::path(file).parent_path();
   if (folder.empty()) return;
   std::error_code ec;
@@ -231,6 +250,8 @@ void MakeFolderOf(const std::string& file) {
   }
 }
 
+namespace {
+
 void CheckTime(double t) {
   if (!(t >= 0.0 && t <= kMaxSeconds))
     throw Error(Error::Kind::Arguments, "a still's time must lie from 0 to the latest time a video "
@@ -249,7 +270,7 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
   if (options.quality < 1 || options.quality > 100)
     throw Error(Error::Kind::Arguments, "JPEG quality must lie from 1 to 100");
   if (options.scaleWidth < 0 || options.scaleHeight < 0 || options.sharpest < 0)
-    throw Error(Error::Kind::Arguments, "sizes and --sharpest must not be negative");
+    throw Error(Error::Kind::Arguments, "scale sizes and the frames compared for the sharpest must not be negative");
   const Interval& every = options.interval;
   if (every.every != 0.0) {
     CheckTime(every.from);
@@ -263,7 +284,7 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
     if (r.frame < 0) CheckTime(r.time);
 
   // What the file declares, only when the requests need it: the end for an
-  // interval without one, the rate for frame numbers and --sharpest.
+  // interval without one, the rate for frame numbers and the sharpest frame.
   size_t countFrames = 0;
   bool byFrame = false;
   for (const Request& r : requests) byFrame = byFrame || r.frame >= 0;
@@ -289,12 +310,16 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
 
   if (every.every > 0.0) {
     double to = every.to;
-    if (to < 0.0) to = info.duration > 0.0 ? info.duration : every.from;
+    if (to < 0.0 && !(info.duration > 0.0) && options.onWarning)
+      options.onWarning("\"" + path + "\" does not say how long it lasts; an interval without an end "
+                        "stops at its start");
+    if (to < 0.0) to = std::max(every.from, info.duration);
     const std::vector<double> times = EveryTimes(every.every, every.from, to);
     // Without an end the last time must lie inside the video: a time at its
-    // very end names no frame.
+    // very end names no frame. A start beyond the end still asks for its
+    // one still, which is then reported beyond the end.
     for (size_t i = 0; i < times.size(); ++i) {
-      if (every.to < 0.0 && info.duration > 0.0 && times[i] >= info.duration) break;
+      if (i > 0 && every.to < 0.0 && info.duration > 0.0 && times[i] >= info.duration) break;
       Request r;
       r.time = times[i];
       r.enhance = every.enhance;
@@ -303,7 +328,7 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
     }
   }
   for (const Request& r : all)
-    if (!r.file.empty() && r.file.find('/') != std::string::npos && every.every > 0.0) MakeFolderOf(r.file);
+    if (!r.file.empty() && r.file.find('/') != std::string::npos && every.every > 0.0) MakeFolders(r.file);
   detail::CheckFiles(path, all);
   // The format each name asks for, once the names are known to be files.
   for (const Request& r : all)

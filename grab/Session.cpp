@@ -38,7 +38,7 @@ struct Pending {
   bool printed = false;
 };
 
-// What framegrab learns from the decoded frames on their way to the grab
+// What the pass learns from the decoded frames on their way to the grab
 // elements, on the streaming thread; read by the main loop under `mutex`.
 //
 // Damage: decoders say little on the bus (a GStreamer video decoder skips
@@ -265,8 +265,13 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
   GstElement* flip = Make("videoflip", "upright", missing);
   GstElement* filter = Make("capsfilter", "formats", missing);
   GstElement* sink = Make("fakesink", "sink", missing);
-  if (wantMain) p->main = Make("kelvoframegrab", "main", missing);
-  if (wantRequests) p->requests = Make("kelvoframegrab", "requests", missing);
+  // This library's own element type (see InitGstreamer), whatever plug-in
+  // the registry knows by that name.
+  auto grab = [](const char* name) {
+    return GST_ELEMENT(g_object_new(GST_TYPE_KELVO_FRAME_GRAB, "name", name, nullptr));
+  };
+  if (wantMain) p->main = grab("main");
+  if (wantRequests) p->requests = grab("requests");
   auto release = [](GstElement* e) {
     if (e) gst_object_unref(gst_object_ref_sink(e));
   };
@@ -358,7 +363,8 @@ GstBusSyncReply NoteTrouble(GstBus*, GstMessage* msg, gpointer data) {
 }
 
 
-// One request handed to an element. A still asked with --sharpest is several.
+// One request handed to an element. A still that looks for the sharpest
+// frame is several.
 struct Shot {
   size_t owner = 0;      // index of its still
   int offset = 0;        // frames from the still's target
@@ -389,6 +395,9 @@ struct Shared {
   std::map<std::string, size_t> shotOf;  // element file name -> shot; fixed before the run
   std::vector<Shot>* shots = nullptr;
   std::vector<Taking>* stills = nullptr;
+  // Shots that wrote no file by design and gave their pixels: the element
+  // reports them as not written, since no file was.
+  std::vector<char> pixelsTaken;
 };
 
 // A name for a shot that writes no file. The element checks its folder as
@@ -421,19 +430,23 @@ double SeekPoint(double target, bool main, double halfFrame, double period) {
 
 void InitGstreamer() {
   static std::once_flag once;
+  static bool ours = false;
   std::call_once(once, [] {
     if (!gst_is_initialized()) gst_init(nullptr, nullptr);
-    // A program that loaded the plug-in file has the element already.
-    GstElementFactory* known = gst_element_factory_find("kelvoframegrab");
-    if (known)
-      gst_object_unref(known);
-    else
-      gst_kelvo_frame_grab_register(nullptr);
+    // The element type is registered from this library's own copy unless
+    // the plug-in file was loaded into the process first: one name, one
+    // type per process. Only our copy takes the hooks the stills need.
+    if (g_type_from_name("GstKelvoFrameGrab") == 0) ours = gst_kelvo_frame_grab_register(nullptr);
   });
+  if (!ours)
+    throw Error(Error::Kind::Input,
+                "the kelvoframegrab plug-in was loaded from its file into this process before the "
+                "grab library, which carries the element itself; load one or the other");
 }
 
 std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& options,
                            const PassSettings& settings) {
+  if (wanted.empty()) return {};  // nothing to decode for
   const std::string& input = settings.input;
   auto warn = [&](const std::string& text) {
     if (options.onWarning) options.onWarning(text);
@@ -448,8 +461,8 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
   bool wantMain = false, wantRequests = false;
   const int around = options.sharpest > 0 && settings.period > 0.0 ? options.sharpest : 0;
   if (options.sharpest > 0 && around == 0 && !wanted.empty())
-    warn("\"" + input + "\" declares no constant frame rate, so --sharpest has no neighbouring "
-         "frames to compare: the stills are taken as asked");
+    warn("\"" + input + "\" declares no constant frame rate, so the sharpest frame cannot be "
+         "looked for among the neighbours: the stills are taken as asked");
   for (size_t i = 0; i < wanted.size(); ++i) {
     const Wanted& w = wanted[i];
     Taking& t = stills[i];
@@ -487,6 +500,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     }
   }
   for (size_t i = 0; i < shots.size(); ++i) shared.shotOf[shots[i].file] = i;
+  shared.pixelsTaken.assign(shots.size(), 0);
 
   GError* err = nullptr;
   gchar* uri = gst_filename_to_uri(input.c_str(), &err);
@@ -532,7 +546,11 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
   };
   hooks.written = [&shared](const kelvo::host::Still& still, const kelvo::host::StillResult& r) {
     const auto found = shared.shotOf.find(still.fileName);
-    if (found == shared.shotOf.end() || r.pixels.empty()) return;
+    if (found == shared.shotOf.end() || r.pixels.empty() || !r.reason.empty()) return;
+    if (!still.writeFile) {
+      std::lock_guard<std::mutex> hold(shared.mutex);
+      shared.pixelsTaken[found->second] = 1;
+    }
     const Shot& shot = (*shared.shots)[found->second];
     Taking& t = (*shared.stills)[shot.owner];
     double score = -1.0;
@@ -574,7 +592,12 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
       g_signal_emit_by_name(p.requests, "snapshot", s.time, s.file.c_str(), enhance ? TRUE : FALSE,
                             &queued);
       if (!queued)
-        throw Error(Error::Kind::Output, "cannot queue the still \"" + s.file + "\"");
+        throw Error(Error::Kind::Output,
+                    t.still.request.file == s.file
+                        ? "cannot queue the still \"" + s.file + "\""
+                        : "cannot take stills as pixels only: the element checks their names as files "
+                          "in the temporary folder \"" + std::string(g_get_tmp_dir()) +
+                              "\", which is not writable");
     }
   }
 
@@ -609,9 +632,9 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     return GST_MESSAGE_SRC(msg) == GST_OBJECT(p.main) ||
            GST_MESSAGE_SRC(msg) == GST_OBJECT(p.requests);
   };
-  auto damagedFrame = [&](double streamTime) {
+  auto damagedFrame = [&](guint64 streamTime) {
     std::lock_guard<std::mutex> hold(p.frames.mutex);
-    return p.frames.damaged.count(static_cast<guint64>(std::llround(streamTime * GST_SECOND))) > 0;
+    return p.frames.damaged.count(streamTime) > 0;
   };
   std::vector<double> shotFrameTime(shots.size(), 0.0);
   std::vector<std::string> shotRule(shots.size());
@@ -621,6 +644,17 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
 
   // A still whose shots are all reported: its result, and for a sharpest
   // pick the writing of the frame chosen.
+  // By the same rule a frame number is turned into a time: N * period.
+  auto declaredPeriod = [&]() {
+    if (settings.period > 0.0) return settings.period;
+    std::lock_guard<std::mutex> hold(p.frames.mutex);
+    return p.frames.irregular ? 0.0 : p.frames.period;
+  };
+  auto numberFrame = [&](Still& out) {
+    const double period = declaredPeriod();
+    if (out.frameNumber < 0 && out.taken && period > 0.0)
+      out.frameNumber = std::llround(out.frameTime / period);
+  };
   auto complete = [&](Taking& t) {
     Still& out = t.still;
     int best = -1;
@@ -641,7 +675,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
       out.rule = shotRule[s];
       out.taken = !shotFailed[s];
       out.enhanced = shotEnhanced[s] != 0;
-      out.damaged = out.taken && damagedFrame(static_cast<double>(shotStreamTime[s]) / GST_SECOND);
+      out.damaged = out.taken && damagedFrame(shotStreamTime[s]);
       if (!out.taken) {
         out.failure = Failure::Write;
         out.error = shotReason[s];
@@ -650,6 +684,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
         out.width = width;
         out.height = height;
       }
+      numberFrame(out);
       return;
     }
     if (best < 0) {
@@ -663,8 +698,10 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     out.frameTime = shotFrameTime[s];
     out.rule = shotRule[s];
     out.sharpness = score;
-    out.damaged = damagedFrame(static_cast<double>(shotStreamTime[s]) / GST_SECOND);
+    out.damaged = damagedFrame(shotStreamTime[s]);
     if (out.frameNumber >= 0) out.frameNumber += shots[s].offset;
+    if (out.frameNumber < 0 && settings.period > 0.0)
+      out.frameNumber = std::llround(out.frameTime / settings.period);  // sharpest needs the period
     kelvo::host::Still still;
     still.pixels = std::move(pixels);
     still.width = width;
@@ -683,9 +720,10 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     still.keepPixels = options.keepPixels || out.request.file.empty();
     still.writeFile = !out.request.file.empty();
     kelvo::host::StillResult r = kelvo::host::StillWriter().Write(still);
-    out.taken = r.written;
+    // Pixels only: nothing was to be written, and nothing went wrong.
+    out.taken = r.written || (!still.writeFile && r.reason.empty() && !r.pixels.empty());
     out.enhanced = r.enhanced;
-    if (!r.written) {
+    if (!out.taken) {
       out.failure = Failure::Write;
       out.error = r.reason;
     } else if (still.keepPixels) {
@@ -723,6 +761,10 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     const gchar* rule = gst_structure_get_string(s, "rule");
     shots[i].done = true;
     ++shotsDone;
+    {
+      std::lock_guard<std::mutex> hold(shared.mutex);
+      if (shared.pixelsTaken[i]) failed = FALSE;
+    }
     shotFailed[i] = failed != FALSE;
     shotEnhanced[i] = enhanced != FALSE;
     shotStreamTime[i] = st;
@@ -922,11 +964,13 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     warn("the decoder lost data in \"" + input + "\" " + line +
          "; stills of frames delivered right after a loss are marked \"damaged stream\"");
   }
-  // A warning that names a still already reported failed says nothing new.
+  // A warning that names a still already reported failed says nothing new,
+  // nor one about a shot that was never to be written.
   for (const std::string& w : writeWarnings) {
     bool named = false;
     for (size_t i = 0; i < shots.size(); ++i)
-      named = named || (shotFailed[i] && w.find(shots[i].file) != std::string::npos);
+      named = named || ((shotFailed[i] || shared.pixelsTaken[i]) &&
+                        w.find(shots[i].file) != std::string::npos);
     if (!named) warn(w);
   }
   // Stills some shot of which never came.

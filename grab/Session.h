@@ -17,7 +17,7 @@
 // stops its main grab once any still of its own is written, and a snapshot
 // earlier than the main still must not cancel it.
 //
-// A still asked with --sharpest N is 2N + 1 shots, one request per frame
+// A still that looks for the sharpest of N frames either side is 2N + 1 shots, one request per frame
 // around its target, taken as pixels only; each shot's sharpness is measured
 // on the thread that takes it and only the sharpest so far is kept, so a
 // long interval run holds one frame per still in flight, not 2N + 1.
@@ -44,7 +44,7 @@ struct PassSettings {
   std::string input;        // the file as given, for messages
   std::string sourceName;   // recorded in the stills' metadata
   std::optional<int64_t> creationTime;
-  double period = 0.0;      // frame period, seconds, for --sharpest; 0: unknown
+  double period = 0.0;      // frame period, seconds, for the sharpest frame; 0: unknown
 };
 
 // Takes every still of `wanted` (in time order, the main still first on a
@@ -65,8 +65,9 @@ inline constexpr double kPeriodShare = 0.75;      // see SeekPoint
 // time a frame could be taken at).
 double SeekPoint(double target, bool main, double halfFrame, double period);
 
-// Makes sure GStreamer is initialised and the element registered, once per
-// process, whoever asks first.
+// Makes sure GStreamer is initialised and the element registered from this
+// library, once per process. Throws Error when another copy of the element
+// (the plug-in file) got there first.
 void InitGstreamer();
 
 }  // namespace kelvo::grab::detail

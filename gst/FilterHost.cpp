@@ -7,7 +7,6 @@
 #include <new>
 
 #include "gst/detail/HostPin.h"
-#include "gst/detail/HostSample.h"
 #include "gst/detail/StillCollector.h"
 
 // The module's class-factory entry point (exported with C linkage).
@@ -37,8 +36,6 @@ bool ToWide(const std::string& utf8, std::u16string* wide) {
   g_free(w);
   return true;
 }
-
-constexpr DWORD kFourccYUY2 = 0x32595559;  // 'Y','U','Y','2'
 
 }  // namespace
 
@@ -100,7 +97,11 @@ std::unique_ptr<FilterHost> FilterHost::Create(std::string* error) {
     *error = "the frame grab filter does not expose its input and output pins";
     return nullptr;
   }
-  host->sample_ = std::make_unique<detail::HostSample>();
+  host->pins_ = detail::HostFilter::Create();
+  if (!host->pins_) {
+    *error = "out of memory";
+    return nullptr;
+  }
   return host;
 }
 
@@ -109,6 +110,7 @@ FilterHost::~FilterHost() {
   if (stillOutput_) stillOutput_->SetStillSink(nullptr);
   ReleaseAndNull(stillOutput_);
   ReleaseAndNull(collector_);
+  ReleaseAndNull(pins_);
   ReleaseAndNull(inputMem_);
   ReleaseAndNull(input_);
   ReleaseAndNull(output_);
@@ -120,47 +122,28 @@ FilterHost::~FilterHost() {
 bool FilterHost::Connect(int width, int height, int fpsN, int fpsD, std::string* error) {
   Disconnect();
 
-  VIDEOINFOHEADER vih{};
-  if (fpsN > 0 && fpsD > 0)
-    vih.AvgTimePerFrame = static_cast<REFERENCE_TIME>(10000000.0 * fpsD / fpsN + 0.5);
-  vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih.bmiHeader.biWidth = width;
-  vih.bmiHeader.biHeight = height;
-  vih.bmiHeader.biPlanes = 1;
-  vih.bmiHeader.biBitCount = 16;
-  vih.bmiHeader.biCompression = kFourccYUY2;
-  vih.bmiHeader.biSizeImage = static_cast<DWORD>(FrameBytes(width, height));
-  if (vih.AvgTimePerFrame > 0)
-    vih.dwBitRate = static_cast<DWORD>(static_cast<double>(vih.bmiHeader.biSizeImage) * 8.0 *
-                                       10000000.0 / static_cast<double>(vih.AvgTimePerFrame));
-
-  AM_MEDIA_TYPE mt{};
-  mt.majortype = MEDIATYPE_Video;
-  mt.subtype = MEDIASUBTYPE_YUY2;
-  mt.bFixedSizeSamples = TRUE;
-  mt.bTemporalCompression = FALSE;
-  mt.lSampleSize = vih.bmiHeader.biSizeImage;
-  mt.formattype = FORMAT_VideoInfo;
-  mt.cbFormat = sizeof(vih);
-  mt.pbFormat = reinterpret_cast<BYTE*>(&vih);
-
-  source_ = std::make_unique<detail::HostPin>(PINDIR_OUTPUT, &mt);
-  drain_ = std::make_unique<detail::HostPin>(PINDIR_INPUT, nullptr);
-
-  HRESULT hr = source_->ConnectTo(input_);
+  const REFERENCE_TIME perFrame =
+      fpsN > 0 && fpsD > 0 ? static_cast<REFERENCE_TIME>(10000000.0 * fpsD / fpsN + 0.5) : 0;
+  CMediaType mt;
+  HRESULT hr = detail::MakeYuy2Type(width, height, perFrame, &mt);
+  if (SUCCEEDED(hr)) hr = pins_->Source().SetOffer(mt);
+  if (SUCCEEDED(hr)) hr = pins_->Source().Connect(input_, &mt);
   if (FAILED(hr)) {
     *error = "the frame grab filter refused " + std::to_string(width) + "x" +
              std::to_string(height) + " YUY2 input (" + HrText(hr) + ")";
     Disconnect();
     return false;
   }
-  hr = output_->Connect(drain_.get(), nullptr);
+  hr = output_->Connect(static_cast<IPin*>(&pins_->Drain()), nullptr);
   if (FAILED(hr)) {
     *error = "the frame grab filter's output could not be connected (" + HrText(hr) + ")";
     Disconnect();
     return false;
   }
-  hr = filter_->Pause();
+  // Downstream first, as a graph starts its filters.
+  hr = pins_->Pause();
+  if (SUCCEEDED(hr)) hr = pins_->Run(0);
+  if (SUCCEEDED(hr)) hr = filter_->Pause();
   if (SUCCEEDED(hr)) hr = filter_->Run(0);
   if (FAILED(hr)) {
     *error = "the frame grab filter could not be started (" + HrText(hr) + ")";
@@ -175,10 +158,13 @@ bool FilterHost::Connect(int width, int height, int fpsN, int fpsD, std::string*
 
 void FilterHost::Disconnect() {
   if (filter_) filter_->Stop();
+  if (pins_) pins_->Stop();
   if (output_) output_->Disconnect();
   if (input_) input_->Disconnect();
-  if (source_) source_->Forget();
-  if (drain_) drain_->Forget();
+  if (pins_) {
+    pins_->Source().Disconnect();
+    pins_->Drain().Disconnect();
+  }
   connected_ = false;
 }
 
@@ -209,8 +195,8 @@ HRESULT FilterHost::SetFrameRate(int framesPerSecond) { return control_->SetFram
 HRESULT FilterHost::Deliver(BYTE* data, long size, const REFERENCE_TIME* start,
                             const REFERENCE_TIME* stop) {
   if (!connected_) return VFW_E_NOT_CONNECTED;
-  sample_->Set(data, size, start, stop);
-  return inputMem_->Receive(sample_.get());
+  sample_.Set(data, size, start, stop);
+  return inputMem_->Receive(&sample_);
 }
 
 std::vector<detail::TakenStill> FilterHost::TakeStills() {

@@ -2,8 +2,8 @@
 
 // Hosts one frame grab filter inside the GStreamer element, through the
 // filter's COM interfaces only: it is created through the module's class
-// factory, connected between two host pins with a YUY2 type, put into the
-// running state and fed one media sample per buffer.
+// factory, connected between the two pins of a host filter with a YUY2 type,
+// put into the running state and fed one media sample per buffer.
 //
 // The filter module is linked in statically (kelvo_filter_static) and its
 // DllGetClassObject is called directly, so the plugin is one self-contained
@@ -20,14 +20,14 @@
 #include <vector>
 
 #include "filter/IFrameGrabFilter.h"
+#include "gst/detail/HostSample.h"
 #include "gst/detail/StillCollector.h"
 #include "platform/Windows.h"
 
 namespace kelvo::gst {
 
 namespace detail {
-class HostPin;
-class HostSample;
+class HostFilter;
 }  // namespace detail
 
 class FilterHost {
@@ -80,9 +80,8 @@ class FilterHost {
   IMemInputPin* inputMem_ = nullptr;
   IFrameGrabStillOutput* stillOutput_ = nullptr;
   detail::StillCollector* collector_ = nullptr;  // counted reference
-  std::unique_ptr<detail::HostPin> source_;
-  std::unique_ptr<detail::HostPin> drain_;
-  std::unique_ptr<detail::HostSample> sample_;
+  detail::HostFilter* pins_ = nullptr;  // counted reference
+  detail::HostSample sample_;
   bool connected_ = false;
   int width_ = 0;
   int height_ = 0;

@@ -104,7 +104,15 @@ struct ServedRequest {
 
 }  // namespace
 
-enum { PROP_0, PROP_LOCATION, PROP_GRAB_TIME, PROP_GRAB_ENABLED, PROP_ENHANCE, PROP_BACKGROUND };
+enum {
+  PROP_0,
+  PROP_LOCATION,
+  PROP_GRAB_TIME,
+  PROP_GRAB_ENABLED,
+  PROP_ENHANCE,
+  PROP_BACKGROUND,
+  PROP_THREADS
+};
 enum { SIGNAL_SNAPSHOT, LAST_SIGNAL };
 static guint frame_grab_signals[LAST_SIGNAL];
 
@@ -123,6 +131,7 @@ struct FrameGrabState {
   bool grab_enabled = true;
   bool enhance = false;
   bool background = true;  // convert, enhance and write stills on the worker thread
+  guint threads = 0;       // threads a still's enhancement may use; 0: the library's choice
 
   // The filter and what the element has told it.
   std::unique_ptr<FilterHost> host;
@@ -232,6 +241,12 @@ static void push_main_settings(GstKelvoFrameGrab* self) {
   }
 }
 
+// Where the threads property reaches the still writer: the one place that
+// hands it over once the writer takes a thread count. Until then the
+// enhancement uses the library's default whatever the value. Lock held; it
+// must not block.
+static void apply_threads(guint /*threads*/) {}
+
 static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, const GValue* value,
                                               GParamSpec* pspec) {
   GstKelvoFrameGrab* self = GST_KELVO_FRAME_GRAB(object);
@@ -258,6 +273,10 @@ static void gst_kelvo_frame_grab_set_property(GObject* object, guint prop_id, co
         break;
       case PROP_BACKGROUND:
         self->state.background = g_value_get_boolean(value) != FALSE;
+        break;
+      case PROP_THREADS:
+        self->state.threads = g_value_get_uint(value);
+        apply_threads(self->state.threads);
         break;
       default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -292,6 +311,9 @@ static void gst_kelvo_frame_grab_get_property(GObject* object, guint prop_id, GV
       break;
     case PROP_BACKGROUND:
       g_value_set_boolean(value, self->state.background);
+      break;
+    case PROP_THREADS:
+      g_value_set_uint(value, self->state.threads);
       break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -756,13 +778,13 @@ static std::vector<StillWorker::Item> deliver_frame(GstKelvoFrameGrab* self, con
   }
   {
     // The host lives until the worker is done (stop waits for it first).
-    std::lock_guard<std::mutex> hold(self->state.filter_lock);
+    Lock hold(self->state.filter_lock);
     for (const PendingRequest& r : queued)
       if (host && FAILED(host->AddSnapshot(r.fileName, r.time, r.enhance)))
         GST_WARNING_OBJECT(self, "snapshot at %g s refused by the filter", r.time);
   }
   if (why.empty()) {
-    std::lock_guard<std::mutex> hold(self->state.filter_lock);
+    Lock hold(self->state.filter_lock);
     if (!host || !host->Connected() || host->Width() != mapped.Width() ||
         host->Height() != mapped.Height()) {
       why = "the video changed before the frame reached the frame grab filter";
@@ -864,6 +886,7 @@ static gboolean gst_kelvo_frame_grab_start(GstBaseTransform* trans) {
   }
   Lock lock(self->state.lock);
   self->state.host = std::move(host);
+  apply_threads(self->state.threads);
   self->state.caps_error_posted = false;
   self->state.still_taken = false;
   // The new filter holds only the requests queued again below.
@@ -892,7 +915,7 @@ static gboolean gst_kelvo_frame_grab_stop(GstBaseTransform* trans) {
   }
   // Destroyed without the lock: the filter may wait for its streaming call.
   {
-    std::lock_guard<std::mutex> hold(self->state.filter_lock);
+    Lock hold(self->state.filter_lock);
     host.reset();
   }
   set_copy_pool(self, nullptr);
@@ -932,30 +955,31 @@ static gboolean gst_kelvo_frame_grab_set_caps(GstBaseTransform* trans, GstCaps* 
   // Odd widths go to the filter as they are: the 4:2:2 converter gives a
   // row's lone last pixel its own Y, the Cb after it and the Cr of the pair
   // before. The caps already refuse a width of 1, which has no pair at all.
-  std::unique_lock<std::mutex> lock(self->state.lock);
-  FilterHost* host = self->state.host.get();
   std::string error;
   bool connected = false;
-  if (host) {
-    std::lock_guard<std::mutex> hold(self->state.filter_lock);
-    connected = host->Connect(width, height, GST_VIDEO_INFO_FPS_N(&info),
-                              GST_VIDEO_INFO_FPS_D(&info), &error);
+  {
+    Lock lock(self->state.lock);
+    FilterHost* host = self->state.host.get();
+    if (host) {
+      Lock hold(self->state.filter_lock);
+      connected = host->Connect(width, height, GST_VIDEO_INFO_FPS_N(&info),
+                                GST_VIDEO_INFO_FPS_D(&info), &error);
+    } else {
+      error = "the element is not started";
+    }
+    if (connected) {
+      const int rate = whole_rate(GST_VIDEO_INFO_FPS_N(&info), GST_VIDEO_INFO_FPS_D(&info));
+      if (rate > 0) {
+        host->SetFrameRate(rate);
+        self->state.half_frame = kelvo::filter::HalfFrameFor(rate);
+      }
+      // Without a rate in the caps the frame period is taken from the first
+      // buffer that has a duration; until then no request can come due.
+      self->state.rate_from_buffers = rate <= 0;
+      self->state.info = info;
+    }
   }
-  if (!connected) {
-    lock.unlock();
-    return refuse_caps(self, incaps,
-                       "Caps refused: " + (host ? error : std::string("the element is not started")));
-  }
-  const int rate = whole_rate(GST_VIDEO_INFO_FPS_N(&info), GST_VIDEO_INFO_FPS_D(&info));
-  if (rate > 0) {
-    host->SetFrameRate(rate);
-    self->state.half_frame = kelvo::filter::HalfFrameFor(rate);
-  }
-  // Without a rate in the caps the frame period is taken from the first
-  // buffer that has a duration; until then no request can come due.
-  self->state.rate_from_buffers = rate <= 0;
-  self->state.info = info;
-  lock.unlock();
+  if (!connected) return refuse_caps(self, incaps, "Caps refused: " + error);
   set_copy_pool(self, &info);
   return TRUE;
 }
@@ -1167,6 +1191,12 @@ static void gst_kelvo_frame_grab_class_init(GstKelvoFrameGrabClass* klass) {
           "order with other elements' stills); EOS and stopping wait up to 10 s for the stills "
           "being written. FALSE: all of it on the streaming thread, which holds the frame",
           TRUE, flags));
+  g_object_class_install_property(
+      gobject_class, PROP_THREADS,
+      g_param_spec_uint("threads", "Threads",
+                        "Threads the photo enhancement of a still may use; 0 lets the library "
+                        "choose (its default)",
+                        0, G_MAXUINT, 0, flags));
   g_object_class_install_property(
       gobject_class, PROP_ENHANCE,
       g_param_spec_boolean("enhance", "Enhance",

@@ -44,7 +44,8 @@ bool AddEntry(ExifData* data, ExifIfd ifd, ExifTag tag, ExifFormat format, unsig
   ExifMem* mem = exif_mem_new_default();
   if (mem == nullptr) return false;
   ExifEntry* entry = exif_entry_new_mem(mem);
-  void* copy = entry != nullptr && size > 0 ? exif_mem_alloc(mem, static_cast<ExifLong>(size)) : nullptr;
+  void* copy =
+      entry != nullptr && size > 0 ? exif_mem_alloc(mem, static_cast<ExifLong>(size)) : nullptr;
   const bool ok = entry != nullptr && (copy != nullptr || size == 0);
   if (ok) {
     if (size > 0) std::memcpy(copy, bytes, size);
@@ -64,7 +65,8 @@ bool AddEntry(ExifData* data, ExifIfd ifd, ExifTag tag, ExifFormat format, unsig
 
 bool AddAscii(ExifData* data, ExifIfd ifd, ExifTag tag, const std::string& text) {
   // The count includes the terminating zero.
-  return AddEntry(data, ifd, tag, EXIF_FORMAT_ASCII, text.size() + 1, text.c_str(), text.size() + 1);
+  return AddEntry(data, ifd, tag, EXIF_FORMAT_ASCII, text.size() + 1, text.c_str(),
+                  text.size() + 1);
 }
 
 bool AddLong(ExifData* data, ExifIfd ifd, ExifTag tag, uint32_t value) {
@@ -107,7 +109,9 @@ void CivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
   *year = yoe + era * 400 + (*month <= 2 ? 1 : 0);
 }
 
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0); }
+int64_t FloorDiv(int64_t a, int64_t b) {
+  return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0);
+}
 
 }  // namespace
 
@@ -175,9 +179,11 @@ bool ExifBlock::CreateForStill(const std::string& sourceName, double streamTime,
   exif_data_set_byte_order(data.get(), EXIF_BYTE_ORDER_INTEL);
   ExifData* d = data.get();
   bool ok = true;
-  if (!sourceName.empty()) ok = ok && AddAscii(d, EXIF_IFD_0, EXIF_TAG_IMAGE_DESCRIPTION, sourceName);
+  if (!sourceName.empty())
+    ok = ok && AddAscii(d, EXIF_IFD_0, EXIF_TAG_IMAGE_DESCRIPTION, sourceName);
   static constexpr char kVersion[4] = {'0', '2', '3', '2'};
-  ok = ok && AddEntry(d, EXIF_IFD_EXIF, EXIF_TAG_EXIF_VERSION, EXIF_FORMAT_UNDEFINED, 4, kVersion, 4);
+  ok = ok &&
+       AddEntry(d, EXIF_IFD_EXIF, EXIF_TAG_EXIF_VERSION, EXIF_FORMAT_UNDEFINED, 4, kVersion, 4);
   if (dateTimeMs != nullptr) {
     const int64_t seconds = FloorDiv(*dateTimeMs, 1000);
     const int64_t ms = *dateTimeMs - seconds * 1000;
@@ -190,9 +196,9 @@ bool ExifBlock::CreateForStill(const std::string& sourceName, double streamTime,
     if (days > -800000000 && days < 800000000) CivilFromDays(days, &year, &month, &day);
     if (year >= 1 && year <= 9999) {
       char when[32], sub[8];
-      std::snprintf(when, sizeof when, "%04d:%02d:%02d %02d:%02d:%02d", static_cast<int>(year), month,
-                    day, static_cast<int>(secondOfDay / 3600), static_cast<int>(secondOfDay / 60 % 60),
-                    static_cast<int>(secondOfDay % 60));
+      std::snprintf(when, sizeof when, "%04d:%02d:%02d %02d:%02d:%02d", static_cast<int>(year),
+                    month, day, static_cast<int>(secondOfDay / 3600),
+                    static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
       std::snprintf(sub, sizeof sub, "%03d", static_cast<int>(ms));
       ok = ok && AddAscii(d, EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL, when);
       ok = ok && AddAscii(d, EXIF_IFD_EXIF, EXIF_TAG_OFFSET_TIME_ORIGINAL, "+00:00");

@@ -88,7 +88,8 @@ std::string ScaledSize(int width, int height, int scaleWidth, int scaleHeight, i
     // height * w / width, halves rounded up, in whole numbers.
     h = std::max<int64_t>(1, (2 * static_cast<int64_t>(height) * w + width) / (2 * int64_t{width}));
   } else if (w == 0) {
-    w = std::max<int64_t>(1, (2 * static_cast<int64_t>(width) * h + height) / (2 * int64_t{height}));
+    w = std::max<int64_t>(1,
+                          (2 * static_cast<int64_t>(width) * h + height) / (2 * int64_t{height}));
   }
   if (w > kMaxScaledPixels || h > kMaxScaledPixels || w * h > kMaxScaledPixels) {
     return "cannot scale to " + std::to_string(w) + " x " + std::to_string(h) +
@@ -116,18 +117,31 @@ std::vector<uint8_t> ScaleBgr(const uint8_t* bgr, int width, int height, size_t 
   // rows an output row needs only ever move down, so a window suffices and
   // each source row is scaled across once.
   std::deque<std::vector<double>> window;
+  std::vector<std::vector<double>> spare;  // rows left behind, reused
   int windowFirst = 0;
   auto scaleAcross = [&](int y) {
-    std::vector<double> row(outRow);
+    std::vector<double> row;
+    if (spare.empty()) {
+      row.resize(outRow);
+    } else {
+      row = std::move(spare.back());
+      spare.pop_back();
+    }
     const uint8_t* src = bgr + static_cast<size_t>(y) * stride;
-    for (int x = 0; x < outWidth; ++x) {
+    double* dst = row.data();
+    for (int x = 0; x < outWidth; ++x, dst += 3) {
       const Taps& t = across[x];
-      for (int c = 0; c < 3; ++c) {
-        double sum = 0.0;
-        for (size_t k = 0; k < t.weights.size(); ++k)
-          sum += t.weights[k] * static_cast<double>(src[(static_cast<size_t>(t.first) + k) * 3 + c]);
-        row[static_cast<size_t>(x) * 3 + c] = sum;
+      const double* w = t.weights.data();
+      const uint8_t* s = src + static_cast<size_t>(t.first) * 3;
+      double b = 0.0, g = 0.0, r = 0.0;
+      for (size_t k = 0; k < t.weights.size(); ++k, s += 3) {
+        b += w[k] * static_cast<double>(s[0]);
+        g += w[k] * static_cast<double>(s[1]);
+        r += w[k] * static_cast<double>(s[2]);
       }
+      dst[0] = b;
+      dst[1] = g;
+      dst[2] = r;
     }
     return row;
   };
@@ -136,16 +150,19 @@ std::vector<uint8_t> ScaleBgr(const uint8_t* bgr, int width, int height, size_t 
   for (int y = 0; y < outHeight; ++y) {
     const Taps& t = down[y];
     while (!window.empty() && windowFirst < t.first) {
+      spare.push_back(std::move(window.front()));
       window.pop_front();
       ++windowFirst;
     }
     if (window.empty()) windowFirst = t.first;
-    while (windowFirst + static_cast<int>(window.size()) < t.first + static_cast<int>(t.weights.size()))
+    while (windowFirst + static_cast<int>(window.size()) <
+           t.first + static_cast<int>(t.weights.size()))
       window.push_back(scaleAcross(windowFirst + static_cast<int>(window.size())));
     std::fill(sum.begin(), sum.end(), 0.0);
     for (size_t k = 0; k < t.weights.size(); ++k) {
-      const std::vector<double>& row = window[static_cast<size_t>(t.first - windowFirst) + k];
-      for (size_t i = 0; i < outRow; ++i) sum[i] += t.weights[k] * row[i];
+      const double* row = window[static_cast<size_t>(t.first - windowFirst) + k].data();
+      const double w = t.weights[k];
+      for (size_t i = 0; i < outRow; ++i) sum[i] += w * row[i];
     }
     uint8_t* dst = &out[static_cast<size_t>(y) * outRow];
     for (size_t i = 0; i < outRow; ++i)

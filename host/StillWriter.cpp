@@ -24,7 +24,9 @@ namespace {
 using KelvoLibImageProcessing::EnhanceAnySize;
 using KelvoLibImageProcessing::IPException;
 
-std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+std::string Quoted(const std::string& name) {
+  return "\"" + name + "\"";
+}
 
 // How messages name the still: its file, or "the still" when it has none.
 std::string NameOf(const Still& still) {
@@ -153,8 +155,8 @@ StillResult StillWriter::Write(const Still& still) const noexcept {
       view.height = outHeight;
       view.stride = static_cast<size_t>(outWidth) * 3;
       std::vector<std::string> warnings;
-      result.reason = WriteImage(PathOf(still.fileName), view, format, still.quality, metadata,
-                                 &warnings);
+      result.reason =
+          WriteImage(PathOf(still.fileName), view, format, still.quality, metadata, &warnings);
       result.written = result.reason.empty();
       for (const std::string& w : warnings) AddWarning(&result, NameOf(still) + ": " + w);
       if (!result.written) return result;

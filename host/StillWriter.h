@@ -46,22 +46,24 @@ struct Still {
   std::vector<uint8_t> pixels;
   int width = 0;
   int height = 0;
-  std::string fileName;       // UTF-8
-  bool enhance = false;       // run the photo enhancement before saving
-  bool mainGrab = false;      // the main grab rather than a queued request
-  double requestedTime = 0.0; // grab time or request time, seconds of stream time
-  double frameTime = 0.0;     // start of the frame the still holds, seconds
+  std::string fileName;        // UTF-8; .jpg/.jpeg, .png or .bmp, in any case
+  bool enhance = false;        // run the photo enhancement before saving
+  bool mainGrab = false;       // the main grab rather than a queued request
+  double requestedTime = 0.0;  // grab time or request time, seconds of stream time
+  double frameTime = 0.0;      // start of the frame the still holds, seconds
   // Taken by the host because the filter's interval held no frame: the frame
   // on screen at the requested time (the last one starting at or before it).
   bool onScreen = false;
 
-  int quality = 88;   // JPEG quality 1..100; PNG and BMP ignore it
+  int quality = 88;  // JPEG quality 1..100; PNG and BMP ignore it
   // The size written: 0 keeps the frame's. With only one side given the
   // other keeps the aspect ratio (rounded to the nearest pixel, at least 1);
-  // with both, exactly that size. Scaling runs after the enhancement.
+  // with both, exactly that size; above 2^28 pixels it is refused.
+  // Scaling runs after the enhancement.
   int scaleWidth = 0;
   int scaleHeight = 0;
-  std::string sourceName;  // recorded in the still's metadata when not empty (base name of the input)
+  std::string
+      sourceName;  // recorded in the still's metadata when not empty (base name of the input)
   // UTC seconds since 1970 at which the stream starts, when the container
   // gives a creation time; the frame's date is this plus frameTime.
   std::optional<int64_t> creationTime;

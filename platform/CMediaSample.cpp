@@ -27,10 +27,9 @@ STDMETHODIMP_(ULONG) CMediaSample::AddRef() {
 
 STDMETHODIMP_(ULONG) CMediaSample::Release() {
   const long left = --m_cRef;
-  if (left == 0) {
-    // The allocator owns the sample: it goes back to the free list.
-    m_allocator->ReleaseBuffer(this);
-  }
+  // An allocator's sample goes back to its free list; one without an
+  // allocator stays with its creator.
+  if (left == 0 && m_allocator != nullptr) m_allocator->ReleaseBuffer(this);
   return static_cast<ULONG>(left);
 }
 
@@ -126,6 +125,14 @@ STDMETHODIMP CMediaSample::SetMediaTime(LONGLONG* pTimeStart, LONGLONG* pTimeEnd
   m_hasMediaTime = true;
   m_mediaStart = *pTimeStart;
   m_mediaStop = *pTimeEnd;
+  return S_OK;
+}
+
+HRESULT CMediaSample::SetPointer(BYTE* buffer, long length) {
+  if (length < 0) return E_INVALIDARG;
+  m_buffer = buffer;
+  m_length = length;
+  m_actual = length;
   return S_OK;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 // A buffer handed out by an allocator, with its times, flags and an optional
-// attached media type. The last Release gives it back to its allocator.
+// attached media type. The last Release gives it back to its allocator; a
+// sample made without one belongs to its creator, which may point it at
+// memory held elsewhere (SetPointer) to lend a buffer without copying it.
 
 #include <atomic>
 
@@ -39,6 +41,9 @@ class CMediaSample : public IMediaSample {
 
   // Clears times, flags and the attached type before the sample is reused.
   void ResetProperties();
+  // Points the sample at `length` bytes the caller keeps alive while the
+  // sample is in use; the data length becomes `length`.
+  HRESULT SetPointer(BYTE* buffer, long length);
 
  private:
   friend class CMemAllocator;

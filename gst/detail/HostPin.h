@@ -1,76 +1,80 @@
 #pragma once
 
-// The element's side of the two connections it makes with the filter: an
-// output pin that feeds the filter's "Input" pin with one fixed YUY2 type,
-// and an input pin that takes the filter's "Output" samples and drops them
-// (the filter writes nothing into them; its stills are a side effect). The
-// pins speak the ordinary connection protocol, so the filter sees the same
-// calls as inside any other graph.
+// The element's side of the two connections it makes with the frame grab
+// filter, built on the framework's pins: a source pin that feeds the
+// filter's input with one fixed video type, and a drain pin that takes the
+// filter's output samples and drops them (the filter writes nothing into
+// them; its stills are a side effect). Both belong to a HostFilter, which a
+// graph would see as the filter upstream and downstream of the frame grab
+// filter, so the frame grab filter gets the same calls as inside any graph.
+//
+// The filter runs alongside the frame grab filter (Pause/Run/Stop): the drain
+// pin, like any input pin, takes samples only while its filter runs.
 
-#include "platform/Windows.h"
+#include "platform/CBasePin.h"
+#include "platform/CCritSec.h"
+#include "platform/CMediaType.h"
 
 namespace kelvo::gst::detail {
 
-class HostPin final : public IPin, public IMemInputPin {
+class HostFilter;
+
+class HostSourcePin final : public CBaseOutputPin {
  public:
-  // An output pin offers `offered` (copied); an input pin accepts any video type.
-  HostPin(PIN_DIRECTION dir, const AM_MEDIA_TYPE* offered);
-  virtual ~HostPin();
-  HostPin(const HostPin&) = delete;
-  HostPin& operator=(const HostPin&) = delete;
+  HostSourcePin(HostFilter* filter, CCritSec* lock);
 
-  // Connects this output pin to the filter's input pin and hands it the
-  // allocator the filter proposes, as an upstream output pin does.
-  HRESULT ConnectTo(IPin* filterInput);
-  // Forgets the peer (the filter side is disconnected by the caller).
-  void Forget();
-  long ReceivedCount() const { return received_; }
+  // The one type this pin proposes and accepts; set while disconnected.
+  HRESULT SetOffer(const AM_MEDIA_TYPE& type);
 
-  // IUnknown (shared by both interfaces)
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-
-  // IPin
-  STDMETHODIMP Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) override;
-  STDMETHODIMP ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* pmt) override;
-  STDMETHODIMP Disconnect() override;
-  STDMETHODIMP ConnectedTo(IPin** pPin) override;
-  STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* pmt) override;
-  STDMETHODIMP QueryPinInfo(PIN_INFO* pInfo) override;
-  STDMETHODIMP QueryDirection(PIN_DIRECTION* pPinDir) override;
-  STDMETHODIMP QueryId(LPWSTR* Id) override;
-  STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* pmt) override;
-  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** ppEnum) override;
-  STDMETHODIMP QueryInternalConnections(IPin** apPin, ULONG* nPin) override;
-  STDMETHODIMP EndOfStream() override;
-  STDMETHODIMP BeginFlush() override;
-  STDMETHODIMP EndFlush() override;
-  STDMETHODIMP NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) override;
-
-  // IMemInputPin (input pin only)
-  STDMETHODIMP GetAllocator(IMemAllocator** ppAllocator) override;
-  STDMETHODIMP NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) override;
-  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) override;
-  STDMETHODIMP Receive(IMediaSample* pSample) override;
-  STDMETHODIMP ReceiveMultiple(IMediaSample** pSamples, long nSamples,
-                               long* nSamplesProcessed) override;
-  STDMETHODIMP ReceiveCanBlock() override;
-
-  // Deep copy of a media type into caller-owned storage, and its release.
-  static HRESULT CopyType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE* src);
-  static void FreeType(AM_MEDIA_TYPE* mt);
+  HRESULT CheckMediaType(const CMediaType* pmt) override;
+  HRESULT GetMediaType(int position, CMediaType* pMediaType) override;
+  // The peer's allocator is agreed on as usual, but marked read-only and
+  // never committed: the host delivers samples that lend its own frames.
+  HRESULT DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) override;
+  HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override;
+  HRESULT Active() override { return S_OK; }
+  HRESULT Inactive() override { return S_OK; }
 
  private:
-  bool Accepts(const AM_MEDIA_TYPE* pmt) const;
+  CMediaType offer_;
+};
 
-  ULONG refs_ = 1;
-  PIN_DIRECTION dir_;
-  AM_MEDIA_TYPE type_{};  // offered (output) or connected (input)
-  bool hasType_ = false;
-  IPin* peer_ = nullptr;  // held with a reference while connected
-  IMemAllocator* allocator_ = nullptr;
+class HostDrainPin final : public CBaseInputPin {
+ public:
+  HostDrainPin(HostFilter* filter, CCritSec* lock);
+
+  // Any video type.
+  HRESULT CheckMediaType(const CMediaType* pmt) override;
+  STDMETHODIMP Receive(IMediaSample* pSample) override;
+  STDMETHODIMP ReceiveCanBlock() override { return S_FALSE; }
+
+  long ReceivedCount() const { return received_; }
+
+ private:
   long received_ = 0;
 };
+
+class HostFilter final : public CBaseFilter {
+ public:
+  // A new host filter with one reference, or nullptr when out of memory.
+  static HostFilter* Create();
+
+  int GetPinCount() override { return 2; }
+  CBasePin* GetPin(int n) override;
+
+  HostSourcePin& Source() { return source_; }
+  HostDrainPin& Drain() { return drain_; }
+
+ private:
+  HostFilter();
+
+  CCritSec lock_;
+  HostSourcePin source_;
+  HostDrainPin drain_;
+};
+
+// Media type of packed YUY2 frames of width x height, rows padded to 4 bytes
+// as in a bitmap; avgTimePerFrame 0 when the rate is unknown.
+HRESULT MakeYuy2Type(int width, int height, REFERENCE_TIME avgTimePerFrame, CMediaType* type);
 
 }  // namespace kelvo::gst::detail

@@ -4,11 +4,14 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include "imaging/analysis/detail/OwnedArray.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
+#include "imaging/primitives/ImageView.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -63,8 +66,8 @@ void CountRows8(const uint8_t* pixels, int width, int height, int stride, const 
                 long long& counted) noexcept {
   long long n = 0;
   for (int y = 0; y < height; ++y) {
-    const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
-    const uint8_t* m = kMasked ? mask + static_cast<std::ptrdiff_t>(y) * maskStride : nullptr;
+    const uint8_t* p = RowAt(pixels, stride, y);
+    const uint8_t* m = kMasked ? RowAt(mask, maskStride, y) : nullptr;
     int x = 0;
     const auto one = [&](int set, const uint8_t* px) {
       const unsigned b = px[0], g = px[1], r = px[2];
@@ -200,7 +203,7 @@ void Histogram::Initialize(const BitmapData* image, int x0, int y0, int x1, int 
     throw IPException(ErrorCode::kInvalidRegion, kWhereInit);
   }
   if (image->GetData() == nullptr) throw IPException(ErrorCode::kNullData, kWhereInit);
-  const uint8_t* start = image->GetData() + static_cast<std::ptrdiff_t>(y0) * image->GetStride() +
+  const uint8_t* start = RowAt(image->GetData(), image->GetStride(), y0) +
                          static_cast<std::ptrdiff_t>(x0) * BytesPerPixel(format);
   if (format == kFormatBGR8) {
     Initialize(start, x1 - x0 + 1, y1 - y0 + 1, image->GetStride(), bins, computeLuminance);
@@ -291,33 +294,50 @@ void Histogram::Count(const T* pixels, int width, int height, int stride, const 
     for (int sum = 0; sum <= 1020; ++sum) {
       lumLut[sum] = static_cast<uint16_t>(identity ? (sum >> 2) : LumBinOf(sum, binScale_, bins));
     }
+    // Bands of rows count into tables of their own, added together after:
+    // counts are integers, so any split gives the same histogram.
     Scratch8 s{};
     long long n = 0;
-    if (mask != nullptr) {
-      if (computeLuminance) {
-        CountRows8<false, true, true>(base, width, height, stride, mask, maskStride, binLut, lumLut,
-                                      s, n);
+    std::mutex merge;
+    kelvo::ParallelRows(height, kelvo::BandRows(3L * width), [&](int y0, int y1) {
+      const uint8_t* rows = RowAt(base, stride, y0);
+      const uint8_t* m = mask != nullptr ? RowAt(mask, maskStride, y0) : nullptr;
+      const int count = y1 - y0;
+      Scratch8 part{};
+      long long partN = 0;
+      if (mask != nullptr) {
+        if (computeLuminance) {
+          CountRows8<false, true, true>(rows, width, count, stride, m, maskStride, binLut, lumLut,
+                                        part, partN);
+        } else {
+          CountRows8<false, false, true>(rows, width, count, stride, m, maskStride, binLut,
+                                         lumLut, part, partN);
+        }
+      } else if (identity) {
+        if (computeLuminance) {
+          CountRows8<true, true, false>(rows, width, count, stride, nullptr, 0, binLut, lumLut, part,
+                                        partN);
+        } else {
+          CountRows8<true, false, false>(rows, width, count, stride, nullptr, 0, binLut, lumLut, part,
+                                         partN);
+        }
       } else {
-        CountRows8<false, false, true>(base, width, height, stride, mask, maskStride, binLut,
-                                       lumLut, s, n);
+        if (computeLuminance) {
+          CountRows8<false, true, false>(rows, width, count, stride, nullptr, 0, binLut, lumLut, part,
+                                         partN);
+        } else {
+          CountRows8<false, false, false>(rows, width, count, stride, nullptr, 0, binLut, lumLut, part,
+                                          partN);
+        }
       }
-    } else if (identity) {
-      if (computeLuminance) {
-        CountRows8<true, true, false>(base, width, height, stride, nullptr, 0, binLut, lumLut, s,
-                                      n);
-      } else {
-        CountRows8<true, false, false>(base, width, height, stride, nullptr, 0, binLut, lumLut, s,
-                                       n);
+      std::lock_guard<std::mutex> lock(merge);
+      for (int set = 0; set < kSets; ++set) {
+        for (int t = 0; t < 4; ++t) {
+          for (int i = 0; i < 256; ++i) s.t[set][t][i] += part.t[set][t][i];
+        }
       }
-    } else {
-      if (computeLuminance) {
-        CountRows8<false, true, false>(base, width, height, stride, nullptr, 0, binLut, lumLut, s,
-                                       n);
-      } else {
-        CountRows8<false, false, false>(base, width, height, stride, nullptr, 0, binLut, lumLut, s,
-                                        n);
-      }
-    }
+      n += partN;
+    });
     if (mask != nullptr) counted = n;
     const std::size_t used = std::min<std::size_t>(nb, 256);
     for (int set = 0; set < kSets; ++set) {
@@ -336,9 +356,8 @@ void Histogram::Count(const T* pixels, int width, int height, int stride, const 
     const int last = bins - 1;
     long long n = 0;
     for (int y = 0; y < height; ++y) {
-      const uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * stride;
-      const uint8_t* m =
-          mask != nullptr ? mask + static_cast<std::ptrdiff_t>(y) * maskStride : nullptr;
+      const uint8_t* row = RowAt(base, stride, y);
+      const uint8_t* m = mask != nullptr ? RowAt(mask, maskStride, y) : nullptr;
       for (int x = 0; x < width; ++x) {
         if (m != nullptr) {
           if (m[x] == 0) continue;

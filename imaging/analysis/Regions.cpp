@@ -11,6 +11,7 @@
 #include "imaging/analysis/detail/OwnedArray.h"
 #include "imaging/analysis/detail/RegionSort.h"
 #include "imaging/core/IPException.h"
+#include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -262,7 +263,7 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
     rowStart[1] = n;
   }
   for (int y = 1; y < height; ++y) {
-    const uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * stride;
+    const uint8_t* row = RowAt(base, stride, y);
     const uint8_t* up = row - stride;
     int u = rowStart[y - 1];
     int leftLabel = -1;

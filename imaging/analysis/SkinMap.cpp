@@ -7,11 +7,13 @@
 
 #include "imaging/analysis/Regions.h"
 #include "imaging/analysis/detail/MaskMajority.h"
+#include "imaging/analysis/detail/SkinAreas.h"
 #include "imaging/analysis/detail/SkinPixels.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/core/detail/Checks.h"
 #include "imaging/denoise/OpImg16to8bit.h"
+#include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -226,7 +228,7 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
 
 void SkinMap::BuildLuminance(const uint8_t* pixels, int stride) {
   for (int y = 0; y < height_; ++y) {
-    const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    const uint8_t* p = RowAt(pixels, stride, y);
     uint8_t* l = lumMap_.get() + static_cast<std::size_t>(y) * width_;
     for (int x = 0; x < width_; ++x, p += 3) l[x] = static_cast<uint8_t>(Luminance(p));
   }
@@ -245,45 +247,10 @@ const uint32_t* SkinMap::LuminanceHistogram() const {
 void SkinMap::BuildSkinHistograms(const uint8_t* pixels, int stride) {
   skinLumHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
   skinRedHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
-  // Neighbouring skin pixels mostly share their levels: four partial
-  // histograms per channel keep the increments of one bin from waiting on
-  // each other. Counts add up the same in any order.
-  uint32_t lumParts[4][kBins] = {};
-  uint32_t redParts[4][kBins] = {};
   uint64_t sum = 0;
-  uint32_t count = 0;
-  for (int y = 0; y < height_; ++y) {
-    const uint8_t* mask = skinMask_.get() + static_cast<std::size_t>(y) * width_;
-    const uint8_t* lum = lumMap_.get() + static_cast<std::size_t>(y) * width_;
-    const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
-    // Most of a frame is not skin: eight clear bytes are passed over at
-    // once; the eight pixels of any other group are counted without
-    // branches, as skin borders make the tests unpredictable.
-    int x = 0;
-    for (; x + 8 <= width_; x += 8) {
-      uint64_t eight;
-      std::memcpy(&eight, mask + x, 8);
-      if (eight == 0) continue;
-      for (int i = x; i < x + 8; ++i) {
-        const uint32_t set = mask[i] != 0 ? 1u : 0u;
-        lumParts[i & 3][lum[i]] += set;
-        redParts[i & 3][p[3 * i + 2]] += set;
-        sum += set * lum[i];
-        count += set;
-      }
-    }
-    for (; x < width_; ++x) {
-      if (mask[x] == 0) continue;
-      ++lumParts[x & 3][lum[x]];
-      ++redParts[x & 3][p[3 * x + 2]];
-      sum += lum[x];
-      ++count;
-    }
-  }
-  for (int i = 0; i < kBins; ++i) {
-    skinLumHistogram_[i] = lumParts[0][i] + lumParts[1][i] + lumParts[2][i] + lumParts[3][i];
-    skinRedHistogram_[i] = redParts[0][i] + redParts[1][i] + redParts[2][i] + redParts[3][i];
-  }
+  const uint32_t count =
+      detail::SkinHistograms(skinMask_.get(), lumMap_.get(), pixels, stride, width_, height_,
+                             skinLumHistogram_.get(), skinRedHistogram_.get(), sum);
   skinPixelCount_ = count;
   // Without skin pixels the mean is 0, not 0/0.
   skinMeanLuminance_ =
@@ -323,7 +290,7 @@ int SkinMap::FindSkin(const uint8_t* pixels, int stride, float meanLuminance, fl
   // values are below 2^53.
   detail::SkinGateSums sums;
   for (int y = 0; y < height_; ++y) {
-    detail::SkinGateRow(pixels + static_cast<std::ptrdiff_t>(y) * stride, width_, minLum,
+    detail::SkinGateRow(RowAt(pixels, stride, y), width_, minLum,
                         lum + static_cast<std::size_t>(y) * lumStep,
                         mask + static_cast<std::size_t>(y) * width_, sums);
   }
@@ -348,8 +315,8 @@ int SkinMap::FindSkin(const uint8_t* pixels, int stride, float meanLuminance, fl
   // 4. Skin test.
   int count = 0;
   for (int y = 0; y < height_; ++y) {
-    count += detail::SkinTestRow(pixels + static_cast<std::ptrdiff_t>(y) * stride, width_,
-                                 castLimit, mask + static_cast<std::size_t>(y) * width_);
+    count += detail::SkinTestRow(RowAt(pixels, stride, y), width_, castLimit,
+                                 mask + static_cast<std::size_t>(y) * width_);
   }
   return count;
 }
@@ -386,26 +353,16 @@ void SkinMap::ComputeStats() {
     return;
   }
 
+  // Each kept region is painted into a fresh mask: the areas keep only
+  // their own regions, and a stray region outside every area goes.
   kelvo::memory::BlockArray<uint8_t> work = AllocateZeroed<uint8_t>(area, kWhere);
-  uint8_t* const workMask = work.get();
-  // The cleaned mask holds only 0 and 255, so setting a byte is or-ing in
-  // 255 and the loops stay branch-free. The bounds are copied first: a byte
-  // store could alias the record.
   const auto paint = [&](int rank, const RegionRecord& r) {
-    const int32_t label = boxOrder[rank];
-    const int x0 = r.minX, x1 = r.maxX, y0 = r.minY, y1 = r.maxY;
-    for (int y = y0; y <= y1; ++y) {
-      const std::size_t row = static_cast<std::size_t>(y) * width;
-      const int32_t* __restrict l = labelMap + row;
-      uint8_t* __restrict w = workMask + row;
-      for (int x = x0; x <= x1; ++x) {
-        w[x] = static_cast<uint8_t>(w[x] | (l[x] == label ? 0xFF : 0));
-      }
-    }
+    detail::PaintLabel(labelMap, width, {r.minX, r.minY, r.maxX, r.maxY}, boxOrder[rank],
+                       work.get());
   };
 
   struct Hole {
-    Box box;
+    detail::AreaBox box;
     int rank;
     int maxLum;
   };
@@ -437,21 +394,9 @@ void SkinMap::ComputeStats() {
           paint(rank, r);
         } else {
           // A hole in a skin area: remember how bright the skin around it is.
-          // Written so that the compiler keeps it on byte vectors.
-          uint8_t maxLum = 0;
-          const int span = r.maxX - r.minX + 1;
-          for (int y = r.minY; y <= r.maxY; ++y) {
-            const std::size_t row = static_cast<std::size_t>(y) * width + r.minX;
-            const uint8_t* __restrict m = skinMask_.get() + row;
-            const uint8_t* __restrict l = lumMap_.get() + row;
-            uint8_t rowMax = 0;
-            for (int i = 0; i < span; ++i) {
-              const uint8_t v = static_cast<uint8_t>(l[i] & (0u - (m[i] != 0 ? 1u : 0u)));
-              rowMax = v > rowMax ? v : rowMax;
-            }
-            maxLum = std::max(maxLum, rowMax);
-          }
-          holes.push_back({{r.minX, r.minY, r.maxX, r.maxY}, rank, maxLum});
+          const detail::AreaBox box{r.minX, r.minY, r.maxX, r.maxY};
+          holes.push_back(
+              {box, rank, detail::MaxMaskedLuminance(skinMask_.get(), lumMap_.get(), width, box)});
         }
       } else if (r.value != 0 && static_cast<float>(r.pixelCount) >= minAreaPixels) {
         areaBoxes_.push_back({r.minX, r.minY, r.maxX, r.maxY});
@@ -465,72 +410,29 @@ void SkinMap::ComputeStats() {
 
   areaCount_ = static_cast<int>(areaBoxes_.size());
   skinMask_ = std::move(work);
-  uint8_t* mask = skinMask_.get();
 
   // Bright holes (eyes, highlights on a forehead) are skin that the colour
-  // test missed.
-  // A float luminance l reaches the float m exactly when the integer l
-  // reaches ceil(m).
+  // test missed. A float luminance l reaches the float m exactly when the
+  // integer l reaches ceil(m).
   for (const Hole& h : holes) {
     const int minLum = static_cast<int>(std::ceil(0.75f * static_cast<float>(h.maxLum)));
-    const int32_t label = boxOrder[h.rank];
-    const int x0 = h.box.x0, x1 = h.box.x1, y0 = h.box.y0, y1 = h.box.y1;
-    for (int y = y0; y <= y1; ++y) {
-      const std::size_t row = static_cast<std::size_t>(y) * width;
-      const int32_t* __restrict lab = labelMap + row;
-      const uint8_t* __restrict l = lumMap_.get() + row;
-      uint8_t* __restrict m = mask + row;
-      for (int x = x0; x <= x1; ++x) {
-        const unsigned fill = static_cast<unsigned>(lab[x] == label) & (l[x] >= minLum);
-        m[x] = static_cast<uint8_t>(m[x] | (0u - fill));
-      }
-    }
+    detail::FillLabelFrom(labelMap, lumMap_.get(), width, h.box, boxOrder[h.rank], minLum,
+                          skinMask_.get());
   }
 
   AssignOrThrow(areaMeans_, areaBoxes_.size(), kWhere);
   AssignOrThrow(areaStdDevs_, areaBoxes_.size(), kWhere);
-  // The float sums must add the skin pixels one by one in row order, so each
-  // row's skin luminances are first gathered without branches, then summed.
-  std::vector<float> rowLums;
-  AssignOrThrow(rowLums, static_cast<std::size_t>(width), kWhere);
-  float* const gathered = rowLums.data();
+  std::vector<float> scratch;
+  AssignOrThrow(scratch, static_cast<std::size_t>(width), kWhere);
   for (std::size_t a = 0; a < areaBoxes_.size(); ++a) {
-    const int x0 = areaBoxes_[a].x0, x1 = areaBoxes_[a].x1;
-    int n = 0;
-    float sum = 0.0f;
-    float sumSq = 0.0f;
-    for (int y = areaBoxes_[a].y0; y <= areaBoxes_[a].y1; ++y) {
-      const std::size_t row = static_cast<std::size_t>(y) * width;
-      const uint8_t* __restrict m = mask + row;
-      const uint8_t* __restrict l = lumMap_.get() + row;
-      float* __restrict out = gathered;
-      int k = 0;
-      int x = x0;
-      for (; x + 8 <= x1 + 1; x += 8) {
-        uint64_t eight;
-        std::memcpy(&eight, m + x, 8);
-        if (eight == 0) continue;
-        for (int i = x; i < x + 8; ++i) {
-          out[k] = static_cast<float>(l[i]);
-          k += m[i] != 0 ? 1 : 0;
-        }
-      }
-      for (; x <= x1; ++x) {
-        out[k] = static_cast<float>(l[x]);
-        k += m[x] != 0 ? 1 : 0;
-      }
-      for (int i = 0; i < k; ++i) {
-        const float v = gathered[i];
-        sum += v;
-        sumSq += v * v;
-      }
-      n += k;
-    }
-    if (n > 0) {
-      const float nf = static_cast<float>(n);
-      const float mean = sum / nf;
+    const Box& b = areaBoxes_[a];
+    const detail::LumMoments m = detail::MaskedLuminanceMoments(
+        skinMask_.get(), lumMap_.get(), width, {b.x0, b.y0, b.x1, b.y1}, scratch.data());
+    if (m.count > 0) {
+      const float nf = static_cast<float>(m.count);
+      const float mean = m.sum / nf;
       // Float sums of squares can dip a variance of 0 just below zero.
-      const float variance = sumSq / nf - mean * mean;
+      const float variance = m.sumSquares / nf - mean * mean;
       areaMeans_[a] = mean;
       areaStdDevs_[a] = variance > 0.0f ? std::sqrt(variance) : 0.0f;
     }

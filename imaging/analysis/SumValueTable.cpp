@@ -7,6 +7,7 @@
 
 #include "imaging/analysis/detail/OwnedArray.h"
 #include "imaging/core/IPException.h"
+#include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -108,7 +109,7 @@ void SumValueTable::Build(const T* values, int width, int height, int stride, in
   const uint8_t* base = reinterpret_cast<const uint8_t*>(values);
   double* t = table.get();
   for (int y = y0; y <= y1; ++y) {
-    const uint8_t* src = base + static_cast<std::ptrdiff_t>(y) * stride;
+    const uint8_t* src = RowAt(base, stride, y);
     double* row = t + static_cast<std::size_t>(y) * w;
     double run = 0.0;
     if (y == y0) {
@@ -156,8 +157,8 @@ void SumValueTable::BuildAlpha(const T* values, int width, int height, int strid
 
   const uint8_t* base = reinterpret_cast<const uint8_t*>(values);
   for (int y = 0; y < height; ++y) {
-    const uint8_t* src = base + static_cast<std::ptrdiff_t>(y) * stride;
-    const uint8_t* lab = labels + static_cast<std::ptrdiff_t>(y) * labelStride;
+    const uint8_t* src = RowAt(base, stride, y);
+    const uint8_t* lab = RowAt(labels, labelStride, y);
     double* row = table.get() + static_cast<std::size_t>(y) * w;
     uint32_t* arow = alpha.get() + static_cast<std::size_t>(y) * w;
     // The running row sum is a 32-bit integer; it is accumulated unsigned

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "imaging/core/IPException.h"
+#include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -49,7 +50,7 @@ void PadColumns(int channels, int width, int height, T* data, ptrdiff_t stride, 
   const size_t pixelBytes = sizeof(T) * static_cast<size_t>(channels);
   const bool direct = channels == 1 && WithinOnePeriod(padX, width, method);
   for (int y = 0; y < height; ++y) {
-    T* row = reinterpret_cast<T*>(reinterpret_cast<char*>(data) + y * stride);
+    T* row = RowAt(data, stride, y);
     if (method == OpExtendBorder::PaddingZero) {
       std::memset(row - static_cast<ptrdiff_t>(padX) * channels, 0, pixelBytes * padX);
       std::memset(row + static_cast<ptrdiff_t>(width) * channels, 0, pixelBytes * padX);
@@ -92,7 +93,7 @@ template <class T>
 void PadRows(int channels, int height, T* data, ptrdiff_t stride, int padX, int padY, int method) {
   // Whole rows of one row step, starting at column -padX.
   char* first = reinterpret_cast<char*>(data - static_cast<ptrdiff_t>(padX) * channels);
-  const auto rowAt = [&](int y) { return first + y * stride; };
+  const auto rowAt = [&](int y) { return RowAt(first, stride, y); };
   const size_t bytes = static_cast<size_t>(stride);
   for (int k = 1; k <= padY; ++k) {
     if (method == OpExtendBorder::PaddingZero) {

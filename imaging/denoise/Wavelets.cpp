@@ -37,7 +37,7 @@ float* At(float* base, int step, int x, int y) {
 // Makes an odd-sized w x h region at data even-sized by duplicating its last
 // column and/or row, then extends the result by `border` on every side:
 // the common preparation of a level input and of a band before synthesis.
-void PrepareRegion(OpExtendBorder& extender_, float* data, int step, int w, int h, int border,
+void PrepareRegion(OpExtendBorder& extender, float* data, int step, int w, int h, int border,
                    int method) {
   if (w % 2 != 0) {
     for (int y = 0; y < h; ++y) At(data, step, w, y)[0] = At(data, step, w - 1, y)[0];
@@ -47,7 +47,7 @@ void PrepareRegion(OpExtendBorder& extender_, float* data, int step, int w, int 
     std::memcpy(At(data, step, 0, h), At(data, step, 0, h - 1), sizeof(float) * evenW);
   }
   const int evenH = h + (h % 2);
-  extender_.Execute(1, evenW, evenH, data, step, border, border, method);
+  extender.Execute(1, evenW, evenH, data, step, border, border, method);
 }
 
 int FloorHalf(int v) {

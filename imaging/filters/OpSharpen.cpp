@@ -329,14 +329,21 @@ void OpSharpen::Execute(const BitmapData* input, BitmapData* output, SharpenMeth
 
 namespace {
 
+// Sample (2, 2) of a three-channel image with a two-pixel frame.
+template <typename U>
+U* FramedOrigin(U* framed, int framedStep) {
+  return RowAt(framed, framedStep, 2) + 2 * 3;
+}
+
 // The input copied into a zeroed (width + 4) x (height + 4) image at (2, 2).
-template <typename T>
-void CopyIntoFramed(const T* in, int inStride, uint8_t* framed, int framedStep, int width,
-                    int height) {
+template <typename T, typename U>
+void CopyIntoFramed(const T* in, int inStride, U* framed, int framedStep, int width, int height) {
+  static_assert(sizeof(T) == sizeof(U));
   std::memset(framed, 0, static_cast<std::size_t>(framedStep) * (height + 4));
+  U* origin = FramedOrigin(framed, framedStep);
   for (int y = 0; y < height; ++y) {
-    std::memcpy(framed + static_cast<std::size_t>(y + 2) * framedStep + 2 * 3 * sizeof(T),
-                RowAt(in, inStride, y), static_cast<std::size_t>(width) * 3 * sizeof(T));
+    std::memcpy(RowAt(origin, framedStep, y), RowAt(in, inStride, y),
+                static_cast<std::size_t>(width) * 3 * sizeof(T));
   }
 }
 
@@ -359,9 +366,10 @@ void OpSharpen::RunLaplace3x3(const uint8_t* in, int inStride, uint8_t* out, int
     if (!work)
       throw IPException(ErrorCode::kPrimitiveFailed, "OpSharpen::RunLaplace3x3(ippiMalloc_8u_C3)");
     CopyIntoFramed(in, inStride, work.get(), step, width_, height_);
-    detail::CheckStatus(ippiFilterLaplace_8u_C3R(work.get() + 2 * step + 6, step, out, outStride,
-                                                 IppiSize{width_, height_}, ippMskSize3x3),
-                        "OpSharpen::RunLaplace3x3(ippiFilterLaplace_8u_C3R)");
+    detail::CheckStatus(
+        ippiFilterLaplace_8u_C3R(FramedOrigin(work.get(), step), step, out, outStride,
+                                 IppiSize{width_, height_}, ippMskSize3x3),
+        "OpSharpen::RunLaplace3x3(ippiFilterLaplace_8u_C3R)");
   });
 }
 
@@ -371,11 +379,10 @@ void OpSharpen::RunLaplace3x3(const uint16_t* in, int inStride, uint16_t* out, i
     detail::IppiImage<Ipp16u> work(ippiMalloc_16u_C3(width_ + 4, height_ + 4, &step));
     if (!work)
       throw IPException(ErrorCode::kPrimitiveFailed, "OpSharpen::RunLaplace3x3(ippiMalloc_16u_C3)");
-    auto* bytes = reinterpret_cast<uint8_t*>(work.get());
-    CopyIntoFramed(in, inStride, bytes, step, width_, height_);
+    CopyIntoFramed(in, inStride, work.get(), step, width_, height_);
     detail::CheckStatus(
-        ippiFilterLaplace_16s_C3R(reinterpret_cast<const Ipp16s*>(bytes + 2 * step + 12), step,
-                                  reinterpret_cast<Ipp16s*>(out), outStride,
+        ippiFilterLaplace_16s_C3R(reinterpret_cast<const Ipp16s*>(FramedOrigin(work.get(), step)),
+                                  step, reinterpret_cast<Ipp16s*>(out), outStride,
                                   IppiSize{width_, height_}, ippMskSize3x3),
         "OpSharpen::RunLaplace3x3(ippiFilterLaplace_16s_C3R)");
     Clamp12(out, outStride, width_, height_);
@@ -389,8 +396,8 @@ void OpSharpen::RunHighPass3x3(const uint8_t* in, int inStride, uint8_t* out, in
     if (!work)
       throw IPException(ErrorCode::kPrimitiveFailed, "OpSharpen::RunHighPass3x3(ippiMalloc_8u_C3)");
     CopyIntoFramed(in, inStride, work.get(), step, width_, height_);
-    detail::CheckStatus(ippiFilterSharpen_8u_C3R(work.get() + 2 * step + 6, step, out, outStride,
-                                                 IppiSize{width_, height_}),
+    detail::CheckStatus(ippiFilterSharpen_8u_C3R(FramedOrigin(work.get(), step), step, out,
+                                                 outStride, IppiSize{width_, height_}),
                         "OpSharpen::RunHighPass3x3(ippiFilterSharpen_8u_C3R)");
   });
 }
@@ -402,10 +409,9 @@ void OpSharpen::RunHighPass3x3(const uint16_t* in, int inStride, uint16_t* out, 
     if (!work)
       throw IPException(ErrorCode::kPrimitiveFailed,
                         "OpSharpen::RunHighPass3x3(ippiMalloc_16s_C3)");
-    auto* bytes = reinterpret_cast<uint8_t*>(work.get());
-    CopyIntoFramed(in, inStride, bytes, step, width_, height_);
+    CopyIntoFramed(in, inStride, work.get(), step, width_, height_);
     detail::CheckStatus(ippiFilterSharpen_16s_C3R(
-                            reinterpret_cast<const Ipp16s*>(bytes + 2 * step + 12), step,
+                            reinterpret_cast<const Ipp16s*>(FramedOrigin(work.get(), step)), step,
                             reinterpret_cast<Ipp16s*>(out), outStride, IppiSize{width_, height_}),
                         "OpSharpen::RunHighPass3x3(ippiFilterSharpen_16s_C3R)");
     Clamp12(out, outStride, width_, height_);

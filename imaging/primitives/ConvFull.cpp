@@ -20,6 +20,7 @@
 
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/detail/Args.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace kelvo::primitives {
 HWY_EXPORT(ConvFullFloat);
@@ -36,9 +37,21 @@ IppStatus ConvFloat(const Ipp32f* s1, int step1, IppiSize z1, const Ipp32f* s2, 
                     IppiSize z2, Ipp32f* d, int dstStep, int ch) {
   const IppStatus st = CheckConv(s1, z1, s2, z2, d);
   if (st != ippStsNoErr) return st;
-  const detail::ConvArgs args{s1,       step1,     z1.width, z1.height, s2, step2,
-                              z2.width, z2.height, d,        dstStep,   ch};
-  HWY_DYNAMIC_DISPATCH(ConvFullFloat)(args);
+  const int outRows = z1.height + z2.height - 1;
+  // Each output row is computed on its own, so bands of rows may run at
+  // once, unless the output overlaps an input.
+  const auto band = [&](int y0, int y1) {
+    const detail::ConvArgs args{s1, step1, z1.width, z1.height, s2, step2, z2.width, z2.height,
+                                d,  dstStep, ch, y0, y1};
+    HWY_DYNAMIC_DISPATCH(ConvFullFloat)(args);
+  };
+  const long samples = static_cast<long>(z1.width + z2.width - 1) * ch * z2.width * z2.height;
+  if (kelvo::Disjoint(s1, step1, d, dstStep, outRows, z2.height) &&
+      kelvo::Disjoint(s2, step2, d, dstStep, outRows, z2.height)) {
+    kelvo::ParallelRows(outRows, kelvo::BandRows(samples), band);
+  } else {
+    band(0, outRows);
+  }
   return ippStsNoErr;
 }
 

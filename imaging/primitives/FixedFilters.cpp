@@ -15,6 +15,7 @@
 #if HWY_ONCE
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/detail/Args.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace kelvo::primitives {
 HWY_EXPORT(Gauss8u);
@@ -36,10 +37,27 @@ int Radius(IppiMaskSize mask) {
   return mask == ippMskSize3x3 ? 1 : 2;
 }
 
+// kernel(src, srcStep, dst, dstStep, width, rows) on bands of rows, unless
+// the image is filtered in place.
+template <class T, class Kernel>
+void Bands(const T* src, int srcStep, T* dst, int dstStep, IppiSize roi, int ch, int radius,
+           Kernel kernel) {
+  const auto band = [&](int y0, int y1) {
+    kernel(detail::RowAt(src, srcStep, y0), srcStep, detail::RowAt(dst, dstStep, y0), dstStep,
+           roi.width, y1 - y0);
+  };
+  if (kelvo::Disjoint(src, srcStep, dst, dstStep, roi.height, radius)) {
+    kelvo::ParallelRows(roi.height, kelvo::BandRows(static_cast<long>(roi.width) * ch * 4), band);
+  } else {
+    band(0, roi.height);
+  }
+}
+
 }  // namespace
 }  // namespace kelvo::primitives
 
 using kelvo::primitives::CheckMasked;
+using kelvo::primitives::Bands;
 using kelvo::primitives::Radius;
 
 extern "C" {
@@ -48,8 +66,8 @@ IppStatus ippiFilterGauss_8u_C1R(const Ipp8u* pSrc, int srcStep, Ipp8u* pDst, in
                                  IppiSize dstRoiSize, IppiMaskSize mask) noexcept {
   const IppStatus st = CheckMasked(pSrc, pDst, dstRoiSize, mask);
   if (st != ippStsNoErr) return st;
-  HWY_DYNAMIC_DISPATCH(kelvo::primitives::Gauss8u)
-  (pSrc, srcStep, pDst, dstStep, dstRoiSize.width, dstRoiSize.height, 1, Radius(mask));
+  Bands(pSrc, srcStep, pDst, dstStep, dstRoiSize, 1, Radius(mask),
+        [&](auto... a) { HWY_DYNAMIC_DISPATCH(kelvo::primitives::Gauss8u)(a..., 1, Radius(mask)); });
   return ippStsNoErr;
 }
 
@@ -57,8 +75,8 @@ IppStatus ippiFilterGauss_8u_C3R(const Ipp8u* pSrc, int srcStep, Ipp8u* pDst, in
                                  IppiSize dstRoiSize, IppiMaskSize mask) noexcept {
   const IppStatus st = CheckMasked(pSrc, pDst, dstRoiSize, mask);
   if (st != ippStsNoErr) return st;
-  HWY_DYNAMIC_DISPATCH(kelvo::primitives::Gauss8u)
-  (pSrc, srcStep, pDst, dstStep, dstRoiSize.width, dstRoiSize.height, 3, Radius(mask));
+  Bands(pSrc, srcStep, pDst, dstStep, dstRoiSize, 3, Radius(mask),
+        [&](auto... a) { HWY_DYNAMIC_DISPATCH(kelvo::primitives::Gauss8u)(a..., 3, Radius(mask)); });
   return ippStsNoErr;
 }
 
@@ -66,8 +84,8 @@ IppStatus ippiFilterLaplace_8u_C3R(const Ipp8u* pSrc, int srcStep, Ipp8u* pDst, 
                                    IppiSize dstRoiSize, IppiMaskSize mask) noexcept {
   const IppStatus st = CheckMasked(pSrc, pDst, dstRoiSize, mask);
   if (st != ippStsNoErr) return st;
-  HWY_DYNAMIC_DISPATCH(kelvo::primitives::Laplace8u)
-  (pSrc, srcStep, pDst, dstStep, dstRoiSize.width, dstRoiSize.height, Radius(mask));
+  Bands(pSrc, srcStep, pDst, dstStep, dstRoiSize, 3, Radius(mask),
+        [&](auto... a) { HWY_DYNAMIC_DISPATCH(kelvo::primitives::Laplace8u)(a..., Radius(mask)); });
   return ippStsNoErr;
 }
 
@@ -75,8 +93,8 @@ IppStatus ippiFilterLaplace_16s_C3R(const Ipp16s* pSrc, int srcStep, Ipp16s* pDs
                                     IppiSize dstRoiSize, IppiMaskSize mask) noexcept {
   const IppStatus st = CheckMasked(pSrc, pDst, dstRoiSize, mask);
   if (st != ippStsNoErr) return st;
-  HWY_DYNAMIC_DISPATCH(kelvo::primitives::Laplace16s)
-  (pSrc, srcStep, pDst, dstStep, dstRoiSize.width, dstRoiSize.height, Radius(mask));
+  Bands(pSrc, srcStep, pDst, dstStep, dstRoiSize, 3, Radius(mask),
+        [&](auto... a) { HWY_DYNAMIC_DISPATCH(kelvo::primitives::Laplace16s)(a..., Radius(mask)); });
   return ippStsNoErr;
 }
 
@@ -84,8 +102,8 @@ IppStatus ippiFilterSharpen_8u_C3R(const Ipp8u* pSrc, int srcStep, Ipp8u* pDst, 
                                    IppiSize dstRoiSize) noexcept {
   const IppStatus st = kelvo::primitives::detail::CheckImage2(pSrc, pDst, dstRoiSize);
   if (st != ippStsNoErr) return st;
-  HWY_DYNAMIC_DISPATCH(kelvo::primitives::Sharpen8u)
-  (pSrc, srcStep, pDst, dstStep, dstRoiSize.width, dstRoiSize.height);
+  Bands(pSrc, srcStep, pDst, dstStep, dstRoiSize, 3, 1,
+        [&](auto... a) { HWY_DYNAMIC_DISPATCH(kelvo::primitives::Sharpen8u)(a...); });
   return ippStsNoErr;
 }
 
@@ -93,8 +111,8 @@ IppStatus ippiFilterSharpen_16s_C3R(const Ipp16s* pSrc, int srcStep, Ipp16s* pDs
                                     IppiSize dstRoiSize) noexcept {
   const IppStatus st = kelvo::primitives::detail::CheckImage2(pSrc, pDst, dstRoiSize);
   if (st != ippStsNoErr) return st;
-  HWY_DYNAMIC_DISPATCH(kelvo::primitives::Sharpen16s)
-  (pSrc, srcStep, pDst, dstStep, dstRoiSize.width, dstRoiSize.height);
+  Bands(pSrc, srcStep, pDst, dstStep, dstRoiSize, 3, 1,
+        [&](auto... a) { HWY_DYNAMIC_DISPATCH(kelvo::primitives::Sharpen16s)(a...); });
   return ippStsNoErr;
 }
 

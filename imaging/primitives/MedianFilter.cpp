@@ -12,12 +12,14 @@
 #include "imaging/primitives/median-inl.h"
 
 #if HWY_ONCE
+#include <algorithm>
 #include <memory>
 #include <new>
 
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/detail/Args.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace kelvo::primitives {
 HWY_EXPORT(MedianImage8u);
@@ -38,8 +40,18 @@ IppStatus Median(const T* src, int srcStep, T* dst, int dstStep, IppiSize roi, I
     work = kelvo::memory::AllocateArray<T>(static_cast<size_t>(mask.width) * mask.height);
     if (!work) return detail::kStsNoMemErr;
   }
-  kernel(src, srcStep, dst, dstStep, roi.width, roi.height, mask.width, mask.height, anchor.x,
-         anchor.y, work.get());
+  const auto band = [&](int y0, int y1) {
+    kernel(detail::RowAt(src, srcStep, y0), srcStep, detail::RowAt(dst, dstStep, y0), dstStep,
+           roi.width, y1 - y0, mask.width, mask.height, anchor.x, anchor.y, work.get());
+  };
+  // The general path shares one window buffer, and an image filtered in
+  // place must be read before it is written: both stay on one thread.
+  const int reach = std::max(mask.height, mask.width);
+  if (fast && kelvo::Disjoint(src, srcStep, dst, dstStep, roi.height, reach)) {
+    kelvo::ParallelRows(roi.height, kelvo::BandRows(static_cast<long>(roi.width) * 8), band);
+  } else {
+    band(0, roi.height);
+  }
   return ippStsNoErr;
 }
 

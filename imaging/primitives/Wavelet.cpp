@@ -3,8 +3,10 @@
 // target; ippStaticInit's choice of target is honoured through
 // HWY_DYNAMIC_DISPATCH.
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #undef HWY_TARGET_INCLUDE
@@ -16,6 +18,8 @@
 
 #if HWY_ONCE
 #include "imaging/primitives/Primitives.h"
+#include "imaging/primitives/Threads.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace KelvoLibImageProcessing::wavelet {
 HWY_EXPORT(WTFwdImpl);
@@ -82,6 +86,33 @@ IppStatus Free(void* spec, uint32_t id) {
   return ippStsNoErr;
 }
 
+// Runs run(rowBegin, rowEnd, buffer) on bands of `rows` output rows. The
+// caller's work buffer serves the first band; the others get buffers of
+// their own, and when those cannot be had everything runs as one band.
+template <class Run>
+void Bands(int rows, long samplesPerRow, size_t bufferBytes, Ipp8u* callerBuffer, Run run) {
+  const int grain = kelvo::BandRows(samplesPerRow);
+  const int bands = std::min(kelvo::Threads(), rows / std::max(grain, 1));
+  if (bands <= 1) {
+    run(0, rows, callerBuffer);
+    return;
+  }
+  std::unique_ptr<unsigned char, decltype(&std::free)> extra(
+      static_cast<unsigned char*>(std::malloc(bufferBytes * static_cast<size_t>(bands - 1))),
+      &std::free);
+  if (!extra) {
+    run(0, rows, callerBuffer);
+    return;
+  }
+  kelvo::ParallelRows(bands, 1, [&](int b0, int b1) {
+    for (int b = b0; b < b1; ++b) {
+      const int begin = static_cast<int>(static_cast<long>(rows) * b / bands);
+      const int end = static_cast<int>(static_cast<long>(rows) * (b + 1) / bands);
+      run(begin, end, b == 0 ? callerBuffer : extra.get() + bufferBytes * static_cast<size_t>(b - 1));
+    }
+  });
+}
+
 }  // namespace
 
 extern "C" {
@@ -128,8 +159,17 @@ IppStatus ippiWTFwd_32f_C1R(const Ipp32f* pSrc, int srcStep, Ipp32f* pApproxDst,
   job.bh = dstRoiSize.height;
   job.low = s->Low();
   job.high = s->High();
-  job.buffer = pBuffer;
-  HWY_DYNAMIC_DISPATCH(KelvoLibImageProcessing::wavelet::WTFwdImpl)(job);
+  const size_t bytes = KelvoLibImageProcessing::wavelet::MakeFwdLayout(job.low, job.high).Bytes();
+  // A band's output rows depend only on source rows, never on the rows of
+  // another band, so the bands may run at once.
+  Bands(job.bh, 8L * job.bw * (job.low.length + job.high.length), bytes, pBuffer,
+        [&](int begin, int end, Ipp8u* buffer) {
+          KelvoLibImageProcessing::wavelet::FwdJob part = job;
+          part.rowBegin = begin;
+          part.rowEnd = end;
+          part.buffer = buffer;
+          HWY_DYNAMIC_DISPATCH(KelvoLibImageProcessing::wavelet::WTFwdImpl)(part);
+        });
   return ippStsNoErr;
 }
 
@@ -179,8 +219,15 @@ IppStatus ippiWTInv_32f_C1R(const Ipp32f* pApproxSrc, int approxStep, const Ipp3
   job.dstStep = dstStep;
   job.low = s->Low();
   job.high = s->High();
-  job.buffer = pBuffer;
-  HWY_DYNAMIC_DISPATCH(KelvoLibImageProcessing::wavelet::WTInvImpl)(job);
+  const size_t bytes = KelvoLibImageProcessing::wavelet::MakeInvLayout(job.low, job.high).Bytes();
+  Bands(2 * job.bh, 2L * job.bw * (job.low.length + job.high.length), bytes, pBuffer,
+        [&](int begin, int end, Ipp8u* buffer) {
+          KelvoLibImageProcessing::wavelet::InvJob part = job;
+          part.rowBegin = begin;
+          part.rowEnd = end;
+          part.buffer = buffer;
+          HWY_DYNAMIC_DISPATCH(KelvoLibImageProcessing::wavelet::WTInvImpl)(part);
+        });
   return ippStsNoErr;
 }
 

@@ -28,6 +28,7 @@ struct ConvArgs {
   float* dst;
   int dstStep;
   int ch;
+  int yBegin, yEnd;  // the output rows to compute
 };
 
 }  // namespace kelvo::primitives::detail
@@ -184,7 +185,8 @@ HWY_NOINLINE void ConvFullFloat(const detail::ConvArgs& a) {
   HWY_ALIGN float scratch[kScratch];
   const ptrdiff_t borderSpan = 2 * static_cast<ptrdiff_t>(a.w2 - 1) * ch + 3 * lanes;
   const bool vectorBorder = advance > 0 && borderSpan * a.h2 <= kScratch;
-  for (int y = 0; y < oh; ++y) {
+  (void)oh;
+  for (int y = a.yBegin; y < a.yEnd; ++y) {
     float* out = Advance(a.dst, static_cast<ptrdiff_t>(a.dstStep) * y);
     auto border = [&](ptrdiff_t i0, ptrdiff_t i1) {
       if (i0 >= i1) return;

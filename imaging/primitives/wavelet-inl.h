@@ -96,6 +96,7 @@ struct FwdJob {
   float* dst[4];  // approx, detailX, detailY, detailXY
   ptrdiff_t dstStep[4];
   int bw, bh;
+  int rowBegin, rowEnd;  // the output rows to compute, within [0, bh)
   Filter low, high;
   unsigned char* buffer;
 };
@@ -106,6 +107,7 @@ struct InvJob {
   int bw, bh;
   float* dst;
   ptrdiff_t dstStep;
+  int rowBegin, rowEnd;  // the output rows to compute, within [0, 2 bh)
   Filter low, high;
   unsigned char* buffer;
 };
@@ -358,7 +360,7 @@ inline void WTFwdImpl(const FwdJob& job) {
     const int first = lo;                // first source column offset of the strip
     const int last = 2 * (nc - 1) + hi;  // last one, both relative to 2 * n0
     int nextRow = lo;
-    for (int n = 0; n < job.bh; ++n) {
+    for (int n = job.rowBegin; n < job.rowEnd; ++n) {
       // Row outputs for source rows up to 2n + hi.
       for (int r = std::max(nextRow, 2 * n + lo); r <= 2 * n + hi; ++r) {
         const float* x = RowAt(job.src, job.srcStep, r) + 2 * static_cast<ptrdiff_t>(n0);
@@ -487,7 +489,6 @@ inline void WTInvImpl(const InvJob& job) {
   const float** evenSrc = colDXY + hf.length;  // total
   const float** oddSrc = evenSrc + total;      // total
 
-  const int outH = 2 * job.bh;
   for (int m0 = 0; m0 < 2 * job.bw; m0 += kInvStrip) {
     const int mc = std::min(kInvStrip, 2 * job.bw - m0);
     const int half = mc / 2;
@@ -520,7 +521,7 @@ inline void WTInvImpl(const InvJob& job) {
     const bool rowFused = evenLowCount == evenCount - evenLowCount &&
                           oddLowCount == oddCount - oddLowCount && evenLowCount == oddLowCount;
 
-    for (int r = 0; r < outH; ++r) {
+    for (int r = job.rowBegin; r < job.rowEnd; ++r) {
       // Column pass for output row r over band columns cS .. cE.
       int nLow = 0, nHigh = 0;
       for (int k = 0; k < lf.length; ++k) {

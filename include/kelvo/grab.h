@@ -23,6 +23,10 @@
 // the input as a whole is an Error, what goes wrong with one still is in
 // that Still, and warnings go to Options::onWarning. It keeps no state
 // between calls; several Grab calls may run at once on different threads.
+//
+// The library carries the kelvoframegrab element itself and initialises
+// GStreamer when needed. A process that loaded the element's plug-in file
+// before its first Grab gets an Error: one element type per process.
 
 #include <cstdint>
 #include <functional>
@@ -87,7 +91,8 @@ struct Options {
   int quality = 88;                 // JPEG quality 1..100
   int scaleWidth = 0, scaleHeight = 0;  // 0: keep; one side only: keep the aspect ratio
   Interval interval;
-  // Called as each still completes, on any thread, in no fixed order.
+  // Called for each still once it and every still before it (in the order
+  // Grab returns them) are complete, on the thread that called Grab.
   std::function<void(const Still&)> onStill;
   // The share of the work done so far, 0 to 1, from the thread that called Grab.
   std::function<void(double fraction)> onProgress;
@@ -118,8 +123,8 @@ class Error : public std::runtime_error {
 std::vector<Still> Grab(const std::string& path, const std::vector<Request>& requests,
                         const Options& options = {});
 
-// Interval mode helper: the request times of --every D --from A --to B
-// (inclusive). Empty when every <= 0 or to < from.
+// The times of an interval: every `every` seconds from `from` to `to`, both
+// included. Empty when every <= 0 or to < from.
 std::vector<double> EveryTimes(double every, double from, double to);
 
 // The file name of a regular still: in `pattern`, %d or %0Nd is the index
@@ -127,6 +132,12 @@ std::vector<double> EveryTimes(double every, double from, double to);
 // input's base name without its extension, %% a percent sign.
 std::string StillName(const std::string& pattern, int64_t index, double time,
                       const std::string& input);
+
+// Makes the missing folders on the way to `file`, one level at a time (a
+// name that exists and is not a folder is Error Kind::Arguments; a folder
+// that cannot be made, Kind::Output). Grab does this itself for the stills
+// of an Interval.
+void MakeFolders(const std::string& file);
 
 // What a video file declares, read without decoding it through.
 struct StreamInfo {

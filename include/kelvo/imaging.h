@@ -11,6 +11,9 @@
 //    formats, equal dimensions, buffers present.
 //  - Objects are not shared between threads; separate objects may be used on
 //    separate threads at once.
+//  - Heavy operations split an image into bands of rows on kelvo::Threads()
+//    threads (kelvo::SetThreads sets the count); results are the same for
+//    every count.
 
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
@@ -40,5 +43,6 @@
 #include "imaging/pipeline/PipelineSnapshot.h"
 
 #include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/Threads.h"
 #include "imaging/pipeline/RunSnapshotPipeline.h"
 #include "imaging/pipeline/EnhanceAnySize.h"

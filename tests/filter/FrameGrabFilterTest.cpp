@@ -1,21 +1,18 @@
 // The frame grab filter in a real in-process graph: negotiation, grab
-// timing, stills, control interfaces, property page, persistence,
-// registration and activation.
+// timing, stills, failed stills and the still sink, frame conversion.
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <iterator>
 #include <thread>
 
-#include "filter/CFrameGrabFilterProperties.h"
-#include "filter/FrameGrabFilterSetup.h"
 #include "filter/detail/ConvertFrame.h"
-#include "platform/win32/ComRegistry.h"
+#include "platform/CMediaSample.h"
 #include "tests/filter/FilterTestSupport.h"
-#include "tests/platform/MemoryStream.h"
 
 namespace fs = std::filesystem;
 
@@ -66,6 +63,11 @@ class FrameGrabTest : public ::testing::Test {
     ASSERT_EQ(filter->SetFileName(Wide(file.string()).c_str(), nullptr), S_OK);
   }
 
+  void Queue(const fs::path& file, double time, bool enhance = false) {
+    SnapshotRequest request = Request(file, time, enhance);
+    ASSERT_EQ(filter->AddSnapshot(&request), S_OK);
+  }
+
   void ExpectStill(const fs::path& file) {
     BgrImage written;
     ASSERT_TRUE(ReadJpeg(file, &written)) << file;
@@ -88,7 +90,7 @@ class FrameGrabTest : public ::testing::Test {
 
 // ---- Media-type negotiation ------------------------------------------------------
 
-TEST_F(FrameGrabTest, InputTypesAreCheckedAgainstTheOperatingSystemMode) {
+TEST_F(FrameGrabTest, InputAndOutputTypesMustMatchTheOperatingSystemMode) {
   struct Case {
     bool legacy;
     const GUID* subtype;
@@ -120,115 +122,84 @@ TEST_F(FrameGrabTest, InputTypesAreCheckedAgainstTheOperatingSystemMode) {
     EXPECT_EQ(f->CheckInputType(&mt), E_INVALIDARG);
     f->Release();
   }
+
+  const CMediaType yuy2 = MakeVideoType(MEDIASUBTYPE_YUY2, 16, 8, 8);
+  const CMediaType rgb24 = MakeVideoType(MEDIASUBTYPE_RGB24, 24, 8, 8);
+  const CMediaType rgb32 = MakeVideoType(MEDIASUBTYPE_RGB32, 32, 8, 8);
+  for (const bool legacy : {false, true}) {
+    SCOPED_TRACE(legacy ? "legacy" : "current");
+    KelvoSetReportedOsMajorVersion(legacy ? 5 : 0);
+    CFrameGrabFilter* f = NewFrameGrabFilter();
+    const CMediaType& in = legacy ? rgb32 : yuy2;
+    const CMediaType& out = legacy ? rgb32 : rgb24;
+    EXPECT_EQ(f->CheckTransform(&in, &out), S_OK);
+    EXPECT_EQ(f->CheckTransform(&in, legacy ? &rgb24 : &rgb32), VFW_E_TYPE_NOT_ACCEPTED);
+    EXPECT_EQ(f->CheckTransform(legacy ? &yuy2 : &rgb32, &out), VFW_E_TYPE_NOT_ACCEPTED);
+    f->Release();
+  }
 }
 
-TEST_F(FrameGrabTest, OutputSubtypeMustMatchTheMode) {
-  CFrameGrabFilter* f = NewFrameGrabFilter();
-  CMediaType yuy2 = MakeVideoType(MEDIASUBTYPE_YUY2, 16, 8, 8);
-  CMediaType rgb24 = MakeVideoType(MEDIASUBTYPE_RGB24, 24, 8, 8);
-  CMediaType rgb32 = MakeVideoType(MEDIASUBTYPE_RGB32, 32, 8, 8);
-  EXPECT_EQ(f->CheckTransform(&yuy2, &rgb24), S_OK);
-  EXPECT_EQ(f->CheckTransform(&yuy2, &rgb32), VFW_E_TYPE_NOT_ACCEPTED);
-  EXPECT_EQ(f->CheckTransform(&rgb32, &rgb24), VFW_E_TYPE_NOT_ACCEPTED);
-  f->Release();
-
-  KelvoSetReportedOsMajorVersion(5);
-  f = NewFrameGrabFilter();
-  EXPECT_EQ(f->CheckTransform(&rgb32, &rgb32), S_OK);
-  EXPECT_EQ(f->CheckTransform(&rgb32, &rgb24), VFW_E_TYPE_NOT_ACCEPTED);
-  EXPECT_EQ(f->CheckTransform(&yuy2, &rgb24), VFW_E_TYPE_NOT_ACCEPTED);
-  f->Release();
-}
-
-TEST_F(FrameGrabTest, ProposedOutputTypeIsBuiltFromTheInputFrame) {
-  filter = NewFrameGrabFilter();
-  CMediaType out;
-  EXPECT_EQ(filter->GetMediaType(0, &out), E_UNEXPECTED);  // input not connected
-
-  // Width 6 at 3 bytes per pixel: 18 bytes padded to 20; height sign kept.
-  graph = std::make_unique<FilterGraph>(static_cast<IBaseFilter*>(filter),
-                                        Yuy2Types(/*videoInfo2=*/true, 6, -4));
-  ASSERT_EQ(graph->Connect(), S_OK);
-  EXPECT_EQ(filter->GetMediaType(-1, &out), E_INVALIDARG);
-  EXPECT_EQ(filter->GetMediaType(1, &out), VFW_S_NO_MORE_ITEMS);
-  ASSERT_EQ(filter->GetMediaType(0, &out), S_OK);
-  EXPECT_TRUE(IsEqualGUID(out.majortype, MEDIATYPE_Video));
-  EXPECT_TRUE(IsEqualGUID(out.subtype, MEDIASUBTYPE_RGB24));
-  EXPECT_TRUE(IsEqualGUID(out.formattype, FORMAT_VideoInfo));
-  EXPECT_FALSE(out.IsTemporalCompressed());
-  EXPECT_EQ(out.GetSampleSize(), 80u);
-  ASSERT_EQ(out.cbFormat, sizeof(VIDEOINFOHEADER));
-  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(out.pbFormat);
-  EXPECT_EQ(vih->AvgTimePerFrame, 333333);
-  EXPECT_EQ(vih->dwBitRate, 17280u);  // 6*4*3*8 bits, 30.00003 times a second
-  EXPECT_EQ(vih->dwBitErrorRate, 0u);
-  EXPECT_EQ(vih->rcSource.right, 0);
-  EXPECT_EQ(vih->bmiHeader.biSize, 40u);
-  EXPECT_EQ(vih->bmiHeader.biWidth, 6);
-  EXPECT_EQ(vih->bmiHeader.biHeight, -4);
-  EXPECT_EQ(vih->bmiHeader.biPlanes, 1);
-  EXPECT_EQ(vih->bmiHeader.biBitCount, 24);
-  EXPECT_EQ(vih->bmiHeader.biCompression, static_cast<DWORD>(BI_RGB));
-  EXPECT_EQ(vih->bmiHeader.biSizeImage, 80u);
-
-  // The connection agreed on exactly that type.
-  AM_MEDIA_TYPE connected{};
-  ASSERT_EQ(graph->filterOut->ConnectionMediaType(&connected), S_OK);
-  EXPECT_TRUE(IsEqualGUID(connected.subtype, MEDIASUBTYPE_RGB24));
-  FreeMediaType(connected);
-}
-
-TEST_F(FrameGrabTest, LegacyModeProposesTheInputPixelSize) {
-  KelvoSetReportedOsMajorVersion(5);
-  filter = NewFrameGrabFilter();
-  std::vector<CMediaType> types;
-  types.push_back(MakeVideoType(MEDIASUBTYPE_RGB32, 32, 5, 2));
-  graph = std::make_unique<FilterGraph>(static_cast<IBaseFilter*>(filter), std::move(types));
-  ASSERT_EQ(graph->Connect(), S_OK);
-  CMediaType out;
-  ASSERT_EQ(filter->GetMediaType(0, &out), S_OK);
-  EXPECT_TRUE(IsEqualGUID(out.subtype, MEDIASUBTYPE_RGB32));
-  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(out.pbFormat);
-  EXPECT_EQ(vih->bmiHeader.biBitCount, 32);
-  EXPECT_EQ(out.GetSampleSize(), 40u);
-}
-
-TEST_F(FrameGrabTest, ConnectionPicksTheAcceptableOfferedType) {
-  filter = NewFrameGrabFilter();
-  std::vector<CMediaType> types;
-  types.push_back(MakeVideoType(MEDIASUBTYPE_RGB32, 32, 8, 8));
-  types.push_back(MakeVideoType(MEDIASUBTYPE_YUY2, 16, 8, 8));
-  graph = std::make_unique<FilterGraph>(static_cast<IBaseFilter*>(filter), std::move(types));
-  ASSERT_EQ(graph->Connect(), S_OK);
-  AM_MEDIA_TYPE in{};
-  ASSERT_EQ(graph->filterIn->ConnectionMediaType(&in), S_OK);
-  EXPECT_TRUE(IsEqualGUID(in.subtype, MEDIASUBTYPE_YUY2));
-  FreeMediaType(in);
-}
-
-TEST_F(FrameGrabTest, ConnectionFailsWithoutAnAcceptableType) {
-  filter = NewFrameGrabFilter();
-  std::vector<CMediaType> types;
-  types.push_back(MakeVideoType(MEDIASUBTYPE_RGB32, 32, 8, 8));
-  graph = std::make_unique<FilterGraph>(static_cast<IBaseFilter*>(filter), std::move(types));
-  EXPECT_TRUE(FAILED(graph->sourceOut->Connect(graph->filterIn, nullptr)));
-  IPin* peer = nullptr;
-  EXPECT_EQ(graph->filterIn->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
-  // The output cannot connect before the input.
-  EXPECT_TRUE(FAILED(graph->filterOut->Connect(graph->sinkIn, nullptr)));
-}
-
-// The output buffers are sized for the input frame, not the output type.
-TEST_F(FrameGrabTest, OutputAllocatorHoldsOneInputSizedBuffer) {
-  StartGraph(Yuy2Types(false, 6, 4));
-  ComPtr<IMemInputPin> sinkInput;
-  ASSERT_EQ(graph->sinkIn->QueryInterface(IID_IMemInputPin, sinkInput.PutVoid()), S_OK);
-  ComPtr<IMemAllocator> allocator;
-  ASSERT_EQ(sinkInput->GetAllocator(allocator.Put()), S_OK);
-  ALLOCATOR_PROPERTIES props{};
-  ASSERT_EQ(allocator->GetProperties(&props), S_OK);
-  EXPECT_EQ(props.cBuffers, 1);
-  EXPECT_EQ(props.cbBuffer, 48);  // 6 * 2 bytes * 4 rows
+// The input takes the acceptable one of the offered types. The output keeps
+// the input's size and frame duration in the mode's pixel format; rows are
+// padded to 4 bytes and the height's sign is kept.
+TEST_F(FrameGrabTest, ConnectionTakesTheAcceptableTypeAndProposesTheOutputFromIt) {
+  struct Case {
+    bool legacy;
+    const GUID* in;
+    int bits, width, height;
+    bool videoInfo2;
+    const GUID* out;
+    int outBits;
+    ULONG size;
+    DWORD bitRate;
+  };
+  const Case cases[] = {
+      // 6 * 3 = 18 bytes a row padded to 20; 6*4*3*8 bits 30.00003 times a second.
+      {false, &MEDIASUBTYPE_YUY2, 16, 6, -4, true, &MEDIASUBTYPE_RGB24, 24, 80, 17280},
+      {true, &MEDIASUBTYPE_RGB32, 32, 5, 2, false, &MEDIASUBTYPE_RGB32, 32, 40, 9600},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legacy ? "legacy" : "current");
+    KelvoSetReportedOsMajorVersion(c.legacy ? 5 : 0);
+    TearDownGraph();
+    filter = NewFrameGrabFilter();
+    CMediaType out;
+    EXPECT_EQ(filter->GetMediaType(0, &out), E_UNEXPECTED);  // input not connected
+    std::vector<CMediaType> types;
+    // The other mode's type is offered first.
+    types.push_back(c.legacy ? MakeVideoType(MEDIASUBTYPE_YUY2, 16, 8, 8)
+                             : MakeVideoType(MEDIASUBTYPE_RGB32, 32, 8, 8));
+    types.push_back(MakeVideoType(*c.in, c.bits, c.width, c.height, c.videoInfo2));
+    graph = std::make_unique<FilterGraph>(static_cast<IBaseFilter*>(filter), std::move(types));
+    // The output cannot connect before the input.
+    EXPECT_TRUE(FAILED(graph->filterOut->Connect(graph->sinkIn, nullptr)));
+    ASSERT_EQ(graph->Connect(), S_OK);
+    AM_MEDIA_TYPE in{};
+    ASSERT_EQ(graph->filterIn->ConnectionMediaType(&in), S_OK);
+    EXPECT_TRUE(IsEqualGUID(in.subtype, *c.in));
+    FreeMediaType(in);
+    EXPECT_EQ(filter->GetMediaType(-1, &out), E_INVALIDARG);
+    EXPECT_EQ(filter->GetMediaType(1, &out), VFW_S_NO_MORE_ITEMS);
+    ASSERT_EQ(filter->GetMediaType(0, &out), S_OK);
+    EXPECT_TRUE(IsEqualGUID(out.majortype, MEDIATYPE_Video));
+    EXPECT_TRUE(IsEqualGUID(out.subtype, *c.out));
+    EXPECT_TRUE(IsEqualGUID(out.formattype, FORMAT_VideoInfo));
+    EXPECT_FALSE(out.IsTemporalCompressed());
+    EXPECT_EQ(out.GetSampleSize(), c.size);
+    ASSERT_EQ(out.cbFormat, sizeof(VIDEOINFOHEADER));
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(out.pbFormat);
+    EXPECT_EQ(vih->AvgTimePerFrame, 333333);
+    EXPECT_EQ(vih->dwBitRate, c.bitRate);
+    EXPECT_EQ(vih->bmiHeader.biWidth, c.width);
+    EXPECT_EQ(vih->bmiHeader.biHeight, c.height);
+    EXPECT_EQ(vih->bmiHeader.biBitCount, c.outBits);
+    EXPECT_EQ(vih->bmiHeader.biSizeImage, c.size);
+    // The connection agreed on exactly that type.
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(graph->filterOut->ConnectionMediaType(&connected), S_OK);
+    EXPECT_TRUE(IsEqualGUID(connected.subtype, *c.out));
+    FreeMediaType(connected);
+  }
 }
 
 // An allocator that answers SetProperties as told.
@@ -260,18 +231,19 @@ class ScriptedAllocator final : public IMemAllocator {
   STDMETHODIMP ReleaseBuffer(IMediaSample*) override { return E_NOTIMPL; }
 };
 
-TEST_F(FrameGrabTest, BufferSizeDecisionReportsAllocatorShortfalls) {
+// The output buffers are sized for the input frame, not the output type.
+TEST_F(FrameGrabTest, BufferSizeDecisionAsksForOneInputSizedBuffer) {
   filter = NewFrameGrabFilter();
   ScriptedAllocator allocator;
   ALLOCATOR_PROPERTIES props{};
   EXPECT_EQ(filter->DecideBufferSize(&allocator, &props), E_UNEXPECTED);
-  filter->Release();
+  TearDownGraph();
 
   StartGraph(Yuy2Types(false, 6, 4));
   allocator.grantBytes = 48;
   EXPECT_EQ(filter->DecideBufferSize(&allocator, &props), S_OK);
   EXPECT_EQ(allocator.asked.cBuffers, 1);
-  EXPECT_EQ(allocator.asked.cbBuffer, 48);
+  EXPECT_EQ(allocator.asked.cbBuffer, 48);  // 6 * 2 bytes * 4 rows
   allocator.grantBytes = 47;
   EXPECT_EQ(filter->DecideBufferSize(&allocator, &props), E_FAIL);
   allocator.grantBytes = 48;
@@ -283,159 +255,103 @@ TEST_F(FrameGrabTest, BufferSizeDecisionReportsAllocatorShortfalls) {
 
 // ---- Grab timing and stills --------------------------------------------------------
 
-TEST_F(FrameGrabTest, MainGrabFiresOnceOnTheFirstFrameWithinHalfAFrame) {
-  StartGraph();
-  const fs::path dir = FreshDirectory("main");
-  SetMainGrab(1.0, true, dir / "main.jpg");
-  ASSERT_EQ(filter->SetFrameRate(25), S_OK);  // half frame 0.02
+// One stream through a fresh filter: the main grab and the requests set up
+// first, then frames, each followed by the stills it wrote (which are then
+// removed, so a still written twice shows).
+struct Scenario {
+  const char* what;
+  int fps;  // 0: never set, so there is no half frame
+  double mainTime;
+  bool mainEnabled;
+  size_t namedFrom;  // the main grab's file is named before this frame
+  std::vector<std::pair<std::string, double>> requests;
+  std::vector<std::pair<double, std::vector<std::string>>> frames;
+  int pendingAfter;
+};
 
-  ASSERT_EQ(graph->Push(frame, 0.97), S_OK);
-  EXPECT_FALSE(fs::exists(dir / "main.jpg"));
-  EXPECT_FALSE(filter->GrabDone());
-  ASSERT_EQ(graph->Push(frame, 0.98), S_OK);  // 0.98 + 0.02 >= 1.0
-  ExpectStill(dir / "main.jpg");
-  EXPECT_TRUE(filter->GrabDone());
-
-  fs::remove(dir / "main.jpg");
-  ASSERT_EQ(graph->Push(frame, 1.5), S_OK);
-  EXPECT_FALSE(fs::exists(dir / "main.jpg"));
-  // Every frame was passed on with its times, grabbed or not.
-  std::lock_guard<std::mutex> lock(graph->sink->mutex);
-  ASSERT_EQ(graph->sink->received.size(), 3u);
-  EXPECT_EQ(graph->sink->received[1].start, Units(0.98));
-  EXPECT_EQ(graph->sink->received[1].stop, Units(0.98) + 333333);
-}
-
-TEST_F(FrameGrabTest, MainGrabWaitsForEnableAndForAFileName) {
-  StartGraph();
-  const fs::path dir = FreshDirectory("pending");
-  ASSERT_EQ(filter->SetGrabParams(GrabParams{0.0, false, false}), S_OK);
-  ASSERT_EQ(filter->SetFileName(Wide((dir / "a.jpg").string()).c_str(), nullptr), S_OK);
-  ASSERT_EQ(graph->Push(frame, 0.0), S_OK);
-  EXPECT_FALSE(fs::exists(dir / "a.jpg"));
-
-  // Enabled but without a name: stays pending, grabDone unchanged.
-  filter->Release();
-  graph.reset();
-  filter = nullptr;
-  StartGraph();
-  ASSERT_EQ(filter->SetGrabParams(GrabParams{0.0, true, false}), S_OK);
-  ASSERT_EQ(graph->Push(frame, 0.0), S_OK);
-  EXPECT_FALSE(filter->GrabDone());
-  EXPECT_TRUE(fs::is_empty(dir));
-  ASSERT_EQ(filter->SetFileName(Wide((dir / "b.jpg").string()).c_str(), nullptr), S_OK);
-  ASSERT_EQ(graph->Push(frame, 0.04), S_OK);
-  ExpectStill(dir / "b.jpg");
-  EXPECT_TRUE(filter->GrabDone());
-}
-
-TEST_F(FrameGrabTest, RequestIsServedInsideItsOpenInterval) {
-  StartGraph();
-  const fs::path dir = FreshDirectory("interval");
-  ASSERT_EQ(filter->SetFrameRate(30), S_OK);  // half frame 0.01667: (1.995, 2.02834)
-  SnapshotRequest request = Request(dir / "r.jpg", 2.0);
-  ASSERT_EQ(filter->AddSnapshot(&request), S_OK);
-
-  for (double t : {1.9, 1.995, 2.0284, 2.1}) {
-    const REFERENCE_TIME start = Units(t);
-    ASSERT_EQ(graph->source->Push(frame, &start), S_OK);
-    EXPECT_FALSE(fs::exists(dir / "r.jpg")) << t;
+TEST_F(FrameGrabTest, StillsComeFromTheFramesTheTimingRuleNames) {
+  // clang-format off
+  const Scenario scenarios[] = {
+      // Half a frame at 25 fps is 0.02: 0.98 + 0.02 reaches 1.0.
+      {"main grab once, within half a frame", 25, 1.0, true, 0, {},
+       {{0.97, {}}, {0.98, {"main"}}, {1.5, {}}}, 0},
+      {"main grab disabled", 25, 0.0, false, 0, {}, {{0.0, {}}, {0.04, {}}}, 0},
+      {"main grab waits for a file name", 25, 0.0, true, 1, {}, {{0.0, {}}, {0.04, {"main"}}}, 0},
+      // Half a frame at 30 fps is 0.01667: the open interval (1.995, 2.02834).
+      {"request inside its open interval", 30, 0.0, false, 0, {{"r", 2.0}},
+       {{1.9, {}}, {1.995, {}}, {2.0284, {}}, {2.1, {}}, {2.0283, {"r"}}}, 0},
+      {"without a frame rate no request is due", 0, 0.5, true, 0, {{"r", 0.5}},
+       {{0.46, {}}, {0.495, {}}, {0.5, {"main"}}}, 1},
+      {"all due on one frame", 30, 1.0, true, 0, {{"first", 1.0}, {"later", 3.0}, {"second", 1.01}},
+       {{1.01, {"first", "main", "second"}}}, 1},
+      {"a served request ends the main grab", 30, 1.0, true, 0, {{"early", 0.5}, {"again", 2.0}},
+       {{0.5, {"early"}}, {1.0, {}}, {2.0, {"again"}}, {2.01, {}}}, 0},
+  };
+  // clang-format on
+  for (const Scenario& s : scenarios) {
+    SCOPED_TRACE(s.what);
+    TearDownGraph();
+    StartGraph();
+    const fs::path dir = FreshDirectory("timing");
+    if (s.fps != 0) {
+      ASSERT_EQ(filter->SetFrameRate(s.fps), S_OK);
+    }
+    ASSERT_EQ(filter->SetGrabParams(GrabParams{s.mainTime, s.mainEnabled, false}), S_OK);
+    for (const auto& [name, time] : s.requests) Queue(dir / (name + ".jpg"), time);
+    bool anyWritten = false;
+    for (size_t i = 0; i < s.frames.size(); ++i) {
+      const auto& [time, expectedStills] = s.frames[i];
+      if (i == s.namedFrom) {
+        ASSERT_EQ(filter->SetFileName(Wide((dir / "main.jpg").string()).c_str(), nullptr), S_OK);
+      }
+      ASSERT_EQ(graph->Push(frame, time), S_OK);
+      std::vector<std::string> stills;
+      for (const auto& entry : fs::directory_iterator(dir)) {
+        ExpectStill(entry.path());
+        stills.push_back(entry.path().stem());
+      }
+      std::sort(stills.begin(), stills.end());
+      EXPECT_EQ(stills, expectedStills) << "frame at " << time;
+      anyWritten = anyWritten || !stills.empty();
+      EXPECT_EQ(filter->GrabDone(), anyWritten) << "frame at " << time;
+      for (const std::string& still : stills) fs::remove(dir / (still + ".jpg"));
+    }
+    EXPECT_EQ(filter->PendingSnapshots(), s.pendingAfter);
+    // Every frame was passed on with its times, grabbed or not.
+    std::lock_guard<std::mutex> lock(graph->sink->mutex);
+    ASSERT_EQ(graph->sink->received.size(), s.frames.size());
+    for (size_t i = 0; i < s.frames.size(); ++i) {
+      EXPECT_EQ(graph->sink->received[i].start, Units(s.frames[i].first));
+      EXPECT_EQ(graph->sink->received[i].stop, Units(s.frames[i].first) + 333333);
+    }
   }
-  EXPECT_EQ(filter->PendingSnapshots(), 1);
-  const REFERENCE_TIME inside = Units(2.0283);
-  ASSERT_EQ(graph->source->Push(frame, &inside), S_OK);
-  ExpectStill(dir / "r.jpg");
-  EXPECT_EQ(filter->PendingSnapshots(), 0);
-  EXPECT_TRUE(filter->GrabDone());
-}
-
-TEST_F(FrameGrabTest, WithoutAFrameRateNoRequestIsEverDue) {
-  StartGraph();
-  const fs::path dir = FreshDirectory("norate");
-  SnapshotRequest request = Request(dir / "r.jpg", 0.5);
-  ASSERT_EQ(filter->AddSnapshot(&request), S_OK);
-  SetMainGrab(0.5, true, dir / "main.jpg");
-  for (double t : {0.46, 0.495, 0.5}) ASSERT_EQ(graph->Push(frame, t), S_OK);
-  EXPECT_FALSE(fs::exists(dir / "r.jpg"));
-  EXPECT_EQ(filter->PendingSnapshots(), 1);
-  ExpectStill(dir / "main.jpg");  // fired at t = 0.5 exactly
-}
-
-TEST_F(FrameGrabTest, AllTargetsDueOnOneFrameAreWrittenFromIt) {
-  StartGraph();
-  const fs::path dir = FreshDirectory("several");
-  ASSERT_EQ(filter->SetFrameRate(30), S_OK);
-  SetMainGrab(1.0, true, dir / "main.jpg");
-  SnapshotRequest first = Request(dir / "first.jpg", 1.0);
-  SnapshotRequest second = Request(dir / "second.jpg", 1.01);
-  SnapshotRequest later = Request(dir / "later.jpg", 3.0);
-  ASSERT_EQ(filter->AddSnapshot(&first), S_OK);
-  ASSERT_EQ(filter->AddSnapshot(&later), S_OK);
-  ASSERT_EQ(filter->AddSnapshot(&second), S_OK);
-
-  ASSERT_EQ(graph->Push(frame, 1.01), S_OK);
-  ExpectStill(dir / "main.jpg");
-  ExpectStill(dir / "first.jpg");
-  ExpectStill(dir / "second.jpg");
-  EXPECT_FALSE(fs::exists(dir / "later.jpg"));
-  EXPECT_EQ(filter->PendingSnapshots(), 1);
-}
-
-TEST_F(FrameGrabTest, AServedRequestEndsTheMainGrab) {
-  StartGraph();
-  const fs::path dir = FreshDirectory("served");
-  ASSERT_EQ(filter->SetFrameRate(30), S_OK);
-  SetMainGrab(1.0, true, dir / "main.jpg");
-  SnapshotRequest early = Request(dir / "early.jpg", 0.5);
-  ASSERT_EQ(filter->AddSnapshot(&early), S_OK);
-  ASSERT_EQ(graph->Push(frame, 0.5), S_OK);
-  ExpectStill(dir / "early.jpg");
-  ASSERT_EQ(graph->Push(frame, 1.0), S_OK);
-  EXPECT_FALSE(fs::exists(dir / "main.jpg"));
-
-  // Requests are still served, each once.
-  SnapshotRequest again = Request(dir / "again.jpg", 2.0);
-  ASSERT_EQ(filter->AddSnapshot(&again), S_OK);
-  ASSERT_EQ(graph->Push(frame, 2.0), S_OK);
-  ExpectStill(dir / "again.jpg");
-  fs::remove(dir / "again.jpg");
-  ASSERT_EQ(graph->Push(frame, 2.01), S_OK);
-  EXPECT_FALSE(fs::exists(dir / "again.jpg"));
 }
 
 // Frames smaller than the enhancement's own minimum are enhanced all the
-// same (padded and cropped back): the still keeps the frame's size.
-TEST_F(FrameGrabTest, SmallFramesAreEnhancedToo) {
-  StartGraph();
-  const fs::path dir = FreshDirectory("small-enhanced");
-  ASSERT_EQ(filter->SetFrameRate(30), S_OK);
-  SetMainGrab(0.0, true, dir / "main.jpg");
-  ASSERT_EQ(filter->SetGrabParams(GrabParams{0.0, true, true}), S_OK);
-  SnapshotRequest plain = Request(dir / "plain.jpg", 0.0);
-  ASSERT_EQ(filter->AddSnapshot(&plain), S_OK);
-  ASSERT_EQ(graph->Push(frame, 0.0), S_OK);
-  BgrImage enhanced, unenhanced;
-  ASSERT_TRUE(ReadJpeg(dir / "main.jpg", &enhanced));
-  ASSERT_TRUE(ReadJpeg(dir / "plain.jpg", &unenhanced));
-  EXPECT_EQ(enhanced.width, kWidth);
-  EXPECT_EQ(enhanced.height, kHeight);
-  EXPECT_GT(MaxDifference(enhanced, unenhanced), 6);
-}
-
-// Without SSE2 the enhancement never runs: every target gets the frame as
-// converted, whatever its enhance flag.
-TEST_F(FrameGrabTest, WithoutSse2EnhancedTargetsGetTheConvertedFrame) {
-  KelvoSetReportedSse2(0);
-  StartGraph();
-  const fs::path dir = FreshDirectory("nosse2");
-  ASSERT_EQ(filter->SetGrabParams(GrabParams{0.0, true, true}), S_OK);
-  ASSERT_EQ(filter->SetFileName(Wide((dir / "main.jpg").string()).c_str(), nullptr), S_OK);
-  ASSERT_EQ(filter->SetFrameRate(30), S_OK);
-  SnapshotRequest request = Request(dir / "r.jpg", 0.0, /*enhance=*/true);
-  ASSERT_EQ(filter->AddSnapshot(&request), S_OK);
-  ASSERT_EQ(graph->Push(frame, 0.0), S_OK);
-  ExpectStill(dir / "main.jpg");
-  ExpectStill(dir / "r.jpg");
+// same (padded and cropped back) and keep their size; without SSE2 the
+// enhancement never runs and every target gets the frame as converted.
+TEST_F(FrameGrabTest, EnhancedStillsKeepTheFrameSizeAndNeedSse2) {
+  for (const int sse2 : {-1, 0}) {
+    SCOPED_TRACE(sse2 == 0 ? "without SSE2" : "with SSE2");
+    KelvoSetReportedSse2(sse2);
+    TearDownGraph();
+    StartGraph();
+    const fs::path dir = FreshDirectory("enhanced");
+    ASSERT_EQ(filter->SetFrameRate(30), S_OK);
+    ASSERT_EQ(filter->SetGrabParams(GrabParams{0.0, true, true}), S_OK);
+    ASSERT_EQ(filter->SetFileName(Wide((dir / "main.jpg").string()).c_str(), nullptr), S_OK);
+    Queue(dir / "plain.jpg", 0.0);
+    Queue(dir / "asked.jpg", 0.0, /*enhance=*/true);
+    ASSERT_EQ(graph->Push(frame, 0.0), S_OK);
+    ExpectStill(dir / "plain.jpg");
+    for (const char* name : {"main.jpg", "asked.jpg"}) {
+      BgrImage written;
+      ASSERT_TRUE(ReadJpeg(dir / name, &written)) << name;
+      EXPECT_EQ(written.width, kWidth);
+      EXPECT_EQ(written.height, kHeight);
+      EXPECT_EQ(MaxDifference(written, expected) > 6, sse2 != 0) << name << " enhanced?";
+    }
+  }
 }
 
 TEST_F(FrameGrabTest, UntimedSamplesArePassedOnAndNeverGrabbed) {
@@ -455,8 +371,7 @@ TEST_F(FrameGrabTest, ShortFrameFailsUpstreamAndKeepsTheTargets) {
   const fs::path dir = FreshDirectory("short");
   SetMainGrab(0.0, true, dir / "main.jpg");
   ASSERT_EQ(filter->SetFrameRate(30), S_OK);
-  SnapshotRequest request = Request(dir / "r.jpg", 0.0);
-  ASSERT_EQ(filter->AddSnapshot(&request), S_OK);
+  Queue(dir / "r.jpg", 0.0);
   std::vector<BYTE> half(frame.begin(), frame.begin() + static_cast<long>(frame.size() / 2));
   EXPECT_EQ(graph->Push(half, 0.0), E_FAIL);
   EXPECT_FALSE(filter->GrabDone());
@@ -479,10 +394,7 @@ TEST_F(FrameGrabTest, FrameDescriptionAttachedToTheSampleWins) {
   CMediaType smallType = MakeVideoType(MEDIASUBTYPE_YUY2, 16, kWidth, kHeight, true);
   const REFERENCE_TIME start = 0;
   ASSERT_EQ(graph->source->Push(frame, &start, &smallType), S_OK);
-  BgrImage written;
-  ASSERT_TRUE(ReadJpeg(dir / "main.jpg", &written));
-  EXPECT_EQ(written.width, kWidth);
-  EXPECT_LE(MaxDifference(written, expected), 6);
+  ExpectStill(dir / "main.jpg");
 }
 
 TEST_F(FrameGrabTest, LegacyRgb32FramesAreWrittenTopRowFirst) {
@@ -492,33 +404,30 @@ TEST_F(FrameGrabTest, LegacyRgb32FramesAreWrittenTopRowFirst) {
   StartGraph(std::move(types));
   const fs::path dir = FreshDirectory("legacy");
   SetMainGrab(0.0, true, dir / "main.jpg");
-  BgrImage bands;
-  std::vector<BYTE> rgb = MakeBandedRgb32(16, 48, &bands);
+  std::vector<BYTE> rgb = MakeBandedRgb32(16, 48, &expected);
   ASSERT_EQ(graph->Push(rgb, 0.0), S_OK);
-  BgrImage written;
-  ASSERT_TRUE(ReadJpeg(dir / "main.jpg", &written));
-  EXPECT_LE(MaxDifference(written, bands), 6);
+  ExpectStill(dir / "main.jpg");
 }
 
-TEST_F(FrameGrabTest, NewSegmentEndOfStreamAndFlushReachDownstream) {
+// Segment, flush and end-of-stream calls reach downstream; a stopped
+// filter refuses samples, and stopping decommitted the shared allocator.
+TEST_F(FrameGrabTest, StreamControlReachesDownstreamAndStopRefusesSamples) {
   StartGraph();
   EXPECT_EQ(graph->filterIn->NewSegment(100, 900, 2.0), S_OK);
   EXPECT_EQ(graph->filterIn->BeginFlush(), S_OK);
   EXPECT_EQ(graph->Push(frame, 0.0), S_FALSE);  // refused while flushing
   EXPECT_EQ(graph->filterIn->EndFlush(), S_OK);
   EXPECT_EQ(graph->filterIn->EndOfStream(), S_OK);
-  std::lock_guard<std::mutex> lock(graph->sink->mutex);
-  EXPECT_EQ(graph->sink->segmentStart, 100);
-  EXPECT_EQ(graph->sink->segmentStop, 900);
-  EXPECT_EQ(graph->sink->segmentRate, 2.0);
-  EXPECT_EQ(graph->sink->beginFlushes, 1);
-  EXPECT_EQ(graph->sink->endFlushes, 1);
-  EXPECT_EQ(graph->sink->endOfStreams, 1);
-  EXPECT_TRUE(graph->sink->received.empty());
-}
+  {
+    std::lock_guard<std::mutex> lock(graph->sink->mutex);
+    EXPECT_EQ(graph->sink->segmentStart, 100);
+    EXPECT_EQ(graph->sink->segmentStop, 900);
+    EXPECT_EQ(graph->sink->segmentRate, 2.0);
+    EXPECT_EQ(graph->sink->beginFlushes, 1);
+    EXPECT_EQ(graph->sink->endFlushes, 1);
+    EXPECT_EQ(graph->sink->endOfStreams, 1);
+  }
 
-TEST_F(FrameGrabTest, StoppedFilterRefusesSamples) {
-  StartGraph();
   IMediaSample* sample = nullptr;
   ASSERT_EQ(graph->source->Pin()->GetDeliveryBuffer(&sample, nullptr, nullptr, 0), S_OK);
   REFERENCE_TIME start = 0, stop = 1;
@@ -531,7 +440,6 @@ TEST_F(FrameGrabTest, StoppedFilterRefusesSamples) {
   ASSERT_EQ(graph->filterIn->QueryInterface(IID_IMemInputPin, input.PutVoid()), S_OK);
   EXPECT_EQ(input->Receive(sample), VFW_E_WRONG_STATE);
   sample->Release();
-  // Stopping decommitted the shared allocator: the source gets no buffer.
   EXPECT_EQ(graph->Push(frame, 0.0), VFW_E_NOT_COMMITTED);
   std::lock_guard<std::mutex> lock(graph->sink->mutex);
   EXPECT_TRUE(graph->sink->received.empty());
@@ -544,63 +452,19 @@ TEST_F(FrameGrabTest, NothingDueFrameIsNotRead) {
   const fs::path dir = FreshDirectory("untouched");
   SetMainGrab(50.0, true, dir / "main.jpg");
   ASSERT_EQ(filter->SetFrameRate(30), S_OK);
-  SnapshotRequest request = Request(dir / "r.jpg", 60.0);
-  ASSERT_EQ(filter->AddSnapshot(&request), S_OK);
+  Queue(dir / "r.jpg", 60.0);
 
   const size_t bytes = frame.size();
   void* guarded = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(guarded, MAP_FAILED);
-  IMediaSample* sample = nullptr;
-  ASSERT_EQ(graph->source->Pin()->GetDeliveryBuffer(&sample, nullptr, nullptr, 0), S_OK);
-  // The source's buffer stands in for the sample's memory only through its
-  // times; Transform gets the guarded pointer from a wrapper.
-  class GuardedSample final : public IMediaSample {
-   public:
-    GuardedSample(IMediaSample* inner, BYTE* data) : m_inner(inner), m_data(data) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-      return m_inner->QueryInterface(riid, ppv);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetPointer(BYTE** p) override {
-      *p = m_data;
-      return S_OK;
-    }
-    STDMETHODIMP_(long) GetSize() override { return m_inner->GetSize(); }
-    STDMETHODIMP GetTime(REFERENCE_TIME* s, REFERENCE_TIME* e) override {
-      return m_inner->GetTime(s, e);
-    }
-    STDMETHODIMP SetTime(REFERENCE_TIME* s, REFERENCE_TIME* e) override {
-      return m_inner->SetTime(s, e);
-    }
-    STDMETHODIMP IsSyncPoint() override { return m_inner->IsSyncPoint(); }
-    STDMETHODIMP SetSyncPoint(BOOL b) override { return m_inner->SetSyncPoint(b); }
-    STDMETHODIMP IsPreroll() override { return m_inner->IsPreroll(); }
-    STDMETHODIMP SetPreroll(BOOL b) override { return m_inner->SetPreroll(b); }
-    STDMETHODIMP_(long) GetActualDataLength() override { return m_inner->GetActualDataLength(); }
-    STDMETHODIMP SetActualDataLength(long n) override { return m_inner->SetActualDataLength(n); }
-    STDMETHODIMP GetMediaType(AM_MEDIA_TYPE** t) override { return m_inner->GetMediaType(t); }
-    STDMETHODIMP SetMediaType(AM_MEDIA_TYPE* t) override { return m_inner->SetMediaType(t); }
-    STDMETHODIMP IsDiscontinuity() override { return m_inner->IsDiscontinuity(); }
-    STDMETHODIMP SetDiscontinuity(BOOL b) override { return m_inner->SetDiscontinuity(b); }
-    STDMETHODIMP GetMediaTime(LONGLONG* s, LONGLONG* e) override {
-      return m_inner->GetMediaTime(s, e);
-    }
-    STDMETHODIMP SetMediaTime(LONGLONG* s, LONGLONG* e) override {
-      return m_inner->SetMediaTime(s, e);
-    }
-
-   private:
-    IMediaSample* m_inner;
-    BYTE* m_data;
-  };
-  GuardedSample guardedSample(sample, static_cast<BYTE*>(guarded));
+  // A sample without an allocator lends the guarded pages as its frame.
+  CMediaSample sample(nullptr, nullptr, 0);
+  ASSERT_EQ(sample.SetPointer(static_cast<BYTE*>(guarded), static_cast<long>(bytes)), S_OK);
   for (double t : {0.0, 49.9, 49.98}) {
     REFERENCE_TIME start = Units(t), stop = start + 1;
-    sample->SetTime(&start, &stop);
-    EXPECT_EQ(filter->Transform(&guardedSample, nullptr), S_OK) << t;
+    sample.SetTime(&start, &stop);
+    EXPECT_EQ(filter->Transform(&sample, nullptr), S_OK) << t;
   }
-  sample->Release();
   munmap(guarded, bytes);
   EXPECT_TRUE(fs::is_empty(dir));
   EXPECT_FALSE(filter->GrabDone());
@@ -629,11 +493,7 @@ TEST_F(FrameGrabTest, RequestsMayBeQueuedWhileFramesStream) {
   go = true;
   for (int f = 0; f < kFrames; ++f) ASSERT_EQ(graph->Push(frame, f / 30.0), S_OK);
   host.join();
-  int written = 0;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    (void)entry;
-    ++written;
-  }
+  const auto written = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
   EXPECT_EQ(written + filter->PendingSnapshots(), kRequests);
 }
 
@@ -683,8 +543,7 @@ TEST_F(FrameGrabTest, UnwritableStillIsReportedAndTheStreamGoesOn) {
   const fs::path dir = FreshDirectory("unwritable");
   ASSERT_EQ(filter->SetFrameRate(25), S_OK);
   SetMainGrab(0.0, true, "/nonexistent-kelvo-dir/still.jpg");
-  SnapshotRequest request = Request(dir / "r.jpg", 0.0);
-  ASSERT_EQ(filter->AddSnapshot(&request), S_OK);
+  Queue(dir / "r.jpg", 0.0);
 
   EXPECT_EQ(graph->Push(frame, 0.0), S_OK);
   ExpectStill(dir / "r.jpg");
@@ -741,22 +600,16 @@ class RecordingSink : public IFrameGrabStillSink {
 TEST_F(FrameGrabTest, StillSinkTakesEveryStillInsteadOfTheWriter) {
   StartGraph();
   RecordingSink sink;
-  {
-    IFrameGrabStillOutput* output = nullptr;
-    ASSERT_EQ(filter->QueryInterface(IID_IFrameGrabStillOutput, reinterpret_cast<void**>(&output)),
-              S_OK);
-    ASSERT_EQ(output->SetStillSink(&sink), S_OK);
-    output->Release();
-  }
+  ComPtr<IFrameGrabStillOutput> output;
+  ASSERT_EQ(filter->QueryInterface(IID_IFrameGrabStillOutput, output.PutVoid()), S_OK);
+  ASSERT_EQ(output->SetStillSink(&sink), S_OK);
   EXPECT_EQ(sink.refs, 2u);
   const fs::path dir = FreshDirectory("sink");
   ASSERT_EQ(filter->SetFrameRate(30), S_OK);
   ASSERT_EQ(filter->SetGrabParams(GrabParams{1.0, true, true}), S_OK);
   ASSERT_EQ(filter->SetFileName(u"main", nullptr), S_OK);
-  SnapshotRequest first = Request("first", 1.0, /*enhance=*/false);
-  SnapshotRequest refused = Request("refuse", 1.01, /*enhance=*/true);
-  ASSERT_EQ(filter->AddSnapshot(&first), S_OK);
-  ASSERT_EQ(filter->AddSnapshot(&refused), S_OK);
+  Queue("first", 1.0);
+  Queue("refuse", 1.01, /*enhance=*/true);
 
   ASSERT_EQ(graph->Push(frame, 1.01), S_OK);
   // The main grab first, then the requests in queue order, all from the one
@@ -780,14 +633,9 @@ TEST_F(FrameGrabTest, StillSinkTakesEveryStillInsteadOfTheWriter) {
   EXPECT_TRUE(fs::is_empty(dir));
 
   // Without a sink the filter writes again, and lets the sink go.
-  IFrameGrabStillOutput* output = nullptr;
-  ASSERT_EQ(filter->QueryInterface(IID_IFrameGrabStillOutput, reinterpret_cast<void**>(&output)),
-            S_OK);
   ASSERT_EQ(output->SetStillSink(nullptr), S_OK);
-  output->Release();
   EXPECT_EQ(sink.refs, 1u);
-  SnapshotRequest written = Request(dir / "written.jpg", 2.0);
-  ASSERT_EQ(filter->AddSnapshot(&written), S_OK);
+  Queue(dir / "written.jpg", 2.0);
   ASSERT_EQ(graph->Push(frame, 2.0), S_OK);
   ExpectStill(dir / "written.jpg");
   EXPECT_EQ(sink.taken.size(), 3u);

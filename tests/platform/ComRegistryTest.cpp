@@ -119,6 +119,12 @@ int InChild(int seconds, const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+class Deadline {
+ public:
+  explicit Deadline(unsigned seconds) { alarm(seconds); }
+  ~Deadline() { alarm(0); }
+};
+
 pid_t DeadPid() {
   const pid_t child = fork();
   if (child == 0) _exit(0);
@@ -229,6 +235,8 @@ TEST(ComRegistryPlaceTest, FollowsXdgRulesAndNeverTheCurrentFolder) {
 TEST(ComRegistryUpdateTest, RacingProcessesAndThreadsLoseNothing) {
   const fs::path folder = FreshFolder("race");
   ScopedEnv registry("KELVO_COM_REGISTRY", (folder / "registry").c_str());
+  // An update that never gets the lock ends the run instead of blocking it.
+  const Deadline deadline(120);
   constexpr int kProcesses = 8, kPerProcess = 25, kThreads = 4, kPerThread = 50, kPairs = 60;
   // Classes 10000 + i are registered first, then unregistered while
   // 20000 + i are registered by another process.
@@ -504,6 +512,12 @@ TEST(RegsvrToolTest, RecordsAbsolutePathsAndRefusesWhatItCannotTrust) {
   ASSERT_TRUE(ReadComRegistry(&classes).Ok());
   ASSERT_EQ(classes.size(), 2u);
   EXPECT_EQ(classes[0].module, module.string());
+  EXPECT_EQ(RunTool(tool + " -u " + module.string()), 0);
+  ASSERT_TRUE(ReadComRegistry(&classes).Ok());
+  EXPECT_TRUE(classes.empty());
+  // A file that is not a module, or no file at all, is refused.
+  EXPECT_NE(RunTool(tool + " " + file.string()), 0);
+  EXPECT_NE(RunTool(tool), 0);
 
   // A damaged registry is reported and left alone.
   const std::string garbled = ReadText(file) + "garbage\n";

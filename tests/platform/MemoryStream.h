@@ -1,7 +1,6 @@
 #pragma once
 
-// An IStream over a byte vector, for persistence tests. Optionally fails
-// writes after a byte budget to model a full medium.
+// An IStream over a byte vector, for persistence tests.
 
 #include <algorithm>
 #include <atomic>

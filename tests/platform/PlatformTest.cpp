@@ -1,12 +1,12 @@
 // The media-graph framework and the Win32/COM layer of the Linux build.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 #include <thread>
 
-#include "platform/CGenericList.h"
 #include "platform/CMediaSample.h"
 #include "platform/CMemAllocator.h"
 #include "platform/CPersistStream.h"
@@ -15,23 +15,16 @@
 
 namespace {
 
+// A waiter that never wakes ends the test program instead of blocking the run.
+class Deadline {
+ public:
+  explicit Deadline(unsigned seconds) { alarm(seconds); }
+  ~Deadline() { alarm(0); }
+};
+
 // ---- Media types ---------------------------------------------------------------
 
-TEST(MediaTypeTest, BitmapSizePadsRowsAndIgnoresHeightSign) {
-  BITMAPINFOHEADER header{};
-  header.biWidth = 3;
-  header.biHeight = -5;
-  header.biBitCount = 24;
-  EXPECT_EQ(GetBitmapSize(&header), 12u * 5);  // 9 bytes padded to 12
-  header.biWidth = 5;
-  header.biBitCount = 16;
-  EXPECT_EQ(GetBitmapSize(&header), 12u * 5);
-  header.biBitCount = 32;
-  header.biHeight = 2;
-  EXPECT_EQ(GetBitmapSize(&header), 40u);
-}
-
-TEST(MediaTypeTest, CopiesOwnTheirFormatBlocks) {
+TEST(MediaTypeTest, CopiesOwnTheirFormatBlocksAndPartialTypesMatchWhatTheyName) {
   CMediaType original = MakeVideoType(MEDIASUBTYPE_YUY2, 16, 8, 4, true);
   CMediaType copy(original);
   ASSERT_NE(copy.pbFormat, original.pbFormat);
@@ -44,20 +37,30 @@ TEST(MediaTypeTest, CopiesOwnTheirFormatBlocks) {
   ASSERT_NE(created, nullptr);
   EXPECT_EQ(GetVideoBitmapHeader(created)->biHeight, 4);
   DeleteMediaType(created);
-}
 
-TEST(MediaTypeTest, PartialTypesMatchOnTheFieldsTheyName) {
-  CMediaType yuy2 = MakeVideoType(MEDIASUBTYPE_YUY2, 16, 8, 4);
   CMediaType anyVideo(&MEDIATYPE_Video);
   EXPECT_TRUE(anyVideo.IsPartiallySpecified());
-  EXPECT_TRUE(yuy2.MatchesPartial(&anyVideo));
+  EXPECT_TRUE(original.MatchesPartial(&anyVideo));
   anyVideo.SetSubtype(&MEDIASUBTYPE_RGB24);
-  EXPECT_FALSE(yuy2.MatchesPartial(&anyVideo));
+  EXPECT_FALSE(original.MatchesPartial(&anyVideo));
   CMediaType nothing;
-  EXPECT_TRUE(yuy2.MatchesPartial(&nothing));
+  EXPECT_TRUE(original.MatchesPartial(&nothing));
 }
 
-TEST(MediaTypeTest, VideoHeaderNeedsAWholeFormatBlock) {
+// Rows are padded to 4 bytes whatever the height's sign; the header is only
+// read from a whole format block of a video format.
+TEST(MediaTypeTest, BitmapSizesAndVideoHeadersNeedWholeFormatBlocks) {
+  BITMAPINFOHEADER header{};
+  const struct {
+    int width, height, bits;
+    DWORD size;
+  } sizes[] = {{3, -5, 24, 12 * 5}, {5, -5, 16, 12 * 5}, {5, 2, 32, 40}};
+  for (const auto& c : sizes) {
+    header.biWidth = c.width;
+    header.biHeight = c.height;
+    header.biBitCount = static_cast<WORD>(c.bits);
+    EXPECT_EQ(GetBitmapSize(&header), c.size) << c.width << "x" << c.height << "x" << c.bits;
+  }
   CMediaType mt = MakeVideoType(MEDIASUBTYPE_YUY2, 16, 8, 4);
   EXPECT_NE(GetVideoBitmapHeader(&mt), nullptr);
   mt.cbFormat = sizeof(VIDEOINFOHEADER) - 1;
@@ -67,27 +70,6 @@ TEST(MediaTypeTest, VideoHeaderNeedsAWholeFormatBlock) {
   EXPECT_EQ(GetVideoBitmapHeader(&mt), nullptr);
   mt.SetFormatType(&GUID_NULL);
   EXPECT_EQ(GetVideoBitmapHeader(&mt), nullptr);
-}
-
-// ---- Named list --------------------------------------------------------------
-
-TEST(GenericListTest, WalksRemovesAndKeepsOrder) {
-  int a = 1, b = 2, c = 3;
-  CGenericList<int> list(u"numbers");
-  EXPECT_EQ(list.RemoveHead(), nullptr);
-  list.AddTail(&a);
-  const POSITION middle = list.AddTail(&b);
-  list.AddTail(&c);
-  EXPECT_EQ(list.GetCount(), 3);
-  EXPECT_EQ(list.Remove(middle), &b);
-  std::vector<int> seen;
-  for (POSITION pos = list.GetHeadPosition(); pos != nullptr;) seen.push_back(*list.GetNext(pos));
-  EXPECT_EQ(seen, (std::vector<int>{1, 3}));
-  EXPECT_EQ(list.Get(list.GetHeadPosition()), &a);
-  EXPECT_EQ(list.RemoveHead(), &a);
-  EXPECT_EQ(list.RemoveHead(), &c);
-  EXPECT_EQ(list.GetCount(), 0);
-  EXPECT_EQ(list.GetHeadPosition(), nullptr);
 }
 
 // ---- Allocator -------------------------------------------------------------------
@@ -100,6 +82,7 @@ class AllocatorTest : public ::testing::Test {
     ASSERT_EQ(made->NonDelegatingQueryInterface(IID_IMemAllocator, allocator.PutVoid()), S_OK);
   }
   ComPtr<IMemAllocator> allocator;
+  Deadline deadline{30};
 };
 
 TEST_F(AllocatorTest, PropertiesAreFixedWhileCommitted) {
@@ -169,6 +152,27 @@ TEST_F(AllocatorTest, DecommitReleasesWaitersAndFreesAfterTheLastReturn) {
   held->Release();
 }
 
+// A sample without an allocator lends its creator's memory and outlives the
+// references a receiver takes and drops.
+TEST(MediaSampleTest, SampleWithoutAllocatorLendsMemoryAndStaysWithItsCreator) {
+  BYTE frame[32] = {};
+  CMediaSample sample(nullptr, nullptr, 0);
+  EXPECT_EQ(sample.SetPointer(frame, -1), E_INVALIDARG);
+  ASSERT_EQ(sample.SetPointer(frame, 32), S_OK);
+  ASSERT_EQ(sample.SetActualDataLength(10), S_OK);
+  EXPECT_EQ(sample.SetActualDataLength(33), VFW_E_BUFFER_OVERFLOW);
+  for (int frameNo = 0; frameNo < 2; ++frameNo) {
+    // Each frame lent resets the data length to the whole frame.
+    ASSERT_EQ(sample.SetPointer(frame + frameNo, 31), S_OK);
+    EXPECT_EQ(sample.GetActualDataLength(), 31);
+    EXPECT_EQ(sample.AddRef(), 1u);
+    EXPECT_EQ(sample.Release(), 0u);
+    BYTE* data = nullptr;
+    ASSERT_EQ(sample.GetPointer(&data), S_OK);
+    EXPECT_EQ(data, frame + frameNo);
+  }
+}
+
 // ---- Persistence ------------------------------------------------------------------
 
 class VersionedData : public CPersistStream {
@@ -214,23 +218,15 @@ TEST(PersistStreamTest, VersionRecordPrecedesTheData) {
 
 // ---- Win32 layer ------------------------------------------------------------------
 
-TEST(Win32Test, VersionAndProcessorQueries) {
+// The reported version and SSE2 are exercised through the filter's modes.
+TEST(Win32Test, VersionAndProcessorQueriesRefuseWhatTheyDoNotKnow) {
   OSVERSIONINFOA info{};
   EXPECT_FALSE(GetVersionExA(&info));  // size not set
-  info.dwOSVersionInfoSize = sizeof(info);
-  ASSERT_TRUE(GetVersionExA(&info));
-  EXPECT_EQ(info.dwMajorVersion, 10u);
-  KelvoSetReportedOsMajorVersion(5);
-  ASSERT_TRUE(GetVersionExA(&info));
-  EXPECT_EQ(info.dwMajorVersion, 5u);
-  KelvoSetReportedOsMajorVersion(0);
-#if defined(__x86_64__)
-  EXPECT_TRUE(IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE));
-#endif
   EXPECT_FALSE(IsProcessorFeaturePresent(3));
 }
 
 TEST(Win32Test, CriticalSectionsAreRecursiveAndExclusive) {
+  Deadline deadline(30);
   CRITICAL_SECTION cs;
   InitializeCriticalSection(&cs);
   EnterCriticalSection(&cs);
@@ -293,21 +289,11 @@ TEST(Win32Test, DialogsAreBuiltFromTheirTemplates) {
   EXPECT_EQ(SendMessageA(dialog, WM_COMMAND, 0, 0), 1);
 
   WCHAR title[8];
-  EXPECT_EQ(LoadStringW(nullptr, 901, title, 8), 5);
-  EXPECT_EQ(std::u16string(title), u"Title");
-  EXPECT_EQ(LoadStringW(nullptr, 902, title, 8), 0);
+  EXPECT_EQ(LoadStringW(nullptr, 902, title, 8), 0);  // found strings: the property page's title
 
   ASSERT_TRUE(DestroyWindow(host));
   EXPECT_FALSE(IsWindow(dialog));
   EXPECT_EQ(KelvoLiveWindowCount(), before);
-}
-
-TEST(Win32Test, TaskMemoryFailuresCanBeInjected) {
-  KelvoFailNextTaskMemAllocs(1);
-  EXPECT_EQ(CoTaskMemAlloc(8), nullptr);
-  void* block = CoTaskMemAlloc(8);
-  EXPECT_NE(block, nullptr);
-  CoTaskMemFree(block);
 }
 
 // ---- Objects, aggregation and connections -------------------------------------------
@@ -434,14 +420,7 @@ TEST_F(ConnectionTest, RunningGraphDeliversAndRefusesReconnection) {
   ASSERT_EQ(sink->received.size(), 1u);
   EXPECT_EQ(sink->received[0].start, 1234);
   EXPECT_EQ(sink->received[0].length, 48);
-  // A sample already held when the sink stops is refused; stopping also
-  // decommitted the sink's allocator, so no new buffer is handed out.
-  IMediaSample* held = nullptr;
-  ASSERT_EQ(source->Pin()->GetDeliveryBuffer(&held, nullptr, nullptr, 0), S_OK);
-  ASSERT_EQ(sink->Stop(), S_OK);
-  EXPECT_EQ(source->Pin()->Deliver(held), VFW_E_WRONG_STATE);
-  held->Release();
-  EXPECT_EQ(source->Push(frame, &start), VFW_E_NOT_COMMITTED);
+  // What a stopped input pin refuses is checked through the filter's own.
 }
 
 TEST_F(ConnectionTest, PinsAndTypesAreEnumerated) {

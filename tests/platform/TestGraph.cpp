@@ -49,8 +49,7 @@ HRESULT TestSourcePin::GetMediaType(int position, CMediaType* pmt) {
 
 HRESULT TestSourcePin::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) {
   props->cBuffers = 2;
-  props->cbBuffer =
-      m_source->bufferSize != 0 ? m_source->bufferSize : static_cast<long>(m_mt.GetSampleSize());
+  props->cbBuffer = static_cast<long>(m_mt.GetSampleSize());
   ALLOCATOR_PROPERTIES actual{};
   return alloc->SetProperties(props, &actual);
 }
@@ -95,10 +94,9 @@ HRESULT TestSinkPin::CheckMediaType(const CMediaType* pmt) {
   return IsEqualGUID(*pmt->Type(), MEDIATYPE_Video) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
-HRESULT TestSinkPin::GetMediaType(int position, CMediaType* pmt) {
-  if (position < 0) return E_INVALIDARG;
-  if (position >= static_cast<int>(m_sink->proposed.size())) return VFW_S_NO_MORE_ITEMS;
-  return pmt->Set(m_sink->proposed[static_cast<size_t>(position)]);
+// The sink proposes nothing: the upstream pin's types decide.
+HRESULT TestSinkPin::GetMediaType(int position, CMediaType*) {
+  return position < 0 ? E_INVALIDARG : VFW_S_NO_MORE_ITEMS;
 }
 
 STDMETHODIMP TestSinkPin::Receive(IMediaSample* pSample) {

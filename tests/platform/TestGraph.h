@@ -44,7 +44,6 @@ class TestSourceFilter : public CBaseFilter {
                const AM_MEDIA_TYPE* attach = nullptr);
 
   std::vector<CMediaType> types;
-  long bufferSize = 0;  // 0: the connected type's sample size
 
  private:
   CCritSec m_lock;
@@ -83,8 +82,6 @@ class TestSinkFilter : public CBaseFilter {
   CBasePin* GetPin(int n) override;
   TestSinkPin* Pin() { return &m_pin; }
 
-  // Types the sink proposes during connection (none by default).
-  std::vector<CMediaType> proposed;
   std::mutex mutex;
   std::vector<ReceivedSample> received;
   int endOfStreams = 0;

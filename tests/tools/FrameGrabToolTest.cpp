@@ -11,96 +11,21 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "host/ImageMetadata.h"
+#include "host/PngFile.h"
 #include "tests/gst/GstTestSupport.h"
+#include "tests/tools/FrameGrabClips.h"
 #include "tests/tools/ToolProcess.h"
 
 namespace {
 
 using namespace kelvo::test;
-
-constexpr int kW = 160;
-constexpr int kH = 120;
-constexpr int kFps = 25;
-constexpr int kFrames = 175;  // 7 s
-
-// What MakeClip encodes: `frames` numbered frames, at regular times from the
-// rate or at `pts` (nanoseconds) when given.
-struct ClipPlan {
-  int width = kW;
-  int height = kH;
-  int fpsN = kFps;
-  int fpsD = 1;
-  int frames = kFrames;
-  std::vector<GstClockTime> pts;
-};
-
-// Waits up to a minute for the pipeline's end of stream, then stops and
-// releases it.
-void FinishPipeline(GstElement* pipeline) {
-  GstBus* bus = gst_element_get_bus(pipeline);
-  GstMessage* m = gst_bus_timed_pop_filtered(
-      bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-  EXPECT_NE(m, nullptr);
-  if (m) {
-    EXPECT_EQ(GST_MESSAGE_TYPE(m), GST_MESSAGE_EOS);
-    gst_message_unref(m);
-  }
-  gst_object_unref(bus);
-  gst_element_set_state(pipeline, GST_STATE_NULL);
-  gst_object_unref(pipeline);
-}
-
-// Plays a launch line to its end.
-void RunToEnd(const std::string& launch) {
-  GError* err = nullptr;
-  GstElement* pipeline = gst_parse_launch(launch.c_str(), &err);
-  ASSERT_NE(pipeline, nullptr) << (err ? err->message : "");
-  gst_element_set_state(pipeline, GST_STATE_PLAYING);
-  FinishPipeline(pipeline);
-}
-
-// Encodes the numbered frames of `plan` through `encoder` (a gst-launch
-// fragment).
-void MakeClip(const std::string& path, const std::string& encoder, const ClipPlan& plan = {}) {
-  const std::string launch = "appsrc name=src format=time caps=video/x-raw,format=YUY2,width=" +
-                             std::to_string(plan.width) + ",height=" + std::to_string(plan.height) +
-                             ",framerate=" + std::to_string(plan.fpsN) + "/" +
-                             std::to_string(plan.fpsD) + " ! videoconvert ! " + encoder +
-                             " ! filesink location=" + path;
-  GError* err = nullptr;
-  GstElement* pipeline = gst_parse_launch(launch.c_str(), &err);
-  ASSERT_NE(pipeline, nullptr) << (err ? err->message : "");
-  GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
-  gst_element_set_state(pipeline, GST_STATE_PLAYING);
-  const int frames = plan.pts.empty() ? plan.frames : static_cast<int>(plan.pts.size());
-  auto start = [&](int i) {
-    return plan.pts.empty() ? gst_util_uint64_scale(i, GST_SECOND * plan.fpsD, plan.fpsN)
-                            : plan.pts[static_cast<size_t>(i)];
-  };
-  // GStreamer's YUY2 rows hold an even number of pixels: an odd width is
-  // laid out as the next even one.
-  const int evenWidth = plan.width + (plan.width & 1);
-  for (int i = 0; i < frames; ++i) {
-    const std::vector<uint8_t> frame = MakeYuy2Frame(evenWidth, plan.height, i);
-    GstBuffer* buf = gst_buffer_new_memdup(frame.data(), frame.size());
-    GST_BUFFER_PTS(buf) = start(i);
-    GST_BUFFER_DURATION(buf) =
-        i + 1 < frames || plan.pts.empty() ? start(i + 1) - start(i) : 40 * GST_MSECOND;
-    GstFlowReturn ret;
-    g_signal_emit_by_name(src, "push-buffer", buf, &ret);
-    gst_buffer_unref(buf);
-    ASSERT_EQ(ret, GST_FLOW_OK);
-  }
-  GstFlowReturn ret;
-  g_signal_emit_by_name(src, "end-of-stream", &ret);
-  gst_object_unref(src);
-  FinishPipeline(pipeline);
-}
 
 ToolResult RunFrameGrab(const std::vector<std::string>& args, const std::string& cwd,
                         long long fileSizeLimit = -1) {
@@ -134,6 +59,7 @@ void GrabFromStart(const std::string& clip, double at, const std::string& out) {
 class FrameGrabTool : public testing::Test {
  protected:
   static void SetUpTestSuite() {
+    suiteStart_ = time(nullptr);
     InitGstForTests();
     clips_ = MakeTempFolder();
     // H.264 with two-second key-frame intervals, so an accurate seek has to
@@ -148,9 +74,11 @@ class FrameGrabTool : public testing::Test {
   static std::string Clip(const std::string& name) { return clips_ + "/" + name; }
 
   static std::string clips_;
+  static time_t suiteStart_;
   std::string dir_;
 };
 std::string FrameGrabTool::clips_;
+time_t FrameGrabTool::suiteStart_ = 0;
 
 TEST_F(FrameGrabTool, WritesEveryStillFromTheRightFrameInTimeOrder) {
   for (const char* clip : {"clip.mp4", "clip.avi"}) {
@@ -195,17 +123,6 @@ TEST_F(FrameGrabTool, SeekingGivesTheSameStillAsPlayingFromTheStart) {
     EXPECT_TRUE(a.rgb == b.rgb) << "different frames for --at " << at;
     EXPECT_GE(IndexOf(seeked), 0);
   }
-}
-
-TEST_F(FrameGrabTool, StillsBeyondTheEndAreNamedAndTheExitStatusSaysSo) {
-  const ToolResult r = RunFrameGrab({Clip("clip.mp4"), "--at", "1", "-o", Path("main.jpg"), "--snapshot",
-                                 "30:" + Path("late.jpg"), "--quiet"},
-                                dir_);
-  EXPECT_EQ(r.status, 4);
-  EXPECT_NE(r.err.find("late.jpg"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("beyond the end"), std::string::npos) << r.err;
-  EXPECT_EQ(IndexOf(Path("main.jpg")), 25) << "the reachable still is still written";
-  EXPECT_FALSE(FileExists(Path("late.jpg")));
 }
 
 TEST_F(FrameGrabTool, BadInputsAndArgumentsGiveClearMessagesAndDistinctStatuses) {
@@ -685,6 +602,332 @@ TEST_F(FrameGrabTool, StillsFromADamagedStreamAreMarkedAndWarningsShownOnce) {
     EXPECT_NE(r.err.find("the decoder lost data in \"damaged.mp4\""), std::string::npos) << r.err;
   }
   EXPECT_EQ(LinesByFile(r.out).size(), 100u) << "every still written: " << r.err;
+}
+
+// --- The forms added for intervals, formats, sizes, frame numbers, the
+// sharpest frame, JSON and several inputs.
+
+// A raw value of `key` in a one-line JSON object from framegrab (strings with
+// their quotes and escapes), empty when the key is missing.
+std::string JsonField(const std::string& line, const std::string& key) {
+  const std::string tag = "\"" + key + "\":";
+  const size_t at = line.find(tag);
+  if (at == std::string::npos) return {};
+  size_t i = at + tag.size(), end = i;
+  if (line[i] == '"') {
+    for (end = i + 1; end < line.size() && line[end] != '"'; ++end)
+      if (line[end] == '\\') ++end;
+    return line.substr(i, end + 1 - i);
+  }
+  while (end < line.size() && line[end] != ',' && line[end] != '}') ++end;
+  return line.substr(i, end - i);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+    lines.push_back(text.substr(start, nl - start));
+  return lines;
+}
+
+// A still in any of the formats, as the JPEG reader gives it (red, green,
+// blue), so DecodeFrameIndex reads it. 24-bit BMP rows are bottom-up unless
+// the height is negative, padded to 4 bytes.
+bool ReadPicture(const std::string& path, Jpeg* out) {
+  if (path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0) {
+    kelvo::host::BgrImage image;
+    kelvo::host::ImageMetadata metadata;
+    if (!kelvo::host::ReadPng(path, &image, &metadata).empty()) return false;
+    out->width = image.width;
+    out->height = image.height;
+    out->rgb = image.pixels;
+  } else if (path.size() > 4 && path.compare(path.size() - 4, 4, ".bmp") == 0) {
+    const std::string bmp = ReadWholeFile(path);
+    auto u32 = [&](size_t at) {
+      return static_cast<uint32_t>(static_cast<uint8_t>(bmp[at])) |
+             static_cast<uint32_t>(static_cast<uint8_t>(bmp[at + 1])) << 8 |
+             static_cast<uint32_t>(static_cast<uint8_t>(bmp[at + 2])) << 16 |
+             static_cast<uint32_t>(static_cast<uint8_t>(bmp[at + 3])) << 24;
+    };
+    if (bmp.size() < 54 || bmp.compare(0, 2, "BM") != 0 || bmp[28] != 24) return false;
+    const int width = static_cast<int>(u32(18));
+    const int rawHeight = static_cast<int>(u32(22));
+    const int height = std::abs(rawHeight);
+    const size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
+    const size_t offset = u32(10);
+    if (width <= 0 || bmp.size() < offset + stride * static_cast<size_t>(height)) return false;
+    out->width = width;
+    out->height = height;
+    out->rgb.resize(static_cast<size_t>(width) * 3 * static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) {
+      const size_t row = offset + stride * static_cast<size_t>(rawHeight < 0 ? y : height - 1 - y);
+      std::memcpy(&out->rgb[static_cast<size_t>(y) * width * 3], &bmp[row], static_cast<size_t>(width) * 3);
+    }
+  } else {
+    return ReadJpeg(path, out);
+  }
+  // BGR to RGB.
+  for (size_t i = 0; i + 2 < out->rgb.size(); i += 3) std::swap(out->rgb[i], out->rgb[i + 2]);
+  return true;
+}
+
+// The first EXIF date ("YYYY:MM:DD HH:MM:SS", UTC) in a file, 0 when none.
+time_t DateIn(const std::string& file) {
+  for (size_t i = 0; i + 19 <= file.size(); ++i) {
+    int y, mo, d, h, mi, sec;
+    char tail;
+    const std::string text = file.substr(i, 19);
+    if (text[4] != ':' || text[7] != ':' || text[10] != ' ' ||
+        std::sscanf(text.c_str(), "%4d:%2d:%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &sec, &tail) != 6)
+      continue;
+    struct tm t = {};
+    t.tm_year = y - 1900;
+    t.tm_mon = mo - 1;
+    t.tm_mday = d;
+    t.tm_hour = h;
+    t.tm_min = mi;
+    t.tm_sec = sec;
+    return timegm(&t);
+  }
+  return 0;
+}
+
+int IndexOfPicture(const std::string& path, int* width, int* height) {
+  Jpeg picture;
+  if (!ReadPicture(path, &picture)) return -2;
+  *width = picture.width;
+  *height = picture.height;
+  return DecodeFrameIndex(picture);
+}
+
+// Frames of a fine checkerboard, or the same smeared to flat grey: what a
+// sharp and a motion-blurred frame of one scene look like to the measure.
+void MakeBlurClip(const std::string& path, const std::vector<bool>& blurred) {
+  constexpr int w = 64, h = 48;
+  const std::string launch = "appsrc name=src format=time caps=video/x-raw,format=GRAY8,width=64,"
+                             "height=48,framerate=25/1 ! videoconvert ! jpegenc quality=95 ! "
+                             "avimux ! filesink location=" + path;
+  GError* err = nullptr;
+  GstElement* pipeline = gst_parse_launch(launch.c_str(), &err);
+  ASSERT_NE(pipeline, nullptr) << (err ? err->message : "");
+  GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+  gst_element_set_state(pipeline, GST_STATE_PLAYING);
+  for (size_t i = 0; i < blurred.size(); ++i) {
+    std::vector<uint8_t> frame(w * h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        frame[static_cast<size_t>(y * w + x)] = blurred[i] ? 128 : ((x / 4 + y / 4) % 2 ? 220 : 36);
+    GstBuffer* buf = gst_buffer_new_memdup(frame.data(), frame.size());
+    GST_BUFFER_PTS(buf) = gst_util_uint64_scale(i, GST_SECOND, 25);
+    GST_BUFFER_DURATION(buf) = GST_SECOND / 25;
+    GstFlowReturn ret;
+    g_signal_emit_by_name(src, "push-buffer", buf, &ret);
+    gst_buffer_unref(buf);
+    ASSERT_EQ(ret, GST_FLOW_OK);
+  }
+  GstFlowReturn ret;
+  g_signal_emit_by_name(src, "end-of-stream", &ret);
+  gst_object_unref(src);
+  FinishPipeline(pipeline);
+}
+
+TEST_F(FrameGrabTool, IntervalsTakeEveryStepWithBothBoundsNamedByIndexAndTime) {
+  // 1 to 3 s every 0.5 s: five stills, both bounds included, into folders
+  // that do not exist yet.
+  ToolResult r = RunFrameGrab({Clip("clip.mp4"), "--quiet", "--every", "0.5", "--from", "1", "--to",
+                               "0:03", "-o", "sub/deeper/s-%04d-%t.jpg"},
+                              dir_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const double times[] = {1.0, 1.5, 2.0, 2.5, 3.0};
+  for (int i = 0; i < 5; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "sub/deeper/s-%04d-%.3f.jpg", i + 1, times[i]);
+    // The first frame starting after T - 5 ms.
+    EXPECT_EQ(IndexOf(Path(name)), static_cast<int>(std::ceil((times[i] - 0.005) * kFps))) << name;
+  }
+  EXPECT_FALSE(FileExists(Path("sub/deeper/s-0006-3.500.jpg")));
+  EXPECT_EQ(Lines(r.out).size(), 5u) << r.out;
+
+  // Without --to: to the end of the clip (7 s, which is no frame's start).
+  r = RunFrameGrab({Clip("clip.mp4"), "--quiet", "--every", "2", "--from", "3", "-o", "e/%d.jpg"}, dir_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(IndexOf(Path("e/1.jpg")), 75);
+  EXPECT_EQ(IndexOf(Path("e/2.jpg")), 125);
+  EXPECT_FALSE(FileExists(Path("e/3.jpg"))) << r.out;
+  // A start past the end is said to be, not silently skipped.
+  r = RunFrameGrab({Clip("clip.mp4"), "--quiet", "--every", "2", "--from", "8", "-o", "e/%d.jpg"}, dir_);
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_NE(r.err.find("\"e/1.jpg\" (at 8.000 s) was not written: beyond the end"), std::string::npos) << r.err;
+
+  // A file where a folder of the pattern should be; a pattern that names
+  // every still alike.
+  { std::ofstream(Path("blocker")) << "x"; }
+  r = RunFrameGrab({Clip("clip.mp4"), "--every", "1", "-o", "blocker/x-%d.jpg"}, dir_);
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("\"blocker\" exists and is not a folder"), std::string::npos) << r.err;
+  r = RunFrameGrab({Clip("clip.mp4"), "--every", "1", "-o", "same.jpg"}, dir_);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("put %04d or %t in it"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadAll(Path("blocker")), "x");
+}
+
+TEST_F(FrameGrabTool, FormatsFollowTheExtensionAtTheSizeAsked) {
+  ToolResult r = RunFrameGrab({Clip("clip.mp4"), "--quiet", "--at", "3", "-o", "c.jpg", "--snapshot",
+                               "1=a.png", "--snapshot", "2=b.BMP", "--width", "80"},
+                              dir_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::rename(Path("b.BMP").c_str(), Path("b.bmp").c_str());
+  for (const auto& [name, index] : std::vector<std::pair<std::string, int>>{
+           {"a.png", 25}, {"b.bmp", 50}, {"c.jpg", 75}}) {
+    int w = 0, h = 0;
+    EXPECT_EQ(IndexOfPicture(Path(name), &w, &h), index) << name;
+    EXPECT_EQ(w, 80) << name;
+    EXPECT_EQ(h, 60) << name << ": the aspect ratio kept";
+  }
+  // The stills say where they come from, and when: the MP4 muxer recorded
+  // the clip's creation when the suite made it, and the still's date is
+  // that plus the frame's time. An AVI file records no date.
+  EXPECT_NE(ReadAll(Path("c.jpg")).find("clip.mp4"), std::string::npos);
+  EXPECT_NE(ReadAll(Path("a.png")).find("clip.mp4"), std::string::npos);
+  const time_t taken = DateIn(ReadAll(Path("c.jpg")));
+  EXPECT_GE(taken, suiteStart_ + 3) << "created no earlier than the suite, frame at 3 s";
+  EXPECT_LE(taken, time(nullptr) + 3);
+  ASSERT_EQ(RunFrameGrab({Clip("clip.avi"), "--quiet", "--at", "3", "-o", "avi.jpg"}, dir_).status, 0);
+  EXPECT_EQ(DateIn(ReadAll(Path("avi.jpg"))), 0);
+
+  // Both sides: exactly that size. JPEG quality changes the file.
+  r = RunFrameGrab({Clip("clip.mp4"), "--quiet", "--at", "1", "-o", "s.png", "--scale", "40x90"}, dir_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  int w = 0, h = 0;
+  EXPECT_EQ(IndexOfPicture(Path("s.png"), &w, &h), 25);
+  EXPECT_EQ(w, 40);
+  EXPECT_EQ(h, 90);
+  MakeBlurClip(Path("board.avi"), std::vector<bool>(5, false));
+  ASSERT_EQ(RunFrameGrab({"board.avi", "--quiet", "-o", "q5.jpg", "-q", "5"}, dir_).status, 0);
+  ASSERT_EQ(RunFrameGrab({"board.avi", "--quiet", "-o", "q100.jpg", "-q", "100"}, dir_).status, 0);
+  EXPECT_LT(ReadAll(Path("q5.jpg")).size() * 2, ReadAll(Path("q100.jpg")).size());
+
+  r = RunFrameGrab({Clip("clip.mp4"), "-o", "x.gif"}, dir_);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(".gif"), std::string::npos) << r.err;
+  EXPECT_FALSE(FileExists(Path("x.gif")));
+}
+
+TEST_F(FrameGrabTool, TimesInEveryFormNameTheirFrame) {
+  ToolResult r = RunFrameGrab({Clip("clip.mp4"), "--quiet", "--at", "0:02", "-o", "m.jpg", "--snapshot",
+                               "00:00:01.000=a.jpg", "--snapshot", "75f=b.jpg", "--snapshot",
+                               "100f:c.jpg:enhance"},
+                              dir_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(IndexOf(Path("m.jpg")), 50);
+  EXPECT_EQ(IndexOf(Path("a.jpg")), 25);
+  EXPECT_EQ(IndexOf(Path("b.jpg")), 75);
+  EXPECT_NE(r.out.find("c.jpg: requested 4.000 s, frame at 4.000 s (enhanced)"), std::string::npos) << r.out;
+
+  // Without a declared rate frames are counted: frame 5 starts at 250 ms,
+  // where 5 / 25 fps would say 200 ms (frame 3).
+  ClipPlan vfr;
+  vfr.fpsN = 0;
+  for (const int ms : {0, 40, 80, 200, 240, 250, 260, 300, 420, 460})
+    vfr.pts.push_back(static_cast<GstClockTime>(ms) * GST_MSECOND);
+  MakeClip(Path("vfr.mkv"), "matroskamux", vfr);
+  r = RunFrameGrab({"vfr.mkv", "--quiet", "--snapshot", "5f=five.jpg", "--snapshot", "10f=none.jpg"}, dir_);
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_EQ(IndexOf(Path("five.jpg")), 5) << r.out << r.err;
+  EXPECT_NE(r.err.find("\"none.jpg\" (at 0.000 s, frame 10) was not written: the video has 10 frames"),
+            std::string::npos) << r.err;
+}
+
+TEST_F(FrameGrabTool, SharpestTakesTheUnblurredFrameNearEachTargetAndSaysWhich) {
+  // Frames 17 to 21 and 23 blurred: around frame 20 only frame 22 is sharp.
+  // Around frame 5 every frame is sharp and alike: the target itself.
+  std::vector<bool> blurred(40, false);
+  for (const int i : {17, 18, 19, 20, 21, 23}) blurred[static_cast<size_t>(i)] = true;
+  MakeBlurClip(Path("blur.avi"), blurred);
+  const std::vector<std::string> stills = {"blur.avi", "--quiet", "--json", "--snapshot", "0.8=a.jpg",
+                                           "--snapshot", "5f=b.png"};
+  ToolResult r = RunFrameGrab(stills, dir_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 2u) << r.out;
+  EXPECT_EQ(JsonField(lines[1], "frame"), "20") << "the plain grab hits the blurred frame";
+  EXPECT_EQ(JsonField(lines[1], "sharpness"), "") << "no score unless asked";
+
+  std::vector<std::string> sharpest = stills;
+  sharpest.insert(sharpest.end(), {"--sharpest", "3"});
+  r = RunFrameGrab(sharpest, dir_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 2u) << r.out;
+  EXPECT_EQ(JsonField(lines[0], "file"), "\"b.png\"");
+  EXPECT_EQ(JsonField(lines[0], "frame"), "5");
+  EXPECT_EQ(JsonField(lines[1], "frame"), "22") << lines[1];
+  EXPECT_EQ(JsonField(lines[1], "frame_time"), "0.880000");
+  EXPECT_EQ(JsonField(lines[1], "requested"), "0.800000");
+  EXPECT_GT(std::stod(JsonField(lines[1], "sharpness")), 1000.0) << lines[1];
+  // The chosen frame is the one written.
+  Jpeg a;
+  ASSERT_TRUE(ReadJpeg(Path("a.jpg"), &a));
+  EXPECT_GT(std::fabs(a.Mean(0, 0, 4, 4, 0) - a.Mean(4, 0, 4, 4, 0)), 100.0) << "a sharp checkerboard";
+
+  // The human line names the frame and its score.
+  sharpest.erase(sharpest.begin() + 2);  // --json
+  r = RunFrameGrab(sharpest, dir_);
+  EXPECT_NE(r.out.find("a.jpg: requested 0.800 s, frame at 0.880 s (sharpest: frame 22 at 0.880 s, sharpness "),
+            std::string::npos) << r.out;
+}
+
+TEST_F(FrameGrabTool, JsonGivesOneObjectPerStillWithItsNameEscaped) {
+  const std::string odd = "we\"ird\\name.jpg";
+  const ToolResult r = RunFrameGrab({Clip("clip.mp4"), "--quiet", "--json", "--at", "1", "-o", odd,
+                                     "--snapshot", "2=b.jpg:enhance", "--snapshot", "30=late.jpg"},
+                                    dir_);
+  EXPECT_EQ(r.status, 4) << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 3u) << r.out;
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.front(), '{');
+    EXPECT_EQ(line.back(), '}');
+  }
+  EXPECT_EQ(JsonField(lines[0], "file"), "\"we\\\"ird\\\\name.jpg\"");
+  EXPECT_EQ(JsonField(lines[0], "kind"), "\"main\"");
+  EXPECT_EQ(JsonField(lines[0], "written"), "true");
+  EXPECT_EQ(JsonField(lines[0], "requested"), "1.000000");
+  EXPECT_EQ(JsonField(lines[0], "frame_time"), "1.000000");
+  EXPECT_EQ(JsonField(lines[0], "frame"), "25");
+  EXPECT_EQ(JsonField(lines[0], "rule"), "\"interval\"");
+  EXPECT_EQ(JsonField(lines[0], "enhanced"), "false");
+  EXPECT_EQ(JsonField(lines[1], "kind"), "\"request\"");
+  EXPECT_EQ(JsonField(lines[1], "enhanced"), "true");
+  EXPECT_EQ(JsonField(lines[2], "written"), "false");
+  EXPECT_NE(JsonField(lines[2], "error").find("beyond the end"), std::string::npos) << lines[2];
+  EXPECT_EQ(IndexOf(Path(odd)), 25);
+}
+
+TEST_F(FrameGrabTool, SeveralInputsGoOnPastAFailureAndTheStatusIsTheWorst) {
+  ASSERT_EQ(symlink(Clip("clip.avi").c_str(), Path("other.avi").c_str()), 0);
+  ASSERT_EQ(mkdir(Path("out").c_str(), 0700), 0);
+  ToolResult r = RunFrameGrab({Clip("clip.mp4"), "missing.mp4", "other.avi", "-j", "2", "--quiet",
+                               "--at", "2", "-o", "out/{name}.png"},
+                              dir_);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("missing.mp4"), std::string::npos) << r.err;
+  int w = 0, h = 0;
+  EXPECT_EQ(IndexOfPicture(Path("out/clip.png"), &w, &h), 50);
+  EXPECT_EQ(IndexOfPicture(Path("out/other.png"), &w, &h), 50);
+
+  // A folder as -o: one still per input, named after it; the folder made.
+  r = RunFrameGrab({Clip("clip.mp4"), "other.avi", "--quiet", "--every", "3", "-o", "dir/"}, dir_);
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* name : {"dir/clip-0001.jpg", "dir/clip-0003.jpg", "dir/other-0002.jpg"})
+    EXPECT_TRUE(FileExists(Path(name))) << name;
+  EXPECT_FALSE(FileExists(Path("dir/other-0004.jpg")));
+
+  // Two inputs with one base name would write one file twice.
+  r = RunFrameGrab({Clip("clip.mp4"), Clip("clip.avi"), "-o", "dir/"}, dir_);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("one base name"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -32,6 +32,19 @@ bool ParseCount(const std::string& text, int low, int high, int* value) {
   return true;
 }
 
+}  // namespace
+
+std::string BaseName(const std::string& input) {
+  std::string base = input;
+  const size_t slash = base.find_last_of('/');
+  if (slash != std::string::npos) base = base.substr(slash + 1);
+  const size_t dot = base.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) base.resize(dot);
+  return base;
+}
+
+namespace {
+
 bool HasName(const std::string& file) { return file.find("{name}") != std::string::npos; }
 
 // Whether a pattern gives each interval still a name of its own.
@@ -53,9 +66,9 @@ bool NamesEachStill(const std::string& pattern) {
 }  // namespace
 
 const char* UsageText() {
-  return "Usage: framegrab [INPUT...] [--at T] [-o FILE] [--enhance] [--snapshot T=FILE[:enhance]]...\n"
-         "                 [--every D [--from T] [--to T] -o PATTERN] [-q Q] [--width W | --scale WxH]\n"
-         "                 [--sharpest N] [--json] [-j N] [--max-pixels N] [--quiet]\n"
+  return "Usage: framegrab [INPUT...] [--at T] [-o FILE] [--enhance]\n"
+         "                 [--snapshot T=FILE[:enhance]]... [options]\n"
+         "       framegrab INPUT... --every D [--from T] [--to T] -o PATTERN [options]\n"
          "       framegrab --help | --version\n"
          "\n"
          "Writes stills of chosen frames of video files. Without INPUT it uses the bundled\n"
@@ -65,34 +78,47 @@ const char* UsageText() {
          "or a frame number counted from 0 in presentation order (1500f; found at N / rate\n"
          "in a file with a constant rate, by counting frames in one without).\n"
          "\n"
-         "  --at T              time of the main still (default 0)      --at 1:02.5\n"
-         "  -o FILE             file of the main still (default still.jpg)   -o shot.png\n"
-         "                      a name ending in / is a folder: FOLDER/{name}.jpg\n"
+         "  --at T              time of the main still (default 0)\n"
+         "                        e.g. --at 1:02.5\n"
+         "  -o FILE             file of the main still (default still.jpg); a name ending\n"
+         "                      in / is a folder, made when missing: FOLDER/{name}.jpg\n"
+         "                      (with --every FOLDER/{name}-%04d.jpg)\n"
+         "                        e.g. -o shot.png\n"
          "  --enhance           enhance the main still (or the --every stills)\n"
+         "                        e.g. --at 5 -o best.jpg --enhance\n"
          "  --snapshot T=FILE[:enhance]\n"
-         "                      also write the frame at T to FILE (repeatable)\n"
-         "                                                   --snapshot 1:02.5=b.jpg:enhance\n"
+         "                      also write the frame at T to FILE (repeatable);\n"
          "                      T:FILE[:enhance] works too for times without colons\n"
-         "                                                   --snapshot 12.5:b.jpg\n"
+         "                      (1:02.5:b.jpg is refused as ambiguous)\n"
+         "                        e.g. --snapshot 1:02.5=b.jpg:enhance\n"
+         "                        e.g. --snapshot 90f:c.jpg\n"
          "  --every D           a still every D (a time, not a frame) from --from to --to,\n"
          "                      both included, named by -o PATTERN: %04d the still's index\n"
          "                      from 1 (%d: no padding), %t its time in seconds (12.500);\n"
          "                      missing folders of PATTERN are made\n"
-         "                                                   --every 10 -o 'out/still-%04d.jpg'\n"
+         "                        e.g. --every 10 -o 'out/still-%04d.jpg'\n"
          "  --from T, --to T    the stretch for --every (default: from 0 to the end)\n"
-         "                                                   --from 1:00 --to 2:00\n"
-         "  -q Q                JPEG quality 1 to 100 (default 88)      -q 95\n"
-         "  --width W           scale to W pixels wide, keeping the aspect ratio   --width 320\n"
-         "  --scale WxH         scale to exactly W x H pixels            --scale 320x180\n"
-         "  --sharpest N        take the sharpest frame within N frames either side of each\n"
-         "                      target (variance of the Laplacian of the luminance); the\n"
-         "                      frame chosen and its score are shown     --sharpest 3\n"
+         "                        e.g. --every 1 --from 1:00 --to 2:00 -o '%t.png'\n"
+         "  -q Q                JPEG quality 1 to 100 (default 88)\n"
+         "                        e.g. -q 95\n"
+         "  --width W           scale to W pixels wide, keeping the aspect ratio\n"
+         "                        e.g. --width 320\n"
+         "  --scale WxH         scale to exactly W x H pixels\n"
+         "                        e.g. --scale 320x180\n"
+         "  --sharpest N        take the sharpest frame within N frames either side of\n"
+         "                      each target (variance of the Laplacian of the luminance);\n"
+         "                      the frame chosen and its score are shown\n"
+         "                        e.g. --sharpest 3\n"
          "  --json              one JSON object per still on standard output instead of\n"
-         "                      the lines below                          --json\n"
-         "  -j N                grab N inputs at once (default 1)        -j 4\n"
+         "                      the lines below\n"
+         "                        e.g. --every 10 -o 'f/%04d.jpg' --json > stills.jsonl\n"
+         "  -j N                grab N inputs at once (default 1)\n"
+         "                        e.g. a.mp4 b.mkv -o stills/ -j 2\n"
          "  --max-pixels N      refuse videos whose frames have more than N pixels\n"
-         "                      (default 100000000)                      --max-pixels 8294400\n"
-         "  --quiet             no progress bar                          --quiet\n"
+         "                      (default 100000000)\n"
+         "                        e.g. --max-pixels 8294400\n"
+         "  --quiet             no progress bar\n"
+         "                        e.g. --quiet\n"
          "  --help, --version   this text, the version\n"
          "\n"
          "The format follows each file's extension: .jpg or .jpeg (JPEG, -q), .png, .bmp.\n"
@@ -173,6 +199,20 @@ bool ParseSnapshot(const std::string& text, Still* still, std::string* error) {
       return false;
     }
     s.file = text.substr(colon + 1);
+    // "1:02.5:b.jpg" reads as 1 s and the file "02.5:b.jpg", which is
+    // hardly what was meant: a file name that starts like the rest of a
+    // clock time is refused, naming both unambiguous forms.
+    const size_t second = text.find(':', colon + 1);
+    double clock = 0.0;
+    int64_t none = -1;
+    if (second != std::string::npos &&
+        kelvo::grab::detail::ParseTimeText(text.substr(0, second), &clock, &none, &ignored)) {
+      const std::string t = text.substr(0, second), rest = text.substr(second + 1);
+      *error = "--snapshot: \"" + text + "\" is ambiguous; write " + t + "=" + rest +
+               " for the time " + t + ", or " + text.substr(0, colon) + "=" + s.file +
+               " for the file \"" + s.file + "\" (T=FILE)";
+      return false;
+    }
   }
   static const std::string kEnhance = ":enhance";
   if (s.file.size() >= kEnhance.size() &&
@@ -318,6 +358,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
   }
   const bool several = o.inputs.size() > 1;
   const bool folder = haveOut && out.back() == '/';
+  if (folder) o.folder = out;
   if (o.every > 0.0) {
     if (haveAt) {
       *error = "--at names the main still, which --every has none of; use --snapshot T=FILE";
@@ -353,6 +394,15 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
   }
   o.stills.insert(o.stills.end(), snapshots.begin(), snapshots.end());
   if (several) {
+    // Outputs are told apart by {name}: two inputs with one base name would
+    // write each other's stills.
+    for (size_t i = 0; i < o.inputs.size(); ++i)
+      for (size_t k = 0; k < i; ++k)
+        if (BaseName(o.inputs[i]) == BaseName(o.inputs[k])) {
+          *error = "\"" + o.inputs[k] + "\" and \"" + o.inputs[i] + "\" have one base name (\"" +
+                   BaseName(o.inputs[i]) + "\"), so their stills would have one name";
+          return false;
+        }
     for (const Still& s : o.stills)
       if (!HasName(s.file)) {
         *error = "with several inputs every output name needs {name} (the input's base name), "

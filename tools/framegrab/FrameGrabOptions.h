@@ -32,6 +32,8 @@ struct Options {
   double to = -1.0;
   std::string pattern;
   bool everyEnhance = false;
+  std::string folder;  // -o FOLDER/: made when missing
+
   int quality = 88;
   int scaleWidth = 0, scaleHeight = 0;
   int sharpest = 0;
@@ -64,5 +66,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
 bool ParseSnapshot(const std::string& text, Still* still, std::string* error);
 
 const char* UsageText();
+
+// What {name} in an output name stands for: the input's file name without
+// its folder and extension.
+std::string BaseName(const std::string& input);
 
 }  // namespace kelvo::framegrab

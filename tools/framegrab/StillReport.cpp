@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tools/framegrab/FrameGrabOptions.h"
+
 namespace kelvo::framegrab {
 namespace {
 
@@ -64,13 +66,10 @@ int StillStatus(const kelvo::grab::Still& still) {
 }
 
 std::string NameFor(const std::string& file, const std::string& input) {
-  std::string base = input;
-  const size_t slash = base.find_last_of('/');
-  if (slash != std::string::npos) base = base.substr(slash + 1);
-  const size_t dot = base.find_last_of('.');
-  if (dot != std::string::npos && dot > 0) base.resize(dot);
+  const std::string base = BaseName(input);
   std::string name = file;
-  for (size_t at; (at = name.find("{name}")) != std::string::npos;) name.replace(at, 6, base);
+  for (size_t at = 0; (at = name.find("{name}", at)) != std::string::npos; at += base.size())
+    name.replace(at, 6, base);
   return name;
 }
 

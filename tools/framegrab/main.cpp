@@ -116,6 +116,7 @@ int GrabInput(const Options& options, const std::string& input, size_t index, Co
     if (!s.taken) console->Err("framegrab: " + FailureLine(s) + "\n");
   };
   try {
+    if (!options.folder.empty()) grab::MakeFolders(NameFor(options.folder, input) + "still");
     grab::Grab(input, requests, go);
   } catch (const grab::Error& e) {
     console->Err(std::string("framegrab: ") + e.what() + "\n");

@@ -20,6 +20,7 @@ namespace kelvo::enhance {
 namespace {
 
 using KelvoLibImageProcessing::BitmapData;
+using kelvo::host::ImageFormat;
 
 // Decodes job.input into *image with its blocks. Empty on success, else the
 // reason; the library's loaders throw IPException.
@@ -29,13 +30,13 @@ std::string Load(const EnhanceJob& job, const EnhanceSettings& settings, BitmapD
   // The size first, from the header alone: a small file can declare an
   // enormous picture.
   int w = 0, h = 0;
-  if (job.inType == ImageType::kPng) {
+  if (job.inType == ImageFormat::Png) {
     const std::string error = kelvo::host::ReadPngSize(job.input, &w, &h);
     if (!error.empty()) return "cannot read the input: " + error;
   } else {
     KelvoLibImageProcessing::ReadImageSize(
         name,
-        job.inType == ImageType::kBmp ? KelvoLibImageProcessing::kFileBmp
+        job.inType == ImageFormat::Bmp ? KelvoLibImageProcessing::kFileBmp
                                       : KelvoLibImageProcessing::kFileJpg,
         &w, &h);
   }
@@ -43,10 +44,10 @@ std::string Load(const EnhanceJob& job, const EnhanceSettings& settings, BitmapD
     return job.input + " " + kelvo::tools::PixelLimitReason(w, h, settings.maxPixels);
 
   switch (job.inType) {
-    case ImageType::kBmp:
+    case ImageFormat::Bmp:
       image->Load(name, KelvoLibImageProcessing::kFileBmp);
       break;
-    case ImageType::kJpeg: {
+    case ImageFormat::Jpeg: {
       image->Load(name, KelvoLibImageProcessing::kFileJpg);
       // The pixels are read; blocks that cannot be are only a warning.
       std::vector<std::string> found;
@@ -55,7 +56,7 @@ std::string Load(const EnhanceJob& job, const EnhanceSettings& settings, BitmapD
       warnings->insert(warnings->end(), found.begin(), found.end());
       break;
     }
-    case ImageType::kPng: {
+    case ImageFormat::Png: {
       kelvo::host::BgrImage png;
       const std::string error = kelvo::host::ReadPng(job.input, &png, metadata);
       if (!error.empty()) return "cannot read the input: " + error;
@@ -108,8 +109,13 @@ void Run(const EnhanceJob& job, const EnhanceSettings& settings, EnhanceOutcome*
       metadata.exif.clear();
     }
   }
-  error = WriteImage(image, job.output, job.outType, settings.quality, metadata,
-                     &outcome->warnings);
+  kelvo::host::BgrView view;
+  view.pixels = image.GetData();
+  view.width = image.GetWidth();
+  view.height = image.GetHeight();
+  view.stride = static_cast<size_t>(image.GetStride());
+  error = kelvo::host::WriteImage(job.output, view, job.outType, settings.quality, metadata,
+                                  &outcome->warnings);
   if (!error.empty()) {
     outcome->error = "cannot write the enhanced image: " + error;
     return;

@@ -10,7 +10,7 @@
 
 #include "imaging/pipeline/EnhanceAnySize.h"
 #include "imaging/pipeline/PipelineSnapshot.h"
-#include "tools/kelvo-enhance/ImageOutput.h"
+#include "host/ImageFormat.h"
 
 namespace kelvo::enhance {
 
@@ -23,8 +23,8 @@ struct EnhanceSettings {
 struct EnhanceJob {
   std::string input;
   std::string output;
-  ImageType inType = ImageType::kBmp;
-  ImageType outType = ImageType::kBmp;
+  kelvo::host::ImageFormat inType = kelvo::host::ImageFormat::Bmp;
+  kelvo::host::ImageFormat outType = kelvo::host::ImageFormat::Bmp;
 };
 
 struct EnhanceOutcome {

@@ -17,12 +17,13 @@
 #include <utility>
 #include <vector>
 
+#include "host/ImageFormat.h"
 #include "imaging/core/SafeFile.h"
 #include "tools/common/HeapTuning.h"
 #include "tools/common/PixelLimit.h"
 #include "tools/kelvo-enhance/EnhanceJob.h"
-#include "tools/kelvo-enhance/ImageOutput.h"
 #include "tools/kelvo-enhance/ProgressBar.h"
+#include "tools/kelvo-enhance/TextOutput.h"
 #include "tools/kelvo-enhance/ReportLine.h"
 
 namespace {
@@ -30,7 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 using kelvo::enhance::EnhanceJob;
 using kelvo::enhance::EnhanceOutcome;
-using kelvo::enhance::ImageType;
+using kelvo::host::ImageFormat;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
@@ -113,7 +114,7 @@ struct Arguments {
   std::vector<std::string> inputs;
   std::string output;           // the INPUT OUTPUT form
   std::optional<std::string> outputFolder;  // -o DIR
-  std::optional<ImageType> format;
+  std::optional<ImageFormat> format;
   std::string report;  // empty: no report; "-": standard output
   int quality = 95;
   int jobs = 1;
@@ -178,13 +179,12 @@ bool ParseArguments(int argc, char** argv, Arguments* a, std::string* error) {
       }
       a->outputFolder = value;
     } else if (TakeOption(argc, argv, &i, "--format", nullptr, &value)) {
-      std::string name = "x." + value;
-      ImageType type;
-      if (value.find('.') != std::string::npos || !kelvo::enhance::ImageTypeOf(name, &type)) {
+      const std::optional<ImageFormat> format = kelvo::host::FormatFromName("x." + value);
+      if (value.find('.') != std::string::npos || !format) {
         *error = "--format needs jpg, png or bmp";
         return false;
       }
-      a->format = type;
+      a->format = format;
     } else if (TakeOption(argc, argv, &i, "--quality", "-q", &value)) {
       if (!ParseCount(value, 100, &a->quality)) {
         *error = "-q needs a JPEG quality from 1 to 100";
@@ -217,8 +217,7 @@ bool ParseArguments(int argc, char** argv, Arguments* a, std::string* error) {
   }
   if (a->outputFolder) {
     for (const auto& [index, name] : positional) {
-      ImageType type;
-      if (fs::is_directory(name) || kelvo::enhance::ImageTypeOf(name, &type)) {
+      if (fs::is_directory(name) || kelvo::host::FormatFromName(name)) {
         a->inputs.push_back(name);
         continue;
       }
@@ -301,10 +300,9 @@ int PlanFolderRun(const Arguments& a, std::vector<Planned>* planned, std::string
     }
     std::vector<std::string> found;
     for (fs::directory_iterator it(input, ec), end; !ec && it != end; it.increment(ec)) {
-      ImageType type;
       std::error_code statError;
       if (it->is_regular_file(statError) &&
-          kelvo::enhance::ImageTypeOf(it->path().filename().string(), &type)) {
+          kelvo::host::FormatFromName(it->path().filename().string())) {
         found.push_back(it->path().string());
       }
     }
@@ -323,11 +321,11 @@ int PlanFolderRun(const Arguments& a, std::vector<Planned>* planned, std::string
   for (const std::string& file : files) {
     Planned p;
     p.job.input = file;
-    kelvo::enhance::ImageTypeOf(file, &p.job.inType);
+    p.job.inType = kelvo::host::FormatFromName(file).value_or(ImageFormat::Bmp);
     p.job.outType = a.format.value_or(p.job.inType);
     const fs::path name(file);
     const std::string extension =
-        a.format ? std::string(".") + kelvo::enhance::ExtensionOf(*a.format)
+        a.format ? std::string(".") + kelvo::host::ExtensionOf(*a.format)
                  : name.extension().string();
     p.job.output = (fs::path(*a.outputFolder) / name.stem()).string() + extension;
     const auto [at, added] = outputs.emplace(CanonicalName(p.job.output), file);
@@ -381,13 +379,14 @@ int main(int argc, char** argv) {
     Planned p;
     p.job.input = a.inputs[0];
     p.job.output = a.output;
-    if (!kelvo::enhance::ImageTypeOf(p.job.input, &p.job.inType) ||
-        !kelvo::enhance::ImageTypeOf(p.job.output, &p.job.outType)) {
-      ImageType type;
-      const std::string& bad =
-          kelvo::enhance::ImageTypeOf(p.job.input, &type) ? p.job.output : p.job.input;
+    const std::optional<ImageFormat> inType = kelvo::host::FormatFromName(p.job.input);
+    const std::optional<ImageFormat> outType = kelvo::host::FormatFromName(p.job.output);
+    if (!inType || !outType) {
+      const std::string& bad = inType ? p.job.output : p.job.input;
       return Fail(kExitUsage, "'" + bad + "' is not a .bmp, .jpg/.jpeg or .png file");
     }
+    p.job.inType = *inType;
+    p.job.outType = *outType;
     status = CheckTarget(p.job.output, &error);
     if (status != kExitOk) return Fail(status, "cannot write the output: " + error);
     planned.push_back(std::move(p));

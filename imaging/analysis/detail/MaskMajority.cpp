@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstring>
-#include <vector>
+
+#include "imaging/core/IPException.h"
+#include "imaging/primitives/BlockCache.h"
 
 namespace KelvoLibImageProcessing::detail {
 
@@ -17,8 +19,9 @@ void MaskMajority5x5(const uint8_t* src, uint8_t* dst, int width, int height) {
   }
   // Set pixels per column in the five rows around the current one, moved
   // down one row at a time; a row of counts, not frame-sized.
-  std::vector<uint8_t> columns(w, 0);
-  uint8_t* __restrict count = columns.data();
+  kelvo::memory::BlockArray<uint8_t> columns = kelvo::memory::AllocateArray<uint8_t>(w, true);
+  if (!columns) throw IPException(ErrorCode::kAllocationFailed, "SkinMap::Initialize");
+  uint8_t* __restrict count = columns.get();
   for (int k = 0; k < 5; ++k) {
     const uint8_t* __restrict s = src + static_cast<std::size_t>(k) * w;
     for (std::size_t x = 0; x < w; ++x) count[x] = static_cast<uint8_t>(count[x] + (s[x] != 0));

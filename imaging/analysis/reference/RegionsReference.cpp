@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "imaging/analysis/detail/RegionSort.h"
+#include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing::reference {
 namespace {
@@ -74,7 +75,7 @@ RegionsReferenceResult Label(int width, int height, const T* values, int stride,
   Labels labels;
 
   for (int y = 0; y < height; ++y) {
-    const uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * stride;
+    const uint8_t* row = RowAt(base, stride, y);
     int leftLabel = -1;
     for (int x = 0; x < width; ++x) {
       const T v = Read<T>(row, x);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "imaging/primitives/ImageView.h"
+
 namespace KelvoLibImageProcessing::reference {
 
 // All constants are floats except the two double ones (0.7 and 0.4), as the
@@ -52,7 +54,7 @@ int FindSkinMapReference(const uint8_t* pixels, int stride, int width, int heigh
   uint64_t sumB = 0, sumG = 0, sumR = 0;
   uint64_t passCount = 0;
   for (int y = 0; y < height; ++y) {
-    const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    const uint8_t* p = RowAt(pixels, stride, y);
     uint8_t* m = mask + static_cast<std::size_t>(y) * width;
     for (int x = 0; x < width; ++x, p += 3) {
       const int b = p[0], g = p[1], r = p[2];
@@ -85,7 +87,7 @@ int FindSkinMapReference(const uint8_t* pixels, int stride, int width, int heigh
 
   int count = 0;
   for (int y = 0; y < height; ++y) {
-    const uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    const uint8_t* p = RowAt(pixels, stride, y);
     uint8_t* m = mask + static_cast<std::size_t>(y) * width;
     for (int x = 0; x < width; ++x, p += 3) {
       if (m[x] == 0) continue;

@@ -7,6 +7,7 @@
 #include "imaging/core/IPException.h"
 #include "imaging/filters/detail/FilterRows.h"
 #include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing::detail {
 namespace {
@@ -74,7 +75,7 @@ bool IntegerMaskBounds(int count, float threshold, int& markAbove, int& markBelo
 void SharpenLuminance8(uint8_t* lum, int lumStride, uint8_t* out, int outStride, int width,
                        int height, const HybridLuminanceParams& p, const char* where) {
   const std::size_t w = static_cast<std::size_t>(width);
-  auto rowOf = [&](int y) { return lum + static_cast<std::ptrdiff_t>(y) * lumStride; };
+  auto rowOf = [&](int y) { return RowAt(lum, lumStride, y); };
 
   const bool highPass = p.highPass != nullptr;
   const int hpW = highPass ? p.highPassWidth : 1;
@@ -129,7 +130,7 @@ void SharpenLuminance8(uint8_t* lum, int lumStride, uint8_t* out, int outStride,
 
   auto finish = [&](int y) {
     const uint8_t* high = rowOf(y);
-    uint8_t* o = out + static_cast<std::ptrdiff_t>(y) * outStride;
+    uint8_t* o = RowAt(out, outStride, y);
     const int y0 = std::max(y - R, 0), y1 = std::min(y + R, height - 1);
     const int rows = y1 - y0 + 1;
     const bool blurRowInside = y >= blurHalf && y < height - blurHalf;

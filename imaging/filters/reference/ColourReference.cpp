@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "imaging/primitives/ImageView.h"
+
 namespace KelvoLibImageProcessing::reference {
 namespace {
 
@@ -70,7 +72,7 @@ void RgbToYCbCr8(int height, const uint8_t* src, int srcStride, uint8_t* dst, in
                  int width, bool planar) noexcept {
   const YccSide<uint8_t> out{dst, dstStride, height, planar};
   for (int y = 0; y < height; ++y) {
-    const uint8_t* row = src + static_cast<std::ptrdiff_t>(y) * srcStride;
+    const uint8_t* row = RowAt(src, srcStride, y);
     for (int x = 0; x < width; ++x) {
       const Forward f = ForwardPixel(row[3 * x], row[3 * x + 1], row[3 * x + 2], 16.5f, 128.5f);
       *out.At(x, y, 0) = static_cast<uint8_t>(static_cast<int>(Clampf(f.y, 16.0f, 235.0f)));
@@ -98,7 +100,7 @@ void YCbCrToRgb8(int height, const uint8_t* src, int srcStride, uint8_t* dst, in
                  int width, bool planar) noexcept {
   const YccSide<const uint8_t> in{src, srcStride, height, planar};
   for (int y = 0; y < height; ++y) {
-    uint8_t* row = dst + static_cast<std::ptrdiff_t>(y) * dstStride;
+    uint8_t* row = RowAt(dst, dstStride, y);
     for (int x = 0; x < width; ++x) {
       const int yy = Clampi(*in.At(x, y, 0), 16, 235) - 16;
       const int cb = Clampi(*in.At(x, y, 1), 16, 239) - 128;

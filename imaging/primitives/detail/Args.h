@@ -17,11 +17,7 @@ namespace kelvo::primitives::detail {
 // callers inspect; they treat every non-zero status alike.
 inline constexpr IppStatus kStsNoMemErr = -9;
 
-template <class T>
-inline T* RowAt(T* base, int step, int y) {
-  using Byte = std::conditional_t<std::is_const_v<T>, const uint8_t, uint8_t>;
-  return reinterpret_cast<T*>(reinterpret_cast<Byte*>(base) + static_cast<ptrdiff_t>(step) * y);
-}
+using KelvoLibImageProcessing::RowAt;
 
 inline bool BadSize(IppiSize s) {
   return s.width < 1 || s.height < 1;

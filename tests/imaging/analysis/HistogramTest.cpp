@@ -27,40 +27,6 @@ void AddGrey(std::vector<uint8_t>& v, int g, int count) {
   for (int i = 0; i < count; ++i) AddPixel(v, g, g, g);
 }
 
-TEST(HistogramTest, ChannelOrderAndLuminanceAtFullResolution) {
-  std::vector<uint8_t> v;
-  AddPixel(v, 10, 20, 31);
-  Histogram h(v.data(), 1, 1, 3, 256, true);
-  EXPECT_EQ(h.DataRed()[31], 1u);
-  EXPECT_EQ(h.DataGreen()[20], 1u);
-  EXPECT_EQ(h.DataBlue()[10], 1u);
-  EXPECT_EQ(h.DataLuminance()[20], 1u);  // 81 >> 2
-  EXPECT_EQ(h.MeanRed(), 31.0);
-  EXPECT_EQ(h.MeanGreen(), 20.0);
-  EXPECT_EQ(h.MeanBlue(), 10.0);
-}
-
-TEST(HistogramTest, BinningAt128Bins) {
-  // Values 255, 1 and 0 in every channel; sums 1020, 4 and 0 for luminance,
-  // plus a pixel with sum 3.
-  std::vector<uint8_t> v;
-  AddGrey(v, 255, 1);
-  AddGrey(v, 1, 1);
-  AddGrey(v, 0, 1);
-  AddPixel(v, 1, 1, 0);
-  Histogram h(v.data(), 4, 1, 12, 128, true);
-  EXPECT_EQ(h.GetBinScale(), 0.5);
-  EXPECT_EQ(h.DataRed()[127], 1u);  // trunc(128.0) limited to 127
-  EXPECT_EQ(h.DataRed()[1], 1u);    // trunc(0.5 + 0.5)
-  EXPECT_EQ(h.DataRed()[0], 2u);
-  EXPECT_EQ(h.DataLuminance()[127], 1u);  // trunc(1020 * 0.125 + 0.5) = 128 -> 127
-  EXPECT_EQ(h.DataLuminance()[1], 1u);    // sum 4: trunc(1.0)
-  EXPECT_EQ(h.DataLuminance()[0], 2u);    // sums 0 and 3: trunc(0.875)
-  // Means are in sample units: bins scaled back by binScale.
-  EXPECT_DOUBLE_EQ(h.MeanRed(), (127.0 + 1.0) / 4.0 / 0.5);
-  EXPECT_EQ(h.MedianRed(), 0);  // half = 2, already reached at bin 0
-}
-
 TEST(HistogramTest, BinningOf16BitDataAt4096And256Bins) {
   // Pixels (b, g, r): (4095, 8, 7), (0, 4095, 16).
   const uint16_t px[] = {4095, 8, 7, 0, 4095, 16};

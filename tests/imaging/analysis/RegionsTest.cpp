@@ -27,19 +27,6 @@ void ExpectBox(const RegionRecord& r, int minX, int minY, int maxX, int maxY, in
   EXPECT_EQ(r.pixelCount, count);
 }
 
-TEST(RegionsTest, RowOfTwoValues) {
-  const uint8_t v[] = {5, 5, 7};
-  Regions r(3, 1, v, 3, 1, false);
-  ASSERT_EQ(r.GetRegionCount(), 2);
-  ExpectBox(r.GetRegions()[0], 0, 0, 1, 0, 2);
-  EXPECT_EQ(r.GetRegions()[0].value, 5);
-  EXPECT_EQ(r.GetRegions()[0].rootLabel, 0);
-  ExpectBox(r.GetRegions()[1], 2, 0, 2, 0, 1);
-  EXPECT_EQ(r.GetRegions()[1].value, 7);
-  EXPECT_EQ(r.GetRegions()[1].neighbourLabel, 0);
-  EXPECT_EQ(LabelMap(r), (std::vector<int32_t>{0, 0, 1}));
-}
-
 TEST(RegionsTest, ArmsOfAUMerge) {
   const uint8_t v[] = {1, 0, 1, 1, 1, 1};
   Regions r(3, 2, v, 3, 1, false);
@@ -52,27 +39,6 @@ TEST(RegionsTest, ArmsOfAUMerge) {
   EXPECT_EQ(LabelMap(r), (std::vector<int32_t>{0, 1, 0, 0, 0, 0}));
   EXPECT_EQ(r.GetDiscardedCount(), 0);
   EXPECT_EQ(r.GetSpeckCount(), 0);
-}
-
-TEST(RegionsTest, MaskCompareJoinsAllNonZeroValues) {
-  const uint8_t v[] = {3, 7, 0, 9, 0, 0};
-  Regions eq(3, 2, v, 3, 1, false);
-  EXPECT_EQ(eq.GetRegionCount(), 4);
-  Regions mask(3, 2, v, 3, 1, true);
-  ASSERT_EQ(mask.GetRegionCount(), 2);
-  EXPECT_EQ(mask.GetRegions()[0].pixelCount, 3);
-  EXPECT_EQ(mask.GetRegions()[0].value, 3);
-  EXPECT_EQ(LabelMap(mask), (std::vector<int32_t>{0, 0, 1, 0, 1, 1}));
-}
-
-TEST(RegionsTest, ThirtyTwoBitValuesWithPaddedStride) {
-  // Rows of 3 values in a stride of 4; the padding value must not be read.
-  const int32_t v[] = {100000, 100000, -5, 42, -5, 100000, -5, 42};
-  Regions r(3, 2, v, 16, 1, false);
-  ASSERT_EQ(r.GetRegionCount(), 3);
-  EXPECT_EQ(r.GetRegions()[0].value, 100000);
-  EXPECT_EQ(r.GetRegions()[1].value, -5);
-  EXPECT_EQ(LabelMap(r), (std::vector<int32_t>{0, 0, 1, 2, 0, 1}));
 }
 
 // Four regions of two pixels each: the region sort numbers them 1, 2, 0, 3

@@ -121,34 +121,6 @@ TEST(SkinPixelsTest, RatioRulesMatchThePixelRulesForEveryGatedColour) {
   });
 }
 
-TEST(SkinPixelsTest, GateAndRatioRulesTogetherMatchThePixelRulesForEveryColour) {
-  // The gate's division-free tests must drop only pixels the rules fail, at
-  // any cast limit.
-  ForEachTarget([](const char*) {
-    for (float castLimit : {0.9f, 0.9375f, 0.975f}) {
-      SCOPED_TRACE(castLimit);
-      int mismatches = 0;
-      for (int r = 0; r < 256 && mismatches == 0; ++r) {
-        for (int g = 0; g < 256 && mismatches == 0; ++g) {
-          const std::vector<uint8_t> row = EveryColourRow(g, r);
-          std::vector<uint8_t> lum(256), mask(256);
-          detail::SkinGateSums sums;
-          detail::SkinGateRow(row.data(), 256, 0, lum.data(), mask.data(), sums);
-          detail::SkinTestRow(row.data(), 256, castLimit, mask.data());
-          for (int b = 0; b < 256; ++b) {
-            const bool skin = r > 30 && 4 * g >= r && 4 * b >= r && g <= 240 && b <= 230 &&
-                              reference::PassesSkinTestReference(b, g, r, castLimit);
-            if (mask[b] != (skin ? 255 : 0)) {
-              ADD_FAILURE() << "b " << b << " g " << g << " r " << r;
-              ++mismatches;
-            }
-          }
-        }
-      }
-    }
-  });
-}
-
 // A photo-like frame: soft skin-toned blobs with shading and noise on a
 // background of varying cast, with a share of saturated and grey pixels.
 BitmapData PhotoLike(int width, int height, std::mt19937& rng) {

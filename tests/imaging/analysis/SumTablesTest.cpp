@@ -298,7 +298,8 @@ namespace KelvoLibImageProcessing {
 namespace {
 
 // Every compiled SIMD path of the row kernel against the plain loop, on every
-// width from 1 to 70 (full vectors, tails, one-lane rows), first and later
+// width from 1 to 70 (full vectors, tails, one-lane rows) and on rows of
+// several 64-byte steps (counts carried from step to step), first and later
 // rows, with sentinels beyond the row.
 TEST(SumAreaTableTest, RowKernelMatchesReferenceOnEveryTarget) {
   std::mt19937 rng(23);
@@ -306,7 +307,10 @@ TEST(SumAreaTableTest, RowKernelMatchesReferenceOnEveryTarget) {
     hwy::SetSupportedTargetsForTest(target);
     hwy::GetChosenTarget().Update(hwy::SupportedTargets());
     SCOPED_TRACE(hwy::TargetName(target));
-    for (int count = 1; count <= 70; ++count) {
+    std::vector<int> counts;
+    for (int count = 1; count <= 70; ++count) counts.push_back(count);
+    for (int count : {127, 128, 129, 200, 1921}) counts.push_back(count);
+    for (int count : counts) {
       std::vector<uint8_t> mask(static_cast<std::size_t>(count));
       for (auto& m : mask) m = rng() % 2 ? static_cast<uint8_t>(rng()) : 0;
       std::vector<uint32_t> above(static_cast<std::size_t>(count));

@@ -17,6 +17,7 @@
 
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -24,28 +25,9 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-struct Failure {
-  int code = -1;
-  std::string text;
-};
-
-template <class F>
-Failure FailureOf(F&& f) {
-  try {
-    f();
-  } catch (const IPException& e) {
-    return {e.GetCode(), e.what()};
-  }
-  return {};
-}
-
-// Code and where-string of the exception f throws.
-#define EXPECT_IP_FAILURE(expr, expectedCode, expectedWhere)                                     \
-  do {                                                                                           \
-    const Failure failure_ = FailureOf([&] { expr; });                                           \
-    EXPECT_EQ(failure_.code, expectedCode) << failure_.text;                                     \
-    EXPECT_EQ(failure_.text, std::string(IPException::Message(expectedCode)) + (expectedWhere)); \
-  } while (0)
+// Code and where-string of the exception expr throws.
+#define EXPECT_IP_FAILURE(expr, expectedCode, expectedWhere) \
+  EXPECT_TRUE(kelvo::test::ThrowsIPException([&] { expr; }, expectedCode, expectedWhere))
 
 void PutLE(Bytes& b, std::size_t at, uint32_t v, int n) {
   for (int i = 0; i < n; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));

@@ -120,7 +120,7 @@ TEST(BlendSelf, EightBitSamplesFollowTheirValueOnEveryTarget) {
       BitmapData rampImage = MakeImage(kFormatBGR8, ramp);
       OpBlend reference;
       reference.Execute(&rampImage, &rampImage, mode, opacity);
-      ForEachTarget([&](int64_t) {
+      ForEachTarget([&](const char*) {
         BitmapData src(w, h, kFormatBGR8, noise.data(), stride);
         BitmapData dst(w, h, kFormatBGR8, noise.data(), stride);
         OpBlend blend;

@@ -184,7 +184,7 @@ void CompareWithReference(bool planar, uint32_t maximum) {
       reference::YCbCrToRgb16(height, ycc.data(), yccStride, expectInverse.data(),
                               interleavedStride, width, planar);
     }
-    ForEachTarget([&](int64_t) {
+    ForEachTarget([&](const char*) {
       std::vector<T> forward(yccSamples, sentinel);
       std::vector<T> inverse(bgr.size(), sentinel);
       if constexpr (sizeof(T) == 1) {

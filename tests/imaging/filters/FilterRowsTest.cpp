@@ -43,7 +43,7 @@ void CheckWidenAndNarrow(float maximum, uint32_t sampleMax) {
     std::vector<T> narrowExpected(count + 2, static_cast<T>(0xA5));
     reference::WidenToFloat(samples.data(), wideExpected.data(), count);
     reference::NarrowRound(floats.data(), narrowExpected.data(), count, maximum);
-    ForEachTarget([&](int64_t) {
+    ForEachTarget([&](const char*) {
       std::vector<float> wide(count + 2, -1.0f);
       std::vector<T> narrow(count + 2, static_cast<T>(0xA5));
       detail::WidenToFloat(samples.data(), wide.data(), count);
@@ -81,7 +81,7 @@ void CheckMaskAndApply(uint32_t sampleMax, float applyMax) {
       std::vector<uint8_t> expected(width, 0x5A);
       reference::HybridMaskRow(samples.data(), below.data(), above.data(), expected.data(), first,
                                last, halfSize, 15.0, threshold);
-      ForEachTarget([&](int64_t) {
+      ForEachTarget([&](const char*) {
         std::vector<uint8_t> mask(width, 0x5A);
         detail::HybridMaskRow(samples.data(), below.data(), above.data(), mask.data(), first, last,
                               halfSize, 15.0, threshold);
@@ -93,7 +93,7 @@ void CheckMaskAndApply(uint32_t sampleMax, float applyMax) {
     std::vector<T> expected(samples.begin(), samples.begin() + count);
     reference::ApplyUnsharpRow(expected.data(), blur.data(), mask.data(), count, 1.0f + 0.3f, 0.3f,
                                applyMax);
-    ForEachTarget([&](int64_t) {
+    ForEachTarget([&](const char*) {
       std::vector<T> y(samples.begin(), samples.begin() + count);
       detail::ApplyUnsharpRow(y.data(), blur.data(), mask.data(), count, 1.0f + 0.3f, 0.3f,
                               applyMax);

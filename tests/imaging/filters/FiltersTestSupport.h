@@ -6,12 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "hwy/targets.h"
 #include "imaging/core/IPException.h"
+#include "tests/imaging/primitives/TargetLoop.h"
 #include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing::testing_support {
@@ -39,15 +38,6 @@ std::vector<T> RandomSamples(std::size_t count, uint32_t maximum, uint32_t seed)
 
 using kelvo::test::ExpectIPException;
 
-// Runs body once for every SIMD target that this machine supports and this
-// build generated, then restores the normal selection.
-inline void ForEachTarget(const std::function<void(int64_t)>& body) {
-  for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
-    hwy::SetSupportedTargetsForTest(target);
-    SCOPED_TRACE(hwy::TargetName(target));
-    body(target);
-  }
-  hwy::SetSupportedTargetsForTest(0);
-}
+using kelvo::testing::ForEachTarget;
 
 }  // namespace KelvoLibImageProcessing::testing_support

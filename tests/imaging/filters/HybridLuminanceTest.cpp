@@ -137,7 +137,7 @@ TEST(HybridLuminance, StreamedFormMatchesThePlainLoopsOnEveryTarget) {
           const std::vector<uint8_t> expected = reference::SharpenLuminance8(
               expectedHigh, w, h, p.highPass, p.highPassWidth, p.highPassHeight, p.blur, k, k / 2,
               s.threshold, s.amount);
-          ForEachTarget([&](int64_t) {
+          ForEachTarget([&](const char*) {
             const auto [high, sharp] = Streamed(plane, w, h, p);
             ASSERT_EQ(high, expectedHigh);
             ASSERT_EQ(sharp, expected);
@@ -203,7 +203,7 @@ TEST(HybridLuminance, RowKernelsMatchThePlainLoopsOnEveryTarget) {
         }
         expected[x] = reference::RoundClamp255(sum);
       }
-      ForEachTarget([&](int64_t) {
+      ForEachTarget([&](const char*) {
         std::vector<uint8_t> out(width, 0x11);
         detail::ConvolveRowNarrow(pointers.data(), kernel.taps.data(), kernel.width, kernel.height,
                                   first, last, out.data(), 255.0f);
@@ -234,7 +234,7 @@ TEST(HybridLuminance, RowKernelsMatchThePlainLoopsOnEveryTarget) {
           const int m = n * samples[x] - window;
           expected[x] = (m > bound || m < -bound - 3) ? 255 : 0;
         }
-        ForEachTarget([&](int64_t) {
+        ForEachTarget([&](const char*) {
           std::vector<int32_t> got(width, -1);
           detail::ColumnSums(pointers.data(), static_cast<int>(rows.size()), width, got.data());
           ASSERT_EQ(got, sums);

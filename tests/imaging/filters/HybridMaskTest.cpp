@@ -68,7 +68,7 @@ TEST(HybridMask, MatchesBruteForceOnEveryTarget) {
     const auto plane16 = RandomSamples<uint16_t>(width * height, 4095, height);
     const auto expect8 = BruteMask(plane8, width, height, r, 30.0f, nullptr);
     const auto expect16 = BruteMask(plane16, width, height, r, 400.0f, nullptr);
-    ForEachTarget([&](int64_t) {
+    ForEachTarget([&](const char*) {
       std::vector<uint8_t> mask8(width * height), mask16(width * height);
       detail::BuildHybridMask(plane8.data(), width, width, height, r, 30.0f, nullptr, mask8.data());
       detail::BuildHybridMask(plane16.data(), width * 2, width, height, r, 400.0f, nullptr,

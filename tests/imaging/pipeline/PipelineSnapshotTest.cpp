@@ -16,9 +16,13 @@
 #include "imaging/filters/OpBlend.h"
 #include "imaging/pipeline/EnhanceAnySize.h"
 #include "imaging/pipeline/RunSnapshotPipeline.h"
+#include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
+
+using kelvo::test::CodeOf;
+using kelvo::test::ExpectIPException;
 
 constexpr int kW = 128;
 constexpr int kH = 96;
@@ -66,27 +70,14 @@ PipelineSnapshot::Report RunPipeline(PipelineSnapshot& pipeline, const BitmapDat
 TEST(PipelineSnapshotTest, FailuresLeaveTheOutputUntouched) {
   PipelineSnapshot p(kW, kH, 2);
   BitmapData image = Textured(90, 100, 110, 20);
-  try {
-    p.Execute(nullptr, &image);
-    ADD_FAILURE();
-  } catch (const IPException& e) {
-    EXPECT_EQ(e.GetCode(), 4);
-    EXPECT_STREQ(e.what(), "IPException: Null image data pointer - PipelineSnapshot::Execute");
-  }
+  ExpectIPException([&] { p.Execute(nullptr, &image); }, 4, "PipelineSnapshot::Execute");
   EXPECT_THROW(p.Execute(&image, nullptr), IPException);
 
   // A 16-bit input fails in the first copy.
   BitmapData wide(kW, kH, kFormatBGR16, nullptr, kW * 6);
   std::memset(wide.GetData(), 0, static_cast<std::size_t>(kH) * kW * 6);
   const std::vector<uint8_t> before = Bytes(image);
-  try {
-    p.Execute(&wide, &image);
-    ADD_FAILURE();
-  } catch (const IPException& e) {
-    EXPECT_EQ(e.GetCode(), 3);
-    EXPECT_STREQ(e.what(),
-                 "IPException: Images have mismatched pixel formats - UtilitiesGeneral::CopyData");
-  }
+  ExpectIPException([&] { p.Execute(&wide, &image); }, 3, "UtilitiesGeneral::CopyData");
   EXPECT_EQ(Bytes(image), before);
 
   // The stages refuse sizes that are not multiples of 4.
@@ -188,23 +179,11 @@ TEST(PipelineSnapshotTest, LayoutsOfInputAndOutputDoNotChangeTheResult) {
   PipelineSnapshot p(kW, kH, 2);
   BitmapData deep(kW, kH, kFormatBGR16, nullptr, kW * 6);
   std::memset(deep.GetData(), 0x11, static_cast<std::size_t>(kH) * kW * 6);
-  try {
-    p.Execute(&input, &deep);
-    ADD_FAILURE();
-  } catch (const IPException& e) {
-    EXPECT_EQ(e.GetCode(), 3);
-    EXPECT_STREQ(e.what(),
-                 "IPException: Images have mismatched pixel formats - UtilitiesGeneral::CopyData");
-  }
+  ExpectIPException([&] { p.Execute(&input, &deep); }, 3, "UtilitiesGeneral::CopyData");
   EXPECT_EQ(deep.GetData()[0], 0x11);
   BitmapData small(kW / 2, kH);
   small.FillWhite();
-  try {
-    p.Execute(&input, &small);
-    ADD_FAILURE();
-  } catch (const IPException& e) {
-    EXPECT_EQ(e.GetCode(), 1);
-  }
+  EXPECT_EQ(CodeOf([&] { p.Execute(&input, &small); }), 1);
   EXPECT_EQ(small.GetData()[0], 255);
   EXPECT_EQ(Bytes(input), original);
 }

@@ -1,0 +1,141 @@
+#include "imaging/analysis/detail/SkinAreas.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "imaging/primitives/ImageView.h"
+
+namespace KelvoLibImageProcessing::detail {
+namespace {
+
+std::size_t RowStart(int width, int y) {
+  return static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+}
+
+// True when the eight bytes at p are all zero.
+bool EightClear(const uint8_t* p) {
+  uint64_t eight;
+  std::memcpy(&eight, p, 8);
+  return eight == 0;
+}
+
+}  // namespace
+
+// Setting a byte of a 0/255 mask is or-ing in 255, so the loops stay
+// branch-free.
+void PaintLabel(const int32_t* labels, int width, AreaBox box, int32_t label, uint8_t* mask) {
+  for (int y = box.y0; y <= box.y1; ++y) {
+    const int32_t* __restrict l = labels + RowStart(width, y);
+    uint8_t* __restrict m = mask + RowStart(width, y);
+    for (int x = box.x0; x <= box.x1; ++x) {
+      m[x] = static_cast<uint8_t>(m[x] | (l[x] == label ? 0xFF : 0));
+    }
+  }
+}
+
+uint8_t MaxMaskedLuminance(const uint8_t* mask, const uint8_t* lum, int width, AreaBox box) {
+  uint8_t maxLum = 0;
+  const int span = box.x1 - box.x0 + 1;
+  for (int y = box.y0; y <= box.y1; ++y) {
+    const uint8_t* __restrict m = mask + RowStart(width, y) + box.x0;
+    const uint8_t* __restrict l = lum + RowStart(width, y) + box.x0;
+    uint8_t rowMax = 0;
+    for (int i = 0; i < span; ++i) {
+      const uint8_t v = static_cast<uint8_t>(l[i] & (0u - (m[i] != 0 ? 1u : 0u)));
+      rowMax = v > rowMax ? v : rowMax;
+    }
+    maxLum = std::max(maxLum, rowMax);
+  }
+  return maxLum;
+}
+
+void FillLabelFrom(const int32_t* labels, const uint8_t* lum, int width, AreaBox box, int32_t label,
+                   int minLum, uint8_t* mask) {
+  for (int y = box.y0; y <= box.y1; ++y) {
+    const int32_t* __restrict lab = labels + RowStart(width, y);
+    const uint8_t* __restrict l = lum + RowStart(width, y);
+    uint8_t* __restrict m = mask + RowStart(width, y);
+    for (int x = box.x0; x <= box.x1; ++x) {
+      const unsigned fill = static_cast<unsigned>(lab[x] == label) & (l[x] >= minLum);
+      m[x] = static_cast<uint8_t>(m[x] | (0u - fill));
+    }
+  }
+}
+
+// The float sums must add the set pixels one by one in row order, so each
+// row's luminances are first gathered without branches, then summed.
+LumMoments MaskedLuminanceMoments(const uint8_t* mask, const uint8_t* lum, int width, AreaBox box,
+                                  float* scratch) {
+  LumMoments moments;
+  for (int y = box.y0; y <= box.y1; ++y) {
+    const uint8_t* __restrict m = mask + RowStart(width, y);
+    const uint8_t* __restrict l = lum + RowStart(width, y);
+    float* __restrict out = scratch;
+    int k = 0;
+    int x = box.x0;
+    for (; x + 8 <= box.x1 + 1; x += 8) {
+      if (EightClear(m + x)) continue;
+      for (int i = x; i < x + 8; ++i) {
+        out[k] = static_cast<float>(l[i]);
+        k += m[i] != 0 ? 1 : 0;
+      }
+    }
+    for (; x <= box.x1; ++x) {
+      out[k] = static_cast<float>(l[x]);
+      k += m[x] != 0 ? 1 : 0;
+    }
+    for (int i = 0; i < k; ++i) {
+      const float v = scratch[i];
+      moments.sum += v;
+      moments.sumSquares += v * v;
+    }
+    moments.count += k;
+  }
+  return moments;
+}
+
+uint32_t SkinHistograms(const uint8_t* mask, const uint8_t* lum, const uint8_t* pixels,
+                        std::ptrdiff_t strideBytes, int width, int height, uint32_t* lumHistogram,
+                        uint32_t* redHistogram, uint64_t& lumSum) {
+  // Neighbouring skin pixels mostly share their levels: four partial
+  // histograms per channel keep the increments of one bin from waiting on
+  // each other. Counts add up the same in any order.
+  uint32_t lumParts[4][256] = {};
+  uint32_t redParts[4][256] = {};
+  uint64_t sum = 0;
+  uint32_t count = 0;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* m = mask + RowStart(width, y);
+    const uint8_t* l = lum + RowStart(width, y);
+    const uint8_t* p = RowAt(pixels, strideBytes, y);
+    // Most of a frame is not skin: eight clear bytes are passed over at
+    // once; the eight pixels of any other group are counted without
+    // branches, as skin borders make the tests unpredictable.
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+      if (EightClear(m + x)) continue;
+      for (int i = x; i < x + 8; ++i) {
+        const uint32_t set = m[i] != 0 ? 1u : 0u;
+        lumParts[i & 3][l[i]] += set;
+        redParts[i & 3][p[3 * i + 2]] += set;
+        sum += set * l[i];
+        count += set;
+      }
+    }
+    for (; x < width; ++x) {
+      if (m[x] == 0) continue;
+      ++lumParts[x & 3][l[x]];
+      ++redParts[x & 3][p[3 * x + 2]];
+      sum += l[x];
+      ++count;
+    }
+  }
+  for (int i = 0; i < 256; ++i) {
+    lumHistogram[i] = lumParts[0][i] + lumParts[1][i] + lumParts[2][i] + lumParts[3][i];
+    redHistogram[i] = redParts[0][i] + redParts[1][i] + redParts[2][i] + redParts[3][i];
+  }
+  lumSum += sum;
+  return count;
+}
+
+}  // namespace KelvoLibImageProcessing::detail

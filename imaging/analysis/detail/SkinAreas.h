@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace KelvoLibImageProcessing::detail {
+
+// The pixel loops of the skin map's area statistics and histograms. Each
+// gives exactly what the plain per-pixel loop of reference/SkinAreasReference
+// gives; these are written so that the compiler keeps them on byte vectors
+// and passes over the long runs of non-skin bytes of a frame eight at a time.
+//
+// Planes are width bytes (or labels) a row, without padding; a box has
+// inclusive corners inside the plane.
+
+struct AreaBox {
+  int x0, y0, x1, y1;
+};
+
+// mask[i] = 255 for every pixel of the box whose label is `label`; other
+// bytes keep their value. The mask holds only 0 and 255.
+void PaintLabel(const int32_t* labels, int width, AreaBox box, int32_t label, uint8_t* mask);
+
+// The highest luminance of the box's pixels whose mask byte is set; 0 when
+// there is none.
+uint8_t MaxMaskedLuminance(const uint8_t* mask, const uint8_t* lum, int width, AreaBox box);
+
+// mask[i] = 255 for every pixel of the box whose label is `label` and whose
+// luminance is at least minLum; other bytes keep their value.
+void FillLabelFrom(const int32_t* labels, const uint8_t* lum, int width, AreaBox box, int32_t label,
+                   int minLum, uint8_t* mask);
+
+// Count, float sum and float sum of squares of the luminances of the box's
+// set pixels, added one by one in row order. scratch holds at least
+// box.x1 - box.x0 + 1 floats.
+struct LumMoments {
+  int count = 0;
+  float sum = 0.0f;
+  float sumSquares = 0.0f;
+};
+LumMoments MaskedLuminanceMoments(const uint8_t* mask, const uint8_t* lum, int width, AreaBox box,
+                                  float* scratch);
+
+// Histograms of the luminance and of the red sample (byte 2 of each B, G, R
+// pixel of `pixels`, rows strideBytes apart) of the set pixels of the mask;
+// lumHistogram and redHistogram receive 256 counts each. Returns the
+// number of set pixels and adds their luminances to lumSum.
+uint32_t SkinHistograms(const uint8_t* mask, const uint8_t* lum, const uint8_t* pixels,
+                        std::ptrdiff_t strideBytes, int width, int height, uint32_t* lumHistogram,
+                        uint32_t* redHistogram, uint64_t& lumSum);
+
+}  // namespace KelvoLibImageProcessing::detail
