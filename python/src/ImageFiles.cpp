@@ -1,15 +1,16 @@
 #include "python/src/ImageFiles.h"
 
 #include <exception>
+#include <optional>
 #include <vector>
 
+#include "host/ImageFormat.h"
 #include "host/ImageMetadata.h"
 #include "host/PngFile.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/core/ImageFileInfo.h"
 #include "tools/kelvo-enhance/EnhanceJob.h"
-#include "tools/kelvo-enhance/ImageOutput.h"
 
 namespace py = pybind11;
 
@@ -17,14 +18,12 @@ namespace kelvo::python {
 
 namespace {
 
-using kelvo::enhance::ImageType;
+using kelvo::host::ImageFormat;
 
-ImageType TypeOf(const std::string& file) {
-  ImageType type;
-  if (!kelvo::enhance::ImageTypeOf(file, &type)) {
-    throw py::value_error("not a .bmp, .jpg, .jpeg or .png file name: " + file);
-  }
-  return type;
+ImageFormat TypeOf(const std::string& file) {
+  const std::optional<ImageFormat> format = kelvo::host::FormatFromName(file);
+  if (!format) throw py::value_error("not a .bmp, .jpg, .jpeg or .png file name: " + file);
+  return *format;
 }
 
 }  // namespace
@@ -59,13 +58,13 @@ py::dict EnhanceFile(const std::string& input, const std::string& output,
 }
 
 py::tuple ImageSize(const std::string& file, bool decode) {
-  const ImageType type = TypeOf(file);
+  const ImageFormat type = TypeOf(file);
   int width = 0, height = 0;
   std::string error;
   {
     py::gil_scoped_release release;
     try {
-      if (type == ImageType::kPng) {
+      if (type == ImageFormat::Png) {
         if (decode) {
           kelvo::host::BgrImage image;
           kelvo::host::ImageMetadata metadata;
@@ -76,7 +75,7 @@ py::tuple ImageSize(const std::string& file, bool decode) {
           error = kelvo::host::ReadPngSize(file, &width, &height);
         }
       } else {
-        const int fileType = type == ImageType::kBmp ? KelvoLibImageProcessing::kFileBmp
+        const int fileType = type == ImageFormat::Bmp ? KelvoLibImageProcessing::kFileBmp
                                                      : KelvoLibImageProcessing::kFileJpg;
         if (decode) {
           KelvoLibImageProcessing::BitmapData image;
