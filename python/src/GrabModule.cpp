@@ -3,15 +3,11 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
-#include <stdlib.h>
 
-#include <cerrno>
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -39,10 +35,10 @@ py::object PixelsArray(grab::Still& still, bool rgb) {
                               pixels->data(), keeper);
 }
 
-py::dict StillDict(grab::Still& still, bool rgb, bool keepFile) {
+py::dict StillDict(grab::Still& still, bool rgb) {
   py::dict d;
   d["time"] = still.request.time;
-  d["file"] = keepFile ? still.request.file : std::string();
+  d["file"] = still.request.file;
   d["taken"] = still.taken;
   d["error"] = still.error;
   d["requested_time"] = still.requestedTime;
@@ -90,24 +86,6 @@ std::vector<grab::Still> RunGrab(const std::string& path,
   return stills;
 }
 
-// A folder of its own under the temporary folder, removed with what is in it.
-struct PrivateFolder {
-  std::string path;
-  PrivateFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvo-grab-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      throw std::system_error(errno, std::generic_category(), "cannot make a temporary folder");
-    }
-    path = pattern;
-  }
-  ~PrivateFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  PrivateFolder(const PrivateFolder&) = delete;
-  PrivateFolder& operator=(const PrivateFolder&) = delete;
-};
-
 bool IsRgb(const std::string& channels) {
   if (channels == "rgb") return true;
   if (channels == "bgr") return false;
@@ -124,22 +102,18 @@ PYBIND11_MODULE(_grab, m) {
       [](const std::string& path, const std::vector<double>& times, bool enhance,
          const std::string& channels, int64_t maxPixels) {
         const bool rgb = IsRgb(channels);
-        // The grab element reports a still it only keeps in memory as not
-        // taken, so each still is also written, as a BMP (no encoding) in a
-        // private temporary folder removed afterwards.
-        PrivateFolder folder;
+        // No file: the stills come back as pixels only.
         std::vector<grab::Request> requests(times.size());
         for (size_t i = 0; i < times.size(); ++i) {
           requests[i].time = times[i];
           requests[i].enhance = enhance;
-          requests[i].file = folder.path + "/still-" + std::to_string(i) + ".bmp";
         }
         grab::Options options;
         options.keepPixels = true;
         options.maxPixels = maxPixels;
         std::vector<grab::Still> stills = RunGrab(path, requests, options);
         py::list result;
-        for (grab::Still& s : stills) result.append(StillDict(s, rgb, false));
+        for (grab::Still& s : stills) result.append(StillDict(s, rgb));
         return result;
       },
       py::arg("path"), py::arg("times"), py::kw_only(), py::arg("enhance") = false,
@@ -166,7 +140,7 @@ PYBIND11_MODULE(_grab, m) {
         options.maxPixels = maxPixels;
         std::vector<grab::Still> stills = RunGrab(path, requests, options);
         py::list result;
-        for (grab::Still& s : stills) result.append(StillDict(s, true, true));
+        for (grab::Still& s : stills) result.append(StillDict(s, true));
         return result;
       },
       py::arg("path"), py::arg("targets"), py::kw_only(), py::arg("enhance") = false,
