@@ -69,93 +69,27 @@ void CheckFilter(Fn fn, const Kernel& k, int channels, double lo, double hi) {
   }
 }
 
-TEST(FilterGauss, BothMasksOneAndThreeChannels) {
+// Random 16-bit samples over the whole range reach both saturation ends; a
+// narrow range checks the unsaturated sums and the rounding of halves.
+TEST(FixedFilters, MatchPlainKernels) {
   for (IppiMaskSize m : {ippMskSize3x3, ippMskSize5x5}) {
-    const Kernel& k = m == ippMskSize3x3 ? kGauss3 : kGauss5;
-    auto c1 = [m](const Ipp8u* s, int ss, Ipp8u* d, int ds, IppiSize r) {
-      return ippiFilterGauss_8u_C1R(s, ss, d, ds, r, m);
-    };
-    auto c3 = [m](const Ipp8u* s, int ss, Ipp8u* d, int ds, IppiSize r) {
-      return ippiFilterGauss_8u_C3R(s, ss, d, ds, r, m);
-    };
-    CheckFilter<Ipp8u>(c1, k, 1, 0, 255);
-    CheckFilter<Ipp8u>(c3, k, 3, 0, 255);
+    SCOPED_TRACE(m);
+    const bool small = m == ippMskSize3x3;
+    const Kernel& gauss = small ? kGauss3 : kGauss5;
+    const Kernel& laplace = small ? kLaplace3 : kLaplace5;
+    CheckFilter<Ipp8u>([m](auto... a) { return ippiFilterGauss_8u_C1R(a..., m); }, gauss, 1, 0,
+                       255);
+    CheckFilter<Ipp8u>([m](auto... a) { return ippiFilterGauss_8u_C3R(a..., m); }, gauss, 3, 0,
+                       255);
+    CheckFilter<Ipp8u>([m](auto... a) { return ippiFilterLaplace_8u_C3R(a..., m); }, laplace, 3, 0,
+                       255);
+    for (const auto& [lo, hi] : {std::pair{-32768, 32767}, {0, 4095}})
+      CheckFilter<Ipp16s>([m](auto... a) { return ippiFilterLaplace_16s_C3R(a..., m); }, laplace, 3,
+                          lo, hi);
   }
-}
-
-TEST(FilterGauss, FlatAreaStaysFlat) {
-  for (IppiMaskSize m : {ippMskSize3x3, ippMskSize5x5}) {
-    TestImage<Ipp8u> src(6, 4, 1, 2);
-    for (Ipp8u v : {0, 1, 254, 255}) {
-      for (int y = -2; y < 6; ++y)
-        for (int x = -2; x < 8; ++x) src.At(x, y) = v;
-      TestImage<Ipp8u> dst(6, 4);
-      ASSERT_EQ(ippiFilterGauss_8u_C1R(src.Roi(), src.Step(), dst.Roi(), dst.Step(), {6, 4}, m), 0);
-      EXPECT_EQ(dst.At(5, 3), v);
-      EXPECT_EQ(dst.At(0, 0), v);
-    }
-  }
-}
-
-TEST(FilterLaplace, BothMasksBothDepths) {
-  for (IppiMaskSize m : {ippMskSize3x3, ippMskSize5x5}) {
-    const Kernel& k = m == ippMskSize3x3 ? kLaplace3 : kLaplace5;
-    CheckFilter<Ipp8u>([m](const Ipp8u* s, int ss, Ipp8u* d, int ds,
-                           IppiSize r) { return ippiFilterLaplace_8u_C3R(s, ss, d, ds, r, m); },
-                       k, 3, 0, 255);
-    // Full 16-bit range so both saturation ends are reached.
-    CheckFilter<Ipp16s>([m](const Ipp16s* s, int ss, Ipp16s* d, int ds,
-                            IppiSize r) { return ippiFilterLaplace_16s_C3R(s, ss, d, ds, r, m); },
-                        k, 3, -32768, 32767);
-    CheckFilter<Ipp16s>([m](const Ipp16s* s, int ss, Ipp16s* d, int ds,
-                            IppiSize r) { return ippiFilterLaplace_16s_C3R(s, ss, d, ds, r, m); },
-                        k, 3, 0, 4095);
-  }
-}
-
-TEST(FilterLaplace, FlatIsZeroAndDotNeighboursClip) {
-  for (IppiMaskSize m : {ippMskSize3x3, ippMskSize5x5}) {
-    TestImage<Ipp8u> src(5, 5, 3, 2);
-    for (int y = -2; y < 7; ++y)
-      for (int x = -2; x < 7; ++x)
-        for (int c = 0; c < 3; ++c) src.At(x, y, c) = 100;
-    TestImage<Ipp8u> dst(5, 5, 3);
-    ASSERT_EQ(ippiFilterLaplace_8u_C3R(src.Roi(), src.Step(), dst.Roi(), dst.Step(), {5, 5}, m), 0);
-    for (int y = 0; y < 5; ++y)
-      for (int x = 0; x < 5; ++x) EXPECT_EQ(dst.At(x, y, 1), 0);
-    for (int y = -2; y < 7; ++y)
-      for (int x = -2; x < 7; ++x) src.At(x, y, 1) = 10;
-    src.At(2, 2, 1) = 200;
-    ASSERT_EQ(ippiFilterLaplace_8u_C3R(src.Roi(), src.Step(), dst.Roi(), dst.Step(), {5, 5}, m), 0);
-    EXPECT_EQ(dst.At(2, 2, 1), 255);
-    // Neighbours with a negative weight on the dot clip to 0; with weight 0
-    // they see a flat area.
-    const int d = m == ippMskSize3x3 ? 1 : 2;
-    EXPECT_EQ(dst.At(2 - d, 2, 1), 0);
-    EXPECT_EQ(dst.At(2, 2 + d, 1), 0);
-    EXPECT_EQ(dst.At(2 + d, 2 + d, 1), 0);
-    EXPECT_EQ(dst.At(2, 2, 0), 0);
-  }
-}
-
-TEST(FilterSharpen, BothDepthsRoundHalfUp) {
   CheckFilter<Ipp8u>(ippiFilterSharpen_8u_C3R, kSharpen, 3, 0, 255);
   CheckFilter<Ipp16s>(ippiFilterSharpen_16s_C3R, kSharpen, 3, -32768, 32767);
   CheckFilter<Ipp16s>(ippiFilterSharpen_16s_C3R, kSharpen, 3, -50, 50);
-  // A centre of -1 on a zero ground gives -16/8 = -2; one neighbour of 4 on a
-  // zero ground gives -4/8 = -0.5, which rounds to 0.
-  TestImage<Ipp16s> src(1, 1, 3, 1);
-  for (int y = -1; y < 2; ++y)
-    for (int x = -1; x < 2; ++x)
-      for (int c = 0; c < 3; ++c) src.At(x, y, c) = 0;
-  src.At(0, 0, 0) = -1;
-  src.At(1, 0, 1) = 4;
-  src.At(1, 0, 2) = 12;  // -1.5 rounds to -1
-  TestImage<Ipp16s> dst(1, 1, 3);
-  ASSERT_EQ(ippiFilterSharpen_16s_C3R(src.Roi(), src.Step(), dst.Roi(), dst.Step(), {1, 1}), 0);
-  EXPECT_EQ(dst.At(0, 0, 0), -2);
-  EXPECT_EQ(dst.At(0, 0, 1), 0);
-  EXPECT_EQ(dst.At(0, 0, 2), -1);
 }
 
 TEST(FixedFilters, StatusCodes) {
@@ -266,20 +200,6 @@ TEST(FilterMedian, WideRowsOnEveryTarget) {
   CheckMedianWideRows<Ipp8u>(ippiFilterMedian_8u_C1R, 0, 255);
   CheckMedianWideRows<Ipp8u>(ippiFilterMedian_8u_C1R, 10, 13);  // many ties
   CheckMedianWideRows<Ipp16s>(ippiFilterMedian_16s_C1R, -32768, 32767);
-}
-
-TEST(FilterMedian, RemovesImpulseNoise) {
-  TestImage<Ipp8u> src(4, 4, 1, 2);
-  for (int y = -2; y < 6; ++y)
-    for (int x = -2; x < 6; ++x) src.At(x, y) = 50;
-  src.At(1, 1) = 255;
-  src.At(2, 2) = 0;
-  TestImage<Ipp8u> dst(4, 4);
-  ASSERT_EQ(
-      ippiFilterMedian_8u_C1R(src.Roi(), src.Step(), dst.Roi(), dst.Step(), {4, 4}, {3, 3}, {1, 1}),
-      ippStsNoErr);
-  for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(dst.At(x, y), 50);
 }
 
 TEST(FilterMedian, StatusCodes) {
