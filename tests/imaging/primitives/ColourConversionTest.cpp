@@ -52,15 +52,6 @@ TEST(YCbCr422ToBGR, StudioBlackAndWhite) {
   EXPECT_EQ(Convert422({0, 128, 0, 128}, 2), (std::vector<Ipp8u>(6, 0)));
 }
 
-TEST(YCbCr422ToBGR, OddWidthLastPixelBorrowsPrecedingCr) {
-  // Pixels 0,1 share Cb=90/Cr=200; pixel 2 has its own Cb=60 and borrows Cr=200.
-  const std::vector<Ipp8u> bgr = Convert422({100, 90, 150, 200, 120, 60}, 3);
-  const long y = 120, cb = 60, cr = 200;
-  EXPECT_EQ(bgr[6], Clamp255((76284 * y + 132186 * cb - 18140365) >> 16));
-  EXPECT_EQ(bgr[7], Clamp255((76284 * y - 53281 * cr - 25690 * cb + 8887730) >> 16));
-  EXPECT_EQ(bgr[8], Clamp255((76284 * y + 104595 * cr - 14608761) >> 16));
-}
-
 TEST(YCbCr422ToBGR, StatusCodesWriteNothing) {
   std::vector<Ipp8u> src(64, 128), dst(64, 0xEE);
   EXPECT_EQ(ippiYCbCr422ToBGR_8u_C2C3R(src.data(), 16, dst.data(), 24, {1, 2}), ippStsSizeErr);
@@ -117,22 +108,21 @@ TEST(RGBToYUV, MatchesRealWeightsWithinOne) {
   EXPECT_EQ(pv.At(1, 0), 0);
 }
 
+// Within one is not enough for greys: they must survive both ways exactly.
 TEST(RGBToYUV, GreysAreExact) {
+  TestImage<Ipp8u> grey(256, 1, 3), py(256, 1), pu(256, 1), pv(256, 1), back(256, 1, 3);
+  for (int v = 0; v < 256; ++v)
+    for (int c = 0; c < 3; ++c) grey.At(v, 0, c) = static_cast<Ipp8u>(v);
+  Ipp8u* planes[3] = {py.Roi(), pu.Roi(), pv.Roi()};
+  const Ipp8u* cplanes[3] = {py.Roi(), pu.Roi(), pv.Roi()};
+  ASSERT_EQ(ippiRGBToYUV_8u_C3P3R(grey.Roi(), grey.Step(), planes, py.Step(), {256, 1}), 0);
+  ASSERT_EQ(ippiYUVToRGB_8u_P3C3R(cplanes, py.Step(), back.Roi(), back.Step(), {256, 1}), 0);
   for (int v = 0; v < 256; ++v) {
-    Ipp8u px[3] = {static_cast<Ipp8u>(v), static_cast<Ipp8u>(v), static_cast<Ipp8u>(v)};
-    Ipp8u y = 0, u = 0, vv = 0;
-    Ipp8u* planes[3] = {&y, &u, &vv};
-    ASSERT_EQ(ippiRGBToYUV_8u_C3P3R(px, 3, planes, 1, {1, 1}), ippStsNoErr);
-    EXPECT_EQ(y, v);
-    EXPECT_EQ(u, 128);
-    EXPECT_EQ(vv, 128);
-    Ipp8u back[3] = {};
-    const Ipp8u* cplanes[3] = {&y, &u, &vv};
-    ASSERT_EQ(ippiYUVToRGB_8u_P3C3R(cplanes, 1, back, 3, {1, 1}), ippStsNoErr);
-    EXPECT_EQ(back[0], v);
-    EXPECT_EQ(back[1], v);
-    EXPECT_EQ(back[2], v);
+    EXPECT_EQ(py.At(v, 0), v);
+    EXPECT_EQ(pu.At(v, 0), 128);
+    EXPECT_EQ(pv.At(v, 0), 128);
   }
+  EXPECT_TRUE(kelvo::testing::SameBytes(back, grey));
 }
 
 TEST(YUVToRGB, MatchesRealWeightsWithinOneAndSaturates) {
@@ -155,24 +145,6 @@ TEST(YUVToRGB, MatchesRealWeightsWithinOneAndSaturates) {
   }
   EXPECT_EQ(dst.At(0, 0, 0), 255);
   EXPECT_EQ(dst.At(1, 0, 2), 0);
-}
-
-TEST(RGBToYUV, RoundTripKeepsColourWithinRounding) {
-  std::mt19937 rng(11);
-  const int w = 64, h = 4;
-  TestImage<Ipp8u> src(w, h, 3);
-  src.FillRandom(rng, 64, 191);  // colours whose U and V do not saturate
-  TestImage<Ipp8u> py(w, h), pu(w, h), pv(w, h), back(w, h, 3);
-  Ipp8u* planes[3] = {py.Roi(), pu.Roi(), pv.Roi()};
-  const Ipp8u* cplanes[3] = {py.Roi(), pu.Roi(), pv.Roi()};
-  ASSERT_EQ(ippiRGBToYUV_8u_C3P3R(src.Roi(), src.Step(), planes, py.Step(), {w, h}), ippStsNoErr);
-  ASSERT_EQ(ippiYUVToRGB_8u_P3C3R(cplanes, py.Step(), back.Roi(), back.Step(), {w, h}),
-            ippStsNoErr);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      for (int c = 0; c < 3; ++c) EXPECT_NEAR(back.At(x, y, c), src.At(x, y, c), 2.0);
-    }
-  }
 }
 
 TEST(RGBToYUV, StatusCodes) {
