@@ -77,7 +77,7 @@ void CompareFilter(Fn fn, RefFn refFn, int channels, int border, double lo, doub
   });
 }
 
-TEST(SimdPaths, GaussLaplaceSharpen) {
+TEST(SimdPaths, GaussLaplaceSharpenCopy) {
   for (IppiMaskSize m : {ippMskSize3x3, ippMskSize5x5}) {
     SCOPED_TRACE(m);
     const int r = m == ippMskSize3x3 ? 1 : 2;
@@ -94,6 +94,7 @@ TEST(SimdPaths, GaussLaplaceSharpen) {
   }
   CompareFilter<Ipp8u>(ippiFilterSharpen_8u_C3R, ref::FilterSharpen_8u_C3R, 3, 1, 0, 255);
   CompareFilter<Ipp16s>(ippiFilterSharpen_16s_C3R, ref::FilterSharpen_16s_C3R, 3, 1, -32768, 32767);
+  CompareFilter<Ipp32f>(ippiCopy_32f_C1R, ref::Copy_32f_C1R, 1, 0, -5, 5);
 }
 
 template <class T, class Fn, class RefFn>
@@ -153,16 +154,6 @@ TEST(SimdPaths, ConvFullSpecialValues) {
       }
     });
   }
-}
-
-TEST(SimdPaths, Copy32f) {
-  OnAwkwardSizes([](int w, int h, std::mt19937& rng) {
-    TestImage<Ipp32f> src(w, h, 1, 0, 3), a(w, h, 1, 0, 1), b(w, h, 1, 0, 1);
-    src.FillRandom(rng, -5, 5);
-    ASSERT_EQ(ippiCopy_32f_C1R(src.Roi(), src.Step(), a.Roi(), a.Step(), {w, h}), 0);
-    ASSERT_EQ(ref::Copy_32f_C1R(src.Roi(), src.Step(), b.Roi(), b.Step(), {w, h}), 0);
-    ASSERT_TRUE(SameBytes(a, b));
-  });
 }
 
 }  // namespace
