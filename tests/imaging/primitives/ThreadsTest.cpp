@@ -30,10 +30,15 @@ struct DefaultThreadsAfter {
   ~DefaultThreadsAfter() { kelvo::SetThreads(0); }
 };
 
-template <class T>
-std::vector<uint8_t> Raw(const TestImage<T>& image) {
-  std::vector<uint8_t> out(image.Raw().size() * sizeof(T));
-  std::memcpy(out.data(), image.Raw().data(), out.size());
+// The bytes of every image given, one after the other.
+template <class... T>
+std::vector<uint8_t> Raw(const TestImage<T>&... images) {
+  std::vector<uint8_t> out;
+  const auto add = [&](const auto& image) {
+    const auto* p = reinterpret_cast<const uint8_t*>(image.Raw().data());
+    out.insert(out.end(), p, p + image.Raw().size() * sizeof(image.Raw()[0]));
+  };
+  (add(images), ...);
   return out;
 }
 
@@ -104,10 +109,7 @@ TEST(ThreadsTest, NeighbourhoodFiltersAreTheSameOnAnyCount) {
       EXPECT_EQ(
           ippiFilterSharpen_8u_C3R(src8c3.Roi(), src8c3.Step(), sharp.Roi(), sharp.Step(), roi),
           ippStsNoErr);
-      std::vector<uint8_t> out = Raw(lap);
-      const std::vector<uint8_t> more = Raw(sharp);
-      out.insert(out.end(), more.begin(), more.end());
-      return out;
+      return Raw(lap, sharp);
     });
   }
 }
@@ -147,12 +149,7 @@ TEST(ThreadsTest, ColourAndFrameConversionsAreTheSameOnAnyCount) {
       EXPECT_EQ(ippiRGBToYUV_8u_C3P3R(bgr.Roi(), bgr.Step(), planes, y.Step(), roi), ippStsNoErr);
       const Ipp8u* in[3] = {y.Roi(), u.Roi(), v.Roi()};
       EXPECT_EQ(ippiYUVToRGB_8u_P3C3R(in, y.Step(), back.Roi(), back.Step(), roi), ippStsNoErr);
-      std::vector<uint8_t> out = Raw(y);
-      for (const auto* p : {&u, &v, &back}) {
-        const std::vector<uint8_t> more = Raw(*p);
-        out.insert(out.end(), more.begin(), more.end());
-      }
-      return out;
+      return Raw(y, u, v, back);
     });
     // Packed 4:2:2 comes in pixel pairs.
     const Size pairs{s.w + s.w % 2, s.h};
@@ -191,12 +188,7 @@ TEST(ThreadsTest, WaveletLevelsAreTheSameOnAnyCount) {
                                   out[1].Step(), out[2].Roi(), out[2].Step(), out[3].Roi(),
                                   out[3].Step(), {s.w, s.h}, fwd, buffer.data()),
                 ippStsNoErr);
-      std::vector<uint8_t> bytes;
-      for (const auto& o : out) {
-        const std::vector<uint8_t> more = Raw(o);
-        bytes.insert(bytes.end(), more.begin(), more.end());
-      }
-      return bytes;
+      return Raw(out[0], out[1], out[2], out[3]);
     });
     ExpectSameOnEveryCount("inverse level", s, [&] {
       TestImage<Ipp32f> dst(2 * s.w, 2 * s.h, 1, 1);
@@ -211,10 +203,6 @@ TEST(ThreadsTest, WaveletLevelsAreTheSameOnAnyCount) {
   ippiWTFwdFree_32f_C1R(fwd);
   ippiWTInvFree_32f_C1R(inv);
 }
-
-}  // namespace
-
-namespace {
 
 // A worker's own count must not leak to other threads (an element with a
 // threads setting beside an application using the library), and nested

@@ -3,6 +3,7 @@
 // SIMD target bit-identical to the scalar reference, and the statuses.
 
 #include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -69,7 +70,8 @@ IppStatus Forward(const Filters& f, Plane& src, Bands& b, int bw, int bh) {
   return st;
 }
 
-IppStatus Inverse(const Filters& f, Bands& b, Plane& dst, int bw, int bh) {
+// Synthesis of the bw x bh bands seen from (at, at).
+IppStatus Inverse(const Filters& f, Bands& b, Plane& dst, int bw, int bh, int at = 0) {
   IppiWTInvSpec_32f_C1R* spec = nullptr;
   IppStatus st = ippiWTInvInitAlloc_32f_C1R(&spec, f.low.data(), f.lenLow, f.anchorLow,
                                             f.high.data(), f.lenHigh, f.anchorHigh);
@@ -77,8 +79,8 @@ IppStatus Inverse(const Filters& f, Bands& b, Plane& dst, int bw, int bh) {
   int size = 0;
   ippiWTInvGetBufSize_C1R(spec, &size);
   std::vector<Ipp8u> buffer(static_cast<size_t>(size));
-  st = ippiWTInv_32f_C1R(b.a.At(0, 0), b.a.Step(), b.x.At(0, 0), b.x.Step(), b.y.At(0, 0),
-                         b.y.Step(), b.xy.At(0, 0), b.xy.Step(), IppiSize{bw, bh}, dst.At(0, 0),
+  st = ippiWTInv_32f_C1R(b.a.At(at, at), b.a.Step(), b.x.At(at, at), b.x.Step(), b.y.At(at, at),
+                         b.y.Step(), b.xy.At(at, at), b.xy.Step(), IppiSize{bw, bh}, dst.At(0, 0),
                          dst.Step(), spec, buffer.data());
   ippiWTInvFree_32f_C1R(spec);
   return st;
@@ -133,20 +135,7 @@ TEST(WaveletPrimitives, EveryBuiltInBankReconstructsItsInput) {
     Bands b(bw + 2 * m, bh + 2 * m, 0);
     ASSERT_EQ(Forward(FwdFilters(banks[i]), src, b, bw + 2 * m, bh + 2 * m), ippStsNoErr);
     Plane out(2 * bw, 2 * bh, 0);
-    // Synthesis of the central bw x bh bands, seen from (m, m).
-    IppiWTInvSpec_32f_C1R* spec = nullptr;
-    const Filters inv = InvFilters(banks[i]);
-    ASSERT_EQ(ippiWTInvInitAlloc_32f_C1R(&spec, inv.low.data(), inv.lenLow, inv.anchorLow,
-                                         inv.high.data(), inv.lenHigh, inv.anchorHigh),
-              ippStsNoErr);
-    int size = 0;
-    ASSERT_EQ(ippiWTInvGetBufSize_C1R(spec, &size), ippStsNoErr);
-    std::vector<Ipp8u> buffer(static_cast<size_t>(size));
-    ASSERT_EQ(ippiWTInv_32f_C1R(b.a.At(m, m), b.a.Step(), b.x.At(m, m), b.x.Step(), b.y.At(m, m),
-                                b.y.Step(), b.xy.At(m, m), b.xy.Step(), IppiSize{bw, bh},
-                                out.At(0, 0), out.Step(), spec, buffer.data()),
-              ippStsNoErr);
-    ippiWTInvFree_32f_C1R(spec);
+    ASSERT_EQ(Inverse(InvFilters(banks[i]), b, out, bw, bh, m), ippStsNoErr);
     float worst = 0.0f;
     for (int y = 0; y < 2 * bh; ++y) {
       for (int x = 0; x < 2 * bw; ++x) {
