@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -62,7 +63,7 @@ std::vector<uint8_t> Bytes(const BitmapData& image) {
 }
 
 PipelineSnapshot::Report RunPipeline(PipelineSnapshot& pipeline, const BitmapData& input,
-                             BitmapData& output) {
+                                     BitmapData& output) {
   pipeline.Execute(&input, &output);
   return pipeline.GetReport();
 }
@@ -125,19 +126,6 @@ TEST(PipelineSnapshotTest, WithoutStretchOpacityStaysHalfAndSharpeningRuns) {
   BitmapData plain(kW, kH);
   RunPipeline(p, input, plain);
   EXPECT_NE(Bytes(sharpened), Bytes(plain));
-}
-
-TEST(PipelineSnapshotTest, InPlaceEqualsSeparateOutput) {
-  BitmapData input = Textured(70, 120, 160, 30);
-  PaintRect(input, 30, 20, 80, 70, 120, 150, 200, 10);
-  PipelineSnapshot p(kW, kH, 2);
-  BitmapData out(kW, kH);
-  p.Execute(&input, &out);
-  const PipelineSnapshot::Report separate = p.GetReport();
-  p.Execute(&input, &input);
-  EXPECT_EQ(Bytes(input), Bytes(out));
-  EXPECT_EQ(p.GetReport().finalHigh, separate.finalHigh);
-  EXPECT_EQ(p.GetReport().opacity, separate.opacity);
 }
 
 // The stages read the frame in place when it has the work images' layout
@@ -255,7 +243,6 @@ TEST(PipelineSnapshotTest, LargeDarkSkinAreaKeepsTheBlackPoint) {
   BitmapData out(kW, kH);
   const PipelineSnapshot::Report r = RunPipeline(p, input, out);
   EXPECT_GE(r.skinRatio, 0.05f);
-  EXPECT_LT(r.skinMean, 55.0f * 1.2f);
   EXPECT_LT(r.skinMean, 55.0f);
   EXPECT_EQ(r.finalLow, 0.01953125f);
   EXPECT_GT(r.skinClip, 0.0f);
@@ -264,32 +251,23 @@ TEST(PipelineSnapshotTest, LargeDarkSkinAreaKeepsTheBlackPoint) {
   EXPECT_LE(r.finalHigh, 0.18032789f);
 }
 
-TEST(RunSnapshotPipelineTest, EnhancesACopyAndLeavesTheFrame) {
+// A copy of the frame is enhanced, at a size the pipeline takes and at one
+// it needs padded for; the frame is left as it was.
+TEST(RunSnapshotPipelineTest, EnhancesACopyAtAnySizeAndLeavesTheFrame) {
   BitmapData frame = Textured(70, 120, 160, 30);
   PaintRect(frame, 30, 20, 80, 70, 120, 150, 200, 10);
   const std::vector<uint8_t> original = Bytes(frame);
-  uint8_t* enhanced = nullptr;
-  ASSERT_TRUE(RunSnapshotPipeline(kW, kH, 3 * kW, frame.GetData(), &enhanced));
-  ASSERT_NE(enhanced, nullptr);
-  EXPECT_EQ(Bytes(frame), original);
-
-  BitmapData expected(kW, kH);
-  PipelineSnapshot p(kW, kH, 2);
-  p.Execute(&frame, &expected);
-  EXPECT_EQ(std::memcmp(enhanced, expected.GetData(), static_cast<std::size_t>(kH) * 3 * kW), 0);
-  FreeSnapshotImage(enhanced);
-}
-
-// A frame too small for the pipeline itself is padded and cropped back.
-TEST(RunSnapshotPipelineTest, FramesOfAnySizeAreEnhanced) {
-  BitmapData frame = Textured(70, 120, 160, 30);
-  uint8_t* enhanced = nullptr;
-  ASSERT_TRUE(RunSnapshotPipeline(33, 31, 99, frame.GetData(), &enhanced));
-  BitmapData small(33, 31, kFormatBGR8, frame.GetData(), 99);
-  BitmapData expected;
-  EnhanceAnySize(small, expected);
-  EXPECT_EQ(std::memcmp(enhanced, expected.GetData(), 31 * 99), 0);
-  FreeSnapshotImage(enhanced);
+  for (const auto& [w, h, stride] : {std::array{kW, kH, 3 * kW}, {33, 31, 99}}) {
+    SCOPED_TRACE(w);
+    uint8_t* enhanced = nullptr;
+    ASSERT_TRUE(RunSnapshotPipeline(w, h, stride, frame.GetData(), &enhanced));
+    ASSERT_NE(enhanced, nullptr);
+    EXPECT_EQ(Bytes(frame), original);
+    BitmapData expected;
+    EnhanceAnySize(BitmapData(w, h, kFormatBGR8, frame.GetData(), stride), expected);
+    EXPECT_EQ(std::memcmp(enhanced, expected.GetData(), static_cast<std::size_t>(h) * stride), 0);
+    FreeSnapshotImage(enhanced);
+  }
 }
 
 TEST(RunSnapshotPipelineTest, FailuresAreReportedNotThrown) {
