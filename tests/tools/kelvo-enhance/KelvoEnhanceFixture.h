@@ -6,13 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -35,7 +33,10 @@ class KelvoEnhanceTest : public testing::Test {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
   }
-  void TearDown() override { RemoveTree(dir_); }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
   // Stderr is appended to the output after a marker line, so one string
@@ -73,30 +74,11 @@ class KelvoEnhanceTest : public testing::Test {
 
   std::vector<std::string> Files(const std::string& sub = "") const {
     std::vector<std::string> names;
-    if (DIR* d = opendir((sub.empty() ? dir_ : Path(sub)).c_str())) {
-      while (const dirent* e = readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-      closedir(d);
-    }
+    std::error_code ignored;
+    for (const auto& e : std::filesystem::directory_iterator(sub.empty() ? dir_ : Path(sub), ignored))
+      names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
-  }
-
-  static void RemoveTree(const std::string& path) {
-    if (DIR* d = opendir(path.c_str())) {
-      while (const dirent* e = readdir(d)) {
-        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-        const std::string child = path + "/" + e->d_name;
-        struct stat st;
-        if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-          RemoveTree(child);
-        } else {
-          std::remove(child.c_str());
-        }
-      }
-      closedir(d);
-    }
-    rmdir(path.c_str());
   }
 
   std::string dir_;
