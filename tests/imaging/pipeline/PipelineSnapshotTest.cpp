@@ -28,22 +28,9 @@ using kelvo::test::ExpectIPException;
 constexpr int kW = 128;
 constexpr int kH = 96;
 
-// A frame of the given mean colour with uniform texture of +-spread per
-// channel (deterministic: mt19937's raw output is fixed by the standard).
-BitmapData Textured(int b, int g, int r, int spread, uint32_t seed = 7) {
-  BitmapData image(kW, kH);
-  std::mt19937 rng(seed);
-  for (int y = 0; y < kH; ++y) {
-    uint8_t* row = image.GetData() + y * image.GetStride();
-    for (int x = 0; x < kW; ++x) {
-      const int n = static_cast<int>(rng() % (2 * spread + 1)) - spread;
-      const int v[3] = {b + n, g + n, r + n};
-      for (int c = 0; c < 3; ++c) row[3 * x + c] = static_cast<uint8_t>(std::clamp(v[c], 0, 255));
-    }
-  }
-  return image;
-}
-
+// Paints a rectangle (inclusive corners) in a colour with uniform texture of
+// +-spread per channel (deterministic: mt19937's raw output is fixed by the
+// standard).
 void PaintRect(BitmapData& image, int x0, int y0, int x1, int y1, int b, int g, int r,
                int spread = 0, uint32_t seed = 3) {
   std::mt19937 rng(seed);
@@ -56,6 +43,13 @@ void PaintRect(BitmapData& image, int x0, int y0, int x1, int y1, int b, int g, 
       p[2] = static_cast<uint8_t>(std::clamp(r + n, 0, 255));
     }
   }
+}
+
+// A whole frame of the given mean colour and texture.
+BitmapData Textured(int b, int g, int r, int spread) {
+  BitmapData image(kW, kH);
+  PaintRect(image, 0, 0, kW - 1, kH - 1, b, g, r, spread, 7);
+  return image;
 }
 
 std::vector<uint8_t> Bytes(const BitmapData& image) {
