@@ -134,8 +134,8 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
         std::memcpy(row, sourceRow(y), w);
         const int need = std::min(height - 1, y + hpHalfH);
         for (; widened <= need; ++widened) {
-          WidenToFloat(sourceRow(widened),
-                       ringSource + w * static_cast<std::size_t>(widened % hpH), w);
+          WidenToFloat(sourceRow(widened), ringSource + w * static_cast<std::size_t>(widened % hpH),
+                       w);
         }
         const int from = hpHalfW, to = width - hpHalfW;
         if (y >= hpHalfH && y < height - hpHalfH && from < to) {

@@ -355,9 +355,8 @@ struct SkinResult {
   std::vector<int> clips;
 
   bool operator==(const SkinResult& o) const {
-    return mask == o.mask && lum == o.lum &&
-           count == o.count && std::memcmp(&mean, &o.mean, sizeof mean) == 0 &&
-           areas == o.areas && clips == o.clips;
+    return mask == o.mask && lum == o.lum && count == o.count &&
+           std::memcmp(&mean, &o.mean, sizeof mean) == 0 && areas == o.areas && clips == o.clips;
   }
 };
 
