@@ -131,14 +131,21 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
     auto produce = [&](int y) {
       if (highPass) {
         uint8_t* row = ringBytes + w * static_cast<std::size_t>(y % ringB);
-        std::memcpy(row, sourceRow(y), w);
+        const int from = hpHalfW, to = width - hpHalfW;
+        const bool convolved = y >= hpHalfH && y < height - hpHalfH && from < to;
+        // Only the columns the convolution leaves keep the source.
+        if (convolved) {
+          std::memcpy(row, sourceRow(y), static_cast<std::size_t>(from));
+          std::memcpy(row + to, sourceRow(y) + to, static_cast<std::size_t>(width - to));
+        } else {
+          std::memcpy(row, sourceRow(y), w);
+        }
         const int need = std::min(height - 1, y + hpHalfH);
         for (; widened <= need; ++widened) {
           WidenToFloat(sourceRow(widened), ringSource + w * static_cast<std::size_t>(widened % hpH),
                        w);
         }
-        const int from = hpHalfW, to = width - hpHalfW;
-        if (y >= hpHalfH && y < height - hpHalfH && from < to) {
+        if (convolved) {
           for (int ky = 0; ky < hpH; ++ky) {
             rowPointers[ky] = ringSource + w * static_cast<std::size_t>((y + hpHalfH - ky) % hpH);
           }
