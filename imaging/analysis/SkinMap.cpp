@@ -1,8 +1,10 @@
 #include "imaging/analysis/SkinMap.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "imaging/analysis/Regions.h"
@@ -14,6 +16,7 @@
 #include "imaging/core/detail/Checks.h"
 #include "imaging/denoise/OpImg16to8bit.h"
 #include "imaging/primitives/ImageView.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -227,11 +230,13 @@ void SkinMap::InitializeChecked(const BitmapData* image, int cameraType, bool us
 }
 
 void SkinMap::BuildLuminance(const uint8_t* pixels, int stride) {
-  for (int y = 0; y < height_; ++y) {
-    const uint8_t* p = RowAt(pixels, stride, y);
-    uint8_t* l = lumMap_.get() + static_cast<std::size_t>(y) * width_;
-    for (int x = 0; x < width_; ++x, p += 3) l[x] = static_cast<uint8_t>(Luminance(p));
-  }
+  kelvo::ParallelRows(height_, kelvo::BandRows(3L * width_), [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      const uint8_t* p = RowAt(pixels, stride, y);
+      uint8_t* l = lumMap_.get() + static_cast<std::size_t>(y) * width_;
+      for (int x = 0; x < width_; ++x, p += 3) l[x] = static_cast<uint8_t>(Luminance(p));
+    }
+  });
 }
 
 const uint32_t* SkinMap::LuminanceHistogram() const {
@@ -247,10 +252,26 @@ const uint32_t* SkinMap::LuminanceHistogram() const {
 void SkinMap::BuildSkinHistograms(const uint8_t* pixels, int stride) {
   skinLumHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
   skinRedHistogram_ = AllocateZeroed<uint32_t>(kBins, "SkinMap::Initialize");
+  // Counts and an integer sum: the bands' parts add up the same in any
+  // order.
   uint64_t sum = 0;
-  const uint32_t count =
-      detail::SkinHistograms(skinMask_.get(), lumMap_.get(), pixels, stride, width_, height_,
-                             skinLumHistogram_.get(), skinRedHistogram_.get(), sum);
+  uint32_t count = 0;
+  std::mutex totalsLock;
+  kelvo::ParallelRows(height_, kelvo::BandRows(3L * width_), [&](int begin, int end) {
+    uint32_t lum[kBins], red[kBins];
+    uint64_t bandSum = 0;
+    const std::size_t offset = static_cast<std::size_t>(begin) * static_cast<std::size_t>(width_);
+    const uint32_t bandCount = detail::SkinHistograms(
+        skinMask_.get() + offset, lumMap_.get() + offset, RowAt(pixels, stride, begin), stride,
+        width_, end - begin, lum, red, bandSum);
+    const std::lock_guard<std::mutex> hold(totalsLock);
+    for (int i = 0; i < kBins; ++i) {
+      skinLumHistogram_[i] += lum[i];
+      skinRedHistogram_[i] += red[i];
+    }
+    sum += bandSum;
+    count += bandCount;
+  });
   skinPixelCount_ = count;
   // Without skin pixels the mean is 0, not 0/0.
   skinMeanLuminance_ =
@@ -288,12 +309,24 @@ int SkinMap::FindSkin(const uint8_t* pixels, int stride, float meanLuminance, fl
   // computed in step 4 for the candidates only, instead of being kept in
   // three float planes. Integer sums are exact, as double sums of 8-bit
   // values are below 2^53.
+  // Rows go in bands on the library's threads; the sums are integers, so
+  // the bands' totals add up the same in any order.
+  const int grain = kelvo::BandRows(3L * width_);
   detail::SkinGateSums sums;
-  for (int y = 0; y < height_; ++y) {
-    detail::SkinGateRow(RowAt(pixels, stride, y), width_, minLum,
-                        lum + static_cast<std::size_t>(y) * lumStep,
-                        mask + static_cast<std::size_t>(y) * width_, sums);
-  }
+  std::mutex sumsLock;
+  kelvo::ParallelRows(height_, grain, [&](int begin, int end) {
+    detail::SkinGateSums band;
+    for (int y = begin; y < end; ++y) {
+      detail::SkinGateRow(RowAt(pixels, stride, y), width_, minLum,
+                          lum + static_cast<std::size_t>(y) * lumStep,
+                          mask + static_cast<std::size_t>(y) * width_, band);
+    }
+    const std::lock_guard<std::mutex> hold(sumsLock);
+    sums.b += band.b;
+    sums.g += band.g;
+    sums.r += band.r;
+    sums.count += band.count;
+  });
 
   // 3. How far the image's own colour may push green and blue towards red:
   // the tighter of the two channel ratios that are below 1.
@@ -313,12 +346,16 @@ int SkinMap::FindSkin(const uint8_t* pixels, int stride, float meanLuminance, fl
   }
 
   // 4. Skin test.
-  int count = 0;
-  for (int y = 0; y < height_; ++y) {
-    count += detail::SkinTestRow(RowAt(pixels, stride, y), width_, castLimit,
-                                 mask + static_cast<std::size_t>(y) * width_);
-  }
-  return count;
+  std::atomic<int> count{0};
+  kelvo::ParallelRows(height_, grain, [&](int begin, int end) {
+    int band = 0;
+    for (int y = begin; y < end; ++y) {
+      band += detail::SkinTestRow(RowAt(pixels, stride, y), width_, castLimit,
+                                  mask + static_cast<std::size_t>(y) * width_);
+    }
+    count += band;
+  });
+  return count.load();
 }
 
 void SkinMap::ComputeStats() {

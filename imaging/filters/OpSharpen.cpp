@@ -495,8 +495,8 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint8_t* in, int inStride, uint8_t* o
   constexpr const char* kWhere = "OpSharpen::RunUnsharpMaskHybrid";
   detail::GuardForeign("OpSharpen::RunUnsharpMaskHybrid(unsharp mask)", [&] {
     AllocateBuffersUCharPlanar();
-    // The sharpened luminance gets its own plane: the mask and the blur of
-    // later rows still read the high-pass rows above it.
+    // The sharpened luminance gets its own plane: bands on other threads
+    // still read the luminance rows around their own.
     auto sharpened =
         kelvo::memory::AllocateArray<uint8_t>(static_cast<std::size_t>(planeStep_) * height_);
     if (!sharpened) throw IPException(ErrorCode::kAllocationFailed, kWhere);

@@ -8,6 +8,7 @@
 #include "imaging/filters/detail/FilterRows.h"
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ImageView.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace KelvoLibImageProcessing::detail {
 namespace {
@@ -72,10 +73,11 @@ bool IntegerMaskBounds(int count, float threshold, int& markAbove, int& markBelo
   return true;
 }
 
-void SharpenLuminance8(uint8_t* lum, int lumStride, uint8_t* out, int outStride, int width,
+void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outStride, int width,
                        int height, const HybridLuminanceParams& p, const char* where) {
+  if (width < 1 || height < 1) return;
   const std::size_t w = static_cast<std::size_t>(width);
-  auto rowOf = [&](int y) { return RowAt(lum, lumStride, y); };
+  auto sourceRow = [&](int y) { return RowAt(lum, lumStride, y); };
 
   const bool highPass = p.highPass != nullptr;
   const int hpW = highPass ? p.highPassWidth : 1;
@@ -83,109 +85,138 @@ void SharpenLuminance8(uint8_t* lum, int lumStride, uint8_t* out, int outStride,
   const int hpHalfW = hpW / 2, hpHalfH = hpH / 2;
   const int blurHalf = p.blurSize / 2;
   const int R = p.halfSize;
-  // Rows of the high-pass result needed ahead of the row being finished.
+  // Rows of the high-pass result needed ahead of and behind the row being
+  // finished.
   const int lead = std::max(R, p.blurSize - 1 - blurHalf);
+  const int reach = std::max(R, blurHalf);
   // Float copies of the source rows for the high-pass (its whole window)
-  // and of the high-pass rows for the blur (its window plus the lead).
+  // and of the high-pass rows for the blur and the mask window, with the
+  // high-pass bytes beside them.
   const int ringA = highPass ? hpH : 0;
-  const int ringB = std::max(p.blurSize, blurHalf + 1 + lead);
-  const std::size_t floats = w * static_cast<std::size_t>(ringA + ringB);
-  auto floatRows = kelvo::memory::AllocateArray<float>(floats);
-  auto sums = kelvo::memory::AllocateArray<int32_t>(w);
-  auto bytes = kelvo::memory::AllocateArray<uint8_t>(2 * w);
-  const std::size_t pointers = static_cast<std::size_t>(std::max({hpH, p.blurSize, 1}));
-  auto rowPointers = kelvo::memory::AllocateArray<const float*>(pointers);
-  auto bytePointers =
-      kelvo::memory::AllocateArray<const uint8_t*>(2 * static_cast<std::size_t>(R) + 1);
-  if (!floatRows || !sums || !bytes || !rowPointers || !bytePointers)
-    throw IPException(ErrorCode::kAllocationFailed, where);
-  float* ringSource = floatRows.get();
-  float* ringHigh = floatRows.get() + w * static_cast<std::size_t>(ringA);
-  uint8_t* maskRow = bytes.get();
-  uint8_t* blurRow = bytes.get() + w;
+  const int ringB = std::max(p.blurSize, reach + 1 + lead);
 
   const int windowCount = (2 * R + 1) * (2 * R + 1);
   int markAbove = 0, markBelow = 0;
   const bool integerMask = IntegerMaskBounds(windowCount, p.threshold, markAbove, markBelow);
   const float onePlusA = 1.0f + p.amount;
 
-  int widened = 0;  // source rows copied into ringSource so far
-  auto produce = [&](int y) {
-    uint8_t* row = rowOf(y);
-    if (highPass) {
-      const int need = std::min(height - 1, y + hpHalfH);
-      for (; widened <= need; ++widened) {
-        WidenToFloat(rowOf(widened), ringSource + w * static_cast<std::size_t>(widened % hpH), w);
-      }
-      const int first = hpHalfW, last = width - hpHalfW;
-      if (y >= hpHalfH && y < height - hpHalfH && first < last) {
-        for (int ky = 0; ky < hpH; ++ky) {
-          rowPointers[ky] = ringSource + w * static_cast<std::size_t>((y + hpHalfH - ky) % hpH);
-        }
-        ConvolveRowNarrow(rowPointers.get(), p.highPass, hpW, hpH, first, last, row, 255.0f);
-      }
-    }
-    WidenToFloat(row, ringHigh + w * static_cast<std::size_t>(y % ringB), w);
-  };
-
-  auto finish = [&](int y) {
-    const uint8_t* high = rowOf(y);
-    uint8_t* o = RowAt(out, outStride, y);
-    const int y0 = std::max(y - R, 0), y1 = std::min(y + R, height - 1);
-    const int rows = y1 - y0 + 1;
-    const bool blurRowInside = y >= blurHalf && y < height - blurHalf;
-    if (blurRowInside) {
-      for (int ky = 0; ky < p.blurSize; ++ky) {
-        rowPointers[ky] = ringHigh + w * static_cast<std::size_t>((y + blurHalf - ky) % ringB);
-      }
-    }
-    for (int r = y0; r <= y1; ++r) bytePointers[r - y0] = rowOf(r);
-    ColumnSums(bytePointers.get(), rows, w, sums.get());
-    // Columns whose blur and window are both whole: one pass does all three
-    // steps; the columns around them (and rows without a whole window) take
-    // the step-by-step path below.
-    int fusedFirst = 0, fusedLast = 0;
-    const int reach = std::max(R, blurHalf);
-    if (integerMask && blurRowInside && rows == 2 * R + 1 && reach < width - reach) {
-      fusedFirst = reach;
-      fusedLast = width - reach;
-      FinishHybridRow(rowPointers.get(), p.blur, p.blurSize, sums.get(), high, o, fusedFirst,
-                      fusedLast, R, windowCount, markAbove, markBelow, onePlusA, p.amount);
-    }
-    auto stepwise = [&](int from, int to) {
-      if (from >= to) return;
-      // Blur: the interior from the float rows, the frame keeps the high-pass.
-      std::memcpy(blurRow + from, high + from, static_cast<std::size_t>(to - from));
-      const int first = std::max(blurHalf, from), last = std::min(width - blurHalf, to);
-      if (blurRowInside && first < last) {
-        ConvolveRowNarrow(rowPointers.get(), p.blur, p.blurSize, p.blurSize, first, last, blurRow,
-                          255.0f);
-      }
-      for (int x = from; x < to; ++x) {
-        const int x0 = std::max(x - R, 0), x1 = std::min(x + R, width - 1);
-        long long sum = 0;
-        for (int i = x0; i <= x1; ++i) sum += sums[i];
-        maskRow[x] = Marked(high[x], sum, (x1 - x0 + 1) * rows, p.threshold) ? 255 : 0;
-      }
-      std::memcpy(o + from, high + from, static_cast<std::size_t>(to - from));
-      ApplyUnsharpRow(o + from, blurRow + from, maskRow + from, static_cast<std::size_t>(to - from),
-                      onePlusA, p.amount, 255.0f);
+  // Rows [begin, end) of the output. The source is only read, so a band
+  // computes the high-pass rows around it for itself, exactly as a band
+  // above or below computes them for its own rows.
+  auto band = [&](int begin, int end) {
+    auto floatRows =
+        kelvo::memory::AllocateArray<float>(w * static_cast<std::size_t>(ringA + ringB));
+    auto sums = kelvo::memory::AllocateArray<int32_t>(w);
+    auto bytes = kelvo::memory::AllocateArray<uint8_t>(
+        w * static_cast<std::size_t>(2 + (highPass ? ringB : 0)));
+    const std::size_t pointers = static_cast<std::size_t>(std::max({hpH, p.blurSize, 1}));
+    auto rowPointers = kelvo::memory::AllocateArray<const float*>(pointers);
+    auto bytePointers =
+        kelvo::memory::AllocateArray<const uint8_t*>(2 * static_cast<std::size_t>(R) + 1);
+    if (!floatRows || !sums || !bytes || !rowPointers || !bytePointers)
+      throw IPException(ErrorCode::kAllocationFailed, where);
+    float* ringSource = floatRows.get();
+    float* ringHigh = floatRows.get() + w * static_cast<std::size_t>(ringA);
+    uint8_t* maskRow = bytes.get();
+    uint8_t* blurRow = bytes.get() + w;
+    uint8_t* ringBytes = bytes.get() + 2 * w;
+    // Without a high-pass the high-pass rows are the source rows.
+    auto highRow = [&](int y) -> const uint8_t* {
+      return highPass ? ringBytes + w * static_cast<std::size_t>(y % ringB) : sourceRow(y);
     };
-    if (fusedFirst < fusedLast) {
-      stepwise(0, fusedFirst);
-      stepwise(fusedLast, width);
-    } else {
-      stepwise(0, width);
+
+    const int first = std::max(begin - reach, 0);
+    const int last = std::min(end - 1 + lead, height - 1);
+    int widened = std::max(first - hpHalfH, 0);  // next source row for ringSource
+    auto produce = [&](int y) {
+      if (highPass) {
+        uint8_t* row = ringBytes + w * static_cast<std::size_t>(y % ringB);
+        const int from = hpHalfW, to = width - hpHalfW;
+        const bool convolved = y >= hpHalfH && y < height - hpHalfH && from < to;
+        // Only the columns the convolution leaves keep the source.
+        if (convolved) {
+          std::memcpy(row, sourceRow(y), static_cast<std::size_t>(from));
+          std::memcpy(row + to, sourceRow(y) + to, static_cast<std::size_t>(width - to));
+        } else {
+          std::memcpy(row, sourceRow(y), w);
+        }
+        const int need = std::min(height - 1, y + hpHalfH);
+        for (; widened <= need; ++widened) {
+          WidenToFloat(sourceRow(widened), ringSource + w * static_cast<std::size_t>(widened % hpH),
+                       w);
+        }
+        if (convolved) {
+          for (int ky = 0; ky < hpH; ++ky) {
+            rowPointers[ky] = ringSource + w * static_cast<std::size_t>((y + hpHalfH - ky) % hpH);
+          }
+          ConvolveRowNarrow(rowPointers.get(), p.highPass, hpW, hpH, from, to, row, 255.0f);
+        }
+      }
+      WidenToFloat(highRow(y), ringHigh + w * static_cast<std::size_t>(y % ringB), w);
+    };
+
+    auto finish = [&](int y) {
+      const uint8_t* high = highRow(y);
+      uint8_t* o = RowAt(out, outStride, y);
+      const int y0 = std::max(y - R, 0), y1 = std::min(y + R, height - 1);
+      const int rows = y1 - y0 + 1;
+      const bool blurRowInside = y >= blurHalf && y < height - blurHalf;
+      if (blurRowInside) {
+        for (int ky = 0; ky < p.blurSize; ++ky) {
+          rowPointers[ky] = ringHigh + w * static_cast<std::size_t>((y + blurHalf - ky) % ringB);
+        }
+      }
+      for (int r = y0; r <= y1; ++r) bytePointers[r - y0] = highRow(r);
+      ColumnSums(bytePointers.get(), rows, w, sums.get());
+      // Columns whose blur and window are both whole: one pass does all
+      // three steps; the columns around them (and rows without a whole
+      // window) take the step-by-step path below.
+      int fusedFirst = 0, fusedLast = 0;
+      if (integerMask && blurRowInside && rows == 2 * R + 1 && reach < width - reach) {
+        fusedFirst = reach;
+        fusedLast = width - reach;
+        FinishHybridRow(rowPointers.get(), p.blur, p.blurSize, sums.get(), high, o, fusedFirst,
+                        fusedLast, R, windowCount, markAbove, markBelow, onePlusA, p.amount);
+      }
+      auto stepwise = [&](int from, int to) {
+        if (from >= to) return;
+        // Blur: the interior from the float rows, the frame keeps the
+        // high-pass.
+        std::memcpy(blurRow + from, high + from, static_cast<std::size_t>(to - from));
+        const int bFirst = std::max(blurHalf, from), bLast = std::min(width - blurHalf, to);
+        if (blurRowInside && bFirst < bLast) {
+          ConvolveRowNarrow(rowPointers.get(), p.blur, p.blurSize, p.blurSize, bFirst, bLast,
+                            blurRow, 255.0f);
+        }
+        for (int x = from; x < to; ++x) {
+          const int x0 = std::max(x - R, 0), x1 = std::min(x + R, width - 1);
+          long long sum = 0;
+          for (int i = x0; i <= x1; ++i) sum += sums[i];
+          maskRow[x] = Marked(high[x], sum, (x1 - x0 + 1) * rows, p.threshold) ? 255 : 0;
+        }
+        std::memcpy(o + from, high + from, static_cast<std::size_t>(to - from));
+        ApplyUnsharpRow(o + from, blurRow + from, maskRow + from,
+                        static_cast<std::size_t>(to - from), onePlusA, p.amount, 255.0f);
+      };
+      if (fusedFirst < fusedLast) {
+        stepwise(0, fusedFirst);
+        stepwise(fusedLast, width);
+      } else {
+        stepwise(0, width);
+      }
+    };
+
+    int finished = begin;
+    for (int y = first; y <= last; ++y) {
+      produce(y);
+      for (; finished < end && (finished + lead <= y || y == last); ++finished) finish(finished);
     }
   };
 
-  int finished = 0;
-  for (int y = 0; y < height; ++y) {
-    produce(y);
-    for (; finished < height && (finished + lead <= y || y == height - 1); ++finished) {
-      finish(finished);
-    }
-  }
+  // Each band recomputes the reach + lead high-pass rows around it; bands
+  // of several times that keep the repeated work small.
+  const int grain = std::max(kelvo::BandRows(static_cast<long>(width)), 8 * (reach + lead + 1));
+  kelvo::ParallelRows(height, grain, band);
 }
 
 }  // namespace KelvoLibImageProcessing::detail

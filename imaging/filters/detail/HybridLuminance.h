@@ -1,7 +1,7 @@
 #pragma once
 
 // The luminance work of the 8-bit hybrid unsharp mask, streamed row by row:
-// the optional high-pass convolution (in place on the plane), the contrast
+// the optional high-pass convolution (into rows of scratch), the contrast
 // mask, the Gaussian blur and the masked unsharp step, without frame-sized
 // float copies or summed tables.
 
@@ -20,10 +20,12 @@ struct HybridLuminanceParams {
   float amount = 0.0f;
 };
 
-// `lum` (width x height at lumStride) is replaced by its high-pass result
-// when params.highPass is set; the sharpened luminance goes to `out` (same
-// size, outStride). Throws IPException(ErrorCode::kAllocationFailed, where) when work memory fails.
-void SharpenLuminance8(uint8_t* lum, int lumStride, uint8_t* out, int outStride, int width,
+// The sharpened luminance of `lum` (width x height at lumStride, left as it
+// is) goes to `out` (same size, outStride, not overlapping lum), on row
+// bands of the library's threads; every row comes out the same whatever the
+// bands. Throws IPException(ErrorCode::kAllocationFailed, where) when work
+// memory fails.
+void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outStride, int width,
                        int height, const HybridLuminanceParams& params, const char* where);
 
 // Integer form of "float(sample - double(sum) / count) lies outside

@@ -4,13 +4,17 @@
 // SkinPixelsTest.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <random>
 #include <vector>
 
 #include "imaging/analysis/SkinMap.h"
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
+#include "imaging/primitives/Threads.h"
 #include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
@@ -310,6 +314,93 @@ TEST(SkinMapTest, FailuresReleaseWhatWasBuilt) {
   EXPECT_TRUE(Failures("SkinMap::GetSkinRegionsBright")(
       [&] { unset.GetSkinRegionsBright(0, 0.1f, 0.1f, boxes, counts, means); }, 26,
       ": calculation of dynamic range failed"));
+}
+
+}  // namespace
+}  // namespace KelvoLibImageProcessing
+
+namespace KelvoLibImageProcessing {
+namespace {
+
+// Noisy skin-toned blobs on random colours: every pass of the map (gate,
+// ratio rules, the 5 x 5 majority, regions, histograms) has ragged edges to
+// work on, across the borders of every band.
+BitmapData BlobImage(int width, int height, uint32_t seed) {
+  BitmapData image(width, height);
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> any(0, 255), jitter(-28, 28);
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = image.GetData() + static_cast<std::size_t>(y) * image.GetStride();
+    for (int x = 0; x < width; ++x) {
+      const float u = static_cast<float>(x) / width, v = static_cast<float>(y) / height;
+      const float d1 = (u - 0.3f) * (u - 0.3f) / 0.04f + (v - 0.4f) * (v - 0.4f) / 0.09f;
+      const float d2 = (u - 0.75f) * (u - 0.75f) / 0.01f + (v - 0.7f) * (v - 0.7f) / 0.02f;
+      if (d1 < 1.0f || d2 < 1.0f) {
+        row[3 * x] = static_cast<uint8_t>(std::clamp(110 + jitter(rng), 0, 255));
+        row[3 * x + 1] = static_cast<uint8_t>(std::clamp(145 + jitter(rng), 0, 255));
+        row[3 * x + 2] = static_cast<uint8_t>(std::clamp(205 + jitter(rng), 0, 255));
+      } else {
+        for (int c = 0; c < 3; ++c) row[3 * x + c] = static_cast<uint8_t>(any(rng));
+      }
+    }
+  }
+  return image;
+}
+
+struct SkinResult {
+  std::vector<uint8_t> mask, lum;
+  uint32_t count = 0;
+  float mean = 0.0f;
+  int areas = 0;
+  std::vector<int> clips;
+
+  bool operator==(const SkinResult& o) const {
+    return mask == o.mask && lum == o.lum && count == o.count &&
+           std::memcmp(&mean, &o.mean, sizeof mean) == 0 && areas == o.areas && clips == o.clips;
+  }
+};
+
+SkinResult Analyse(const BitmapData& image, bool useMeanLuminance) {
+  SkinMap map;
+  map.Initialize(&image, 0, useMeanLuminance, 0.76f, 30.0f, 60.0f);
+  const std::size_t area =
+      static_cast<std::size_t>(image.GetWidth()) * static_cast<std::size_t>(image.GetHeight());
+  SkinResult r;
+  r.mask.assign(map.GetSkinMask(), map.GetSkinMask() + area);
+  r.lum.assign(map.GetLuminanceMap(), map.GetLuminanceMap() + area);
+  r.count = map.SkinPixelCount();
+  r.mean = map.SkinMeanLuminance();
+  r.areas = map.GetSkinAreaCount();
+  for (int level : {0, 1, 10, 50}) {
+    r.clips.push_back(map.SkinLumClipLevel(level));
+    r.clips.push_back(map.SkinRedClipLevel(level));
+  }
+  return r;
+}
+
+TEST(SkinMapThreadsTest, EveryThreadCountGivesTheSameMap) {
+  struct RestoreThreads {
+    ~RestoreThreads() { kelvo::SetThreads(0); }
+  } restore;
+  const int sizes[][2] = {{1, 1}, {3, 5}, {641, 479}, {1920, 1080}, {5, 4000}};
+  uint32_t seed = 5;
+  for (const auto& size : sizes) {
+    const BitmapData image = BlobImage(size[0], size[1], seed++);
+    for (bool useMean : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << size[0] << "x" << size[1] << " mean " << useMean);
+      kelvo::SetThreads(1);
+      const SkinResult one = Analyse(image, useMean);
+      if (size[0] * size[1] > 300000) {
+        // The blobs are found, with areas; otherwise the comparison is idle.
+        EXPECT_GT(one.count, 0.05 * size[0] * size[1]);
+        EXPECT_GE(one.areas, 1);
+      }
+      for (int count : {2, 3, 7}) {
+        kelvo::SetThreads(count);
+        EXPECT_TRUE(Analyse(image, useMean) == one) << count << " threads";
+      }
+    }
+  }
 }
 
 }  // namespace
