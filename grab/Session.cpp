@@ -55,11 +55,28 @@ struct FrameLog {
   double period = 0.0;     // frame period the caps declare, seconds; 0: none declared
   bool irregular = false;  // a frame lasted a quarter period more or less than declared
   double end = -1.0;        // end of the latest-ending frame, seconds
+  // Starts of the latest frame and of the one before it, seconds, as the
+  // grab elements take them (whole 100 ns units); < 0: none yet.
+  double lastStart = -1.0;
+  double previousStart = -1.0;
   std::set<guint64> damaged;  // stream times (ns) of damaged frames
   double firstDamage = -1.0;
   // When the stream began, UTC seconds since 1970, from the container's tags.
   std::optional<int64_t> creationTime;
   std::atomic<bool> reported{false};  // set by the bus's synchronous handler
+};
+
+// A frame the grab elements have seen, in their own arithmetic, and whether
+// it settles every still asked: once it does, no later frame can be taken,
+// and decoding stops there instead of running on while the stills are
+// written.
+struct Settling {
+  struct Target {
+    double time = 0.0;
+    bool main = false;
+  };
+  std::vector<Target> targets;  // fixed before the run
+  bool settled = false;
 };
 
 struct Pipeline {
@@ -75,6 +92,7 @@ struct Pipeline {
   std::atomic<bool> sawVideo{false};
   std::string videoSize;  // of a video stream that could not be linked
   FrameLog frames;
+  Settling settling;  // touched on the streaming thread only, once running
   int64_t maxPixels = 0;
   // Set on the streaming thread when the decoded frames are too large; from
   // then on no frame goes further.
@@ -198,6 +216,8 @@ GstPadProbeReturn LogFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
       gst_segment_to_stream_time_full(&log->segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buf), &st) != 1)
     return GST_PAD_PROBE_OK;
   const double start = static_cast<double>(st) / GST_SECOND;
+  log->previousStart = log->lastStart;
+  log->lastStart = static_cast<double>(static_cast<int64_t>(st / 100)) / 10000000.0;
   // The grab element's own idea of a frame's end.
   const double end = GST_BUFFER_DURATION_IS_VALID(buf)
                          ? static_cast<double>(st + GST_BUFFER_DURATION(buf)) / GST_SECOND
@@ -211,6 +231,41 @@ GstPadProbeReturn LogFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
     log->damaged.insert(st);
     if (log->firstDamage < 0.0) log->firstDamage = start;
   }
+  return GST_PAD_PROBE_OK;
+}
+
+// Whether a frame starting at `t` has settled a still at `target`: taken, or
+// passed by. A request is served by a frame inside its interval and written
+// with the frame on screen once the interval has passed, so any frame after
+// its opening settles it whatever the half frame; the main still fires on
+// the first frame the grab rule reaches. The half frame is the caps' (0
+// when they declare no rate: then the rule is only stricter than the
+// element's own).
+bool Settles(double t, const Settling::Target& target, double halfFrame) {
+  if (target.main) return kelvo::filter::MainGrabReached(t, target.time, halfFrame);
+  return kelvo::filter::RequestDue(t, target.time, halfFrame) ||
+         kelvo::filter::RequestWindowClosed(t, target.time, halfFrame);
+}
+
+// Blocks the stream before the grab elements once the frame that went
+// through them last settled every still. The grab elements run on this
+// thread, so when a frame arrives here the one before it has been through
+// them. The block holds until the pipeline stops (stopping flushes it);
+// decoding further would only take the processor from the still's writing.
+GstPadProbeReturn HoldWhenSettled(GstPad*, GstPadProbeInfo*, gpointer data) {
+  auto* p = static_cast<Pipeline*>(data);
+  Settling& s = p->settling;
+  if (s.settled) return GST_PAD_PROBE_OK;
+  double halfFrame = 0.0, before = -1.0;
+  {
+    std::lock_guard<std::mutex> hold(p->frames.mutex);
+    halfFrame = p->frames.halfFrame;
+    before = p->frames.previousStart;
+  }
+  if (before < 0.0 || s.targets.empty()) return GST_PAD_PROBE_PASS;
+  for (const Settling::Target& target : s.targets)
+    if (!Settles(before, target, halfFrame)) return GST_PAD_PROBE_PASS;
+  s.settled = true;
   return GST_PAD_PROBE_OK;
 }
 
@@ -311,6 +366,9 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
                                                  GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
                                                  GST_PAD_PROBE_TYPE_EVENT_FLUSH),
                     LogFrame, p, nullptr);
+  gst_pad_add_probe(toGrab,
+                    static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER),
+                    HoldWhenSettled, p, nullptr);
   gst_object_unref(toGrab);
   g_signal_connect(dec, "pad-added", G_CALLBACK(OnPadAdded), p);
   g_signal_connect(dec, "autoplug-continue", G_CALLBACK(OnAutoplugContinue), p);
@@ -511,6 +569,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
   }
   Pipeline p;
   p.maxPixels = options.maxPixels;
+  for (const Shot& s : shots) p.settling.targets.push_back({s.time, s.main});
   gst_segment_init(&p.frames.segment, GST_FORMAT_UNDEFINED);
   std::string missing;
   const bool built = Build(&p, uri, wantMain, wantRequests, &missing);
