@@ -28,6 +28,7 @@ namespace {
 // Application messages the decoding side posts to the main loop.
 constexpr const char* kNoVideoMessage = "no-video";
 constexpr const char* kTooLargeMessage = "frames-too-large";
+constexpr const char* kFirstVideoMessage = "first-video";
 
 struct Pending {
   Still still;
@@ -97,6 +98,11 @@ struct Pipeline {
   // Set on the streaming thread when the decoded frames are too large; from
   // then on no frame goes further.
   std::atomic<bool> tooLarge{false};
+  // The first video stream found is held before its decoder until the main
+  // loop has sought to the first still (see HoldFirstFrame).
+  bool holdFirstVideo = false;  // fixed before the run
+  std::atomic<bool> firstVideoHeld{false};
+  std::atomic<bool> firstVideoPosted{false};
   ~Pipeline() {
     if (pipeline) {
       gst_element_set_state(pipeline, GST_STATE_NULL);
@@ -138,6 +144,38 @@ bool IsVideo(const GstCaps* caps) {
          g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
 }
 
+// A file opened plays from its start, and its first frame would be decoded
+// before the pipeline could seek at all (the decoded stream is exposed only
+// once its first frame has been). So the first video stream is held as it
+// leaves the demuxer, before any of it is decoded. When its first frame
+// comes (the decoder is then in place) the main loop is told; it seeks right
+// there, upstream of the decoder, and lets the stream go. The stream's caps
+// say its frame rate, which the seek point needs.
+GstPadProbeReturn HoldFirstFrame(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+  auto* p = static_cast<Pipeline*>(data);
+  if (p->firstVideoPosted.exchange(true)) return GST_PAD_PROBE_OK;
+  int num = 0, den = 0;
+  GstCaps* caps = gst_pad_get_current_caps(pad);
+  const GstStructure* s = caps && gst_caps_get_size(caps) > 0 ? gst_caps_get_structure(caps, 0) : nullptr;
+  if (!s || !gst_structure_get_fraction(s, "framerate", &num, &den)) num = den = 0;
+  if (caps) gst_caps_unref(caps);
+  gst_element_post_message(
+      p->decoder,
+      gst_message_new_application(
+          GST_OBJECT(p->decoder),
+          gst_structure_new(kFirstVideoMessage, "pad", GST_TYPE_PAD, pad, "probe", G_TYPE_ULONG,
+                            info->id, "rate-num", G_TYPE_INT, num, "rate-den", G_TYPE_INT, den,
+                            nullptr)));
+  return GST_PAD_PROBE_OK;
+}
+
+void HoldFirstVideo(Pipeline* p, GstPad* pad) {
+  gst_pad_add_probe(pad,
+                    static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER |
+                                                 GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                    HoldFirstFrame, p, nullptr);
+}
+
 // Asked by the decoder for every stream it finds before it decides what to
 // do with it. Streams that are not video are dropped silently, so this is
 // where a file without video shows itself. The whole file's type (from the
@@ -152,6 +190,19 @@ gboolean OnAutoplugContinue(GstElement*, GstPad* pad, GstCaps* caps, gpointer da
   if (!wholeFile) {
     p->sawStream = true;
     if (IsVideo(caps)) p->sawVideo = true;
+  }
+  if (p->holdFirstVideo && IsVideo(caps) && !p->firstVideoHeld) {
+    // The pad asked about stands for a pad inside the decoder; the stream
+    // is held there, unless that is the type finder's whole file.
+    GstPad* inner = GST_IS_GHOST_PAD(pad) ? gst_ghost_pad_get_target(GST_GHOST_PAD(pad))
+                                          : GST_PAD(gst_object_ref(pad));
+    GstElement* element = inner ? gst_pad_get_parent_element(inner) : nullptr;
+    GstElementFactory* made = element ? gst_element_get_factory(element) : nullptr;
+    if (made && std::string(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(made))) != "typefind" &&
+        !p->firstVideoHeld.exchange(true))
+      HoldFirstVideo(p, inner);
+    if (element) gst_object_unref(element);
+    if (inner) gst_object_unref(inner);
   }
   return TRUE;
 }
@@ -380,12 +431,17 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
 // delivers every frame, each with its true stream time. Times were checked
 // against kMaxSeconds when parsed; the conversion is guarded all the same,
 // since a double out of range makes the cast undefined.
-bool Seek(GstElement* pipeline, double seconds) {
-  if (!(seconds >= 0.0 && seconds <= kMaxSeconds)) return false;
+GstEvent* SeekEvent(double seconds) {
+  if (!(seconds >= 0.0 && seconds <= kMaxSeconds)) return nullptr;
   const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT |
                                                GST_SEEK_FLAG_SNAP_BEFORE);
-  return gst_element_seek_simple(pipeline, GST_FORMAT_TIME, flags,
-                                 static_cast<gint64>(seconds * GST_SECOND));
+  return gst_event_new_seek(1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                            static_cast<gint64>(seconds * GST_SECOND), GST_SEEK_TYPE_NONE, -1);
+}
+
+bool Seek(GstElement* pipeline, double seconds) {
+  GstEvent* seek = SeekEvent(seconds);
+  return seek && gst_element_send_event(pipeline, seek);
 }
 
 // The last line of a GStreamer debug text: the part that says what went
@@ -571,6 +627,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
   p.maxPixels = options.maxPixels;
   for (const Shot& s : shots) p.settling.targets.push_back({s.time, s.main});
   gst_segment_init(&p.frames.segment, GST_FORMAT_UNDEFINED);
+  p.holdFirstVideo = true;
   std::string missing;
   const bool built = Build(&p, uri, wantMain, wantRequests, &missing);
   g_free(uri);
@@ -686,6 +743,32 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
       if (to > decoded + kSeekGap || (from == 0.0 && to > 0.0)) Seek(p.pipeline, to);
       return;
     }
+  };
+  // The first video stream, held before its decoder: seek there to the
+  // first still, then let it go.
+  bool soughtFirst = false;
+  auto seekFirst = [&](const GstStructure* s) {
+    GstPad* pad = nullptr;
+    gulong probe = 0;
+    int num = 0, den = 0;
+    if (!gst_structure_get(s, "pad", GST_TYPE_PAD, &pad, "probe", G_TYPE_ULONG, &probe, "rate-num",
+                           G_TYPE_INT, &num, "rate-den", G_TYPE_INT, &den, nullptr) ||
+        !pad)
+      return;
+    const double period = num > 0 && den > 0 ? static_cast<double>(den) / num : 0.0;
+    const double halfFrame =
+        period > 0.0
+            ? kelvo::filter::HalfFrameFor(static_cast<int>(std::lround(static_cast<double>(num) / den)))
+            : 0.0;
+    for (const Shot& shot : shots) {
+      if (shot.done) continue;
+      const double to = SeekPoint(shot.time, shot.main, halfFrame, period);
+      GstEvent* seek = to > 0.0 ? SeekEvent(to) : nullptr;
+      soughtFirst = !seek || gst_pad_send_event(pad, seek);
+      break;
+    }
+    gst_pad_remove_probe(pad, probe);
+    gst_object_unref(pad);
   };
   auto fromGrab = [&](GstMessage* msg) {
     return GST_MESSAGE_SRC(msg) == GST_OBJECT(p.main) ||
@@ -930,7 +1013,9 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
       case GST_MESSAGE_APPLICATION: {
         const GstStructure* s = gst_message_get_structure(msg);
         int width = 0, height = 0;
-        if (gst_structure_has_name(s, kTooLargeMessage) &&
+        if (gst_structure_has_name(s, kFirstVideoMessage)) {
+          seekFirst(s);
+        } else if (gst_structure_has_name(s, kTooLargeMessage) &&
             gst_structure_get_int(s, "width", &width) &&
             gst_structure_get_int(s, "height", &height)) {
           stopReason = "the video in \"" + input + "\" " +
@@ -945,7 +1030,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
       case GST_MESSAGE_ASYNC_DONE:
         if (!prerolled) {
           prerolled = true;
-          seekAhead(0.0);
+          if (!soughtFirst) seekAhead(0.0);
           gst_element_set_state(p.pipeline, GST_STATE_PLAYING);
         }
         break;
