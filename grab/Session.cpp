@@ -693,8 +693,14 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     t.bestWidth = r.width;
     t.bestHeight = r.height;
   };
-  for (GstElement* e : {p.main, p.requests})
-    if (e) gst_kelvo_frame_grab_set_hooks(GST_KELVO_FRAME_GRAB(e), hooks);
+  for (GstElement* e : {p.main, p.requests}) {
+    if (!e) continue;
+    gst_kelvo_frame_grab_set_hooks(GST_KELVO_FRAME_GRAB(e), hooks);
+    // With one shot there is nothing to decode while it is written (the
+    // stream is held once it is taken), so it is written at once on the
+    // streaming thread rather than on a worker of lower priority.
+    if (shots.size() == 1) g_object_set(e, "write-in-background", FALSE, nullptr);
+  }
 
   for (const Shot& s : shots) {
     const Taking& t = stills[s.owner];
