@@ -80,6 +80,18 @@ struct Settling {
   bool settled = false;
 };
 
+// Frames left out before the decoder: an H.264 frame no other frame refers
+// to, well before every still, is never shown to the grab elements, so it
+// need not be decoded. Touched on the demuxer's thread and, for a flush, on
+// the seeking one.
+struct Skipping {
+  std::mutex mutex;
+  std::vector<double> targets;  // the stills' times, seconds; fixed before the run
+  int lengthSize = 0;           // bytes before each unit of a sample; 0: nothing is left out
+  GstSegment segment;
+  std::set<double> kept;        // stream times of the frames let through since the last flush
+};
+
 struct Pipeline {
   GstElement* pipeline = nullptr;
   GstElement* decoder = nullptr;
@@ -93,6 +105,7 @@ struct Pipeline {
   std::atomic<bool> sawVideo{false};
   std::string videoSize;  // of a video stream that could not be linked
   FrameLog frames;
+  Skipping skipping;
   Settling settling;  // touched on the streaming thread only, once running
   int64_t maxPixels = 0;
   // Set on the streaming thread when the decoded frames are too large; from
@@ -176,6 +189,109 @@ void HoldFirstVideo(Pipeline* p, GstPad* pad) {
                     HoldFirstFrame, p, nullptr);
 }
 
+// Whether an H.264 sample (units each led by its length, `lengthSize`
+// bytes) holds only pictures no other picture refers to: every slice with a
+// zero reference mark, and besides them only supplemental information or
+// delimiters. Anything unreadable counts as referred to.
+bool Unreferenced(const guint8* data, size_t size, int lengthSize) {
+  size_t pos = 0;
+  bool slice = false;
+  while (pos < size) {
+    if (size - pos < static_cast<size_t>(lengthSize)) return false;
+    size_t length = 0;
+    for (int i = 0; i < lengthSize; ++i) length = (length << 8) | data[pos + i];
+    pos += lengthSize;
+    if (length == 0 || length > size - pos) return false;
+    const guint8 header = data[pos];
+    const int type = header & 0x1f;
+    if (type == 1) {
+      if ((header & 0x60) != 0) return false;
+      slice = true;
+    } else if (type != 6 && type != 9) {
+      return false;
+    }
+    pos += length;
+  }
+  return slice;
+}
+
+// Leaves out, before the decoder, a frame that cannot matter to any still:
+// one no other frame refers to, shown neither by the grab rule nor as the
+// frame on screen. For every still at T it either lies before a frame let
+// through that starts at least a second before T (no rule takes a frame
+// earlier than half a second before its time, and the later frame is on
+// screen at T rather than it), or after one starting a second or more past
+// T (which settles T first).
+GstPadProbeReturn SkipUnseen(GstPad*, GstPadProbeInfo* info, gpointer data) {
+  Skipping& k = static_cast<Pipeline*>(data)->skipping;
+  std::lock_guard<std::mutex> hold(k.mutex);
+  if (info->type & (GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH)) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+      const GstSegment* segment = nullptr;
+      gst_event_parse_segment(event, &segment);
+      gst_segment_copy_into(segment, &k.segment);
+      k.kept.clear();
+    } else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
+      k.kept.clear();
+    } else if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+      // Only samples in the length-led layout are read; the description of
+      // the stream says how long the lengths are.
+      GstCaps* caps = nullptr;
+      gst_event_parse_caps(event, &caps);
+      const GstStructure* st = caps && gst_caps_get_size(caps) > 0 ? gst_caps_get_structure(caps, 0)
+                                                                  : nullptr;
+      const gchar* format = st ? gst_structure_get_string(st, "stream-format") : nullptr;
+      const GValue* header = st ? gst_structure_get_value(st, "codec_data") : nullptr;
+      k.lengthSize = 0;
+      if (st && gst_structure_has_name(st, "video/x-h264") && format &&
+          std::string(format) == "avc" && header && G_VALUE_HOLDS(header, GST_TYPE_BUFFER)) {
+        GstMapInfo map;
+        GstBuffer* headerBuffer = gst_value_get_buffer(header);
+        if (headerBuffer && gst_buffer_map(headerBuffer, &map, GST_MAP_READ)) {
+          if (map.size >= 5 && map.data[0] == 1) k.lengthSize = (map.data[4] & 3) + 1;
+          gst_buffer_unmap(headerBuffer, &map);
+        }
+      }
+    }
+    return GST_PAD_PROBE_OK;
+  }
+  if (!(info->type & GST_PAD_PROBE_TYPE_BUFFER)) return GST_PAD_PROBE_OK;
+  GstBuffer* buf = GST_PAD_PROBE_INFO_BUFFER(info);
+  guint64 st = 0;
+  if (!GST_BUFFER_PTS_IS_VALID(buf) || k.segment.format != GST_FORMAT_TIME ||
+      gst_segment_to_stream_time_full(&k.segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buf), &st) != 1)
+    return GST_PAD_PROBE_OK;
+  const double x = static_cast<double>(st) / GST_SECOND;
+  bool skip = false;
+  if (k.lengthSize > 0 && !k.targets.empty() &&
+      GST_BUFFER_FLAG_IS_SET(buf, GST_BUFFER_FLAG_DELTA_UNIT) &&
+      !GST_BUFFER_FLAG_IS_SET(buf, GST_BUFFER_FLAG_DISCONT)) {
+    const auto after = k.kept.upper_bound(x);
+    const auto before = k.kept.lower_bound(x);
+    skip = true;
+    for (double t : k.targets) {
+      const bool earlier = after != k.kept.end() && *after <= t - kSkipMargin;
+      const bool later = before != k.kept.begin() && *std::prev(before) >= t + kSkipMargin;
+      if (!earlier && !later) {
+        skip = false;
+        break;
+      }
+    }
+    if (skip) {
+      GstMapInfo map;
+      skip = gst_buffer_map(buf, &map, GST_MAP_READ);
+      if (skip) {
+        skip = Unreferenced(map.data, map.size, k.lengthSize);
+        gst_buffer_unmap(buf, &map);
+      }
+    }
+  }
+  if (skip) return GST_PAD_PROBE_DROP;
+  k.kept.insert(x);
+  return GST_PAD_PROBE_OK;
+}
+
 // Asked by the decoder for every stream it finds before it decides what to
 // do with it. Streams that are not video are dropped silently, so this is
 // where a file without video shows itself. The whole file's type (from the
@@ -200,7 +316,14 @@ gboolean OnAutoplugContinue(GstElement*, GstPad* pad, GstCaps* caps, gpointer da
     GstElementFactory* made = element ? gst_element_get_factory(element) : nullptr;
     if (made && std::string(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(made))) != "typefind" &&
         !p->firstVideoHeld.exchange(true))
+    {
       HoldFirstVideo(p, inner);
+      gst_pad_add_probe(inner,
+                        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                     GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                     GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                        SkipUnseen, p, nullptr);
+    }
     if (element) gst_object_unref(element);
     if (inner) gst_object_unref(inner);
   }
@@ -626,6 +749,8 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
   Pipeline p;
   p.maxPixels = options.maxPixels;
   for (const Shot& s : shots) p.settling.targets.push_back({s.time, s.main});
+  for (const Shot& s : shots) p.skipping.targets.push_back(s.time);
+  gst_segment_init(&p.skipping.segment, GST_FORMAT_UNDEFINED);
   gst_segment_init(&p.frames.segment, GST_FORMAT_UNDEFINED);
   p.holdFirstVideo = true;
   std::string missing;
