@@ -478,6 +478,18 @@ void OnNoMorePads(GstElement* dec, gpointer data) {
                                       GST_OBJECT(dec), gst_structure_new_empty(kNoVideoMessage)));
 }
 
+// The libav decoders render straight into GStreamer buffers only to keep
+// them as references, so each frame they hand on is copied once more when
+// it is made writable on its way out; decoding into their own memory costs
+// one copy a frame instead of two.
+void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+  GstElementFactory* factory = gst_element_get_factory(element);
+  const gchar* name = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : nullptr;
+  if (name && g_str_has_prefix(name, "avdec_") &&
+      g_object_class_find_property(G_OBJECT_GET_CLASS(element), "direct-rendering"))
+    g_object_set(element, "direct-rendering", FALSE, nullptr);
+}
+
 GstElement* Make(const char* factory, const char* name, std::string* missing) {
   GstElement* e = gst_element_factory_make(factory, name);
   if (!e && missing->empty()) missing->assign(factory);
@@ -544,6 +556,7 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
                     static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER),
                     HoldWhenSettled, p, nullptr);
   gst_object_unref(toGrab);
+  g_signal_connect(p->pipeline, "deep-element-added", G_CALLBACK(OnElementAdded), p);
   g_signal_connect(dec, "pad-added", G_CALLBACK(OnPadAdded), p);
   g_signal_connect(dec, "autoplug-continue", G_CALLBACK(OnAutoplugContinue), p);
   g_signal_connect(dec, "no-more-pads", G_CALLBACK(OnNoMorePads), p);
