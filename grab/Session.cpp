@@ -421,26 +421,29 @@ bool Settles(double t, const Settling::Target& target, double halfFrame) {
          kelvo::filter::RequestWindowClosed(t, target.time, halfFrame);
 }
 
-// Blocks the stream before the grab elements once the frame that went
+// Ends the stream before the grab elements once the frame that went
 // through them last settled every still. The grab elements run on this
 // thread, so when a frame arrives here the one before it has been through
-// them. The block holds until the pipeline stops (stopping flushes it);
-// decoding further would only take the processor from the still's writing.
-GstPadProbeReturn HoldWhenSettled(GstPad*, GstPadProbeInfo*, gpointer data) {
+// them. Decoding further would only take the processor from the stills'
+// writing; the end of stream stops the decoder and the demuxer (their next
+// frame is refused), and the grab elements finish what they hold as at any
+// end.
+GstPadProbeReturn EndWhenSettled(GstPad* pad, GstPadProbeInfo*, gpointer data) {
   auto* p = static_cast<Pipeline*>(data);
   Settling& s = p->settling;
-  if (s.settled) return GST_PAD_PROBE_OK;
+  if (s.settled) return GST_PAD_PROBE_DROP;
   double halfFrame = 0.0, before = -1.0;
   {
     std::lock_guard<std::mutex> hold(p->frames.mutex);
     halfFrame = p->frames.halfFrame;
     before = p->frames.previousStart;
   }
-  if (before < 0.0 || s.targets.empty()) return GST_PAD_PROBE_PASS;
+  if (before < 0.0 || s.targets.empty()) return GST_PAD_PROBE_OK;
   for (const Settling::Target& target : s.targets)
-    if (!Settles(before, target, halfFrame)) return GST_PAD_PROBE_PASS;
+    if (!Settles(before, target, halfFrame)) return GST_PAD_PROBE_OK;
   s.settled = true;
-  return GST_PAD_PROBE_OK;
+  gst_pad_push_event(pad, gst_event_new_eos());
+  return GST_PAD_PROBE_DROP;
 }
 
 void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
@@ -552,9 +555,7 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
                                                  GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
                                                  GST_PAD_PROBE_TYPE_EVENT_FLUSH),
                     LogFrame, p, nullptr);
-  gst_pad_add_probe(toGrab,
-                    static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER),
-                    HoldWhenSettled, p, nullptr);
+  gst_pad_add_probe(toGrab, GST_PAD_PROBE_TYPE_BUFFER, EndWhenSettled, p, nullptr);
   gst_object_unref(toGrab);
   g_signal_connect(p->pipeline, "deep-element-added", G_CALLBACK(OnElementAdded), p);
   g_signal_connect(dec, "pad-added", G_CALLBACK(OnPadAdded), p);
