@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
@@ -28,6 +29,7 @@ namespace {
 // Application messages the decoding side posts to the main loop.
 constexpr const char* kNoVideoMessage = "no-video";
 constexpr const char* kTooLargeMessage = "frames-too-large";
+constexpr const char* kFirstVideoMessage = "first-video";
 
 struct Pending {
   Still still;
@@ -55,11 +57,40 @@ struct FrameLog {
   double period = 0.0;     // frame period the caps declare, seconds; 0: none declared
   bool irregular = false;  // a frame lasted a quarter period more or less than declared
   double end = -1.0;        // end of the latest-ending frame, seconds
+  // Starts of the latest frame and of the one before it, seconds, as the
+  // grab elements take them (whole 100 ns units); < 0: none yet.
+  double lastStart = -1.0;
+  double previousStart = -1.0;
   std::set<guint64> damaged;  // stream times (ns) of damaged frames
   double firstDamage = -1.0;
   // When the stream began, UTC seconds since 1970, from the container's tags.
   std::optional<int64_t> creationTime;
   std::atomic<bool> reported{false};  // set by the bus's synchronous handler
+};
+
+// A frame the grab elements have seen, in their own arithmetic, and whether
+// it settles every still asked: once it does, no later frame can be taken,
+// and decoding stops there instead of running on while the stills are
+// written.
+struct Settling {
+  struct Target {
+    double time = 0.0;
+    bool main = false;
+  };
+  std::vector<Target> targets;  // fixed before the run
+  bool settled = false;
+};
+
+// Frames left out before the decoder: an H.264 frame no other frame refers
+// to, well before every still, is never shown to the grab elements, so it
+// need not be decoded. Touched on the demuxer's thread and, for a flush, on
+// the seeking one.
+struct Skipping {
+  std::mutex mutex;
+  std::vector<double> targets;  // the stills' times, seconds; fixed before the run
+  int lengthSize = 0;           // bytes before each unit of a sample; 0: nothing is left out
+  GstSegment segment;
+  std::set<double> kept;        // stream times of the frames let through since the last flush
 };
 
 struct Pipeline {
@@ -75,10 +106,17 @@ struct Pipeline {
   std::atomic<bool> sawVideo{false};
   std::string videoSize;  // of a video stream that could not be linked
   FrameLog frames;
+  Skipping skipping;
+  Settling settling;  // touched on the streaming thread only, once running
   int64_t maxPixels = 0;
   // Set on the streaming thread when the decoded frames are too large; from
   // then on no frame goes further.
   std::atomic<bool> tooLarge{false};
+  // The first video stream found is held before its decoder until the main
+  // loop has sought to the first still (see HoldFirstFrame).
+  bool holdFirstVideo = false;  // fixed before the run
+  std::atomic<bool> firstVideoHeld{false};
+  std::atomic<bool> firstVideoPosted{false};
   ~Pipeline() {
     if (pipeline) {
       gst_element_set_state(pipeline, GST_STATE_NULL);
@@ -120,6 +158,141 @@ bool IsVideo(const GstCaps* caps) {
          g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
 }
 
+// A file opened plays from its start, and its first frame would be decoded
+// before the pipeline could seek at all (the decoded stream is exposed only
+// once its first frame has been). So the first video stream is held as it
+// leaves the demuxer, before any of it is decoded. When its first frame
+// comes (the decoder is then in place) the main loop is told; it seeks right
+// there, upstream of the decoder, and lets the stream go. The stream's caps
+// say its frame rate, which the seek point needs.
+GstPadProbeReturn HoldFirstFrame(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+  auto* p = static_cast<Pipeline*>(data);
+  if (p->firstVideoPosted.exchange(true)) return GST_PAD_PROBE_OK;
+  int num = 0, den = 0;
+  GstCaps* caps = gst_pad_get_current_caps(pad);
+  const GstStructure* s = caps && gst_caps_get_size(caps) > 0 ? gst_caps_get_structure(caps, 0) : nullptr;
+  if (!s || !gst_structure_get_fraction(s, "framerate", &num, &den)) num = den = 0;
+  if (caps) gst_caps_unref(caps);
+  gst_element_post_message(
+      p->decoder,
+      gst_message_new_application(
+          GST_OBJECT(p->decoder),
+          gst_structure_new(kFirstVideoMessage, "pad", GST_TYPE_PAD, pad, "probe", G_TYPE_ULONG,
+                            info->id, "rate-num", G_TYPE_INT, num, "rate-den", G_TYPE_INT, den,
+                            nullptr)));
+  return GST_PAD_PROBE_OK;
+}
+
+void HoldFirstVideo(Pipeline* p, GstPad* pad) {
+  gst_pad_add_probe(pad,
+                    static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER |
+                                                 GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                    HoldFirstFrame, p, nullptr);
+}
+
+// Whether an H.264 sample (units each led by its length, `lengthSize`
+// bytes) holds only pictures no other picture refers to: every slice with a
+// zero reference mark, and besides them only supplemental information or
+// delimiters. Anything unreadable counts as referred to.
+bool Unreferenced(const guint8* data, size_t size, int lengthSize) {
+  size_t pos = 0;
+  bool slice = false;
+  while (pos < size) {
+    if (size - pos < static_cast<size_t>(lengthSize)) return false;
+    size_t length = 0;
+    for (int i = 0; i < lengthSize; ++i) length = (length << 8) | data[pos + i];
+    pos += lengthSize;
+    if (length == 0 || length > size - pos) return false;
+    const guint8 header = data[pos];
+    const int type = header & 0x1f;
+    if (type == 1) {
+      if ((header & 0x60) != 0) return false;
+      slice = true;
+    } else if (type != 6 && type != 9) {
+      return false;
+    }
+    pos += length;
+  }
+  return slice;
+}
+
+// Leaves out, before the decoder, a frame that cannot matter to any still:
+// one no other frame refers to, shown neither by the grab rule nor as the
+// frame on screen. For every still at T it either lies before a frame let
+// through that starts at least a second before T (no rule takes a frame
+// earlier than half a second before its time, and the later frame is on
+// screen at T rather than it), or after one starting a second or more past
+// T (which settles T first).
+GstPadProbeReturn SkipUnseen(GstPad*, GstPadProbeInfo* info, gpointer data) {
+  Skipping& k = static_cast<Pipeline*>(data)->skipping;
+  std::lock_guard<std::mutex> hold(k.mutex);
+  if (info->type & (GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH)) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+      const GstSegment* segment = nullptr;
+      gst_event_parse_segment(event, &segment);
+      gst_segment_copy_into(segment, &k.segment);
+      k.kept.clear();
+    } else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
+      k.kept.clear();
+    } else if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+      // Only samples in the length-led layout are read; the description of
+      // the stream says how long the lengths are.
+      GstCaps* caps = nullptr;
+      gst_event_parse_caps(event, &caps);
+      const GstStructure* st = caps && gst_caps_get_size(caps) > 0 ? gst_caps_get_structure(caps, 0)
+                                                                  : nullptr;
+      const gchar* format = st ? gst_structure_get_string(st, "stream-format") : nullptr;
+      const GValue* header = st ? gst_structure_get_value(st, "codec_data") : nullptr;
+      k.lengthSize = 0;
+      if (st && gst_structure_has_name(st, "video/x-h264") && format &&
+          std::string(format) == "avc" && header && G_VALUE_HOLDS(header, GST_TYPE_BUFFER)) {
+        GstMapInfo map;
+        GstBuffer* headerBuffer = gst_value_get_buffer(header);
+        if (headerBuffer && gst_buffer_map(headerBuffer, &map, GST_MAP_READ)) {
+          if (map.size >= 5 && map.data[0] == 1) k.lengthSize = (map.data[4] & 3) + 1;
+          gst_buffer_unmap(headerBuffer, &map);
+        }
+      }
+    }
+    return GST_PAD_PROBE_OK;
+  }
+  if (!(info->type & GST_PAD_PROBE_TYPE_BUFFER)) return GST_PAD_PROBE_OK;
+  GstBuffer* buf = GST_PAD_PROBE_INFO_BUFFER(info);
+  guint64 st = 0;
+  if (!GST_BUFFER_PTS_IS_VALID(buf) || k.segment.format != GST_FORMAT_TIME ||
+      gst_segment_to_stream_time_full(&k.segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buf), &st) != 1)
+    return GST_PAD_PROBE_OK;
+  const double x = static_cast<double>(st) / GST_SECOND;
+  bool skip = false;
+  if (k.lengthSize > 0 && !k.targets.empty() &&
+      GST_BUFFER_FLAG_IS_SET(buf, GST_BUFFER_FLAG_DELTA_UNIT) &&
+      !GST_BUFFER_FLAG_IS_SET(buf, GST_BUFFER_FLAG_DISCONT)) {
+    const auto after = k.kept.upper_bound(x);
+    const auto before = k.kept.lower_bound(x);
+    skip = true;
+    for (double t : k.targets) {
+      const bool earlier = after != k.kept.end() && *after <= t - kSkipMargin;
+      const bool later = before != k.kept.begin() && *std::prev(before) >= t + kSkipMargin;
+      if (!earlier && !later) {
+        skip = false;
+        break;
+      }
+    }
+    if (skip) {
+      GstMapInfo map;
+      skip = gst_buffer_map(buf, &map, GST_MAP_READ);
+      if (skip) {
+        skip = Unreferenced(map.data, map.size, k.lengthSize);
+        gst_buffer_unmap(buf, &map);
+      }
+    }
+  }
+  if (skip) return GST_PAD_PROBE_DROP;
+  k.kept.insert(x);
+  return GST_PAD_PROBE_OK;
+}
+
 // Asked by the decoder for every stream it finds before it decides what to
 // do with it. Streams that are not video are dropped silently, so this is
 // where a file without video shows itself. The whole file's type (from the
@@ -134,6 +307,26 @@ gboolean OnAutoplugContinue(GstElement*, GstPad* pad, GstCaps* caps, gpointer da
   if (!wholeFile) {
     p->sawStream = true;
     if (IsVideo(caps)) p->sawVideo = true;
+  }
+  if (p->holdFirstVideo && IsVideo(caps) && !p->firstVideoHeld) {
+    // The pad asked about stands for a pad inside the decoder; the stream
+    // is held there, unless that is the type finder's whole file.
+    GstPad* inner = GST_IS_GHOST_PAD(pad) ? gst_ghost_pad_get_target(GST_GHOST_PAD(pad))
+                                          : GST_PAD(gst_object_ref(pad));
+    GstElement* element = inner ? gst_pad_get_parent_element(inner) : nullptr;
+    GstElementFactory* made = element ? gst_element_get_factory(element) : nullptr;
+    if (made && std::string(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(made))) != "typefind" &&
+        !p->firstVideoHeld.exchange(true))
+    {
+      HoldFirstVideo(p, inner);
+      gst_pad_add_probe(inner,
+                        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                     GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                     GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                        SkipUnseen, p, nullptr);
+    }
+    if (element) gst_object_unref(element);
+    if (inner) gst_object_unref(inner);
   }
   return TRUE;
 }
@@ -198,6 +391,8 @@ GstPadProbeReturn LogFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
       gst_segment_to_stream_time_full(&log->segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buf), &st) != 1)
     return GST_PAD_PROBE_OK;
   const double start = static_cast<double>(st) / GST_SECOND;
+  log->previousStart = log->lastStart;
+  log->lastStart = static_cast<double>(static_cast<int64_t>(st / 100)) / 10000000.0;
   // The grab element's own idea of a frame's end.
   const double end = GST_BUFFER_DURATION_IS_VALID(buf)
                          ? static_cast<double>(st + GST_BUFFER_DURATION(buf)) / GST_SECOND
@@ -212,6 +407,44 @@ GstPadProbeReturn LogFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
     if (log->firstDamage < 0.0) log->firstDamage = start;
   }
   return GST_PAD_PROBE_OK;
+}
+
+// Whether a frame starting at `t` has settled a still at `target`: taken, or
+// passed by. A request is served by a frame inside its interval and written
+// with the frame on screen once the interval has passed, so any frame after
+// its opening settles it whatever the half frame; the main still fires on
+// the first frame the grab rule reaches. The half frame is the caps' (0
+// when they declare no rate: then the rule is only stricter than the
+// element's own).
+bool Settles(double t, const Settling::Target& target, double halfFrame) {
+  if (target.main) return kelvo::filter::MainGrabReached(t, target.time, halfFrame);
+  return kelvo::filter::RequestDue(t, target.time, halfFrame) ||
+         kelvo::filter::RequestWindowClosed(t, target.time, halfFrame);
+}
+
+// Ends the stream before the grab elements once the frame that went
+// through them last settled every still. The grab elements run on this
+// thread, so when a frame arrives here the one before it has been through
+// them. Decoding further would only take the processor from the stills'
+// writing; the end of stream stops the decoder and the demuxer (their next
+// frame is refused), and the grab elements finish what they hold as at any
+// end.
+GstPadProbeReturn EndWhenSettled(GstPad* pad, GstPadProbeInfo*, gpointer data) {
+  auto* p = static_cast<Pipeline*>(data);
+  Settling& s = p->settling;
+  if (s.settled) return GST_PAD_PROBE_DROP;
+  double halfFrame = 0.0, before = -1.0;
+  {
+    std::lock_guard<std::mutex> hold(p->frames.mutex);
+    halfFrame = p->frames.halfFrame;
+    before = p->frames.previousStart;
+  }
+  if (before < 0.0 || s.targets.empty()) return GST_PAD_PROBE_OK;
+  for (const Settling::Target& target : s.targets)
+    if (!Settles(before, target, halfFrame)) return GST_PAD_PROBE_OK;
+  s.settled = true;
+  gst_pad_push_event(pad, gst_event_new_eos());
+  return GST_PAD_PROBE_DROP;
 }
 
 void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
@@ -247,6 +480,18 @@ void OnNoMorePads(GstElement* dec, gpointer data) {
   if (!p->linked)
     gst_element_post_message(dec, gst_message_new_application(
                                       GST_OBJECT(dec), gst_structure_new_empty(kNoVideoMessage)));
+}
+
+// The libav decoders render straight into GStreamer buffers only to keep
+// them as references, so each frame they hand on is copied once more when
+// it is made writable on its way out; decoding into their own memory costs
+// one copy a frame instead of two.
+void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+  GstElementFactory* factory = gst_element_get_factory(element);
+  const gchar* name = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : nullptr;
+  if (name && g_str_has_prefix(name, "avdec_") &&
+      g_object_class_find_property(G_OBJECT_GET_CLASS(element), "direct-rendering"))
+    g_object_set(element, "direct-rendering", FALSE, nullptr);
 }
 
 GstElement* Make(const char* factory, const char* name, std::string* missing) {
@@ -311,7 +556,9 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
                                                  GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
                                                  GST_PAD_PROBE_TYPE_EVENT_FLUSH),
                     LogFrame, p, nullptr);
+  gst_pad_add_probe(toGrab, GST_PAD_PROBE_TYPE_BUFFER, EndWhenSettled, p, nullptr);
   gst_object_unref(toGrab);
+  g_signal_connect(p->pipeline, "deep-element-added", G_CALLBACK(OnElementAdded), p);
   g_signal_connect(dec, "pad-added", G_CALLBACK(OnPadAdded), p);
   g_signal_connect(dec, "autoplug-continue", G_CALLBACK(OnAutoplugContinue), p);
   g_signal_connect(dec, "no-more-pads", G_CALLBACK(OnNoMorePads), p);
@@ -322,12 +569,17 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
 // delivers every frame, each with its true stream time. Times were checked
 // against kMaxSeconds when parsed; the conversion is guarded all the same,
 // since a double out of range makes the cast undefined.
-bool Seek(GstElement* pipeline, double seconds) {
-  if (!(seconds >= 0.0 && seconds <= kMaxSeconds)) return false;
+GstEvent* SeekEvent(double seconds) {
+  if (!(seconds >= 0.0 && seconds <= kMaxSeconds)) return nullptr;
   const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT |
                                                GST_SEEK_FLAG_SNAP_BEFORE);
-  return gst_element_seek_simple(pipeline, GST_FORMAT_TIME, flags,
-                                 static_cast<gint64>(seconds * GST_SECOND));
+  return gst_event_new_seek(1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                            static_cast<gint64>(seconds * GST_SECOND), GST_SEEK_TYPE_NONE, -1);
+}
+
+bool Seek(GstElement* pipeline, double seconds) {
+  GstEvent* seek = SeekEvent(seconds);
+  return seek && gst_element_send_event(pipeline, seek);
 }
 
 // The last line of a GStreamer debug text: the part that says what went
@@ -511,7 +763,11 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
   }
   Pipeline p;
   p.maxPixels = options.maxPixels;
+  for (const Shot& s : shots) p.settling.targets.push_back({s.time, s.main});
+  for (const Shot& s : shots) p.skipping.targets.push_back(s.time);
+  gst_segment_init(&p.skipping.segment, GST_FORMAT_UNDEFINED);
   gst_segment_init(&p.frames.segment, GST_FORMAT_UNDEFINED);
+  p.holdFirstVideo = true;
   std::string missing;
   const bool built = Build(&p, uri, wantMain, wantRequests, &missing);
   g_free(uri);
@@ -577,8 +833,14 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     t.bestWidth = r.width;
     t.bestHeight = r.height;
   };
-  for (GstElement* e : {p.main, p.requests})
-    if (e) gst_kelvo_frame_grab_set_hooks(GST_KELVO_FRAME_GRAB(e), hooks);
+  for (GstElement* e : {p.main, p.requests}) {
+    if (!e) continue;
+    gst_kelvo_frame_grab_set_hooks(GST_KELVO_FRAME_GRAB(e), hooks);
+    // With one shot there is nothing to decode while it is written (the
+    // stream is held once it is taken), so it is written at once on the
+    // streaming thread rather than on a worker of lower priority.
+    if (shots.size() == 1) g_object_set(e, "write-in-background", FALSE, nullptr);
+  }
 
   for (const Shot& s : shots) {
     const Taking& t = stills[s.owner];
@@ -627,6 +889,32 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
       if (to > decoded + kSeekGap || (from == 0.0 && to > 0.0)) Seek(p.pipeline, to);
       return;
     }
+  };
+  // The first video stream, held before its decoder: seek there to the
+  // first still, then let it go.
+  bool soughtFirst = false;
+  auto seekFirst = [&](const GstStructure* s) {
+    GstPad* pad = nullptr;
+    gulong probe = 0;
+    int num = 0, den = 0;
+    if (!gst_structure_get(s, "pad", GST_TYPE_PAD, &pad, "probe", G_TYPE_ULONG, &probe, "rate-num",
+                           G_TYPE_INT, &num, "rate-den", G_TYPE_INT, &den, nullptr) ||
+        !pad)
+      return;
+    const double period = num > 0 && den > 0 ? static_cast<double>(den) / num : 0.0;
+    const double halfFrame =
+        period > 0.0
+            ? kelvo::filter::HalfFrameFor(static_cast<int>(std::lround(static_cast<double>(num) / den)))
+            : 0.0;
+    for (const Shot& shot : shots) {
+      if (shot.done) continue;
+      const double to = SeekPoint(shot.time, shot.main, halfFrame, period);
+      GstEvent* seek = to > 0.0 ? SeekEvent(to) : nullptr;
+      soughtFirst = !seek || gst_pad_send_event(pad, seek);
+      break;
+    }
+    gst_pad_remove_probe(pad, probe);
+    gst_object_unref(pad);
   };
   auto fromGrab = [&](GstMessage* msg) {
     return GST_MESSAGE_SRC(msg) == GST_OBJECT(p.main) ||
@@ -871,7 +1159,9 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
       case GST_MESSAGE_APPLICATION: {
         const GstStructure* s = gst_message_get_structure(msg);
         int width = 0, height = 0;
-        if (gst_structure_has_name(s, kTooLargeMessage) &&
+        if (gst_structure_has_name(s, kFirstVideoMessage)) {
+          seekFirst(s);
+        } else if (gst_structure_has_name(s, kTooLargeMessage) &&
             gst_structure_get_int(s, "width", &width) &&
             gst_structure_get_int(s, "height", &height)) {
           stopReason = "the video in \"" + input + "\" " +
@@ -886,7 +1176,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
       case GST_MESSAGE_ASYNC_DONE:
         if (!prerolled) {
           prerolled = true;
-          seekAhead(0.0);
+          if (!soughtFirst) seekAhead(0.0);
           gst_element_set_state(p.pipeline, GST_STATE_PLAYING);
         }
         break;

@@ -57,6 +57,7 @@ inline constexpr double kLargestHalfFrame = 0.5;  // seconds, at 1 frame per sec
 inline constexpr double kRequestLead = 0.005;     // a request's interval opens this early
 inline constexpr double kSeekMargin = 0.001;      // for rounding to stream time units
 inline constexpr double kPeriodShare = 0.75;      // see SeekPoint
+inline constexpr double kSkipMargin = 1.0;        // seconds: frames this far from every still may go undecoded
 
 // Where to seek (snapping back to a key frame) for a still at `target`
 // seconds: the main still or a request, with the half frame the grab
