@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/StillWriter.h"
+#include "tests/host/StillPictures.h"
 #include "imaging/core/SafeFile.h"
 #include "imaging/pipeline/RunSnapshotPipeline.h"
 #include "tests/gst/GstTestSupport.h"
@@ -19,28 +20,8 @@ using kelvo::host::Still;
 using kelvo::host::StillResult;
 using kelvo::host::StillWriter;
 
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-Still MakeStill(int width, int height, const std::string& file) {
-  Still still;
-  still.width = width;
-  still.height = height;
-  still.fileName = file;
-  still.pixels.resize(static_cast<size_t>(width) * height * 3);
-  // Gradients with a little texture, so every stage of the enhancement has
-  // something to change.
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      uint8_t* p = &still.pixels[(static_cast<size_t>(y) * width + x) * 3];
-      p[0] = static_cast<uint8_t>(40 + x * 120 / width + ((x * 7 + y * 13) % 11));
-      p[1] = static_cast<uint8_t>(60 + y * 100 / height + ((x * 5 + y * 3) % 9));
-      p[2] = static_cast<uint8_t>(90 + (x + y) * 80 / (width + height));
-    }
-  return still;
-}
+using kelvo::test::Contents;
+using kelvo::test::MakeStill;
 
 TEST(StillWriter, WritesWhatTheFiltersOwnPathWritesEnhancedOrNot) {
   const std::string dir = kelvo::test::MakeTempFolder();
