@@ -237,6 +237,18 @@ HWY_INLINE void FinishBlock(DF df, const float* const* blurRows, const float* bl
                             int markAbove, int markBelow, float onePlusA, float a) {
   const hn::Rebind<int32_t, DF> di;
   const hn::Rebind<uint8_t, DF> d8;
+  auto window = hn::Zero(di);
+  for (int j = -halfSize; j <= halfSize; ++j) window = hn::Add(window, hn::LoadU(di, sums + x + j));
+  const auto sample8 = hn::LoadU(d8, high + x);
+  const auto sample = hn::PromoteTo(di, sample8);
+  const auto m = hn::Sub(hn::Mul(sample, hn::Set(di, count)), window);
+  const auto marked = hn::Or(hn::Gt(m, hn::Set(di, markAbove)), hn::Lt(m, hn::Set(di, markBelow)));
+  // Flat stretches mark no sample: they keep the high-pass bytes and their
+  // blur, which nothing would read, is not computed.
+  if (hn::AllFalse(di, marked)) {
+    hn::StoreU(sample8, d8, out + x);
+    return;
+  }
   const int hw = blurSize / 2;
   auto acc = hn::Zero(df);
   for (int ky = 0; ky < blurSize; ++ky) {
@@ -247,11 +259,6 @@ HWY_INLINE void FinishBlock(DF df, const float* const* blurRows, const float* bl
     }
   }
   const auto blur = hn::ConvertTo(df, RoundClamp(df, acc, 255.0f));
-  auto window = hn::Zero(di);
-  for (int j = -halfSize; j <= halfSize; ++j) window = hn::Add(window, hn::LoadU(di, sums + x + j));
-  const auto sample = hn::PromoteTo(di, hn::LoadU(d8, high + x));
-  const auto m = hn::Sub(hn::Mul(sample, hn::Set(di, count)), window);
-  const auto marked = hn::Or(hn::Gt(m, hn::Set(di, markAbove)), hn::Lt(m, hn::Set(di, markBelow)));
   const auto v = hn::Sub(hn::Mul(hn::Set(df, onePlusA), hn::ConvertTo(df, sample)),
                          hn::Mul(hn::Set(df, a), blur));
   const auto result = hn::IfThenElse(marked, RoundClamp(df, v, 255.0f), sample);
