@@ -15,6 +15,7 @@
 #include "imaging/core/detail/Checks.h"
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ImageView.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -30,6 +31,22 @@ inline int RoundClamp(float v, float fullScale) {
   if (v > fullScale) return static_cast<int>(fullScale);
   if (v < 0.0f) return 0;
   return static_cast<int>(v + 0.5f);
+}
+
+// Each output row depends on its input row only, so the rows go to the
+// library's threads as bands, unless input and output share bytes without
+// being the same rows: those keep the one-thread row order.
+template <class Fn>
+void ForRowBands(const BitmapData& input, const BitmapData& output, int samplesPerRow, Fn&& fn) {
+  const int rows = input.GetHeight();
+  const bool sameRows =
+      input.GetData() == output.GetData() && input.GetStride() == output.GetStride();
+  if (sameRows || kelvo::Disjoint(input.GetData(), input.GetStride(), output.GetData(),
+                                  output.GetStride(), rows, 0)) {
+    kelvo::ParallelRows(rows, kelvo::BandRows(samplesPerRow), fn);
+  } else {
+    fn(0, rows);
+  }
 }
 
 // The mix of a table value t with the sample s: t * o + s * (1 - o).
@@ -168,22 +185,26 @@ void OpBlend::Execute(const BitmapData* input, BitmapData* output, BlendMode mod
       lut[s] = static_cast<uint8_t>(MixSelf(table[s], s, opacity, inverse, 255.0f));
     const ImageView<const uint8_t> in = input->View<uint8_t>();
     const ImageView<uint8_t> out = output->View<uint8_t>();
-    for (int y = 0; y < height_; ++y) {
-      detail::MapBytes(in.Row(y), out.Row(y), static_cast<std::size_t>(samples), lut.data());
-    }
+    ForRowBands(*input, *output, samples, [&](int begin, int end) {
+      for (int y = begin; y < end; ++y) {
+        detail::MapBytes(in.Row(y), out.Row(y), static_cast<std::size_t>(samples), lut.data());
+      }
+    });
   } else {
     std::vector<uint16_t> lut(4096);
     for (int s = 0; s < 4096; ++s)
       lut[s] = static_cast<uint16_t>(MixSelf(table[s], s, opacity, inverse, 4095.0f));
     const ImageView<const uint16_t> inView = input->View<uint16_t>();
     const ImageView<uint16_t> outView = output->View<uint16_t>();
-    for (int y = 0; y < height_; ++y) {
-      const uint16_t* in = inView.Row(y);
-      uint16_t* out = outView.Row(y);
-      // Samples above 12 bits are read as full scale (4095) rather than
-      // indexing past the tables.
-      for (int i = 0; i < samples; ++i) out[i] = lut[std::min<int>(in[i], 4095)];
-    }
+    ForRowBands(*input, *output, samples, [&](int begin, int end) {
+      for (int y = begin; y < end; ++y) {
+        const uint16_t* in = inView.Row(y);
+        uint16_t* out = outView.Row(y);
+        // Samples above 12 bits are read as full scale (4095) rather than
+        // indexing past the tables.
+        for (int i = 0; i < samples; ++i) out[i] = lut[std::min<int>(in[i], 4095)];
+      }
+    });
   }
 }
 

@@ -9,6 +9,7 @@
 #include "imaging/filters/OpBlend.h"
 #include "imaging/filters/OpConvertRGBtoYCbCr.h"
 #include "imaging/filters/OpConvertYCbCrtoRGB.h"
+#include "imaging/primitives/Threads.h"
 #include "tests/imaging/filters/FiltersTestSupport.h"
 
 namespace KelvoLibImageProcessing {
@@ -185,6 +186,54 @@ TEST(BlendSelf, OpacityMapOnSixteenBitImages) {
   EXPECT_EQ(Sample(output, 3), table);  // acts as 1: the table value
   EXPECT_EQ(Sample(output, 8), 622);    // 244 * 0.5 + 1000 * 0.5
   EXPECT_EQ(Sample(output, 3 * 4095), 1000);
+}
+
+// Row bands of the self-blend give the one-thread bytes, into another image
+// and in place, at 8 and 16 bits; the images are tall enough for many bands.
+TEST(BlendSelf, AnyThreadCountGivesTheOneThreadBytes) {
+  struct RestoreThreads {
+    ~RestoreThreads() { kelvo::SetThreads(0); }
+  } restore;
+  const int w = 68, h = 1204;
+  for (int format : {kFormatBGR8, kFormatBGR16}) {
+    const int stride = w * BytesPerPixel(format) + 8;
+    const uint32_t maximum = format == kFormatBGR8 ? 255 : 4095;
+    const std::vector<uint8_t> bytes =
+        format == kFormatBGR8
+            ? RandomSamples<uint8_t>(static_cast<std::size_t>(stride) * h, maximum, 41)
+            : [&] {
+                const auto samples =
+                    RandomSamples<uint16_t>(static_cast<std::size_t>(stride / 2) * h, maximum, 41);
+                std::vector<uint8_t> b(samples.size() * 2);
+                std::memcpy(b.data(), samples.data(), b.size());
+                return b;
+              }();
+    const BitmapData src(w, h, format, bytes.data(), stride);
+    std::vector<uint8_t> one;
+    for (int threads : {1, 2, 3, 7}) {
+      kelvo::SetThreads(threads);
+      OpBlend blend;
+      BitmapData dst(w, h, format, nullptr, stride);
+      blend.Execute(&src, &dst, Screen, 0.3f);
+      BitmapData same(w, h, format, bytes.data(), stride);
+      blend.Execute(&same, &same, Screen, 0.3f);
+      const std::vector<uint8_t> got(dst.GetData(), dst.GetData() + stride * h);
+      if (threads == 1) {
+        one = got;
+        EXPECT_NE(one, bytes);
+      }
+      for (int y = 0; y < h; ++y) {
+        ASSERT_EQ(std::memcmp(dst.GetData() + y * stride, one.data() + y * stride,
+                              static_cast<std::size_t>(w) * BytesPerPixel(format)),
+                  0)
+            << format << " " << threads << " threads, row " << y;
+        ASSERT_EQ(std::memcmp(same.GetData() + y * stride, one.data() + y * stride,
+                              static_cast<std::size_t>(w) * BytesPerPixel(format)),
+                  0)
+            << format << " " << threads << " threads in place, row " << y;
+      }
+    }
+  }
 }
 
 TEST(BlendSelf, SixteenBitSamplesAboveTwelveBitsReadAsFullScale) {
