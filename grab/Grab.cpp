@@ -271,6 +271,10 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
     throw Error(Error::Kind::Arguments, "JPEG quality must lie from 1 to 100");
   if (options.scaleWidth < 0 || options.scaleHeight < 0 || options.sharpest < 0)
     throw Error(Error::Kind::Arguments, "scale sizes and the frames compared for the sharpest must not be negative");
+  if (options.threads < 0 || options.decoderThreads < 0)
+    throw Error(Error::Kind::Arguments, "thread counts must not be negative");
+  if (!(options.stallSeconds > 0.0))
+    throw Error(Error::Kind::Arguments, "the time a pass may stand still must be above 0 seconds");
   const Interval& every = options.interval;
   if (every.every != 0.0) {
     CheckTime(every.from);

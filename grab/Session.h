@@ -58,6 +58,7 @@ inline constexpr double kRequestLead = 0.005;     // a request's interval opens 
 inline constexpr double kSeekMargin = 0.001;      // for rounding to stream time units
 inline constexpr double kPeriodShare = 0.75;      // see SeekPoint
 inline constexpr double kSkipMargin = 1.0;        // seconds: frames this far from every still may go undecoded
+inline constexpr double kQuietCheck = 1.0;        // seconds of quiet before the streaming tasks are looked at
 
 // Where to seek (snapping back to a key frame) for a still at `target`
 // seconds: the main still or a request, with the half frame the grab

@@ -11,6 +11,7 @@
 
 #include "imaging/core/BitmapData.h"
 #include "imaging/pipeline/PipelineSnapshot.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace py = pybind11;
 
@@ -127,7 +128,9 @@ py::tuple EnhanceArray(const py::handle& image, const EnhanceOptions& options,
   // layout, which the pipeline then enhances in place (at the sizes it
   // takes as they are, without a copy of its own) and which becomes the
   // result's memory: one copy in, none out, and RGB swapped on the way in
-  // and back in place.
+  // and back in place. Both passes only move memory, so they run on row
+  // bands on the library's threads, as the pipeline's own stages do: one
+  // core cannot draw the memory's whole bandwidth.
   auto work = std::make_unique<BitmapData>();
   const auto* in = static_cast<const uint8_t*>(a.data());
   const py::ssize_t s0 = a.strides(0), s1 = a.strides(1), s2 = a.strides(2);
@@ -135,9 +138,17 @@ py::tuple EnhanceArray(const py::handle& image, const EnhanceOptions& options,
   {
     py::gil_scoped_release release;
     work->Initialize(w, h, KelvoLibImageProcessing::kFormatBGR8, nullptr, 3 * w);
-    CopyIn(in, s0, s1, s2, width, height, rgb, work->GetData());
+    uint8_t* data = work->GetData();
+    const int grain = kelvo::BandRows(3L * w);
+    kelvo::ParallelRows(h, grain, [&](int begin, int end) {
+      CopyIn(in + begin * s0, s0, s1, s2, width, end - begin, rgb, data + begin * 3 * width);
+    });
     report = EnhanceAnySize(*work, *work, options);
-    if (rgb) SwapOuterChannels(work->GetData(), width, height);
+    if (rgb) {
+      kelvo::ParallelRows(h, grain, [&](int begin, int end) {
+        SwapOuterChannels(data + begin * 3 * width, width, end - begin);
+      });
+    }
   }
   BitmapData* pixels = work.get();
   py::capsule keeper(pixels, [](void* p) { delete static_cast<BitmapData*>(p); });
