@@ -596,11 +596,8 @@ bool Seek(GstElement* pipeline, double seconds) {
   return seek && gst_element_send_event(pipeline, seek);
 }
 
-// Whether every streaming task of the pipeline has stopped or paused: then
-// no thread is left to carry the pass on, and what would end it (a frame,
-// an error, the end) can no longer come. A demuxer that fails while the
-// decoder is still trying it out pauses its task and posts its error, and
-// the decoder may drop that error as it would for an element it rejects.
+}  // namespace
+
 bool NoTaskRunning(GstElement* pipeline) {
   bool tasks = false, running = false;
   GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(pipeline));
@@ -637,6 +634,8 @@ bool NoTaskRunning(GstElement* pipeline) {
   gst_iterator_free(elements);
   return tasks && !running;
 }
+
+namespace {
 
 // The last line of a GStreamer debug text: the part that says what went
 // wrong, after the source position and the element's path.

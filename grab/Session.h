@@ -22,6 +22,8 @@
 // on the thread that takes it and only the sharpest so far is kept, so a
 // long interval run holds one frame per still in flight, not 2N + 1.
 
+#include <gst/gst.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -66,6 +68,13 @@ inline constexpr double kQuietCheck = 1.0;        // seconds of quiet before the
 // variable rate, or no caps yet, and the seek point is then the earliest
 // time a frame could be taken at).
 double SeekPoint(double target, bool main, double halfFrame, double period);
+
+// Whether every streaming task of the pipeline has stopped or paused: then
+// no thread is left to carry it on, and what would end a pass (a frame, an
+// error, the end) can no longer come. A demuxer that fails while the
+// decoder is still trying it out pauses its task and posts its error, and
+// the decoder may drop that error as it would for an element it rejects.
+bool NoTaskRunning(GstElement* pipeline);
 
 // Makes sure GStreamer is initialised and the element registered from this
 // library, once per process. Throws Error when another copy of the element
