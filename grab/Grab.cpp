@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -101,7 +103,7 @@ void LinkVideo(GstElement*, GstPad* pad, gpointer data) {
 // Plays `path` until it is prerolled (count 0) or until `count` frames are
 // counted or the stream ends, and reads what it declares.
 StreamInfo Examine(const std::string& path, int64_t maxPixels, size_t count,
-                   std::vector<double>* frames) {
+                   std::vector<double>* frames, double stallSeconds) {
   detail::InitGstreamer();
   GError* err = nullptr;
   gchar* uri = gst_filename_to_uri(path.c_str(), &err);
@@ -139,6 +141,11 @@ StreamInfo Examine(const std::string& path, int64_t maxPixels, size_t count,
   gst_element_set_state(probe.pipeline, GST_STATE_PAUSED);
   std::string error;
   bool prerolled = false, done = false, missingVideo = false;
+  // Given up as a pass is (see RunPass) when it stops moving: a quiet second
+  // with no streaming task running, or stallSeconds of nothing at all.
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point lastMove = Clock::now();
+  size_t framesSeen = 0;
   while (!done) {
     GstMessage* msg = gst_bus_timed_pop_filtered(
         bus, 100 * GST_MSECOND,
@@ -146,8 +153,28 @@ StreamInfo Examine(const std::string& path, int64_t maxPixels, size_t count,
                                     GST_MESSAGE_ELEMENT));
     if (!msg) {
       done = prerolled && probe.counted;
+      size_t counted = 0;
+      {
+        std::lock_guard<std::mutex> hold(probe.mutex);
+        counted = probe.frames.size();
+      }
+      const double quiet = std::chrono::duration<double>(Clock::now() - lastMove).count();
+      if (counted != framesSeen) {
+        framesSeen = counted;
+        lastMove = Clock::now();
+      } else if (!done && (quiet >= stallSeconds ||
+                           (quiet >= detail::kQuietCheck && detail::NoTaskRunning(probe.pipeline)))) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", stallSeconds);
+        error = quiet >= stallSeconds
+                    ? "reading \"" + path + "\" stopped moving: nothing happened for " + seconds + " s"
+                    : "reading \"" + path + "\" stopped with neither an error nor an end: the file is "
+                      "damaged or cut short";
+        done = true;
+      }
       continue;
     }
+    lastMove = Clock::now();
     switch (GST_MESSAGE_TYPE(msg)) {
       case GST_MESSAGE_ELEMENT: {
         // Posted before the error that decoding cannot go on: says whether
@@ -261,7 +288,7 @@ void CheckTime(double t) {
 }  // namespace
 
 StreamInfo Inspect(const std::string& path, int64_t maxPixels) {
-  return Examine(path, maxPixels, 0, nullptr);
+  return Examine(path, maxPixels, 0, nullptr, Options().stallSeconds);
 }
 
 std::vector<Still> Grab(const std::string& path, const std::vector<Request>& requests,
@@ -271,6 +298,10 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
     throw Error(Error::Kind::Arguments, "JPEG quality must lie from 1 to 100");
   if (options.scaleWidth < 0 || options.scaleHeight < 0 || options.sharpest < 0)
     throw Error(Error::Kind::Arguments, "scale sizes and the frames compared for the sharpest must not be negative");
+  if (options.threads < 0 || options.decoderThreads < 0)
+    throw Error(Error::Kind::Arguments, "thread counts must not be negative");
+  if (!(options.stallSeconds > 0.0))
+    throw Error(Error::Kind::Arguments, "the time a pass may stand still must be above 0 seconds");
   const Interval& every = options.interval;
   if (every.every != 0.0) {
     CheckTime(every.from);
@@ -295,7 +326,7 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
   StreamInfo info;
   if (needInfo) {
     detail::CheckFiles(path, {});
-    info = Inspect(path, options.maxPixels);
+    info = Examine(path, options.maxPixels, 0, nullptr, options.stallSeconds);
     settings.period = info.frameRate > 0.0 ? 1.0 / info.frameRate : 0.0;
     settings.creationTime = info.creationTime;
   }
@@ -305,7 +336,7 @@ std::vector<Still> Grab(const std::string& path, const std::vector<Request>& req
     int64_t highest = -1;
     for (const Request& r : requests) highest = std::max(highest, r.frame);
     countFrames = static_cast<size_t>(highest) + 1;
-    Examine(path, options.maxPixels, countFrames, &frameTimes);
+    Examine(path, options.maxPixels, countFrames, &frameTimes, options.stallSeconds);
   }
 
   if (every.every > 0.0) {

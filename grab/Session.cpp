@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -21,6 +23,7 @@
 #include "gst/GstKelvoFrameGrab.h"
 #include "host/Sharpness.h"
 #include "host/StillWriter.h"
+#include "imaging/pipeline/PipelineSnapshot.h"
 #include "tools/common/PixelLimit.h"
 
 namespace kelvo::grab::detail {
@@ -66,6 +69,7 @@ struct FrameLog {
   // When the stream began, UTC seconds since 1970, from the container's tags.
   std::optional<int64_t> creationTime;
   std::atomic<bool> reported{false};  // set by the bus's synchronous handler
+  std::atomic<uint64_t> seen{0};       // frames logged so far: the pass is moving
 };
 
 // A frame the grab elements have seen, in their own arithmetic, and whether
@@ -109,6 +113,7 @@ struct Pipeline {
   Skipping skipping;
   Settling settling;  // touched on the streaming thread only, once running
   int64_t maxPixels = 0;
+  int decoderThreads = 0;  // Options::decoderThreads
   // Set on the streaming thread when the decoded frames are too large; from
   // then on no frame goes further.
   std::atomic<bool> tooLarge{false};
@@ -381,6 +386,7 @@ GstPadProbeReturn LogFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
   }
   GstBuffer* buf = GST_PAD_PROBE_INFO_BUFFER(info);
+  log->seen.fetch_add(1, std::memory_order_relaxed);
   const bool reported = log->reported.exchange(false);
   std::lock_guard<std::mutex> hold(log->mutex);
   const bool marked = GST_BUFFER_FLAG_IS_SET(buf, GST_BUFFER_FLAG_CORRUPTED) ||
@@ -486,12 +492,20 @@ void OnNoMorePads(GstElement* dec, gpointer data) {
 // them as references, so each frame they hand on is copied once more when
 // it is made writable on its way out; decoding into their own memory costs
 // one copy a frame instead of two.
-void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+//
+// Their thread count is set here too, as the decoder is added and before it
+// opens the codec (which reads it then): a worker that shares the machine
+// with others asks for fewer threads than the decoder's one per core.
+void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
+  auto* p = static_cast<Pipeline*>(data);
   GstElementFactory* factory = gst_element_get_factory(element);
   const gchar* name = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : nullptr;
-  if (name && g_str_has_prefix(name, "avdec_") &&
-      g_object_class_find_property(G_OBJECT_GET_CLASS(element), "direct-rendering"))
+  if (!name || !g_str_has_prefix(name, "avdec_")) return;
+  GObjectClass* type = G_OBJECT_GET_CLASS(element);
+  if (g_object_class_find_property(type, "direct-rendering"))
     g_object_set(element, "direct-rendering", FALSE, nullptr);
+  if (p->decoderThreads > 0 && g_object_class_find_property(type, "max-threads"))
+    g_object_set(element, "max-threads", p->decoderThreads, nullptr);
 }
 
 GstElement* Make(const char* factory, const char* name, std::string* missing) {
@@ -582,6 +596,47 @@ bool Seek(GstElement* pipeline, double seconds) {
   return seek && gst_element_send_event(pipeline, seek);
 }
 
+}  // namespace
+
+bool NoTaskRunning(GstElement* pipeline) {
+  bool tasks = false, running = false;
+  GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(pipeline));
+  GValue item = G_VALUE_INIT;
+  bool more = true;
+  while (more && !running) {
+    switch (gst_iterator_next(elements, &item)) {
+      case GST_ITERATOR_OK: {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        GST_OBJECT_LOCK(element);
+        for (GList* l = element->pads; l && !running; l = l->next) {
+          GstPad* pad = GST_PAD(l->data);
+          GST_OBJECT_LOCK(pad);
+          if (GstTask* task = GST_PAD_TASK(pad)) {
+            tasks = true;
+            running = gst_task_get_state(task) == GST_TASK_STARTED;
+          }
+          GST_OBJECT_UNLOCK(pad);
+        }
+        GST_OBJECT_UNLOCK(element);
+        g_value_reset(&item);
+        break;
+      }
+      case GST_ITERATOR_RESYNC:
+        gst_iterator_resync(elements);
+        tasks = running = false;
+        break;
+      default:
+        more = false;
+        break;
+    }
+  }
+  g_value_unset(&item);
+  gst_iterator_free(elements);
+  return tasks && !running;
+}
+
+namespace {
+
 // The last line of a GStreamer debug text: the part that says what went
 // wrong, after the source position and the element's path.
 std::string LastLine(const gchar* debug) {
@@ -639,6 +694,8 @@ struct Taking {
   double bestScore = -1.0;
   std::vector<uint8_t> bestPixels;
   int bestWidth = 0, bestHeight = 0;
+  // The enhancement's report of the shot the element wrote, when enhanced.
+  std::optional<KelvoLibImageProcessing::PipelineSnapshot::Report> report;
 };
 
 // What the elements' hooks share with the loop.
@@ -660,6 +717,36 @@ std::string PixelsOnlyName(const void* pass, size_t index) {
   std::snprintf(name, sizeof name, "kelvo-grab-%ld-%p-%zu.bmp", static_cast<long>(getpid()), pass,
                 index);
   return (std::filesystem::path(g_get_tmp_dir()) / name).string();
+}
+
+EnhanceReport ReportOf(const KelvoLibImageProcessing::PipelineSnapshot::Report& r) {
+  EnhanceReport e;
+  e.skinRatio = r.skinRatio;
+  e.skinMean = r.skinMean;
+  e.skinClip = r.skinClip;
+  e.lowClip05 = r.lowClip05;
+  e.lowClip01 = r.lowClip01;
+  e.lowClip00 = r.lowClip00;
+  e.hiClip1 = r.hiClip1;
+  e.hiClip05 = r.hiClip05;
+  e.hiClip01 = r.hiClip01;
+  e.hiClip00 = r.hiClip00;
+  e.hiClip66 = r.hiClip66;
+  e.origMean = r.origMean;
+  e.midRatio = r.midRatio;
+  e.midAve = r.midAve;
+  e.skinLim = r.skinLim;
+  e.finalClip = r.finalClip;
+  e.finalLow = r.finalLow;
+  e.finalHigh = r.finalHigh;
+  e.lowLimit = r.lowLimit;
+  e.opacity = r.opacity;
+  e.colourCast = r.colourCast;
+  e.lowKey = r.lowKey;
+  e.lowRaised = r.lowRaised;
+  e.times = {r.times.copyIn, r.times.skin,  r.times.noise,   r.times.stretch,
+             r.times.sharpen, r.times.blend, r.times.copyOut, r.times.total};
+  return e;
 }
 
 }  // namespace
@@ -763,6 +850,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
   }
   Pipeline p;
   p.maxPixels = options.maxPixels;
+  p.decoderThreads = options.decoderThreads;
   for (const Shot& s : shots) p.settling.targets.push_back({s.time, s.main});
   for (const Shot& s : shots) p.skipping.targets.push_back(s.time);
   gst_segment_init(&p.skipping.segment, GST_FORMAT_UNDEFINED);
@@ -788,6 +876,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     const Taking& t = (*shared.stills)[shot.owner];
     still.sourceName = settings.sourceName;
     still.creationTime = settings.creationTime ? settings.creationTime : creationTime();
+    if (options.threads > 0) still.threads = options.threads;
     if (!t.elementWrites) {
       still.enhance = false;
       still.keepPixels = true;
@@ -802,7 +891,13 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
   };
   hooks.written = [&shared](const kelvo::host::Still& still, const kelvo::host::StillResult& r) {
     const auto found = shared.shotOf.find(still.fileName);
-    if (found == shared.shotOf.end() || r.pixels.empty() || !r.reason.empty()) return;
+    if (found == shared.shotOf.end() || !r.reason.empty()) return;
+    if (r.report) {
+      // Only a shot the element writes as asked is enhanced: one per still.
+      std::lock_guard<std::mutex> hold(shared.mutex);
+      (*shared.stills)[(*shared.shots)[found->second].owner].report = r.report;
+    }
+    if (r.pixels.empty()) return;
     if (!still.writeFile) {
       std::lock_guard<std::mutex> hold(shared.mutex);
       shared.pixelsTaken[found->second] = 1;
@@ -949,8 +1044,10 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     std::vector<uint8_t> pixels;
     int width = 0, height = 0;
     double score = -1.0;
+    std::optional<KelvoLibImageProcessing::PipelineSnapshot::Report> report;
     {
       std::lock_guard<std::mutex> hold(shared.mutex);
+      report = t.report;
       best = t.bestShot;
       pixels.swap(t.bestPixels);
       width = t.bestWidth;
@@ -963,6 +1060,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
       out.rule = shotRule[s];
       out.taken = !shotFailed[s];
       out.enhanced = shotEnhanced[s] != 0;
+      if (out.taken && out.enhanced && report) out.report = ReportOf(*report);
       out.damaged = out.taken && damagedFrame(shotStreamTime[s]);
       if (!out.taken) {
         out.failure = Failure::Write;
@@ -1007,10 +1105,12 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     still.creationTime = settings.creationTime ? settings.creationTime : creationTime();
     still.keepPixels = options.keepPixels || out.request.file.empty();
     still.writeFile = !out.request.file.empty();
+    still.threads = options.threads;
     kelvo::host::StillResult r = kelvo::host::StillWriter().Write(still);
     // Pixels only: nothing was to be written, and nothing went wrong.
     out.taken = r.written || (!still.writeFile && r.reason.empty() && !r.pixels.empty());
     out.enhanced = r.enhanced;
+    if (out.taken && r.enhanced && r.report) out.report = ReportOf(*r.report);
     if (!out.taken) {
       out.failure = Failure::Write;
       out.error = r.reason;
@@ -1080,12 +1180,40 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
   gst_element_set_state(p.pipeline, GST_STATE_PAUSED);
   gint64 duration = -1;
   double lastProgress = -1.0;
+  // A pass that stops moving (no frame, no message) for stallSeconds is
+  // given up: a decoder fed a broken file may wait for data that never
+  // comes, and nothing else would ever end the wait. After a quiet second
+  // with no streaming task left running it is given up at once.
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point lastMove = Clock::now();
+  uint64_t framesSeen = 0;
   while (!finished) {
+    const auto wait = static_cast<GstClockTime>(std::min(0.2, options.stallSeconds) * GST_SECOND);
     GstMessage* msg = gst_bus_timed_pop_filtered(
-        bus, 200 * GST_MSECOND,
+        bus, wait,
         static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_WARNING | GST_MESSAGE_EOS |
                                     GST_MESSAGE_ELEMENT | GST_MESSAGE_ASYNC_DONE |
                                     GST_MESSAGE_APPLICATION));
+    const uint64_t seenNow = p.frames.seen.load(std::memory_order_relaxed);
+    if (msg || seenNow != framesSeen) {
+      framesSeen = seenNow;
+      lastMove = Clock::now();
+    } else if (const double quiet = std::chrono::duration<double>(Clock::now() - lastMove).count();
+               quiet >= options.stallSeconds ||
+               (quiet >= kQuietCheck && NoTaskRunning(p.pipeline))) {
+      if (quiet >= options.stallSeconds)
+        std::snprintf(line, sizeof line, "decoding \"%s\" stopped moving: nothing happened for %g s",
+                      input.c_str(), options.stallSeconds);
+      else
+        std::snprintf(line, sizeof line,
+                      "decoding \"%s\" stopped with neither an error nor an end: the file is "
+                      "damaged or cut short",
+                      input.c_str());
+      stopReason = line;
+      inputError = true;
+      stopped = finished = true;
+      break;
+    }
     if (options.onProgress && prerolled) {
       // Position over the span the stills need, or over the shots taken
       // when the position says nothing.

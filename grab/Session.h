@@ -22,6 +22,8 @@
 // on the thread that takes it and only the sharpest so far is kept, so a
 // long interval run holds one frame per still in flight, not 2N + 1.
 
+#include <gst/gst.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,6 +60,7 @@ inline constexpr double kRequestLead = 0.005;     // a request's interval opens 
 inline constexpr double kSeekMargin = 0.001;      // for rounding to stream time units
 inline constexpr double kPeriodShare = 0.75;      // see SeekPoint
 inline constexpr double kSkipMargin = 1.0;        // seconds: frames this far from every still may go undecoded
+inline constexpr double kQuietCheck = 1.0;        // seconds of quiet before the streaming tasks are looked at
 
 // Where to seek (snapping back to a key frame) for a still at `target`
 // seconds: the main still or a request, with the half frame the grab
@@ -65,6 +68,13 @@ inline constexpr double kSkipMargin = 1.0;        // seconds: frames this far fr
 // variable rate, or no caps yet, and the seek point is then the earliest
 // time a frame could be taken at).
 double SeekPoint(double target, bool main, double halfFrame, double period);
+
+// Whether every streaming task of the pipeline has stopped or paused: then
+// no thread is left to carry it on, and what would end a pass (a frame, an
+// error, the end) can no longer come. A demuxer that fails while the
+// decoder is still trying it out pauses its task and posts its error, and
+// the decoder may drop that error as it would for an element it rejects.
+bool NoTaskRunning(GstElement* pipeline);
 
 // Makes sure GStreamer is initialised and the element registered from this
 // library, once per process. Throws Error when another copy of the element

@@ -45,13 +45,15 @@ void AddWarning(StillResult* result, const std::string& warning) {
 
 // Runs the snapshot enhancement on the still's pixels (any size: sizes the
 // pipeline does not take are padded and cropped back), leaving the result in
-// *enhanced with rows of 3 * width bytes. Empty on success, else why not.
-std::string Enhance(const Still& still, std::vector<uint8_t>* enhanced) {
+// *enhanced with rows of 3 * width bytes and its report in *report. Empty on
+// success, else why not.
+std::string Enhance(const Still& still, std::vector<uint8_t>* enhanced,
+                    std::optional<KelvoLibImageProcessing::PipelineSnapshot::Report>* report) {
   const int rowBytes = still.width * 3;
   try {
     enhanced->resize(still.pixels.size());
-    EnhanceAnySize(still.width, still.height, still.pixels.data(), rowBytes, enhanced->data(),
-                   rowBytes);
+    *report = EnhanceAnySize(still.width, still.height, still.pixels.data(), rowBytes,
+                             enhanced->data(), rowBytes);
     return {};
   } catch (const IPException& e) {
     return std::string("the enhancement failed: ") + e.what();
@@ -132,7 +134,7 @@ StillResult StillWriter::Write(const Still& still) const noexcept {
     const uint8_t* pixels = still.pixels.data();
     std::vector<uint8_t> enhanced;
     if (still.enhance) {
-      const std::string failure = Enhance(still, &enhanced);
+      const std::string failure = Enhance(still, &enhanced, &result.report);
       if (failure.empty()) {
         pixels = enhanced.data();
         result.enhanced = true;

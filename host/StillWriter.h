@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/pipeline/PipelineSnapshot.h"
+
 namespace kelvo::host {
 
 // One still, copied out of the filter.
@@ -80,6 +82,8 @@ struct StillResult {
   // file (writeFile false), in which case an empty reason is success.
   bool written = false;
   bool enhanced = false;
+  // What the enhancement measured and decided, when it ran.
+  std::optional<KelvoLibImageProcessing::PipelineSnapshot::Report> report;
   // Empty when written; else why not, naming the file, with the system's
   // reason where there is one.
   std::string reason;

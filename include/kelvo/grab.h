@@ -46,6 +46,23 @@ struct Request {
   bool main = false;   // the main grab rather than a queued snapshot
 };
 
+// What the enhancement of a still measured and decided, and how long each
+// stage took: the image library's snapshot report, field for field.
+struct EnhanceReport {
+  float skinRatio = 0.0f, skinMean = 0.0f, skinClip = 0.0f;
+  float lowClip05 = 0.0f, lowClip01 = 0.0f, lowClip00 = 0.0f;
+  float hiClip1 = 0.0f, hiClip05 = 0.0f, hiClip01 = 0.0f, hiClip00 = 0.0f, hiClip66 = 0.0f;
+  float origMean = 0.0f, midRatio = 0.0f, midAve = 0.0f;
+  float skinLim = 0.0f, finalClip = 0.0f;
+  float finalLow = 0.0f, finalHigh = 0.0f, lowLimit = 0.0f;
+  float opacity = 0.5f;
+  bool colourCast = false, lowKey = false, lowRaised = false;
+  struct Times {  // milliseconds of wall-clock time
+    double copyIn = 0.0, skin = 0.0, noise = 0.0, stretch = 0.0, sharpen = 0.0, blend = 0.0,
+           copyOut = 0.0, total = 0.0;
+  } times;
+};
+
 // Why a still was not taken.
 enum class Failure {
   None,
@@ -70,6 +87,7 @@ struct Still {
   bool damaged = false;         // its frame came right after the decoder lost data
   double sharpness = -1.0;      // when Options::sharpest > 0
   int64_t frameNumber = -1;     // when known (asked for by number, or counted)
+  std::optional<EnhanceReport> report;  // when enhanced
 };
 
 // Regular stills over a stretch of the video: every `every` seconds from
@@ -91,6 +109,17 @@ struct Options {
   int quality = 88;                 // JPEG quality 1..100
   int scaleWidth = 0, scaleHeight = 0;  // 0: keep; one side only: keep the aspect ratio
   Interval interval;
+  // Threads the enhancement of each still may use; 0: the image library's
+  // count (KELVO_THREADS, or the cores).
+  int threads = 0;
+  // Threads the video decoder may use, for decoders that can be told (the
+  // libav ones); 0: the decoder's own choice (about one per core).
+  int decoderThreads = 0;
+  // A pass in which nothing happens for this long (no frame decoded, no
+  // still written, no word from the decoder) is stopped with an Error
+  // rather than left to wait for ever: a broken file can leave a decoder
+  // waiting for data that never comes.
+  double stallSeconds = 60.0;
   // Called for each still once it and every still before it (in the order
   // Grab returns them) are complete, on the thread that called Grab.
   std::function<void(const Still&)> onStill;

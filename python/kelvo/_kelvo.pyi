@@ -98,5 +98,6 @@ def _enhance_file(
     sharpen: bool = True,
     quality: int = 95,
     max_pixels: int = 100000000,
+    threads: int = 0,
 ) -> dict[str, Any]: ...
 def _image_size(file: str, *, decode: bool = False) -> tuple[int, int]: ...

@@ -61,6 +61,8 @@ class Task:
     enhance: bool = True
     quality: int = 95
     max_pixels: int = 100_000_000
+    threads: int = 0          # the library's threads for one image; 0: its default
+    decoder_threads: int = 0  # the video decoder's threads; 0: its default
 
 
 def is_photo(path: str) -> bool:
@@ -111,7 +113,7 @@ def _photo_records(task: Task, skip_complete: bool) -> list[dict]:
         return [dict(record, skipped=True)]
     os.makedirs(os.path.dirname(output) or ".", exist_ok=True)
     outcome = _kelvo._enhance_file(task.input, output, quality=task.quality,
-                                   max_pixels=task.max_pixels)
+                                   max_pixels=task.max_pixels, threads=task.threads)
     if outcome["report"] is not None:
         record["report"] = outcome["report"].to_dict()
     if outcome["warnings"]:
@@ -151,7 +153,9 @@ def _video_records(task: Task, skip_complete: bool) -> list[dict]:
         for output in set(wanted.values()):
             os.makedirs(os.path.dirname(output) or ".", exist_ok=True)
         stills = (_stills.grab_to_files(task.input, wanted, enhance=task.enhance,
-                                        quality=task.quality) if wanted else [])
+                                        quality=task.quality, threads=task.threads,
+                                        decoder_threads=task.decoder_threads)
+                  if wanted else [])
     except (kelvo.GrabError, ValueError) as e:
         return [{"input": task.input, "output": o, "error": str(e)} for o in outputs or [None]]
     for still in stills:
@@ -160,6 +164,8 @@ def _video_records(task: Task, skip_complete: bool) -> list[dict]:
         if still.taken:
             record.update(frame_time=still.frame_time, rule=still.rule,
                           enhanced=still.enhanced, damaged=still.damaged)
+            if still.report is not None:
+                record["report"] = still.report
         else:
             record["error"] = still.error
         records.append(record)
@@ -449,7 +455,34 @@ def parse_arguments(argv: list[str] | None) -> argparse.Namespace:
                         help="worker processes of the local cluster (default: one per core)")
     parser.add_argument("--scheduler", metavar="ADDRESS",
                         help="use the Dask cluster at ADDRESS (tcp://HOST:8786) instead")
+    parser.add_argument("--threads", type=int, metavar="N",
+                        help="threads each worker's image library may use for one image "
+                             "(default: the cores divided among the local workers; on a "
+                             "--scheduler cluster, the library's own default)")
+    parser.add_argument("--decoder-threads", type=int, metavar="N",
+                        help="threads each worker's video decoder may use (default as for "
+                             "--threads)")
     return parser.parse_args(argv)
+
+
+def thread_counts(args: argparse.Namespace) -> tuple[int, int]:
+    """The library's and the decoder's threads per worker.
+
+    Left alone, the library and the libav decoders each start one thread per
+    core in every worker, so N local workers would run N times as many busy
+    threads as there are cores, switching between them and evicting each
+    other's caches for nothing. So the local workers share the cores out:
+    cores // workers each (at least 1). The machines of a --scheduler
+    cluster are not known here, and their defaults stand unless given.
+    """
+    if args.scheduler:
+        share = 0
+    else:
+        share = max(1, (len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity")
+                        else os.cpu_count() or 1) // args.workers)
+    threads = share if args.threads is None else args.threads
+    decoder = share if args.decoder_threads is None else args.decoder_threads
+    return threads, decoder
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -459,6 +492,10 @@ def main(argv: list[str] | None = None) -> int:
             raise UsageError("--workers needs at least 1")
         if args.every is not None and not args.every > 0:
             raise UsageError("--every needs a positive number of seconds")
+        for name, value in (("--threads", args.threads),
+                            ("--decoder-threads", args.decoder_threads)):
+            if value is not None and value < 1:
+                raise UsageError(f"{name} needs at least 1")
         if bool(args.manifest) == bool(args.inputs):
             raise UsageError("give INPUT files or folders, or --manifest FILE (not both)")
         tasks = (tasks_from_manifest(args.manifest, args) if args.manifest
@@ -468,6 +505,9 @@ def main(argv: list[str] | None = None) -> int:
         if results is None:
             raise UsageError("--results FILE is needed without -o DIR")
         check_tasks(tasks, results)
+        threads, decoder_threads = thread_counts(args)
+        for task in tasks:
+            task.threads, task.decoder_threads = threads, decoder_threads
     except UsageError as e:
         print(f"kelvo.batch: {e}", file=sys.stderr)
         return EXIT_USAGE

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +36,37 @@ py::object PixelsArray(grab::Still& still, bool rgb) {
                               pixels->data(), keeper);
 }
 
+// The enhancement's report as kelvo.Report.to_dict() gives it, under the
+// same names.
+py::object ReportDict(const std::optional<grab::EnhanceReport>& report) {
+  if (!report) return py::none();
+  const grab::EnhanceReport& r = *report;
+  py::dict d;
+  const std::pair<const char*, float> values[] = {
+      {"skin_ratio", r.skinRatio}, {"skin_mean", r.skinMean},   {"skin_clip", r.skinClip},
+      {"low_clip05", r.lowClip05}, {"low_clip01", r.lowClip01}, {"low_clip00", r.lowClip00},
+      {"hi_clip1", r.hiClip1},     {"hi_clip05", r.hiClip05},   {"hi_clip01", r.hiClip01},
+      {"hi_clip00", r.hiClip00},   {"hi_clip66", r.hiClip66},   {"orig_mean", r.origMean},
+      {"mid_ratio", r.midRatio},   {"mid_ave", r.midAve},       {"skin_lim", r.skinLim},
+      {"final_clip", r.finalClip}, {"final_low", r.finalLow},   {"final_high", r.finalHigh},
+      {"low_limit", r.lowLimit},   {"opacity", r.opacity}};
+  for (const auto& [name, value] : values) d[name] = static_cast<double>(value);
+  d["colour_cast"] = r.colourCast;
+  d["low_key"] = r.lowKey;
+  d["low_raised"] = r.lowRaised;
+  py::dict times;
+  times["copy_in"] = r.times.copyIn;
+  times["skin"] = r.times.skin;
+  times["noise"] = r.times.noise;
+  times["stretch"] = r.times.stretch;
+  times["sharpen"] = r.times.sharpen;
+  times["blend"] = r.times.blend;
+  times["copy_out"] = r.times.copyOut;
+  times["total"] = r.times.total;
+  d["times"] = times;
+  return d;
+}
+
 py::dict StillDict(grab::Still& still, bool rgb) {
   py::dict d;
   d["time"] = still.request.time;
@@ -47,6 +79,7 @@ py::dict StillDict(grab::Still& still, bool rgb) {
   d["enhanced"] = still.enhanced;
   d["damaged"] = still.damaged;
   d["frame_number"] = still.frameNumber;
+  d["report"] = ReportDict(still.report);
   d["image"] = PixelsArray(still, rgb);
   return d;
 }
@@ -86,6 +119,20 @@ std::vector<grab::Still> RunGrab(const std::string& path,
   return stills;
 }
 
+// The settings both grab functions share.
+grab::Options RunOptions(int64_t maxPixels, int threads, int decoderThreads, double stallSeconds) {
+  if (threads < 0) throw py::value_error("threads must be 0 (the library's count) or more");
+  if (decoderThreads < 0)
+    throw py::value_error("decoder_threads must be 0 (the decoder's choice) or more");
+  if (!(stallSeconds > 0.0)) throw py::value_error("stall_seconds must be above 0");
+  grab::Options options;
+  options.maxPixels = maxPixels;
+  options.threads = threads;
+  options.decoderThreads = decoderThreads;
+  options.stallSeconds = stallSeconds;
+  return options;
+}
+
 bool IsRgb(const std::string& channels) {
   if (channels == "rgb") return true;
   if (channels == "bgr") return false;
@@ -100,7 +147,8 @@ PYBIND11_MODULE(_grab, m) {
   m.def(
       "grab",
       [](const std::string& path, const std::vector<double>& times, bool enhance,
-         const std::string& channels, int64_t maxPixels) {
+         const std::string& channels, int64_t maxPixels, int threads, int decoderThreads,
+         double stallSeconds) {
         const bool rgb = IsRgb(channels);
         // No file: the stills come back as pixels only.
         std::vector<grab::Request> requests(times.size());
@@ -108,21 +156,22 @@ PYBIND11_MODULE(_grab, m) {
           requests[i].time = times[i];
           requests[i].enhance = enhance;
         }
-        grab::Options options;
+        grab::Options options = RunOptions(maxPixels, threads, decoderThreads, stallSeconds);
         options.keepPixels = true;
-        options.maxPixels = maxPixels;
         std::vector<grab::Still> stills = RunGrab(path, requests, options);
         py::list result;
         for (grab::Still& s : stills) result.append(StillDict(s, rgb));
         return result;
       },
       py::arg("path"), py::arg("times"), py::kw_only(), py::arg("enhance") = false,
-      py::arg("channels") = "rgb", py::arg("max_pixels") = int64_t{100'000'000});
+      py::arg("channels") = "rgb", py::arg("max_pixels") = int64_t{100'000'000},
+      py::arg("threads") = 0, py::arg("decoder_threads") = 0, py::arg("stall_seconds") = 60.0);
 
   m.def(
       "grab_to_files",
       [](const std::string& path, const std::vector<std::pair<double, std::string>>& targets,
-         bool enhance, int quality, int64_t maxPixels) {
+         bool enhance, int quality, int64_t maxPixels, int threads, int decoderThreads,
+         double stallSeconds) {
         std::vector<grab::Request> requests;
         for (const auto& [time, file] : targets) {
           if (file.empty())
@@ -135,16 +184,16 @@ PYBIND11_MODULE(_grab, m) {
           requests.push_back(r);
         }
         if (quality < 1 || quality > 100) throw py::value_error("quality must be from 1 to 100");
-        grab::Options options;
+        grab::Options options = RunOptions(maxPixels, threads, decoderThreads, stallSeconds);
         options.quality = quality;
-        options.maxPixels = maxPixels;
         std::vector<grab::Still> stills = RunGrab(path, requests, options);
         py::list result;
         for (grab::Still& s : stills) result.append(StillDict(s, true));
         return result;
       },
       py::arg("path"), py::arg("targets"), py::kw_only(), py::arg("enhance") = false,
-      py::arg("quality") = 88, py::arg("max_pixels") = int64_t{100'000'000});
+      py::arg("quality") = 88, py::arg("max_pixels") = int64_t{100'000'000},
+      py::arg("threads") = 0, py::arg("decoder_threads") = 0, py::arg("stall_seconds") = 60.0);
 
   m.def(
       "inspect",

@@ -11,6 +11,7 @@
 #include "imaging/core/IPException.h"
 #include "imaging/pipeline/EnhanceAnySize.h"
 #include "imaging/pipeline/PipelineSnapshot.h"
+#include "imaging/primitives/Threads.h"
 #include "python/src/ArrayEnhance.h"
 #include "python/src/ImageFiles.h"
 #include "tools/common/PixelLimit.h"
@@ -217,15 +218,20 @@ PYBIND11_MODULE(_kelvo, m) {
   m.def(
       "_enhance_file",
       [](const std::string& input, const std::string& output, bool skin, bool noise, bool stretch,
-         bool sharpen, int quality, int64_t maxPixels) {
+         bool sharpen, int quality, int64_t maxPixels, int threads) {
+        if (threads < 0) throw py::value_error("threads must be 0 (the library's count) or more");
+        // The count for this call's thread only: other threads of the
+        // process keep theirs.
+        const kelvo::ScopedThreads scoped(threads);
         return kelvo::python::EnhanceFile(input, output, Options(skin, noise, stretch, sharpen),
                                           quality, maxPixels);
       },
       py::arg("input"), py::arg("output"), py::kw_only(), py::arg("skin") = true,
       py::arg("noise") = true, py::arg("stretch") = true, py::arg("sharpen") = true,
       py::arg("quality") = 95, py::arg("max_pixels") = kelvo::tools::kDefaultMaxPixels,
-      "Enhance the photo in input into output as kelvo-enhance does; a dict with "
-      "written, error, warnings and report.");
+      py::arg("threads") = 0,
+      "Enhance the photo in input into output as kelvo-enhance does, on threads library "
+      "threads (0: the library's count); a dict with written, error, warnings and report.");
 
   m.def("_image_size", &kelvo::python::ImageSize, py::arg("file"), py::kw_only(),
         py::arg("decode") = false,

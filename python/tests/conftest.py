@@ -72,9 +72,19 @@ def frame_number(image):
     return sum(1 << b for b, on in enumerate(bits) if on)
 
 
-def make_clip(path, frames=50, rate=25, width=160, height=120):
-    """A Motion JPEG clip whose frame N shows N in binary: eight columns in
-    the top half, white for a set bit, over a flat skin-like bottom half."""
+# Encoders after the raw frames: Motion JPEG in AVI (every frame on its own,
+# decoded by jpegdec), or H.264 in MP4 (a key frame every 10, decoded by a
+# libav decoder on several threads).
+ENCODERS = {
+    "mjpeg": ["videoconvert", "!", "jpegenc", "quality=95", "!", "avimux"],
+    "h264": ["videoconvert", "!", "video/x-raw,format=I420", "!", "x264enc", "pass=qual",
+             "quantizer=18", "key-int-max=10", "speed-preset=ultrafast", "!", "mp4mux"],
+}
+
+
+def make_clip(path, frames=50, rate=25, width=160, height=120, codec="mjpeg"):
+    """A clip whose frame N shows N in binary: eight columns in the top
+    half, white for a set bit, over a flat skin-like bottom half."""
     pixels = np.zeros((frames, height, width, 3), np.uint8)
     pixels[:, height // 2:] = (40, 90, 160)
     for n in range(frames):
@@ -85,6 +95,6 @@ def make_clip(path, frames=50, rate=25, width=160, height=120):
     pixels.tofile(raw)
     subprocess.run(["gst-launch-1.0", "-q", "filesrc", f"location={raw}", "!", "rawvideoparse",
                     f"width={width}", f"height={height}", "format=bgr", f"framerate={rate}/1",
-                    "!", "videoconvert", "!", "jpegenc", "quality=95", "!", "avimux", "!",
-                    "filesink", f"location={path}"], check=True, timeout=120)
+                    "!", *ENCODERS[codec], "!", "filesink", f"location={path}"],
+                   check=True, timeout=120)
     raw.unlink()

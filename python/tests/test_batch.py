@@ -75,6 +75,7 @@ def still_names(clip, count):
 
 def check_every_half_second(folder, out, results):
     assert "broken.avi" in results["broken.avi"]["error"]
+    photo_report = results["a.bmp"]["report"]
     expected = set(PHOTOS) | {"bad.jpg", "broken.avi", "kelvo-batch.jsonl"}
     for clip, count in STILLS_EVERY_HALF_SECOND.items():
         for i, name in enumerate(still_names(clip, count)):
@@ -85,6 +86,11 @@ def check_every_half_second(folder, out, results):
             # The frame starting within (T - 5 ms, T - 5 ms + 1/25 s).
             assert -0.005 < record["frame_time"] - 0.5 * i < 0.035
             assert record["enhanced"] is True and record["rule"] == "interval"
+            # The enhancement's report, as for a photo.
+            report = record["report"]
+            assert report.keys() == photo_report.keys()
+            assert report["times"].keys() == photo_report["times"].keys()
+            assert 0 <= report["opacity"] <= 1 and report["times"]["total"] > 0
             assert _kelvo._image_size(str(out / name), decode=True) == (160, 120)
     assert set(results) | {"kelvo-batch.jsonl"} == expected
     # Nothing else written, nothing half-written left behind.
@@ -190,6 +196,8 @@ def test_bad_work_is_refused_before_anything_starts(inputs, tmp_path, capsys):
         ([str(photos / "a.bmp"), "-o", str(photos)], "its own input"),
         ([str(photos), "-o", str(tmp_path / "o")], "needs --every SECONDS or --at"),
         ([str(photos), "-o", str(tmp_path), "--workers", "0"], "--workers"),
+        ([str(photos), "-o", str(tmp_path), "--threads", "0"], "--threads"),
+        ([str(photos), "-o", str(tmp_path), "--decoder-threads", "0"], "--decoder-threads"),
     ]:
         assert batch.main(args) == 2, args
         assert words in capsys.readouterr().err
@@ -205,3 +213,15 @@ def test_bad_work_is_refused_before_anything_starts(inputs, tmp_path, capsys):
         assert batch.main(["--manifest", str(manifest), "--results", str(tmp_path / "r")]) == 2
         assert words in capsys.readouterr().err
     assert not (tmp_path / "r").exists()
+
+
+def test_local_workers_share_the_cores_out():
+    cores = len(os.sched_getaffinity(0))
+    counts = [batch.thread_counts(batch.parse_arguments(["x", "--workers", str(n)]))
+              for n in (1, 2, 3 * cores)]
+    assert counts == [(cores, cores), (max(1, cores // 2),) * 2, (1, 1)]
+    assert batch.thread_counts(batch.parse_arguments(
+        ["x", "--workers", "2", "--threads", "3", "--decoder-threads", "5"])) == (3, 5)
+    # A cluster's machines are not known here: their own defaults stand.
+    assert batch.thread_counts(batch.parse_arguments(
+        ["x", "--scheduler", "tcp://h:8786"])) == (0, 0)

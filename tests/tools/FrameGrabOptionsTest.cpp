@@ -86,7 +86,7 @@ TEST(FrameGrabOptions, SnapshotsTakeBothFormsAndFileNamesMayHoldColonsAndEquals)
 TEST(FrameGrabOptions, IntervalsFormatsSizesAndSeveralInputs) {
   Options o = Parse({"a.mp4", "b.mkv", "--every", "0:10", "--from", "1:00", "--to", "90", "-o",
                      "out/{name}-%04d.png", "-q", "95", "--width", "320", "--sharpest", "3",
-                     "-j", "2", "--json", "--enhance"});
+                     "-j", "2", "--json", "--enhance", "--decoder-threads", "2"});
   EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.mp4", "b.mkv"}));
   EXPECT_TRUE(o.stills.empty()) << "--every takes no main still";
   EXPECT_DOUBLE_EQ(o.every, 10.0);
@@ -96,6 +96,7 @@ TEST(FrameGrabOptions, IntervalsFormatsSizesAndSeveralInputs) {
   EXPECT_TRUE(o.everyEnhance);
   EXPECT_EQ(o.scaleWidth, 320);
   EXPECT_EQ(o.scaleHeight, 0);
+  EXPECT_EQ(o.decoderThreads, 2);
 
   // A folder as -o: named after each input.
   o = Parse({"a.mp4", "b.mkv", "-o", "dir/", "--scale", "64x48"});
@@ -146,6 +147,7 @@ TEST(FrameGrabOptions, BadArgumentsAreRefusedWithAReason) {
       {"--sharpest", "0"},
       {"--sharpest", "51"},
       {"-j", "0"},
+      {"--decoder-threads", "0"},
       {"--every", "1"},              // needs -o PATTERN
       {"--every", "1", "-o", "a.jpg"},  // every still one name
       {"--every", "0", "-o", "%d.jpg"},

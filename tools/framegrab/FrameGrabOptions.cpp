@@ -114,6 +114,9 @@ const char* UsageText() {
          "                        e.g. --every 10 -o 'f/%04d.jpg' --json > stills.jsonl\n"
          "  -j N                grab N inputs at once (default 1)\n"
          "                        e.g. a.mp4 b.mkv -o stills/ -j 2\n"
+         "  --decoder-threads N let the video decoder use N threads (default: its own\n"
+         "                      choice, about one per core)\n"
+         "                        e.g. -j 4 --decoder-threads 1\n"
          "  --max-pixels N      refuse videos whose frames have more than N pixels\n"
          "                      (default 100000000)\n"
          "                        e.g. --max-pixels 8294400\n"
@@ -338,6 +341,13 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       if (!ParseCount(v, 1, kMostJobs, &o.jobs)) {
         *error = a + ": \"" + v + "\" is not a number of inputs at once from 1 to " +
                  std::to_string(kMostJobs);
+        return false;
+      }
+    } else if (a == "--decoder-threads") {
+      if (!value(&v)) return false;
+      if (!ParseCount(v, 1, kMostDecoderThreads, &o.decoderThreads)) {
+        *error = "--decoder-threads: \"" + v + "\" is not a number of threads from 1 to " +
+                 std::to_string(kMostDecoderThreads);
         return false;
       }
     } else if (a == "--max-pixels") {

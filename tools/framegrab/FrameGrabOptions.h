@@ -38,6 +38,7 @@ struct Options {
   int scaleWidth = 0, scaleHeight = 0;
   int sharpest = 0;
   int jobs = 1;
+  int decoderThreads = 0;  // 0: the decoder's own choice
   bool json = false;
   int64_t maxPixels = kelvo::tools::kDefaultMaxPixels;  // larger frames are refused
   bool quiet = false;
@@ -57,6 +58,7 @@ inline constexpr const char* kDefaultOutput = "still.jpg";
 // The most stills either side --sharpest compares, and the most inputs at once.
 inline constexpr int kMostSharpest = 50;
 inline constexpr int kMostJobs = 64;
+inline constexpr int kMostDecoderThreads = 256;
 
 // Parses argv; false with a one-line reason on bad arguments.
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);

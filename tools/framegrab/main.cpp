@@ -99,6 +99,7 @@ int GrabInput(const Options& options, const std::string& input, size_t index, Co
   go.maxPixels = options.maxPixels;
   go.sharpest = options.sharpest;
   go.quality = options.quality;
+  go.decoderThreads = options.decoderThreads;
   go.scaleWidth = options.scaleWidth;
   go.scaleHeight = options.scaleHeight;
   go.interval.every = options.every;
