@@ -350,6 +350,12 @@ int SkinMap::FindSkin(const uint8_t* pixels, int stride, float meanLuminance, fl
   kelvo::ParallelRows(height_, grain, [&](int begin, int end) {
     int band = 0;
     for (int y = begin; y < end; ++y) {
+      // The test reads only the candidates' pixels, long after the gate
+      // streamed them.
+      if (y + 1 < end) {
+        detail::PrefetchMarked(mask + static_cast<std::size_t>(y + 1) * width_, width_,
+                               RowAt(pixels, stride, y + 1), nullptr);
+      }
       band += detail::SkinTestRow(RowAt(pixels, stride, y), width_, castLimit,
                                   mask + static_cast<std::size_t>(y) * width_);
     }

@@ -19,7 +19,40 @@ bool EightClear(const uint8_t* p) {
   return eight == 0;
 }
 
+// Hints are free to point anywhere, but these stay inside the planes.
+inline void Fetch(const void* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
+
 }  // namespace
+
+void PrefetchMarked(const uint8_t* mask, int width, const uint8_t* pixels, const uint8_t* lum) {
+  constexpr int kGroup = 64;
+  for (int x = 0; x < width; x += kGroup) {
+    const int n = std::min(kGroup, width - x);
+    uint64_t any = 0;
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+      uint64_t eight;
+      std::memcpy(&eight, mask + x + i, 8);
+      any |= eight;
+    }
+    for (; i < n; ++i) any |= mask[x + i];
+    if (any == 0) continue;
+    const uint8_t* p = pixels + 3 * static_cast<std::size_t>(x);
+    const int bytes = 3 * n;
+    for (int b = 0; b < bytes; b += 64) Fetch(p + b);
+    Fetch(p + bytes - 1);
+    if (lum != nullptr) {
+      Fetch(lum + x);
+      Fetch(lum + x + n - 1);
+    }
+  }
+}
 
 // Setting a byte of a 0/255 mask is or-ing in 255, so the loops stay
 // branch-free.
@@ -108,6 +141,9 @@ uint32_t SkinHistograms(const uint8_t* mask, const uint8_t* lum, const uint8_t* 
     const uint8_t* m = mask + RowStart(width, y);
     const uint8_t* l = lum + RowStart(width, y);
     const uint8_t* p = RowAt(pixels, strideBytes, y);
+    if (y + 1 < height) {
+      PrefetchMarked(m + width, width, RowAt(pixels, strideBytes, y + 1), l + width);
+    }
     // Most of a frame is not skin: eight clear bytes are passed over at
     // once; the eight pixels of any other group are counted without
     // branches, as skin borders make the tests unpredictable.
