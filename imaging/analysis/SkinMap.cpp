@@ -304,28 +304,37 @@ int SkinMap::FindSkin(const uint8_t* pixels, int stride, float meanLuminance, fl
                                    : static_cast<int>(std::min(std::ceil(threshold), 256.0f));
   }
 
-  // 2. Colour gate and the colour of the image; the candidates also pass the
-  // first skin rule, R - G > G - B, which needs no division. The ratios are
-  // computed in step 4 for the candidates only, instead of being kept in
-  // three float planes. Integer sums are exact, as double sums of 8-bit
-  // values are below 2^53.
+  // 2. Colour gate, the colour of the image and the skin test, in one pass
+  // over the pixels. The test needs the cast limit of step 3, which needs
+  // the whole frame's gate, but it decides only the few pixels whose larger
+  // ratio lies between the limit's bounds; those are marked and settled in
+  // step 4. Integer sums are exact, as double sums of 8-bit values are below
+  // 2^53.
   // Rows go in bands on the library's threads; the sums are integers, so
   // the bands' totals add up the same in any order.
   const int grain = kelvo::BandRows(3L * width_);
+  // Rows holding a mark, so that step 4 passes over the others.
+  kelvo::memory::BlockArray<uint8_t> marked =
+      kelvo::memory::AllocateArray<uint8_t>(static_cast<std::size_t>(height_));
+  if (!marked) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   detail::SkinGateSums sums;
   std::mutex sumsLock;
   kelvo::ParallelRows(height_, grain, [&](int begin, int end) {
     detail::SkinGateSums band;
     for (int y = begin; y < end; ++y) {
+      const uint64_t before = band.undecided;
       detail::SkinGateRow(RowAt(pixels, stride, y), width_, minLum,
                           lum + static_cast<std::size_t>(y) * lumStep,
                           mask + static_cast<std::size_t>(y) * width_, band);
+      marked[static_cast<std::size_t>(y)] = band.undecided != before ? 1 : 0;
     }
     const std::lock_guard<std::mutex> hold(sumsLock);
     sums.b += band.b;
     sums.g += band.g;
     sums.r += band.r;
     sums.count += band.count;
+    sums.skin += band.skin;
+    sums.undecided += band.undecided;
   });
 
   // 3. How far the image's own colour may push green and blue towards red:
@@ -345,22 +354,19 @@ int SkinMap::FindSkin(const uint8_t* pixels, int stride, float meanLuminance, fl
     castLimit = std::min(std::max(c, 0.9f), 0.975f);
   }
 
-  // 4. Skin test.
-  std::atomic<int> count{0};
-  kelvo::ParallelRows(height_, grain, [&](int begin, int end) {
-    int band = 0;
-    for (int y = begin; y < end; ++y) {
-      // The test reads only the candidates' pixels, long after the gate
-      // streamed them.
-      if (y + 1 < end) {
-        detail::PrefetchMarked(mask + static_cast<std::size_t>(y + 1) * width_, width_,
-                               RowAt(pixels, stride, y + 1), nullptr);
+  // 4. The marked pixels against the cast limit.
+  std::atomic<int> count{static_cast<int>(sums.skin)};
+  if (sums.undecided > 0) {
+    kelvo::ParallelRows(height_, grain, [&](int begin, int end) {
+      int band = 0;
+      for (int y = begin; y < end; ++y) {
+        if (marked[static_cast<std::size_t>(y)] == 0) continue;
+        band += detail::SkinResolveRow(RowAt(pixels, stride, y), width_, castLimit,
+                                       mask + static_cast<std::size_t>(y) * width_);
       }
-      band += detail::SkinTestRow(RowAt(pixels, stride, y), width_, castLimit,
-                                  mask + static_cast<std::size_t>(y) * width_);
-    }
-    count += band;
-  });
+      count += band;
+    });
+  }
   return count.load();
 }
 
