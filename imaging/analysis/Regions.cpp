@@ -44,12 +44,8 @@ inline T ReadValue(const uint8_t* row, int x) noexcept {
   return v;
 }
 
-// One stretch of a row whose pixels all carry the same provisional label.
-struct Segment {
-  int32_t x0;     // first column
-  int32_t x1;     // one past the last column
-  int32_t label;  // provisional label
-};
+// While labelling, a run carries its provisional label.
+using Segment = RegionRun;
 
 // High bit of each byte of w set where that byte is non-zero.
 inline uint64_t NonZeroBytes(uint64_t w) noexcept {
@@ -195,17 +191,31 @@ void Regions::Allocate(int width, int height) {
 
 void Regions::Initialize(int width, int height, const uint8_t* values, int stride, int minSize,
                          bool maskCompare) {
-  Label(width, height, values, stride, minSize, maskCompare);
+  Label(width, height, values, stride, minSize, maskCompare, false);
 }
 
 void Regions::Initialize(int width, int height, const int32_t* values, int stride, int minSize,
                          bool maskCompare) {
-  Label(width, height, values, stride, minSize, maskCompare);
+  Label(width, height, values, stride, minSize, maskCompare, false);
+}
+
+void Regions::InitializeRuns(int width, int height, const uint8_t* values, int stride, int minSize,
+                             bool maskCompare) {
+  Label(width, height, values, stride, minSize, maskCompare, true);
+}
+
+const RegionRun* Regions::GetRuns(int y, int& count) const noexcept {
+  if (!runs_ || y < 0 || y >= height_) {
+    count = 0;
+    return nullptr;
+  }
+  count = runStart_[y + 1] - runStart_[y];
+  return runs_.get() + runStart_[y];
 }
 
 template <class T>
 void Regions::Label(int width, int height, const T* values, int stride, int minSize,
-                    bool maskCompare) {
+                    bool maskCompare, bool keepRuns) {
   constexpr const char* kWhere = "Regions::Initialize";
   // Callers inside the library always pass a valid image,
   // but the checks cost nothing and keep a wrong call from reading out of
@@ -222,8 +232,6 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
   height_ = height;
   const std::size_t w = static_cast<std::size_t>(width);
   const std::size_t area = w * static_cast<std::size_t>(height);
-  labelMap_ = detail::AllocateArray<int32_t>(area);  // every entry is written below
-  if (!labelMap_) throw IPException(ErrorCode::kAllocationFailed, "Regions::Allocate");
   minSize_ = minSize;
   speckSize_ = minSize / 100;
   maskCompare_ = maskCompare;
@@ -306,13 +314,22 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
   labels.FinishRoots();
   CompactRemapToTables(labels.Records(), labels.Count());
 
-  // Every pixel from its provisional label to that label's final number.
+  // Every run from its provisional label to that label's final number.
   const RegionRecord* records = labels.Records();
+  for (int i = 0; i < n; ++i) seg[i].label = records[seg[i].label].rootLabel;
+  if (keepRuns && speckCount_ == 0) {
+    runs_ = std::move(segments);
+    runStart_ = std::move(rowStart);
+    return;
+  }
+
+  labelMap_ = detail::AllocateArray<int32_t>(area);  // every entry is written below
+  if (!labelMap_) throw IPException(ErrorCode::kAllocationFailed, "Regions::Allocate");
   int32_t* map = labelMap_.get();
   for (int y = 0; y < height; ++y) {
     int32_t* mrow = map + static_cast<std::size_t>(y) * w;
     for (int i = rowStart[y]; i < rowStart[y + 1]; ++i) {
-      std::fill(mrow + seg[i].x0, mrow + seg[i].x1, records[seg[i].label].rootLabel);
+      std::fill(mrow + seg[i].x0, mrow + seg[i].x1, seg[i].label);
     }
   }
 
@@ -331,6 +348,26 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
         }
       }
     }
+  }
+
+  if (keepRuns) {
+    // The absorbed specks split runs; the runs are read off the finished map
+    // (a row has at most one run per pixel).
+    n = 0;
+    for (int y = 0; y < height; ++y) {
+      const int32_t* mrow = map + static_cast<std::size_t>(y) * w;
+      rowStart[y] = n;
+      for (int x = 0; x < width;) {
+        int end = x + 1;
+        while (end < width && mrow[end] == mrow[x]) ++end;
+        seg[n++] = {x, end, mrow[x]};
+        x = end;
+      }
+    }
+    rowStart[height] = n;
+    runs_ = std::move(segments);
+    runStart_ = std::move(rowStart);
+    labelMap_.reset();
   }
 }
 
@@ -459,6 +496,8 @@ void Regions::Release() noexcept {
   boxOrder_.reset();
   boxMap_.reset();
   labelMap_.reset();
+  runs_.reset();
+  runStart_.reset();
   width_ = 0;
   height_ = 0;
   regionCount_ = 0;

@@ -386,13 +386,14 @@ void SkinMap::ComputeStats() {
   regions_.reset(new (std::nothrow) Regions());
   if (!regions_)
     throw IPException(ErrorCode::kInstantiationFailed, "SkinMap::ComputeStats(Regions)");
-  regions_->Initialize(width, height, skinMask_.get(), width, minSize, false);
+  regions_->InitializeRuns(width, height, skinMask_.get(), width, minSize, false);
   int regionCount = 0;
   const RegionRecord* records = regions_->GetRegionsBB(regionCount);
   // A pixel is in the region of box rank k exactly when its label is
   // boxOrder[k]: ranks and labels number the same kept regions, and a pixel
-  // in none has a negative label. So the rank map is never built.
-  const int32_t* labelMap = regions_->GetLabelMap();
+  // in none has a negative label. So the rank map is never built, nor the
+  // label map: the regions are painted from their runs.
+  const Regions& labels = *regions_;
   const int32_t* boxOrder = regions_->GetBoxOrder();
 
   int first = 0;
@@ -406,7 +407,7 @@ void SkinMap::ComputeStats() {
   // their own regions, and a stray region outside every area goes.
   kelvo::memory::BlockArray<uint8_t> work = AllocateZeroed<uint8_t>(area, kWhere);
   const auto paint = [&](int rank, const RegionRecord& r) {
-    detail::PaintLabel(labelMap, width, {r.minX, r.minY, r.maxX, r.maxY}, boxOrder[rank],
+    detail::PaintLabel(labels, width, {r.minX, r.minY, r.maxX, r.maxY}, boxOrder[rank],
                        work.get());
   };
 
@@ -465,7 +466,7 @@ void SkinMap::ComputeStats() {
   // integer l reaches ceil(m).
   for (const Hole& h : holes) {
     const int minLum = static_cast<int>(std::ceil(0.75f * static_cast<float>(h.maxLum)));
-    detail::FillLabelFrom(labelMap, lumMap_.get(), width, h.box, boxOrder[h.rank], minLum,
+    detail::FillLabelFrom(labels, lumMap_.get(), width, h.box, boxOrder[h.rank], minLum,
                           skinMask_.get());
   }
 

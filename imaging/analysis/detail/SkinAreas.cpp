@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/analysis/Regions.h"
 #include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing::detail {
@@ -54,16 +55,26 @@ void PrefetchMarked(const uint8_t* mask, int width, const uint8_t* pixels, const
   }
 }
 
-// Setting a byte of a 0/255 mask is or-ing in 255, so the loops stay
-// branch-free.
-void PaintLabel(const int32_t* labels, int width, AreaBox box, int32_t label, uint8_t* mask) {
+// The part of each run of `label` in the rows and columns of the box, as
+// [x0, x1) column ranges of row y.
+template <class Visit>
+void ForEachRun(const Regions& regions, AreaBox box, int32_t label, Visit visit) {
   for (int y = box.y0; y <= box.y1; ++y) {
-    const int32_t* __restrict l = labels + RowStart(width, y);
-    uint8_t* __restrict m = mask + RowStart(width, y);
-    for (int x = box.x0; x <= box.x1; ++x) {
-      m[x] = static_cast<uint8_t>(m[x] | (l[x] == label ? 0xFF : 0));
+    int count = 0;
+    const RegionRun* runs = regions.GetRuns(y, count);
+    for (int i = 0; i < count; ++i) {
+      if (runs[i].label != label) continue;
+      const int x0 = std::max(runs[i].x0, box.x0);
+      const int x1 = std::min(runs[i].x1, box.x1 + 1);
+      if (x0 < x1) visit(y, x0, x1);
     }
   }
+}
+
+void PaintLabel(const Regions& regions, int width, AreaBox box, int32_t label, uint8_t* mask) {
+  ForEachRun(regions, box, label, [&](int y, int x0, int x1) {
+    std::memset(mask + RowStart(width, y) + x0, 0xFF, static_cast<std::size_t>(x1 - x0));
+  });
 }
 
 uint8_t MaxMaskedLuminance(const uint8_t* mask, const uint8_t* lum, int width, AreaBox box) {
@@ -82,17 +93,15 @@ uint8_t MaxMaskedLuminance(const uint8_t* mask, const uint8_t* lum, int width, A
   return maxLum;
 }
 
-void FillLabelFrom(const int32_t* labels, const uint8_t* lum, int width, AreaBox box, int32_t label,
-                   int minLum, uint8_t* mask) {
-  for (int y = box.y0; y <= box.y1; ++y) {
-    const int32_t* __restrict lab = labels + RowStart(width, y);
+void FillLabelFrom(const Regions& regions, const uint8_t* lum, int width, AreaBox box,
+                   int32_t label, int minLum, uint8_t* mask) {
+  ForEachRun(regions, box, label, [&](int y, int x0, int x1) {
     const uint8_t* __restrict l = lum + RowStart(width, y);
     uint8_t* __restrict m = mask + RowStart(width, y);
-    for (int x = box.x0; x <= box.x1; ++x) {
-      const unsigned fill = static_cast<unsigned>(lab[x] == label) & (l[x] >= minLum);
-      m[x] = static_cast<uint8_t>(m[x] | (0u - fill));
+    for (int x = x0; x < x1; ++x) {
+      m[x] = static_cast<uint8_t>(m[x] | (0u - static_cast<unsigned>(l[x] >= minLum)));
     }
-  }
+  });
 }
 
 // The float sums must add the set pixels one by one in row order, so each

@@ -4,6 +4,7 @@
 // 32-bit values, with and without mask comparison, on awkward sizes.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -41,6 +42,30 @@ void ExpectSameAsReference(int width, int height, const std::vector<T>& values, 
       ADD_FAILURE() << "pixel " << i << ": " << map[i] << " expected " << ref.labelMap[i];
       ++wrong;
     }
+  }
+  // The same labelling kept as runs: the same regions, and runs that cover
+  // each row and carry the label map's labels.
+  if constexpr (sizeof(T) == 1) {
+    Regions runs;
+    runs.InitializeRuns(width, height, values.data(), stride, minSize, maskCompare);
+    ASSERT_EQ(runs.GetRegionCount(), r.GetRegionCount());
+    EXPECT_EQ(runs.GetSpeckCount(), ref.specks);
+    for (int i = 0; i < r.GetRegionCount(); ++i) {
+      EXPECT_TRUE(SameRecord(runs.GetRegions()[i], ref.regions[i])) << "region " << i;
+    }
+    std::vector<int32_t> expanded(ref.labelMap.size(), INT32_MIN);
+    for (int y = 0; y < height; ++y) {
+      int count = 0;
+      const RegionRun* row = runs.GetRuns(y, count);
+      int x = 0;
+      for (int i = 0; i < count; ++i) {
+        ASSERT_EQ(row[i].x0, x) << "row " << y;
+        ASSERT_LT(row[i].x0, row[i].x1);
+        for (; x < row[i].x1; ++x) expanded[static_cast<std::size_t>(y) * width + x] = row[i].label;
+      }
+      ASSERT_EQ(x, width) << "row " << y;
+    }
+    EXPECT_EQ(expanded, ref.labelMap);
   }
 }
 
