@@ -8,6 +8,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "imaging/analysis/detail/OwnedArray.h"
 #include "imaging/analysis/detail/RegionSort.h"
 #include "imaging/core/IPException.h"
@@ -58,6 +62,30 @@ inline uint64_t NonZeroBytes(uint64_t w) noexcept {
 // width. Masks are mostly long runs, so bytes are compared eight at a time.
 template <class T>
 int RunEnd(const uint8_t* row, int x, int width, bool maskCompare) noexcept {
+#if defined(__SSE2__)
+  if constexpr (sizeof(T) == 1) {
+    // Sixteen bytes at a time, two vectors per step.
+    const __m128i zero = _mm_setzero_si128();
+    const auto same = [&](int at) {
+      const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at));
+      const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at - 1));
+      const __m128i equal =
+          maskCompare ? _mm_xor_si128(_mm_cmpeq_epi8(here, zero), _mm_cmpeq_epi8(left, zero))
+                      : _mm_cmpeq_epi8(here, left);
+      // Bits set where the pixel belongs with its left neighbour.
+      return static_cast<unsigned>(_mm_movemask_epi8(equal)) ^ (maskCompare ? 0xFFFFu : 0u);
+    };
+    for (; x + 32 <= width; x += 32) {
+      const unsigned a = same(x), b = same(x + 16);
+      const uint32_t together = a | (b << 16);
+      if (together != 0xFFFFFFFFu) return x + std::countr_one(together);
+    }
+    for (; x + 16 <= width; x += 16) {
+      const unsigned a = same(x);
+      if (a != 0xFFFFu) return x + std::countr_one(a);
+    }
+  }
+#endif
   if constexpr (sizeof(T) == 1 && std::endian::native == std::endian::little) {
     for (; x + 8 <= width; x += 8) {
       uint64_t here, left;
