@@ -112,6 +112,14 @@ LumMoments MaskedLuminanceMoments(const uint8_t* mask, const uint8_t* lum, int w
   for (int y = box.y0; y <= box.y1; ++y) {
     const uint8_t* __restrict m = mask + RowStart(width, y);
     const uint8_t* __restrict l = lum + RowStart(width, y);
+    // The box's next row, fetched while this one is summed: a box is a
+    // short span of each row, too short for the hardware to fetch ahead.
+    if (y < box.y1) {
+      for (int x = box.x0; x <= box.x1; x += 64) {
+        Fetch(m + width + x);
+        Fetch(l + width + x);
+      }
+    }
     float* __restrict out = scratch;
     int k = 0;
     int x = box.x0;
@@ -153,12 +161,11 @@ uint32_t SkinHistograms(const uint8_t* mask, const uint8_t* lum, const uint8_t* 
     if (y + 1 < height) {
       PrefetchMarked(m + width, width, RowAt(pixels, strideBytes, y + 1), l + width);
     }
-    // Most of a frame is not skin: eight clear bytes are passed over at
-    // once; the eight pixels of any other group are counted without
+    // Most of a frame is not skin: 32, then eight clear bytes are passed
+    // over at once; the eight pixels of any other group are counted without
     // branches, as skin borders make the tests unpredictable.
-    int x = 0;
-    for (; x + 8 <= width; x += 8) {
-      if (EightClear(m + x)) continue;
+    const auto countEight = [&](int x) {
+      if (EightClear(m + x)) return;
       for (int i = x; i < x + 8; ++i) {
         const uint32_t set = m[i] != 0 ? 1u : 0u;
         lumParts[i & 3][l[i]] += set;
@@ -166,7 +173,15 @@ uint32_t SkinHistograms(const uint8_t* mask, const uint8_t* lum, const uint8_t* 
         sum += set * l[i];
         count += set;
       }
+    };
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+      uint64_t words[4];
+      std::memcpy(words, m + x, sizeof words);
+      if ((words[0] | words[1] | words[2] | words[3]) == 0) continue;
+      for (int g = x; g < x + 32; g += 8) countEight(g);
     }
+    for (; x + 8 <= width; x += 8) countEight(x);
     for (; x < width; ++x) {
       if (m[x] == 0) continue;
       ++lumParts[x & 3][l[x]];
