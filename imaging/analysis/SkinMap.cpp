@@ -472,21 +472,26 @@ void SkinMap::ComputeStats() {
 
   AssignOrThrow(areaMeans_, areaBoxes_.size(), kWhere);
   AssignOrThrow(areaStdDevs_, areaBoxes_.size(), kWhere);
-  std::vector<float> scratch;
-  AssignOrThrow(scratch, static_cast<std::size_t>(width), kWhere);
-  for (std::size_t a = 0; a < areaBoxes_.size(); ++a) {
-    const Box& b = areaBoxes_[a];
-    const detail::LumMoments m = detail::MaskedLuminanceMoments(
-        skinMask_.get(), lumMap_.get(), width, {b.x0, b.y0, b.x1, b.y1}, scratch.data());
-    if (m.count > 0) {
-      const float nf = static_cast<float>(m.count);
-      const float mean = m.sum / nf;
-      // Float sums of squares can dip a variance of 0 just below zero.
-      const float variance = m.sumSquares / nf - mean * mean;
-      areaMeans_[a] = mean;
-      areaStdDevs_[a] = variance > 0.0f ? std::sqrt(variance) : 0.0f;
+  // Each area's sums run in their own order whichever thread adds them, so
+  // areas go to the library's threads one by one.
+  kelvo::ParallelRows(static_cast<int>(areaBoxes_.size()), 1, [&](int begin, int end) {
+    kelvo::memory::BlockArray<float> scratch =
+        kelvo::memory::AllocateArray<float>(static_cast<std::size_t>(width));
+    if (!scratch) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    for (int a = begin; a < end; ++a) {
+      const Box& b = areaBoxes_[static_cast<std::size_t>(a)];
+      const detail::LumMoments m = detail::MaskedLuminanceMoments(
+          skinMask_.get(), lumMap_.get(), width, {b.x0, b.y0, b.x1, b.y1}, scratch.get());
+      if (m.count > 0) {
+        const float nf = static_cast<float>(m.count);
+        const float mean = m.sum / nf;
+        // Float sums of squares can dip a variance of 0 just below zero.
+        const float variance = m.sumSquares / nf - mean * mean;
+        areaMeans_[static_cast<std::size_t>(a)] = mean;
+        areaStdDevs_[static_cast<std::size_t>(a)] = variance > 0.0f ? std::sqrt(variance) : 0.0f;
+      }
     }
-  }
+  });
 
   // The skin pixel count is all that is asked of the cleaned mask as a
   // whole; the skin histograms count the same set pixels of it, so no
