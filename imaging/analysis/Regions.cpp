@@ -345,7 +345,58 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
   // Every run from its provisional label to that label's final number.
   const RegionRecord* records = labels.Records();
   for (int i = 0; i < n; ++i) seg[i].label = records[seg[i].label].rootLabel;
-  if (keepRuns && speckCount_ == 0) {
+
+  if (speckCount_ > 0) {
+    // Specks take the number of their left, else upper, neighbour when that
+    // one is in a kept region, pixel by pixel in row order, each reading
+    // what the pixels before it became. On a run of speck pixels that is:
+    // all take the left neighbour's number when it is kept; otherwise the
+    // pixels stay specks up to the first one below a kept pixel, and from
+    // there on all take that pixel's number. So a run splits in at most
+    // two, and the runs are rewritten row by row.
+    auto out = detail::AllocateArray<Segment>(2 * static_cast<std::size_t>(n));
+    auto outStart = detail::AllocateArray<int32_t>(static_cast<std::size_t>(height) + 1);
+    if (!out || !outStart) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    Segment* o = out.get();
+    int m = 0;
+    outStart[0] = 0;
+    for (int y = 0; y < height; ++y) {
+      int up = y > 0 ? outStart[y - 1] : 0;
+      const int upEnd = y > 0 ? outStart[y] : 0;
+      for (int i = rowStart[y]; i < rowStart[y + 1]; ++i) {
+        const Segment r = seg[i];
+        if (r.label != -2) {
+          o[m++] = r;
+          continue;
+        }
+        if (r.x0 > 0 && o[m - 1].label >= 0) {
+          const int32_t left = o[m - 1].label;
+          o[m++] = {r.x0, r.x1, left};
+          continue;
+        }
+        // The first pixel of the run below a kept pixel, if any.
+        int from = r.x1;
+        int32_t taken = -2;
+        while (up < upEnd && o[up].x1 <= r.x0) ++up;
+        for (int u = up; u < upEnd && o[u].x0 < r.x1; ++u) {
+          if (o[u].label >= 0) {
+            from = std::max(o[u].x0, r.x0);
+            taken = o[u].label;
+            break;
+          }
+        }
+        if (from > r.x0) o[m++] = {r.x0, from, -2};
+        if (from < r.x1) o[m++] = {from, r.x1, taken};
+      }
+      outStart[y + 1] = m;
+    }
+    segments = std::move(out);
+    rowStart = std::move(outStart);
+    seg = segments.get();
+    n = m;
+  }
+
+  if (keepRuns) {
     runs_ = std::move(segments);
     runStart_ = std::move(rowStart);
     return;
@@ -359,43 +410,6 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
     for (int i = rowStart[y]; i < rowStart[y + 1]; ++i) {
       std::fill(mrow + seg[i].x0, mrow + seg[i].x1, seg[i].label);
     }
-  }
-
-  // Specks take the number of their left, else upper, neighbour when that one
-  // is in a kept region; the scan reads values it has already filled.
-  if (speckCount_ > 0) {
-    for (int y = 0; y < height; ++y) {
-      int32_t* mrow = map + static_cast<std::size_t>(y) * w;
-      for (int x = 0; x < width; ++x) {
-        if (mrow[x] != -2) continue;
-        if (x > 0 && mrow[x - 1] >= 0) {
-          mrow[x] = mrow[x - 1];
-        } else if (y > 0 &&
-                   mrow[static_cast<std::ptrdiff_t>(x) - static_cast<std::ptrdiff_t>(w)] >= 0) {
-          mrow[x] = mrow[static_cast<std::ptrdiff_t>(x) - static_cast<std::ptrdiff_t>(w)];
-        }
-      }
-    }
-  }
-
-  if (keepRuns) {
-    // The absorbed specks split runs; the runs are read off the finished map
-    // (a row has at most one run per pixel).
-    n = 0;
-    for (int y = 0; y < height; ++y) {
-      const int32_t* mrow = map + static_cast<std::size_t>(y) * w;
-      rowStart[y] = n;
-      for (int x = 0; x < width;) {
-        int end = x + 1;
-        while (end < width && mrow[end] == mrow[x]) ++end;
-        seg[n++] = {x, end, mrow[x]};
-        x = end;
-      }
-    }
-    rowStart[height] = n;
-    runs_ = std::move(segments);
-    runStart_ = std::move(rowStart);
-    labelMap_.reset();
   }
 }
 
