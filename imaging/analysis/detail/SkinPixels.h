@@ -21,7 +21,7 @@ struct SkinGateSums {
 // pixel passes the colour gate, has a luminance of at least minLum (0..256),
 // G <= 240, B <= 230 and passes every ratio rule for any cast limit in
 // [0.9f, 0.975f]; 1 when it passes them only for a cast limit above
-// max(G / R, B / R) (G or B 200 and below, that maximum in [0.9f, 0.975f));
+// max(G / R, B / R) (G or B below 200, that maximum in [0.9f, 0.975f));
 // else 0. The gated pixels' colours and the marks are added to sums.
 void SkinGateRow(const uint8_t* pixels, int width, int minLum, uint8_t* lum, uint8_t* mask,
                  SkinGateSums& sums);
