@@ -21,6 +21,13 @@ struct RegionRecord {
                            // region's final index, or -1 (discarded) or -2 (speck)
 };
 
+// A stretch of one row whose pixels carry the same label of the label map.
+struct RegionRun {
+  int32_t x0;     // first column
+  int32_t x1;     // one past the last column
+  int32_t label;  // as in the label map
+};
+
 // Splits an image of 8-bit (or 32-bit) values into 4-connected regions of
 // equal value, measures them, drops those smaller than a minimum size, lets
 // tiny leftovers ("specks") be absorbed by a kept neighbour, and numbers the
@@ -64,6 +71,16 @@ class Regions {
   void Initialize(int width, int height, const int32_t* values, int stride, int minSize,
                   bool maskCompare);
 
+  // As Initialize, but the label map is kept as runs (GetRuns) instead of a
+  // plane: GetLabelMap gives null and GetRegionsMapBB fails. For callers
+  // that visit regions row by row; the plane costs four bytes a pixel to
+  // write and to read back.
+  void InitializeRuns(int width, int height, const uint8_t* values, int stride, int minSize,
+                      bool maskCompare);
+  // The runs of row y, left to right, covering the row; null with count 0
+  // unless InitializeRuns built them.
+  const RegionRun* GetRuns(int y, int& count) const noexcept;
+
   // The kept regions ordered by decreasing bounding-box area (regionCount
   // receives their number). Built on first use, then returned unchanged.
   const RegionRecord* GetRegionsBB(int& regionCount);
@@ -93,7 +110,8 @@ class Regions {
 
  private:
   template <class T>
-  void Label(int width, int height, const T* values, int stride, int minSize, bool maskCompare);
+  void Label(int width, int height, const T* values, int stride, int minSize, bool maskCompare,
+             bool keepRuns);
   // Folds merged labels into their roots, keeps the large regions, sorts them
   // by decreasing pixel count and renumbers every label.
   void CompactRemapToTables(RegionRecord* records, int labelCount);
@@ -111,6 +129,8 @@ class Regions {
   kelvo::memory::BlockArray<int32_t> boxOrder_;
   kelvo::memory::BlockArray<int32_t> boxMap_;
   kelvo::memory::BlockArray<int32_t> labelMap_;
+  kelvo::memory::BlockArray<RegionRun> runs_;
+  kelvo::memory::BlockArray<int32_t> runStart_;  // height + 1 offsets into runs_
 };
 
 }  // namespace KelvoLibImageProcessing

@@ -304,28 +304,37 @@ int SkinMap::FindSkin(const uint8_t* pixels, int stride, float meanLuminance, fl
                                    : static_cast<int>(std::min(std::ceil(threshold), 256.0f));
   }
 
-  // 2. Colour gate and the colour of the image; the candidates also pass the
-  // first skin rule, R - G > G - B, which needs no division. The ratios are
-  // computed in step 4 for the candidates only, instead of being kept in
-  // three float planes. Integer sums are exact, as double sums of 8-bit
-  // values are below 2^53.
+  // 2. Colour gate, the colour of the image and the skin test, in one pass
+  // over the pixels. The test needs the cast limit of step 3, which needs
+  // the whole frame's gate, but it decides only the few pixels whose larger
+  // ratio lies between the limit's bounds; those are marked and settled in
+  // step 4. Integer sums are exact, as double sums of 8-bit values are below
+  // 2^53.
   // Rows go in bands on the library's threads; the sums are integers, so
   // the bands' totals add up the same in any order.
   const int grain = kelvo::BandRows(3L * width_);
+  // Rows holding a mark, so that step 4 passes over the others.
+  kelvo::memory::BlockArray<uint8_t> marked =
+      kelvo::memory::AllocateArray<uint8_t>(static_cast<std::size_t>(height_));
+  if (!marked) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   detail::SkinGateSums sums;
   std::mutex sumsLock;
   kelvo::ParallelRows(height_, grain, [&](int begin, int end) {
     detail::SkinGateSums band;
     for (int y = begin; y < end; ++y) {
+      const uint64_t before = band.undecided;
       detail::SkinGateRow(RowAt(pixels, stride, y), width_, minLum,
                           lum + static_cast<std::size_t>(y) * lumStep,
                           mask + static_cast<std::size_t>(y) * width_, band);
+      marked[static_cast<std::size_t>(y)] = band.undecided != before ? 1 : 0;
     }
     const std::lock_guard<std::mutex> hold(sumsLock);
     sums.b += band.b;
     sums.g += band.g;
     sums.r += band.r;
     sums.count += band.count;
+    sums.skin += band.skin;
+    sums.undecided += band.undecided;
   });
 
   // 3. How far the image's own colour may push green and blue towards red:
@@ -345,16 +354,19 @@ int SkinMap::FindSkin(const uint8_t* pixels, int stride, float meanLuminance, fl
     castLimit = std::min(std::max(c, 0.9f), 0.975f);
   }
 
-  // 4. Skin test.
-  std::atomic<int> count{0};
-  kelvo::ParallelRows(height_, grain, [&](int begin, int end) {
-    int band = 0;
-    for (int y = begin; y < end; ++y) {
-      band += detail::SkinTestRow(RowAt(pixels, stride, y), width_, castLimit,
-                                  mask + static_cast<std::size_t>(y) * width_);
-    }
-    count += band;
-  });
+  // 4. The marked pixels against the cast limit.
+  std::atomic<int> count{static_cast<int>(sums.skin)};
+  if (sums.undecided > 0) {
+    kelvo::ParallelRows(height_, grain, [&](int begin, int end) {
+      int band = 0;
+      for (int y = begin; y < end; ++y) {
+        if (marked[static_cast<std::size_t>(y)] == 0) continue;
+        band += detail::SkinResolveRow(RowAt(pixels, stride, y), width_, castLimit,
+                                       mask + static_cast<std::size_t>(y) * width_);
+      }
+      count += band;
+    });
+  }
   return count.load();
 }
 
@@ -374,13 +386,14 @@ void SkinMap::ComputeStats() {
   regions_.reset(new (std::nothrow) Regions());
   if (!regions_)
     throw IPException(ErrorCode::kInstantiationFailed, "SkinMap::ComputeStats(Regions)");
-  regions_->Initialize(width, height, skinMask_.get(), width, minSize, false);
+  regions_->InitializeRuns(width, height, skinMask_.get(), width, minSize, false);
   int regionCount = 0;
   const RegionRecord* records = regions_->GetRegionsBB(regionCount);
   // A pixel is in the region of box rank k exactly when its label is
   // boxOrder[k]: ranks and labels number the same kept regions, and a pixel
-  // in none has a negative label. So the rank map is never built.
-  const int32_t* labelMap = regions_->GetLabelMap();
+  // in none has a negative label. So the rank map is never built, nor the
+  // label map: the regions are painted from their runs.
+  const Regions& labels = *regions_;
   const int32_t* boxOrder = regions_->GetBoxOrder();
 
   int first = 0;
@@ -394,7 +407,7 @@ void SkinMap::ComputeStats() {
   // their own regions, and a stray region outside every area goes.
   kelvo::memory::BlockArray<uint8_t> work = AllocateZeroed<uint8_t>(area, kWhere);
   const auto paint = [&](int rank, const RegionRecord& r) {
-    detail::PaintLabel(labelMap, width, {r.minX, r.minY, r.maxX, r.maxY}, boxOrder[rank],
+    detail::PaintLabel(labels, width, {r.minX, r.minY, r.maxX, r.maxY}, boxOrder[rank],
                        work.get());
   };
 
@@ -453,27 +466,32 @@ void SkinMap::ComputeStats() {
   // integer l reaches ceil(m).
   for (const Hole& h : holes) {
     const int minLum = static_cast<int>(std::ceil(0.75f * static_cast<float>(h.maxLum)));
-    detail::FillLabelFrom(labelMap, lumMap_.get(), width, h.box, boxOrder[h.rank], minLum,
+    detail::FillLabelFrom(labels, lumMap_.get(), width, h.box, boxOrder[h.rank], minLum,
                           skinMask_.get());
   }
 
   AssignOrThrow(areaMeans_, areaBoxes_.size(), kWhere);
   AssignOrThrow(areaStdDevs_, areaBoxes_.size(), kWhere);
-  std::vector<float> scratch;
-  AssignOrThrow(scratch, static_cast<std::size_t>(width), kWhere);
-  for (std::size_t a = 0; a < areaBoxes_.size(); ++a) {
-    const Box& b = areaBoxes_[a];
-    const detail::LumMoments m = detail::MaskedLuminanceMoments(
-        skinMask_.get(), lumMap_.get(), width, {b.x0, b.y0, b.x1, b.y1}, scratch.data());
-    if (m.count > 0) {
-      const float nf = static_cast<float>(m.count);
-      const float mean = m.sum / nf;
-      // Float sums of squares can dip a variance of 0 just below zero.
-      const float variance = m.sumSquares / nf - mean * mean;
-      areaMeans_[a] = mean;
-      areaStdDevs_[a] = variance > 0.0f ? std::sqrt(variance) : 0.0f;
+  // Each area's sums run in their own order whichever thread adds them, so
+  // areas go to the library's threads one by one.
+  kelvo::ParallelRows(static_cast<int>(areaBoxes_.size()), 1, [&](int begin, int end) {
+    kelvo::memory::BlockArray<float> scratch =
+        kelvo::memory::AllocateArray<float>(static_cast<std::size_t>(width));
+    if (!scratch) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    for (int a = begin; a < end; ++a) {
+      const Box& b = areaBoxes_[static_cast<std::size_t>(a)];
+      const detail::LumMoments m = detail::MaskedLuminanceMoments(
+          skinMask_.get(), lumMap_.get(), width, {b.x0, b.y0, b.x1, b.y1}, scratch.get());
+      if (m.count > 0) {
+        const float nf = static_cast<float>(m.count);
+        const float mean = m.sum / nf;
+        // Float sums of squares can dip a variance of 0 just below zero.
+        const float variance = m.sumSquares / nf - mean * mean;
+        areaMeans_[static_cast<std::size_t>(a)] = mean;
+        areaStdDevs_[static_cast<std::size_t>(a)] = variance > 0.0f ? std::sqrt(variance) : 0.0f;
+      }
     }
-  }
+  });
 
   // The skin pixel count is all that is asked of the cleaned mask as a
   // whole; the skin histograms count the same set pixels of it, so no

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/analysis/Regions.h"
 #include "imaging/primitives/ImageView.h"
 
 namespace KelvoLibImageProcessing::detail {
@@ -19,18 +20,61 @@ bool EightClear(const uint8_t* p) {
   return eight == 0;
 }
 
+// Hints are free to point anywhere, but these stay inside the planes.
+inline void Fetch(const void* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
+
 }  // namespace
 
-// Setting a byte of a 0/255 mask is or-ing in 255, so the loops stay
-// branch-free.
-void PaintLabel(const int32_t* labels, int width, AreaBox box, int32_t label, uint8_t* mask) {
-  for (int y = box.y0; y <= box.y1; ++y) {
-    const int32_t* __restrict l = labels + RowStart(width, y);
-    uint8_t* __restrict m = mask + RowStart(width, y);
-    for (int x = box.x0; x <= box.x1; ++x) {
-      m[x] = static_cast<uint8_t>(m[x] | (l[x] == label ? 0xFF : 0));
+void PrefetchMarked(const uint8_t* mask, int width, const uint8_t* pixels, const uint8_t* lum) {
+  constexpr int kGroup = 64;
+  for (int x = 0; x < width; x += kGroup) {
+    const int n = std::min(kGroup, width - x);
+    uint64_t any = 0;
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+      uint64_t eight;
+      std::memcpy(&eight, mask + x + i, 8);
+      any |= eight;
+    }
+    for (; i < n; ++i) any |= mask[x + i];
+    if (any == 0) continue;
+    const uint8_t* p = pixels + 3 * static_cast<std::size_t>(x);
+    const int bytes = 3 * n;
+    for (int b = 0; b < bytes; b += 64) Fetch(p + b);
+    Fetch(p + bytes - 1);
+    if (lum != nullptr) {
+      Fetch(lum + x);
+      Fetch(lum + x + n - 1);
     }
   }
+}
+
+// The part of each run of `label` in the rows and columns of the box, as
+// [x0, x1) column ranges of row y.
+template <class Visit>
+void ForEachRun(const Regions& regions, AreaBox box, int32_t label, Visit visit) {
+  for (int y = box.y0; y <= box.y1; ++y) {
+    int count = 0;
+    const RegionRun* runs = regions.GetRuns(y, count);
+    for (int i = 0; i < count; ++i) {
+      if (runs[i].label != label) continue;
+      const int x0 = std::max(runs[i].x0, box.x0);
+      const int x1 = std::min(runs[i].x1, box.x1 + 1);
+      if (x0 < x1) visit(y, x0, x1);
+    }
+  }
+}
+
+void PaintLabel(const Regions& regions, int width, AreaBox box, int32_t label, uint8_t* mask) {
+  ForEachRun(regions, box, label, [&](int y, int x0, int x1) {
+    std::memset(mask + RowStart(width, y) + x0, 0xFF, static_cast<std::size_t>(x1 - x0));
+  });
 }
 
 uint8_t MaxMaskedLuminance(const uint8_t* mask, const uint8_t* lum, int width, AreaBox box) {
@@ -49,17 +93,15 @@ uint8_t MaxMaskedLuminance(const uint8_t* mask, const uint8_t* lum, int width, A
   return maxLum;
 }
 
-void FillLabelFrom(const int32_t* labels, const uint8_t* lum, int width, AreaBox box, int32_t label,
-                   int minLum, uint8_t* mask) {
-  for (int y = box.y0; y <= box.y1; ++y) {
-    const int32_t* __restrict lab = labels + RowStart(width, y);
+void FillLabelFrom(const Regions& regions, const uint8_t* lum, int width, AreaBox box,
+                   int32_t label, int minLum, uint8_t* mask) {
+  ForEachRun(regions, box, label, [&](int y, int x0, int x1) {
     const uint8_t* __restrict l = lum + RowStart(width, y);
     uint8_t* __restrict m = mask + RowStart(width, y);
-    for (int x = box.x0; x <= box.x1; ++x) {
-      const unsigned fill = static_cast<unsigned>(lab[x] == label) & (l[x] >= minLum);
-      m[x] = static_cast<uint8_t>(m[x] | (0u - fill));
+    for (int x = x0; x < x1; ++x) {
+      m[x] = static_cast<uint8_t>(m[x] | (0u - static_cast<unsigned>(l[x] >= minLum)));
     }
-  }
+  });
 }
 
 // The float sums must add the set pixels one by one in row order, so each
@@ -70,6 +112,14 @@ LumMoments MaskedLuminanceMoments(const uint8_t* mask, const uint8_t* lum, int w
   for (int y = box.y0; y <= box.y1; ++y) {
     const uint8_t* __restrict m = mask + RowStart(width, y);
     const uint8_t* __restrict l = lum + RowStart(width, y);
+    // The box's next row, fetched while this one is summed: a box is a
+    // short span of each row, too short for the hardware to fetch ahead.
+    if (y < box.y1) {
+      for (int x = box.x0; x <= box.x1; x += 64) {
+        Fetch(m + width + x);
+        Fetch(l + width + x);
+      }
+    }
     float* __restrict out = scratch;
     int k = 0;
     int x = box.x0;
@@ -108,12 +158,14 @@ uint32_t SkinHistograms(const uint8_t* mask, const uint8_t* lum, const uint8_t* 
     const uint8_t* m = mask + RowStart(width, y);
     const uint8_t* l = lum + RowStart(width, y);
     const uint8_t* p = RowAt(pixels, strideBytes, y);
-    // Most of a frame is not skin: eight clear bytes are passed over at
-    // once; the eight pixels of any other group are counted without
+    if (y + 1 < height) {
+      PrefetchMarked(m + width, width, RowAt(pixels, strideBytes, y + 1), l + width);
+    }
+    // Most of a frame is not skin: 32, then eight clear bytes are passed
+    // over at once; the eight pixels of any other group are counted without
     // branches, as skin borders make the tests unpredictable.
-    int x = 0;
-    for (; x + 8 <= width; x += 8) {
-      if (EightClear(m + x)) continue;
+    const auto countEight = [&](int x) {
+      if (EightClear(m + x)) return;
       for (int i = x; i < x + 8; ++i) {
         const uint32_t set = m[i] != 0 ? 1u : 0u;
         lumParts[i & 3][l[i]] += set;
@@ -121,7 +173,15 @@ uint32_t SkinHistograms(const uint8_t* mask, const uint8_t* lum, const uint8_t* 
         sum += set * l[i];
         count += set;
       }
+    };
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+      uint64_t words[4];
+      std::memcpy(words, m + x, sizeof words);
+      if ((words[0] | words[1] | words[2] | words[3]) == 0) continue;
+      for (int g = x; g < x + 32; g += 8) countEight(g);
     }
+    for (; x + 8 <= width; x += 8) countEight(x);
     for (; x < width; ++x) {
       if (m[x] == 0) continue;
       ++lumParts[x & 3][l[x]];

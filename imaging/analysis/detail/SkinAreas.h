@@ -3,12 +3,18 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace KelvoLibImageProcessing {
+class Regions;
+}
+
 namespace KelvoLibImageProcessing::detail {
 
 // The pixel loops of the skin map's area statistics and histograms. Each
 // gives exactly what the plain per-pixel loop of reference/SkinAreasReference
-// gives; these are written so that the compiler keeps them on byte vectors
-// and passes over the long runs of non-skin bytes of a frame eight at a time.
+// gives (over the label map the runs stand for); these are written so that
+// the compiler keeps them on byte vectors, pass over the long runs of
+// non-skin bytes of a frame eight at a time, and visit labelled regions run
+// by run.
 //
 // Planes are width bytes (or labels) a row, without padding; a box has
 // inclusive corners inside the plane.
@@ -17,9 +23,9 @@ struct AreaBox {
   int x0, y0, x1, y1;
 };
 
-// mask[i] = 255 for every pixel of the box whose label is `label`; other
-// bytes keep their value. The mask holds only 0 and 255.
-void PaintLabel(const int32_t* labels, int width, AreaBox box, int32_t label, uint8_t* mask);
+// mask[i] = 255 for every pixel of the box whose label is `label` in the
+// runs of `regions` (Regions::InitializeRuns); other bytes keep their value.
+void PaintLabel(const Regions& regions, int width, AreaBox box, int32_t label, uint8_t* mask);
 
 // The highest luminance of the box's pixels whose mask byte is set; 0 when
 // there is none.
@@ -27,8 +33,8 @@ uint8_t MaxMaskedLuminance(const uint8_t* mask, const uint8_t* lum, int width, A
 
 // mask[i] = 255 for every pixel of the box whose label is `label` and whose
 // luminance is at least minLum; other bytes keep their value.
-void FillLabelFrom(const int32_t* labels, const uint8_t* lum, int width, AreaBox box, int32_t label,
-                   int minLum, uint8_t* mask);
+void FillLabelFrom(const Regions& regions, const uint8_t* lum, int width, AreaBox box,
+                   int32_t label, int minLum, uint8_t* mask);
 
 // Count, float sum and float sum of squares of the luminances of the box's
 // set pixels, added one by one in row order. scratch holds at least
@@ -40,6 +46,13 @@ struct LumMoments {
 };
 LumMoments MaskedLuminanceMoments(const uint8_t* mask, const uint8_t* lum, int width, AreaBox box,
                                   float* scratch);
+
+// Asks the cache for the B, G, R bytes of `pixels` (and, when lum is not
+// null, the bytes of lum) under every group of 64 mask bytes of the row that
+// holds a set byte. The loops that visit only marked pixels skip most of a
+// frame, so the hardware never sees a stream to fetch ahead; one row of
+// notice hides the memory latency. Reads nothing but the mask.
+void PrefetchMarked(const uint8_t* mask, int width, const uint8_t* pixels, const uint8_t* lum);
 
 // Histograms of the luminance and of the red sample (byte 2 of each B, G, R
 // pixel of `pixels`, rows strideBytes apart) of the set pixels of the mask;

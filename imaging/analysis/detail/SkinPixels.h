@@ -9,24 +9,26 @@ namespace KelvoLibImageProcessing::detail {
 // sums of the plain per-pixel rules (reference::FindSkinMapReference).
 
 // Colour totals of the pixels that pass the colour gate (R > 30, 4G >= R,
-// 4B >= R).
+// 4B >= R), and how many pixels the row kernel marked skin (255) and
+// undecided (1).
 struct SkinGateSums {
   uint64_t b = 0, g = 0, r = 0, count = 0;
+  uint64_t skin = 0, undecided = 0;
 };
 
-// For the first `width` B, G, R pixels of `pixels`: lum[x] = (B + 2G + R) >> 2;
-// mask[x] = 255 when the pixel passes the colour gate, has a luminance of at
-// least minLum (0..256), G <= 240, B <= 230, and passes the ratio rules'
-// tests that need no division (R - G > G - B, G < R, B < R, 3G >= R,
-// 3B >= R, 4B >= 3G, 40G < 39R, 40B < 39R, and not both 5B >= 4R and
-// 20G >= T R with T = 16, 17, 18, 19 for R up to 200, 220, 250, 255), else
-// 0. The gated pixels' colours are added to sums.
+// For the first `width` B, G, R pixels of `pixels`: lum[x] = (B + 2G + R) >> 2,
+// and the skin test up to the image's cast limit: mask[x] = 255 when the
+// pixel passes the colour gate, has a luminance of at least minLum (0..256),
+// G <= 240, B <= 230 and passes every ratio rule for any cast limit in
+// [0.9f, 0.975f]; 1 when it passes them only for a cast limit above
+// max(G / R, B / R) (G or B below 200, that maximum in [0.9f, 0.975f));
+// else 0. The gated pixels' colours and the marks are added to sums.
 void SkinGateRow(const uint8_t* pixels, int width, int minLum, uint8_t* lum, uint8_t* mask,
                  SkinGateSums& sums);
 
-// The ratio rules for every pixel whose mask byte is non-zero; a pixel that
-// fails them is cleared. Returns the number of pixels left set. castLimit is
-// at most 0.975, as the gate's tests assume.
-int SkinTestRow(const uint8_t* pixels, int width, float castLimit, uint8_t* mask);
+// Settles the pixels SkinGateRow marked 1 once the cast limit is known:
+// 255 when G / R and B / R (floats) are both below castLimit, else 0.
+// Other mask bytes are left as they are. Returns the number set to 255.
+int SkinResolveRow(const uint8_t* pixels, int width, float castLimit, uint8_t* mask);
 
 }  // namespace KelvoLibImageProcessing::detail

@@ -1,12 +1,13 @@
-// The skin map's row kernels per SIMD target.
+// The skin map's row kernel per SIMD target.
 //
-// SkinGateRow works on whole byte vectors: the gate, the luminance and the
-// candidate test are exact in 8-bit arithmetic (see the comments below), the
-// colour totals go through SumsOf8. SkinTestRow works on 32-bit lanes: the
-// three channel ratios are float divisions, which are correctly rounded on
-// every target, so each lane sees the very quotients of the per-pixel rules
-// and the comparisons decide exactly as they do. Vectors without a candidate
-// are skipped. Tails run the same steps on a one-lane tag.
+// The gate works on whole byte vectors: the gate, the luminance and the
+// division-free tests are exact in 8-bit arithmetic (see the comments
+// below), the colour totals go through SumsOf8. A vector that still holds a
+// candidate then goes through the ratio rules on 32-bit lanes, read back
+// from the first level of cache: the three channel ratios are float
+// divisions, which are correctly rounded on every target, so each lane sees
+// the very quotients of the per-pixel rules and the comparisons decide
+// exactly as they do. Tails run the same steps on a one-lane tag.
 
 #if defined(KELVO_ANALYSIS_SKIN_PIXELS_INL_H_) == defined(HWY_TARGET_TOGGLE)
 #ifdef KELVO_ANALYSIS_SKIN_PIXELS_INL_H_
@@ -87,7 +88,7 @@ HWY_INLINE auto FailsNearGreyBytes(D8 d8, hn::Vec<D8> b, hn::Vec<D8> g, hn::Vec<
 
 template <class D8>
 HWY_INLINE GatedColours<D8> GateStep(D8 d8, const uint8_t* p, int minLum, uint8_t* lum,
-                                     uint8_t* mask, uint64_t& count) {
+                                     uint8_t* mask, uint64_t& count, bool& anyKept) {
   using V = hn::Vec<D8>;
   V b, g, r;
   hn::LoadInterleaved3(d8, p, b, g, r);
@@ -127,40 +128,10 @@ HWY_INLINE GatedColours<D8> GateStep(D8 d8, const uint8_t* p, int minLum, uint8_
   }
   // The 16-bit tests only for vectors that still hold a candidate.
   if (!hn::AllFalse(d8, keep)) keep = hn::AndNot(FailsNearGreyBytes(d8, b, g, r), keep);
+  anyKept = !hn::AllFalse(d8, keep);
   hn::StoreU(hn::VecFromMask(d8, keep), d8, mask);
   count += hn::CountTrue(d8, gate);
   return {hn::IfThenElseZero(gate, b), hn::IfThenElseZero(gate, g), hn::IfThenElseZero(gate, r)};
-}
-
-inline void SkinGateRowImpl(const uint8_t* pixels, int width, int minLum, uint8_t* lum,
-                            uint8_t* mask, SkinGateSums& sums) {
-  const hn::ScalableTag<uint8_t> d8;
-  const hn::CappedTag<uint8_t, 1> d1;
-  const size_t n = hn::Lanes(d8);
-  const size_t count = static_cast<size_t>(width);
-  uint64_t gated = 0;
-  size_t x = 0;
-  if constexpr (hn::MaxLanes(d8) >= 8) {
-    // Eight bytes at a time into 64-bit lanes: a row of any width fits.
-    const hn::Repartition<uint64_t, decltype(d8)> d64;
-    auto b = hn::Zero(d64), g = hn::Zero(d64), r = hn::Zero(d64);
-    for (; x + n <= count; x += n) {
-      const auto c = GateStep(d8, pixels + 3 * x, minLum, lum + x, mask + x, gated);
-      b = hn::Add(b, hn::SumsOf8(c.b));
-      g = hn::Add(g, hn::SumsOf8(c.g));
-      r = hn::Add(r, hn::SumsOf8(c.r));
-    }
-    sums.b += hn::GetLane(hn::SumOfLanes(d64, b));
-    sums.g += hn::GetLane(hn::SumOfLanes(d64, g));
-    sums.r += hn::GetLane(hn::SumOfLanes(d64, r));
-  }
-  for (; x < count; ++x) {
-    const auto c = GateStep(d1, pixels + 3 * x, minLum, lum + x, mask + x, gated);
-    sums.b += hn::GetLane(c.b);
-    sums.g += hn::GetLane(c.g);
-    sums.r += hn::GetLane(c.r);
-  }
-  sums.count += gated;
 }
 
 // The float bounds of the rules, and for the two rules tuned against double
@@ -168,7 +139,6 @@ inline void SkinGateRowImpl(const uint8_t* pixels, int width, int minLum, uint8_
 // x < d exactly when x < c, with c the least float not below d (every float
 // below c is below d, by the choice of c), and x >= d exactly when x >= c.
 struct SkinBounds {
-  float castLimit;
   float below07;  // stands in for the double 0.7
   float below04;  // stands in for the double 0.4
 };
@@ -179,8 +149,14 @@ inline float LeastFloatNotBelow(double d) {
   return f;
 }
 
+// The ratio rules for the set mask bytes of one step. The cast limit is not
+// known yet (it needs the whole frame's gate), but it lies in [0.9f, 0.975f]
+// and decides only through max(G / R, B / R) < limit: a pixel below 0.9f
+// passes it whatever the limit, one at 0.975f or above fails it. The rest
+// are marked 1, for SkinResolveRow to decide once the limit is known.
 template <class DI>
-HWY_INLINE void TestStep(DI di, const uint8_t* p, const SkinBounds& k, uint8_t* mask, int& kept) {
+HWY_INLINE void TestStep(DI di, const uint8_t* p, const SkinBounds& k, uint8_t* mask,
+                         uint64_t& sure, uint64_t& undecided) {
   const hn::Rebind<uint8_t, DI> d8;
   const hn::Rebind<float, DI> df;
   const auto candidate = hn::Gt(hn::PromoteTo(di, hn::LoadU(d8, mask)), hn::Zero(di));
@@ -204,9 +180,7 @@ HWY_INLINE void TestStep(DI di, const uint8_t* p, const SkinBounds& k, uint8_t* 
 
   const auto pale = hn::RebindMask(
       df, hn::And(hn::Gt(gi, ic(199)), hn::Gt(bi, ic(199))));  // G >= 200 and B >= 200
-  const auto lim = hn::IfThenElse(pale, c(0.875f), c(k.castLimit));
   auto ok = hn::RebindMask(df, candidate);
-  ok = hn::And(ok, hn::And(hn::Lt(gr, lim), hn::Lt(br, lim)));
   ok = hn::And(ok, hn::And(hn::Ge(gr, c(0.35f)), hn::Ge(br, c(0.35f))));
   ok = hn::And(ok, hn::And(hn::Ge(bg, c(0.75f)), hn::Le(bg, c(1.3f))));
   ok = hn::And(ok, hn::Or(rAbove(199), hn::Lt(hn::Sub(bg, br), c(0.5f))));
@@ -238,35 +212,61 @@ HWY_INLINE void TestStep(DI di, const uint8_t* p, const SkinBounds& k, uint8_t* 
   reject = hn::Or(reject, hn::AndNot(highOk, hn::Ge(gr, c(0.8f))));
 
   ok = hn::AndNot(reject, ok);
-  const auto keep = hn::RebindMask(di, ok);
-  hn::StoreU(hn::DemoteTo(d8, hn::IfThenElseZero(keep, ic(255))), d8, mask);
-  kept += static_cast<int>(hn::CountTrue(di, keep));
+  // Both ratios below the limit is their larger one below it; lanes that are
+  // no candidate may hold any quotient, but ok is clear there.
+  const auto most = hn::Max(gr, br);
+  const auto below09 = hn::Lt(most, c(0.9f));
+  const auto passes = hn::Or(hn::And(pale, hn::Lt(most, c(0.875f))), hn::AndNot(pale, below09));
+  const auto keep = hn::RebindMask(di, hn::And(ok, passes));
+  const auto open = hn::RebindMask(
+      di, hn::And(ok, hn::AndNot(pale, hn::AndNot(below09, hn::Lt(most, c(0.975f))))));
+  const auto bytes = hn::Or(hn::IfThenElseZero(keep, ic(255)), hn::IfThenElseZero(open, ic(1)));
+  hn::StoreU(hn::DemoteTo(d8, bytes), d8, mask);
+  sure += hn::CountTrue(di, keep);
+  undecided += hn::CountTrue(di, open);
 }
 
-inline int SkinTestRowImpl(const uint8_t* pixels, int width, float castLimit, uint8_t* mask) {
+inline void SkinGateRowImpl(const uint8_t* pixels, int width, int minLum, uint8_t* lum,
+                            uint8_t* mask, SkinGateSums& sums) {
+  const hn::ScalableTag<uint8_t> d8;
+  const hn::CappedTag<uint8_t, 1> d1;
   const hn::ScalableTag<int32_t> di;
-  const hn::CappedTag<int32_t, 1> d1;
-  const SkinBounds k{castLimit, LeastFloatNotBelow(0.7), LeastFloatNotBelow(0.4)};
-  const size_t n = hn::Lanes(di);
+  const hn::CappedTag<int32_t, 1> di1;
+  const SkinBounds k{LeastFloatNotBelow(0.7), LeastFloatNotBelow(0.4)};
+  const size_t n = hn::Lanes(d8);
+  const size_t ni = hn::Lanes(di);
   const size_t count = static_cast<size_t>(width);
-  int kept = 0;
+  uint64_t gated = 0;
   size_t x = 0;
-  // Candidates are few and clustered: four vectors' worth of clear mask
-  // bytes are passed over at once.
-  for (; x + 4 * n <= count; x += 4 * n) {
-    uint64_t any = 0;
-    for (size_t i = 0; i + 8 <= 4 * n; i += 8) {
-      uint64_t eight;
-      std::memcpy(&eight, mask + x + i, 8);
-      any |= eight;
+  if constexpr (hn::MaxLanes(d8) >= 8) {
+    // Eight bytes at a time into 64-bit lanes: a row of any width fits.
+    const hn::Repartition<uint64_t, decltype(d8)> d64;
+    auto b = hn::Zero(d64), g = hn::Zero(d64), r = hn::Zero(d64);
+    for (; x + n <= count; x += n) {
+      bool any = false;
+      const auto c = GateStep(d8, pixels + 3 * x, minLum, lum + x, mask + x, gated, any);
+      b = hn::Add(b, hn::SumsOf8(c.b));
+      g = hn::Add(g, hn::SumsOf8(c.g));
+      r = hn::Add(r, hn::SumsOf8(c.r));
+      if (any) {
+        for (size_t i = 0; i < n; i += ni) {
+          TestStep(di, pixels + 3 * (x + i), k, mask + x + i, sums.skin, sums.undecided);
+        }
+      }
     }
-    for (size_t i = 4 * n - (4 * n) % 8; i < 4 * n; ++i) any |= mask[x + i];
-    if (any == 0) continue;
-    for (size_t i = 0; i < 4 * n; i += n) TestStep(di, pixels + 3 * (x + i), k, mask + x + i, kept);
+    sums.b += hn::GetLane(hn::SumOfLanes(d64, b));
+    sums.g += hn::GetLane(hn::SumOfLanes(d64, g));
+    sums.r += hn::GetLane(hn::SumOfLanes(d64, r));
   }
-  for (; x + n <= count; x += n) TestStep(di, pixels + 3 * x, k, mask + x, kept);
-  for (; x < count; ++x) TestStep(d1, pixels + 3 * x, k, mask + x, kept);
-  return kept;
+  for (; x < count; ++x) {
+    bool any = false;
+    const auto c = GateStep(d1, pixels + 3 * x, minLum, lum + x, mask + x, gated, any);
+    sums.b += hn::GetLane(c.b);
+    sums.g += hn::GetLane(c.g);
+    sums.r += hn::GetLane(c.r);
+    if (any) TestStep(di1, pixels + 3 * x, k, mask + x, sums.skin, sums.undecided);
+  }
+  sums.count += gated;
 }
 
 }  // namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE

@@ -1,7 +1,8 @@
 // The skin map's area kernels against their per-pixel references on awkward
 // sizes and boxes: masks with long clear runs (the eight-byte skips), set
-// bytes other than 255, boxes that start and end inside a group of eight,
-// and sentinels after the planes and around the boxes.
+// bytes other than 255, boxes that start and end inside a group of eight or
+// a labelled run, and sentinels after the planes and around the boxes. The
+// run kernels get the runs of a labelling, the references its label map.
 #include "imaging/analysis/detail/SkinAreas.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "imaging/analysis/Regions.h"
 #include "imaging/analysis/reference/SkinAreasReference.h"
 
 namespace KelvoLibImageProcessing {
@@ -22,11 +24,11 @@ constexpr int kTail = 16;  // sentinel bytes after every plane
 struct Planes {
   int width = 0, height = 0;
   std::vector<uint8_t> mask, lum;
-  std::vector<int32_t> labels;
+  std::vector<uint8_t> values;  // labelled into regions
 };
 
 // Skin in rectangles on a clear background, a few set bytes that are not
-// 255, labels from a small set so that a box holds several.
+// 255, values from a small set so that a box holds several regions.
 Planes MakePlanes(int width, int height, std::mt19937& rng) {
   Planes p;
   p.width = width;
@@ -34,7 +36,7 @@ Planes MakePlanes(int width, int height, std::mt19937& rng) {
   const std::size_t area = static_cast<std::size_t>(width) * height;
   p.mask.assign(area + kTail, kSentinel);
   p.lum.assign(area + kTail, kSentinel);
-  p.labels.assign(area + kTail, -7);
+  p.values.assign(area, 0);
   std::fill(p.mask.begin(), p.mask.begin() + static_cast<std::ptrdiff_t>(area), 0);
   for (int blob = 0; blob < 3; ++blob) {
     const int x0 = static_cast<int>(rng() % width), y0 = static_cast<int>(rng() % height);
@@ -47,7 +49,7 @@ Planes MakePlanes(int width, int height, std::mt19937& rng) {
   for (std::size_t i = 0; i < area; ++i) {
     if (rng() % 29 == 0) p.mask[i] = static_cast<uint8_t>(1 + rng() % 254);
     p.lum[i] = static_cast<uint8_t>(rng());
-    p.labels[i] = static_cast<int32_t>(rng() % 4) - 1;
+    p.values[i] = static_cast<uint8_t>(rng() % 5 < 3 ? 0 : rng() % 3);
   }
   return p;
 }
@@ -69,14 +71,20 @@ TEST(SkinAreasTest, KernelsMatchTheirReferencesOnAwkwardSizesAndBoxes) {
     for (int height : {1, 2, 5, 11}) {
       SCOPED_TRACE(::testing::Message() << width << " x " << height);
       const Planes p = MakePlanes(width, height, rng);
+      Regions map(width, height, p.values.data(), width, 2, false);
+      Regions runs;
+      runs.InitializeRuns(width, height, p.values.data(), width, 2, false);
+      ASSERT_EQ(runs.GetLabelMap(), nullptr);
+      const int32_t* labels = map.GetLabelMap();
       for (const detail::AreaBox& box : Boxes(width, height, rng)) {
         SCOPED_TRACE(::testing::Message()
                      << "box " << box.x0 << "," << box.y0 << " - " << box.x1 << "," << box.y1);
-        const int32_t label = static_cast<int32_t>(rng() % 3);
+        // Labels of kept regions, and -1 for the pixels of dropped ones.
+        const int32_t label = static_cast<int32_t>(rng() % 4) - 1;
 
         std::vector<uint8_t> painted = p.mask, expected = p.mask;
-        detail::PaintLabel(p.labels.data(), width, box, label, painted.data());
-        reference::PaintLabelReference(p.labels.data(), width, box, label, expected.data());
+        detail::PaintLabel(runs, width, box, label, painted.data());
+        reference::PaintLabelReference(labels, width, box, label, expected.data());
         EXPECT_EQ(painted, expected);
 
         EXPECT_EQ(detail::MaxMaskedLuminance(p.mask.data(), p.lum.data(), width, box),
@@ -85,9 +93,8 @@ TEST(SkinAreasTest, KernelsMatchTheirReferencesOnAwkwardSizesAndBoxes) {
         const int minLum = static_cast<int>(rng() % 257);
         painted = p.mask;
         expected = p.mask;
-        detail::FillLabelFrom(p.labels.data(), p.lum.data(), width, box, label, minLum,
-                              painted.data());
-        reference::FillLabelFromReference(p.labels.data(), p.lum.data(), width, box, label,
+        detail::FillLabelFrom(runs, p.lum.data(), width, box, label, minLum, painted.data());
+        reference::FillLabelFromReference(labels, p.lum.data(), width, box, label,
                                           minLum, expected.data());
         EXPECT_EQ(painted, expected);
 

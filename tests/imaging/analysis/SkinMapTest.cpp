@@ -353,10 +353,13 @@ struct SkinResult {
   float mean = 0.0f;
   int areas = 0;
   std::vector<int> clips;
+  // Every area's mean luminance, then the brightest one's deviation.
+  std::vector<float> moments;
 
   bool operator==(const SkinResult& o) const {
     return mask == o.mask && lum == o.lum && count == o.count &&
-           std::memcmp(&mean, &o.mean, sizeof mean) == 0 && areas == o.areas && clips == o.clips;
+           std::memcmp(&mean, &o.mean, sizeof mean) == 0 && areas == o.areas && clips == o.clips &&
+           moments == o.moments;
   }
 };
 
@@ -371,6 +374,16 @@ SkinResult Analyse(const BitmapData& image, bool useMeanLuminance) {
   r.count = map.SkinPixelCount();
   r.mean = map.SkinMeanLuminance();
   r.areas = map.GetSkinAreaCount();
+  std::vector<SkinMap::Box> boxes;
+  std::vector<int> counts;
+  map.GetSkinRegionsLum(0, boxes, counts, r.moments);
+  SkinMap::Box box;
+  int pixels = 0;
+  float mean = 0.0f, deviation = 0.0f;
+  bool bright = false;
+  if (map.GetBrightestSkinRegion(box, pixels, mean, deviation, bright)) {
+    r.moments.push_back(deviation);
+  }
   for (int level : {0, 1, 10, 50}) {
     r.clips.push_back(map.SkinLumClipLevel(level));
     r.clips.push_back(map.SkinRedClipLevel(level));

@@ -36,12 +36,35 @@ std::vector<uint8_t> EveryColourRow(int g, int r) {
   return row;
 }
 
-// Twentieths of R from which on G fails the high-green rule whenever B is
-// at least 0.8 R.
-int HighGreenShare(int r) { return r <= 200 ? 16 : r <= 220 ? 17 : r <= 250 ? 18 : 19; }
+// What the row kernel must leave for every colour, from the plain per-pixel
+// rules, indexed by (R << 16) | (G << 8) | B: 255 for skin under any cast
+// limit, 1 for skin under some, 0 for none (luminance aside).
+const std::vector<uint8_t>& ExpectedMarks() {
+  static const std::vector<uint8_t> marks = [] {
+    std::vector<uint8_t> m(1 << 24, 0);
+    for (int r = 31; r < 256; ++r) {
+      for (int g = (r + 3) / 4; g <= 240; ++g) {
+        for (int b = (r + 3) / 4; b <= 230; ++b) {
+          uint8_t mark = 0;
+          if (reference::PassesSkinTestReference(b, g, r, 0.9f)) {
+            mark = 255;
+          } else if (reference::PassesSkinTestReference(b, g, r, 0.975f)) {
+            mark = 1;
+          }
+          m[(static_cast<std::size_t>(r) << 16) | (g << 8) | b] = mark;
+        }
+      }
+    }
+    return m;
+  }();
+  return marks;
+}
 
-TEST(SkinPixelsTest, GateMatchesThePixelRulesForEveryColour) {
-  ForEachTarget([](const char*) {
+TEST(SkinPixelsTest, RowKernelMatchesThePixelRulesForEveryColour) {
+  const std::vector<uint8_t>& marks = ExpectedMarks();
+  // Masks of every colour with no luminance bound, for the resolving below.
+  std::vector<uint8_t> gated(static_cast<std::size_t>(1) << 24);
+  ForEachTarget([&](const char*) {
     for (int minLum : {0, 1, 30, 47, 60, 255, 256}) {
       SCOPED_TRACE(minLum);
       int mismatches = 0;
@@ -54,19 +77,18 @@ TEST(SkinPixelsTest, GateMatchesThePixelRulesForEveryColour) {
           detail::SkinGateRow(row.data(), 256, minLum, lum.data(), mask.data(), sums);
           detail::SkinGateSums expected;
           for (int b = 0; b < 256; ++b) {
-            const bool gate = r > 30 && 4 * g >= r && 4 * b >= r;
             const int l = (b + 2 * g + r) >> 2;
-            const bool ratios = r - g > g - b && g < r && b < r && 3 * g >= r && 3 * b >= r &&
-                                4 * b >= 3 * g && 40 * g < 39 * r && 40 * b < 39 * r &&
-                                !(5 * b >= 4 * r && 20 * g >= HighGreenShare(r) * r);
-            const bool keep = gate && l >= minLum && g <= 240 && b <= 230 && ratios;
-            if (gate) {
+            const uint8_t mark =
+                l >= minLum ? marks[(static_cast<std::size_t>(r) << 16) | (g << 8) | b] : 0;
+            if (r > 30 && 4 * g >= r && 4 * b >= r) {
               expected.b += b;
               expected.g += g;
               expected.r += r;
               ++expected.count;
             }
-            if (lum[b] != l || mask[b] != (keep ? 255 : 0)) {
+            expected.skin += mark == 255 ? 1 : 0;
+            expected.undecided += mark == 1 ? 1 : 0;
+            if (lum[b] != l || mask[b] != mark) {
               ADD_FAILURE() << "b " << b << " g " << g << " r " << r << ": lum "
                             << int{lum[b]} << " mask " << int{mask[b]};
               ++mismatches;
@@ -75,50 +97,53 @@ TEST(SkinPixelsTest, GateMatchesThePixelRulesForEveryColour) {
           EXPECT_EQ(lum[256], kSentinel);
           EXPECT_EQ(mask[256], kSentinel);
           if (sums.b != expected.b || sums.g != expected.g || sums.r != expected.r ||
-              sums.count != expected.count) {
+              sums.count != expected.count || sums.skin != expected.skin ||
+              sums.undecided != expected.undecided) {
             ADD_FAILURE() << "sums differ for g " << g << " r " << r;
             ++mismatches;
+          }
+          if (minLum == 0) {
+            std::copy(mask.begin(), mask.begin() + 256,
+                      gated.begin() + ((static_cast<std::ptrdiff_t>(r) << 16) | (g << 8)));
           }
         }
       }
     }
   });
-}
 
-TEST(SkinPixelsTest, RatioRulesMatchThePixelRulesForEveryGatedColour) {
   // The cast limit's extremes, a value between, and the float just below and
   // above a limit the ratios can hit exactly (0.9 is never exact; 0.9375 is
   // 15/16).
   const float limits[] = {0.9f, 0.9375f, std::nextafter(0.9375f, 0.0f),
                           std::nextafter(0.9375f, 1.0f), 0.9512345f, 0.975f};
-  ForEachTarget([&](const char*) {
-    for (float castLimit : limits) {
-      SCOPED_TRACE(castLimit);
-      int mismatches = 0;
-      for (int r = 31; r < 256 && mismatches == 0; ++r) {
-        for (int g = (r + 3) / 4; g < 256 && mismatches == 0; ++g) {
-          const std::vector<uint8_t> row = EveryColourRow(g, r);
-          std::vector<uint8_t> mask(257, kSentinel);
-          for (int b = 0; b < 256; ++b) {
-            mask[b] = 4 * b >= r && r - g > g - b ? 255 : 0;
-          }
-          const int kept = detail::SkinTestRow(row.data(), 256, castLimit, mask.data());
-          int expectedKept = 0;
-          for (int b = 0; b < 256; ++b) {
-            const bool candidate = 4 * b >= r && r - g > g - b;
-            const bool skin = candidate && reference::PassesSkinTestReference(b, g, r, castLimit);
+  for (float castLimit : limits) {
+    SCOPED_TRACE(castLimit);
+    int mismatches = 0;
+    for (int r = 0; r < 256 && mismatches == 0; ++r) {
+      for (int g = 0; g < 256 && mismatches == 0; ++g) {
+        const std::vector<uint8_t> row = EveryColourRow(g, r);
+        const std::size_t at = (static_cast<std::size_t>(r) << 16) | (g << 8);
+        std::vector<uint8_t> mask(gated.begin() + static_cast<std::ptrdiff_t>(at),
+                                  gated.begin() + static_cast<std::ptrdiff_t>(at + 256));
+        mask.push_back(1);  // past the row: never looked at
+        const int kept = detail::SkinResolveRow(row.data(), 256, castLimit, mask.data());
+        int expectedKept = 0;
+        for (int b = 0; b < 256; ++b) {
+          bool skin = marks[at + b] == 255;
+          if (marks[at + b] == 1) {
+            skin = reference::PassesSkinTestReference(b, g, r, castLimit);
             expectedKept += skin ? 1 : 0;
-            if (mask[b] != (skin ? 255 : 0)) {
-              ADD_FAILURE() << "b " << b << " g " << g << " r " << r;
-              ++mismatches;
-            }
           }
-          EXPECT_EQ(kept, expectedKept);
-          EXPECT_EQ(mask[256], kSentinel);
+          if (mask[b] != (skin ? 255 : 0)) {
+            ADD_FAILURE() << "b " << b << " g " << g << " r " << r;
+            ++mismatches;
+          }
         }
+        EXPECT_EQ(kept, expectedKept);
+        EXPECT_EQ(mask[256], 1);
       }
     }
-  });
+  }
 }
 
 // A photo-like frame: soft skin-toned blobs with shading and noise on a
