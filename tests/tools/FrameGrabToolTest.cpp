@@ -163,7 +163,12 @@ TEST_F(FrameGrabTool, BadInputsAndArgumentsGiveClearMessagesAndDistinctStatuses)
 
   r = RunFrameGrab({"--at", "later"}, dir_);
   EXPECT_EQ(r.status, 2);
+  // The error, the synopsis and a pointer to --help; not the whole help,
+  // which would scroll the error away.
+  EXPECT_NE(r.err.find("framegrab: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Usage:"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("'framegrab --help'"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Exit status"), std::string::npos) << r.err;
   // Beyond what the pipeline clock holds in nanoseconds: refused, not sent.
   r = RunFrameGrab({Clip("clip.mp4"), "--at", "1e10", "-o", Path("x.jpg")}, dir_);
   EXPECT_EQ(r.status, 2);

@@ -14,6 +14,7 @@
 
 #include "kelvo/grab.h"
 #include "tools/common/HeapTuning.h"
+#include "tools/common/UsageError.h"
 #include "tools/framegrab/FrameGrabOptions.h"
 #include "tools/framegrab/StillReport.h"
 
@@ -141,7 +142,7 @@ int main(int argc, char** argv) {
   Options options;
   std::string error;
   if (!ParseOptions(args, &options, &error)) {
-    std::fprintf(stderr, "framegrab: %s\n\n%s", error.c_str(), UsageText());
+    kelvo::tools::PrintUsageError("framegrab", error, UsageText());
     return kExitUsage;
   }
   if (options.help) {

@@ -20,6 +20,7 @@
 #include "host/ImageFormat.h"
 #include "imaging/core/SafeFile.h"
 #include "tools/common/HeapTuning.h"
+#include "tools/common/UsageError.h"
 #include "tools/common/PixelLimit.h"
 #include "tools/kelvo-enhance/EnhanceJob.h"
 #include "tools/kelvo-enhance/ProgressBar.h"
@@ -350,7 +351,7 @@ int main(int argc, char** argv) {
   Arguments a;
   std::string error;
   if (!ParseArguments(argc, argv, &a, &error)) {
-    std::fprintf(stderr, "kelvo-enhance: %s\n%s", error.c_str(), kUsage);
+    kelvo::tools::PrintUsageError("kelvo-enhance", error, kUsage);
     return kExitUsage;
   }
   if (a.help) {
@@ -358,8 +359,8 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (a.inputs.empty()) {
-    std::fprintf(stderr, "kelvo-enhance: %s\n%s",
-                 a.outputFolder ? "no INPUT given" : "INPUT and OUTPUT are required", kUsage);
+    kelvo::tools::PrintUsageError(
+        "kelvo-enhance", a.outputFolder ? "no INPUT given" : "INPUT and OUTPUT are required", kUsage);
     return kExitUsage;
   }
   const bool folderRun = a.outputFolder.has_value();
