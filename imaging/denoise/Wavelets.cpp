@@ -15,6 +15,7 @@
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/Primitives.h"
+#include "imaging/primitives/WaveletRows.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -77,6 +78,60 @@ void RowFromFloats(const float* in, uint8_t* out, int n) {
 }
 void RowFromFloats(const float* in, uint16_t* out, int n) {
   detail::FloatsToSamples(in, out, static_cast<size_t>(n));
+}
+
+// The level-0 input without the float image: every sample of the padded,
+// extended level input is a copy of one source sample (or zero), so a row
+// is made by looking up where each of its samples comes from. Positions
+// are kept per column and per row (-1: zero), the same for every row.
+template <class T>
+struct LevelZeroRows {
+  const T* source;
+  int stride;       // bytes
+  const int* cols;  // at column x + border
+  const int* rows;  // at row y + border
+  int border;
+  int innerX0, innerX1;  // the columns that are source columns x - shift
+  int shift;
+};
+
+template <class T>
+void FetchLevelZeroRow(const void* context, int row, int x0, int count, float* out) {
+  const auto& c = *static_cast<const LevelZeroRows<T>*>(context);
+  const int sourceRow = c.rows[row + c.border];
+  if (sourceRow < 0) {
+    std::fill(out, out + count, 0.0f);
+    return;
+  }
+  const T* in = RowAt(c.source, c.stride, sourceRow);
+  const int* map = c.cols + c.border;
+  const int x1 = x0 + count;
+  const int a = std::clamp(c.innerX0, x0, x1);
+  const int b = std::clamp(c.innerX1, x0, x1);
+  const auto looked = [&](int from, int to) {
+    for (int x = from; x < to; ++x) {
+      const int i = map[x];
+      out[x - x0] = i < 0 ? 0.0f : static_cast<float>(in[i]);
+    }
+  };
+  looked(x0, a);
+  const T* mid = in + (a - c.shift);
+  float* o = out + (a - x0);
+  for (int i = 0; i < b - a; ++i) o[i] = static_cast<float>(mid[i]);
+  looked(std::max(a, b), x1);
+}
+
+// Where position j of the level-0 input (-border .. even size + border - 1)
+// comes from in a source line of `size` samples that was first padded by
+// `margin` on both sides: the frame extension of the padded line (after its
+// last sample is duplicated when its size is odd), then the margin padding.
+int LevelZeroPosition(int j, int size, int margin, int method) {
+  const int padded = size + 2 * margin;
+  const int even = padded + padded % 2;
+  int p = OpExtendBorder::SourcePosition(j, even, method);
+  if (p < 0) return -1;
+  if (p == padded) p = padded - 1;
+  return OpExtendBorder::SourcePosition(p - margin, size, method);
 }
 
 // Band rows per call of the level-0 synthesis when it goes out through a
@@ -309,20 +364,48 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
   kelvo::memory::BlockArray<float> block = AllocateFloats(total);
   if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
 
-  // The working image: level-0 input plus a borderBase frame and one spare
-  // row and column for odd sizes. Every sample the transform reads is written
-  // first (copy, duplication, extension), so it is not cleared.
+  // Level 0 reads its input rows straight from the source, converted and
+  // padded on the way, when the filters stay within the frame the working
+  // image would give them (custom taps may reach further).
+  const int reachLo = anchorFwd_ - tapLength_ + 1;
+  const bool fetchLevel0 = -reachLo <= borderBase_ && anchorFwd_ <= borderBase_;
   const int wb = static_cast<int>(w0) + 2 * borderBase_ + 1;
   const int hb = static_cast<int>(h0) + 2 * borderBase_ + 1;
-  kelvo::memory::BlockArray<float> work = AllocateFloats(static_cast<long long>(wb) * hb);
-  if (!work) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   const int step = wb * 4;
-  float* origin = At(work.get(), step, borderBase_, borderBase_);
-  for (int y = 0; y < height; ++y) {
-    RowToFloats(RowAt(source, stride, y), At(origin, step, margin_, margin_ + y), width);
+  kelvo::memory::BlockArray<int> positions;
+  LevelZeroRows<T> rows{};
+  if (fetchLevel0) {
+    positions = kelvo::memory::AllocateArray<int>(static_cast<size_t>(wb) + hb);
+    if (!positions) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    int* cols = positions.get();
+    int* rowPositions = cols + wb;
+    for (int j = 0; j < wb; ++j) {
+      cols[j] = LevelZeroPosition(j - borderBase_, width, margin_, paddingMethod_);
+    }
+    for (int j = 0; j < hb; ++j) {
+      rowPositions[j] = LevelZeroPosition(j - borderBase_, height, margin_, paddingMethod_);
+    }
+    rows = LevelZeroRows<T>{source, stride, cols, rowPositions, borderBase_, margin_,
+                            margin_ + width, margin_};
   }
-  extender_->Execute(1, width, height, At(origin, step, margin_, margin_), step, margin_, margin_,
-                     paddingMethod_);
+  // The working image: level-0 input plus a borderBase frame and one spare
+  // row and column for odd sizes, for unframed bands the input of every
+  // level. Every sample the transform reads is written first (copy,
+  // duplication, extension), so it is not cleared.
+  kelvo::memory::BlockArray<float> work;
+  float* origin = nullptr;
+  if (!fetchLevel0 || (!framedBands_ && levels_ > 1)) {
+    work = AllocateFloats(static_cast<long long>(wb) * hb);
+    if (!work) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    origin = At(work.get(), step, borderBase_, borderBase_);
+  }
+  if (!fetchLevel0) {
+    for (int y = 0; y < height; ++y) {
+      RowToFloats(RowAt(source, stride, y), At(origin, step, margin_, margin_ + y), width);
+    }
+    extender_->Execute(1, width, height, At(origin, step, margin_, margin_), step, margin_,
+                       margin_, paddingMethod_);
+  }
 
   int w = static_cast<int>(w0), h = static_cast<int>(h0);
   float* next = block.get();
@@ -336,6 +419,14 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
       bands_[4 * k + b] =
           framedBands_ ? At(next, bandStep, static_cast<int>(left), borderBase_) : next;
       next += static_cast<size_t>(rowFloats(bw)) * static_cast<size_t>(bh + frame + extraRows);
+    }
+    if (k == 0 && fetchLevel0) {
+      wavelet::WTFwdFromRows(&FetchLevelZeroRow<T>, &rows, bands_[0], bandStep, bands_[1], bandStep,
+                             bands_[2], bandStep, bands_[3], bandStep, IppiSize{bw, bh}, spec.get(),
+                             buffer.get());
+      w = bw;
+      h = bh;
+      continue;
     }
     // A framed approximation band is the next level's input where it lies.
     const float* input = origin;

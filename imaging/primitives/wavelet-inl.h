@@ -54,9 +54,19 @@ inline size_t RoundUp16(size_t n) {
   return (n + 15) & ~static_cast<size_t>(15);
 }
 
+// Source rows handed over by the caller instead of read from an image:
+// fn(context, row, x0, count, out) writes samples x0 .. x0 + count - 1 of
+// source row `row` to out. It is called from several threads at once when
+// the rows run in bands, so it must only read shared state.
+struct RowFetch {
+  void (*fn)(const void* context, int row, int x0, int count, float* out);
+  const void* context;
+};
+
 // Layout of the analysis work buffer (in floats, then pointers).
 struct FwdLayout {
   size_t evenOddLen;  // each of the even and odd sample rows
+  size_t fetchLen;    // one fetched source row of a strip
   int ringRows;       // row outputs kept for the column pass
   size_t floats;
   size_t pointers;
@@ -68,8 +78,9 @@ inline FwdLayout MakeFwdLayout(const Filter& l, const Filter& h) {
   const int loEven = 2 * FloorHalf(lo);
   FwdLayout out;
   out.evenOddLen = RoundUp16(static_cast<size_t>(kFwdStrip + (hi - loEven) / 2 + 2));
+  out.fetchLen = RoundUp16(static_cast<size_t>(2 * kFwdStrip + hi - lo + 1));
   out.ringRows = hi - lo + 1;
-  out.floats = 2 * out.evenOddLen + 2 * static_cast<size_t>(out.ringRows) * kFwdStrip;
+  out.floats = 2 * out.evenOddLen + out.fetchLen + 2 * static_cast<size_t>(out.ringRows) * kFwdStrip;
   out.pointers = 3 * static_cast<size_t>(l.length + h.length);
   return out;
 }
@@ -91,8 +102,9 @@ inline InvLayout MakeInvLayout(const Filter& l, const Filter& h) {
 }
 
 struct FwdJob {
-  const float* src;
+  const float* src;  // unused when fetch.fn is set
   ptrdiff_t srcStep;
+  RowFetch fetch;
   float* dst[4];  // approx, detailX, detailY, detailXY
   ptrdiff_t dstStep[4];
   int bw, bh;
@@ -332,7 +344,8 @@ inline void WTFwdImpl(const FwdJob& job) {
                                                 ~static_cast<uintptr_t>(63));
   float* even = reinterpret_cast<float*>(base);
   float* odd = even + layout.evenOddLen;
-  float* ringLow = odd + layout.evenOddLen;
+  float* fetched = odd + layout.evenOddLen;
+  float* ringLow = fetched + layout.fetchLen;
   float* ringHigh = ringLow + static_cast<size_t>(ringRows) * kFwdStrip;
   const float** rowPtrLow =
       reinterpret_cast<const float**>(ringHigh + static_cast<size_t>(ringRows) * kFwdStrip);
@@ -363,7 +376,13 @@ inline void WTFwdImpl(const FwdJob& job) {
     for (int n = job.rowBegin; n < job.rowEnd; ++n) {
       // Row outputs for source rows up to 2n + hi.
       for (int r = std::max(nextRow, 2 * n + lo); r <= 2 * n + hi; ++r) {
-        const float* x = RowAt(job.src, job.srcStep, r) + 2 * static_cast<ptrdiff_t>(n0);
+        const float* x;
+        if (job.fetch.fn != nullptr) {
+          job.fetch.fn(job.fetch.context, r, 2 * n0 + first, last - first + 1, fetched);
+          x = fetched - first;
+        } else {
+          x = RowAt(job.src, job.srcStep, r) + 2 * static_cast<ptrdiff_t>(n0);
+        }
         Deinterleave(x, loEven, first, last, even, odd);
         float* outLow = ringLow + static_cast<size_t>(slot(r)) * kFwdStrip;
         float* outHigh = ringHigh + static_cast<size_t>(slot(r)) * kFwdStrip;
