@@ -14,7 +14,9 @@
 #include "imaging/denoise/detail/WaveletShrink.h"
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ImageView.h"
+#include "imaging/primitives/ParallelRows.h"
 #include "imaging/primitives/Primitives.h"
+#include "imaging/primitives/Threads.h"
 #include "imaging/primitives/WaveletRows.h"
 
 namespace KelvoLibImageProcessing {
@@ -115,10 +117,8 @@ void FetchLevelZeroRow(const void* context, int row, int x0, int count, float* o
     }
   };
   looked(x0, a);
-  const T* mid = in + (a - c.shift);
-  float* o = out + (a - x0);
-  for (int i = 0; i < b - a; ++i) o[i] = static_cast<float>(mid[i]);
-  looked(std::max(a, b), x1);
+  RowToFloats(in + (a - c.shift), out + (a - x0), b - a);
+  looked(b, x1);
 }
 
 // Where position j of the level-0 input (-border .. even size + border - 1)
@@ -614,17 +614,51 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
         inverse(offset, offset, IppiSize{width / 2, height / 2}, destination, stride);
       } else {
         const int blockStep = width * 4;
-        kelvo::memory::BlockArray<float> block =
-            AllocateFloats(2LL * kSynthesisBlockRows * static_cast<long long>(width));
-        if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
-        for (int y = 0; y < height / 2; y += kSynthesisBlockRows) {
-          const int rows = std::min(kSynthesisBlockRows, height / 2 - y);
-          editBefore(y, rows);
-          inverse(offset, offset + y, IppiSize{width / 2, rows}, block.get(), blockStep);
-          for (int r = 0; r < 2 * rows; ++r) {
-            RowFromFloats(RowAt(block.get(), blockStep, r), RowAt(destination, stride, 2 * y + r),
-                          width);
+        const int blocks = (height / 2 + kSynthesisBlockRows - 1) / kSynthesisBlockRows;
+        // Blocks b0 .. b1 - 1 with the caller's work buffer or one of their
+        // own; every output row is the same whichever run computes it.
+        const auto run = [&](int b0, int b1, Ipp8u* work, bool editing) {
+          kelvo::memory::BlockArray<float> block =
+              AllocateFloats(2LL * kSynthesisBlockRows * static_cast<long long>(width));
+          if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+          for (int b = b0; b < b1; ++b) {
+            const int y = b * kSynthesisBlockRows;
+            const int rows = std::min(kSynthesisBlockRows, height / 2 - y);
+            if (editing) editBefore(y, rows);
+            ippiWTInv_32f_C1R(At(bandOrigin[0], bandStep, offset, offset + y), bandStep,
+                              At(bandOrigin[1], bandStep, offset, offset + y), bandStep,
+                              At(bandOrigin[2], bandStep, offset, offset + y), bandStep,
+                              At(bandOrigin[3], bandStep, offset, offset + y), bandStep,
+                              IppiSize{width / 2, rows}, block.get(), blockStep, spec.get(), work);
+            for (int r = 0; r < 2 * rows; ++r) {
+              RowFromFloats(RowAt(block.get(), blockStep, r),
+                            RowAt(destination, stride, 2 * y + r), width);
+            }
           }
+        };
+        if (kelvo::Threads() > 1 && blocks >= 4) {
+          // On several threads, bands of blocks run whole, each on one
+          // thread; the detail rows are edited first (an edit must run
+          // once per row, and neighbouring bands read the same rows).
+          if (lazy0) {
+            const int from = offset + readLo;
+            const int to = std::min(bh, offset + height / 2 - 1 + readHi + 1);
+            kelvo::ParallelRows(to - from, kelvo::BandRows(3L * (spans[0].x1 - spans[0].x0)),
+                                [&](int r0, int r1) {
+                                  kelvo::ScopedThreads one(1);
+                                  editRows(0, from + r0, from + r1);
+                                });
+          }
+          kelvo::ParallelRows(blocks, 1, [&](int b0, int b1) {
+            kelvo::ScopedThreads one(1);
+            detail::IppsBuffer<Ipp8u> own(ippsMalloc_8u(bufferSize > 0 ? bufferSize : 1));
+            if (!own) {
+              throw IPException(ErrorCode::kPrimitiveFailed, "Wavelets::Reconstruct(ippsMalloc_8u)");
+            }
+            run(b0, b1, own.get(), false);
+          });
+        } else {
+          run(0, blocks, buffer.get(), true);
         }
       }
       break;
