@@ -338,16 +338,13 @@ void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
     wavelets.ReconstructSamples(out, planeStride, width_, height_);
     return;
   }
-  // Plain thresholding is applied row by row as the synthesis reaches the
-  // rows, so the finest bands are thresholded while they are in the cache;
-  // the bands keep the frames the transform extends them into.
+  // Plain thresholding is applied by the analysis as it stores the detail
+  // bands, so no pass reads them again before the synthesis; the bands keep
+  // the frames the transform extends them into.
   wavelets.SetFramedBands(true);
+  wavelets.SetDetailShrink(planeThresholds, softThreshold_ == 1);
   wavelets.DecomposeSamples(plane, planeStride, width_, height_);
-  const bool soft = softThreshold_ == 1;
-  const Wavelets::RowEdit threshold = [&](int level, int band, float* row, int count) {
-    ThresholdBand(row, static_cast<size_t>(count), planeThresholds[3 * level + band - 1], soft);
-  };
-  wavelets.ReconstructSamples(out, planeStride, width_, height_, threshold);
+  wavelets.ReconstructSamples(out, planeStride, width_, height_);
 }
 
 void OpReduceNoiseWavelets::ProcessWaveletLevelMedian(float* const band[3], int bw, int bh,

@@ -235,6 +235,7 @@ void Wavelets::Initialize(int type, int levelCount, int method) {
   levelHeights_ = kelvo::memory::AllocateArray<int>(count, true);
   bandSteps_ = kelvo::memory::AllocateArray<int>(count, true);
   framedBands_ = false;
+  shrink_.reset();
   if (bands_ == nullptr || levelWidths_ == nullptr || levelHeights_ == nullptr ||
       bandSteps_ == nullptr) {
     ReleasePyramid();
@@ -246,6 +247,16 @@ void Wavelets::Initialize(int type, int levelCount, int method) {
       throw IPException(ErrorCode::kInstantiationFailed, "Wavelets::Initialize(OpExtendBorder)");
   }
   decomposed_ = false;
+}
+
+void Wavelets::SetDetailShrink(const float* thresholds, bool soft) {
+  shrink_.reset();
+  if (thresholds == nullptr) return;
+  const size_t n = 3 * static_cast<size_t>(levels_);
+  shrink_ = kelvo::memory::AllocateArray<float>(n);
+  if (!shrink_) throw IPException(ErrorCode::kAllocationFailed, "Wavelets::SetDetailShrink");
+  std::memcpy(shrink_.get(), thresholds, n * sizeof(float));
+  shrinkSoft_ = soft;
 }
 
 void Wavelets::SetWaveletsParams(int border, const float* fwdLow, const float* fwdHigh,
@@ -420,10 +431,16 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
           framedBands_ ? At(next, bandStep, static_cast<int>(left), borderBase_) : next;
       next += static_cast<size_t>(rowFloats(bw)) * static_cast<size_t>(bh + frame + extraRows);
     }
+    wavelet::DetailShrink shrink{};
+    if (shrink_) {
+      shrink = wavelet::DetailShrink{
+          {shrink_[3 * k], shrink_[3 * k + 1], shrink_[3 * k + 2]}, shrinkSoft_};
+    }
+    const wavelet::DetailShrink* shrinkLevel = shrink_ ? &shrink : nullptr;
     if (k == 0 && fetchLevel0) {
-      wavelet::WTFwdFromRows(&FetchLevelZeroRow<T>, &rows, bands_[0], bandStep, bands_[1], bandStep,
-                             bands_[2], bandStep, bands_[3], bandStep, IppiSize{bw, bh}, spec.get(),
-                             buffer.get());
+      wavelet::WTFwdRows(nullptr, 0, &FetchLevelZeroRow<T>, &rows, shrinkLevel, bands_[0],
+                         bandStep, bands_[1], bandStep, bands_[2], bandStep, bands_[3], bandStep,
+                         IppiSize{bw, bh}, spec.get(), buffer.get());
       w = bw;
       h = bh;
       continue;
@@ -439,9 +456,9 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
       if (k > 0) ippiCopy_32f_C1R(bands_[4 * (k - 1)], w * 4, origin, step, IppiSize{w, h});
       PrepareRegion(*extender_, origin, step, w, h, borderBase_, paddingMethod_);
     }
-    ippiWTFwd_32f_C1R(input, inputStep, bands_[4 * k], bandStep, bands_[4 * k + 1], bandStep,
-                      bands_[4 * k + 2], bandStep, bands_[4 * k + 3], bandStep, IppiSize{bw, bh},
-                      spec.get(), buffer.get());
+    wavelet::WTFwdRows(input, inputStep, nullptr, nullptr, shrinkLevel, bands_[4 * k], bandStep,
+                       bands_[4 * k + 1], bandStep, bands_[4 * k + 2], bandStep,
+                       bands_[4 * k + 3], bandStep, IppiSize{bw, bh}, spec.get(), buffer.get());
     w = bw;
     h = bh;
   }

@@ -68,6 +68,14 @@ class Wavelets {
   // Row step in bytes of the bands of a level (0 before Decompose).
   int GetBandStep(int level) const noexcept;
 
+  // Shrinks the detail bands while Decompose computes them, as the edit of
+  // ReconstructSamples would with ThresholdCoefficients' rule: thresholds
+  // holds levels x 3 floats (level-major, finest first; X, Y, XY), copied.
+  // The bands then hold the shrunk coefficients, and no separate pass over
+  // them is needed. Set before Decompose; null (or Initialize) switches it
+  // off.
+  void SetDetailShrink(const float* thresholds, bool soft);
+
   // source: width x height floats, stride in bytes. Once per object. The
   // sample forms take 8-bit or 16-bit samples, exactly as their float
   // values.
@@ -137,7 +145,9 @@ class Wavelets {
   kelvo::memory::BlockArray<float> pyramid_;  // one block holding every band
   kelvo::memory::BlockArray<int> bandSteps_;  // bytes, per level
   bool framedBands_ = false;
-  kelvo::memory::BlockArray<float> ownedTaps_;  // the four arrays of type 100, one block
+  kelvo::memory::BlockArray<float> ownedTaps_;
+  kelvo::memory::BlockArray<float> shrink_;  // levels x 3 thresholds, or null
+  bool shrinkSoft_ = false;  // the four arrays of type 100, one block
 };
 
 }  // namespace KelvoLibImageProcessing

@@ -116,7 +116,7 @@ void Bands(int rows, long samplesPerRow, size_t bufferBytes, Ipp8u* callerBuffer
 
 // The analysis over a source image or over fetched rows.
 IppStatus Forward(const Ipp32f* pSrc, int srcStep, KelvoLibImageProcessing::wavelet::RowFetch fetch,
-                  Ipp32f* pApproxDst, int approxStep, Ipp32f* pDetailXDst, int detailXStep,
+                  const KelvoLibImageProcessing::wavelet::DetailShrink* shrink, Ipp32f* pApproxDst, int approxStep, Ipp32f* pDetailXDst, int detailXStep,
                   Ipp32f* pDetailYDst, int detailYStep, Ipp32f* pDetailXYDst, int detailXYStep,
                   IppiSize dstRoiSize, const IppiWTFwdSpec_32f_C1R* pSpec,
                   Ipp8u* pBuffer) noexcept {
@@ -131,6 +131,7 @@ IppStatus Forward(const Ipp32f* pSrc, int srcStep, KelvoLibImageProcessing::wave
   job.src = pSrc;
   job.srcStep = srcStep;
   job.fetch = fetch;
+  job.shrink = shrink;
   job.dst[0] = pApproxDst;
   job.dst[1] = pDetailXDst;
   job.dst[2] = pDetailYDst;
@@ -161,15 +162,15 @@ IppStatus Forward(const Ipp32f* pSrc, int srcStep, KelvoLibImageProcessing::wave
 
 namespace KelvoLibImageProcessing::wavelet {
 
-IppStatus WTFwdFromRows(RowFetchFn fetch, const void* context, Ipp32f* pApproxDst, int approxStep,
-                        Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst,
-                        int detailYStep, Ipp32f* pDetailXYDst, int detailXYStep,
-                        IppiSize dstRoiSize, const IppiWTFwdSpec_32f_C1R* pSpec,
-                        Ipp8u* pBuffer) noexcept {
-  if (fetch == nullptr) return ippStsNullPtrErr;
-  return Forward(nullptr, 0, RowFetch{fetch, context}, pApproxDst, approxStep, pDetailXDst,
-                 detailXStep, pDetailYDst, detailYStep, pDetailXYDst, detailXYStep, dstRoiSize,
-                 pSpec, pBuffer);
+IppStatus WTFwdRows(const Ipp32f* pSrc, int srcStep, RowFetchFn fetch, const void* context,
+                    const DetailShrink* shrink, Ipp32f* pApproxDst, int approxStep,
+                    Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst, int detailYStep,
+                    Ipp32f* pDetailXYDst, int detailXYStep, IppiSize dstRoiSize,
+                    const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer) noexcept {
+  if (pSrc == nullptr && fetch == nullptr) return ippStsNullPtrErr;
+  return Forward(pSrc, srcStep, RowFetch{fetch, context}, shrink, pApproxDst, approxStep,
+                 pDetailXDst, detailXStep, pDetailYDst, detailYStep, pDetailXYDst, detailXYStep,
+                 dstRoiSize, pSpec, pBuffer);
 }
 
 }  // namespace KelvoLibImageProcessing::wavelet
@@ -197,7 +198,7 @@ IppStatus ippiWTFwd_32f_C1R(const Ipp32f* pSrc, int srcStep, Ipp32f* pApproxDst,
                             IppiSize dstRoiSize, const IppiWTFwdSpec_32f_C1R* pSpec,
                             Ipp8u* pBuffer) noexcept {
   if (pSrc == nullptr) return ippStsNullPtrErr;
-  return Forward(pSrc, srcStep, {}, pApproxDst, approxStep, pDetailXDst, detailXStep, pDetailYDst,
+  return Forward(pSrc, srcStep, {}, nullptr, pApproxDst, approxStep, pDetailXDst, detailXStep, pDetailYDst,
                  detailYStep, pDetailXYDst, detailXYStep, dstRoiSize, pSpec, pBuffer);
 }
 

@@ -15,12 +15,23 @@ namespace KelvoLibImageProcessing::wavelet {
 // the rows run in bands; it must only read shared state.
 using RowFetchFn = void (*)(const void* context, int row, int x0, int count, float* out);
 
-// As ippiWTFwd_32f_C1R, with the source rows from fetch. The result is the
-// same as ippiWTFwd_32f_C1R on an image holding exactly the fetched rows.
-IppStatus WTFwdFromRows(RowFetchFn fetch, const void* context, Ipp32f* pApproxDst, int approxStep,
-                        Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst,
-                        int detailYStep, Ipp32f* pDetailXYDst, int detailXYStep,
-                        IppiSize dstRoiSize, const IppiWTFwdSpec_32f_C1R* pSpec,
-                        Ipp8u* pBuffer) noexcept;
+// Shrinkage of the detail bands as they are stored, while they are still in
+// registers: |x| <= t (that is -t <= x <= t) becomes 0; otherwise soft
+// shrinkage gives x - t above zero and x + t below, hard keeps x. One t per
+// band: X, Y, XY. The approximation is stored as computed.
+struct DetailShrink {
+  float t[3];
+  bool soft;
+};
+
+// As ippiWTFwd_32f_C1R, with the source rows from fetch when it is set
+// (pSrc is then not read) and the detail bands shrunk when shrink is set.
+// The result is that of ippiWTFwd_32f_C1R on an image holding exactly the
+// fetched rows, followed by the shrinkage of every detail sample.
+IppStatus WTFwdRows(const Ipp32f* pSrc, int srcStep, RowFetchFn fetch, const void* context,
+                    const DetailShrink* shrink, Ipp32f* pApproxDst, int approxStep,
+                    Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst, int detailYStep,
+                    Ipp32f* pDetailXYDst, int detailXYStep, IppiSize dstRoiSize,
+                    const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer) noexcept;
 
 }  // namespace KelvoLibImageProcessing::wavelet

@@ -17,6 +17,7 @@
 #include <type_traits>
 
 #include "imaging/primitives/ImageView.h"
+#include "imaging/primitives/WaveletRows.h"
 
 namespace KelvoLibImageProcessing::wavelet {
 
@@ -105,6 +106,7 @@ struct FwdJob {
   const float* src;  // unused when fetch.fn is set
   ptrdiff_t srcStep;
   RowFetch fetch;
+  const DetailShrink* shrink;  // null: details stored as computed
   float* dst[4];  // approx, detailX, detailY, detailXY
   ptrdiff_t dstStep[4];
   int bw, bh;
@@ -279,6 +281,15 @@ HWY_INLINE void Dot4Sets(D d, const float* const taps[4], const float* const* co
   }
 }
 
+template <class D>
+HWY_INLINE hn::Vec<D> Shrink(D d, hn::Vec<D> v, float t, bool soft) {
+  const auto inside = hn::And(hn::Ge(v, hn::Set(d, -t)), hn::Le(v, hn::Set(d, t)));
+  // v + t is v - (-t), the same bits.
+  const auto kept =
+      soft ? hn::Sub(v, hn::IfThenElse(hn::Gt(v, hn::Zero(d)), hn::Set(d, t), hn::Set(d, -t))) : v;
+  return hn::IfThenZeroElse(inside, kept);
+}
+
 // Splits x[first .. last] (offsets from loEven, which is even and at most
 // first) into even[] and odd[] samples, reading nothing outside the range.
 inline void Deinterleave(const float* x, int loEven, int first, int last, float* even, float* odd) {
@@ -438,6 +449,12 @@ inline void WTFwdImpl(const FwdJob& job) {
       float* detailX = RowAt(job.dst[1], job.dstStep[1], n) + n0;
       float* detailY = RowAt(job.dst[2], job.dstStep[2], n) + n0;
       float* detailXY = RowAt(job.dst[3], job.dstStep[3], n) + n0;
+      const DetailShrink* shrink = job.shrink;
+      // Detail band b (0 X, 1 Y, 2 XY), shrunk on the way when asked.
+      const auto putDetail = [shrink](auto d, auto v, int b, float* to) {
+        if (shrink != nullptr) v = Shrink(d, v, shrink->t[b], shrink->soft);
+        hn::StoreU(v, d, to);
+      };
       const auto colBody = [&](auto d, size_t j) {
         if (sameAnchor) {
           // approx = h on low rows, detailY = g on low rows; detailX = h on
@@ -445,14 +462,14 @@ inline void WTFwdImpl(const FwdJob& job) {
           hn::Vec<decltype(d)> v[4];
           Dot4(d, lf.taps, hf.taps, lowOnLow, lowOnHigh, lf.length, j, v);
           hn::StoreU(v[0], d, approx + j);
-          hn::StoreU(v[1], d, detailY + j);
-          hn::StoreU(v[2], d, detailX + j);
-          hn::StoreU(v[3], d, detailXY + j);
+          putDetail(d, v[1], 1, detailY + j);
+          putDetail(d, v[2], 0, detailX + j);
+          putDetail(d, v[3], 2, detailXY + j);
         } else {
           hn::StoreU(Dot(d, lf.taps, lowOnLow, lf.length, j), d, approx + j);
-          hn::StoreU(Dot(d, lf.taps, lowOnHigh, lf.length, j), d, detailX + j);
-          hn::StoreU(Dot(d, hf.taps, highOnLow, hf.length, j), d, detailY + j);
-          hn::StoreU(Dot(d, hf.taps, highOnHigh, hf.length, j), d, detailXY + j);
+          putDetail(d, Dot(d, lf.taps, lowOnHigh, lf.length, j), 0, detailX + j);
+          putDetail(d, Dot(d, hf.taps, highOnLow, hf.length, j), 1, detailY + j);
+          putDetail(d, Dot(d, hf.taps, highOnHigh, hf.length, j), 2, detailXY + j);
         }
       };
       if (sameAnchor) {
@@ -465,13 +482,13 @@ inline void WTFwdImpl(const FwdJob& job) {
                 hn::Vec<decltype(d)> v[4], w[4];
                 Dot4x2(d, lf.taps, hf.taps, lowOnLow, lowOnHigh, lf.length, j + u * n, v, w);
                 hn::StoreU(v[0], d, approx + j + u * n);
-                hn::StoreU(v[1], d, detailY + j + u * n);
-                hn::StoreU(v[2], d, detailX + j + u * n);
-                hn::StoreU(v[3], d, detailXY + j + u * n);
+                putDetail(d, v[1], 1, detailY + j + u * n);
+                putDetail(d, v[2], 0, detailX + j + u * n);
+                putDetail(d, v[3], 2, detailXY + j + u * n);
                 hn::StoreU(w[0], d, approx + j + (u + 1) * n);
-                hn::StoreU(w[1], d, detailY + j + (u + 1) * n);
-                hn::StoreU(w[2], d, detailX + j + (u + 1) * n);
-                hn::StoreU(w[3], d, detailXY + j + (u + 1) * n);
+                putDetail(d, w[1], 1, detailY + j + (u + 1) * n);
+                putDetail(d, w[2], 0, detailX + j + (u + 1) * n);
+                putDetail(d, w[3], 2, detailXY + j + (u + 1) * n);
               }
             },
             colBody);
