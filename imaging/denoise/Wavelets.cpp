@@ -492,9 +492,20 @@ void Wavelets::ReconstructSamples(uint16_t* destination, int stride, int width, 
   ReconstructImpl(destination, stride, width, height, edit ? &edit : nullptr);
 }
 
+void Wavelets::ReconstructSamples(uint8_t* destination, int stride, int width, int height,
+                                  const RowEdit& edit, const RowsDone& done) {
+  ReconstructImpl(destination, stride, width, height, edit ? &edit : nullptr,
+                  done ? &done : nullptr);
+}
+void Wavelets::ReconstructSamples(uint16_t* destination, int stride, int width, int height,
+                                  const RowEdit& edit, const RowsDone& done) {
+  ReconstructImpl(destination, stride, width, height, edit ? &edit : nullptr,
+                  done ? &done : nullptr);
+}
+
 template <class T>
 void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height,
-                               const RowEdit* edit) {
+                               const RowEdit* edit, const RowsDone* done) {
   constexpr const char* kWhere = "Wavelets::Reconstruct";
   if (destination == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   if (static_cast<long long>(stride) < static_cast<long long>(sizeof(T)) * width) {
@@ -651,6 +662,7 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
               RowFromFloats(RowAt(block.get(), blockStep, r),
                             RowAt(destination, stride, 2 * y + r), width);
             }
+            if (done != nullptr) (*done)(2 * y, 2 * rows);
           }
         };
         if (kelvo::Threads() > 1 && blocks >= 4) {
@@ -705,6 +717,9 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
       for (int y = 0; y < height; ++y) {
         RowFromFloats(At(output.get(), w * 4, margin_, margin_ + y), RowAt(destination, stride, y),
                       width);
+      }
+      if constexpr (!std::is_same_v<T, float>) {
+        if (done != nullptr) (*done)(0, height);
       }
     }
   }

@@ -110,6 +110,17 @@ class Wavelets {
   void ReconstructSamples(uint16_t* destination, int stride, int width, int height,
                           const RowEdit& edit);
 
+  // Told that destination rows y0 .. y0 + rows - 1 are final: once for
+  // every row, in blocks that may come from several threads at once, so
+  // the caller can use the rows while they are in the cache.
+  using RowsDone = std::function<void(int y0, int rows)>;
+  // As ReconstructSamples with an edit (which may be empty), and `done` for
+  // every block of finished rows.
+  void ReconstructSamples(uint8_t* destination, int stride, int width, int height,
+                          const RowEdit& edit, const RowsDone& done);
+  void ReconstructSamples(uint16_t* destination, int stride, int width, int height,
+                          const RowEdit& edit, const RowsDone& done);
+
   int GetLevels() const noexcept { return levels_; }
   int GetWaveletType() const noexcept { return waveletType_; }
   int GetTapLength() const noexcept { return tapLength_; }
@@ -122,7 +133,8 @@ class Wavelets {
   template <class T>
   void DecomposeImpl(const T* source, int stride, int width, int height);
   template <class T>
-  void ReconstructImpl(T* destination, int stride, int width, int height, const RowEdit* edit);
+  void ReconstructImpl(T* destination, int stride, int width, int height, const RowEdit* edit,
+                       const RowsDone* done = nullptr);
   void ReleaseOwnedTaps() noexcept;
 
   int levels_ = 0;
