@@ -396,8 +396,8 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
     for (int j = 0; j < hb; ++j) {
       rowPositions[j] = LevelZeroPosition(j - borderBase_, height, margin_, paddingMethod_);
     }
-    rows = LevelZeroRows<T>{source, stride, cols, rowPositions, borderBase_, margin_,
-                            margin_ + width, margin_};
+    rows = LevelZeroRows<T>{source,  stride,          cols,   rowPositions, borderBase_,
+                            margin_, margin_ + width, margin_};
   }
   // The working image: level-0 input plus a borderBase frame and one spare
   // row and column for odd sizes, for unframed bands the input of every
@@ -414,8 +414,8 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
     for (int y = 0; y < height; ++y) {
       RowToFloats(RowAt(source, stride, y), At(origin, step, margin_, margin_ + y), width);
     }
-    extender_->Execute(1, width, height, At(origin, step, margin_, margin_), step, margin_,
-                       margin_, paddingMethod_);
+    extender_->Execute(1, width, height, At(origin, step, margin_, margin_), step, margin_, margin_,
+                       paddingMethod_);
   }
 
   int w = static_cast<int>(w0), h = static_cast<int>(h0);
@@ -433,13 +433,13 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
     }
     wavelet::DetailShrink shrink{};
     if (shrink_) {
-      shrink = wavelet::DetailShrink{
-          {shrink_[3 * k], shrink_[3 * k + 1], shrink_[3 * k + 2]}, shrinkSoft_};
+      shrink = wavelet::DetailShrink{{shrink_[3 * k], shrink_[3 * k + 1], shrink_[3 * k + 2]},
+                                     shrinkSoft_};
     }
     const wavelet::DetailShrink* shrinkLevel = shrink_ ? &shrink : nullptr;
     if (k == 0 && fetchLevel0) {
-      wavelet::WTFwdRows(nullptr, 0, &FetchLevelZeroRow<T>, &rows, shrinkLevel, bands_[0],
-                         bandStep, bands_[1], bandStep, bands_[2], bandStep, bands_[3], bandStep,
+      wavelet::WTFwdRows(nullptr, 0, &FetchLevelZeroRow<T>, &rows, shrinkLevel, bands_[0], bandStep,
+                         bands_[1], bandStep, bands_[2], bandStep, bands_[3], bandStep,
                          IppiSize{bw, bh}, spec.get(), buffer.get());
       w = bw;
       h = bh;
@@ -457,8 +457,8 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
       PrepareRegion(*extender_, origin, step, w, h, borderBase_, paddingMethod_);
     }
     wavelet::WTFwdRows(input, inputStep, nullptr, nullptr, shrinkLevel, bands_[4 * k], bandStep,
-                       bands_[4 * k + 1], bandStep, bands_[4 * k + 2], bandStep,
-                       bands_[4 * k + 3], bandStep, IppiSize{bw, bh}, spec.get(), buffer.get());
+                       bands_[4 * k + 1], bandStep, bands_[4 * k + 2], bandStep, bands_[4 * k + 3],
+                       bandStep, IppiSize{bw, bh}, spec.get(), buffer.get());
     w = bw;
     h = bh;
   }
@@ -659,8 +659,8 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
                               At(bandOrigin[3], bandStep, offset, offset + y), bandStep,
                               IppiSize{width / 2, rows}, block.get(), blockStep, spec.get(), work);
             for (int r = 0; r < 2 * rows; ++r) {
-              RowFromFloats(RowAt(block.get(), blockStep, r),
-                            RowAt(destination, stride, 2 * y + r), width);
+              RowFromFloats(RowAt(block.get(), blockStep, r), RowAt(destination, stride, 2 * y + r),
+                            width);
             }
             if (done != nullptr) (*done)(2 * y, 2 * rows);
           }
@@ -682,7 +682,8 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
             kelvo::ScopedThreads one(1);
             detail::IppsBuffer<Ipp8u> own(ippsMalloc_8u(bufferSize > 0 ? bufferSize : 1));
             if (!own) {
-              throw IPException(ErrorCode::kPrimitiveFailed, "Wavelets::Reconstruct(ippsMalloc_8u)");
+              throw IPException(ErrorCode::kPrimitiveFailed,
+                                "Wavelets::Reconstruct(ippsMalloc_8u)");
             }
             run(b0, b1, own.get(), false);
           });

@@ -157,9 +157,9 @@ class Wavelets {
   kelvo::memory::BlockArray<float> pyramid_;  // one block holding every band
   kelvo::memory::BlockArray<int> bandSteps_;  // bytes, per level
   bool framedBands_ = false;
-  kelvo::memory::BlockArray<float> ownedTaps_;
-  kelvo::memory::BlockArray<float> shrink_;  // levels x 3 thresholds, or null
-  bool shrinkSoft_ = false;  // the four arrays of type 100, one block
+  kelvo::memory::BlockArray<float> ownedTaps_;  // the four arrays of type 100, one block
+  kelvo::memory::BlockArray<float> shrink_;     // levels x 3 thresholds, or null
+  bool shrinkSoft_ = false;
 };
 
 }  // namespace KelvoLibImageProcessing

@@ -17,9 +17,9 @@
 #include "imaging/primitives/wavelet-inl.h"
 
 #if HWY_ONCE
+#include "imaging/primitives/ParallelRows.h"
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/Threads.h"
-#include "imaging/primitives/ParallelRows.h"
 #include "imaging/primitives/WaveletRows.h"
 
 namespace KelvoLibImageProcessing::wavelet {
@@ -109,17 +109,18 @@ void Bands(int rows, long samplesPerRow, size_t bufferBytes, Ipp8u* callerBuffer
     for (int b = b0; b < b1; ++b) {
       const int begin = static_cast<int>(static_cast<long>(rows) * b / bands);
       const int end = static_cast<int>(static_cast<long>(rows) * (b + 1) / bands);
-      run(begin, end, b == 0 ? callerBuffer : extra.get() + bufferBytes * static_cast<size_t>(b - 1));
+      run(begin, end,
+          b == 0 ? callerBuffer : extra.get() + bufferBytes * static_cast<size_t>(b - 1));
     }
   });
 }
 
 // The analysis over a source image or over fetched rows.
 IppStatus Forward(const Ipp32f* pSrc, int srcStep, KelvoLibImageProcessing::wavelet::RowFetch fetch,
-                  const KelvoLibImageProcessing::wavelet::DetailShrink* shrink, Ipp32f* pApproxDst, int approxStep, Ipp32f* pDetailXDst, int detailXStep,
-                  Ipp32f* pDetailYDst, int detailYStep, Ipp32f* pDetailXYDst, int detailXYStep,
-                  IppiSize dstRoiSize, const IppiWTFwdSpec_32f_C1R* pSpec,
-                  Ipp8u* pBuffer) noexcept {
+                  const KelvoLibImageProcessing::wavelet::DetailShrink* shrink, Ipp32f* pApproxDst,
+                  int approxStep, Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst,
+                  int detailYStep, Ipp32f* pDetailXYDst, int detailXYStep, IppiSize dstRoiSize,
+                  const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer) noexcept {
   if (pApproxDst == nullptr || pDetailXDst == nullptr || pDetailYDst == nullptr ||
       pDetailXYDst == nullptr || pSpec == nullptr || pBuffer == nullptr) {
     return ippStsNullPtrErr;
@@ -198,8 +199,8 @@ IppStatus ippiWTFwd_32f_C1R(const Ipp32f* pSrc, int srcStep, Ipp32f* pApproxDst,
                             IppiSize dstRoiSize, const IppiWTFwdSpec_32f_C1R* pSpec,
                             Ipp8u* pBuffer) noexcept {
   if (pSrc == nullptr) return ippStsNullPtrErr;
-  return Forward(pSrc, srcStep, {}, nullptr, pApproxDst, approxStep, pDetailXDst, detailXStep, pDetailYDst,
-                 detailYStep, pDetailXYDst, detailXYStep, dstRoiSize, pSpec, pBuffer);
+  return Forward(pSrc, srcStep, {}, nullptr, pApproxDst, approxStep, pDetailXDst, detailXStep,
+                 pDetailYDst, detailYStep, pDetailXYDst, detailXYStep, dstRoiSize, pSpec, pBuffer);
 }
 
 IppStatus ippiWTFwdFree_32f_C1R(IppiWTFwdSpec_32f_C1R* pSpec) noexcept {

@@ -81,7 +81,8 @@ inline FwdLayout MakeFwdLayout(const Filter& l, const Filter& h) {
   out.evenOddLen = RoundUp16(static_cast<size_t>(kFwdStrip + (hi - loEven) / 2 + 2));
   out.fetchLen = RoundUp16(static_cast<size_t>(2 * kFwdStrip + hi - lo + 1));
   out.ringRows = hi - lo + 1;
-  out.floats = 2 * out.evenOddLen + out.fetchLen + 2 * static_cast<size_t>(out.ringRows) * kFwdStrip;
+  out.floats =
+      2 * out.evenOddLen + out.fetchLen + 2 * static_cast<size_t>(out.ringRows) * kFwdStrip;
   out.pointers = 3 * static_cast<size_t>(l.length + h.length);
   return out;
 }
@@ -107,7 +108,7 @@ struct FwdJob {
   ptrdiff_t srcStep;
   RowFetch fetch;
   const DetailShrink* shrink;  // null: details stored as computed
-  float* dst[4];  // approx, detailX, detailY, detailXY
+  float* dst[4];               // approx, detailX, detailY, detailXY
   ptrdiff_t dstStep[4];
   int bw, bh;
   int rowBegin, rowEnd;  // the output rows to compute, within [0, bh)
@@ -213,9 +214,8 @@ HWY_INLINE void Dot2x4(D d, const float* tapsA, const float* const* rowsA, const
 // Dot2x4 where both tap sets read the same rows (equal anchors): each
 // sample is loaded once for both sums.
 template <class D>
-HWY_INLINE void Dot2x4Shared(D d, const float* tapsA, const float* tapsB,
-                             const float* const* rows, int count, size_t j, hn::Vec<D> a[4],
-                             hn::Vec<D> b[4]) {
+HWY_INLINE void Dot2x4Shared(D d, const float* tapsA, const float* tapsB, const float* const* rows,
+                             int count, size_t j, hn::Vec<D> a[4], hn::Vec<D> b[4]) {
   const size_t n = hn::Lanes(d);
   for (int u = 0; u < 4; ++u) {
     a[u] = hn::Zero(d);
