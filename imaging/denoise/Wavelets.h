@@ -102,9 +102,11 @@ class Wavelets {
   // As ReconstructSamples, with the detail bands edited on the way: `edit`
   // is called once for every detail row the synthesis reads, before it is
   // read, and where the synthesis works a block of rows at a time, just
-  // before that block, so the row is edited while it is in the cache. The
-  // result is that of editing every detail row first, since rows nobody
-  // reads do not count.
+  // before that block, so the row is edited while it is in the cache (on
+  // several threads the finest level's rows are all edited first, in
+  // parallel: `edit` may then run on different rows at once). The result
+  // is that of editing every detail row first, since rows nobody reads do
+  // not count.
   void ReconstructSamples(uint8_t* destination, int stride, int width, int height,
                           const RowEdit& edit);
   void ReconstructSamples(uint16_t* destination, int stride, int width, int height,
