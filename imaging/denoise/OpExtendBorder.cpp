@@ -128,6 +128,11 @@ void Extend(int channels, int width, int height, T* data, int stride, int padX, 
 
 }  // namespace
 
+int OpExtendBorder::SourcePosition(int i, int size, int method) noexcept {
+  if (i >= 0 && i < size) return i;
+  return method == PaddingZero ? -1 : SourceIndex(i, size, method);
+}
+
 void OpExtendBorder::Execute(int channels, int width, int height, uint8_t* data, int stride,
                              int padX, int padY, int method) {
   Extend(channels, width, height, data, stride, padX, padY, method);

@@ -47,6 +47,11 @@ class OpExtendBorder {
   void Execute(int channels, int width, int height, float* data, int stride, int padX, int padY,
                int method);
 
+  // The image position (0 .. size - 1) whose value position i of a padded
+  // row or column takes, or -1 where the padding is zero; positions inside
+  // give themselves. size must be at least 1.
+  static int SourcePosition(int i, int size, int method) noexcept;
+
   // The same padding in both directions.
   void Execute(int channels, int width, int height, uint8_t* data, int stride, int pad,
                int method) {

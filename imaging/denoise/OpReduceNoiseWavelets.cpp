@@ -19,6 +19,7 @@
 #include "imaging/denoise/detail/WaveletShrink.h"
 #include "imaging/filters/OpConvertRGBtoYCbCr.h"
 #include "imaging/filters/OpConvertYCbCrtoRGB.h"
+#include "imaging/filters/detail/ColourConvert.h"
 #include "imaging/primitives/BlockCache.h"
 
 namespace KelvoLibImageProcessing {
@@ -272,9 +273,25 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
         IntelFilters::FilterMedianC1(planes[c], planeStride, planes[0] + (c + 2) * planeSize,
                                      planeStride, width_, height_, chromaMedianSize_);
       }
+      // The luminance rows go to the destination as the synthesis finishes
+      // each block of them, while they are in the cache, instead of in a
+      // pass of their own once the plane is complete. The source was read
+      // whole by the conversion above, so the destination may be it.
       result = planes[0] + 2 * planeSize;
-      ProcessChannel(planes[0], result, 0, thresholds_[0].get());
-      break;
+      const int dstStride = destination->GetStride();
+      uint8_t* const dst = destination->GetData();
+      const std::function<void(int, int)> toBgr = [&](int y0, int rows) {
+        const T* in = result + static_cast<size_t>(y0) * width_;
+        uint8_t* out = dst + static_cast<ptrdiff_t>(y0) * dstStride;
+        if constexpr (sizeof(T) == 1) {
+          detail::YCbCrRowsToRgb8(rows, in, planeStride, out, dstStride, width_, height_);
+        } else {
+          detail::YCbCrRowsToRgb16(rows, in, planeStride, reinterpret_cast<uint16_t*>(out),
+                                   dstStride, width_, height_);
+        }
+      };
+      ProcessChannel(planes[0], result, 0, thresholds_[0].get(), &toBgr);
+      return;
     }
     case ThresholdAdaptive:
       GenerateRawWeightMaps(source);
@@ -309,7 +326,8 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
 
 template <class T>
 void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
-                                           const float* planeThresholds) {
+                                           const float* planeThresholds,
+                                           const std::function<void(int y0, int rows)>* done) {
   constexpr const char* kWhere = "OpReduceNoiseWavelets::ProcessChannel";
   // The built-in thresholds are in 12-bit units; 8-bit samples under type 2
   // use them divided by 16.
@@ -336,18 +354,20 @@ void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
       ProcessWaveletLevelMedian(detail, bw, bh, planeThresholds + 3 * k);
     }
     wavelets.ReconstructSamples(out, planeStride, width_, height_);
+    if (done != nullptr) (*done)(0, height_);
     return;
   }
-  // Plain thresholding is applied row by row as the synthesis reaches the
-  // rows, so the finest bands are thresholded while they are in the cache;
-  // the bands keep the frames the transform extends them into.
+  // Plain thresholding is applied by the analysis as it stores the detail
+  // bands, so no pass reads them again before the synthesis; the bands keep
+  // the frames the transform extends them into.
   wavelets.SetFramedBands(true);
+  wavelets.SetDetailShrink(planeThresholds, softThreshold_ == 1);
   wavelets.DecomposeSamples(plane, planeStride, width_, height_);
-  const bool soft = softThreshold_ == 1;
-  const Wavelets::RowEdit threshold = [&](int level, int band, float* row, int count) {
-    ThresholdBand(row, static_cast<size_t>(count), planeThresholds[3 * level + band - 1], soft);
-  };
-  wavelets.ReconstructSamples(out, planeStride, width_, height_, threshold);
+  if (done != nullptr) {
+    wavelets.ReconstructSamples(out, planeStride, width_, height_, Wavelets::RowEdit(), *done);
+  } else {
+    wavelets.ReconstructSamples(out, planeStride, width_, height_);
+  }
 }
 
 void OpReduceNoiseWavelets::ProcessWaveletLevelMedian(float* const band[3], int bw, int bh,

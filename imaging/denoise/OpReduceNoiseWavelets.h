@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -126,9 +127,11 @@ class OpReduceNoiseWavelets {
 
   template <class T>
   void ExecuteTyped(const BitmapData* source, BitmapData* destination);
-  // plane in, out: the result (may be plane).
+  // plane in, out: the result (may be plane). done, when set, is told of
+  // every block of finished rows of out (thresholded channels only).
   template <class T>
-  void ProcessChannel(const T* plane, T* out, int channel, const float* planeThresholds);
+  void ProcessChannel(const T* plane, T* out, int channel, const float* planeThresholds,
+                      const std::function<void(int y0, int rows)>* done = nullptr);
   template <class T>
   void ProcessChannelAdaptive(T* plane, int channel, const float* dark, const float* bright);
   void ProcessWaveletLevelMedian(float* const band[3], int bw, int bh,

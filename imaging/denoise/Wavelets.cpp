@@ -14,7 +14,10 @@
 #include "imaging/denoise/detail/WaveletShrink.h"
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ImageView.h"
+#include "imaging/primitives/ParallelRows.h"
 #include "imaging/primitives/Primitives.h"
+#include "imaging/primitives/Threads.h"
+#include "imaging/primitives/WaveletRows.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -77,6 +80,58 @@ void RowFromFloats(const float* in, uint8_t* out, int n) {
 }
 void RowFromFloats(const float* in, uint16_t* out, int n) {
   detail::FloatsToSamples(in, out, static_cast<size_t>(n));
+}
+
+// The level-0 input without the float image: every sample of the padded,
+// extended level input is a copy of one source sample (or zero), so a row
+// is made by looking up where each of its samples comes from. Positions
+// are kept per column and per row (-1: zero), the same for every row.
+template <class T>
+struct LevelZeroRows {
+  const T* source;
+  int stride;       // bytes
+  const int* cols;  // at column x + border
+  const int* rows;  // at row y + border
+  int border;
+  int innerX0, innerX1;  // the columns that are source columns x - shift
+  int shift;
+};
+
+template <class T>
+void FetchLevelZeroRow(const void* context, int row, int x0, int count, float* out) {
+  const auto& c = *static_cast<const LevelZeroRows<T>*>(context);
+  const int sourceRow = c.rows[row + c.border];
+  if (sourceRow < 0) {
+    std::fill(out, out + count, 0.0f);
+    return;
+  }
+  const T* in = RowAt(c.source, c.stride, sourceRow);
+  const int* map = c.cols + c.border;
+  const int x1 = x0 + count;
+  const int a = std::clamp(c.innerX0, x0, x1);
+  const int b = std::clamp(c.innerX1, x0, x1);
+  const auto looked = [&](int from, int to) {
+    for (int x = from; x < to; ++x) {
+      const int i = map[x];
+      out[x - x0] = i < 0 ? 0.0f : static_cast<float>(in[i]);
+    }
+  };
+  looked(x0, a);
+  RowToFloats(in + (a - c.shift), out + (a - x0), b - a);
+  looked(b, x1);
+}
+
+// Where position j of the level-0 input (-border .. even size + border - 1)
+// comes from in a source line of `size` samples that was first padded by
+// `margin` on both sides: the frame extension of the padded line (after its
+// last sample is duplicated when its size is odd), then the margin padding.
+int LevelZeroPosition(int j, int size, int margin, int method) {
+  const int padded = size + 2 * margin;
+  const int even = padded + padded % 2;
+  int p = OpExtendBorder::SourcePosition(j, even, method);
+  if (p < 0) return -1;
+  if (p == padded) p = padded - 1;
+  return OpExtendBorder::SourcePosition(p - margin, size, method);
 }
 
 // Band rows per call of the level-0 synthesis when it goes out through a
@@ -180,6 +235,7 @@ void Wavelets::Initialize(int type, int levelCount, int method) {
   levelHeights_ = kelvo::memory::AllocateArray<int>(count, true);
   bandSteps_ = kelvo::memory::AllocateArray<int>(count, true);
   framedBands_ = false;
+  shrink_.reset();
   if (bands_ == nullptr || levelWidths_ == nullptr || levelHeights_ == nullptr ||
       bandSteps_ == nullptr) {
     ReleasePyramid();
@@ -191,6 +247,16 @@ void Wavelets::Initialize(int type, int levelCount, int method) {
       throw IPException(ErrorCode::kInstantiationFailed, "Wavelets::Initialize(OpExtendBorder)");
   }
   decomposed_ = false;
+}
+
+void Wavelets::SetDetailShrink(const float* thresholds, bool soft) {
+  shrink_.reset();
+  if (thresholds == nullptr) return;
+  const size_t n = 3 * static_cast<size_t>(levels_);
+  shrink_ = kelvo::memory::AllocateArray<float>(n);
+  if (!shrink_) throw IPException(ErrorCode::kAllocationFailed, "Wavelets::SetDetailShrink");
+  std::memcpy(shrink_.get(), thresholds, n * sizeof(float));
+  shrinkSoft_ = soft;
 }
 
 void Wavelets::SetWaveletsParams(int border, const float* fwdLow, const float* fwdHigh,
@@ -309,20 +375,48 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
   kelvo::memory::BlockArray<float> block = AllocateFloats(total);
   if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
 
-  // The working image: level-0 input plus a borderBase frame and one spare
-  // row and column for odd sizes. Every sample the transform reads is written
-  // first (copy, duplication, extension), so it is not cleared.
+  // Level 0 reads its input rows straight from the source, converted and
+  // padded on the way, when the filters stay within the frame the working
+  // image would give them (custom taps may reach further).
+  const int reachLo = anchorFwd_ - tapLength_ + 1;
+  const bool fetchLevel0 = -reachLo <= borderBase_ && anchorFwd_ <= borderBase_;
   const int wb = static_cast<int>(w0) + 2 * borderBase_ + 1;
   const int hb = static_cast<int>(h0) + 2 * borderBase_ + 1;
-  kelvo::memory::BlockArray<float> work = AllocateFloats(static_cast<long long>(wb) * hb);
-  if (!work) throw IPException(ErrorCode::kAllocationFailed, kWhere);
   const int step = wb * 4;
-  float* origin = At(work.get(), step, borderBase_, borderBase_);
-  for (int y = 0; y < height; ++y) {
-    RowToFloats(RowAt(source, stride, y), At(origin, step, margin_, margin_ + y), width);
+  kelvo::memory::BlockArray<int> positions;
+  LevelZeroRows<T> rows{};
+  if (fetchLevel0) {
+    positions = kelvo::memory::AllocateArray<int>(static_cast<size_t>(wb) + hb);
+    if (!positions) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    int* cols = positions.get();
+    int* rowPositions = cols + wb;
+    for (int j = 0; j < wb; ++j) {
+      cols[j] = LevelZeroPosition(j - borderBase_, width, margin_, paddingMethod_);
+    }
+    for (int j = 0; j < hb; ++j) {
+      rowPositions[j] = LevelZeroPosition(j - borderBase_, height, margin_, paddingMethod_);
+    }
+    rows = LevelZeroRows<T>{source,  stride,          cols,   rowPositions, borderBase_,
+                            margin_, margin_ + width, margin_};
   }
-  extender_->Execute(1, width, height, At(origin, step, margin_, margin_), step, margin_, margin_,
-                     paddingMethod_);
+  // The working image: level-0 input plus a borderBase frame and one spare
+  // row and column for odd sizes, for unframed bands the input of every
+  // level. Every sample the transform reads is written first (copy,
+  // duplication, extension), so it is not cleared.
+  kelvo::memory::BlockArray<float> work;
+  float* origin = nullptr;
+  if (!fetchLevel0 || (!framedBands_ && levels_ > 1)) {
+    work = AllocateFloats(static_cast<long long>(wb) * hb);
+    if (!work) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    origin = At(work.get(), step, borderBase_, borderBase_);
+  }
+  if (!fetchLevel0) {
+    for (int y = 0; y < height; ++y) {
+      RowToFloats(RowAt(source, stride, y), At(origin, step, margin_, margin_ + y), width);
+    }
+    extender_->Execute(1, width, height, At(origin, step, margin_, margin_), step, margin_, margin_,
+                       paddingMethod_);
+  }
 
   int w = static_cast<int>(w0), h = static_cast<int>(h0);
   float* next = block.get();
@@ -337,6 +431,20 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
           framedBands_ ? At(next, bandStep, static_cast<int>(left), borderBase_) : next;
       next += static_cast<size_t>(rowFloats(bw)) * static_cast<size_t>(bh + frame + extraRows);
     }
+    wavelet::DetailShrink shrink{};
+    if (shrink_) {
+      shrink = wavelet::DetailShrink{{shrink_[3 * k], shrink_[3 * k + 1], shrink_[3 * k + 2]},
+                                     shrinkSoft_};
+    }
+    const wavelet::DetailShrink* shrinkLevel = shrink_ ? &shrink : nullptr;
+    if (k == 0 && fetchLevel0) {
+      wavelet::WTFwdRows(nullptr, 0, &FetchLevelZeroRow<T>, &rows, shrinkLevel, bands_[0], bandStep,
+                         bands_[1], bandStep, bands_[2], bandStep, bands_[3], bandStep,
+                         IppiSize{bw, bh}, spec.get(), buffer.get());
+      w = bw;
+      h = bh;
+      continue;
+    }
     // A framed approximation band is the next level's input where it lies.
     const float* input = origin;
     int inputStep = step;
@@ -348,9 +456,9 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
       if (k > 0) ippiCopy_32f_C1R(bands_[4 * (k - 1)], w * 4, origin, step, IppiSize{w, h});
       PrepareRegion(*extender_, origin, step, w, h, borderBase_, paddingMethod_);
     }
-    ippiWTFwd_32f_C1R(input, inputStep, bands_[4 * k], bandStep, bands_[4 * k + 1], bandStep,
-                      bands_[4 * k + 2], bandStep, bands_[4 * k + 3], bandStep, IppiSize{bw, bh},
-                      spec.get(), buffer.get());
+    wavelet::WTFwdRows(input, inputStep, nullptr, nullptr, shrinkLevel, bands_[4 * k], bandStep,
+                       bands_[4 * k + 1], bandStep, bands_[4 * k + 2], bandStep, bands_[4 * k + 3],
+                       bandStep, IppiSize{bw, bh}, spec.get(), buffer.get());
     w = bw;
     h = bh;
   }
@@ -384,9 +492,20 @@ void Wavelets::ReconstructSamples(uint16_t* destination, int stride, int width, 
   ReconstructImpl(destination, stride, width, height, edit ? &edit : nullptr);
 }
 
+void Wavelets::ReconstructSamples(uint8_t* destination, int stride, int width, int height,
+                                  const RowEdit& edit, const RowsDone& done) {
+  ReconstructImpl(destination, stride, width, height, edit ? &edit : nullptr,
+                  done ? &done : nullptr);
+}
+void Wavelets::ReconstructSamples(uint16_t* destination, int stride, int width, int height,
+                                  const RowEdit& edit, const RowsDone& done) {
+  ReconstructImpl(destination, stride, width, height, edit ? &edit : nullptr,
+                  done ? &done : nullptr);
+}
+
 template <class T>
 void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height,
-                               const RowEdit* edit) {
+                               const RowEdit* edit, const RowsDone* done) {
   constexpr const char* kWhere = "Wavelets::Reconstruct";
   if (destination == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
   if (static_cast<long long>(stride) < static_cast<long long>(sizeof(T)) * width) {
@@ -523,17 +642,53 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
         inverse(offset, offset, IppiSize{width / 2, height / 2}, destination, stride);
       } else {
         const int blockStep = width * 4;
-        kelvo::memory::BlockArray<float> block =
-            AllocateFloats(2LL * kSynthesisBlockRows * static_cast<long long>(width));
-        if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
-        for (int y = 0; y < height / 2; y += kSynthesisBlockRows) {
-          const int rows = std::min(kSynthesisBlockRows, height / 2 - y);
-          editBefore(y, rows);
-          inverse(offset, offset + y, IppiSize{width / 2, rows}, block.get(), blockStep);
-          for (int r = 0; r < 2 * rows; ++r) {
-            RowFromFloats(RowAt(block.get(), blockStep, r), RowAt(destination, stride, 2 * y + r),
-                          width);
+        const int blocks = (height / 2 + kSynthesisBlockRows - 1) / kSynthesisBlockRows;
+        // Blocks b0 .. b1 - 1 with the caller's work buffer or one of their
+        // own; every output row is the same whichever run computes it.
+        const auto run = [&](int b0, int b1, Ipp8u* work, bool editing) {
+          kelvo::memory::BlockArray<float> block =
+              AllocateFloats(2LL * kSynthesisBlockRows * static_cast<long long>(width));
+          if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+          for (int b = b0; b < b1; ++b) {
+            const int y = b * kSynthesisBlockRows;
+            const int rows = std::min(kSynthesisBlockRows, height / 2 - y);
+            if (editing) editBefore(y, rows);
+            ippiWTInv_32f_C1R(At(bandOrigin[0], bandStep, offset, offset + y), bandStep,
+                              At(bandOrigin[1], bandStep, offset, offset + y), bandStep,
+                              At(bandOrigin[2], bandStep, offset, offset + y), bandStep,
+                              At(bandOrigin[3], bandStep, offset, offset + y), bandStep,
+                              IppiSize{width / 2, rows}, block.get(), blockStep, spec.get(), work);
+            for (int r = 0; r < 2 * rows; ++r) {
+              RowFromFloats(RowAt(block.get(), blockStep, r), RowAt(destination, stride, 2 * y + r),
+                            width);
+            }
+            if (done != nullptr) (*done)(2 * y, 2 * rows);
           }
+        };
+        if (kelvo::Threads() > 1 && blocks >= 4) {
+          // On several threads, bands of blocks run whole, each on one
+          // thread; the detail rows are edited first (an edit must run
+          // once per row, and neighbouring bands read the same rows).
+          if (lazy0) {
+            const int from = offset + readLo;
+            const int to = std::min(bh, offset + height / 2 - 1 + readHi + 1);
+            kelvo::ParallelRows(to - from, kelvo::BandRows(3L * (spans[0].x1 - spans[0].x0)),
+                                [&](int r0, int r1) {
+                                  kelvo::ScopedThreads one(1);
+                                  editRows(0, from + r0, from + r1);
+                                });
+          }
+          kelvo::ParallelRows(blocks, 1, [&](int b0, int b1) {
+            kelvo::ScopedThreads one(1);
+            detail::IppsBuffer<Ipp8u> own(ippsMalloc_8u(bufferSize > 0 ? bufferSize : 1));
+            if (!own) {
+              throw IPException(ErrorCode::kPrimitiveFailed,
+                                "Wavelets::Reconstruct(ippsMalloc_8u)");
+            }
+            run(b0, b1, own.get(), false);
+          });
+        } else {
+          run(0, blocks, buffer.get(), true);
         }
       }
       break;
@@ -563,6 +718,9 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
       for (int y = 0; y < height; ++y) {
         RowFromFloats(At(output.get(), w * 4, margin_, margin_ + y), RowAt(destination, stride, y),
                       width);
+      }
+      if constexpr (!std::is_same_v<T, float>) {
+        if (done != nullptr) (*done)(0, height);
       }
     }
   }

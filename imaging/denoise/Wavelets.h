@@ -68,6 +68,14 @@ class Wavelets {
   // Row step in bytes of the bands of a level (0 before Decompose).
   int GetBandStep(int level) const noexcept;
 
+  // Shrinks the detail bands while Decompose computes them, as the edit of
+  // ReconstructSamples would with ThresholdCoefficients' rule: thresholds
+  // holds levels x 3 floats (level-major, finest first; X, Y, XY), copied.
+  // The bands then hold the shrunk coefficients, and no separate pass over
+  // them is needed. Set before Decompose; null (or Initialize) switches it
+  // off.
+  void SetDetailShrink(const float* thresholds, bool soft);
+
   // source: width x height floats, stride in bytes. Once per object. The
   // sample forms take 8-bit or 16-bit samples, exactly as their float
   // values.
@@ -94,13 +102,26 @@ class Wavelets {
   // As ReconstructSamples, with the detail bands edited on the way: `edit`
   // is called once for every detail row the synthesis reads, before it is
   // read, and where the synthesis works a block of rows at a time, just
-  // before that block, so the row is edited while it is in the cache. The
-  // result is that of editing every detail row first, since rows nobody
-  // reads do not count.
+  // before that block, so the row is edited while it is in the cache (on
+  // several threads the finest level's rows are all edited first, in
+  // parallel: `edit` may then run on different rows at once). The result
+  // is that of editing every detail row first, since rows nobody reads do
+  // not count.
   void ReconstructSamples(uint8_t* destination, int stride, int width, int height,
                           const RowEdit& edit);
   void ReconstructSamples(uint16_t* destination, int stride, int width, int height,
                           const RowEdit& edit);
+
+  // Told that destination rows y0 .. y0 + rows - 1 are final: once for
+  // every row, in blocks that may come from several threads at once, so
+  // the caller can use the rows while they are in the cache.
+  using RowsDone = std::function<void(int y0, int rows)>;
+  // As ReconstructSamples with an edit (which may be empty), and `done` for
+  // every block of finished rows.
+  void ReconstructSamples(uint8_t* destination, int stride, int width, int height,
+                          const RowEdit& edit, const RowsDone& done);
+  void ReconstructSamples(uint16_t* destination, int stride, int width, int height,
+                          const RowEdit& edit, const RowsDone& done);
 
   int GetLevels() const noexcept { return levels_; }
   int GetWaveletType() const noexcept { return waveletType_; }
@@ -114,7 +135,8 @@ class Wavelets {
   template <class T>
   void DecomposeImpl(const T* source, int stride, int width, int height);
   template <class T>
-  void ReconstructImpl(T* destination, int stride, int width, int height, const RowEdit* edit);
+  void ReconstructImpl(T* destination, int stride, int width, int height, const RowEdit* edit,
+                       const RowsDone* done = nullptr);
   void ReleaseOwnedTaps() noexcept;
 
   int levels_ = 0;
@@ -138,6 +160,8 @@ class Wavelets {
   kelvo::memory::BlockArray<int> bandSteps_;  // bytes, per level
   bool framedBands_ = false;
   kelvo::memory::BlockArray<float> ownedTaps_;  // the four arrays of type 100, one block
+  kelvo::memory::BlockArray<float> shrink_;     // levels x 3 thresholds, or null
+  bool shrinkSoft_ = false;
 };
 
 }  // namespace KelvoLibImageProcessing

@@ -17,9 +17,10 @@
 #include "imaging/primitives/wavelet-inl.h"
 
 #if HWY_ONCE
+#include "imaging/primitives/ParallelRows.h"
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/Threads.h"
-#include "imaging/primitives/ParallelRows.h"
+#include "imaging/primitives/WaveletRows.h"
 
 namespace KelvoLibImageProcessing::wavelet {
 HWY_EXPORT(WTFwdImpl);
@@ -108,37 +109,20 @@ void Bands(int rows, long samplesPerRow, size_t bufferBytes, Ipp8u* callerBuffer
     for (int b = b0; b < b1; ++b) {
       const int begin = static_cast<int>(static_cast<long>(rows) * b / bands);
       const int end = static_cast<int>(static_cast<long>(rows) * (b + 1) / bands);
-      run(begin, end, b == 0 ? callerBuffer : extra.get() + bufferBytes * static_cast<size_t>(b - 1));
+      run(begin, end,
+          b == 0 ? callerBuffer : extra.get() + bufferBytes * static_cast<size_t>(b - 1));
     }
   });
 }
 
-}  // namespace
-
-extern "C" {
-
-IppStatus ippiWTFwdInitAlloc_32f_C1R(IppiWTFwdSpec_32f_C1R** ppSpec, const Ipp32f* pTapsLow,
-                                     int lenLow, int anchorLow, const Ipp32f* pTapsHigh,
-                                     int lenHigh, int anchorHigh) noexcept {
-  return InitAlloc(ppSpec, kFwdId, pTapsLow, lenLow, anchorLow, pTapsHigh, lenHigh, anchorHigh);
-}
-
-IppStatus ippiWTFwdGetBufSize_C1R(const IppiWTFwdSpec_32f_C1R* pSpec, int* pSize) noexcept {
-  if (pSpec == nullptr || pSize == nullptr) return ippStsNullPtrErr;
-  const WaveletSpec* s = Checked(pSpec, kFwdId);
-  if (s == nullptr) return ippStsContextMatchErr;
-  *pSize = static_cast<int>(
-      KelvoLibImageProcessing::wavelet::MakeFwdLayout(s->Low(), s->High()).Bytes());
-  return ippStsNoErr;
-}
-
-IppStatus ippiWTFwd_32f_C1R(const Ipp32f* pSrc, int srcStep, Ipp32f* pApproxDst, int approxStep,
-                            Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst,
-                            int detailYStep, Ipp32f* pDetailXYDst, int detailXYStep,
-                            IppiSize dstRoiSize, const IppiWTFwdSpec_32f_C1R* pSpec,
-                            Ipp8u* pBuffer) noexcept {
-  if (pSrc == nullptr || pApproxDst == nullptr || pDetailXDst == nullptr ||
-      pDetailYDst == nullptr || pDetailXYDst == nullptr || pSpec == nullptr || pBuffer == nullptr) {
+// The analysis over a source image or over fetched rows.
+IppStatus Forward(const Ipp32f* pSrc, int srcStep, KelvoLibImageProcessing::wavelet::RowFetch fetch,
+                  const KelvoLibImageProcessing::wavelet::DetailShrink* shrink, Ipp32f* pApproxDst,
+                  int approxStep, Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst,
+                  int detailYStep, Ipp32f* pDetailXYDst, int detailXYStep, IppiSize dstRoiSize,
+                  const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer) noexcept {
+  if (pApproxDst == nullptr || pDetailXDst == nullptr || pDetailYDst == nullptr ||
+      pDetailXYDst == nullptr || pSpec == nullptr || pBuffer == nullptr) {
     return ippStsNullPtrErr;
   }
   if (dstRoiSize.width < 1 || dstRoiSize.height < 1) return ippStsSizeErr;
@@ -147,6 +131,8 @@ IppStatus ippiWTFwd_32f_C1R(const Ipp32f* pSrc, int srcStep, Ipp32f* pApproxDst,
   KelvoLibImageProcessing::wavelet::FwdJob job{};
   job.src = pSrc;
   job.srcStep = srcStep;
+  job.fetch = fetch;
+  job.shrink = shrink;
   job.dst[0] = pApproxDst;
   job.dst[1] = pDetailXDst;
   job.dst[2] = pDetailYDst;
@@ -171,6 +157,50 @@ IppStatus ippiWTFwd_32f_C1R(const Ipp32f* pSrc, int srcStep, Ipp32f* pApproxDst,
           HWY_DYNAMIC_DISPATCH(KelvoLibImageProcessing::wavelet::WTFwdImpl)(part);
         });
   return ippStsNoErr;
+}
+
+}  // namespace
+
+namespace KelvoLibImageProcessing::wavelet {
+
+IppStatus WTFwdRows(const Ipp32f* pSrc, int srcStep, RowFetchFn fetch, const void* context,
+                    const DetailShrink* shrink, Ipp32f* pApproxDst, int approxStep,
+                    Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst, int detailYStep,
+                    Ipp32f* pDetailXYDst, int detailXYStep, IppiSize dstRoiSize,
+                    const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer) noexcept {
+  if (pSrc == nullptr && fetch == nullptr) return ippStsNullPtrErr;
+  return Forward(pSrc, srcStep, RowFetch{fetch, context}, shrink, pApproxDst, approxStep,
+                 pDetailXDst, detailXStep, pDetailYDst, detailYStep, pDetailXYDst, detailXYStep,
+                 dstRoiSize, pSpec, pBuffer);
+}
+
+}  // namespace KelvoLibImageProcessing::wavelet
+
+extern "C" {
+
+IppStatus ippiWTFwdInitAlloc_32f_C1R(IppiWTFwdSpec_32f_C1R** ppSpec, const Ipp32f* pTapsLow,
+                                     int lenLow, int anchorLow, const Ipp32f* pTapsHigh,
+                                     int lenHigh, int anchorHigh) noexcept {
+  return InitAlloc(ppSpec, kFwdId, pTapsLow, lenLow, anchorLow, pTapsHigh, lenHigh, anchorHigh);
+}
+
+IppStatus ippiWTFwdGetBufSize_C1R(const IppiWTFwdSpec_32f_C1R* pSpec, int* pSize) noexcept {
+  if (pSpec == nullptr || pSize == nullptr) return ippStsNullPtrErr;
+  const WaveletSpec* s = Checked(pSpec, kFwdId);
+  if (s == nullptr) return ippStsContextMatchErr;
+  *pSize = static_cast<int>(
+      KelvoLibImageProcessing::wavelet::MakeFwdLayout(s->Low(), s->High()).Bytes());
+  return ippStsNoErr;
+}
+
+IppStatus ippiWTFwd_32f_C1R(const Ipp32f* pSrc, int srcStep, Ipp32f* pApproxDst, int approxStep,
+                            Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst,
+                            int detailYStep, Ipp32f* pDetailXYDst, int detailXYStep,
+                            IppiSize dstRoiSize, const IppiWTFwdSpec_32f_C1R* pSpec,
+                            Ipp8u* pBuffer) noexcept {
+  if (pSrc == nullptr) return ippStsNullPtrErr;
+  return Forward(pSrc, srcStep, {}, nullptr, pApproxDst, approxStep, pDetailXDst, detailXStep,
+                 pDetailYDst, detailYStep, pDetailXYDst, detailXYStep, dstRoiSize, pSpec, pBuffer);
 }
 
 IppStatus ippiWTFwdFree_32f_C1R(IppiWTFwdSpec_32f_C1R* pSpec) noexcept {

@@ -17,6 +17,7 @@
 #include <type_traits>
 
 #include "imaging/primitives/ImageView.h"
+#include "imaging/primitives/WaveletRows.h"
 
 namespace KelvoLibImageProcessing::wavelet {
 
@@ -54,9 +55,19 @@ inline size_t RoundUp16(size_t n) {
   return (n + 15) & ~static_cast<size_t>(15);
 }
 
+// Source rows handed over by the caller instead of read from an image:
+// fn(context, row, x0, count, out) writes samples x0 .. x0 + count - 1 of
+// source row `row` to out. It is called from several threads at once when
+// the rows run in bands, so it must only read shared state.
+struct RowFetch {
+  void (*fn)(const void* context, int row, int x0, int count, float* out);
+  const void* context;
+};
+
 // Layout of the analysis work buffer (in floats, then pointers).
 struct FwdLayout {
   size_t evenOddLen;  // each of the even and odd sample rows
+  size_t fetchLen;    // one fetched source row of a strip
   int ringRows;       // row outputs kept for the column pass
   size_t floats;
   size_t pointers;
@@ -68,8 +79,10 @@ inline FwdLayout MakeFwdLayout(const Filter& l, const Filter& h) {
   const int loEven = 2 * FloorHalf(lo);
   FwdLayout out;
   out.evenOddLen = RoundUp16(static_cast<size_t>(kFwdStrip + (hi - loEven) / 2 + 2));
+  out.fetchLen = RoundUp16(static_cast<size_t>(2 * kFwdStrip + hi - lo + 1));
   out.ringRows = hi - lo + 1;
-  out.floats = 2 * out.evenOddLen + 2 * static_cast<size_t>(out.ringRows) * kFwdStrip;
+  out.floats =
+      2 * out.evenOddLen + out.fetchLen + 2 * static_cast<size_t>(out.ringRows) * kFwdStrip;
   out.pointers = 3 * static_cast<size_t>(l.length + h.length);
   return out;
 }
@@ -91,9 +104,11 @@ inline InvLayout MakeInvLayout(const Filter& l, const Filter& h) {
 }
 
 struct FwdJob {
-  const float* src;
+  const float* src;  // unused when fetch.fn is set
   ptrdiff_t srcStep;
-  float* dst[4];  // approx, detailX, detailY, detailXY
+  RowFetch fetch;
+  const DetailShrink* shrink;  // null: details stored as computed
+  float* dst[4];               // approx, detailX, detailY, detailXY
   ptrdiff_t dstStep[4];
   int bw, bh;
   int rowBegin, rowEnd;  // the output rows to compute, within [0, bh)
@@ -199,9 +214,8 @@ HWY_INLINE void Dot2x4(D d, const float* tapsA, const float* const* rowsA, const
 // Dot2x4 where both tap sets read the same rows (equal anchors): each
 // sample is loaded once for both sums.
 template <class D>
-HWY_INLINE void Dot2x4Shared(D d, const float* tapsA, const float* tapsB,
-                             const float* const* rows, int count, size_t j, hn::Vec<D> a[4],
-                             hn::Vec<D> b[4]) {
+HWY_INLINE void Dot2x4Shared(D d, const float* tapsA, const float* tapsB, const float* const* rows,
+                             int count, size_t j, hn::Vec<D> a[4], hn::Vec<D> b[4]) {
   const size_t n = hn::Lanes(d);
   for (int u = 0; u < 4; ++u) {
     a[u] = hn::Zero(d);
@@ -265,6 +279,15 @@ HWY_INLINE void Dot4Sets(D d, const float* const taps[4], const float* const* co
       }
     }
   }
+}
+
+template <class D>
+HWY_INLINE hn::Vec<D> Shrink(D d, hn::Vec<D> v, float t, bool soft) {
+  const auto inside = hn::And(hn::Ge(v, hn::Set(d, -t)), hn::Le(v, hn::Set(d, t)));
+  // v + t is v - (-t), the same bits.
+  const auto kept =
+      soft ? hn::Sub(v, hn::IfThenElse(hn::Gt(v, hn::Zero(d)), hn::Set(d, t), hn::Set(d, -t))) : v;
+  return hn::IfThenZeroElse(inside, kept);
 }
 
 // Splits x[first .. last] (offsets from loEven, which is even and at most
@@ -332,7 +355,8 @@ inline void WTFwdImpl(const FwdJob& job) {
                                                 ~static_cast<uintptr_t>(63));
   float* even = reinterpret_cast<float*>(base);
   float* odd = even + layout.evenOddLen;
-  float* ringLow = odd + layout.evenOddLen;
+  float* fetched = odd + layout.evenOddLen;
+  float* ringLow = fetched + layout.fetchLen;
   float* ringHigh = ringLow + static_cast<size_t>(ringRows) * kFwdStrip;
   const float** rowPtrLow =
       reinterpret_cast<const float**>(ringHigh + static_cast<size_t>(ringRows) * kFwdStrip);
@@ -363,7 +387,13 @@ inline void WTFwdImpl(const FwdJob& job) {
     for (int n = job.rowBegin; n < job.rowEnd; ++n) {
       // Row outputs for source rows up to 2n + hi.
       for (int r = std::max(nextRow, 2 * n + lo); r <= 2 * n + hi; ++r) {
-        const float* x = RowAt(job.src, job.srcStep, r) + 2 * static_cast<ptrdiff_t>(n0);
+        const float* x;
+        if (job.fetch.fn != nullptr) {
+          job.fetch.fn(job.fetch.context, r, 2 * n0 + first, last - first + 1, fetched);
+          x = fetched - first;
+        } else {
+          x = RowAt(job.src, job.srcStep, r) + 2 * static_cast<ptrdiff_t>(n0);
+        }
         Deinterleave(x, loEven, first, last, even, odd);
         float* outLow = ringLow + static_cast<size_t>(slot(r)) * kFwdStrip;
         float* outHigh = ringHigh + static_cast<size_t>(slot(r)) * kFwdStrip;
@@ -419,6 +449,12 @@ inline void WTFwdImpl(const FwdJob& job) {
       float* detailX = RowAt(job.dst[1], job.dstStep[1], n) + n0;
       float* detailY = RowAt(job.dst[2], job.dstStep[2], n) + n0;
       float* detailXY = RowAt(job.dst[3], job.dstStep[3], n) + n0;
+      const DetailShrink* shrink = job.shrink;
+      // Detail band b (0 X, 1 Y, 2 XY), shrunk on the way when asked.
+      const auto putDetail = [shrink](auto d, auto v, int b, float* to) {
+        if (shrink != nullptr) v = Shrink(d, v, shrink->t[b], shrink->soft);
+        hn::StoreU(v, d, to);
+      };
       const auto colBody = [&](auto d, size_t j) {
         if (sameAnchor) {
           // approx = h on low rows, detailY = g on low rows; detailX = h on
@@ -426,14 +462,14 @@ inline void WTFwdImpl(const FwdJob& job) {
           hn::Vec<decltype(d)> v[4];
           Dot4(d, lf.taps, hf.taps, lowOnLow, lowOnHigh, lf.length, j, v);
           hn::StoreU(v[0], d, approx + j);
-          hn::StoreU(v[1], d, detailY + j);
-          hn::StoreU(v[2], d, detailX + j);
-          hn::StoreU(v[3], d, detailXY + j);
+          putDetail(d, v[1], 1, detailY + j);
+          putDetail(d, v[2], 0, detailX + j);
+          putDetail(d, v[3], 2, detailXY + j);
         } else {
           hn::StoreU(Dot(d, lf.taps, lowOnLow, lf.length, j), d, approx + j);
-          hn::StoreU(Dot(d, lf.taps, lowOnHigh, lf.length, j), d, detailX + j);
-          hn::StoreU(Dot(d, hf.taps, highOnLow, hf.length, j), d, detailY + j);
-          hn::StoreU(Dot(d, hf.taps, highOnHigh, hf.length, j), d, detailXY + j);
+          putDetail(d, Dot(d, lf.taps, lowOnHigh, lf.length, j), 0, detailX + j);
+          putDetail(d, Dot(d, hf.taps, highOnLow, hf.length, j), 1, detailY + j);
+          putDetail(d, Dot(d, hf.taps, highOnHigh, hf.length, j), 2, detailXY + j);
         }
       };
       if (sameAnchor) {
@@ -446,13 +482,13 @@ inline void WTFwdImpl(const FwdJob& job) {
                 hn::Vec<decltype(d)> v[4], w[4];
                 Dot4x2(d, lf.taps, hf.taps, lowOnLow, lowOnHigh, lf.length, j + u * n, v, w);
                 hn::StoreU(v[0], d, approx + j + u * n);
-                hn::StoreU(v[1], d, detailY + j + u * n);
-                hn::StoreU(v[2], d, detailX + j + u * n);
-                hn::StoreU(v[3], d, detailXY + j + u * n);
+                putDetail(d, v[1], 1, detailY + j + u * n);
+                putDetail(d, v[2], 0, detailX + j + u * n);
+                putDetail(d, v[3], 2, detailXY + j + u * n);
                 hn::StoreU(w[0], d, approx + j + (u + 1) * n);
-                hn::StoreU(w[1], d, detailY + j + (u + 1) * n);
-                hn::StoreU(w[2], d, detailX + j + (u + 1) * n);
-                hn::StoreU(w[3], d, detailXY + j + (u + 1) * n);
+                putDetail(d, w[1], 1, detailY + j + (u + 1) * n);
+                putDetail(d, w[2], 0, detailX + j + (u + 1) * n);
+                putDetail(d, w[3], 2, detailXY + j + (u + 1) * n);
               }
             },
             colBody);

@@ -28,9 +28,18 @@ void ShrinkImpl(float* x, size_t n, float t, bool soft) {
   for (; i < n; ++i) ShrinkVector(d1, x + i, t, soft);
 }
 
+// Samples widened to 32-bit integers and converted: exact for both depths.
 template <class T>
 void ToFloatsImpl(const T* in, float* out, size_t n) {
-  for (size_t i = 0; i < n; ++i) out[i] = static_cast<float>(in[i]);
+  const hn::ScalableTag<float> df;
+  const hn::Rebind<int32_t, decltype(df)> di;
+  const hn::Rebind<T, decltype(df)> dt;
+  const size_t lanes = hn::Lanes(df);
+  size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    hn::StoreU(hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(dt, in + i))), df, out + i);
+  }
+  for (; i < n; ++i) out[i] = static_cast<float>(in[i]);
 }
 
 template <class D, class T>

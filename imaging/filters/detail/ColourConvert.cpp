@@ -81,5 +81,16 @@ void YCbCrToRgb16(int height, const uint16_t* src, int srcStride, uint16_t* dst,
         });
 }
 
+void YCbCrRowsToRgb8(int rows, const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
+                     int width, int planeRows) noexcept {
+  HWY_DYNAMIC_DISPATCH(YCbCrToRgb8Impl)
+  (rows, src, srcStride, dst, dstStride, width, true, planeRows);
+}
+void YCbCrRowsToRgb16(int rows, const uint16_t* src, int srcStride, uint16_t* dst, int dstStride,
+                      int width, int planeRows) noexcept {
+  HWY_DYNAMIC_DISPATCH(YCbCrToRgb16Impl)
+  (rows, src, srcStride, dst, dstStride, width, true, planeRows);
+}
+
 }  // namespace KelvoLibImageProcessing::detail
 #endif  // HWY_ONCE

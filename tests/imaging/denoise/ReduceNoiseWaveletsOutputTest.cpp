@@ -18,7 +18,13 @@
 #include <vector>
 
 #include "imaging/core/BitmapData.h"
+#include "imaging/denoise/IntelFilters.h"
 #include "imaging/denoise/OpReduceNoiseWavelets.h"
+#include "imaging/denoise/Wavelets.h"
+#include "imaging/denoise/detail/WaveletShrink.h"
+#include "imaging/filters/OpConvertRGBtoYCbCr.h"
+#include "imaging/filters/OpConvertYCbCrtoRGB.h"
+#include "imaging/primitives/Threads.h"
 #include "tests/imaging/primitives/TargetLoop.h"
 
 namespace KelvoLibImageProcessing {
@@ -139,8 +145,7 @@ void Configure(Op& op, const Case& c) {
   if (c.median > 0) op.SetChromaMedianSize(c.median);
   if (c.type == Op::ThresholdAdaptive) {
     const float bright[12] = {0.5f, 0.5f, 0.5f, 0.3f, 0.3f, 0.3f, 0.1f, 0.1f, 0.1f, 0, 0, 0};
-    op.SetThresholdAdaptiveParams(1, kLumCb, kLumCr, kLumY, bright, bright, bright, 40.0f,
-                                  200.0f);
+    op.SetThresholdAdaptiveParams(1, kLumCb, kLumCr, kLumY, bright, bright, bright, 40.0f, 200.0f);
   } else if (c.customThresholds) {
     op.SetThresholdParams(kLumY, kLumCb, kLumCr);
   }
@@ -251,6 +256,80 @@ TEST(ReduceNoiseWaveletsOutput, OtherReductionTypes) {
       {"adaptive 8-bit", 132, 100, k8, 0, false, 3, 0, 0, false},
       {"adaptive BGR 16-bit", 96, 200, k16, 0, true, 3, 1, 0, false},
   });
+}
+
+// The chroma-median type put together from its parts one whole plane at a
+// time: planes, chroma medians, the luminance decomposed, every detail band
+// thresholded, reconstructed, back to BGR. The reduction, which converts
+// the luminance to BGR block by block as the synthesis finishes it and runs
+// its bands on several threads, must give the same bytes.
+template <class T>
+BitmapData ComposedChromaMedian(const BitmapData& source) {
+  const int w = source.GetWidth(), h = source.GetHeight();
+  const size_t area = static_cast<size_t>(w) * h;
+  const int planeStride = w * static_cast<int>(sizeof(T));
+  std::vector<T> planes(3 * area), result(3 * area);
+  if constexpr (sizeof(T) == 1) {
+    OpConvertRGBtoYCbCr().ConvertUChar(h, source.GetData(), source.GetStride(), planes.data(),
+                                       planeStride, w, true);
+  } else {
+    OpConvertRGBtoYCbCr().ConvertUShort(h, reinterpret_cast<const uint16_t*>(source.GetData()),
+                                        source.GetStride(), planes.data(), planeStride, w, true);
+  }
+  for (int c = 1; c < 3; ++c) {
+    IntelFilters::FilterMedianC1(planes.data() + c * area, planeStride, result.data() + c * area,
+                                 planeStride, w, h, 5);
+  }
+  Wavelets wt;
+  wt.DecomposeSamples(planes.data(), planeStride, w, h);
+  int* widths = nullptr;
+  int* heights = nullptr;
+  float** bands = wt.GetMRAPyramid(&widths, &heights);
+  for (int k = 0; k < wt.GetLevels(); ++k) {
+    const size_t n = static_cast<size_t>((widths[k] + 1) / 2) * ((heights[k] + 1) / 2);
+    for (int b = 1; b < 4; ++b)
+      detail::ShrinkCoefficients(bands[4 * k + b], n, kLumY[3 * k + b - 1], true);
+  }
+  wt.ReconstructSamples(result.data(), planeStride, w, h);
+  BitmapData out(w, h, source.GetFormat(), nullptr, source.GetStride());
+  if constexpr (sizeof(T) == 1) {
+    OpConvertYCbCrtoRGB().ConvertUChar(h, result.data(), planeStride, out.GetData(),
+                                       out.GetStride(), w, true);
+  } else {
+    OpConvertYCbCrtoRGB().ConvertUShort(h, result.data(), planeStride,
+                                        reinterpret_cast<uint16_t*>(out.GetData()), out.GetStride(),
+                                        w, true);
+  }
+  return out;
+}
+
+TEST(ReduceNoiseWaveletsOutput, FusedStepsMatchTheComposedStepsOnAnyThreadCount) {
+  const Case cases[] = {
+      {"8-bit", 644, 484, k8, 0, false, 0, 0, 5, true},
+      {"16-bit", 200, 136, k16, 0, false, 0, 0, 5, true},
+      {"8-bit threshold", 644, 484, k8, 0, false, 2, 0, 0, true},
+  };
+  for (const Case& c : cases) {
+    const BitmapData noisy = Picture(c.w, c.h, c.format, 0, 7);
+    const auto reduce = [&](int threads) {
+      kelvo::ScopedThreads scope(threads);
+      Op op;
+      Configure(op, c);
+      BitmapData out(c.w, c.h, c.format, nullptr, noisy.GetStride());
+      op.Execute(&noisy, &out);
+      return out;
+    };
+    const BitmapData one = reduce(1);
+    if (c.type == Op::LumThresholdChromaMedian) {
+      const BitmapData composed = c.format == k8 ? ComposedChromaMedian<uint8_t>(noisy)
+                                                 : ComposedChromaMedian<uint16_t>(noisy);
+      EXPECT_EQ(FirstDifference(one, composed), "") << c.name << ": differs from the composition";
+    }
+    for (int threads : {2, 3}) {
+      EXPECT_EQ(FirstDifference(one, reduce(threads)), "")
+          << c.name << ", " << threads << " threads";
+    }
+  }
 }
 
 }  // namespace
