@@ -933,8 +933,11 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     gst_kelvo_frame_grab_set_hooks(GST_KELVO_FRAME_GRAB(e), hooks);
     // With one shot there is nothing to decode while it is written (the
     // stream is held once it is taken), so it is written at once on the
-    // streaming thread rather than on a worker of lower priority.
-    if (shots.size() == 1) g_object_set(e, "write-in-background", FALSE, nullptr);
+    // streaming thread rather than on a worker of lower priority. A grab
+    // held to one thread writes there too: the worker would take a second
+    // core beside the decoding.
+    if (shots.size() == 1 || options.threads == 1)
+      g_object_set(e, "write-in-background", FALSE, nullptr);
   }
 
   for (const Shot& s : shots) {

@@ -110,7 +110,10 @@ struct Options {
   int scaleWidth = 0, scaleHeight = 0;  // 0: keep; one side only: keep the aspect ratio
   Interval interval;
   // Threads the enhancement of each still may use; 0: the image library's
-  // count (KELVO_THREADS, or the cores).
+  // count (KELVO_THREADS, or the cores). 1 also writes each still on the
+  // thread that decodes, instead of beside it, so that a grab held to one
+  // thread (and one decoder thread) keeps to one core: what a batch that
+  // runs one grab per core expects.
   int threads = 0;
   // Threads the video decoder may use, for decoders that can be told (the
   // libav ones); 0: the decoder's own choice (about one per core).

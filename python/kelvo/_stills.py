@@ -72,7 +72,9 @@ def grab(path: str | os.PathLike, times: Iterable[float], *, enhance: bool = Fal
     enhancement of a still may use and decoder_threads how many the video
     decoder may (for the libav decoders: H.264, HEVC, MPEG-4...); 0 leaves
     each to its default, about one per core, which suits one call at a time
-    but not several processes sharing a machine. A pass over the video in
+    but not several processes sharing a machine. threads=1 also writes each
+    still on the decoding thread rather than beside it, so that with
+    decoder_threads=1 the call keeps to one core. A pass over the video in
     which nothing moves for stall_seconds (a decoder stuck on a broken file)
     is given up with kelvo.GrabError.
 
