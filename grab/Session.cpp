@@ -719,36 +719,6 @@ std::string PixelsOnlyName(const void* pass, size_t index) {
   return (std::filesystem::path(g_get_tmp_dir()) / name).string();
 }
 
-EnhanceReport ReportOf(const KelvoLibImageProcessing::PipelineSnapshot::Report& r) {
-  EnhanceReport e;
-  e.skinRatio = r.skinRatio;
-  e.skinMean = r.skinMean;
-  e.skinClip = r.skinClip;
-  e.lowClip05 = r.lowClip05;
-  e.lowClip01 = r.lowClip01;
-  e.lowClip00 = r.lowClip00;
-  e.hiClip1 = r.hiClip1;
-  e.hiClip05 = r.hiClip05;
-  e.hiClip01 = r.hiClip01;
-  e.hiClip00 = r.hiClip00;
-  e.hiClip66 = r.hiClip66;
-  e.origMean = r.origMean;
-  e.midRatio = r.midRatio;
-  e.midAve = r.midAve;
-  e.skinLim = r.skinLim;
-  e.finalClip = r.finalClip;
-  e.finalLow = r.finalLow;
-  e.finalHigh = r.finalHigh;
-  e.lowLimit = r.lowLimit;
-  e.opacity = r.opacity;
-  e.colourCast = r.colourCast;
-  e.lowKey = r.lowKey;
-  e.lowRaised = r.lowRaised;
-  e.times = {r.times.copyIn, r.times.skin,  r.times.noise,   r.times.stretch,
-             r.times.sharpen, r.times.blend, r.times.copyOut, r.times.total};
-  return e;
-}
-
 }  // namespace
 
 double SeekPoint(double target, bool main, double halfFrame, double period) {
@@ -1063,7 +1033,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
       out.rule = shotRule[s];
       out.taken = !shotFailed[s];
       out.enhanced = shotEnhanced[s] != 0;
-      if (out.taken && out.enhanced && report) out.report = ReportOf(*report);
+      if (out.taken && out.enhanced && report) out.report = *report;
       out.damaged = out.taken && damagedFrame(shotStreamTime[s]);
       if (!out.taken) {
         out.failure = Failure::Write;
@@ -1113,7 +1083,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     // Pixels only: nothing was to be written, and nothing went wrong.
     out.taken = r.written || (!still.writeFile && r.reason.empty() && !r.pixels.empty());
     out.enhanced = r.enhanced;
-    if (out.taken && r.enhanced && r.report) out.report = ReportOf(*r.report);
+    if (out.taken && r.enhanced && r.report) out.report = *r.report;
     if (!out.taken) {
       out.failure = Failure::Write;
       out.error = r.reason;

@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/pipeline/PipelineSnapshot.h"
+
 namespace kelvo::grab {
 
 // One still asked for.
@@ -47,21 +49,8 @@ struct Request {
 };
 
 // What the enhancement of a still measured and decided, and how long each
-// stage took: the image library's snapshot report, field for field.
-struct EnhanceReport {
-  float skinRatio = 0.0f, skinMean = 0.0f, skinClip = 0.0f;
-  float lowClip05 = 0.0f, lowClip01 = 0.0f, lowClip00 = 0.0f;
-  float hiClip1 = 0.0f, hiClip05 = 0.0f, hiClip01 = 0.0f, hiClip00 = 0.0f, hiClip66 = 0.0f;
-  float origMean = 0.0f, midRatio = 0.0f, midAve = 0.0f;
-  float skinLim = 0.0f, finalClip = 0.0f;
-  float finalLow = 0.0f, finalHigh = 0.0f, lowLimit = 0.0f;
-  float opacity = 0.5f;
-  bool colourCast = false, lowKey = false, lowRaised = false;
-  struct Times {  // milliseconds of wall-clock time
-    double copyIn = 0.0, skin = 0.0, noise = 0.0, stretch = 0.0, sharpen = 0.0, blend = 0.0,
-           copyOut = 0.0, total = 0.0;
-  } times;
-};
+// stage took: the image library's snapshot report.
+using EnhanceReport = KelvoLibImageProcessing::PipelineSnapshot::Report;
 
 // Why a still was not taken.
 enum class Failure {

@@ -9,13 +9,10 @@
 #include <string>
 #include <utility>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
 #include "imaging/core/BitmapData.h"
 #include "imaging/pipeline/PipelineSnapshot.h"
 #include "imaging/primitives/ParallelRows.h"
+#include "python/src/ChannelSwap.h"
 
 namespace py = pybind11;
 
@@ -38,56 +35,6 @@ std::string ShapeText(const py::array& a) {
   return text + ")";
 }
 
-// Exchanges the first and last byte of each three of `bytes` bytes (a
-// multiple of 3) from in to out, which may be the same memory: each block is
-// read whole before it is written.
-//
-// With SSSE3 (every x86-64 processor since 2006) 16 pixels at a time: each
-// 16-byte piece of the result is the or of byte shuffles of the one, two or
-// three 16-byte pieces of the source its bytes come from. That runs at the
-// speed of memory, three to four times the compiler's vectorised loop.
-#if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("ssse3"))) void SwapOuterBlocks(const uint8_t* in, uint8_t* out,
-                                                      py::ssize_t* done, py::ssize_t bytes) {
-  constexpr char Z = -128;  // a shuffle index that gives 0
-  const __m128i m00 = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, Z);
-  const __m128i m01 = _mm_setr_epi8(Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, 1);
-  const __m128i m10 = _mm_setr_epi8(Z, 15, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z);
-  const __m128i m11 = _mm_setr_epi8(0, Z, 4, 3, 2, 7, 6, 5, 10, 9, 8, 13, 12, 11, Z, 15);
-  const __m128i m12 = _mm_setr_epi8(Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, 0, Z);
-  const __m128i m21 = _mm_setr_epi8(14, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z);
-  const __m128i m22 = _mm_setr_epi8(Z, 3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13);
-  py::ssize_t i = 0;
-  for (; i + 48 <= bytes; i += 48) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 16));
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 32));
-    const __m128i o0 = _mm_or_si128(_mm_shuffle_epi8(a, m00), _mm_shuffle_epi8(b, m01));
-    const __m128i o1 = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, m10), _mm_shuffle_epi8(b, m11)),
-                                    _mm_shuffle_epi8(c, m12));
-    const __m128i o2 = _mm_or_si128(_mm_shuffle_epi8(b, m21), _mm_shuffle_epi8(c, m22));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), o0);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 16), o1);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 32), o2);
-  }
-  *done = i;
-}
-#endif
-
-void SwapOuter(const uint8_t* in, uint8_t* out, py::ssize_t bytes) {
-  py::ssize_t i = 0;
-#if defined(__x86_64__) || defined(__i386__)
-  static const bool ssse3 = __builtin_cpu_supports("ssse3");
-  if (ssse3) SwapOuterBlocks(in, out, &i, bytes);
-#endif
-  for (; i + 2 < bytes; i += 3) {
-    const uint8_t first = in[i];
-    out[i] = in[i + 2];
-    out[i + 1] = in[i + 1];
-    out[i + 2] = first;
-  }
-}
-
 // Copies a strided H x W x 3 array into rows of 3 * width bytes, reversing
 // the channel order when swap is set.
 void CopyIn(const uint8_t* base, py::ssize_t rowStep, py::ssize_t pixelStep,
@@ -101,7 +48,7 @@ void CopyIn(const uint8_t* base, py::ssize_t rowStep, py::ssize_t pixelStep,
   }
   if (swap && pixelStep == 3 && channelStep == 1) {
     for (py::ssize_t y = 0; y < height; ++y) {
-      SwapOuter(base + y * rowStep, out + y * 3 * width, 3 * width);
+      SwapOuterChannels(base + y * rowStep, out + y * 3 * width, static_cast<size_t>(3 * width));
     }
     return;
   }
@@ -173,7 +120,7 @@ py::tuple EnhanceArray(const py::handle& image, const EnhanceOptions& options,
     if (rgb) {
       kelvo::ParallelRows(h, grain, [&](int begin, int end) {
         uint8_t* rows = data + begin * 3 * width;
-        SwapOuter(rows, rows, 3 * width * (end - begin));
+        SwapOuterChannels(rows, rows, static_cast<size_t>(3 * width * (end - begin)));
       });
     }
   }

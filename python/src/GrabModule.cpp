@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "kelvo/grab.h"
+#include "python/src/ChannelSwap.h"
+#include "python/src/ReportDict.h"
 
 namespace py = pybind11;
 
@@ -26,45 +28,11 @@ namespace grab = kelvo::grab;
 py::object PixelsArray(grab::Still& still, bool rgb) {
   if (!still.taken || still.pixels.empty()) return py::none();
   auto* pixels = new std::vector<uint8_t>(std::move(still.pixels));
-  if (rgb) {
-    uint8_t* p = pixels->data();
-    for (size_t i = 0; i + 2 < pixels->size(); i += 3) std::swap(p[i], p[i + 2]);
-  }
+  if (rgb) kelvo::python::SwapOuterChannels(pixels->data(), pixels->data(), pixels->size());
   py::capsule keeper(pixels, [](void* v) { delete static_cast<std::vector<uint8_t>*>(v); });
   const py::ssize_t h = still.height, w = still.width;
   return py::array_t<uint8_t>({h, w, py::ssize_t{3}}, {3 * w, py::ssize_t{3}, py::ssize_t{1}},
                               pixels->data(), keeper);
-}
-
-// The enhancement's report as kelvo.Report.to_dict() gives it, under the
-// same names.
-py::object ReportDict(const std::optional<grab::EnhanceReport>& report) {
-  if (!report) return py::none();
-  const grab::EnhanceReport& r = *report;
-  py::dict d;
-  const std::pair<const char*, float> values[] = {
-      {"skin_ratio", r.skinRatio}, {"skin_mean", r.skinMean},   {"skin_clip", r.skinClip},
-      {"low_clip05", r.lowClip05}, {"low_clip01", r.lowClip01}, {"low_clip00", r.lowClip00},
-      {"hi_clip1", r.hiClip1},     {"hi_clip05", r.hiClip05},   {"hi_clip01", r.hiClip01},
-      {"hi_clip00", r.hiClip00},   {"hi_clip66", r.hiClip66},   {"orig_mean", r.origMean},
-      {"mid_ratio", r.midRatio},   {"mid_ave", r.midAve},       {"skin_lim", r.skinLim},
-      {"final_clip", r.finalClip}, {"final_low", r.finalLow},   {"final_high", r.finalHigh},
-      {"low_limit", r.lowLimit},   {"opacity", r.opacity}};
-  for (const auto& [name, value] : values) d[name] = static_cast<double>(value);
-  d["colour_cast"] = r.colourCast;
-  d["low_key"] = r.lowKey;
-  d["low_raised"] = r.lowRaised;
-  py::dict times;
-  times["copy_in"] = r.times.copyIn;
-  times["skin"] = r.times.skin;
-  times["noise"] = r.times.noise;
-  times["stretch"] = r.times.stretch;
-  times["sharpen"] = r.times.sharpen;
-  times["blend"] = r.times.blend;
-  times["copy_out"] = r.times.copyOut;
-  times["total"] = r.times.total;
-  d["times"] = times;
-  return d;
 }
 
 py::dict StillDict(grab::Still& still, bool rgb) {
@@ -79,7 +47,7 @@ py::dict StillDict(grab::Still& still, bool rgb) {
   d["enhanced"] = still.enhanced;
   d["damaged"] = still.damaged;
   d["frame_number"] = still.frameNumber;
-  d["report"] = ReportDict(still.report);
+  d["report"] = still.report ? py::object(kelvo::python::ReportDict(*still.report)) : py::none();
   d["image"] = PixelsArray(still, rgb);
   return d;
 }
