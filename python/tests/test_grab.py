@@ -181,8 +181,16 @@ def test_damaged_inputs_and_bad_requests(clip, h264_clip, tmp_path):
             assert found[0].taken or found[0].error
 
     # A pass that stands still longer than allowed is given up, not waited on.
-    with pytest.raises(kelvo.GrabError, match="stopped moving"):
-        within(60, kelvo.grab, clip, [1.0], stall_seconds=1e-6)
+    # Almost every pass has a microsecond with neither a frame nor a message,
+    # but on a loaded machine one can happen to have none, so a few tries.
+    for attempt in range(10):
+        try:
+            within(60, kelvo.grab, clip, [1.0], stall_seconds=1e-6)
+        except kelvo.GrabError as e:
+            assert "stopped moving" in str(e)
+            break
+    else:
+        pytest.fail("a microsecond's stall was never given up")
 
     with pytest.raises(ValueError):
         kelvo.grab(clip, [-1.0])
