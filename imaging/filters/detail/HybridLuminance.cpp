@@ -1,6 +1,7 @@
 #include "imaging/filters/detail/HybridLuminance.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -53,6 +54,22 @@ int LastNotBelow(int sample, int count, int maxSum, float threshold) {
   return lo - 1;
 }
 
+// True when every tap but the centre one (height / 2, width / 2) has the bits
+// of one value, which goes to offTap; the centre tap goes to centreTap.
+bool UniformOffCentre(const float* kernel, int width, int height, float& offTap,
+                      float& centreTap) {
+  const int centre = (height / 2) * width + width / 2;
+  const int count = width * height;
+  if (count < 2) return false;
+  offTap = kernel[centre == 0 ? 1 : 0];
+  centreTap = kernel[centre];
+  for (int i = 0; i < count; ++i) {
+    if (i != centre && std::bit_cast<uint32_t>(kernel[i]) != std::bit_cast<uint32_t>(offTap))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IntegerMaskBounds(int count, float threshold, int& markAbove, int& markBelow) {
@@ -83,13 +100,18 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
   const int hpW = highPass ? p.highPassWidth : 1;
   const int hpH = highPass ? p.highPassHeight : 1;
   const int hpHalfW = hpW / 2, hpHalfH = hpH / 2;
+  // The pipeline's high-pass has one tap everywhere but the centre: its
+  // source rows are then kept as products with that tap.
+  float offTap = 0.0f, centreTap = 0.0f;
+  const bool uniform = highPass && UniformOffCentre(p.highPass, hpW, hpH, offTap, centreTap);
   const int blurHalf = p.blurSize / 2;
   const int R = p.halfSize;
   // Rows of the high-pass result needed ahead of and behind the row being
   // finished.
   const int lead = std::max(R, p.blurSize - 1 - blurHalf);
   const int reach = std::max(R, blurHalf);
-  // Float copies of the source rows for the high-pass (its whole window)
+  // Float copies of the source rows (or their products with the common tap)
+  // for the high-pass (its whole window)
   // and of the high-pass rows for the blur and the mask window, with the
   // high-pass bytes beside them.
   const int ringA = highPass ? hpH : 0;
@@ -142,14 +164,23 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
         }
         const int need = std::min(height - 1, y + hpHalfH);
         for (; widened <= need; ++widened) {
-          WidenToFloat(sourceRow(widened), ringSource + w * static_cast<std::size_t>(widened % hpH),
-                       w);
+          float* ring = ringSource + w * static_cast<std::size_t>(widened % hpH);
+          if (uniform) {
+            WidenScaled(sourceRow(widened), ring, w, offTap);
+          } else {
+            WidenToFloat(sourceRow(widened), ring, w);
+          }
         }
         if (convolved) {
           for (int ky = 0; ky < hpH; ++ky) {
             rowPointers[ky] = ringSource + w * static_cast<std::size_t>((y + hpHalfH - ky) % hpH);
           }
-          ConvolveRowNarrow(rowPointers.get(), p.highPass, hpW, hpH, from, to, row, 255.0f);
+          if (uniform) {
+            ConvolveRowNarrowUniform(rowPointers.get(), sourceRow(y), centreTap, hpW, hpH, from,
+                                     to, row, 255.0f);
+          } else {
+            ConvolveRowNarrow(rowPointers.get(), p.highPass, hpW, hpH, from, to, row, 255.0f);
+          }
         }
       }
       WidenToFloat(highRow(y), ringHigh + w * static_cast<std::size_t>(y % ringB), w);
