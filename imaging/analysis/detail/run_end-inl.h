@@ -51,8 +51,7 @@ int RunEndBytesImpl(const uint8_t* row, int x, int width, bool maskCompare) {
     return first >= 0 ? start + static_cast<int>(first) : width;
   }
   for (; x < width; ++x) {
-    const bool together =
-        maskCompare ? ((row[x] == 0) == (row[x - 1] == 0)) : row[x] == row[x - 1];
+    const bool together = maskCompare ? ((row[x] == 0) == (row[x - 1] == 0)) : row[x] == row[x - 1];
     if (!together) return x;
   }
   return width;

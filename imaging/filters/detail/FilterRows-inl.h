@@ -220,8 +220,8 @@ HWY_INLINE void ConvUniformBlock(DF df, const float* const* products, const uint
 
 template <int kKw, int kKh>
 HWY_INLINE void ConvUniformSized(const float* const* products, const uint8_t* centre,
-                                 float centreTap, int kw, int kh, int first, int last,
-                                 uint8_t* out, float maximum) {
+                                 float centreTap, int kw, int kh, int first, int last, uint8_t* out,
+                                 float maximum) {
   const hn::ScalableTag<float> df;
   const hn::CappedTag<float, 1> d1;
   const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(df));
@@ -282,6 +282,25 @@ void ColumnSums8(const uint8_t* const* rows, int rowCount, size_t count, int32_t
   size_t i = 0;
   for (; i + n <= count; i += n) ColumnSumBlock(di, rows, rowCount, i, sums);
   for (; i < count; ++i) ColumnSumBlock(d1, rows, rowCount, i, sums);
+}
+
+template <class DI>
+HWY_INLINE void SlideBlock(DI di, int32_t* HWY_RESTRICT sums, const uint8_t* HWY_RESTRICT add,
+                           const uint8_t* HWY_RESTRICT remove, size_t i) {
+  const hn::Rebind<uint8_t, DI> d8;
+  auto s = hn::LoadU(di, sums + i);
+  if (add != nullptr) s = hn::Add(s, hn::PromoteTo(di, hn::LoadU(d8, add + i)));
+  if (remove != nullptr) s = hn::Sub(s, hn::PromoteTo(di, hn::LoadU(d8, remove + i)));
+  hn::StoreU(s, di, sums + i);
+}
+
+void SlideSums8(int32_t* sums, const uint8_t* add, const uint8_t* remove, size_t count) {
+  const hn::ScalableTag<int32_t> di;
+  const hn::CappedTag<int32_t, 1> d1;
+  const size_t n = hn::Lanes(di);
+  size_t i = 0;
+  for (; i + n <= count; i += n) SlideBlock(di, sums, add, remove, i);
+  for (; i < count; ++i) SlideBlock(d1, sums, add, remove, i);
 }
 
 // Integer form of the contrast mask: m = count * sample - window sum, marked

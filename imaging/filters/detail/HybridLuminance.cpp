@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
 
 #include "imaging/core/IPException.h"
 #include "imaging/filters/detail/FilterRows.h"
@@ -56,8 +57,7 @@ int LastNotBelow(int sample, int count, int maxSum, float threshold) {
 
 // True when every tap but the centre one (height / 2, width / 2) has the bits
 // of one value, which goes to offTap; the centre tap goes to centreTap.
-bool UniformOffCentre(const float* kernel, int width, int height, float& offTap,
-                      float& centreTap) {
+bool UniformOffCentre(const float* kernel, int width, int height, float& offTap, float& centreTap) {
   const int centre = (height / 2) * width + width / 2;
   const int count = width * height;
   if (count < 2) return false;
@@ -68,6 +68,39 @@ bool UniformOffCentre(const float* kernel, int width, int height, float& offTap,
       return false;
   }
   return true;
+}
+
+// IntegerMaskBounds takes some ten thousand float tests, a visible share of a
+// small frame's sharpening, and every frame asks for the same window and
+// threshold: the last answer is kept.
+bool RememberedMaskBounds(int count, float threshold, int& markAbove, int& markBelow) {
+  struct Answer {
+    int count = 0;
+    uint32_t thresholdBits = 0;
+    bool valid = false, integer = false;
+    int above = 0, below = 0;
+  };
+  static std::mutex lock;
+  static Answer last;
+  const uint32_t bits = std::bit_cast<uint32_t>(threshold);
+  {
+    const std::lock_guard<std::mutex> hold(lock);
+    if (last.valid && last.count == count && last.thresholdBits == bits) {
+      markAbove = last.above;
+      markBelow = last.below;
+      return last.integer;
+    }
+  }
+  Answer a;
+  a.count = count;
+  a.thresholdBits = bits;
+  a.valid = true;
+  a.integer = IntegerMaskBounds(count, threshold, a.above, a.below);
+  markAbove = a.above;
+  markBelow = a.below;
+  const std::lock_guard<std::mutex> hold(lock);
+  last = a;
+  return a.integer;
 }
 
 }  // namespace
@@ -115,11 +148,13 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
   // and of the high-pass rows for the blur and the mask window, with the
   // high-pass bytes beside them.
   const int ringA = highPass ? hpH : 0;
-  const int ringB = std::max(p.blurSize, reach + 1 + lead);
+  // (one more than the window needs: the row that leaves the column sums
+  // is read as the next row's window moves on).
+  const int ringB = std::max(p.blurSize, reach + 2 + lead);
 
   const int windowCount = (2 * R + 1) * (2 * R + 1);
   int markAbove = 0, markBelow = 0;
-  const bool integerMask = IntegerMaskBounds(windowCount, p.threshold, markAbove, markBelow);
+  const bool integerMask = RememberedMaskBounds(windowCount, p.threshold, markAbove, markBelow);
   const float onePlusA = 1.0f + p.amount;
 
   // Rows [begin, end) of the output. The source is only read, so a band
@@ -176,8 +211,8 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
             rowPointers[ky] = ringSource + w * static_cast<std::size_t>((y + hpHalfH - ky) % hpH);
           }
           if (uniform) {
-            ConvolveRowNarrowUniform(rowPointers.get(), sourceRow(y), centreTap, hpW, hpH, from,
-                                     to, row, 255.0f);
+            ConvolveRowNarrowUniform(rowPointers.get(), sourceRow(y), centreTap, hpW, hpH, from, to,
+                                     row, 255.0f);
           } else {
             ConvolveRowNarrow(rowPointers.get(), p.highPass, hpW, hpH, from, to, row, 255.0f);
           }
@@ -186,6 +221,7 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
       WidenToFloat(highRow(y), ringHigh + w * static_cast<std::size_t>(y % ringB), w);
     };
 
+    int sumsTop = -1, sumsBottom = -1;  // the window rows that sums holds
     auto finish = [&](int y) {
       const uint8_t* high = highRow(y);
       uint8_t* o = RowAt(out, outStride, y);
@@ -197,8 +233,21 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
           rowPointers[ky] = ringHigh + w * static_cast<std::size_t>((y + blurHalf - ky) % ringB);
         }
       }
-      for (int r = y0; r <= y1; ++r) bytePointers[r - y0] = highRow(r);
-      ColumnSums(bytePointers.get(), rows, w, sums.get());
+      // The column sums of the window move with it: a row enters at the
+      // bottom and one leaves at the top, and the integers come out as a
+      // fresh sum would give them.
+      const int moveTop = y0 - sumsTop, moveBottom = y1 - sumsBottom;
+      if (sumsTop >= 0 && (moveTop == 0 || moveTop == 1) && (moveBottom == 0 || moveBottom == 1)) {
+        if (moveTop == 1 || moveBottom == 1) {
+          SlideColumnSums(sums.get(), moveBottom == 1 ? highRow(y1) : nullptr,
+                          moveTop == 1 ? highRow(sumsTop) : nullptr, w);
+        }
+      } else {
+        for (int r = y0; r <= y1; ++r) bytePointers[r - y0] = highRow(r);
+        ColumnSums(bytePointers.get(), rows, w, sums.get());
+      }
+      sumsTop = y0;
+      sumsBottom = y1;
       // Columns whose blur and window are both whole: one pass does all
       // three steps; the columns around them (and rows without a whole
       // window) take the step-by-step path below.

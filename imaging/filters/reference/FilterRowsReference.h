@@ -59,8 +59,7 @@ void ApplyUnsharpRow(T* y, const T* blur, const uint8_t* mask, std::size_t count
 // source row y + kernelHeight / 2 - ky), summed term by term from +0 over ky,
 // then kx, and narrowed as NarrowRound.
 inline void ConvolveRowNarrow(const uint8_t* const* rows, const float* kernel, int kernelWidth,
-                              int kernelHeight, int first, int last, uint8_t* out,
-                              float maximum) {
+                              int kernelHeight, int first, int last, uint8_t* out, float maximum) {
   const int hw = kernelWidth / 2;
   for (int x = first; x < last; ++x) {
     float sum = 0.0f;

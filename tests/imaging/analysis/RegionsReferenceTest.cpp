@@ -27,7 +27,7 @@ bool SameRecord(const RegionRecord& a, const RegionRecord& b) {
 // was exercised.
 template <class T>
 int ExpectSameAsReference(int width, int height, const std::vector<T>& values, int strideElems,
-                           int minSize, bool maskCompare) {
+                          int minSize, bool maskCompare) {
   SCOPED_TRACE(testing::Message() << width << "x" << height << " minSize " << minSize
                                   << " maskCompare " << maskCompare);
   const int stride = strideElems * static_cast<int>(sizeof(T));
@@ -142,7 +142,8 @@ TEST(RegionsReferenceTest, RunEndFinderMatchesThePlainScanOnEveryTarget) {
       std::vector<uint8_t> row(static_cast<std::size_t>(width));
       uint8_t v = 0;
       for (int x = 0; x < width;) {
-        const int run = kind == 0 ? 1 + static_cast<int>(rng() % 4) : 1 + static_cast<int>(rng() % 80);
+        const int run =
+            kind == 0 ? 1 + static_cast<int>(rng() % 4) : 1 + static_cast<int>(rng() % 80);
         v = kind == 2 ? static_cast<uint8_t>(v == 0 ? 1 + rng() % 255 : 0)
                       : static_cast<uint8_t>(rng() % 3 == 0 ? 0 : 1 + rng() % 2);
         for (int i = 0; i < run && x < width; ++i, ++x) {
