@@ -1,19 +1,15 @@
 #include "imaging/analysis/Regions.h"
 
 #include <algorithm>
-#include <bit>
 #include <climits>
 #include <cstddef>
 #include <cstring>
 #include <utility>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "imaging/analysis/detail/OwnedArray.h"
 #include "imaging/analysis/detail/RegionSort.h"
+#include "imaging/analysis/detail/RunEnd.h"
 #include "imaging/core/IPException.h"
 #include "imaging/primitives/ImageView.h"
 
@@ -51,56 +47,20 @@ inline T ReadValue(const uint8_t* row, int x) noexcept {
 // While labelling, a run carries its provisional label.
 using Segment = RegionRun;
 
-// High bit of each byte of w set where that byte is non-zero.
-inline uint64_t NonZeroBytes(uint64_t w) noexcept {
-  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-  return (((w & kLow7) + kLow7) | w) & ~kLow7;
-}
-
 // The end of the run of pixels that belong together with their left
 // neighbour, scanning from x (>= 1): the first column that does not, or
-// width. Masks are mostly long runs, so bytes are compared eight at a time.
+// width. Byte masks, the common case, go through the vector finder.
 template <class T>
 int RunEnd(const uint8_t* row, int x, int width, bool maskCompare) noexcept {
-#if defined(__SSE2__)
   if constexpr (sizeof(T) == 1) {
-    // Sixteen bytes at a time, two vectors per step.
-    const __m128i zero = _mm_setzero_si128();
-    const auto same = [&](int at) {
-      const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at));
-      const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at - 1));
-      const __m128i equal =
-          maskCompare ? _mm_xor_si128(_mm_cmpeq_epi8(here, zero), _mm_cmpeq_epi8(left, zero))
-                      : _mm_cmpeq_epi8(here, left);
-      // Bits set where the pixel belongs with its left neighbour.
-      return static_cast<unsigned>(_mm_movemask_epi8(equal)) ^ (maskCompare ? 0xFFFFu : 0u);
-    };
-    for (; x + 32 <= width; x += 32) {
-      const unsigned a = same(x), b = same(x + 16);
-      const uint32_t together = a | (b << 16);
-      if (together != 0xFFFFFFFFu) return x + std::countr_one(together);
+    return detail::RunEndBytes(row, x, width, maskCompare);
+  } else {
+    for (; x < width; ++x) {
+      const T a = ReadValue<T>(row, x), b = ReadValue<T>(row, x - 1);
+      if (maskCompare ? ((a == 0) != (b == 0)) : (a != b)) return x;
     }
-    for (; x + 16 <= width; x += 16) {
-      const unsigned a = same(x);
-      if (a != 0xFFFFu) return x + std::countr_one(a);
-    }
+    return width;
   }
-#endif
-  if constexpr (sizeof(T) == 1 && std::endian::native == std::endian::little) {
-    for (; x + 8 <= width; x += 8) {
-      uint64_t here, left;
-      std::memcpy(&here, row + x, 8);
-      std::memcpy(&left, row + x - 1, 8);
-      const uint64_t differ =
-          maskCompare ? NonZeroBytes(here) ^ NonZeroBytes(left) : here ^ left;
-      if (differ != 0) return x + std::countr_zero(differ) / 8;
-    }
-  }
-  for (; x < width; ++x) {
-    const T a = ReadValue<T>(row, x), b = ReadValue<T>(row, x - 1);
-    if (maskCompare ? ((a == 0) != (b == 0)) : (a != b)) return x;
-  }
-  return width;
 }
 
 // The provisional labels of one Initialize: the working records and the

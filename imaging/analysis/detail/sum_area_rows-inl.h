@@ -73,26 +73,31 @@ HWY_INLINE uint32_t MaskRowStep(D32 d32, const uint8_t* mask, const uint32_t* ab
 template <bool kAbove>
 HWY_INLINE uint32_t MaskRow64(const uint8_t* mask, const uint32_t* above, uint32_t* row,
                               uint32_t run) {
-  const __m512i m = _mm512_loadu_si512(mask);
-  __m512i s = _mm512_min_epu8(m, _mm512_set1_epi8(1));
-  s = _mm512_add_epi8(s, _mm512_bslli_epi128(s, 1));
-  s = _mm512_add_epi8(s, _mm512_bslli_epi128(s, 2));
-  s = _mm512_add_epi8(s, _mm512_bslli_epi128(s, 4));
-  s = _mm512_add_epi8(s, _mm512_bslli_epi128(s, 8));
-  const uint64_t set = _mm512_test_epi8_mask(m, m);
+  const hn::Full512<uint8_t> d8;
+  const hn::Full512<uint32_t> d32;
+  const auto m = hn::LoadU(d8, mask);
+  auto s = hn::Min(m, hn::Set(d8, uint8_t{1}));
+  s = hn::Add(s, hn::ShiftLeftBytes<1>(d8, s));
+  s = hn::Add(s, hn::ShiftLeftBytes<2>(d8, s));
+  s = hn::Add(s, hn::ShiftLeftBytes<4>(d8, s));
+  s = hn::Add(s, hn::ShiftLeftBytes<8>(d8, s));
+  uint8_t bits[8];
+  hn::StoreMaskBits(d8, hn::Ne(m, hn::Zero(d8)), bits);
+  uint64_t set;
+  std::memcpy(&set, bits, sizeof set);
   const uint32_t c1 = run + static_cast<uint32_t>(hwy::PopCount(set & 0xFFFFull));
   const uint32_t c2 = run + static_cast<uint32_t>(hwy::PopCount(set & 0xFFFFFFFFull));
   const uint32_t c3 = run + static_cast<uint32_t>(hwy::PopCount(set & 0xFFFFFFFFFFFFull));
-  const auto block = [&](__m128i bytes, uint32_t carried, size_t k) {
-    __m512i v = _mm512_add_epi32(_mm512_cvtepu8_epi32(bytes),
-                                 _mm512_set1_epi32(static_cast<int>(carried)));
-    if constexpr (kAbove) v = _mm512_add_epi32(v, _mm512_loadu_si512(above + 16 * k));
-    _mm512_storeu_si512(row + 16 * k, v);
+  const auto block = [&](auto bytes, uint32_t carried, size_t k) {
+    auto v = hn::Add(hn::PromoteTo(d32, bytes), hn::Set(d32, carried));
+    if constexpr (kAbove) v = hn::Add(v, hn::LoadU(d32, above + 16 * k));
+    hn::StoreU(v, d32, row + 16 * k);
   };
-  block(_mm512_castsi512_si128(s), run, 0);
-  block(_mm512_extracti32x4_epi32(s, 1), c1, 1);
-  block(_mm512_extracti32x4_epi32(s, 2), c2, 2);
-  block(_mm512_extracti32x4_epi32(s, 3), c3, 3);
+  const auto low = hn::LowerHalf(s), high = hn::UpperHalf(hn::Full256<uint8_t>(), s);
+  block(hn::LowerHalf(low), run, 0);
+  block(hn::UpperHalf(hn::Full128<uint8_t>(), low), c1, 1);
+  block(hn::LowerHalf(high), c2, 2);
+  block(hn::UpperHalf(hn::Full128<uint8_t>(), high), c3, 3);
   return run + static_cast<uint32_t>(hwy::PopCount(set));
 }
 #endif

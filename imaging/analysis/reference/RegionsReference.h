@@ -23,4 +23,8 @@ RegionsReferenceResult LabelRegionsReference(int width, int height, const uint8_
 RegionsReferenceResult LabelRegionsReference(int width, int height, const int32_t* values,
                                              int stride, int minSize, bool maskCompare);
 
+// The plain form of detail::RunEndBytes: eight bytes at a time, then one by
+// one.
+int RunEndBytesReference(const uint8_t* row, int x, int width, bool maskCompare) noexcept;
+
 }  // namespace KelvoLibImageProcessing::reference

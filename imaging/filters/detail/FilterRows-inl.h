@@ -179,6 +179,92 @@ void ConvRow8(const float* const* rows, const float* kernel, int kw, int kh, int
   ConvRowSized<0, 0>(rows, kernel, kw, kh, first, last, out, maximum);
 }
 
+// A kernel whose taps are all one value but the centre one: the products of
+// the source samples with the common tap are made once per source row
+// (WidenScaled8) rather than once per output, so each term but the centre is
+// one Add of a stored product. Terms and their order are those of
+// ConvNarrowBlock, so every sum is the same; the centre product is made from
+// the source bytes as WidenBlock and the Mul of ConvNarrowBlock make it.
+template <int kU, int kKw, int kKh, class DF>
+HWY_INLINE void ConvUniformBlock(DF df, const float* const* products, const uint8_t* centre,
+                                 float centreTap, int kw, int kh, ptrdiff_t x, int hw,
+                                 uint8_t* HWY_RESTRICT out, float maximum) {
+  const hn::Rebind<uint8_t, DF> d8;
+  const hn::Rebind<int32_t, DF> di;
+  const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(df));
+  if (kKw > 0) kw = kKw;
+  if (kKh > 0) kh = kKh;
+  const int cy = kh / 2, cx = kw / 2;
+  hn::Vec<DF> acc[kU];
+  for (int u = 0; u < kU; ++u) acc[u] = hn::Zero(df);
+  for (int ky = 0; ky < kh; ++ky) {
+    const float* row = products[ky] + x + hw;
+    for (int kx = 0; kx < kw; ++kx) {
+      if (ky == cy && kx == cx) {
+        const auto tap = hn::Set(df, centreTap);
+        const uint8_t* c = centre + x + hw - kx;
+        for (int u = 0; u < kU; ++u) {
+          const auto v = hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, c + u * n)));
+          acc[u] = hn::Add(acc[u], hn::Mul(v, tap));
+        }
+      } else {
+        const float* p = row - kx;
+        for (int u = 0; u < kU; ++u) acc[u] = hn::Add(acc[u], hn::LoadU(df, p + u * n));
+      }
+    }
+  }
+  for (int u = 0; u < kU; ++u) {
+    hn::StoreU(hn::DemoteTo(d8, RoundClamp(df, acc[u], maximum)), d8, out + x + u * n);
+  }
+}
+
+template <int kKw, int kKh>
+HWY_INLINE void ConvUniformSized(const float* const* products, const uint8_t* centre,
+                                 float centreTap, int kw, int kh, int first, int last, uint8_t* out,
+                                 float maximum) {
+  const hn::ScalableTag<float> df;
+  const hn::CappedTag<float, 1> d1;
+  const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(df));
+  const int hw = (kKw > 0 ? kKw : kw) / 2;
+  ptrdiff_t x = first;
+  for (; x + 8 * n <= last; x += 8 * n) {
+    ConvUniformBlock<8, kKw, kKh>(df, products, centre, centreTap, kw, kh, x, hw, out, maximum);
+  }
+  for (; x + n <= last; x += n) {
+    ConvUniformBlock<1, kKw, kKh>(df, products, centre, centreTap, kw, kh, x, hw, out, maximum);
+  }
+  for (; x < last; ++x) {
+    ConvUniformBlock<1, kKw, kKh>(d1, products, centre, centreTap, kw, kh, x, hw, out, maximum);
+  }
+}
+
+void ConvUniformRow8(const float* const* products, const uint8_t* centre, float centreTap, int kw,
+                     int kh, int first, int last, uint8_t* out, float maximum) {
+  if (kw == 5 && kh == 5)
+    return ConvUniformSized<5, 5>(products, centre, centreTap, kw, kh, first, last, out, maximum);
+  if (kw == 3 && kh == 3)
+    return ConvUniformSized<3, 3>(products, centre, centreTap, kw, kh, first, last, out, maximum);
+  ConvUniformSized<0, 0>(products, centre, centreTap, kw, kh, first, last, out, maximum);
+}
+
+template <class DF>
+HWY_INLINE void WidenScaledBlock(DF df, const uint8_t* HWY_RESTRICT src, float* HWY_RESTRICT dst,
+                                 float scale) {
+  const hn::Rebind<uint8_t, DF> d8;
+  const hn::Rebind<int32_t, DF> di;
+  const auto v = hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, src)));
+  hn::StoreU(hn::Mul(v, hn::Set(df, scale)), df, dst);
+}
+
+void WidenScaled8(const uint8_t* src, float* dst, size_t count, float scale) {
+  const hn::ScalableTag<float> df;
+  const hn::CappedTag<float, 1> d1;
+  const size_t n = hn::Lanes(df);
+  size_t i = 0;
+  for (; i + n <= count; i += n) WidenScaledBlock(df, src + i, dst + i, scale);
+  for (; i < count; ++i) WidenScaledBlock(d1, src + i, dst + i, scale);
+}
+
 template <class DI>
 HWY_INLINE void ColumnSumBlock(DI di, const uint8_t* const* rows, int rowCount, size_t i,
                                int32_t* HWY_RESTRICT sums) {
@@ -196,6 +282,25 @@ void ColumnSums8(const uint8_t* const* rows, int rowCount, size_t count, int32_t
   size_t i = 0;
   for (; i + n <= count; i += n) ColumnSumBlock(di, rows, rowCount, i, sums);
   for (; i < count; ++i) ColumnSumBlock(d1, rows, rowCount, i, sums);
+}
+
+template <class DI>
+HWY_INLINE void SlideBlock(DI di, int32_t* HWY_RESTRICT sums, const uint8_t* HWY_RESTRICT add,
+                           const uint8_t* HWY_RESTRICT remove, size_t i) {
+  const hn::Rebind<uint8_t, DI> d8;
+  auto s = hn::LoadU(di, sums + i);
+  if (add != nullptr) s = hn::Add(s, hn::PromoteTo(di, hn::LoadU(d8, add + i)));
+  if (remove != nullptr) s = hn::Sub(s, hn::PromoteTo(di, hn::LoadU(d8, remove + i)));
+  hn::StoreU(s, di, sums + i);
+}
+
+void SlideSums8(int32_t* sums, const uint8_t* add, const uint8_t* remove, size_t count) {
+  const hn::ScalableTag<int32_t> di;
+  const hn::CappedTag<int32_t, 1> d1;
+  const size_t n = hn::Lanes(di);
+  size_t i = 0;
+  for (; i + n <= count; i += n) SlideBlock(di, sums, add, remove, i);
+  for (; i < count; ++i) SlideBlock(d1, sums, add, remove, i);
 }
 
 // Integer form of the contrast mask: m = count * sample - window sum, marked

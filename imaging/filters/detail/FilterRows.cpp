@@ -17,7 +17,10 @@ HWY_EXPORT(Mask16);
 HWY_EXPORT(Apply8);
 HWY_EXPORT(Apply16);
 HWY_EXPORT(ConvRow8);
+HWY_EXPORT(ConvUniformRow8);
+HWY_EXPORT(WidenScaled8);
 HWY_EXPORT(ColumnSums8);
+HWY_EXPORT(SlideSums8);
 HWY_EXPORT(SumMask8);
 HWY_EXPORT(FinishRow8);
 
@@ -36,9 +39,22 @@ void ConvolveRowNarrow(const float* const* rows, const float* kernel, int kernel
   HWY_DYNAMIC_DISPATCH(ConvRow8)
   (rows, kernel, kernelWidth, kernelHeight, first, last, out, maximum);
 }
+void ConvolveRowNarrowUniform(const float* const* products, const uint8_t* centre, float centreTap,
+                              int kernelWidth, int kernelHeight, int first, int last, uint8_t* out,
+                              float maximum) noexcept {
+  HWY_DYNAMIC_DISPATCH(ConvUniformRow8)
+  (products, centre, centreTap, kernelWidth, kernelHeight, first, last, out, maximum);
+}
+void WidenScaled(const uint8_t* src, float* dst, std::size_t count, float scale) noexcept {
+  HWY_DYNAMIC_DISPATCH(WidenScaled8)(src, dst, count, scale);
+}
 void ColumnSums(const uint8_t* const* rows, int rowCount, std::size_t count,
                 int32_t* sums) noexcept {
   HWY_DYNAMIC_DISPATCH(ColumnSums8)(rows, rowCount, count, sums);
+}
+void SlideColumnSums(int32_t* sums, const uint8_t* add, const uint8_t* remove,
+                     std::size_t count) noexcept {
+  HWY_DYNAMIC_DISPATCH(SlideSums8)(sums, add, remove, count);
 }
 void SumMaskRow(const int32_t* sums, const uint8_t* samples, uint8_t* mask, int first, int last,
                 int halfSize, int count, int markAbove, int markBelow) noexcept {

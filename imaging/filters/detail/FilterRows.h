@@ -45,9 +45,26 @@ void ApplyUnsharpRow(uint16_t* y, const uint16_t* blur, const uint8_t* mask, std
 void ConvolveRowNarrow(const float* const* rows, const float* kernel, int kernelWidth,
                        int kernelHeight, int first, int last, uint8_t* out, float maximum) noexcept;
 
+// dst[i] = float(src[i]) * scale.
+void WidenScaled(const uint8_t* src, float* dst, std::size_t count, float scale) noexcept;
+
+// ConvolveRowNarrow for a kernel whose taps all equal one value t but the
+// centre tap (kernelHeight / 2, kernelWidth / 2), which is centreTap:
+// products[ky] is WidenScaled(source row, t) where ConvolveRowNarrow would
+// take the widened source row, and centre is the source bytes of the output
+// row. Same terms in the same order, so the same bytes.
+void ConvolveRowNarrowUniform(const float* const* products, const uint8_t* centre, float centreTap,
+                              int kernelWidth, int kernelHeight, int first, int last, uint8_t* out,
+                              float maximum) noexcept;
+
 // sums[i] = rows[0][i] + ... + rows[rowCount - 1][i].
 void ColumnSums(const uint8_t* const* rows, int rowCount, std::size_t count,
                 int32_t* sums) noexcept;
+
+// sums[i] += add[i] - remove[i], either row skipped when null: ColumnSums of
+// a window moved by a row, from the sums of the window before.
+void SlideColumnSums(int32_t* sums, const uint8_t* add, const uint8_t* remove,
+                     std::size_t count) noexcept;
 
 // Integer contrast mask for columns [first, last) (first >= halfSize, last <=
 // width - halfSize): m = count * samples[x] - (sums[x - halfSize] + ... +

@@ -1,8 +1,10 @@
 #include "imaging/filters/detail/HybridLuminance.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
 
 #include "imaging/core/IPException.h"
 #include "imaging/filters/detail/FilterRows.h"
@@ -53,6 +55,54 @@ int LastNotBelow(int sample, int count, int maxSum, float threshold) {
   return lo - 1;
 }
 
+// True when every tap but the centre one (height / 2, width / 2) has the bits
+// of one value, which goes to offTap; the centre tap goes to centreTap.
+bool UniformOffCentre(const float* kernel, int width, int height, float& offTap, float& centreTap) {
+  const int centre = (height / 2) * width + width / 2;
+  const int count = width * height;
+  if (count < 2) return false;
+  offTap = kernel[centre == 0 ? 1 : 0];
+  centreTap = kernel[centre];
+  for (int i = 0; i < count; ++i) {
+    if (i != centre && std::bit_cast<uint32_t>(kernel[i]) != std::bit_cast<uint32_t>(offTap))
+      return false;
+  }
+  return true;
+}
+
+// IntegerMaskBounds takes some ten thousand float tests, a visible share of a
+// small frame's sharpening, and every frame asks for the same window and
+// threshold: the last answer is kept.
+bool RememberedMaskBounds(int count, float threshold, int& markAbove, int& markBelow) {
+  struct Answer {
+    int count = 0;
+    uint32_t thresholdBits = 0;
+    bool valid = false, integer = false;
+    int above = 0, below = 0;
+  };
+  static std::mutex lock;
+  static Answer last;
+  const uint32_t bits = std::bit_cast<uint32_t>(threshold);
+  {
+    const std::lock_guard<std::mutex> hold(lock);
+    if (last.valid && last.count == count && last.thresholdBits == bits) {
+      markAbove = last.above;
+      markBelow = last.below;
+      return last.integer;
+    }
+  }
+  Answer a;
+  a.count = count;
+  a.thresholdBits = bits;
+  a.valid = true;
+  a.integer = IntegerMaskBounds(count, threshold, a.above, a.below);
+  markAbove = a.above;
+  markBelow = a.below;
+  const std::lock_guard<std::mutex> hold(lock);
+  last = a;
+  return a.integer;
+}
+
 }  // namespace
 
 bool IntegerMaskBounds(int count, float threshold, int& markAbove, int& markBelow) {
@@ -83,21 +133,28 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
   const int hpW = highPass ? p.highPassWidth : 1;
   const int hpH = highPass ? p.highPassHeight : 1;
   const int hpHalfW = hpW / 2, hpHalfH = hpH / 2;
+  // The pipeline's high-pass has one tap everywhere but the centre: its
+  // source rows are then kept as products with that tap.
+  float offTap = 0.0f, centreTap = 0.0f;
+  const bool uniform = highPass && UniformOffCentre(p.highPass, hpW, hpH, offTap, centreTap);
   const int blurHalf = p.blurSize / 2;
   const int R = p.halfSize;
   // Rows of the high-pass result needed ahead of and behind the row being
   // finished.
   const int lead = std::max(R, p.blurSize - 1 - blurHalf);
   const int reach = std::max(R, blurHalf);
-  // Float copies of the source rows for the high-pass (its whole window)
+  // Float copies of the source rows (or their products with the common tap)
+  // for the high-pass (its whole window)
   // and of the high-pass rows for the blur and the mask window, with the
   // high-pass bytes beside them.
   const int ringA = highPass ? hpH : 0;
-  const int ringB = std::max(p.blurSize, reach + 1 + lead);
+  // (one more than the window needs: the row that leaves the column sums
+  // is read as the next row's window moves on).
+  const int ringB = std::max(p.blurSize, reach + 2 + lead);
 
   const int windowCount = (2 * R + 1) * (2 * R + 1);
   int markAbove = 0, markBelow = 0;
-  const bool integerMask = IntegerMaskBounds(windowCount, p.threshold, markAbove, markBelow);
+  const bool integerMask = RememberedMaskBounds(windowCount, p.threshold, markAbove, markBelow);
   const float onePlusA = 1.0f + p.amount;
 
   // Rows [begin, end) of the output. The source is only read, so a band
@@ -142,19 +199,29 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
         }
         const int need = std::min(height - 1, y + hpHalfH);
         for (; widened <= need; ++widened) {
-          WidenToFloat(sourceRow(widened), ringSource + w * static_cast<std::size_t>(widened % hpH),
-                       w);
+          float* ring = ringSource + w * static_cast<std::size_t>(widened % hpH);
+          if (uniform) {
+            WidenScaled(sourceRow(widened), ring, w, offTap);
+          } else {
+            WidenToFloat(sourceRow(widened), ring, w);
+          }
         }
         if (convolved) {
           for (int ky = 0; ky < hpH; ++ky) {
             rowPointers[ky] = ringSource + w * static_cast<std::size_t>((y + hpHalfH - ky) % hpH);
           }
-          ConvolveRowNarrow(rowPointers.get(), p.highPass, hpW, hpH, from, to, row, 255.0f);
+          if (uniform) {
+            ConvolveRowNarrowUniform(rowPointers.get(), sourceRow(y), centreTap, hpW, hpH, from, to,
+                                     row, 255.0f);
+          } else {
+            ConvolveRowNarrow(rowPointers.get(), p.highPass, hpW, hpH, from, to, row, 255.0f);
+          }
         }
       }
       WidenToFloat(highRow(y), ringHigh + w * static_cast<std::size_t>(y % ringB), w);
     };
 
+    int sumsTop = -1, sumsBottom = -1;  // the window rows that sums holds
     auto finish = [&](int y) {
       const uint8_t* high = highRow(y);
       uint8_t* o = RowAt(out, outStride, y);
@@ -166,8 +233,21 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
           rowPointers[ky] = ringHigh + w * static_cast<std::size_t>((y + blurHalf - ky) % ringB);
         }
       }
-      for (int r = y0; r <= y1; ++r) bytePointers[r - y0] = highRow(r);
-      ColumnSums(bytePointers.get(), rows, w, sums.get());
+      // The column sums of the window move with it: a row enters at the
+      // bottom and one leaves at the top, and the integers come out as a
+      // fresh sum would give them.
+      const int moveTop = y0 - sumsTop, moveBottom = y1 - sumsBottom;
+      if (sumsTop >= 0 && (moveTop == 0 || moveTop == 1) && (moveBottom == 0 || moveBottom == 1)) {
+        if (moveTop == 1 || moveBottom == 1) {
+          SlideColumnSums(sums.get(), moveBottom == 1 ? highRow(y1) : nullptr,
+                          moveTop == 1 ? highRow(sumsTop) : nullptr, w);
+        }
+      } else {
+        for (int r = y0; r <= y1; ++r) bytePointers[r - y0] = highRow(r);
+        ColumnSums(bytePointers.get(), rows, w, sums.get());
+      }
+      sumsTop = y0;
+      sumsBottom = y1;
       // Columns whose blur and window are both whole: one pass does all
       // three steps; the columns around them (and rows without a whole
       // window) take the step-by-step path below.

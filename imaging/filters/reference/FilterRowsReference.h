@@ -55,4 +55,22 @@ void ApplyUnsharpRow(T* y, const T* blur, const uint8_t* mask, std::size_t count
   }
 }
 
+// Columns [first, last) of a float convolution of byte rows (rows[ky] is the
+// source row y + kernelHeight / 2 - ky), summed term by term from +0 over ky,
+// then kx, and narrowed as NarrowRound.
+inline void ConvolveRowNarrow(const uint8_t* const* rows, const float* kernel, int kernelWidth,
+                              int kernelHeight, int first, int last, uint8_t* out, float maximum) {
+  const int hw = kernelWidth / 2;
+  for (int x = first; x < last; ++x) {
+    float sum = 0.0f;
+    for (int ky = 0; ky < kernelHeight; ++ky) {
+      for (int kx = 0; kx < kernelWidth; ++kx) {
+        const float tap = kernel[ky * kernelWidth + kx];
+        sum = sum + static_cast<float>(rows[ky][x + hw - kx]) * tap;
+      }
+    }
+    NarrowRound(&sum, out + x, 1, maximum);
+  }
+}
+
 }  // namespace KelvoLibImageProcessing::reference

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "imaging/analysis/Regions.h"
+#include "imaging/analysis/detail/RunEnd.h"
 #include "imaging/analysis/reference/RegionsReference.h"
+#include "tests/imaging/primitives/TargetLoop.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -25,7 +27,7 @@ bool SameRecord(const RegionRecord& a, const RegionRecord& b) {
 // was exercised.
 template <class T>
 int ExpectSameAsReference(int width, int height, const std::vector<T>& values, int strideElems,
-                           int minSize, bool maskCompare) {
+                          int minSize, bool maskCompare) {
   SCOPED_TRACE(testing::Message() << width << "x" << height << " minSize " << minSize
                                   << " maskCompare " << maskCompare);
   const int stride = strideElems * static_cast<int>(sizeof(T));
@@ -125,6 +127,51 @@ TEST(RegionsReferenceTest, EightBitValuesMatchThePixelLabelling) {
         ExpectSameAsReference(width, height, values, strideElems, minSize, trial % 3 == 0) > 0;
   }
   EXPECT_GT(withSpecks, 5);
+}
+
+// The vector run-end finder of every target against the plain one, from
+// every start column of rows of every width up to 200 (each row its own
+// allocation of exactly its width, so a read past it shows under the
+// sanitizers): runs of 1 to 80 pixels, values that differ only in being zero
+// or not, and breaks in the last lanes before the row's end.
+TEST(RegionsReferenceTest, RunEndFinderMatchesThePlainScanOnEveryTarget) {
+  std::mt19937 rng(33);
+  std::vector<std::vector<uint8_t>> rows;
+  for (int width = 1; width <= 200; ++width) {
+    for (int kind = 0; kind < 3; ++kind) {
+      std::vector<uint8_t> row(static_cast<std::size_t>(width));
+      uint8_t v = 0;
+      for (int x = 0; x < width;) {
+        const int run =
+            kind == 0 ? 1 + static_cast<int>(rng() % 4) : 1 + static_cast<int>(rng() % 80);
+        v = kind == 2 ? static_cast<uint8_t>(v == 0 ? 1 + rng() % 255 : 0)
+                      : static_cast<uint8_t>(rng() % 3 == 0 ? 0 : 1 + rng() % 2);
+        for (int i = 0; i < run && x < width; ++i, ++x) {
+          // Within a run of non-zero pixels the value may still change.
+          row[static_cast<std::size_t>(x)] =
+              v != 0 && kind != 2 && rng() % 16 == 0 ? static_cast<uint8_t>(1 + rng() % 255) : v;
+        }
+      }
+      rows.push_back(std::move(row));
+    }
+  }
+  int checked = 0, broken = 0;
+  kelvo::testing::ForEachTarget([&](const char*) {
+    for (const auto& row : rows) {
+      const int width = static_cast<int>(row.size());
+      for (int x = 1; x <= width; ++x) {
+        for (const bool mask : {false, true}) {
+          const int want = reference::RunEndBytesReference(row.data(), x, width, mask);
+          ASSERT_EQ(detail::RunEndBytes(row.data(), x, width, mask), want)
+              << "width " << width << " from " << x << " mask " << mask;
+          ++checked;
+          broken += want < width;
+        }
+      }
+    }
+  });
+  EXPECT_GT(broken, checked / 4);
+  EXPECT_LT(broken, checked);
 }
 
 TEST(RegionsReferenceTest, ThirtyTwoBitValuesMatchThePixelLabelling) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -83,6 +84,85 @@ void CheckApply(uint32_t sampleMax, float applyMax) {
 TEST(FilterRows, ApplyMatchesThePlainLoop) {
   CheckApply<uint8_t>(255, 255.0f);
   CheckApply<uint16_t>(4095, 65535.0f);
+}
+
+// The high-pass of a kernel with one tap off the centre, through rows of
+// products with that tap, against the plain convolution of the byte rows
+// and against the general vector convolution of the widened rows, on every
+// target: kernels of 3 x 3, 5 x 5 and 7 x 3, the pipeline's taps and random
+// ones, widths that leave every tail and one past the eight-vector step.
+TEST(FilterRows, UniformKernelConvolutionMatchesTheGeneralOne) {
+  const int sizes[][2] = {{3, 3}, {5, 5}, {7, 3}};
+  Lcg lcg(41);
+  for (const auto& size : sizes) {
+    const int kw = size[0], kh = size[1], hw = kw / 2;
+    for (int variant = 0; variant < 2; ++variant) {
+      // The pipeline's -0.0125 off the centre and 1.3 at it, or random taps.
+      const float off =
+          variant == 0 ? -0.0125f : static_cast<float>(lcg.Next() % 2001) / 997.0f - 1.0f;
+      const float centre = variant == 0 ? 1.3f : static_cast<float>(lcg.Next() % 2001) / 331.0f;
+      std::vector<float> kernel(static_cast<std::size_t>(kw * kh), off);
+      kernel[static_cast<std::size_t>((kh / 2) * kw + hw)] = centre;
+      for (int count : {1, 7, 17, 67, 300}) {
+        const int width = count + 2 * hw;
+        std::vector<std::vector<uint8_t>> bytes;
+        std::vector<std::vector<float>> widened, products;
+        std::vector<const uint8_t*> byteRows;
+        std::vector<const float*> widenedRows, productRows;
+        for (int ky = 0; ky < kh; ++ky) {
+          bytes.push_back(RandomSamples<uint8_t>(width, 255, lcg.Next()));
+          widened.emplace_back(width);
+          products.emplace_back(width);
+          reference::WidenToFloat(bytes.back().data(), widened.back().data(), width);
+        }
+        for (int ky = 0; ky < kh; ++ky) {
+          byteRows.push_back(bytes[ky].data());
+          widenedRows.push_back(widened[ky].data());
+        }
+        std::vector<uint8_t> expected(width, 7);
+        reference::ConvolveRowNarrow(byteRows.data(), kernel.data(), kw, kh, hw, width - hw,
+                                     expected.data(), 255.0f);
+        ForEachTarget([&](const char*) {
+          productRows.clear();
+          for (int ky = 0; ky < kh; ++ky) {
+            detail::WidenScaled(bytes[ky].data(), products[ky].data(), width, off);
+            productRows.push_back(products[ky].data());
+          }
+          std::vector<uint8_t> general(width, 7), uniform(width, 7);
+          detail::ConvolveRowNarrow(widenedRows.data(), kernel.data(), kw, kh, hw, width - hw,
+                                    general.data(), 255.0f);
+          detail::ConvolveRowNarrowUniform(productRows.data(), bytes[kh / 2].data(), centre, kw, kh,
+                                           hw, width - hw, uniform.data(), 255.0f);
+          ASSERT_EQ(general, expected) << kw << "x" << kh << " " << count;
+          ASSERT_EQ(uniform, expected) << kw << "x" << kh << " " << count;
+        });
+      }
+    }
+  }
+}
+
+// Column sums moved down a window of five rows a row at a time (and grown
+// and shrunk at the ends) against fresh sums of the window, on every target.
+TEST(FilterRows, SlidingColumnSumsMatchFreshSums) {
+  const int count = 67, height = 12;
+  std::vector<std::vector<uint8_t>> rows;
+  for (int y = 0; y < height; ++y) rows.push_back(RandomSamples<uint8_t>(count, 255, 90 + y));
+  ForEachTarget([&](const char*) {
+    std::vector<int32_t> sums(count, 0);
+    int top = 0, bottom = -1;
+    for (int y = 0; y < height; ++y) {
+      const int y0 = std::max(y - 2, 0), y1 = std::min(y + 2, height - 1);
+      for (; bottom < y1; ++bottom)
+        detail::SlideColumnSums(sums.data(), rows[bottom + 1].data(), nullptr, count);
+      for (; top < y0; ++top)
+        detail::SlideColumnSums(sums.data(), nullptr, rows[top].data(), count);
+      for (int i = 0; i < count; ++i) {
+        int32_t fresh = 0;
+        for (int r = y0; r <= y1; ++r) fresh += rows[r][i];
+        ASSERT_EQ(sums[i], fresh) << y << " " << i;
+      }
+    }
+  });
 }
 
 }  // namespace
