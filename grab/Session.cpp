@@ -1,5 +1,6 @@
 #include "grab/Session.h"
 
+#include <gst/base/gstbasetransform.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 #include <unistd.h>
@@ -532,10 +533,10 @@ void OnDemuxNoMorePads(GstElement* demux, gpointer data) {
 
 // Answers the decoder's question how its frames may be laid out: every
 // element after it reads frames by their video description, whatever their
-// row strides and plane offsets. A libav decoder then hands on the very
-// buffers it decoded into (padded as the codec needs), where otherwise it
-// decodes into memory of its own, zeroed when first used, and copies every
-// frame out, needed or not.
+// row strides and plane offsets. A libav decoder then decodes into
+// GStreamer buffers (padded as the codec needs) rather than into a pool of
+// its own that it zeroes as it grows; it still copies each frame out once,
+// as it did from its own pool.
 GstPadProbeReturn AnswerAllocation(GstPad*, GstPadProbeInfo* info, gpointer) {
   GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
   if (GST_QUERY_TYPE(query) != GST_QUERY_ALLOCATION) return GST_PAD_PROBE_OK;
@@ -601,6 +602,10 @@ bool Build(Pipeline* p, const std::string& file, const std::string& uri, bool wa
   }
   // Players show videos with a rotation tag upright; so do the stills.
   gst_util_set_object_arg(G_OBJECT(flip), "video-direction", "auto");
+  // Until a rotation tag comes it leaves frames as they are, yet it starts
+  // out copying each one (it only switches to passing them through when
+  // its direction changes); it switches back itself when a tag turns it.
+  gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(flip), TRUE);
   // The grab elements take the decoders' own formats and convert only the
   // frames they write; anything else is converted on the way.
   GstCaps* formats = gst_caps_from_string("video/x-raw,format={I420,NV12,YUY2}");
