@@ -35,6 +35,7 @@ struct Probe {
   size_t wanted = 0;           // frames to count; 0: none
   std::atomic<bool> counted{false};
   std::atomic<bool> linked{false};
+  std::atomic<bool> decoding{false};  // a video stream of the demuxer is being decoded
   std::optional<int64_t> creationTime;
   ~Probe() {
     if (pipeline) {
@@ -100,6 +101,21 @@ void LinkVideo(GstElement*, GstPad* pad, gpointer data) {
   gst_object_unref(sink);
 }
 
+// A stream of the demuxer: the first video one is decoded into the sink,
+// the others are left unlinked.
+void DecodeVideo(GstElement*, GstPad* pad, gpointer data) {
+  auto* probe = static_cast<Probe*>(data);
+  if (!detail::VideoTrack(pad) || probe->decoding.exchange(true)) return;
+  // Reading what the file declares takes one frame, which one decoder
+  // thread decodes as fast as several and without starting them.
+  GstPad* decoded = detail::DecodeStream(GST_BIN(probe->pipeline), pad, probe->wanted == 0 ? 1 : 0,
+                                         G_CALLBACK(LinkVideo), nullptr, probe);
+  if (decoded) {
+    LinkVideo(nullptr, decoded, probe);
+    gst_object_unref(decoded);
+  }
+}
+
 // Plays `path` until it is prerolled (count 0) or until `count` frames are
 // counted or the stream ends, and reads what it declares.
 StreamInfo Examine(const std::string& path, int64_t maxPixels, size_t count,
@@ -116,21 +132,31 @@ StreamInfo Examine(const std::string& path, int64_t maxPixels, size_t count,
   probe.wanted = count;
   gst_segment_init(&probe.segment, GST_FORMAT_UNDEFINED);
   probe.pipeline = gst_pipeline_new("inspect");
-  GstElement* dec = gst_element_factory_make("uridecodebin", nullptr);
+  // An MP4 or QuickTime file is read by its demuxer directly, as in a pass.
+  GstElement* demux = nullptr;
+  GstElement* source = detail::DirectSource(path, &demux);
+  GstElement* dec = source ? nullptr : gst_element_factory_make("uridecodebin", nullptr);
   probe.sink = gst_element_factory_make("fakesink", nullptr);
-  if (!dec || !probe.sink) {
-    if (dec) gst_object_unref(gst_object_ref_sink(dec));
-    if (probe.sink) gst_object_unref(gst_object_ref_sink(probe.sink));
+  if ((!source && !dec) || !probe.sink) {
+    for (GstElement* e : {source, demux, dec, probe.sink})
+      if (e) gst_object_unref(gst_object_ref_sink(e));
     g_free(uri);
     throw Error(Error::Kind::Input, "GStreamer elements uridecodebin and fakesink are needed");
   }
-  GstCaps* video = gst_caps_from_string("video/x-raw(ANY)");
-  g_object_set(dec, "uri", uri, "caps", video, "expose-all-streams", FALSE, nullptr);
-  gst_caps_unref(video);
-  g_free(uri);
   g_object_set(probe.sink, "sync", FALSE, nullptr);
-  gst_bin_add_many(GST_BIN(probe.pipeline), dec, probe.sink, nullptr);
-  g_signal_connect(dec, "pad-added", G_CALLBACK(LinkVideo), &probe);
+  gst_bin_add(GST_BIN(probe.pipeline), probe.sink);
+  if (source) {
+    gst_bin_add_many(GST_BIN(probe.pipeline), source, demux, nullptr);
+    gst_element_link(source, demux);
+    g_signal_connect(demux, "pad-added", G_CALLBACK(DecodeVideo), &probe);
+  } else {
+    GstCaps* video = gst_caps_from_string("video/x-raw(ANY)");
+    g_object_set(dec, "uri", uri, "caps", video, "expose-all-streams", FALSE, nullptr);
+    gst_caps_unref(video);
+    gst_bin_add(GST_BIN(probe.pipeline), dec);
+    g_signal_connect(dec, "pad-added", G_CALLBACK(LinkVideo), &probe);
+  }
+  g_free(uri);
   GstPad* in = gst_element_get_static_pad(probe.sink, "sink");
   gst_pad_add_probe(in,
                     static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
@@ -194,7 +220,9 @@ StreamInfo Examine(const std::string& path, int64_t maxPixels, size_t count,
         gst_message_parse_error(msg, &e, nullptr);
         const bool missing = e && ((e->domain == GST_CORE_ERROR && e->code == GST_CORE_ERROR_MISSING_PLUGIN) ||
                                    (e->domain == GST_STREAM_ERROR && e->code == GST_STREAM_ERROR_CODEC_NOT_FOUND));
-        if (missing && !probe.linked && !missingVideo)
+        // Read by the demuxer directly, a file without video stops at its
+        // first stream that nothing takes.
+        if (((missing && !missingVideo) || (source && !probe.decoding)) && !probe.linked)
           error = "no video stream in \"" + path + "\"";
         else
           error = "cannot decode \"" + path + "\": " + (e ? e->message : "unknown error");

@@ -1,6 +1,8 @@
 #include "grab/Session.h"
 
+#include <gst/base/gstbasetransform.h>
 #include <gst/gst.h>
+#include <gst/video/video.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <map>
@@ -488,24 +491,57 @@ void OnNoMorePads(GstElement* dec, gpointer data) {
                                       GST_OBJECT(dec), gst_structure_new_empty(kNoVideoMessage)));
 }
 
-// The libav decoders render straight into GStreamer buffers only to keep
-// them as references, so each frame they hand on is copied once more when
-// it is made writable on its way out; decoding into their own memory costs
-// one copy a frame instead of two.
-//
-// Their thread count is set here too, as the decoder is added and before it
-// opens the codec (which reads it then): a worker that shares the machine
-// with others asks for fewer threads than the decoder's one per core.
+// Decoders added by uridecodebin are set up as they come (see
+// ConfigureDecoder).
 void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
+  ConfigureDecoder(element, static_cast<Pipeline*>(data)->decoderThreads);
+}
+
+// A video stream the demuxer found, on the demuxer's thread. The first one
+// is held and its frames looked at as they leave the demuxer (see
+// HoldFirstFrame and SkipUnseen), then decoded into the conversion; any
+// other stream is left unlinked, which the demuxer takes as not wanted.
+void OnDemuxPad(GstElement*, GstPad* pad, gpointer data) {
   auto* p = static_cast<Pipeline*>(data);
-  GstElementFactory* factory = gst_element_get_factory(element);
-  const gchar* name = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : nullptr;
-  if (!name || !g_str_has_prefix(name, "avdec_")) return;
-  GObjectClass* type = G_OBJECT_GET_CLASS(element);
-  if (g_object_class_find_property(type, "direct-rendering"))
-    g_object_set(element, "direct-rendering", FALSE, nullptr);
-  if (p->decoderThreads > 0 && g_object_class_find_property(type, "max-threads"))
-    g_object_set(element, "max-threads", p->decoderThreads, nullptr);
+  p->sawStream = true;
+  if (!VideoTrack(pad)) return;
+  p->sawVideo = true;
+  if (p->firstVideoHeld.exchange(true)) return;
+  if (p->holdFirstVideo) HoldFirstVideo(p, pad);
+  gst_pad_add_probe(pad,
+                    static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                 GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                 GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                    SkipUnseen, p, nullptr);
+  GstPad* decoded = DecodeStream(GST_BIN(p->pipeline), pad, p->decoderThreads, G_CALLBACK(OnPadAdded),
+                                 G_CALLBACK(OnNoMorePads), p);
+  if (decoded) {
+    OnPadAdded(nullptr, decoded, p);
+    gst_object_unref(decoded);
+  }
+}
+
+// The demuxer has shown all its streams: without a video one among them the
+// file has no video. (A video stream handed to a decodebin is linked only
+// once that has decoded it; its own "no-more-pads" speaks for it.)
+void OnDemuxNoMorePads(GstElement* demux, gpointer data) {
+  auto* p = static_cast<Pipeline*>(data);
+  if (!p->firstVideoHeld)
+    gst_element_post_message(demux, gst_message_new_application(
+                                        GST_OBJECT(demux), gst_structure_new_empty(kNoVideoMessage)));
+}
+
+// Answers the decoder's question how its frames may be laid out: every
+// element after it reads frames by their video description, whatever their
+// row strides and plane offsets. A libav decoder then decodes into
+// GStreamer buffers (padded as the codec needs) rather than into a pool of
+// its own that it zeroes as it grows; it still copies each frame out once,
+// as it did from its own pool.
+GstPadProbeReturn AnswerAllocation(GstPad*, GstPadProbeInfo* info, gpointer) {
+  GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+  if (GST_QUERY_TYPE(query) != GST_QUERY_ALLOCATION) return GST_PAD_PROBE_OK;
+  gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
+  return GST_PAD_PROBE_HANDLED;
 }
 
 GstElement* Make(const char* factory, const char* name, std::string* missing) {
@@ -514,12 +550,26 @@ GstElement* Make(const char* factory, const char* name, std::string* missing) {
   return e;
 }
 
-// Builds the pipeline; the name of a missing element in *missing.
-bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests,
-           std::string* missing) {
+// Builds the pipeline; the name of a missing element in *missing. An MP4
+// or QuickTime file is read by its demuxer directly (see DirectSource),
+// anything else through uridecodebin.
+bool Build(Pipeline* p, const std::string& file, const std::string& uri, bool wantMain,
+           bool wantRequests, std::string* missing) {
   p->pipeline = gst_pipeline_new("framegrab");
-  GstElement* dec = Make("uridecodebin", "decode", missing);
-  p->decoder = dec;
+  GstElement* demux = nullptr;
+  GstElement* dec = DirectSource(file, &demux);
+  if (dec) {
+    gst_bin_add(GST_BIN(p->pipeline), dec);
+    gst_bin_add(GST_BIN(p->pipeline), demux);
+    gst_element_link(dec, demux);
+    g_signal_connect(demux, "pad-added", G_CALLBACK(OnDemuxPad), p);
+    g_signal_connect(demux, "no-more-pads", G_CALLBACK(OnDemuxNoMorePads), p);
+    dec = nullptr;
+    p->decoder = demux;
+  } else {
+    dec = Make("uridecodebin", "decode", missing);
+    p->decoder = dec;
+  }
   p->convert = Make("videoconvert", "convert", missing);
   GstElement* flip = Make("videoflip", "upright", missing);
   GstElement* filter = Make("capsfilter", "formats", missing);
@@ -534,18 +584,28 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
   auto release = [](GstElement* e) {
     if (e) gst_object_unref(gst_object_ref_sink(e));
   };
-  if (!dec || !p->convert || !flip || !filter || !sink ||
+  if (!p->decoder || !p->convert || !flip || !filter || !sink ||
       (wantMain && !p->main) || (wantRequests && !p->requests)) {
     for (GstElement* e : {dec, p->convert, flip, filter, sink, p->main, p->requests}) release(e);
     p->main = p->requests = p->convert = p->decoder = nullptr;
     return false;
   }
 
-  GstCaps* video = gst_caps_from_string("video/x-raw(ANY)");
-  g_object_set(dec, "uri", uri.c_str(), "caps", video, "expose-all-streams", FALSE, nullptr);
-  gst_caps_unref(video);
+  if (dec) {
+    GstCaps* video = gst_caps_from_string("video/x-raw(ANY)");
+    g_object_set(dec, "uri", uri.c_str(), "caps", video, "expose-all-streams", FALSE, nullptr);
+    gst_caps_unref(video);
+    gst_bin_add(GST_BIN(p->pipeline), dec);
+    g_signal_connect(dec, "pad-added", G_CALLBACK(OnPadAdded), p);
+    g_signal_connect(dec, "autoplug-continue", G_CALLBACK(OnAutoplugContinue), p);
+    g_signal_connect(dec, "no-more-pads", G_CALLBACK(OnNoMorePads), p);
+  }
   // Players show videos with a rotation tag upright; so do the stills.
   gst_util_set_object_arg(G_OBJECT(flip), "video-direction", "auto");
+  // Until a rotation tag comes it leaves frames as they are, yet it starts
+  // out copying each one (it only switches to passing them through when
+  // its direction changes); it switches back itself when a tag turns it.
+  gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(flip), TRUE);
   // The grab elements take the decoders' own formats and convert only the
   // frames they write; anything else is converted on the way.
   GstCaps* formats = gst_caps_from_string("video/x-raw,format={I420,NV12,YUY2}");
@@ -554,7 +614,7 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
   // As fast as the decoder goes; no frame may be dropped.
   g_object_set(sink, "sync", FALSE, "qos", FALSE, nullptr);
 
-  gst_bin_add_many(GST_BIN(p->pipeline), dec, p->convert, flip, filter, sink, nullptr);
+  gst_bin_add_many(GST_BIN(p->pipeline), p->convert, flip, filter, sink, nullptr);
   GstElement* last = filter;
   gst_element_link_many(p->convert, flip, filter, nullptr);
   for (GstElement* grab : {p->main, p->requests}) {
@@ -572,10 +632,10 @@ bool Build(Pipeline* p, const std::string& uri, bool wantMain, bool wantRequests
                     LogFrame, p, nullptr);
   gst_pad_add_probe(toGrab, GST_PAD_PROBE_TYPE_BUFFER, EndWhenSettled, p, nullptr);
   gst_object_unref(toGrab);
+  GstPad* end = gst_element_get_static_pad(sink, "sink");
+  gst_pad_add_probe(end, GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, AnswerAllocation, nullptr, nullptr);
+  gst_object_unref(end);
   g_signal_connect(p->pipeline, "deep-element-added", G_CALLBACK(OnElementAdded), p);
-  g_signal_connect(dec, "pad-added", G_CALLBACK(OnPadAdded), p);
-  g_signal_connect(dec, "autoplug-continue", G_CALLBACK(OnAutoplugContinue), p);
-  g_signal_connect(dec, "no-more-pads", G_CALLBACK(OnNoMorePads), p);
   return true;
 }
 
@@ -737,6 +797,84 @@ double SeekPoint(double target, bool main, double halfFrame, double period) {
 }
 
 
+bool VideoTrack(GstPad* pad) {
+  // The demuxer names its pads after the kind of track, whatever the codec
+  // (Motion JPEG comes as image/jpeg).
+  gchar* name = gst_pad_get_name(pad);
+  const bool video = name && g_str_has_prefix(name, "video_");
+  g_free(name);
+  return video;
+}
+
+GstElement* DirectSource(const std::string& file, GstElement** demux) {
+  *demux = nullptr;
+  // An ISO media file starts with its file type box: a size, then "ftyp".
+  char head[8] = {};
+  if (FILE* f = std::fopen(file.c_str(), "rb")) {
+    const size_t got = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    if (got != sizeof head) return nullptr;
+  } else {
+    return nullptr;
+  }
+  if (std::memcmp(head + 4, "ftyp", 4) != 0) return nullptr;
+  GstElement* source = gst_element_factory_make("filesrc", "source");
+  GstElement* demuxer = gst_element_factory_make("qtdemux", "demux");
+  if (!source || !demuxer) {
+    for (GstElement* e : {source, demuxer})
+      if (e) gst_object_unref(gst_object_ref_sink(e));
+    return nullptr;
+  }
+  g_object_set(source, "location", file.c_str(), nullptr);
+  *demux = demuxer;
+  return source;
+}
+
+// The thread count of a libav decoder is set as it is added and before it
+// opens the codec (which reads it then): a worker that shares the machine
+// with others asks for fewer threads than the decoder's one per core.
+void ConfigureDecoder(GstElement* element, int threads) {
+  GstElementFactory* factory = gst_element_get_factory(element);
+  const gchar* name = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : nullptr;
+  if (!name || !g_str_has_prefix(name, "avdec_")) return;
+  GObjectClass* type = G_OBJECT_GET_CLASS(element);
+  if (threads > 0 && g_object_class_find_property(type, "max-threads"))
+    g_object_set(element, "max-threads", threads, nullptr);
+}
+
+GstPad* DecodeStream(GstBin* bin, GstPad* pad, int threads, GCallback onPad, GCallback onNoMorePads,
+                     gpointer data) {
+  GstCaps* caps = gst_pad_get_current_caps(pad);
+  if (!caps) caps = gst_pad_query_caps(pad, nullptr);
+  const GstStructure* s = caps && gst_caps_get_size(caps) > 0 ? gst_caps_get_structure(caps, 0) : nullptr;
+  const gchar* format = s ? gst_structure_get_string(s, "stream-format") : nullptr;
+  const gchar* alignment = s ? gst_structure_get_string(s, "alignment") : nullptr;
+  int width = 0;
+  // What avdec_h264 takes as it is; a frame narrower than 2 pixels goes the
+  // general way too, which says why it cannot be taken.
+  const bool h264 = s && gst_structure_has_name(s, "video/x-h264") && format &&
+                    (std::strcmp(format, "avc") == 0 || std::strcmp(format, "byte-stream") == 0) &&
+                    alignment && std::strcmp(alignment, "au") == 0 &&
+                    gst_structure_get_int(s, "width", &width) && width >= 2;
+  if (caps) gst_caps_unref(caps);
+  GstElement* decoder = h264 ? gst_element_factory_make("avdec_h264", nullptr) : nullptr;
+  const bool direct = decoder != nullptr;
+  if (direct) {
+    ConfigureDecoder(decoder, threads);
+  } else {
+    decoder = gst_element_factory_make("decodebin", nullptr);
+    if (!decoder) return nullptr;
+    g_signal_connect(decoder, "pad-added", onPad, data);
+    if (onNoMorePads) g_signal_connect(decoder, "no-more-pads", onNoMorePads, data);
+  }
+  gst_bin_add(bin, decoder);
+  GstPad* sink = gst_element_get_static_pad(decoder, "sink");
+  const bool linked = gst_pad_link(pad, sink) == GST_PAD_LINK_OK;
+  gst_object_unref(sink);
+  gst_element_sync_state_with_parent(decoder);
+  return linked && direct ? gst_element_get_static_pad(decoder, "src") : nullptr;
+}
+
 void InitGstreamer() {
   static std::once_flag once;
   static bool ours = false;
@@ -827,7 +965,7 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
   gst_segment_init(&p.frames.segment, GST_FORMAT_UNDEFINED);
   p.holdFirstVideo = true;
   std::string missing;
-  const bool built = Build(&p, uri, wantMain, wantRequests, &missing);
+  const bool built = Build(&p, input, uri, wantMain, wantRequests, &missing);
   g_free(uri);
   if (!built) throw Error(Error::Kind::Input, "GStreamer element " + missing + " is missing");
 

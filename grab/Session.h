@@ -76,6 +76,32 @@ double SeekPoint(double target, bool main, double halfFrame, double period);
 // the decoder may drop that error as it would for an element it rejects.
 bool NoTaskRunning(GstElement* pipeline);
 
+// The source and demuxer for a file whose first box says it is MP4 or
+// QuickTime, named "source" and "demux", not yet in a bin (*demux gets the
+// demuxer); nullptr for any other file, or when the elements are missing.
+// Such files, nearly every video people grab from, are read without the
+// automatic decoder: it would find their type by trying a hundred type
+// finders, load plug-ins to choose among, and put a queue with a thread of
+// its own between the demuxer and the decoder, so that even a grab held to
+// one decoder thread kept two cores busy.
+GstElement* DirectSource(const std::string& file, GstElement** demux);
+
+// Whether a pad of the demuxer DirectSource gives carries a video track.
+bool VideoTrack(GstPad* pad);
+
+// Sets what the grab asks of a libav decoder (see the definition); any other
+// element is left as it is.
+void ConfigureDecoder(GstElement* element, int threads);
+
+// Adds to `bin` a decoder for the demuxed stream on `pad` and links it.
+// H.264 as the MP4 demuxer gives it goes to avdec_h264, whose source pad is
+// returned (a reference; the caller links it on). Anything else goes to a
+// decodebin, which finds its decoder and exposes the decoded pad later:
+// `onPad` and `onNoMorePads` (unless nullptr) are connected to its "pad-added" and
+// "no-more-pads" with `data`, and nullptr is returned.
+GstPad* DecodeStream(GstBin* bin, GstPad* pad, int threads, GCallback onPad, GCallback onNoMorePads,
+                     gpointer data);
+
 // Makes sure GStreamer is initialised and the element registered from this
 // library, once per process. Throws Error when another copy of the element
 // (the plug-in file) got there first.

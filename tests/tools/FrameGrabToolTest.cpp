@@ -64,10 +64,13 @@ class FrameGrabTool : public testing::Test {
     clips_ = MakeTempFolder();
     // H.264 with two-second key-frame intervals, so an accurate seek has to
     // decode from an earlier key frame (once with B frames no frame refers
-    // to, which need not be decoded); and MJPEG in AVI.
+    // to, which need not be decoded); MJPEG in AVI; and MJPEG in QuickTime, which
+    // the demuxer reads directly as it does H.264 but which goes to a
+    // decoder found for it.
     MakeClip(clips_ + "/clip.mp4", "x264enc key-int-max=50 ! mp4mux");
     MakeClip(clips_ + "/bframes.mp4", "x264enc key-int-max=50 bframes=2 b-pyramid=false ! mp4mux");
     MakeClip(clips_ + "/clip.avi", "jpegenc quality=95 ! avimux");
+    MakeClip(clips_ + "/mjpeg.mov", "jpegenc quality=95 ! qtmux");
   }
   static void TearDownTestSuite() { RemoveTree(clips_); }
   void SetUp() override { dir_ = MakeTempFolder(); }
@@ -83,7 +86,7 @@ std::string FrameGrabTool::clips_;
 time_t FrameGrabTool::suiteStart_ = 0;
 
 TEST_F(FrameGrabTool, WritesEveryStillFromTheRightFrameInTimeOrder) {
-  for (const char* clip : {"clip.mp4", "clip.avi"}) {
+  for (const char* clip : {"clip.mp4", "clip.avi", "mjpeg.mov"}) {
     SCOPED_TRACE(clip);
     const ToolResult r = RunFrameGrab({Clip(clip), "--at", "6.0", "-o", Path("main.jpg"), "--snapshot",
                                    "2.0:" + Path("a.jpg"), "--snapshot", "1.01:" + Path("b.jpg"),
@@ -132,6 +135,7 @@ TEST_F(FrameGrabTool, SeekingGivesTheSameStillAsPlayingFromTheStart) {
 
 TEST_F(FrameGrabTool, BadInputsAndArgumentsGiveClearMessagesAndDistinctStatuses) {
   RunToEnd("audiotestsrc num-buffers=20 ! wavenc ! filesink location=" + Path("tone.wav"));
+  RunToEnd("audiotestsrc num-buffers=20 ! avenc_aac ! mp4mux ! filesink location=" + Path("tone.mp4"));
   ToolResult r = RunFrameGrab({Path("missing.mp4"), "-o", Path("x.jpg")}, dir_);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cannot read input"), std::string::npos) << r.err;
@@ -154,12 +158,18 @@ TEST_F(FrameGrabTool, BadInputsAndArgumentsGiveClearMessagesAndDistinctStatuses)
     EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
   }
 
-  // A file with sound only says so, not that a plug-in is missing.
-  r = RunFrameGrab({Path("tone.wav"), "-o", Path("x.jpg")}, dir_);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("no video stream in \"" + Path("tone.wav") + "\""), std::string::npos)
-      << r.err;
-  EXPECT_EQ(r.err.find("plug-in"), std::string::npos) << r.err;
+  // A file with sound only says so, not that a plug-in is missing, also
+  // when the interval's end has to be read from the file first.
+  for (const std::string& tone : {Path("tone.wav"), Path("tone.mp4")}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{tone, "-o", Path("x.jpg")},
+          std::vector<std::string>{tone, "--every", "1", "-o", Path("e%d.jpg")}}) {
+      r = RunFrameGrab(args, dir_);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.err.find("no video stream in \"" + tone + "\""), std::string::npos) << r.err;
+      EXPECT_EQ(r.err.find("plug-in"), std::string::npos) << r.err;
+    }
+  }
 
   r = RunFrameGrab({"--at", "later"}, dir_);
   EXPECT_EQ(r.status, 2);
