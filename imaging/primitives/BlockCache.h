@@ -8,16 +8,18 @@
 // the next still pays one page fault per 4 KiB page on first touch. On a
 // virtual machine that is ~20 us a fault, several times the cost of the image
 // processing itself. So large blocks are kept when freed and handed out again
-// to the next request they fit, and fresh ones are mapped asking for
-// transparent huge pages (one fault per 2 MiB instead of 512).
+// to the next request they fit, and fresh ones are mapped in whole
+// transparent huge pages made present at once (one call per block instead
+// of a fault per 4 KiB).
 //
 // How the cache behaves:
 // - Small blocks (below 256 KiB) go straight to the system allocator.
 // - A freed large block stays cached up to a cap (KELVO_BLOCK_CACHE_MB,
 //   default 192 MiB; 0 turns caching off); beyond it the blocks freed
 //   longest ago are returned to the system first.
-// - A cached block is reused only for a request of at least half its size,
-//   so a small buffer never pins a huge block.
+// - A cached block is reused only for a request of at least half its size
+//   (or one whose fresh block would be as large: blocks are whole 2 MiB
+//   pages), so a small buffer never pins a huge block.
 // - The cap bounds the large blocks in use and the cached ones together: a
 //   freed block is cached, and a request that no cached block serves maps a
 //   fresh one, only after cached blocks, oldest first, are given back as far
