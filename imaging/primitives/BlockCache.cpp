@@ -93,12 +93,13 @@ Header* SystemBlock(std::size_t bytes, bool& zeroed) {
   const std::size_t total = sizeof(Header) + bytes;
 #if defined(__linux__) && !defined(KELVO_BLOCK_CACHE_SANITIZED)
   if (bytes >= kLargeBlock) {
-    // Every large block is mapped on 2 MiB boundaries in whole huge pages,
-    // and its pages are made present at once. On this kind of virtual
-    // machine each first touch of a 4 KiB page costs ~20 us, so a 1080p
-    // plane of 2 MB in small pages took 10 ms to touch; as one huge page made
-    // present in one call it takes 0.1 ms. The rounding wastes at most one
-    // huge page per block, and the blocks are kept and reused.
+    // Every large block is mapped on 2 MiB boundaries in whole huge pages.
+    // On virtual machines each first touch of a 4 KiB page can cost ~20 us,
+    // so a 1080p plane of just under 2 MiB in small pages took 10 ms to
+    // touch, and 0.7 ms as one huge page. The rounding costs at most one
+    // huge page per block, and the blocks are kept, split and reused. The
+    // pages still come on first touch: making them present at once would
+    // also commit the parts of a block a stage never writes.
     const std::size_t length = RoundUp(total, kHugePage);
     void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -110,7 +111,6 @@ Header* SystemBlock(std::size_t bytes, bool& zeroed) {
     if (kHugePage - head > 0) munmap(start + head + length, kHugePage - head);
     start += head;
     madvise(start, length, MADV_HUGEPAGE);
-    Populate(start, length);
     Header* h = reinterpret_cast<Header*>(start);
     *h = Header{kMagic, length - sizeof(Header), length, start};
     zeroed = true;
@@ -177,6 +177,11 @@ class Cache {
         best = i;
     }
     if (best < 0) {
+      if (Header* h = SplitOff(FreshCapacity(bytes) + sizeof(Header))) {
+        ++stats_.reuses;
+        stats_.liveLargeBytes += h->capacity;
+        return h;
+      }
       ++stats_.fresh;
       while (count_ > 0 && stats_.liveLargeBytes + cached_ + bytes > cap_) {
         evicted[evictedCount++] = entries_[0];
@@ -201,6 +206,7 @@ class Cache {
   int Put(Header* h, Header** evicted) {
     std::lock_guard<std::mutex> lock(mutex_);
     stats_.liveLargeBytes -= h->capacity;
+    h = Merge(h);
     int n = 0;
     if (h->capacity > cap_ || stats_.liveLargeBytes + h->capacity > cap_) {
       evicted[n++] = h;
@@ -237,6 +243,57 @@ class Cache {
   bool Enabled() const { return cap_ > 0; }
 
  private:
+  // The front `length` bytes of the smallest cached mapped block longer than
+  // that, as a block of their own; the rest stays cached in its place. Both
+  // parts start on a 2 MiB boundary (lengths of mapped blocks are whole
+  // huge pages), so each can be unmapped alone. Null when no block is long
+  // enough. A large block freed by one stage so serves the differently
+  // sized buffers of the next without new memory being mapped and touched.
+  Header* SplitOff(std::size_t length) {
+    int pick = -1;
+    for (int i = 0; i < count_; ++i) {
+      const Header* e = entries_[i];
+      if (e->mapped > length && (pick < 0 || e->mapped < entries_[pick]->mapped)) pick = i;
+    }
+    if (pick < 0) return nullptr;
+    Header* h = entries_[pick];
+    auto* rest = reinterpret_cast<Header*>(reinterpret_cast<unsigned char*>(h) + length);
+    *rest = Header{kMagic, h->mapped - length - sizeof(Header), h->mapped - length, rest};
+    cached_ -= h->capacity - rest->capacity;
+    entries_[pick] = rest;
+    h->mapped = length;
+    h->capacity = length - sizeof(Header);
+    return h;
+  }
+
+  // Joins a freed mapped block with the cached blocks right before and
+  // after it in memory (parts split off one mapping, or mappings the system
+  // placed side by side) and returns the joined block, which then is no
+  // longer in the cache; the pieces of a split block so become one again.
+  Header* Merge(Header* h) {
+    if (h->mapped == 0) return h;
+    for (int i = 0; i < count_;) {
+      Header* e = entries_[i];
+      auto* es = reinterpret_cast<unsigned char*>(e);
+      auto* hs = reinterpret_cast<unsigned char*>(h);
+      if (e->mapped == 0 || (es + e->mapped != hs && hs + h->mapped != es)) {
+        ++i;
+        continue;
+      }
+      RemoveAt(i);
+      Header* low = es < hs ? e : h;
+      Header* high = low == e ? h : e;
+      const std::size_t length = e->mapped + h->mapped;
+      high->magic = 0;
+      low->mapped = length;
+      low->capacity = length - sizeof(Header);
+      low->base = low;
+      h = low;
+      i = 0;  // the joined block may now touch another
+    }
+    return h;
+  }
+
   // Entries stay in the order they were freed, oldest first.
   void RemoveAt(int i) {
     cached_ -= entries_[i]->capacity;
@@ -311,6 +368,27 @@ void FreeBlock(void* block) noexcept {
     evicted[i]->magic = 0;
     SystemFree(evicted[i]);
   }
+}
+
+void PrefaultBlocks(std::size_t bytes) noexcept {
+#if defined(__linux__) && !defined(KELVO_BLOCK_CACHE_SANITIZED)
+  Cache& cache = TheCache();
+  if (!cache.Enabled() || bytes < kLargeBlock || bytes > kMaxBlock) return;
+  if (cache.Stats().cachedBytes >= bytes) return;
+  bool clean = false;
+  Header* h = SystemBlock(bytes, clean);
+  if (h == nullptr) return;
+  Populate(h, h->mapped);
+  cache.CountFresh(h);
+  Header* evicted[kMaxCached + 1];
+  const int n = cache.Put(h, evicted);
+  for (int i = 0; i < n; ++i) {
+    evicted[i]->magic = 0;
+    SystemFree(evicted[i]);
+  }
+#else
+  (void)bytes;
+#endif
 }
 
 void TrimBlockCache() noexcept {
