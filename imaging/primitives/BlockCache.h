@@ -14,7 +14,7 @@
 // How the cache behaves:
 // - Small blocks (below 256 KiB) go straight to the system allocator.
 // - A freed large block stays cached up to a cap (KELVO_BLOCK_CACHE_MB,
-//   default 192 MiB; 0 turns caching off); beyond it the blocks freed
+//   default 224 MiB; 0 turns caching off); beyond it the blocks freed
 //   longest ago are returned to the system first.
 // - A cached block is reused whole only for a request of at least half its
 //   size (or one whose fresh block would be as large: blocks are whole
@@ -28,7 +28,7 @@
 //   fresh one, only after cached blocks, oldest first, are given back as far
 //   as needed to stay within it. Blocks that wait in the cache so never add
 //   to the peak of a photograph whose own blocks come near the cap (the
-//   default keeps a 4000 x 3000 photograph's enhancement within ~240 MB),
+//   default keeps a 4000 x 3000 photograph's enhancement within ~225 MB),
 //   while the repeated stills of a video stream, far smaller, keep all
 //   theirs.
 // - TrimBlockCache() gives every cached block back, e.g. when streaming stops.
