@@ -373,7 +373,7 @@ void FreeBlock(void* block) noexcept {
   }
 }
 
-void PrefaultBlocks(std::size_t bytes) noexcept {
+void PrefaultBlocks(std::size_t bytes, const std::atomic<bool>* stop) noexcept {
 #if defined(__linux__) && !defined(KELVO_BLOCK_CACHE_SANITIZED)
   Cache& cache = TheCache();
   if (!cache.Enabled() || bytes < kLargeBlock || bytes > kMaxBlock) return;
@@ -381,7 +381,13 @@ void PrefaultBlocks(std::size_t bytes) noexcept {
   bool clean = false;
   Header* h = SystemBlock(bytes, clean);
   if (h == nullptr) return;
-  Populate(h, h->mapped);
+  // In huge pages, so that a caller that needs the memory now waits at
+  // most for one of them.
+  auto* start = reinterpret_cast<unsigned char*>(h);
+  for (std::size_t done = 0; done < h->mapped; done += kHugePage) {
+    if (stop != nullptr && stop->load(std::memory_order_relaxed)) break;
+    Populate(start + done, std::min(kHugePage, h->mapped - done));
+  }
   cache.CountFresh(h);
   Header* evicted[kMaxCached + 1];
   const int n = cache.Put(h, evicted);
@@ -391,6 +397,7 @@ void PrefaultBlocks(std::size_t bytes) noexcept {
   }
 #else
   (void)bytes;
+  (void)stop;
 #endif
 }
 

@@ -36,6 +36,7 @@
 //   so a use after free is still caught.
 // - Blocks are 64-byte aligned. Thread-safe; never throws.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -56,9 +57,11 @@ void FreeBlock(void* block) noexcept;
 // far as the cap allows) for the large requests that follow, which take
 // their parts of it. For a thread that has nothing else to do while another
 // prepares work: the kernel zeroes the pages there rather than in the first
-// touches of the work. Nothing happens when caching is off or the cache
-// already holds `bytes`.
-void PrefaultBlocks(std::size_t bytes) noexcept;
+// touches of the work. Once `stop` (when given) is set, it stops after the
+// huge page at hand and caches the block as far as it got: the rest of its
+// pages come on first touch. Nothing happens when caching is off or the
+// cache already holds `bytes`.
+void PrefaultBlocks(std::size_t bytes, const std::atomic<bool>* stop = nullptr) noexcept;
 
 // Returns every cached block to the system.
 void TrimBlockCache() noexcept;

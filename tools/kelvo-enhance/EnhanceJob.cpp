@@ -1,6 +1,7 @@
 #include "tools/kelvo-enhance/EnhanceJob.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <exception>
 #include <new>
@@ -54,18 +55,25 @@ std::string Load(const EnhanceJob& job, const EnhanceSettings& settings, BitmapD
   // kernel a fault and zeroing on first touch, a third of a one-shot 1080p
   // enhancement. Beyond kMaxPrefault a photograph's stages free and map
   // blocks under the block cache's cap anyway, and more would only raise the
-  // peak.
+  // peak. Once the image is read the helper stops where it is (on a busy
+  // machine it may have had little time), rather than make this thread wait.
   constexpr std::size_t kMaxPrefault = std::size_t{64} << 20;
+  std::atomic<bool> read{false};
   std::jthread prefault;
   if (kelvo::Threads() > 1) {
     const std::size_t bytes =
         std::min(KelvoLibImageProcessing::EnhanceWorkBytes(w, h), kMaxPrefault);
     try {
-      prefault = std::jthread([bytes] { kelvo::memory::PrefaultBlocks(bytes); });
+      prefault = std::jthread([bytes, &read] { kelvo::memory::PrefaultBlocks(bytes, &read); });
     } catch (const std::system_error&) {
       // No thread: the pages come on first touch as they would anyway.
     }
   }
+  // Declared after the thread, so destroyed first: stops it, then it joins.
+  struct StopOnExit {
+    std::atomic<bool>& flag;
+    ~StopOnExit() { flag.store(true, std::memory_order_relaxed); }
+  } stopPrefault{read};
 
   switch (job.inType) {
     case ImageFormat::Bmp:
