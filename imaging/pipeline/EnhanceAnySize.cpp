@@ -64,6 +64,18 @@ int PipelineSide(int side) noexcept {
   return (side + kPipelineSideStep - 1) / kPipelineSideStep * kPipelineSideStep;
 }
 
+std::size_t EnhanceWorkBytes(int width, int height) noexcept {
+  // Measured at 1920 x 1080 with every stage on: a work image, the skin
+  // analysis' planes and tables, then the noise reduction's and the
+  // sharpener's buffers taken from those freed before: 58 MB, 28 bytes a
+  // pixel.
+  constexpr std::size_t kBytesPerPixel = 28;
+  const int w = PipelineSide(width);
+  const int h = PipelineSide(height);
+  if (w == 0 || h == 0) return 0;
+  return kBytesPerPixel * static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+}
+
 PipelineSnapshot::Report EnhanceAnySize(const BitmapData& input, BitmapData& output,
                                         const EnhanceOptions& options) {
   if (input.GetData() == nullptr) throw IPException(ErrorCode::kNullData, kWhere);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "imaging/pipeline/PipelineSnapshot.h"
@@ -29,6 +30,12 @@ bool IsPipelineSize(int width, int height) noexcept;
 // 64. 0 for a side below 1, or one so large that a padded row of 3-byte
 // pixels would not fit a 32-bit stride.
 int PipelineSide(int side) noexcept;
+
+// About how much large work memory (the block cache's) enhancing a
+// width x height image takes beyond the image itself: what a caller may
+// have kelvo::memory::PrefaultBlocks make ready while it reads the image.
+// 0 for sizes EnhanceAnySize refuses.
+std::size_t EnhanceWorkBytes(int width, int height) noexcept;
 
 // Enhances a blue-green-red image (pixel format 2) of any size from 1 x 1
 // with the snapshot pipeline and returns the pipeline's report.

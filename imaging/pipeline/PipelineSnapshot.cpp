@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -76,10 +77,11 @@ void PipelineSnapshot::SetPresetAll() {
 
 namespace {
 
-// Whether `image` can stand in for a work image: the same pixel format and
-// layout, so every stage sees exactly the bytes a copy would hold.
-bool HasWorkLayout(const BitmapData& image, const BitmapData& work) {
-  return image.GetFormat() == work.GetFormat() && image.GetStride() == work.GetStride() &&
+// Whether `image` can stand in for a work image (BitmapData(width, height):
+// pixel format 2, rows of 3 * width bytes), so every stage sees exactly the
+// bytes a copy would hold.
+bool HasWorkLayout(const BitmapData& image, int width) {
+  return image.GetFormat() == kFormatBGR8 && image.GetStride() == int64_t{3} * width &&
          image.GetData() != nullptr;
 }
 
@@ -114,32 +116,32 @@ void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
   // at once when it is a different image and once the first stage has read
   // the input when it is the input itself; the second work image is made
   // only when neither is free. A large photograph so needs one frame-sized
-  // image fewer.
-  BitmapData work[2] = {BitmapData(width_, height_), BitmapData()};
+  // image fewer. A work image is made only when a stage first writes it:
+  // the skin analysis before then frees its own buffers, which the block
+  // cache then hands to the work image instead of fresh memory.
+  BitmapData work[2];
+  if (width_ < 1 || height_ < 1 || int64_t{3} * width_ > INT_MAX) {
+    // The sizes a work image cannot have fail before any stage, as always
+    // (code 0, or 6 for rows too long).
+    static_cast<void>(BitmapData(width_, height_));
+  }
+  const auto workImage = [&](int i) {
+    if (work[i].GetData() == nullptr) work[i] = BitmapData(width_, height_);
+    return &work[i];
+  };
   const BitmapData* current = input;
-  if (!HasWorkLayout(*input, work[0])) {
-    UtilitiesGeneral::CopyData(input, &work[0]);  // refuses other formats (code 3)
+  if (!HasWorkLayout(*input, width_)) {
+    UtilitiesGeneral::CopyData(input, workImage(0));  // refuses other formats (code 3)
     current = &work[0];
   }
   const bool outputIsInput = Overlap(*output, *input);
-  const bool outputUsable = HasWorkLayout(*output, work[0]) && output->GetWidth() == width_ &&
+  const bool outputUsable = HasWorkLayout(*output, width_) && output->GetWidth() == width_ &&
                             output->GetHeight() == height_;
-  BitmapData* next = nullptr;
-  const auto pickNext = [&] {
-    if (outputUsable && current != output && (!outputIsInput || current != input)) {
-      next = output;
-    } else if (current != &work[0]) {
-      next = &work[0];
-    } else {
-      if (work[1].GetData() == nullptr) work[1] = BitmapData(width_, height_);
-      next = &work[1];
-    }
+  // The image the next stage writes.
+  const auto target = [&]() -> BitmapData* {
+    if (outputUsable && current != output && (!outputIsInput || current != input)) return output;
+    return current != &work[0] ? workImage(0) : workImage(1);
   };
-  const auto advance = [&] {
-    current = next;
-    pickNext();
-  };
-  pickNext();
   Clock::time_point mark = Clock::now();
   times.copyIn = Milliseconds(start, mark);
 
@@ -154,20 +156,23 @@ void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
     lap(times.skin);
   }
   if (doNoise_) {
+    BitmapData* next = target();
     RunNoise(*current, *next);
-    advance();
+    current = next;
     lap(times.noise);
   }
   report_.opacity = 0.5f;
   report_.lowKey = false;
   if (doLStretch_) {
+    BitmapData* next = target();
     RunStretch(*current, *next);
-    advance();
+    current = next;
     lap(times.stretch);
   }
   if (doSharp_ && !report_.lowKey) {
+    BitmapData* next = target();
     RunSharpen(*current, *next);
-    advance();
+    current = next;
     lap(times.sharpen);
   }
 
@@ -183,8 +188,9 @@ void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
     lap(times.blend);
   } else {
     if (current == input) {
+      BitmapData* next = target();
       UtilitiesGeneral::CopyData(input, next);
-      advance();
+      current = next;
     }
     BitmapData* last = const_cast<BitmapData*>(current);
     blend.Execute(last, last, Screen, report_.opacity);

@@ -13,8 +13,9 @@ class OpSharpen;
 // luminance statistics and the skin, hybrid unsharp masking of luminance and
 // a Screen self-blend. Each stage reads the current image and writes the
 // other of two work images, which then becomes the current one: the two swap
-// roles and nothing is copied back. Both are allocated once per Execute; a
-// frame already in their layout is read in place by the first stage.
+// roles and nothing is copied back. Each is allocated, once per Execute,
+// when a stage first writes it; a frame already in their layout is read in
+// place by the first stage.
 //
 // Failures are IPExceptions from the operations called; Execute does not
 // catch them, and the output is then not written.
@@ -23,7 +24,7 @@ class PipelineSnapshot {
   // Per-stage wall-clock times of the last Execute, in milliseconds. A stage
   // that is switched off takes 0.
   struct StageTimes {
-    double copyIn = 0.0;   // work images and the copy of the input
+    double copyIn = 0.0;   // the copy of an input not in the work layout
     double skin = 0.0;     // skin map and its statistics
     double noise = 0.0;    // wavelet noise reduction
     double stretch = 0.0;  // histogram, decision and contrast stretch

@@ -1,6 +1,6 @@
 // The block cache behind every frame-sized buffer of the library: alignment,
-// zeroing, reuse of freed blocks, the half-size rule, eviction (on freeing
-// and before a fresh block is mapped) and trimming.
+// zeroing, reuse of freed blocks whole or split, eviction (on freeing and
+// before a fresh block is mapped) and trimming.
 // Reuse is checked only when caching is on (it is off under AddressSanitizer
 // so that a use after free is still reported).
 #include <gtest/gtest.h>
@@ -86,18 +86,51 @@ TEST_F(BlockCacheTest, AFreedLargeBlockServesTheNextRequestItFits) {
   FreeBlock(b);
 }
 
-TEST_F(BlockCacheTest, ASmallRequestDoesNotPinAHugeBlock) {
+TEST_F(BlockCacheTest, ASmallRequestTakesOnlyItsPartOfALargerBlockAndThePartsJoinAgain) {
   if (!Caching()) GTEST_SKIP() << "caching is off in this build";
-  void* big = AllocateBlock(16 * kMiB);
+  auto* big = static_cast<uint8_t*>(AllocateBlock(16 * kMiB));
+  ASSERT_NE(big, nullptr);
+  std::memset(big, 0x5A, 16 * kMiB);
   FreeBlock(big);
-  const uint64_t reuses = GetBlockCacheStats().reuses;
-  void* quarter = AllocateBlock(4 * kMiB);
-  EXPECT_NE(quarter, big);
-  EXPECT_EQ(GetBlockCacheStats().reuses, reuses);
+  const BlockCacheStats before = GetBlockCacheStats();
+  auto* quarter = static_cast<uint8_t*>(AllocateBlock(4 * kMiB));
+  auto* rest = static_cast<uint8_t*>(AllocateBlock(3 * kMiB, true));
+  ASSERT_NE(quarter, nullptr);
+  ASSERT_NE(rest, nullptr);
+  const BlockCacheStats split = GetBlockCacheStats();
+  EXPECT_EQ(split.fresh, before.fresh);  // both came out of the freed block
+  EXPECT_EQ(split.cachedBlocks, 1u);
+  // The parts do not overlap, and the one asked zeroed is zero.
+  EXPECT_TRUE(quarter + 4 * kMiB <= rest || rest + 3 * kMiB <= quarter);
+  EXPECT_TRUE(AllZero(rest, 3 * kMiB));
+  std::memset(quarter, 1, 4 * kMiB);
+  std::memset(rest, 2, 3 * kMiB);
+  EXPECT_LE(split.liveLargeBytes + split.cachedBytes, before.cachedBytes);
+  FreeBlock(rest);
   FreeBlock(quarter);
+  // Joined again: the whole block serves a request of its size.
+  EXPECT_EQ(GetBlockCacheStats().cachedBlocks, 1u);
+  void* again = AllocateBlock(16 * kMiB);
+  EXPECT_EQ(again, big);
+  EXPECT_EQ(GetBlockCacheStats().fresh, before.fresh);
+  FreeBlock(again);
   void* larger = AllocateBlock(20 * kMiB);  // no cached block is big enough
-  EXPECT_EQ(GetBlockCacheStats().reuses, reuses);
+  EXPECT_EQ(GetBlockCacheStats().fresh, before.fresh + 1);
   FreeBlock(larger);
+
+  // Memory made ready ahead serves later requests the same way.
+  TrimBlockCache();
+  PrefaultBlocks(12 * kMiB);
+  const BlockCacheStats ready = GetBlockCacheStats();
+  EXPECT_GE(ready.cachedBytes, 12 * kMiB);
+  auto* a = static_cast<uint8_t*>(AllocateBlock(5 * kMiB, true));
+  auto* b = static_cast<uint8_t*>(AllocateBlock(5 * kMiB));
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(GetBlockCacheStats().fresh, ready.fresh);
+  EXPECT_TRUE(AllZero(a, 5 * kMiB));
+  FreeBlock(a);
+  FreeBlock(b);
 }
 
 TEST_F(BlockCacheTest, TheCacheStaysWithinItsCapAndTrimEmptiesIt) {
