@@ -359,8 +359,10 @@ void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
   }
   // Plain thresholding is applied by the analysis as it stores the detail
   // bands, so no pass reads them again before the synthesis; the bands keep
-  // the frames the transform extends them into.
+  // the frames the transform extends them into. Nothing but the synthesis
+  // reads them, so the samples it does not read are not computed.
   wavelets.SetFramedBands(true);
+  wavelets.SetOnlyReadBands(true);
   wavelets.SetDetailShrink(planeThresholds, softThreshold_ == 1);
   wavelets.DecomposeSamples(plane, planeStride, width_, height_);
   if (done != nullptr) {

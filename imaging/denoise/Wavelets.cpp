@@ -177,6 +177,40 @@ void SynthesisSpans(int levels, const int* widths, const int* heights, int margi
   }
 }
 
+// The band samples of each level the analysis must compute for a synthesis
+// whose spans are all limited: the detail samples it reads, and the
+// approximation samples it reads at the coarsest level or the next level's
+// analysis reads for its own samples (outputs n read inputs 2n + lo ..
+// 2n + hi). False when some level would then read outside its input's real
+// samples (its frame, or the duplicated column or row of an odd size):
+// every sample is computed then.
+bool AnalysisRegions(int levels, const int* widths, const int* heights,
+                     const SynthesisSpan* spans, int lo, int hi, wavelet::FwdRegion* regions) {
+  for (int k = 0; k < levels; ++k) {
+    if (!spans[k].limited) return false;
+  }
+  // Approximation samples of level k wanted, half-open; at first those the
+  // coarsest synthesis reads.
+  int ax0 = spans[levels - 1].x0, ax1 = spans[levels - 1].x1;
+  int ay0 = spans[levels - 1].y0, ay1 = spans[levels - 1].y1;
+  for (int k = levels - 1; k >= 0; --k) {
+    const SynthesisSpan& sp = spans[k];
+    wavelet::FwdRegion& r = regions[k];
+    r = wavelet::FwdRegion{std::min(ax0, sp.x0), std::max(ax1, sp.x1), std::min(ay0, sp.y0),
+                           std::max(ay1, sp.y1), sp.x0, sp.x1, sp.y0, sp.y1};
+    const int bw = (widths[k] + 1) / 2, bh = (heights[k] + 1) / 2;
+    if (r.x0 < 0 || r.y0 < 0 || r.x1 > bw || r.y1 > bh) return false;
+    ax0 = 2 * r.x0 + lo;
+    ax1 = 2 * (r.x1 - 1) + hi + 1;
+    ay0 = 2 * r.y0 + lo;
+    ay1 = 2 * (r.y1 - 1) + hi + 1;
+    // The input of level k (k > 0) is the approximation of level k - 1,
+    // real where it lies: widths[k] x heights[k] samples.
+    if (k > 0 && (ax0 < 0 || ay0 < 0 || ax1 > widths[k] || ay1 > heights[k])) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 Wavelets::Wavelets() {
@@ -235,6 +269,8 @@ void Wavelets::Initialize(int type, int levelCount, int method) {
   levelHeights_ = kelvo::memory::AllocateArray<int>(count, true);
   bandSteps_ = kelvo::memory::AllocateArray<int>(count, true);
   framedBands_ = false;
+  onlyRead_ = false;
+  leftOut_ = false;
   shrink_.reset();
   if (bands_ == nullptr || levelWidths_ == nullptr || levelHeights_ == nullptr ||
       bandSteps_ == nullptr) {
@@ -247,6 +283,14 @@ void Wavelets::Initialize(int type, int levelCount, int method) {
       throw IPException(ErrorCode::kInstantiationFailed, "Wavelets::Initialize(OpExtendBorder)");
   }
   decomposed_ = false;
+}
+
+void Wavelets::SetOnlyReadBands(bool only) {
+  if (decomposed_) {
+    throw IPException(ErrorCode::kGeneral,
+                      "Wavelets::SetOnlyReadBands: must be called before Decompose()");
+  }
+  onlyRead_ = only;
 }
 
 void Wavelets::SetDetailShrink(const float* thresholds, bool soft) {
@@ -375,6 +419,27 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
   kelvo::memory::BlockArray<float> block = AllocateFloats(total);
   if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
 
+  // The parts of the bands the reconstruction reads, when only those are
+  // wanted.
+  wavelet::FwdRegion regions[kMaxLevels];
+  leftOut_ = false;
+  if (onlyRead_ && framedBands_) {
+    int widths[kMaxLevels], heights[kMaxLevels];
+    long long w = w0, h = h0;
+    for (int k = 0; k < levels_; ++k) {
+      widths[k] = static_cast<int>(w);
+      heights[k] = static_cast<int>(h);
+      w = (w + 1) / 2;
+      h = (h + 1) / 2;
+    }
+    SynthesisSpan spans[kMaxLevels];
+    SynthesisSpans(levels_, widths, heights, margin_, width, height,
+                   FloorHalf(anchorInv_ - tapLength_ + 1), CeilHalf(anchorInv_ + 1), spans);
+    leftOut_ = AnalysisRegions(levels_, widths, heights, spans, anchorFwd_ - tapLength_ + 1,
+                               anchorFwd_, regions);
+  }
+  const wavelet::FwdRegion* region = nullptr;
+
   // Level 0 reads its input rows straight from the source, converted and
   // padded on the way, when the filters stay within the frame the working
   // image would give them (custom taps may reach further).
@@ -437,10 +502,11 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
                                      shrinkSoft_};
     }
     const wavelet::DetailShrink* shrinkLevel = shrink_ ? &shrink : nullptr;
+    if (leftOut_) region = &regions[k];
     if (k == 0 && fetchLevel0) {
       wavelet::WTFwdRows(nullptr, 0, &FetchLevelZeroRow<T>, &rows, shrinkLevel, bands_[0], bandStep,
                          bands_[1], bandStep, bands_[2], bandStep, bands_[3], bandStep,
-                         IppiSize{bw, bh}, spec.get(), buffer.get());
+                         IppiSize{bw, bh}, spec.get(), buffer.get(), region);
       w = bw;
       h = bh;
       continue;
@@ -451,14 +517,18 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
     if (k > 0 && framedBands_) {
       input = bands_[4 * (k - 1)];
       inputStep = bandSteps_[k - 1];
-      PrepareRegion(*extender_, bands_[4 * (k - 1)], inputStep, w, h, borderBase_, paddingMethod_);
+      // Left-out samples read nothing outside the real input.
+      if (!leftOut_) {
+        PrepareRegion(*extender_, bands_[4 * (k - 1)], inputStep, w, h, borderBase_,
+                      paddingMethod_);
+      }
     } else {
       if (k > 0) ippiCopy_32f_C1R(bands_[4 * (k - 1)], w * 4, origin, step, IppiSize{w, h});
       PrepareRegion(*extender_, origin, step, w, h, borderBase_, paddingMethod_);
     }
     wavelet::WTFwdRows(input, inputStep, nullptr, nullptr, shrinkLevel, bands_[4 * k], bandStep,
                        bands_[4 * k + 1], bandStep, bands_[4 * k + 2], bandStep, bands_[4 * k + 3],
-                       bandStep, IppiSize{bw, bh}, spec.get(), buffer.get());
+                       bandStep, IppiSize{bw, bh}, spec.get(), buffer.get(), region);
     w = bw;
     h = bh;
   }

@@ -68,6 +68,17 @@ class Wavelets {
   // Row step in bytes of the bands of a level (0 before Decompose).
   int GetBandStep(int level) const noexcept;
 
+  // For bands that only ReconstructSamples (or Reconstruct) will read, with
+  // no edit through GetMRAPyramid: Decompose then computes only the band
+  // samples that the reconstruction of the width x height interior reads
+  // (directly or through a coarser level), when it can tell them for these
+  // sizes and the bands are framed; the other samples of the bands are left
+  // undefined. The reconstruction is the same as with every sample
+  // computed. Set before Decompose; Initialize switches it off.
+  void SetOnlyReadBands(bool only);
+  // Whether the last Decompose left out band samples, as above.
+  bool LeftOutUnreadBands() const noexcept { return leftOut_; }
+
   // Shrinks the detail bands while Decompose computes them, as the edit of
   // ReconstructSamples would with ThresholdCoefficients' rule: thresholds
   // holds levels x 3 floats (level-major, finest first; X, Y, XY), copied.
@@ -162,6 +173,8 @@ class Wavelets {
   kelvo::memory::BlockArray<float> ownedTaps_;  // the four arrays of type 100, one block
   kelvo::memory::BlockArray<float> shrink_;     // levels x 3 thresholds, or null
   bool shrinkSoft_ = false;
+  bool onlyRead_ = false;
+  bool leftOut_ = false;
 };
 
 }  // namespace KelvoLibImageProcessing
