@@ -573,11 +573,19 @@ void Wavelets::ReconstructSamples(uint16_t* destination, int stride, int width, 
                   done ? &done : nullptr);
 }
 
+void Wavelets::ReconstructRows(int width, int height, const FloatRowsDone& done) {
+  if (!done) throw IPException(ErrorCode::kNullData, "Wavelets::Reconstruct");
+  ReconstructImpl(static_cast<uint8_t*>(nullptr), width, width, height, nullptr, nullptr, &done);
+}
+
 template <class T>
 void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height,
-                               const RowEdit* edit, const RowsDone* done) {
+                               const RowEdit* edit, const RowsDone* done,
+                               const FloatRowsDone* floats) {
   constexpr const char* kWhere = "Wavelets::Reconstruct";
-  if (destination == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
+  if (destination == nullptr && floats == nullptr) {
+    throw IPException(ErrorCode::kNullData, kWhere);
+  }
   if (static_cast<long long>(stride) < static_cast<long long>(sizeof(T)) * width) {
     throw IPException(ErrorCode::kInvalidStride, kWhere);
   }
@@ -728,6 +736,10 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
                               At(bandOrigin[2], bandStep, offset, offset + y), bandStep,
                               At(bandOrigin[3], bandStep, offset, offset + y), bandStep,
                               IppiSize{width / 2, rows}, block.get(), blockStep, spec.get(), work);
+            if (floats != nullptr) {
+              (*floats)(2 * y, 2 * rows, block.get(), blockStep);
+              continue;
+            }
             for (int r = 0; r < 2 * rows; ++r) {
               RowFromFloats(RowAt(block.get(), blockStep, r), RowAt(destination, stride, 2 * y + r),
                             width);
@@ -784,7 +796,9 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
       inverse(0, 0, IppiSize{bw, bh}, temp.get(), 2 * bw0 * 4);
       ippiCopy_32f_C1R(temp.get(), 2 * bw0 * 4, target, targetStep, IppiSize{w, h});
     }
-    if (k == 0) {
+    if (k == 0 && floats != nullptr) {
+      (*floats)(0, height, At(output.get(), w * 4, margin_, margin_), w * 4);
+    } else if (k == 0) {
       for (int y = 0; y < height; ++y) {
         RowFromFloats(At(output.get(), w * 4, margin_, margin_ + y), RowAt(destination, stride, y),
                       width);

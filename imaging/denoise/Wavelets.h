@@ -134,6 +134,14 @@ class Wavelets {
   void ReconstructSamples(uint16_t* destination, int stride, int width, int height,
                           const RowEdit& edit, const RowsDone& done);
 
+  // As ReconstructSamples with `done`, but the rows are handed over as the
+  // floats that would be rounded to samples, and nothing is written: rows
+  // y0 .. y0 + rows - 1 (width floats each, step bytes apart) lie at data
+  // during the call. For a caller that converts them further while they are
+  // in the cache.
+  using FloatRowsDone = std::function<void(int y0, int rows, const float* data, int step)>;
+  void ReconstructRows(int width, int height, const FloatRowsDone& done);
+
   int GetLevels() const noexcept { return levels_; }
   int GetWaveletType() const noexcept { return waveletType_; }
   int GetTapLength() const noexcept { return tapLength_; }
@@ -147,7 +155,7 @@ class Wavelets {
   void DecomposeImpl(const T* source, int stride, int width, int height);
   template <class T>
   void ReconstructImpl(T* destination, int stride, int width, int height, const RowEdit* edit,
-                       const RowsDone* done = nullptr);
+                       const RowsDone* done = nullptr, const FloatRowsDone* floats = nullptr);
   void ReleaseOwnedTaps() noexcept;
 
   int levels_ = 0;
