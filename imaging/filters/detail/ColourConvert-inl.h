@@ -164,15 +164,14 @@ HWY_INLINE void InverseMath(DF df, VI ty, VI tcb, VI tcr, const ColourRange& ran
 // integer the sample path computes.
 template <class DF>
 HWY_INLINE hn::Vec<DF> YFromFloat(DF df, hn::Vec<DF> v) {
-  // The rounding of the wavelet synthesis: clamped to [0, 255] (NaN gives
-  // 0), then the whole part, plus one when the fraction is 0.5 or more.
-  v = hn::IfThenElse(hn::Gt(v, hn::Zero(df)), v, hn::Zero(df));
-  v = hn::IfThenElse(hn::Lt(v, hn::Set(df, 255.0f)), v, hn::Set(df, 255.0f));
-  const auto whole = hn::Trunc(v);
-  const auto sample = hn::IfThenElse(hn::Ge(hn::Sub(v, whole), hn::Set(df, 0.5f)),
-                                     hn::Add(whole, hn::Set(df, 1.0f)), whole);
-  return hn::Sub(hn::Min(hn::Max(sample, hn::Set(df, 16.0f)), hn::Set(df, 235.0f)),
-                 hn::Set(df, 16.0f));
+  // The synthesis clamps to [0, 255] (NaN gives 0) and rounds halves up;
+  // clamping to the Y range first gives the same samples once they are
+  // clamped to it (NaN, below 0 and below 16 all end at 16). On [16, 235]
+  // floor(v + 0.5) is that rounding exactly: the sum needs no rounding that
+  // crosses a whole number there (checked on every float of the range).
+  const auto low = hn::Set(df, 16.0f);
+  v = hn::Min(hn::IfThenElse(hn::Ge(v, low), v, low), hn::Set(df, 235.0f));
+  return hn::Sub(hn::Floor(hn::Add(v, hn::Set(df, 0.5f))), low);
 }
 
 // Float Y with 8-bit Cb and Cr planes to interleaved BGR, one float vector
