@@ -63,10 +63,12 @@ HWY_INLINE void ForwardMath(DF df, hn::Vec<DF> b, hn::Vec<DF> g, hn::Vec<DF> r, 
                                                hn::Mul(hn::Set(df, 0.36683217f), g)),
                                        hn::Mul(hn::Set(df, 0.07077468f), b)));
   if (eightBit) {
-    // Clamp, then truncate.
-    iy = hn::ConvertTo(di, hn::Min(hn::Max(fy, hn::Set(df, 16.0f)), hn::Set(df, 235.0f)));
-    icb = hn::ConvertTo(di, hn::Min(hn::Max(fcb, hn::Set(df, 16.0f)), hn::Set(df, 239.0f)));
-    icr = hn::ConvertTo(di, hn::Min(hn::Max(fcr, hn::Set(df, 16.0f)), hn::Set(df, 239.0f)));
+    // Clamp, then truncate. From samples 0 .. 255, Y lies within 16.5 ..
+    // 234.7 and Cb and Cr above 16.9 (the weights and offsets bound them,
+    // far beyond any rounding), so only the upper chroma clamp can act.
+    iy = hn::ConvertTo(di, fy);
+    icb = hn::ConvertTo(di, hn::Min(fcb, hn::Set(df, 239.0f)));
+    icr = hn::ConvertTo(di, hn::Min(fcr, hn::Set(df, 239.0f)));
   } else {
     // Truncate, keep the low 16 bits as unsigned, then clamp.
     const auto low16 = hn::Set(di, 0xFFFF);

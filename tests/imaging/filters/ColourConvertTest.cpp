@@ -206,6 +206,25 @@ TEST(ColourConvert, EveryTargetMatchesThePlainLoops) {
   }
 }
 
+// Every 8-bit colour, forward, on every target against the plain loops,
+// which clamp every component: the vector kernels leave out the clamps that
+// these inputs cannot reach.
+TEST(ColourConvert, EveryEightBitColourConvertsAsThePlainLoops) {
+  std::vector<uint8_t> bgr(3 * 256 * 256), expected(bgr.size()), out(bgr.size());
+  for (int r = 0; r < 256; ++r) {
+    for (int i = 0; i < 256 * 256; ++i) {
+      bgr[3 * i] = static_cast<uint8_t>(i & 255);
+      bgr[3 * i + 1] = static_cast<uint8_t>(i >> 8);
+      bgr[3 * i + 2] = static_cast<uint8_t>(r);
+    }
+    reference::RgbToYCbCr8(256, bgr.data(), 3 * 256, expected.data(), 3 * 256, 256, false);
+    ForEachTarget([&](const char*) {
+      OpConvertRGBtoYCbCr::ConvertUChar(256, bgr.data(), 3 * 256, out.data(), 3 * 256, 256, false);
+      ASSERT_EQ(out, expected) << "red " << r;
+    });
+  }
+}
+
 // Luminance handed over as the wavelet synthesis's floats: the same bytes as
 // rounding them to a plane first and converting the planes, on every target
 // and tail, for floats on and beside every rounding edge, out of range, and
