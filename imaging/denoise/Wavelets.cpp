@@ -82,19 +82,59 @@ void RowFromFloats(const float* in, uint16_t* out, int n) {
   detail::FloatsToSamples(in, out, static_cast<size_t>(n));
 }
 
+// Backwards: out[j] = last[-j].
+void RowToFloatsReversed(const float* last, float* out, int n) {
+  for (int j = 0; j < n; ++j) out[j] = *(last - j);
+}
+void RowToFloatsReversed(const uint8_t* last, float* out, int n) {
+  detail::SamplesToFloatsReversed(last, out, static_cast<size_t>(n));
+}
+void RowToFloatsReversed(const uint16_t* last, float* out, int n) {
+  detail::SamplesToFloatsReversed(last, out, static_cast<size_t>(n));
+}
+
 // The level-0 input without the float image: every sample of the padded,
-// extended level input is a copy of one source sample (or zero), so a row
-// is made by looking up where each of its samples comes from. Positions
-// are kept per column and per row (-1: zero), the same for every row.
+// extended level input is a copy of one source sample (or zero), the same
+// for every row. Along a row the source columns run in a few stretches,
+// forwards (the image), backwards (mirrored margins) or as zeros, so a row
+// is made stretch by stretch with whole vectors. Row positions are kept
+// per row (-1: zero).
+struct ColumnRun {
+  int x0, x1;  // level-0 input columns, half-open
+  int from;    // source column at x0
+  int dir;     // +1 forwards, -1 backwards, 0 zeros
+};
+
+// The runs of `map` (columns first .. first + n - 1; -1: zero).
+int ColumnRuns(const int* map, int first, int n, ColumnRun* runs) {
+  int count = 0;
+  for (int j = 0; j < n; ++j) {
+    const int x = first + j;
+    const int m = map[j];
+    if (count > 0) {
+      ColumnRun& r = runs[count - 1];
+      const int last = r.from + r.dir * (r.x1 - 1 - r.x0);
+      const bool single = r.x1 - r.x0 == 1;
+      if (m < 0 ? r.dir == 0
+                : r.dir != 0 && (m == last + r.dir || (single && (m == last + 1 || m == last - 1)))) {
+        if (m >= 0 && single) r.dir = m - last;
+        r.x1 = x + 1;
+        continue;
+      }
+    }
+    runs[count++] = ColumnRun{x, x + 1, m < 0 ? 0 : m, m < 0 ? 0 : 1};
+  }
+  return count;
+}
+
 template <class T>
 struct LevelZeroRows {
   const T* source;
-  int stride;       // bytes
-  const int* cols;  // at column x + border
+  int stride;  // bytes
+  const ColumnRun* runs;
+  int runCount;
   const int* rows;  // at row y + border
   int border;
-  int innerX0, innerX1;  // the columns that are source columns x - shift
-  int shift;
 };
 
 template <class T>
@@ -106,19 +146,21 @@ void FetchLevelZeroRow(const void* context, int row, int x0, int count, float* o
     return;
   }
   const T* in = RowAt(c.source, c.stride, sourceRow);
-  const int* map = c.cols + c.border;
   const int x1 = x0 + count;
-  const int a = std::clamp(c.innerX0, x0, x1);
-  const int b = std::clamp(c.innerX1, x0, x1);
-  const auto looked = [&](int from, int to) {
-    for (int x = from; x < to; ++x) {
-      const int i = map[x];
-      out[x - x0] = i < 0 ? 0.0f : static_cast<float>(in[i]);
+  for (int i = 0; i < c.runCount; ++i) {
+    const ColumnRun& r = c.runs[i];
+    const int a = std::max(r.x0, x0), b = std::min(r.x1, x1);
+    if (a >= b) continue;
+    float* to = out + (a - x0);
+    const T* from = in + (r.from + r.dir * (a - r.x0));
+    if (r.dir == 0) {
+      std::fill(to, to + (b - a), 0.0f);
+    } else if (r.dir > 0) {
+      RowToFloats(from, to, b - a);
+    } else {
+      RowToFloatsReversed(from, to, b - a);
     }
-  };
-  looked(x0, a);
-  RowToFloats(in + (a - c.shift), out + (a - x0), b - a);
-  looked(b, x1);
+  }
 }
 
 // Where position j of the level-0 input (-border .. even size + border - 1)
@@ -449,10 +491,12 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
   const int hb = static_cast<int>(h0) + 2 * borderBase_ + 1;
   const int step = wb * 4;
   kelvo::memory::BlockArray<int> positions;
+  kelvo::memory::BlockArray<ColumnRun> runs;
   LevelZeroRows<T> rows{};
   if (fetchLevel0) {
     positions = kelvo::memory::AllocateArray<int>(static_cast<size_t>(wb) + hb);
-    if (!positions) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    runs = kelvo::memory::AllocateArray<ColumnRun>(static_cast<size_t>(wb));
+    if (!positions || !runs) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     int* cols = positions.get();
     int* rowPositions = cols + wb;
     for (int j = 0; j < wb; ++j) {
@@ -461,8 +505,8 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
     for (int j = 0; j < hb; ++j) {
       rowPositions[j] = LevelZeroPosition(j - borderBase_, height, margin_, paddingMethod_);
     }
-    rows = LevelZeroRows<T>{source,  stride,          cols,   rowPositions, borderBase_,
-                            margin_, margin_ + width, margin_};
+    const int runCount = ColumnRuns(cols, -borderBase_, wb, runs.get());
+    rows = LevelZeroRows<T>{source, stride, runs.get(), runCount, rowPositions, borderBase_};
   }
   // The working image: level-0 input plus a borderBase frame and one spare
   // row and column for odd sizes, for unframed bands the input of every
