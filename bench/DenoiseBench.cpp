@@ -16,6 +16,9 @@
 
 #include "imaging/core/BitmapData.h"
 #include "imaging/denoise/OpReduceNoiseWavelets.h"
+#include "imaging/denoise/Wavelets.h"
+#include "imaging/denoise/detail/WaveletShrink.h"
+#include "imaging/filters/detail/ColourConvert.h"
 #include "imaging/denoise/detail/WaveletBanks.h"
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/reference/WaveletReference.h"
@@ -215,6 +218,50 @@ void BM_WTFwd_Sym4_Reference(benchmark::State& state) {
 BENCHMARK(BM_WTFwd_Sym4_Reference)
     ->Name("BM_WTFwd_Sym4_Reference/2176x1336")
     ->Unit(benchmark::kMillisecond);
+
+// The decomposition of a 1080p luminance plane as the noise reduction runs
+// it (framed bands shrunk on the way), with every band sample computed or
+// (only:1) only those its reconstruction reads.
+void BM_DecomposeLuminance(benchmark::State& state) {
+  const int w = 1920, h = 1080;
+  std::vector<uint8_t> plane(static_cast<size_t>(w) * h);
+  std::mt19937 rng(3);
+  for (uint8_t& v : plane) v = static_cast<uint8_t>(rng() % 220 + 16);
+  static const float thresholds[12] = {1.4f, 1.4f, 1.4f, 0.9f, 0.9f, 0.9f, 0.2f, 0.2f, 0.2f, 0, 0, 0};
+  for (auto _ : state) {
+    Wavelets wt;
+    wt.SetFramedBands(true);
+    wt.SetDetailShrink(thresholds, true);
+    wt.SetOnlyReadBands(state.range(0) != 0);
+    wt.DecomposeSamples(plane.data(), w, w, h);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_DecomposeLuminance)->ArgName("only")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Synthesised luminance rows (floats) with chroma planes to BGR, 16 rows
+// of 1920 at a time as the reduction does: rounded to a plane first and
+// converted (fused:0), or converted from the floats (fused:1).
+void BM_LuminanceRowsToBgr(benchmark::State& state) {
+  const int w = 1920, rows = 16;
+  std::vector<float> y(static_cast<size_t>(w) * rows);
+  std::vector<uint8_t> planes(3 * static_cast<size_t>(w) * rows), bgr(3 * y.size());
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> d(-5.0f, 260.0f);
+  for (float& v : y) v = d(rng);
+  for (uint8_t& v : planes) v = static_cast<uint8_t>(rng());
+  for (auto _ : state) {
+    if (state.range(0) != 0) {
+      detail::FloatYCbCrRowsToRgb8(rows, y.data(), w * 4, planes.data() + y.size(),
+                                   planes.data() + 2 * y.size(), w, bgr.data(), 3 * w, w);
+    } else {
+      detail::FloatsToSamples(y.data(), planes.data(), y.size());
+      detail::YCbCrRowsToRgb8(rows, planes.data(), w, bgr.data(), 3 * w, w, rows);
+    }
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_LuminanceRowsToBgr)->ArgName("fused")->Arg(0)->Arg(1);
 
 // The bandwidth floor: copying the plane once.
 void BM_CopyPlane(benchmark::State& state) {

@@ -280,6 +280,19 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
       result = planes[0] + 2 * planeSize;
       const int dstStride = destination->GetStride();
       uint8_t* const dst = destination->GetData();
+      if constexpr (sizeof(T) == 1) {
+        // 8-bit luminance goes to the conversion as the synthesis's floats,
+        // rounded on the way, without a plane of its own.
+        const Wavelets::FloatRowsDone toBgr = [&](int y0, int rows, const float* y, int step) {
+          const size_t at = static_cast<size_t>(y0) * width_;
+          detail::FloatYCbCrRowsToRgb8(rows, y, step, planes[0] + 3 * planeSize + at,
+                                       planes[0] + 4 * planeSize + at, planeStride,
+                                       dst + static_cast<ptrdiff_t>(y0) * dstStride, dstStride,
+                                       width_);
+        };
+        ProcessChannel(planes[0], result, 0, thresholds_[0].get(), nullptr, &toBgr);
+        return;
+      }
       const std::function<void(int, int)> toBgr = [&](int y0, int rows) {
         const T* in = result + static_cast<size_t>(y0) * width_;
         uint8_t* out = dst + static_cast<ptrdiff_t>(y0) * dstStride;
@@ -327,7 +340,8 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
 template <class T>
 void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
                                            const float* planeThresholds,
-                                           const std::function<void(int y0, int rows)>* done) {
+                                           const std::function<void(int y0, int rows)>* done,
+                                           const Wavelets::FloatRowsDone* floats) {
   constexpr const char* kWhere = "OpReduceNoiseWavelets::ProcessChannel";
   // The built-in thresholds are in 12-bit units; 8-bit samples under type 2
   // use them divided by 16.
@@ -353,17 +367,25 @@ void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
       float* const detail[3] = {bands[4 * k + 1], bands[4 * k + 2], bands[4 * k + 3]};
       ProcessWaveletLevelMedian(detail, bw, bh, planeThresholds + 3 * k);
     }
+    if (floats != nullptr) {
+      wavelets.ReconstructRows(width_, height_, *floats);
+      return;
+    }
     wavelets.ReconstructSamples(out, planeStride, width_, height_);
     if (done != nullptr) (*done)(0, height_);
     return;
   }
   // Plain thresholding is applied by the analysis as it stores the detail
   // bands, so no pass reads them again before the synthesis; the bands keep
-  // the frames the transform extends them into.
+  // the frames the transform extends them into. Nothing but the synthesis
+  // reads them, so the samples it does not read are not computed.
   wavelets.SetFramedBands(true);
+  wavelets.SetOnlyReadBands(true);
   wavelets.SetDetailShrink(planeThresholds, softThreshold_ == 1);
   wavelets.DecomposeSamples(plane, planeStride, width_, height_);
-  if (done != nullptr) {
+  if (floats != nullptr) {
+    wavelets.ReconstructRows(width_, height_, *floats);
+  } else if (done != nullptr) {
     wavelets.ReconstructSamples(out, planeStride, width_, height_, Wavelets::RowEdit(), *done);
   } else {
     wavelets.ReconstructSamples(out, planeStride, width_, height_);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "imaging/denoise/Wavelets.h"
 #include "imaging/primitives/BlockCache.h"
 
 namespace KelvoLibImageProcessing {
@@ -128,10 +129,13 @@ class OpReduceNoiseWavelets {
   template <class T>
   void ExecuteTyped(const BitmapData* source, BitmapData* destination);
   // plane in, out: the result (may be plane). done, when set, is told of
-  // every block of finished rows of out (thresholded channels only).
+  // every block of finished rows of out (thresholded channels only);
+  // floats, when set, gets the rows as floats instead and out is not
+  // written.
   template <class T>
   void ProcessChannel(const T* plane, T* out, int channel, const float* planeThresholds,
-                      const std::function<void(int y0, int rows)>* done = nullptr);
+                      const std::function<void(int y0, int rows)>* done = nullptr,
+                      const Wavelets::FloatRowsDone* floats = nullptr);
   template <class T>
   void ProcessChannelAdaptive(T* plane, int channel, const float* dark, const float* bright);
   void ProcessWaveletLevelMedian(float* const band[3], int bw, int bh,

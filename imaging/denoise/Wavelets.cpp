@@ -82,19 +82,59 @@ void RowFromFloats(const float* in, uint16_t* out, int n) {
   detail::FloatsToSamples(in, out, static_cast<size_t>(n));
 }
 
+// Backwards: out[j] = last[-j].
+void RowToFloatsReversed(const float* last, float* out, int n) {
+  for (int j = 0; j < n; ++j) out[j] = *(last - j);
+}
+void RowToFloatsReversed(const uint8_t* last, float* out, int n) {
+  detail::SamplesToFloatsReversed(last, out, static_cast<size_t>(n));
+}
+void RowToFloatsReversed(const uint16_t* last, float* out, int n) {
+  detail::SamplesToFloatsReversed(last, out, static_cast<size_t>(n));
+}
+
 // The level-0 input without the float image: every sample of the padded,
-// extended level input is a copy of one source sample (or zero), so a row
-// is made by looking up where each of its samples comes from. Positions
-// are kept per column and per row (-1: zero), the same for every row.
+// extended level input is a copy of one source sample (or zero), the same
+// for every row. Along a row the source columns run in a few stretches,
+// forwards (the image), backwards (mirrored margins) or as zeros, so a row
+// is made stretch by stretch with whole vectors. Row positions are kept
+// per row (-1: zero).
+struct ColumnRun {
+  int x0, x1;  // level-0 input columns, half-open
+  int from;    // source column at x0
+  int dir;     // +1 forwards, -1 backwards, 0 zeros
+};
+
+// The runs of `map` (columns first .. first + n - 1; -1: zero).
+int ColumnRuns(const int* map, int first, int n, ColumnRun* runs) {
+  int count = 0;
+  for (int j = 0; j < n; ++j) {
+    const int x = first + j;
+    const int m = map[j];
+    if (count > 0) {
+      ColumnRun& r = runs[count - 1];
+      const int last = r.from + r.dir * (r.x1 - 1 - r.x0);
+      const bool single = r.x1 - r.x0 == 1;
+      if (m < 0 ? r.dir == 0
+                : r.dir != 0 && (m == last + r.dir || (single && (m == last + 1 || m == last - 1)))) {
+        if (m >= 0 && single) r.dir = m - last;
+        r.x1 = x + 1;
+        continue;
+      }
+    }
+    runs[count++] = ColumnRun{x, x + 1, m < 0 ? 0 : m, m < 0 ? 0 : 1};
+  }
+  return count;
+}
+
 template <class T>
 struct LevelZeroRows {
   const T* source;
-  int stride;       // bytes
-  const int* cols;  // at column x + border
+  int stride;  // bytes
+  const ColumnRun* runs;
+  int runCount;
   const int* rows;  // at row y + border
   int border;
-  int innerX0, innerX1;  // the columns that are source columns x - shift
-  int shift;
 };
 
 template <class T>
@@ -106,19 +146,21 @@ void FetchLevelZeroRow(const void* context, int row, int x0, int count, float* o
     return;
   }
   const T* in = RowAt(c.source, c.stride, sourceRow);
-  const int* map = c.cols + c.border;
   const int x1 = x0 + count;
-  const int a = std::clamp(c.innerX0, x0, x1);
-  const int b = std::clamp(c.innerX1, x0, x1);
-  const auto looked = [&](int from, int to) {
-    for (int x = from; x < to; ++x) {
-      const int i = map[x];
-      out[x - x0] = i < 0 ? 0.0f : static_cast<float>(in[i]);
+  for (int i = 0; i < c.runCount; ++i) {
+    const ColumnRun& r = c.runs[i];
+    const int a = std::max(r.x0, x0), b = std::min(r.x1, x1);
+    if (a >= b) continue;
+    float* to = out + (a - x0);
+    const T* from = in + (r.from + r.dir * (a - r.x0));
+    if (r.dir == 0) {
+      std::fill(to, to + (b - a), 0.0f);
+    } else if (r.dir > 0) {
+      RowToFloats(from, to, b - a);
+    } else {
+      RowToFloatsReversed(from, to, b - a);
     }
-  };
-  looked(x0, a);
-  RowToFloats(in + (a - c.shift), out + (a - x0), b - a);
-  looked(b, x1);
+  }
 }
 
 // Where position j of the level-0 input (-border .. even size + border - 1)
@@ -175,6 +217,40 @@ void SynthesisSpans(int levels, const int* widths, const int* heights, int margi
     y0 = sp.y0;
     y1 = sp.y1 - 1;
   }
+}
+
+// The band samples of each level the analysis must compute for a synthesis
+// whose spans are all limited: the detail samples it reads, and the
+// approximation samples it reads at the coarsest level or the next level's
+// analysis reads for its own samples (outputs n read inputs 2n + lo ..
+// 2n + hi). False when some level would then read outside its input's real
+// samples (its frame, or the duplicated column or row of an odd size):
+// every sample is computed then.
+bool AnalysisRegions(int levels, const int* widths, const int* heights,
+                     const SynthesisSpan* spans, int lo, int hi, wavelet::FwdRegion* regions) {
+  for (int k = 0; k < levels; ++k) {
+    if (!spans[k].limited) return false;
+  }
+  // Approximation samples of level k wanted, half-open; at first those the
+  // coarsest synthesis reads.
+  int ax0 = spans[levels - 1].x0, ax1 = spans[levels - 1].x1;
+  int ay0 = spans[levels - 1].y0, ay1 = spans[levels - 1].y1;
+  for (int k = levels - 1; k >= 0; --k) {
+    const SynthesisSpan& sp = spans[k];
+    wavelet::FwdRegion& r = regions[k];
+    r = wavelet::FwdRegion{std::min(ax0, sp.x0), std::max(ax1, sp.x1), std::min(ay0, sp.y0),
+                           std::max(ay1, sp.y1), sp.x0, sp.x1, sp.y0, sp.y1};
+    const int bw = (widths[k] + 1) / 2, bh = (heights[k] + 1) / 2;
+    if (r.x0 < 0 || r.y0 < 0 || r.x1 > bw || r.y1 > bh) return false;
+    ax0 = 2 * r.x0 + lo;
+    ax1 = 2 * (r.x1 - 1) + hi + 1;
+    ay0 = 2 * r.y0 + lo;
+    ay1 = 2 * (r.y1 - 1) + hi + 1;
+    // The input of level k (k > 0) is the approximation of level k - 1,
+    // real where it lies: widths[k] x heights[k] samples.
+    if (k > 0 && (ax0 < 0 || ay0 < 0 || ax1 > widths[k] || ay1 > heights[k])) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -235,6 +311,8 @@ void Wavelets::Initialize(int type, int levelCount, int method) {
   levelHeights_ = kelvo::memory::AllocateArray<int>(count, true);
   bandSteps_ = kelvo::memory::AllocateArray<int>(count, true);
   framedBands_ = false;
+  onlyRead_ = false;
+  leftOut_ = false;
   shrink_.reset();
   if (bands_ == nullptr || levelWidths_ == nullptr || levelHeights_ == nullptr ||
       bandSteps_ == nullptr) {
@@ -247,6 +325,14 @@ void Wavelets::Initialize(int type, int levelCount, int method) {
       throw IPException(ErrorCode::kInstantiationFailed, "Wavelets::Initialize(OpExtendBorder)");
   }
   decomposed_ = false;
+}
+
+void Wavelets::SetOnlyReadBands(bool only) {
+  if (decomposed_) {
+    throw IPException(ErrorCode::kGeneral,
+                      "Wavelets::SetOnlyReadBands: must be called before Decompose()");
+  }
+  onlyRead_ = only;
 }
 
 void Wavelets::SetDetailShrink(const float* thresholds, bool soft) {
@@ -375,6 +461,27 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
   kelvo::memory::BlockArray<float> block = AllocateFloats(total);
   if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
 
+  // The parts of the bands the reconstruction reads, when only those are
+  // wanted.
+  wavelet::FwdRegion regions[kMaxLevels];
+  leftOut_ = false;
+  if (onlyRead_ && framedBands_) {
+    int widths[kMaxLevels], heights[kMaxLevels];
+    long long w = w0, h = h0;
+    for (int k = 0; k < levels_; ++k) {
+      widths[k] = static_cast<int>(w);
+      heights[k] = static_cast<int>(h);
+      w = (w + 1) / 2;
+      h = (h + 1) / 2;
+    }
+    SynthesisSpan spans[kMaxLevels];
+    SynthesisSpans(levels_, widths, heights, margin_, width, height,
+                   FloorHalf(anchorInv_ - tapLength_ + 1), CeilHalf(anchorInv_ + 1), spans);
+    leftOut_ = AnalysisRegions(levels_, widths, heights, spans, anchorFwd_ - tapLength_ + 1,
+                               anchorFwd_, regions);
+  }
+  const wavelet::FwdRegion* region = nullptr;
+
   // Level 0 reads its input rows straight from the source, converted and
   // padded on the way, when the filters stay within the frame the working
   // image would give them (custom taps may reach further).
@@ -384,10 +491,12 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
   const int hb = static_cast<int>(h0) + 2 * borderBase_ + 1;
   const int step = wb * 4;
   kelvo::memory::BlockArray<int> positions;
+  kelvo::memory::BlockArray<ColumnRun> runs;
   LevelZeroRows<T> rows{};
   if (fetchLevel0) {
     positions = kelvo::memory::AllocateArray<int>(static_cast<size_t>(wb) + hb);
-    if (!positions) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    runs = kelvo::memory::AllocateArray<ColumnRun>(static_cast<size_t>(wb));
+    if (!positions || !runs) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     int* cols = positions.get();
     int* rowPositions = cols + wb;
     for (int j = 0; j < wb; ++j) {
@@ -396,8 +505,8 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
     for (int j = 0; j < hb; ++j) {
       rowPositions[j] = LevelZeroPosition(j - borderBase_, height, margin_, paddingMethod_);
     }
-    rows = LevelZeroRows<T>{source,  stride,          cols,   rowPositions, borderBase_,
-                            margin_, margin_ + width, margin_};
+    const int runCount = ColumnRuns(cols, -borderBase_, wb, runs.get());
+    rows = LevelZeroRows<T>{source, stride, runs.get(), runCount, rowPositions, borderBase_};
   }
   // The working image: level-0 input plus a borderBase frame and one spare
   // row and column for odd sizes, for unframed bands the input of every
@@ -437,10 +546,11 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
                                      shrinkSoft_};
     }
     const wavelet::DetailShrink* shrinkLevel = shrink_ ? &shrink : nullptr;
+    if (leftOut_) region = &regions[k];
     if (k == 0 && fetchLevel0) {
       wavelet::WTFwdRows(nullptr, 0, &FetchLevelZeroRow<T>, &rows, shrinkLevel, bands_[0], bandStep,
                          bands_[1], bandStep, bands_[2], bandStep, bands_[3], bandStep,
-                         IppiSize{bw, bh}, spec.get(), buffer.get());
+                         IppiSize{bw, bh}, spec.get(), buffer.get(), region);
       w = bw;
       h = bh;
       continue;
@@ -451,14 +561,18 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
     if (k > 0 && framedBands_) {
       input = bands_[4 * (k - 1)];
       inputStep = bandSteps_[k - 1];
-      PrepareRegion(*extender_, bands_[4 * (k - 1)], inputStep, w, h, borderBase_, paddingMethod_);
+      // Left-out samples read nothing outside the real input.
+      if (!leftOut_) {
+        PrepareRegion(*extender_, bands_[4 * (k - 1)], inputStep, w, h, borderBase_,
+                      paddingMethod_);
+      }
     } else {
       if (k > 0) ippiCopy_32f_C1R(bands_[4 * (k - 1)], w * 4, origin, step, IppiSize{w, h});
       PrepareRegion(*extender_, origin, step, w, h, borderBase_, paddingMethod_);
     }
     wavelet::WTFwdRows(input, inputStep, nullptr, nullptr, shrinkLevel, bands_[4 * k], bandStep,
                        bands_[4 * k + 1], bandStep, bands_[4 * k + 2], bandStep, bands_[4 * k + 3],
-                       bandStep, IppiSize{bw, bh}, spec.get(), buffer.get());
+                       bandStep, IppiSize{bw, bh}, spec.get(), buffer.get(), region);
     w = bw;
     h = bh;
   }
@@ -503,11 +617,19 @@ void Wavelets::ReconstructSamples(uint16_t* destination, int stride, int width, 
                   done ? &done : nullptr);
 }
 
+void Wavelets::ReconstructRows(int width, int height, const FloatRowsDone& done) {
+  if (!done) throw IPException(ErrorCode::kNullData, "Wavelets::Reconstruct");
+  ReconstructImpl(static_cast<uint8_t*>(nullptr), width, width, height, nullptr, nullptr, &done);
+}
+
 template <class T>
 void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height,
-                               const RowEdit* edit, const RowsDone* done) {
+                               const RowEdit* edit, const RowsDone* done,
+                               const FloatRowsDone* floats) {
   constexpr const char* kWhere = "Wavelets::Reconstruct";
-  if (destination == nullptr) throw IPException(ErrorCode::kNullData, kWhere);
+  if (destination == nullptr && floats == nullptr) {
+    throw IPException(ErrorCode::kNullData, kWhere);
+  }
   if (static_cast<long long>(stride) < static_cast<long long>(sizeof(T)) * width) {
     throw IPException(ErrorCode::kInvalidStride, kWhere);
   }
@@ -658,6 +780,10 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
                               At(bandOrigin[2], bandStep, offset, offset + y), bandStep,
                               At(bandOrigin[3], bandStep, offset, offset + y), bandStep,
                               IppiSize{width / 2, rows}, block.get(), blockStep, spec.get(), work);
+            if (floats != nullptr) {
+              (*floats)(2 * y, 2 * rows, block.get(), blockStep);
+              continue;
+            }
             for (int r = 0; r < 2 * rows; ++r) {
               RowFromFloats(RowAt(block.get(), blockStep, r), RowAt(destination, stride, 2 * y + r),
                             width);
@@ -714,7 +840,9 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
       inverse(0, 0, IppiSize{bw, bh}, temp.get(), 2 * bw0 * 4);
       ippiCopy_32f_C1R(temp.get(), 2 * bw0 * 4, target, targetStep, IppiSize{w, h});
     }
-    if (k == 0) {
+    if (k == 0 && floats != nullptr) {
+      (*floats)(0, height, At(output.get(), w * 4, margin_, margin_), w * 4);
+    } else if (k == 0) {
       for (int y = 0; y < height; ++y) {
         RowFromFloats(At(output.get(), w * 4, margin_, margin_ + y), RowAt(destination, stride, y),
                       width);

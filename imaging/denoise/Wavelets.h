@@ -68,6 +68,17 @@ class Wavelets {
   // Row step in bytes of the bands of a level (0 before Decompose).
   int GetBandStep(int level) const noexcept;
 
+  // For bands that only ReconstructSamples (or Reconstruct) will read, with
+  // no edit through GetMRAPyramid: Decompose then computes only the band
+  // samples that the reconstruction of the width x height interior reads
+  // (directly or through a coarser level), when it can tell them for these
+  // sizes and the bands are framed; the other samples of the bands are left
+  // undefined. The reconstruction is the same as with every sample
+  // computed. Set before Decompose; Initialize switches it off.
+  void SetOnlyReadBands(bool only);
+  // Whether the last Decompose left out band samples, as above.
+  bool LeftOutUnreadBands() const noexcept { return leftOut_; }
+
   // Shrinks the detail bands while Decompose computes them, as the edit of
   // ReconstructSamples would with ThresholdCoefficients' rule: thresholds
   // holds levels x 3 floats (level-major, finest first; X, Y, XY), copied.
@@ -123,6 +134,14 @@ class Wavelets {
   void ReconstructSamples(uint16_t* destination, int stride, int width, int height,
                           const RowEdit& edit, const RowsDone& done);
 
+  // As ReconstructSamples with `done`, but the rows are handed over as the
+  // floats that would be rounded to samples, and nothing is written: rows
+  // y0 .. y0 + rows - 1 (width floats each, step bytes apart) lie at data
+  // during the call. For a caller that converts them further while they are
+  // in the cache.
+  using FloatRowsDone = std::function<void(int y0, int rows, const float* data, int step)>;
+  void ReconstructRows(int width, int height, const FloatRowsDone& done);
+
   int GetLevels() const noexcept { return levels_; }
   int GetWaveletType() const noexcept { return waveletType_; }
   int GetTapLength() const noexcept { return tapLength_; }
@@ -136,7 +155,7 @@ class Wavelets {
   void DecomposeImpl(const T* source, int stride, int width, int height);
   template <class T>
   void ReconstructImpl(T* destination, int stride, int width, int height, const RowEdit* edit,
-                       const RowsDone* done = nullptr);
+                       const RowsDone* done = nullptr, const FloatRowsDone* floats = nullptr);
   void ReleaseOwnedTaps() noexcept;
 
   int levels_ = 0;
@@ -162,6 +181,8 @@ class Wavelets {
   kelvo::memory::BlockArray<float> ownedTaps_;  // the four arrays of type 100, one block
   kelvo::memory::BlockArray<float> shrink_;     // levels x 3 thresholds, or null
   bool shrinkSoft_ = false;
+  bool onlyRead_ = false;
+  bool leftOut_ = false;
 };
 
 }  // namespace KelvoLibImageProcessing

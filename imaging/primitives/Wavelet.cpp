@@ -120,12 +120,26 @@ IppStatus Forward(const Ipp32f* pSrc, int srcStep, KelvoLibImageProcessing::wave
                   const KelvoLibImageProcessing::wavelet::DetailShrink* shrink, Ipp32f* pApproxDst,
                   int approxStep, Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst,
                   int detailYStep, Ipp32f* pDetailXYDst, int detailXYStep, IppiSize dstRoiSize,
-                  const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer) noexcept {
+                  const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer,
+                  const KelvoLibImageProcessing::wavelet::FwdRegion* region) noexcept {
   if (pApproxDst == nullptr || pDetailXDst == nullptr || pDetailYDst == nullptr ||
       pDetailXYDst == nullptr || pSpec == nullptr || pBuffer == nullptr) {
     return ippStsNullPtrErr;
   }
   if (dstRoiSize.width < 1 || dstRoiSize.height < 1) return ippStsSizeErr;
+  KelvoLibImageProcessing::wavelet::FwdRegion area{0, dstRoiSize.width, 0, dstRoiSize.height,
+                                                   0, dstRoiSize.width, 0, dstRoiSize.height};
+  if (region != nullptr) {
+    area = *region;
+    const bool noDetail = area.dx0 >= area.dx1 || area.dy0 >= area.dy1;
+    if (area.x0 < 0 || area.y0 < 0 || area.x1 > dstRoiSize.width ||
+        area.y1 > dstRoiSize.height || area.x0 >= area.x1 || area.y0 >= area.y1 ||
+        (!noDetail && (area.dx0 < area.x0 || area.dy0 < area.y0 || area.dx1 > area.x1 ||
+                       area.dy1 > area.y1))) {
+      return ippStsSizeErr;
+    }
+    if (noDetail) area.dx0 = area.dx1 = area.dy0 = area.dy1 = 0;
+  }
   const WaveletSpec* s = Checked(pSpec, kFwdId);
   if (s == nullptr) return ippStsContextMatchErr;
   KelvoLibImageProcessing::wavelet::FwdJob job{};
@@ -143,16 +157,23 @@ IppStatus Forward(const Ipp32f* pSrc, int srcStep, KelvoLibImageProcessing::wave
   job.dstStep[3] = detailXYStep;
   job.bw = dstRoiSize.width;
   job.bh = dstRoiSize.height;
+  job.rowBegin = area.y0;
+  job.colBegin = area.x0;
+  job.colEnd = area.x1;
+  job.detailX0 = area.dx0;
+  job.detailX1 = area.dx1;
+  job.detailY0 = area.dy0;
+  job.detailY1 = area.dy1;
   job.low = s->Low();
   job.high = s->High();
   const size_t bytes = KelvoLibImageProcessing::wavelet::MakeFwdLayout(job.low, job.high).Bytes();
   // A band's output rows depend only on source rows, never on the rows of
   // another band, so the bands may run at once.
-  Bands(job.bh, 8L * job.bw * (job.low.length + job.high.length), bytes, pBuffer,
-        [&](int begin, int end, Ipp8u* buffer) {
+  Bands(area.y1 - area.y0, 8L * (area.x1 - area.x0) * (job.low.length + job.high.length), bytes,
+        pBuffer, [&](int begin, int end, Ipp8u* buffer) {
           KelvoLibImageProcessing::wavelet::FwdJob part = job;
-          part.rowBegin = begin;
-          part.rowEnd = end;
+          part.rowBegin = job.rowBegin + begin;
+          part.rowEnd = job.rowBegin + end;
           part.buffer = buffer;
           HWY_DYNAMIC_DISPATCH(KelvoLibImageProcessing::wavelet::WTFwdImpl)(part);
         });
@@ -167,11 +188,12 @@ IppStatus WTFwdRows(const Ipp32f* pSrc, int srcStep, RowFetchFn fetch, const voi
                     const DetailShrink* shrink, Ipp32f* pApproxDst, int approxStep,
                     Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst, int detailYStep,
                     Ipp32f* pDetailXYDst, int detailXYStep, IppiSize dstRoiSize,
-                    const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer) noexcept {
+                    const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer,
+                    const FwdRegion* region) noexcept {
   if (pSrc == nullptr && fetch == nullptr) return ippStsNullPtrErr;
   return Forward(pSrc, srcStep, RowFetch{fetch, context}, shrink, pApproxDst, approxStep,
                  pDetailXDst, detailXStep, pDetailYDst, detailYStep, pDetailXYDst, detailXYStep,
-                 dstRoiSize, pSpec, pBuffer);
+                 dstRoiSize, pSpec, pBuffer, region);
 }
 
 }  // namespace KelvoLibImageProcessing::wavelet
@@ -200,7 +222,8 @@ IppStatus ippiWTFwd_32f_C1R(const Ipp32f* pSrc, int srcStep, Ipp32f* pApproxDst,
                             Ipp8u* pBuffer) noexcept {
   if (pSrc == nullptr) return ippStsNullPtrErr;
   return Forward(pSrc, srcStep, {}, nullptr, pApproxDst, approxStep, pDetailXDst, detailXStep,
-                 pDetailYDst, detailYStep, pDetailXYDst, detailXYStep, dstRoiSize, pSpec, pBuffer);
+                 pDetailYDst, detailYStep, pDetailXYDst, detailXYStep, dstRoiSize, pSpec, pBuffer,
+                 nullptr);
 }
 
 IppStatus ippiWTFwdFree_32f_C1R(IppiWTFwdSpec_32f_C1R* pSpec) noexcept {

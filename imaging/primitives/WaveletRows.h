@@ -24,14 +24,27 @@ struct DetailShrink {
   bool soft;
 };
 
+// The part of the bands a caller will read, for one whose reader needs less
+// than the whole ROI: band samples [x0, x1) x [y0, y1) of the
+// approximation and [dx0, dx1) x [dy0, dy1) of the three detail bands (the
+// first within [0, width) x [0, height) and not empty, the second within the
+// first and possibly empty). Nothing else is written, and source rows
+// and columns that only feed unwritten samples are not read.
+struct FwdRegion {
+  int x0, x1, y0, y1;
+  int dx0, dx1, dy0, dy1;
+};
+
 // As ippiWTFwd_32f_C1R, with the source rows from fetch when it is set
-// (pSrc is then not read) and the detail bands shrunk when shrink is set.
-// The result is that of ippiWTFwd_32f_C1R on an image holding exactly the
-// fetched rows, followed by the shrinkage of every detail sample.
+// (pSrc is then not read), the detail bands shrunk when shrink is set and
+// only the samples of region written when it is set. The written samples
+// are those of ippiWTFwd_32f_C1R on an image holding exactly the fetched
+// rows, followed by the shrinkage of every detail sample.
 IppStatus WTFwdRows(const Ipp32f* pSrc, int srcStep, RowFetchFn fetch, const void* context,
                     const DetailShrink* shrink, Ipp32f* pApproxDst, int approxStep,
                     Ipp32f* pDetailXDst, int detailXStep, Ipp32f* pDetailYDst, int detailYStep,
                     Ipp32f* pDetailXYDst, int detailXYStep, IppiSize dstRoiSize,
-                    const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer) noexcept;
+                    const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer,
+                    const FwdRegion* region = nullptr) noexcept;
 
 }  // namespace KelvoLibImageProcessing::wavelet

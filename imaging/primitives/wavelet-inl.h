@@ -112,6 +112,10 @@ struct FwdJob {
   ptrdiff_t dstStep[4];
   int bw, bh;
   int rowBegin, rowEnd;  // the output rows to compute, within [0, bh)
+  int colBegin, colEnd;  // the output columns to compute, within [0, bw)
+  // Details only for band samples [detailX0, detailX1) x [detailY0,
+  // detailY1) (an empty range: none); the approximation everywhere.
+  int detailX0, detailX1, detailY0, detailY1;
   Filter low, high;
   unsigned char* buffer;
 };
@@ -208,6 +212,19 @@ HWY_INLINE void Dot2x4(D d, const float* tapsA, const float* const* rowsA, const
       a[u] = hn::Add(a[u], hn::Mul(ta, hn::LoadU(d, ra + u * n)));
       b[u] = hn::Add(b[u], hn::Mul(tb, hn::LoadU(d, rb + u * n)));
     }
+  }
+}
+
+// Dot over four consecutive vectors at j: four chains in flight.
+template <class D>
+HWY_INLINE void Dotx4(D d, const float* taps, const float* const* rows, int count, size_t j,
+                      hn::Vec<D> a[4]) {
+  const size_t n = hn::Lanes(d);
+  for (int u = 0; u < 4; ++u) a[u] = hn::Zero(d);
+  for (int k = 0; k < count; ++k) {
+    const auto t = hn::Set(d, taps[k]);
+    const float* r = rows[k] + j;
+    for (int u = 0; u < 4; ++u) a[u] = hn::Add(a[u], hn::Mul(t, hn::LoadU(d, r + u * n)));
   }
 }
 
@@ -315,29 +332,48 @@ inline void Deinterleave(const float* x, int loEven, int first, int last, float*
   }
 }
 
-// Runs body(tag, j) over [0, n): whole vectors, then the same body on a
-// one-lane tag for the tail.
+// Runs body(tag, j) over [begin, end): whole vectors, then the same body on
+// a one-lane tag for the tail.
 template <class Body>
-HWY_INLINE void ForEachLane(size_t n, Body&& body) {
+HWY_INLINE void ForEachLane(size_t begin, size_t end, Body&& body) {
   const hn::ScalableTag<float> d;
   const size_t lanes = hn::Lanes(d);
-  size_t j = 0;
-  for (; j + lanes <= n; j += lanes) body(d, j);
+  size_t j = begin;
+  for (; j + lanes <= end; j += lanes) body(d, j);
   const hn::CappedTag<float, 1> d1;
-  for (; j < n; ++j) body(d1, j);
+  for (; j < end; ++j) body(d1, j);
+}
+template <class Body>
+HWY_INLINE void ForEachLane(size_t n, Body&& body) {
+  ForEachLane(0, n, body);
 }
 
 // As ForEachLane, but blocks of four whole vectors go to block(tag, j)
 // first; block computes exactly what body computes for each of them.
 template <class Block, class Body>
-HWY_INLINE void ForEachLaneBlocked(size_t n, Block&& block, Body&& body) {
+HWY_INLINE void ForEachLaneBlocked(size_t begin, size_t end, Block&& block, Body&& body) {
   const hn::ScalableTag<float> d;
   const size_t lanes = hn::Lanes(d);
-  size_t j = 0;
-  for (; j + 4 * lanes <= n; j += 4 * lanes) block(d, j);
-  for (; j + lanes <= n; j += lanes) body(d, j);
+  size_t j = begin;
+  for (; j + 4 * lanes <= end; j += 4 * lanes) block(d, j);
+  for (; j + lanes <= end; j += lanes) body(d, j);
   const hn::CappedTag<float, 1> d1;
-  for (; j < n; ++j) body(d1, j);
+  for (; j < end; ++j) body(d1, j);
+}
+template <class Block, class Body>
+HWY_INLINE void ForEachLaneBlocked(size_t n, Block&& block, Body&& body) {
+  ForEachLaneBlocked(0, n, block, body);
+}
+
+// Calls part(begin, end, inner) on [0, n) split at a and b (clamped into
+// it): inner is true for [a, b).
+template <class Part>
+HWY_INLINE void Split3(int n, int a, int b, Part&& part) {
+  a = std::clamp(a, 0, n);
+  b = std::clamp(b, a, n);
+  if (a > 0) part(size_t{0}, static_cast<size_t>(a), false);
+  if (b > a) part(static_cast<size_t>(a), static_cast<size_t>(b), true);
+  if (n > b) part(static_cast<size_t>(b), static_cast<size_t>(n), false);
 }
 
 inline void WTFwdImpl(const FwdJob& job) {
@@ -379,10 +415,19 @@ inline void WTFwdImpl(const FwdJob& job) {
     return (s < 0) ? s + ringRows : s;
   };
 
-  for (int n0 = 0; n0 < job.bw; n0 += kFwdStrip) {
-    const int nc = std::min(kFwdStrip, job.bw - n0);
+  // Source rows whose high-pass row outputs some detail row reads: rows
+  // 2n + lo .. 2n + hi of the detail rows n.
+  const bool anyDetail = job.detailX0 < job.detailX1 && job.detailY0 < job.detailY1;
+  const int highRow0 = 2 * job.detailY0 + lo;
+  const int highRow1 = 2 * (job.detailY1 - 1) + hi;
+
+  for (int n0 = job.colBegin; n0 < job.colEnd; n0 += kFwdStrip) {
+    const int nc = std::min(kFwdStrip, job.colEnd - n0);
     const int first = lo;                // first source column offset of the strip
     const int last = 2 * (nc - 1) + hi;  // last one, both relative to 2 * n0
+    // The strip's detail columns.
+    const int dx0 = job.detailX0 - n0;
+    const int dx1 = job.detailX1 - n0;
     int nextRow = lo;
     for (int n = job.rowBegin; n < job.rowEnd; ++n) {
       // Row outputs for source rows up to 2n + hi.
@@ -408,25 +453,53 @@ inline void WTFwdImpl(const FwdJob& job) {
           hn::StoreU(lowV, d, outLow + j);
           hn::StoreU(highV, d, outHigh + j);
         };
-        if (sameLength) {
+        // Low-pass only, where no detail sample reads the high-pass output.
+        const auto lowOnly = [&](size_t begin, size_t end) {
           ForEachLaneBlocked(
-              static_cast<size_t>(nc),
+              begin, end,
               [&](auto d, size_t j) {
                 const size_t n = hn::Lanes(d);
-                hn::Vec<decltype(d)> lowV[4], highV[4];
-                if (sameAnchor) {
-                  Dot2x4Shared(d, lf.taps, hf.taps, rowPtrLow, lf.length, j, lowV, highV);
-                } else {
-                  Dot2x4(d, lf.taps, rowPtrLow, hf.taps, rowPtrHigh, lf.length, j, lowV, highV);
-                }
-                for (int u = 0; u < 4; ++u) {
-                  hn::StoreU(lowV[u], d, outLow + j + u * n);
-                  hn::StoreU(highV[u], d, outHigh + j + u * n);
-                }
+                hn::Vec<decltype(d)> lowV[4];
+                Dotx4(d, lf.taps, rowPtrLow, lf.length, j, lowV);
+                for (int u = 0; u < 4; ++u) hn::StoreU(lowV[u], d, outLow + j + u * n);
               },
-              rowBody);
+              [&](auto d, size_t j) {
+                hn::StoreU(Dot(d, lf.taps, rowPtrLow, lf.length, j), d, outLow + j);
+              });
+        };
+        const auto both = [&](size_t begin, size_t end) {
+          if (sameLength) {
+            ForEachLaneBlocked(
+                begin, end,
+                [&](auto d, size_t j) {
+                  const size_t n = hn::Lanes(d);
+                  hn::Vec<decltype(d)> lowV[4], highV[4];
+                  if (sameAnchor) {
+                    Dot2x4Shared(d, lf.taps, hf.taps, rowPtrLow, lf.length, j, lowV, highV);
+                  } else {
+                    Dot2x4(d, lf.taps, rowPtrLow, hf.taps, rowPtrHigh, lf.length, j, lowV,
+                           highV);
+                  }
+                  for (int u = 0; u < 4; ++u) {
+                    hn::StoreU(lowV[u], d, outLow + j + u * n);
+                    hn::StoreU(highV[u], d, outHigh + j + u * n);
+                  }
+                },
+                rowBody);
+          } else {
+            ForEachLane(begin, end, rowBody);
+          }
+        };
+        if (anyDetail && r >= highRow0 && r <= highRow1) {
+          Split3(nc, dx0, dx1, [&](size_t begin, size_t end, bool inner) {
+            if (inner) {
+              both(begin, end);
+            } else {
+              lowOnly(begin, end);
+            }
+          });
         } else {
-          ForEachLane(static_cast<size_t>(nc), rowBody);
+          lowOnly(0, static_cast<size_t>(nc));
         }
         nextRow = r + 1;
       }
@@ -472,28 +545,55 @@ inline void WTFwdImpl(const FwdJob& job) {
           putDetail(d, Dot(d, hf.taps, highOnHigh, hf.length, j), 2, detailXY + j);
         }
       };
-      if (sameAnchor) {
-        // Two vectors at a time: eight chains in flight.
+      const auto allBands = [&](size_t begin, size_t end) {
+        if (sameAnchor) {
+          // Two vectors at a time: eight chains in flight.
+          ForEachLaneBlocked(
+              begin, end,
+              [&](auto d, size_t j) {
+                const size_t n = hn::Lanes(d);
+                for (size_t u = 0; u < 4; u += 2) {
+                  hn::Vec<decltype(d)> v[4], w[4];
+                  Dot4x2(d, lf.taps, hf.taps, lowOnLow, lowOnHigh, lf.length, j + u * n, v, w);
+                  hn::StoreU(v[0], d, approx + j + u * n);
+                  putDetail(d, v[1], 1, detailY + j + u * n);
+                  putDetail(d, v[2], 0, detailX + j + u * n);
+                  putDetail(d, v[3], 2, detailXY + j + u * n);
+                  hn::StoreU(w[0], d, approx + j + (u + 1) * n);
+                  putDetail(d, w[1], 1, detailY + j + (u + 1) * n);
+                  putDetail(d, w[2], 0, detailX + j + (u + 1) * n);
+                  putDetail(d, w[3], 2, detailXY + j + (u + 1) * n);
+                }
+              },
+              colBody);
+        } else {
+          ForEachLane(begin, end, colBody);
+        }
+      };
+      // The approximation alone, where no detail sample is wanted.
+      const auto approxOnly = [&](size_t begin, size_t end) {
         ForEachLaneBlocked(
-            static_cast<size_t>(nc),
+            begin, end,
             [&](auto d, size_t j) {
               const size_t n = hn::Lanes(d);
-              for (size_t u = 0; u < 4; u += 2) {
-                hn::Vec<decltype(d)> v[4], w[4];
-                Dot4x2(d, lf.taps, hf.taps, lowOnLow, lowOnHigh, lf.length, j + u * n, v, w);
-                hn::StoreU(v[0], d, approx + j + u * n);
-                putDetail(d, v[1], 1, detailY + j + u * n);
-                putDetail(d, v[2], 0, detailX + j + u * n);
-                putDetail(d, v[3], 2, detailXY + j + u * n);
-                hn::StoreU(w[0], d, approx + j + (u + 1) * n);
-                putDetail(d, w[1], 1, detailY + j + (u + 1) * n);
-                putDetail(d, w[2], 0, detailX + j + (u + 1) * n);
-                putDetail(d, w[3], 2, detailXY + j + (u + 1) * n);
-              }
+              hn::Vec<decltype(d)> v[4];
+              Dotx4(d, lf.taps, lowOnLow, lf.length, j, v);
+              for (int u = 0; u < 4; ++u) hn::StoreU(v[u], d, approx + j + u * n);
             },
-            colBody);
+            [&](auto d, size_t j) {
+              hn::StoreU(Dot(d, lf.taps, lowOnLow, lf.length, j), d, approx + j);
+            });
+      };
+      if (anyDetail && n >= job.detailY0 && n < job.detailY1) {
+        Split3(nc, dx0, dx1, [&](size_t begin, size_t end, bool inner) {
+          if (inner) {
+            allBands(begin, end);
+          } else {
+            approxOnly(begin, end);
+          }
+        });
       } else {
-        ForEachLane(static_cast<size_t>(nc), colBody);
+        approxOnly(0, static_cast<size_t>(nc));
       }
     }
   }

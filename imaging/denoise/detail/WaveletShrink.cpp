@@ -42,6 +42,23 @@ void ToFloatsImpl(const T* in, float* out, size_t n) {
   for (; i < n; ++i) out[i] = static_cast<float>(in[i]);
 }
 
+// out[j] = last[-j]: a vector of samples ending at last - i, widened,
+// converted and reversed.
+template <class T>
+void ToFloatsReversedImpl(const T* last, float* out, size_t n) {
+  const hn::ScalableTag<float> df;
+  const hn::Rebind<int32_t, decltype(df)> di;
+  const hn::Rebind<T, decltype(df)> dt;
+  const size_t lanes = hn::Lanes(df);
+  size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    const T* from = last - static_cast<ptrdiff_t>(i + lanes - 1);
+    hn::StoreU(hn::Reverse(df, hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(dt, from)))), df,
+               out + i);
+  }
+  for (; i < n; ++i) out[i] = static_cast<float>(*(last - static_cast<ptrdiff_t>(i)));
+}
+
 template <class D, class T>
 HWY_INLINE void RoundVector(D d, const float* in, T* out, float maxValue) {
   const hn::Rebind<int32_t, D> di;
@@ -78,6 +95,12 @@ void From8Impl(const uint8_t* in, float* out, size_t n) {
 void From16Impl(const uint16_t* in, float* out, size_t n) {
   ToFloatsImpl(in, out, n);
 }
+void From8ReversedImpl(const uint8_t* last, float* out, size_t n) {
+  ToFloatsReversedImpl(last, out, n);
+}
+void From16ReversedImpl(const uint16_t* last, float* out, size_t n) {
+  ToFloatsReversedImpl(last, out, n);
+}
 
 }  // namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
@@ -94,6 +117,8 @@ HWY_EXPORT(FloatsTo8Impl);
 HWY_EXPORT(FloatsTo16Impl);
 HWY_EXPORT(From8Impl);
 HWY_EXPORT(From16Impl);
+HWY_EXPORT(From8ReversedImpl);
+HWY_EXPORT(From16ReversedImpl);
 
 namespace {
 
@@ -120,6 +145,12 @@ void SamplesToFloats(const uint8_t* in, float* out, size_t n) noexcept {
 }
 void SamplesToFloats(const uint16_t* in, float* out, size_t n) noexcept {
   HWY_DYNAMIC_DISPATCH(From16Impl)(in, out, n);
+}
+void SamplesToFloatsReversed(const uint8_t* last, float* out, size_t n) noexcept {
+  HWY_DYNAMIC_DISPATCH(From8ReversedImpl)(last, out, n);
+}
+void SamplesToFloatsReversed(const uint16_t* last, float* out, size_t n) noexcept {
+  HWY_DYNAMIC_DISPATCH(From16ReversedImpl)(last, out, n);
 }
 void FloatsToSamples(const float* in, uint8_t* out, size_t n) noexcept {
   HWY_DYNAMIC_DISPATCH(FloatsTo8Impl)(in, out, n);

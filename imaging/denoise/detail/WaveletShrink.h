@@ -16,6 +16,9 @@ void ShrinkCoefficients(float* x, size_t n, float t, bool soft) noexcept;
 // Samples to floats.
 void SamplesToFloats(const uint8_t* in, float* out, size_t n) noexcept;
 void SamplesToFloats(const uint16_t* in, float* out, size_t n) noexcept;
+// The same backwards: out[j] = last[-j] for j < n.
+void SamplesToFloatsReversed(const uint8_t* last, float* out, size_t n) noexcept;
+void SamplesToFloatsReversed(const uint16_t* last, float* out, size_t n) noexcept;
 
 // Floats to samples: v >= maxValue gives maxValue, v < 0 (and NaN) gives 0,
 // others floor(v + 0.5) computed exactly (integer part plus fraction >=

@@ -63,10 +63,12 @@ HWY_INLINE void ForwardMath(DF df, hn::Vec<DF> b, hn::Vec<DF> g, hn::Vec<DF> r, 
                                                hn::Mul(hn::Set(df, 0.36683217f), g)),
                                        hn::Mul(hn::Set(df, 0.07077468f), b)));
   if (eightBit) {
-    // Clamp, then truncate.
-    iy = hn::ConvertTo(di, hn::Min(hn::Max(fy, hn::Set(df, 16.0f)), hn::Set(df, 235.0f)));
-    icb = hn::ConvertTo(di, hn::Min(hn::Max(fcb, hn::Set(df, 16.0f)), hn::Set(df, 239.0f)));
-    icr = hn::ConvertTo(di, hn::Min(hn::Max(fcr, hn::Set(df, 16.0f)), hn::Set(df, 239.0f)));
+    // Clamp, then truncate. From samples 0 .. 255, Y lies within 16.5 ..
+    // 234.7 and Cb and Cr above 16.9 (the weights and offsets bound them,
+    // far beyond any rounding), so only the upper chroma clamp can act.
+    iy = hn::ConvertTo(di, fy);
+    icb = hn::ConvertTo(di, hn::Min(fcb, hn::Set(df, 239.0f)));
+    icr = hn::ConvertTo(di, hn::Min(fcr, hn::Set(df, 239.0f)));
   } else {
     // Truncate, keep the low 16 bits as unsigned, then clamp.
     const auto low16 = hn::Set(di, 0xFFFF);
@@ -103,29 +105,16 @@ HWY_INLINE void ForwardBlock(DF df, const T* HWY_RESTRICT bgr, const YccRow<T>& 
   }
 }
 
-// Inverse matrix from clamped integer inputs to rounded integer samples in
-// int32 lanes.
-//
-// kPreclamped: the inputs are already inside their ranges. kSaturatingStore:
-// the results go to bytes through a saturating narrowing, which maps
-// v + 0.5 truncated to the same integers as the explicit clamp to [0, 255]
-// (below 0 truncates to 0 or saturates there; above 255 saturates to 255).
-template <bool kPreclamped, bool kSaturatingStore, class DF, class VI>
-HWY_INLINE void InverseMath(DF df, VI ty, VI tcb, VI tcr, const ColourRange& range, VI& ib, VI& ig,
-                            VI& ir) {
+// Inverse matrix from Y - black level and Cb, Cr - zero level (whole
+// numbers as floats) to rounded integer samples in int32 lanes.
+// kSaturatingStore: the results go to bytes through a saturating narrowing,
+// which maps v + 0.5 truncated to the same integers as the explicit clamp to
+// [0, 255] (below 0 truncates to 0 or saturates there; above 255 saturates
+// to 255).
+template <bool kSaturatingStore, class DF, class VI>
+HWY_INLINE void InverseFromFloats(DF df, hn::Vec<DF> y, hn::Vec<DF> cb, hn::Vec<DF> cr,
+                                  const ColourRange& range, VI& ib, VI& ig, VI& ir) {
   const hn::Rebind<int32_t, DF> di;
-  const auto cLo = hn::Set(di, range.cLo);
-  const auto cHi = hn::Set(di, range.cHi);
-  const auto cBase = hn::Set(di, range.cBase);
-  if constexpr (!kPreclamped) {
-    ty = hn::Min(hn::Max(ty, hn::Set(di, range.yLo)), hn::Set(di, range.yHi));
-    tcb = hn::Min(hn::Max(tcb, cLo), cHi);
-    tcr = hn::Min(hn::Max(tcr, cLo), cHi);
-  }
-  const auto y = hn::ConvertTo(df, hn::Sub(ty, hn::Set(di, range.yBase)));
-  const auto cb = hn::ConvertTo(df, hn::Sub(tcb, cBase));
-  const auto cr = hn::ConvertTo(df, hn::Sub(tcr, cBase));
-
   const auto ky = hn::Mul(hn::Set(df, 1.1686643f), y);
   const auto fr = hn::Add(hn::Sub(ky, hn::Mul(hn::Set(df, 0.0017945928f), cb)),
                           hn::Mul(hn::Set(df, 1.6008666f), cr));
@@ -150,6 +139,61 @@ HWY_INLINE void InverseMath(DF df, VI ty, VI tcb, VI tcr, const ColourRange& ran
     ig = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fg, zero), maximum), half));
     ir = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fr, zero), maximum), half));
   }
+}
+
+// Inverse matrix from integer inputs to rounded integer samples in int32
+// lanes. kPreclamped: the inputs are already inside their ranges.
+template <bool kPreclamped, bool kSaturatingStore, class DF, class VI>
+HWY_INLINE void InverseMath(DF df, VI ty, VI tcb, VI tcr, const ColourRange& range, VI& ib, VI& ig,
+                            VI& ir) {
+  const hn::Rebind<int32_t, DF> di;
+  const auto cLo = hn::Set(di, range.cLo);
+  const auto cHi = hn::Set(di, range.cHi);
+  const auto cBase = hn::Set(di, range.cBase);
+  if constexpr (!kPreclamped) {
+    ty = hn::Min(hn::Max(ty, hn::Set(di, range.yLo)), hn::Set(di, range.yHi));
+    tcb = hn::Min(hn::Max(tcb, cLo), cHi);
+    tcr = hn::Min(hn::Max(tcr, cLo), cHi);
+  }
+  InverseFromFloats<kSaturatingStore>(df, hn::ConvertTo(df, hn::Sub(ty, hn::Set(di, range.yBase))),
+                                      hn::ConvertTo(df, hn::Sub(tcb, cBase)),
+                                      hn::ConvertTo(df, hn::Sub(tcr, cBase)), range, ib, ig, ir);
+}
+
+// Y given as the floats the wavelet synthesis rounds to 8-bit samples: the
+// sample, clamped to the Y range, less the black level, as a float.
+// Every step is exact on whole numbers, so this is the float of the
+// integer the sample path computes.
+template <class DF>
+HWY_INLINE hn::Vec<DF> YFromFloat(DF df, hn::Vec<DF> v) {
+  // The synthesis clamps to [0, 255] (NaN gives 0) and rounds halves up;
+  // clamping to the Y range first gives the same samples once they are
+  // clamped to it (NaN, below 0 and below 16 all end at 16). On [16, 235]
+  // floor(v + 0.5) is that rounding exactly: the sum needs no rounding that
+  // crosses a whole number there (checked on every float of the range).
+  const auto low = hn::Set(df, 16.0f);
+  v = hn::Min(hn::IfThenElse(hn::Ge(v, low), v, low), hn::Set(df, 235.0f));
+  return hn::Sub(hn::Floor(hn::Add(v, hn::Set(df, 0.5f))), low);
+}
+
+// Float Y with 8-bit Cb and Cr planes to interleaved BGR, one float vector
+// of pixels.
+template <class DF>
+HWY_INLINE void InverseBlockFloatY(DF df, const float* y, const uint8_t* cb, const uint8_t* cr,
+                                   uint8_t* HWY_RESTRICT bgr, size_t x) {
+  const hn::Rebind<uint8_t, DF> dt;
+  const hn::Rebind<int32_t, DF> di;
+  const auto cLo = hn::Set(di, kRange8.cLo);
+  const auto cHi = hn::Set(di, kRange8.cHi);
+  const auto cBase = hn::Set(di, kRange8.cBase);
+  const auto tcb = hn::Min(hn::Max(hn::PromoteTo(di, hn::LoadU(dt, cb + x)), cLo), cHi);
+  const auto tcr = hn::Min(hn::Max(hn::PromoteTo(di, hn::LoadU(dt, cr + x)), cLo), cHi);
+  hn::Vec<decltype(di)> ib, ig, ir;
+  InverseFromFloats<false>(df, YFromFloat(df, hn::LoadU(df, y + x)),
+                           hn::ConvertTo(df, hn::Sub(tcb, cBase)),
+                           hn::ConvertTo(df, hn::Sub(tcr, cBase)), kRange8, ib, ig, ir);
+  hn::StoreInterleaved3(hn::DemoteTo(dt, ib), hn::DemoteTo(dt, ig), hn::DemoteTo(dt, ir), dt,
+                        bgr + 3 * x);
 }
 
 template <class DF, typename T>
@@ -245,6 +289,47 @@ HWY_INLINE void InverseBlock8Full(const YccRow<const uint8_t>& in, uint8_t* HWY_
   });
   hn::StoreInterleaved3(res[0], res[1], res[2], d8, bgr + 3 * x);
 }
+
+// InverseBlockFloatY on one full byte vector of pixels, as four quarters.
+HWY_INLINE void InverseBlock8FloatY(const float* y, const uint8_t* cb, const uint8_t* cr,
+                                    uint8_t* HWY_RESTRICT bgr, size_t x) {
+  const hn::ScalableTag<uint8_t> d8;
+  const hn::Half<decltype(d8)> dh;
+  const hn::Half<decltype(dh)> dq;
+  const hn::Rebind<float, decltype(dq)> df;
+  const hn::Rebind<int32_t, decltype(dq)> di;
+  const size_t nq = hn::Lanes(df);
+  // Chroma clamps on whole byte vectors.
+  const auto vcb = hn::Min(hn::Max(hn::LoadU(d8, cb + x), hn::Set(d8, 16)), hn::Set(d8, 239));
+  const auto vcr = hn::Min(hn::Max(hn::LoadU(d8, cr + x), hn::Set(d8, 16)), hn::Set(d8, 239));
+  const auto quarters = [&](hn::Vec<decltype(d8)> v, hn::Vec<decltype(dq)> (&q)[4]) {
+    const auto lo = hn::LowerHalf(dh, v);
+    const auto hi = hn::UpperHalf(dh, v);
+    q[0] = hn::LowerHalf(dq, lo);
+    q[1] = hn::UpperHalf(dq, lo);
+    q[2] = hn::LowerHalf(dq, hi);
+    q[3] = hn::UpperHalf(dq, hi);
+  };
+  hn::Vec<decltype(dq)> qcb[4], qcr[4], r[3][4];
+  quarters(vcb, qcb);
+  quarters(vcr, qcr);
+  const auto cBase = hn::Set(di, kRange8.cBase);
+  for (size_t k = 0; k < 4; ++k) {
+    hn::Vec<decltype(di)> ib, ig, ir;
+    InverseFromFloats<true>(df, YFromFloat(df, hn::LoadU(df, y + x + k * nq)),
+                            hn::ConvertTo(df, hn::Sub(hn::PromoteTo(di, qcb[k]), cBase)),
+                            hn::ConvertTo(df, hn::Sub(hn::PromoteTo(di, qcr[k]), cBase)), kRange8,
+                            ib, ig, ir);
+    r[0][k] = hn::DemoteTo(dq, ib);
+    r[1][k] = hn::DemoteTo(dq, ig);
+    r[2][k] = hn::DemoteTo(dq, ir);
+  }
+  hn::Vec<decltype(d8)> out[3];
+  for (int c = 0; c < 3; ++c) {
+    out[c] = hn::Combine(d8, hn::Combine(dh, r[c][3], r[c][2]), hn::Combine(dh, r[c][1], r[c][0]));
+  }
+  hn::StoreInterleaved3(out[0], out[1], out[2], d8, bgr + 3 * x);
+}
 #endif  // HWY_TARGET != HWY_SCALAR
 
 template <typename T>
@@ -298,6 +383,30 @@ void InverseRows(int height, const T* src, int srcStride, T* dst, int dstStride,
 #endif
     for (; x + n <= w; x += n) InverseBlock(df, in, d, x, range);
     for (; x < w; ++x) InverseBlock(d1, in, d, x, range);
+  }
+}
+
+void FloatYCbCrRowsToRgb8Impl(int rows, const float* y, int yStride, const uint8_t* cb,
+                              const uint8_t* cr, int cStride, uint8_t* dst, int dstStride,
+                              int width) {
+  if (width < 1 || rows < 1) return;
+  const hn::ScalableTag<float> df;
+  const hn::CappedTag<float, 1> d1;
+  const size_t n = hn::Lanes(df);
+  const size_t w = static_cast<size_t>(width);
+  for (int r = 0; r < rows; ++r) {
+    const float* yr = reinterpret_cast<const float*>(reinterpret_cast<const uint8_t*>(y) +
+                                                     static_cast<ptrdiff_t>(r) * yStride);
+    const uint8_t* cbr = cb + static_cast<ptrdiff_t>(r) * cStride;
+    const uint8_t* crr = cr + static_cast<ptrdiff_t>(r) * cStride;
+    uint8_t* d = dst + static_cast<ptrdiff_t>(r) * dstStride;
+    size_t x = 0;
+#if HWY_TARGET != HWY_SCALAR
+    const size_t n8 = hn::Lanes(hn::ScalableTag<uint8_t>());
+    for (; x + n8 <= w; x += n8) InverseBlock8FloatY(yr, cbr, crr, d, x);
+#endif
+    for (; x + n <= w; x += n) InverseBlockFloatY(df, yr, cbr, crr, d, x);
+    for (; x < w; ++x) InverseBlockFloatY(d1, yr, cbr, crr, d, x);
   }
 }
 

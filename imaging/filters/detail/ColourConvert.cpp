@@ -47,6 +47,7 @@ HWY_EXPORT(RgbToYCbCr8Impl);
 HWY_EXPORT(RgbToYCbCr16Impl);
 HWY_EXPORT(YCbCrToRgb8Impl);
 HWY_EXPORT(YCbCrToRgb16Impl);
+HWY_EXPORT(FloatYCbCrRowsToRgb8Impl);
 
 void RgbToYCbCr8(int height, const uint8_t* src, int srcStride, uint8_t* dst, int dstStride,
                  int width, bool planar) noexcept {
@@ -90,6 +91,13 @@ void YCbCrRowsToRgb16(int rows, const uint16_t* src, int srcStride, uint16_t* ds
                       int width, int planeRows) noexcept {
   HWY_DYNAMIC_DISPATCH(YCbCrToRgb16Impl)
   (rows, src, srcStride, dst, dstStride, width, true, planeRows);
+}
+
+void FloatYCbCrRowsToRgb8(int rows, const float* y, int yStride, const uint8_t* cb,
+                          const uint8_t* cr, int cStride, uint8_t* dst, int dstStride,
+                          int width) noexcept {
+  HWY_DYNAMIC_DISPATCH(FloatYCbCrRowsToRgb8Impl)
+  (rows, y, yStride, cb, cr, cStride, dst, dstStride, width);
 }
 
 }  // namespace KelvoLibImageProcessing::detail

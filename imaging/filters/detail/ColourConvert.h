@@ -26,4 +26,13 @@ void YCbCrRowsToRgb8(int rows, const uint8_t* src, int srcStride, uint8_t* dst, 
 void YCbCrRowsToRgb16(int rows, const uint16_t* src, int srcStride, uint16_t* dst, int dstStride,
                       int width, int planeRows) noexcept;
 
+// As YCbCrRowsToRgb8, with Y given as floats (rows yStride bytes apart)
+// that round to samples as the wavelet synthesis rounds them (clamped to
+// [0, 255], then to the nearest whole number, halves up), and Cb and Cr
+// rows from their own planes (cStride bytes apart): the same bytes as
+// rounding Y to a plane first, without the plane.
+void FloatYCbCrRowsToRgb8(int rows, const float* y, int yStride, const uint8_t* cb,
+                          const uint8_t* cr, int cStride, uint8_t* dst, int dstStride,
+                          int width) noexcept;
+
 }  // namespace KelvoLibImageProcessing::detail

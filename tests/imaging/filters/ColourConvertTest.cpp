@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
+#include <random>
 #include <vector>
 
 #include "imaging/core/BitmapData.h"
+#include "imaging/denoise/detail/WaveletShrink.h"
+#include "imaging/filters/detail/ColourConvert.h"
 #include "imaging/filters/OpConvertRGBtoYCbCr.h"
 #include "imaging/filters/OpConvertYCbCrtoRGB.h"
 #include "imaging/filters/reference/ColourReference.h"
@@ -198,6 +203,71 @@ TEST(ColourConvert, EveryTargetMatchesThePlainLoops) {
     CompareWithReference<uint16_t>(planar, 4095);
     // Beyond 12 bits the forward path wraps and clamps; still identical.
     CompareWithReference<uint16_t>(planar, 65535);
+  }
+}
+
+// Every 8-bit colour, forward, on every target against the plain loops,
+// which clamp every component: the vector kernels leave out the clamps that
+// these inputs cannot reach.
+TEST(ColourConvert, EveryEightBitColourConvertsAsThePlainLoops) {
+  std::vector<uint8_t> bgr(3 * 256 * 256), expected(bgr.size()), out(bgr.size());
+  for (int r = 0; r < 256; ++r) {
+    for (int i = 0; i < 256 * 256; ++i) {
+      bgr[3 * i] = static_cast<uint8_t>(i & 255);
+      bgr[3 * i + 1] = static_cast<uint8_t>(i >> 8);
+      bgr[3 * i + 2] = static_cast<uint8_t>(r);
+    }
+    reference::RgbToYCbCr8(256, bgr.data(), 3 * 256, expected.data(), 3 * 256, 256, false);
+    ForEachTarget([&](const char*) {
+      OpConvertRGBtoYCbCr::ConvertUChar(256, bgr.data(), 3 * 256, out.data(), 3 * 256, 256, false);
+      ASSERT_EQ(out, expected) << "red " << r;
+    });
+  }
+}
+
+// Luminance handed over as the wavelet synthesis's floats: the same bytes as
+// rounding them to a plane first and converting the planes, on every target
+// and tail, for floats on and beside every rounding edge, out of range, and
+// not a number.
+TEST(ColourConvert, FloatLuminanceMatchesRoundingToAPlaneFirst) {
+  const int height = 3;
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> spread(-40.0f, 300.0f);
+  std::uniform_int_distribution<int> whole(-3, 258);
+  for (int width : {1, 7, 16, 17, 63, 64, 65, 129, 200}) {
+    const int yStride = (width + 3) * 4;
+    const int cStride = width + 5;
+    const int dstStride = width * 3 + 4;
+    std::vector<float> y(static_cast<size_t>(yStride / 4) * height);
+    for (size_t i = 0; i < y.size(); ++i) {
+      const float k = static_cast<float>(whole(rng));
+      switch (i % 6) {
+        case 0: y[i] = spread(rng); break;
+        case 1: y[i] = k + 0.5f; break;
+        case 2: y[i] = std::nextafter(k + 0.5f, -1000.0f); break;
+        case 3: y[i] = k; break;
+        case 4: y[i] = std::nextafter(k, -1000.0f); break;
+        default: y[i] = (i % 12 == 5) ? std::numeric_limits<float>::quiet_NaN() : 1e9f; break;
+      }
+    }
+    // Planar Y, Cb, Cr for the plain loops: Y rounded as the synthesis does.
+    const std::vector<uint8_t> chroma = RandomSamples<uint8_t>(
+        2 * static_cast<size_t>(cStride) * height, 255, width);
+    std::vector<uint8_t> planes(3 * static_cast<size_t>(cStride) * height);
+    for (int r = 0; r < height; ++r) {
+      detail::FloatsToSamples(y.data() + static_cast<size_t>(r) * (yStride / 4),
+                              planes.data() + static_cast<size_t>(r) * cStride, width);
+    }
+    std::copy(chroma.begin(), chroma.end(), planes.begin() + static_cast<ptrdiff_t>(cStride) * height);
+    std::vector<uint8_t> expected(static_cast<size_t>(dstStride) * height, 0xA5);
+    reference::YCbCrToRgb8(height, planes.data(), cStride, expected.data(), dstStride, width, true);
+    ForEachTarget([&](const char*) {
+      std::vector<uint8_t> out(expected.size(), 0xA5);
+      detail::FloatYCbCrRowsToRgb8(height, y.data(), yStride, chroma.data(),
+                                   chroma.data() + static_cast<size_t>(cStride) * height, cStride,
+                                   out.data(), dstStride, width);
+      ASSERT_EQ(out, expected) << "width " << width;
+    });
   }
 }
 
