@@ -1,5 +1,7 @@
 #include "platform/CMemAllocator.h"
 
+#include <cstdint>
+
 #include "platform/CMediaSample.h"
 
 CMemAllocator::CMemAllocator(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr) : CUnknown(name, outer) {
@@ -52,16 +54,19 @@ STDMETHODIMP CMemAllocator::Commit() {
   if (m_samples.empty()) {
     const size_t unit = static_cast<size_t>(m_props.cbBuffer + m_props.cbPrefix);
     const size_t align = static_cast<size_t>(m_props.cbAlign);
+    const size_t count = static_cast<size_t>(m_props.cBuffers);
+    if (count != 0 && unit > (SIZE_MAX - align) / count) return E_OUTOFMEMORY;
+    m_memory.reset(static_cast<BYTE*>(std::calloc(unit * count + align, 1)));
+    if (!m_memory) return E_OUTOFMEMORY;
     try {
-      m_memory.assign(unit * static_cast<size_t>(m_props.cBuffers) + align, 0);
-      m_samples.reserve(static_cast<size_t>(m_props.cBuffers));
-      m_free.reserve(static_cast<size_t>(m_props.cBuffers));
+      m_samples.reserve(count);
+      m_free.reserve(count);
     } catch (const std::bad_alloc&) {
-      m_memory.clear();
+      m_memory.reset();
       return E_OUTOFMEMORY;
     }
-    const auto base = reinterpret_cast<uintptr_t>(m_memory.data());
-    BYTE* first = m_memory.data() + ((align - base % align) % align);
+    const auto base = reinterpret_cast<uintptr_t>(m_memory.get());
+    BYTE* first = m_memory.get() + ((align - base % align) % align);
     for (long i = 0; i < m_props.cBuffers; ++i) {
       auto* sample = new CMediaSample(
           this, first + unit * static_cast<size_t>(i) + static_cast<size_t>(m_props.cbPrefix),
@@ -119,6 +124,5 @@ void CMemAllocator::FreeBuffersLocked() {
   for (CMediaSample* sample : m_samples) delete sample;
   m_samples.clear();
   m_free.clear();
-  m_memory.clear();
-  m_memory.shrink_to_fit();
+  m_memory.reset();
 }

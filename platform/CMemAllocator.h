@@ -5,6 +5,8 @@
 // are in use), and Decommit frees them once the last one has come back.
 
 #include <condition_variable>
+#include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -37,7 +39,14 @@ class CMemAllocator : public CUnknown, public IMemAllocator {
   ALLOCATOR_PROPERTIES m_props{0, 0, 1, 0};
   bool m_propsSet = false;
   bool m_committed = false;
-  std::vector<BYTE> m_memory;
+  struct FreeMemory {
+    void operator()(BYTE* p) const noexcept { std::free(p); }
+  };
+  // From calloc: zeroed like the buffers of the allocator this one stands
+  // in for, yet a large block is zero pages that cost nothing until a
+  // sample is written, so buffers that never carry a frame are never
+  // touched.
+  std::unique_ptr<BYTE[], FreeMemory> m_memory;
   std::vector<CMediaSample*> m_samples;
   std::vector<CMediaSample*> m_free;
 };
