@@ -9,6 +9,7 @@
 #include "filter/WriteJpegFile.h"
 #include "filter/detail/ComGuard.h"
 #include "filter/detail/ConvertFrame.h"
+#include "imaging/primitives/BlockCache.h"
 #include "imaging/pipeline/RunSnapshotPipeline.h"
 #include "imaging/primitives/Primitives.h"
 
@@ -255,7 +256,10 @@ HRESULT CFrameGrabFilter::TransformLocked(IMediaSample* pIn) {
     return E_FAIL;
 
   const size_t rowBytes = static_cast<size_t>(width) * 3;
-  std::unique_ptr<uint8_t[]> working(new (std::nothrow) uint8_t[rowBytes * height]);
+  // From the library's block cache: the next due frame reuses this block,
+  // and a fresh one comes in huge pages rather than a fault per 4 KiB.
+  kelvo::memory::BlockArray<uint8_t> working =
+      kelvo::memory::AllocateArray<uint8_t>(rowBytes * static_cast<size_t>(height));
   if (!working) return E_FAIL;
 
   if (m_legacyRgbInput) {

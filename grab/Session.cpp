@@ -1200,7 +1200,8 @@ std::vector<Still> RunPass(const std::vector<Wanted>& wanted, const Options& opt
     if (out.frameNumber < 0 && settings.period > 0.0)
       out.frameNumber = std::llround(out.frameTime / settings.period);  // sharpest needs the period
     kelvo::host::Still still;
-    still.pixels = std::move(pixels);
+    still.pixels.assign(pixels.begin(), pixels.end());
+    std::vector<uint8_t>().swap(pixels);
     still.width = width;
     still.height = height;
     still.fileName = out.request.file;

@@ -556,7 +556,7 @@ static std::vector<PendingRequest> close_request_windows(GstKelvoFrameGrab* self
 // a still is the same whether the element or videoconvert made the YUY2.
 // Empty on success, else why not.
 static std::string to_filter_frame(const GstVideoInfo& info, GstBuffer* buffer, MappedFrame* mapped,
-                                   std::vector<guint8>* scratch, BYTE** data) {
+                                   kelvo::memory::BlockArray<guint8>* scratch, BYTE** data) {
   GstVideoInfo in = info;
   if (!mapped->Map(&in, buffer)) return "the frame could not be read";
   const int width = mapped->Width();
@@ -567,17 +567,22 @@ static std::string to_filter_frame(const GstVideoInfo& info, GstBuffer* buffer, 
     *data = mapped->Data();
     return {};
   }
-  try {
-    scratch->assign(bytes, 0);
-  } catch (const std::bad_alloc&) {
-    return "out of memory converting the frame";
-  }
+  // From the library's block cache (reused by the next frame, fresh ones in
+  // huge pages); only the row ends past the pixels, which nothing below
+  // writes, are cleared, so that every byte the filter may read is defined.
+  *scratch = kelvo::memory::AllocateArray<guint8>(bytes);
+  if (!*scratch) return "out of memory converting the frame";
+  const size_t pixelBytes = static_cast<size_t>(width) * 2;
+  if (static_cast<size_t>(filterStride) > pixelBytes)
+    for (int y = 0; y < height; ++y)
+      std::memset(scratch->get() + static_cast<size_t>(y) * filterStride + pixelBytes, 0,
+                  static_cast<size_t>(filterStride) - pixelBytes);
   if (GST_VIDEO_INFO_FORMAT(&in) == GST_VIDEO_FORMAT_YUY2) {
     for (int y = 0; y < height; ++y)
-      std::memcpy(scratch->data() + static_cast<size_t>(y) * filterStride,
+      std::memcpy(scratch->get() + static_cast<size_t>(y) * filterStride,
                   mapped->Data() + static_cast<size_t>(y) * mapped->Stride(),
                   static_cast<size_t>(width) * 2);
-    *data = scratch->data();
+    *data = scratch->get();
     return {};
   }
   GstVideoInfo out;
@@ -609,7 +614,7 @@ static std::string to_filter_frame(const GstVideoInfo& info, GstBuffer* buffer, 
   GstVideoConverter* converter = gst_video_converter_new(&in, &out, config);
   if (!converter) return "the frame could not be converted to YUY2";
   GstBuffer* target =
-      gst_buffer_new_wrapped_full(static_cast<GstMemoryFlags>(0), scratch->data(), bytes, 0, bytes,
+      gst_buffer_new_wrapped_full(static_cast<GstMemoryFlags>(0), scratch->get(), bytes, 0, bytes,
                                   nullptr, nullptr);
   GstVideoFrame dest;
   const bool ok = gst_video_frame_map(&dest, &out, target, GST_MAP_WRITE) != FALSE;
@@ -620,7 +625,7 @@ static std::string to_filter_frame(const GstVideoInfo& info, GstBuffer* buffer, 
   gst_buffer_unref(target);
   gst_video_converter_free(converter);
   if (!ok) return "the frame could not be converted to YUY2";
-  *data = scratch->data();
+  *data = scratch->get();
   return {};
 }
 
@@ -628,7 +633,7 @@ static std::string to_filter_frame(const GstVideoInfo& info, GstBuffer* buffer, 
 // success, else why not.
 static std::string convert_held_frame(const HeldFrame& frame, Still* still) {
   MappedFrame mapped;
-  std::vector<guint8> scratch;
+  kelvo::memory::BlockArray<guint8> scratch;
   BYTE* data = nullptr;
   const std::string why = to_filter_frame(frame.info, frame.buffer, &mapped, &scratch, &data);
   if (!why.empty()) return "\"" + still->fileName + "\": the frame on screen: " + why;
@@ -764,7 +769,7 @@ static std::vector<StillWorker::Item> deliver_frame(GstKelvoFrameGrab* self, con
                                                     HRESULT* hr) {
   *hr = S_OK;
   MappedFrame mapped;
-  std::vector<guint8> scratch;
+  kelvo::memory::BlockArray<guint8> scratch;
   BYTE* data = nullptr;
   std::string why = to_filter_frame(frame.info, frame.buffer, &mapped, &scratch, &data);
   std::vector<TakenStill> taken;

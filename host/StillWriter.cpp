@@ -47,7 +47,7 @@ void AddWarning(StillResult* result, const std::string& warning) {
 // pipeline does not take are padded and cropped back), leaving the result in
 // *enhanced with rows of 3 * width bytes and its report in *report. Empty on
 // success, else why not.
-std::string Enhance(const Still& still, std::vector<uint8_t>* enhanced,
+std::string Enhance(const Still& still, StillPixels* enhanced,
                     std::optional<KelvoLibImageProcessing::PipelineSnapshot::Report>* report) {
   const int rowBytes = still.width * 3;
   try {
@@ -132,7 +132,7 @@ StillResult StillWriter::Write(const Still& still) const noexcept {
     }
 
     const uint8_t* pixels = still.pixels.data();
-    std::vector<uint8_t> enhanced;
+    StillPixels enhanced;
     if (still.enhance) {
       const std::string failure = Enhance(still, &enhanced, &result.report);
       if (failure.empty()) {
@@ -147,7 +147,7 @@ StillResult StillWriter::Write(const Still& still) const noexcept {
       scaled = ScaleBgr(pixels, still.width, still.height, static_cast<size_t>(still.width) * 3,
                         outWidth, outHeight);
       pixels = scaled.data();
-      std::vector<uint8_t>().swap(enhanced);
+      StillPixels().swap(enhanced);
     }
 
     if (still.writeFile) {
@@ -169,10 +169,9 @@ StillResult StillWriter::Write(const Still& still) const noexcept {
       if (!scaled.empty()) {
         result.pixels = std::move(scaled);
       } else if (!enhanced.empty() && result.enhanced) {
-        result.pixels = std::move(enhanced);
+        result.pixels.assign(enhanced.begin(), enhanced.end());
       } else {
-        result.pixels = still.pixels;
-        result.pixels.resize(bytes);
+        result.pixels.assign(still.pixels.begin(), still.pixels.begin() + static_cast<std::ptrdiff_t>(bytes));
       }
       result.width = outWidth;
       result.height = outHeight;

@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "host/StillPixels.h"
 #include "imaging/pipeline/PipelineSnapshot.h"
 
 namespace kelvo::host {
@@ -45,7 +46,7 @@ namespace kelvo::host {
 struct Still {
   // width x height blue-green-red triples, rows of exactly 3 * width bytes,
   // top row first; never enhanced.
-  std::vector<uint8_t> pixels;
+  StillPixels pixels;
   int width = 0;
   int height = 0;
   std::string fileName;        // UTF-8; .jpg/.jpeg, .png or .bmp, in any case

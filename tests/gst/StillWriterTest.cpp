@@ -34,7 +34,7 @@ TEST(StillWriter, WritesWhatTheFiltersOwnPathWritesEnhancedOrNot) {
     ASSERT_TRUE(result.written) << result.reason;
     EXPECT_EQ(result.reason, "");
 
-    std::vector<uint8_t> expected = still.pixels;
+    kelvo::host::StillPixels expected = still.pixels;
     if (enhance) {
       uint8_t* enhanced = nullptr;
       ASSERT_TRUE(KelvoLibImageProcessing::RunSnapshotPipeline(320, 240, 320 * 3, still.pixels.data(),
