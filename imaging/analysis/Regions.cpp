@@ -69,26 +69,25 @@ int RunEnd(const uint8_t* row, int x, int width, bool maskCompare) noexcept {
 // forest (union by size, path halving), each tree carrying its class's root
 // label, so a merge costs next to nothing however large the classes are.
 // FinishRoots writes every label's root into its record.
+//
+// The records and the forest share one block that grows as labels are
+// made: a skin mask needs a few thousand labels, and fixed tables for all
+// kMaxLabels would map four blocks and touch a fresh page in each.
 class Labeller {
  public:
-  bool Allocate() noexcept {
-    // The pages of labels never used are never touched, so the fixed-size
-    // tables cost only what a frame's regions need.
-    records_ = detail::AllocateArray<RegionRecord>(Regions::kMaxLabels);
-    parent_ = detail::AllocateArray<int32_t>(Regions::kMaxLabels);
-    size_ = detail::AllocateArray<int32_t>(Regions::kMaxLabels);
-    root_ = detail::AllocateArray<int32_t>(Regions::kMaxLabels);
-    return records_ && parent_ && size_ && root_;
-  }
+  bool Allocate() noexcept { return Grow(kFirstCapacity); }
 
-  RegionRecord* Records() noexcept { return records_.get(); }
+  RegionRecord* Records() noexcept { return records_; }
   int Count() const noexcept { return count_; }
 
-  int New(int x, int y, int32_t value, int32_t neighbour) noexcept {
+  int New(int x, int y, int32_t value, int32_t neighbour) {
     if (count_ >= Regions::kMaxLabels) {
       // Out of labels: every further region collects in the last one.
       Extend(records_[kOverflowLabel], x, y);
       return kOverflowLabel;
+    }
+    if (count_ == capacity_ && !Grow(std::min(4 * capacity_, Regions::kMaxLabels))) {
+      throw IPException(ErrorCode::kAllocationFailed, "Regions::Initialize");
     }
     const int label = count_++;
     RegionRecord& r = records_[label];
@@ -100,9 +99,7 @@ class Labeller {
     r.value = value;
     r.neighbourLabel = neighbour;
     r.rootLabel = label;
-    parent_[label] = label;
-    size_[label] = 1;
-    root_[label] = label;
+    links_[label] = {label, 1, label};
     return label;
   }
 
@@ -123,34 +120,61 @@ class Labeller {
     if (b == kOverflowLabel) return a;
     const int t1 = Find(std::min(a, b));
     const int t2 = Find(std::max(a, b));
-    const int r1 = root_[t1];
+    const int r1 = links_[t1].root;
     if (t1 == t2) return r1;
-    const bool firstLarger = size_[t1] >= size_[t2];
+    const bool firstLarger = links_[t1].size >= links_[t2].size;
     const int big = firstLarger ? t1 : t2;
     const int small = firstLarger ? t2 : t1;
-    parent_[small] = big;
-    size_[big] += size_[small];
-    root_[big] = r1;
+    links_[small].parent = big;
+    links_[big].size += links_[small].size;
+    links_[big].root = r1;
     return r1;
   }
 
   void FinishRoots() noexcept {
-    for (int i = 0; i < count_; ++i) records_[i].rootLabel = root_[Find(i)];
+    for (int i = 0; i < count_; ++i) records_[i].rootLabel = links_[Find(i)].root;
   }
 
  private:
+  // Union-find entry of one label.
+  struct Link {
+    int32_t parent;
+    int32_t size;
+    int32_t root;  // the class's root label, kept at the tree's top
+  };
+
+  // Enough for the regions of most frames' masks in one huge page.
+  static constexpr int kFirstCapacity = 32768;
+
+  bool Grow(int capacity) noexcept {
+    const std::size_t n = static_cast<std::size_t>(capacity);
+    auto block = kelvo::memory::AllocateArray<unsigned char>(n * (sizeof(RegionRecord) + sizeof(Link)));
+    if (!block) return false;
+    auto* records = reinterpret_cast<RegionRecord*>(block.get());
+    auto* links = reinterpret_cast<Link*>(block.get() + n * sizeof(RegionRecord));
+    if (count_ > 0) {
+      std::memcpy(records, records_, static_cast<std::size_t>(count_) * sizeof(RegionRecord));
+      std::memcpy(links, links_, static_cast<std::size_t>(count_) * sizeof(Link));
+    }
+    block_ = std::move(block);
+    records_ = records;
+    links_ = links;
+    capacity_ = capacity;
+    return true;
+  }
+
   int Find(int x) noexcept {
-    while (parent_[x] != x) {
-      parent_[x] = parent_[parent_[x]];
-      x = parent_[x];
+    while (links_[x].parent != x) {
+      links_[x].parent = links_[links_[x].parent].parent;
+      x = links_[x].parent;
     }
     return x;
   }
 
-  kelvo::memory::BlockArray<RegionRecord> records_;
-  kelvo::memory::BlockArray<int32_t> parent_;
-  kelvo::memory::BlockArray<int32_t> size_;
-  kelvo::memory::BlockArray<int32_t> root_;
+  kelvo::memory::BlockArray<unsigned char> block_;
+  RegionRecord* records_ = nullptr;
+  Link* links_ = nullptr;
+  int capacity_ = 0;
   int count_ = 0;
 };
 

@@ -379,7 +379,6 @@ void SkinMap::ComputeStats() {
   if (!skinMask_ || !lumMap_) throw IPException(ErrorCode::kNullData, kWhere);
   const int width = width_;
   const int height = height_;
-  const std::size_t area = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   const float minAreaPixels = static_cast<float>(width * height) * 0.001f;
   const int minSize = RoundHalfAway(static_cast<float>(width * height) * 0.00004f);
 
@@ -403,12 +402,18 @@ void SkinMap::ComputeStats() {
     return;
   }
 
-  // Each kept region is painted into a fresh mask: the areas keep only
-  // their own regions, and a stray region outside every area goes.
-  kelvo::memory::BlockArray<uint8_t> work = AllocateZeroed<uint8_t>(area, kWhere);
+  // The areas keep only their own regions, and a stray region outside
+  // every area goes: the regions chosen here are painted into the mask once
+  // the choice is made, over the mask itself (its runs say all that is
+  // still needed of it), in their boxes on a clear ground.
+  std::vector<uint8_t> chosen;
+  std::vector<detail::AreaBox> labelBoxes;
+  AssignOrThrow(chosen, static_cast<std::size_t>(regionCount), kWhere);
+  AssignOrThrow(labelBoxes, static_cast<std::size_t>(regionCount), kWhere);
   const auto paint = [&](int rank, const RegionRecord& r) {
-    detail::PaintLabel(labels, width, {r.minX, r.minY, r.maxX, r.maxY}, boxOrder[rank],
-                       work.get());
+    const auto label = static_cast<std::size_t>(boxOrder[rank]);
+    chosen[label] = 1;
+    labelBoxes[label] = {r.minX, r.minY, r.maxX, r.maxY};
   };
 
   struct Hole {
@@ -459,7 +464,7 @@ void SkinMap::ComputeStats() {
   }
 
   areaCount_ = static_cast<int>(areaBoxes_.size());
-  skinMask_ = std::move(work);
+  detail::PaintChosen(labels, chosen.data(), labelBoxes.data(), skinMask_.get());
 
   // Bright holes (eyes, highlights on a forehead) are skin that the colour
   // test missed. A float luminance l reaches the float m exactly when the

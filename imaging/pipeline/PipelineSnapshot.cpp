@@ -108,10 +108,11 @@ void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
 
   width_ = input->GetWidth();
   height_ = input->GetHeight();
-  // Each stage reads the current image and writes another, which then
-  // becomes the current one: the result is never copied back. No stage
-  // writes to its source, so a frame that already has the work images'
-  // layout is read in place instead of being copied in first. The output
+  // Each stage reads the current image and writes another (the noise
+  // reduction may write over its own, below), which then becomes the
+  // current one: the result is never copied back. The input is never
+  // written unless it is the output, so a frame that already has the work
+  // images' layout is read in place instead of being copied in first. The output
   // serves as one of the images the stages write when it has their layout,
   // at once when it is a different image and once the first stage has read
   // the input when it is the input itself; the second work image is made
@@ -156,7 +157,17 @@ void PipelineSnapshot::Execute(const BitmapData* input, BitmapData* output) {
     lap(times.skin);
   }
   if (doNoise_) {
-    BitmapData* next = target();
+    // The noise reduction reads its whole source before it writes, so it
+    // writes over an image that is ours to change: a work image, or the
+    // input when it is the output itself. Its frame-sized planes then come
+    // and go without another frame beside them, and the next stage's image
+    // takes their memory from the block cache rather than fresh pages.
+    const bool inputIsOutput = current == input && outputUsable &&
+                               output->GetData() == input->GetData() &&
+                               output->GetStride() == input->GetStride();
+    BitmapData* next = current == &work[0] || current == &work[1] ? &work[current - work]
+                       : inputIsOutput                             ? output
+                                                                   : target();
     RunNoise(*current, *next);
     current = next;
     lap(times.noise);

@@ -15,7 +15,9 @@ class OpSharpen;
 // other of two work images, which then becomes the current one: the two swap
 // roles and nothing is copied back. Each is allocated, once per Execute,
 // when a stage first writes it; a frame already in their layout is read in
-// place by the first stage.
+// place by the first stage. The noise reduction reads its whole source
+// before writing, so it writes over a work image it reads, or over the
+// input when that is the output.
 //
 // Failures are IPExceptions from the operations called; Execute does not
 // catch them, and the output is then not written.

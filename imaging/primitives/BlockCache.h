@@ -59,7 +59,9 @@ void FreeBlock(void* block) noexcept;
 // prepares work: the kernel zeroes the pages there rather than in the first
 // touches of the work. Once `stop` (when given) is set, it stops after the
 // huge page at hand and caches the block as far as it got: the rest of its
-// pages come on first touch. Nothing happens when caching is off or the
+// pages come on first touch. With `stop` set from the start the block is
+// only mapped, so that the requests that follow are parts of one block and
+// join up again when freed. Nothing happens when caching is off or the
 // cache already holds `bytes`.
 void PrefaultBlocks(std::size_t bytes, const std::atomic<bool>* stop = nullptr) noexcept;
 

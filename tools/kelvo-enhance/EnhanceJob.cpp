@@ -50,24 +50,32 @@ std::string Load(const EnhanceJob& job, const EnhanceSettings& settings, BitmapD
   if (!kelvo::tools::WithinPixelLimit(w, h, settings.maxPixels))
     return job.input + " " + kelvo::tools::PixelLimitReason(w, h, settings.maxPixels);
 
-  // With threads to spare, the enhancement's work memory is mapped and its
-  // pages made present while this thread decodes: fresh pages cost the
-  // kernel a fault and zeroing on first touch, a third of a one-shot 1080p
-  // enhancement. Beyond kMaxPrefault a photograph's stages free and map
-  // blocks under the block cache's cap anyway, and more would only raise the
-  // peak. Once the image is read the helper stops where it is (on a busy
-  // machine it may have had little time), rather than make this thread wait.
+  // The enhancement's work memory is mapped as one block before the image
+  // is read. The stages' blocks are then parts of it, which join up again
+  // when freed, so each stage reuses the pages the ones before it touched
+  // rather than fresh ones beside blocks too small for its buffers. With
+  // threads to spare, a helper also makes the pages present while this
+  // thread decodes: fresh pages cost the kernel a fault and zeroing on first
+  // touch, a third of a one-shot 1080p enhancement. Beyond kMaxPrefault a
+  // photograph's stages free and map blocks under the block cache's cap
+  // anyway, and more would only raise the peak. Once the image is read the
+  // helper stops where it is (on a busy machine it may have had little
+  // time), rather than make this thread wait.
   constexpr std::size_t kMaxPrefault = std::size_t{64} << 20;
+  const std::size_t bytes =
+      std::min(KelvoLibImageProcessing::EnhanceWorkBytes(w, h), kMaxPrefault);
   std::atomic<bool> read{false};
   std::jthread prefault;
   if (kelvo::Threads() > 1) {
-    const std::size_t bytes =
-        std::min(KelvoLibImageProcessing::EnhanceWorkBytes(w, h), kMaxPrefault);
     try {
       prefault = std::jthread([bytes, &read] { kelvo::memory::PrefaultBlocks(bytes, &read); });
     } catch (const std::system_error&) {
-      // No thread: the pages come on first touch as they would anyway.
+      // No thread: the block is only mapped, below.
     }
+  }
+  if (!prefault.joinable()) {
+    const std::atomic<bool> mapOnly{true};
+    kelvo::memory::PrefaultBlocks(bytes, &mapOnly);
   }
   // Declared after the thread, so destroyed first: stops it, then it joins.
   struct StopOnExit {

@@ -23,9 +23,13 @@ struct AreaBox {
   int x0, y0, x1, y1;
 };
 
-// mask[i] = 255 for every pixel of the box whose label is `label` in the
-// runs of `regions` (Regions::InitializeRuns); other bytes keep their value.
-void PaintLabel(const Regions& regions, int width, AreaBox box, int32_t label, uint8_t* mask);
+// Rewrites the whole mask (the regions' width x height) from the runs of
+// `regions` (Regions::InitializeRuns): 255 for a pixel whose label L is
+// chosen (chosen[L] != 0) and that lies inside boxes[L], 0 for every other
+// pixel. chosen and boxes have an entry for every kept region. The mask the
+// regions were found in may be the one rewritten.
+void PaintChosen(const Regions& regions, const uint8_t* chosen, const AreaBox* boxes,
+                 uint8_t* mask);
 
 // The highest luminance of the box's pixels whose mask byte is set; 0 when
 // there is none.

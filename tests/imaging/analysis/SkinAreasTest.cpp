@@ -82,11 +82,7 @@ TEST(SkinAreasTest, KernelsMatchTheirReferencesOnAwkwardSizesAndBoxes) {
         // Labels of kept regions, and -1 for the pixels of dropped ones.
         const int32_t label = static_cast<int32_t>(rng() % 4) - 1;
 
-        std::vector<uint8_t> painted = p.mask, expected = p.mask;
-        detail::PaintLabel(runs, width, box, label, painted.data());
-        reference::PaintLabelReference(labels, width, box, label, expected.data());
-        EXPECT_EQ(painted, expected);
-
+        std::vector<uint8_t> painted, expected;
         EXPECT_EQ(detail::MaxMaskedLuminance(p.mask.data(), p.lum.data(), width, box),
                   reference::MaxMaskedLuminanceReference(p.mask.data(), p.lum.data(), width, box));
 
@@ -110,6 +106,26 @@ TEST(SkinAreasTest, KernelsMatchTheirReferencesOnAwkwardSizesAndBoxes) {
         EXPECT_EQ(got.sumSquares, want.sumSquares);
         EXPECT_EQ(scratch.back(), -1.0f);
       }
+
+      // A choice of the kept regions, each painted in a box of its own
+      // that may cut it or lie beside it, over the mask it was found in.
+      const int kept = runs.GetRegionCount();
+      std::vector<uint8_t> chosen(static_cast<std::size_t>(kept) + 1);
+      std::vector<detail::AreaBox> boxes = Boxes(width, height, rng);
+      boxes.resize(chosen.size(), boxes.front());
+      std::vector<uint8_t> expected(p.mask.size(), 0);
+      std::copy(p.mask.begin() + static_cast<std::ptrdiff_t>(width) * height, p.mask.end(),
+                expected.begin() + static_cast<std::ptrdiff_t>(width) * height);
+      for (int label = 0; label < kept; ++label) {
+        chosen[static_cast<std::size_t>(label)] = rng() % 3 != 0 ? 1 : 0;
+        if (chosen[static_cast<std::size_t>(label)] != 0) {
+          reference::PaintLabelReference(labels, width, boxes[static_cast<std::size_t>(label)],
+                                         label, expected.data());
+        }
+      }
+      std::vector<uint8_t> painted = p.mask;
+      detail::PaintChosen(runs, chosen.data(), boxes.data(), painted.data());
+      EXPECT_EQ(painted, expected);
     }
   }
 }

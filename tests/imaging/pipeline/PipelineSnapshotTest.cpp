@@ -154,6 +154,20 @@ TEST(PipelineSnapshotTest, LayoutsOfInputAndOutputDoNotChangeTheResult) {
       ASSERT_EQ(std::memcmp(row, reference.GetData() + y * kW * 3, kW * 3), 0) << y;
       for (int i = kW * 3; i < padded; ++i) ASSERT_EQ(row[i], 0x5A);
     }
+
+    // The frame as its own output, plain and padded: the stages may write
+    // over it, never before they have read it.
+    BitmapData same(kW, kH);
+    UtilitiesGeneral::CopyData(&input, &same);
+    p.Execute(&same, &same);
+    EXPECT_EQ(Bytes(same), Bytes(reference));
+    UtilitiesGeneral::CopyData(&input, &wideIn);
+    p.Execute(&wideIn, &wideIn);
+    for (int y = 0; y < kH; ++y) {
+      ASSERT_EQ(std::memcmp(wideIn.GetData() + y * padded, reference.GetData() + y * kW * 3, kW * 3),
+                0)
+          << y;
+    }
   }
 
   // Outputs that cannot take the result are refused by the final copy, after

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -131,6 +132,25 @@ TEST_F(BlockCacheTest, ASmallRequestTakesOnlyItsPartOfALargerBlockAndThePartsJoi
   EXPECT_TRUE(AllZero(a, 5 * kMiB));
   FreeBlock(a);
   FreeBlock(b);
+
+  // Only mapped (stopped from the start): buffers far smaller than the
+  // block are parts of it, and join up into it again when freed.
+  TrimBlockCache();
+  const std::atomic<bool> stopped{true};
+  PrefaultBlocks(12 * kMiB, &stopped);
+  const BlockCacheStats mapped = GetBlockCacheStats();
+  EXPECT_GE(mapped.cachedBytes, 12 * kMiB);
+  std::vector<uint8_t*> parts;
+  for (std::size_t bytes : {2 * kMiB - 100, kMiB, 3 * kMiB}) {
+    parts.push_back(static_cast<uint8_t*>(AllocateBlock(bytes, true)));
+    ASSERT_NE(parts.back(), nullptr);
+    EXPECT_TRUE(AllZero(parts.back(), bytes));
+    std::memset(parts.back(), 7, bytes);
+  }
+  EXPECT_EQ(GetBlockCacheStats().fresh, mapped.fresh);
+  for (uint8_t* p : parts) FreeBlock(p);
+  EXPECT_EQ(GetBlockCacheStats().cachedBlocks, 1u);
+  EXPECT_EQ(GetBlockCacheStats().cachedBytes, mapped.cachedBytes);
 }
 
 TEST_F(BlockCacheTest, TheCacheStaysWithinItsCapAndTrimEmptiesIt) {
