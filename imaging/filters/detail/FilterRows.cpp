@@ -18,6 +18,7 @@ HWY_EXPORT(Apply8);
 HWY_EXPORT(Apply16);
 HWY_EXPORT(ConvRow8);
 HWY_EXPORT(ConvUniformRow8);
+HWY_EXPORT(ConvUniformPair8);
 HWY_EXPORT(WidenScaled8);
 HWY_EXPORT(ColumnSums8);
 HWY_EXPORT(SlideSums8);
@@ -44,6 +45,14 @@ void ConvolveRowNarrowUniform(const float* const* products, const uint8_t* centr
                               float maximum) noexcept {
   HWY_DYNAMIC_DISPATCH(ConvUniformRow8)
   (products, centre, centreTap, kernelWidth, kernelHeight, first, last, out, maximum);
+}
+void ConvolveRowPairNarrowUniform(const float* const* products, const uint8_t* centre0,
+                                  const uint8_t* centre1, float centreTap, int kernelWidth,
+                                  int kernelHeight, int first, int last, uint8_t* out0,
+                                  uint8_t* out1, float maximum) noexcept {
+  HWY_DYNAMIC_DISPATCH(ConvUniformPair8)
+  (products, centre0, centre1, centreTap, kernelWidth, kernelHeight, first, last, out0, out1,
+   maximum);
 }
 void WidenScaled(const uint8_t* src, float* dst, std::size_t count, float scale) noexcept {
   HWY_DYNAMIC_DISPATCH(WidenScaled8)(src, dst, count, scale);

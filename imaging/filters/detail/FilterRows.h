@@ -57,6 +57,17 @@ void ConvolveRowNarrowUniform(const float* const* products, const uint8_t* centr
                               int kernelWidth, int kernelHeight, int first, int last, uint8_t* out,
                               float maximum) noexcept;
 
+// ConvolveRowNarrowUniform of two neighbouring output rows y (into out0,
+// centre bytes centre0) and y + 1 (out1, centre1) in one pass, each
+// product read once for both: products[j] (j in [0, kernelHeight]) is the
+// product row of source row y + 1 + kernelHeight / 2 - j, so row y takes
+// products + 1 and row y + 1 takes products. The same bytes as the two
+// single-row calls.
+void ConvolveRowPairNarrowUniform(const float* const* products, const uint8_t* centre0,
+                                  const uint8_t* centre1, float centreTap, int kernelWidth,
+                                  int kernelHeight, int first, int last, uint8_t* out0,
+                                  uint8_t* out1, float maximum) noexcept;
+
 // sums[i] = rows[0][i] + ... + rows[rowCount - 1][i].
 void ColumnSums(const uint8_t* const* rows, int rowCount, std::size_t count,
                 int32_t* sums) noexcept;

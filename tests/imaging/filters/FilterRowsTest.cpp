@@ -90,7 +90,8 @@ TEST(FilterRows, ApplyMatchesThePlainLoop) {
 // products with that tap, against the plain convolution of the byte rows
 // and against the general vector convolution of the widened rows, on every
 // target: kernels of 3 x 3, 5 x 5 and 7 x 3, the pipeline's taps and random
-// ones, widths that leave every tail and one past the eight-vector step.
+// ones, widths that leave every tail and one past the eight-vector step;
+// the two-row form against two plain rows.
 TEST(FilterRows, UniformKernelConvolutionMatchesTheGeneralOne) {
   const int sizes[][2] = {{3, 3}, {5, 5}, {7, 3}};
   Lcg lcg(41);
@@ -122,6 +123,13 @@ TEST(FilterRows, UniformKernelConvolutionMatchesTheGeneralOne) {
         std::vector<uint8_t> expected(width, 7);
         reference::ConvolveRowNarrow(byteRows.data(), kernel.data(), kw, kh, hw, width - hw,
                                      expected.data(), 255.0f);
+        // The two-row form also makes the row below, one more source row down.
+        const std::vector<uint8_t> extra = RandomSamples<uint8_t>(width, 255, lcg.Next());
+        std::vector<const uint8_t*> belowRows = {extra.data()};
+        for (int ky = 0; ky + 1 < kh; ++ky) belowRows.push_back(bytes[ky].data());
+        std::vector<uint8_t> expectedBelow(width, 7);
+        reference::ConvolveRowNarrow(belowRows.data(), kernel.data(), kw, kh, hw, width - hw,
+                                     expectedBelow.data(), 255.0f);
         ForEachTarget([&](const char*) {
           productRows.clear();
           for (int ky = 0; ky < kh; ++ky) {
@@ -135,6 +143,16 @@ TEST(FilterRows, UniformKernelConvolutionMatchesTheGeneralOne) {
                                            hw, width - hw, uniform.data(), 255.0f);
           ASSERT_EQ(general, expected) << kw << "x" << kh << " " << count;
           ASSERT_EQ(uniform, expected) << kw << "x" << kh << " " << count;
+          std::vector<float> extraProducts(width);
+          detail::WidenScaled(extra.data(), extraProducts.data(), width, off);
+          std::vector<const float*> pairRows = {extraProducts.data()};
+          pairRows.insert(pairRows.end(), productRows.begin(), productRows.end());
+          std::vector<uint8_t> upper(width, 7), below(width, 7);
+          detail::ConvolveRowPairNarrowUniform(pairRows.data(), bytes[kh / 2].data(),
+                                               belowRows[kh / 2], centre, kw, kh, hw, width - hw,
+                                               upper.data(), below.data(), 255.0f);
+          ASSERT_EQ(upper, expected) << kw << "x" << kh << " " << count;
+          ASSERT_EQ(below, expectedBelow) << kw << "x" << kh << " " << count;
         });
       }
     }
