@@ -290,7 +290,7 @@ HWY_INLINE void ConvFull3x3C1(const detail::ConvArgs& a) {
     out[ow - 2] = Conv3x3Pixel(a, kv, y, ow - 2);
     out[ow - 1] = Conv3x3Pixel(a, kv, y, ow - 1);
   };
-  constexpr int kR = 2;
+  constexpr int kR = 4;
   int y = a.yBegin;
   while (y < a.yEnd) {
     if (vectors && y >= 2 && y + kR <= a.h1 && y + kR <= a.yEnd) {
