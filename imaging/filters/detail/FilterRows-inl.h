@@ -263,16 +263,15 @@ HWY_INLINE hn::Vec<DF> AddOnMultiplier(DF df, hn::Vec<DF> acc, hn::Vec<DF> v) {
 #endif
 }
 
-// Two neighbouring output rows of ConvUniformBlock at once: products[j] is
-// the source row y + 1 + kh / 2 - j, so rows 0 .. kh - 1 serve output row
-// y + 1 (centre bytes centre1) and rows 1 .. kh output row y (centre0).
-// Walking the rows in that order keeps every output's terms in its own
-// order, and each product loaded serves both rows.
-template <int kU, int kKw, int kKh, class DF>
-HWY_INLINE void ConvUniformPairBlock(DF df, const float* const* products, const uint8_t* centre0,
-                                     const uint8_t* centre1, float centreTap, int kw, int kh,
-                                     ptrdiff_t x, int hw, uint8_t* HWY_RESTRICT out0,
-                                     uint8_t* HWY_RESTRICT out1, float maximum) {
+// kR neighbouring output rows of ConvUniformBlock at once: products[j] is
+// the source row y + kR - 1 + kh / 2 - j, and output r (row y + kR - 1 - r,
+// centre bytes centres[r], into outs[r]) takes products r .. r + kh - 1 as
+// its kernel rows. Walking the rows in that order keeps every output's
+// terms in its own order, and each product loaded serves up to kR rows.
+template <int kR, int kU, int kKw, int kKh, class DF>
+HWY_INLINE void ConvUniformRowsBlock(DF df, const float* const* products,
+                                     const uint8_t* const* centres, float centreTap, int kw, int kh,
+                                     ptrdiff_t x, int hw, uint8_t* const* outs, float maximum) {
   const hn::Rebind<uint8_t, DF> d8;
   const hn::Rebind<int32_t, DF> di;
   const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(df));
@@ -280,79 +279,87 @@ HWY_INLINE void ConvUniformPairBlock(DF df, const float* const* products, const 
   if (kKh > 0) kh = kKh;
   const int cy = kh / 2, cx = kw / 2;
   const auto tap = hn::Set(df, centreTap);
-  auto centreTerm = [&](const uint8_t* c, int u) {
-    return hn::Mul(hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, c + u * n))), tap);
-  };
-  hn::Vec<DF> acc0[kU], acc1[kU];
-  for (int u = 0; u < kU; ++u) acc0[u] = acc1[u] = hn::Zero(df);
+  hn::Vec<DF> acc[kR][kU];
+  for (int r = 0; r < kR; ++r) {
+    for (int u = 0; u < kU; ++u) acc[r][u] = hn::Zero(df);
+  }
   HWY_UNROLL(8)
-  for (int j = 0; j <= kh; ++j) {
+  for (int j = 0; j < kh + kR - 1; ++j) {
     const float* row = products[j] + x + hw;
-    // Output row y + 1 takes this row as its kernel row j, output row y as
-    // its kernel row j - 1.
-    const bool first = j < kh, second = j >= 1;
     HWY_UNROLL(8)
     for (int kx = 0; kx < kw; ++kx) {
-      const bool centreOfFirst = first && j == cy && kx == cx;
-      const bool centreOfSecond = second && j - 1 == cy && kx == cx;
       const float* p = row - kx;
       HWY_UNROLL(4)
       for (int u = 0; u < kU; ++u) {
         const auto v = hn::LoadU(df, p + u * n);
-        if (first) {
-          const auto t = centreOfFirst ? centreTerm(centre1 + x + hw - kx, u) : v;
-          acc1[u] = kx % 2 == 1 ? AddOnMultiplier(df, acc1[u], t) : hn::Add(acc1[u], t);
-        }
-        if (second) {
-          const auto t = centreOfSecond ? centreTerm(centre0 + x + hw - kx, u) : v;
-          acc0[u] = kx % 2 == 0 ? AddOnMultiplier(df, acc0[u], t) : hn::Add(acc0[u], t);
+        HWY_UNROLL(4)
+        for (int r = 0; r < kR; ++r) {
+          const int ky = j - r;
+          if (ky < 0 || ky >= kh) continue;
+          auto t = v;
+          if (ky == cy && kx == cx) {
+            const uint8_t* c = centres[r] + x + hw - kx + u * n;
+            t = hn::Mul(hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, c))), tap);
+          }
+          // Half of the additions on the multipliers (see AddOnMultiplier).
+          acc[r][u] = (kx + r) % 2 == 1 ? AddOnMultiplier(df, acc[r][u], t) : hn::Add(acc[r][u], t);
         }
       }
     }
   }
-  for (int u = 0; u < kU; ++u) {
-    hn::StoreU(hn::DemoteTo(d8, RoundClamp(df, acc0[u], maximum)), d8, out0 + x + u * n);
-    hn::StoreU(hn::DemoteTo(d8, RoundClamp(df, acc1[u], maximum)), d8, out1 + x + u * n);
+  for (int r = 0; r < kR; ++r) {
+    for (int u = 0; u < kU; ++u) {
+      hn::StoreU(hn::DemoteTo(d8, RoundClamp(df, acc[r][u], maximum)), d8, outs[r] + x + u * n);
+    }
   }
 }
 
-template <int kKw, int kKh>
-HWY_INLINE void ConvUniformPairSized(const float* const* products, const uint8_t* centre0,
-                                     const uint8_t* centre1, float centreTap, int kw, int kh,
-                                     int first, int last, uint8_t* out0, uint8_t* out1,
-                                     float maximum) {
+template <int kR, int kKw, int kKh>
+HWY_INLINE void ConvUniformRowsSized(const float* const* products, const uint8_t* const* centres,
+                                     float centreTap, int kw, int kh, int first, int last,
+                                     uint8_t* const* outs, float maximum) {
   const hn::ScalableTag<float> df;
   const hn::CappedTag<float, 1> d1;
   const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(df));
+  constexpr int kU = 8 / kR;
   const int hw = (kKw > 0 ? kKw : kw) / 2;
   ptrdiff_t x = first;
-  for (; x + 4 * n <= last; x += 4 * n) {
-    ConvUniformPairBlock<4, kKw, kKh>(df, products, centre0, centre1, centreTap, kw, kh, x, hw,
-                                      out0, out1, maximum);
+  for (; x + kU * n <= last; x += kU * n) {
+    ConvUniformRowsBlock<kR, kU, kKw, kKh>(df, products, centres, centreTap, kw, kh, x, hw, outs,
+                                           maximum);
   }
   for (; x + n <= last; x += n) {
-    ConvUniformPairBlock<1, kKw, kKh>(df, products, centre0, centre1, centreTap, kw, kh, x, hw,
-                                      out0, out1, maximum);
+    ConvUniformRowsBlock<kR, 1, kKw, kKh>(df, products, centres, centreTap, kw, kh, x, hw, outs,
+                                          maximum);
   }
   for (; x < last; ++x) {
-    ConvUniformPairBlock<1, kKw, kKh>(d1, products, centre0, centre1, centreTap, kw, kh, x, hw,
-                                      out0, out1, maximum);
+    ConvUniformRowsBlock<kR, 1, kKw, kKh>(d1, products, centres, centreTap, kw, kh, x, hw, outs,
+                                          maximum);
   }
 }
 
-void ConvUniformPair8(const float* const* products, const uint8_t* centre0, const uint8_t* centre1,
-                      float centreTap, int kw, int kh, int first, int last, uint8_t* out0,
-                      uint8_t* out1, float maximum) {
+template <int kR>
+HWY_INLINE void ConvUniformRowsOf(const float* const* products, const uint8_t* const* centres,
+                                  float centreTap, int kw, int kh, int first, int last,
+                                  uint8_t* const* outs, float maximum) {
   if (kw == 5 && kh == 5) {
-    return ConvUniformPairSized<5, 5>(products, centre0, centre1, centreTap, kw, kh, first, last,
-                                      out0, out1, maximum);
+    return ConvUniformRowsSized<kR, 5, 5>(products, centres, centreTap, kw, kh, first, last, outs,
+                                          maximum);
   }
   if (kw == 3 && kh == 3) {
-    return ConvUniformPairSized<3, 3>(products, centre0, centre1, centreTap, kw, kh, first, last,
-                                      out0, out1, maximum);
+    return ConvUniformRowsSized<kR, 3, 3>(products, centres, centreTap, kw, kh, first, last, outs,
+                                          maximum);
   }
-  ConvUniformPairSized<0, 0>(products, centre0, centre1, centreTap, kw, kh, first, last, out0, out1,
-                             maximum);
+  ConvUniformRowsSized<kR, 0, 0>(products, centres, centreTap, kw, kh, first, last, outs, maximum);
+}
+
+void ConvUniformRows8(const float* const* products, const uint8_t* const* centres, int rows,
+                      float centreTap, int kw, int kh, int first, int last, uint8_t* const* outs,
+                      float maximum) {
+  if (rows == 4) {
+    return ConvUniformRowsOf<4>(products, centres, centreTap, kw, kh, first, last, outs, maximum);
+  }
+  ConvUniformRowsOf<2>(products, centres, centreTap, kw, kh, first, last, outs, maximum);
 }
 
 template <class DF>

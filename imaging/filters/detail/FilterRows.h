@@ -57,16 +57,15 @@ void ConvolveRowNarrowUniform(const float* const* products, const uint8_t* centr
                               int kernelWidth, int kernelHeight, int first, int last, uint8_t* out,
                               float maximum) noexcept;
 
-// ConvolveRowNarrowUniform of two neighbouring output rows y (into out0,
-// centre bytes centre0) and y + 1 (out1, centre1) in one pass, each
-// product read once for both: products[j] (j in [0, kernelHeight]) is the
-// product row of source row y + 1 + kernelHeight / 2 - j, so row y takes
-// products + 1 and row y + 1 takes products. The same bytes as the two
+// ConvolveRowNarrowUniform of `rows` (2 or 4) neighbouring output rows in
+// one pass, each product read once for all of them: products[j] (j in [0,
+// kernelHeight + rows - 1)) is the product row of source row y + rows - 1 +
+// kernelHeight / 2 - j, and output r, row y + rows - 1 - r, takes products
+// + r with the centre bytes centres[r] into outs[r]. The same bytes as the
 // single-row calls.
-void ConvolveRowPairNarrowUniform(const float* const* products, const uint8_t* centre0,
-                                  const uint8_t* centre1, float centreTap, int kernelWidth,
-                                  int kernelHeight, int first, int last, uint8_t* out0,
-                                  uint8_t* out1, float maximum) noexcept;
+void ConvolveRowsNarrowUniform(const float* const* products, const uint8_t* const* centres,
+                               int rows, float centreTap, int kernelWidth, int kernelHeight,
+                               int first, int last, uint8_t* const* outs, float maximum) noexcept;
 
 // sums[i] = rows[0][i] + ... + rows[rowCount - 1][i].
 void ColumnSums(const uint8_t* const* rows, int rowCount, std::size_t count,

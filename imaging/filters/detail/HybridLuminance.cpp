@@ -147,10 +147,11 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
   // for the high-pass (its whole window)
   // and of the high-pass rows for the blur and the mask window, with the
   // high-pass bytes beside them.
-  // The uniform high-pass makes two rows at a time (each product row read
-  // once for both), so its rings hold one row more: the second row's
-  // products and bytes are made a row early.
-  const int pairExtra = uniform ? 1 : 0;
+  // The uniform high-pass makes up to four rows at a time (each product row
+  // read once for all), so its rings hold three rows more: the later rows'
+  // products and bytes are made early.
+  constexpr int kGroup = 4;
+  const int pairExtra = uniform ? kGroup - 1 : 0;
   const int ringA = highPass ? hpH + pairExtra : 0;
   // (one more than the window needs: the row that leaves the column sums
   // is read as the next row's window moves on).
@@ -190,7 +191,7 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
     const int first = std::max(begin - reach, 0);
     const int last = std::min(end - 1 + lead, height - 1);
     int widened = std::max(first - hpHalfH, 0);  // next source row for ringSource
-    int madeAhead = -1;                          // a high-pass row already made with the row above
+    int madeUpTo = -1;  // high-pass rows made early with a row above, up to this one
     auto produce = [&](int y) {
       const int from = hpHalfW, to = width - hpHalfW;
       auto convolved = [&](int r) { return r >= hpHalfH && r < height - hpHalfH && from < to; };
@@ -205,10 +206,19 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
         }
         return row;
       };
-      if (highPass && y != madeAhead) {
+      if (highPass && y > madeUpTo) {
         uint8_t* row = frame(y);
-        const bool pair = uniform && convolved(y) && y + 1 <= last && convolved(y + 1);
-        const int need = std::min(height - 1, y + (pair ? 1 : 0) + hpHalfH);
+        // Rows made together must all be convolved and within this band.
+        int group = 1;
+        if (uniform && convolved(y)) {
+          for (int g : {kGroup, 2}) {
+            if (y + g - 1 <= last && convolved(y + g - 1)) {
+              group = g;
+              break;
+            }
+          }
+        }
+        const int need = std::min(height - 1, y + group - 1 + hpHalfH);
         for (; widened <= need; ++widened) {
           float* ring = ringSource + w * static_cast<std::size_t>(widened % ringA);
           if (uniform) {
@@ -217,15 +227,21 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
             WidenToFloat(sourceRow(widened), ring, w);
           }
         }
-        if (pair) {
-          for (int j = 0; j <= hpH; ++j) {
+        if (group > 1) {
+          for (int j = 0; j < hpH + group - 1; ++j) {
             rowPointers[j] =
-                ringSource + w * static_cast<std::size_t>((y + 1 + hpHalfH - j) % ringA);
+                ringSource + w * static_cast<std::size_t>((y + group - 1 + hpHalfH - j) % ringA);
           }
-          uint8_t* next = frame(y + 1);
-          ConvolveRowPairNarrowUniform(rowPointers.get(), sourceRow(y), sourceRow(y + 1), centreTap,
-                                       hpW, hpH, from, to, row, next, 255.0f);
-          madeAhead = y + 1;
+          const uint8_t* centres[kGroup];
+          uint8_t* outs[kGroup];
+          for (int r = 0; r < group; ++r) {
+            const int at = y + group - 1 - r;
+            centres[r] = sourceRow(at);
+            outs[r] = at == y ? row : frame(at);
+          }
+          ConvolveRowsNarrowUniform(rowPointers.get(), centres, group, centreTap, hpW, hpH, from,
+                                    to, outs, 255.0f);
+          madeUpTo = y + group - 1;
         } else if (convolved(y)) {
           for (int ky = 0; ky < hpH; ++ky) {
             rowPointers[ky] = ringSource + w * static_cast<std::size_t>((y + hpHalfH - ky) % ringA);
