@@ -17,10 +17,11 @@
 #if HWY_ONCE
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
+#include "imaging/primitives/ParallelRows.h"
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/detail/Args.h"
-#include "imaging/primitives/ParallelRows.h"
 
 namespace kelvo::primitives {
 HWY_EXPORT(ConvFullFloat);
@@ -33,6 +34,21 @@ IppStatus CheckConv(const void* s1, IppiSize z1, const void* s2, IppiSize z2, co
   return ippStsNoErr;
 }
 
+// The bytes [first, last) that `rows` rows of `samples` floats at `step`
+// touch.
+std::pair<std::uintptr_t, std::uintptr_t> Bytes(const void* p, int step, int rows, long samples) {
+  const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t lastRow =
+      base + static_cast<std::uintptr_t>(static_cast<std::intptr_t>(step) * (rows - 1));
+  const std::uintptr_t rowBytes = static_cast<std::uintptr_t>(samples) * sizeof(Ipp32f);
+  return {std::min(base, lastRow), std::max(base, lastRow) + rowBytes};
+}
+
+bool Apart(std::pair<std::uintptr_t, std::uintptr_t> a,
+           std::pair<std::uintptr_t, std::uintptr_t> b) {
+  return a.second <= b.first || b.second <= a.first;
+}
+
 IppStatus ConvFloat(const Ipp32f* s1, int step1, IppiSize z1, const Ipp32f* s2, int step2,
                     IppiSize z2, Ipp32f* d, int dstStep, int ch) {
   const IppStatus st = CheckConv(s1, z1, s2, z2, d);
@@ -40,14 +56,16 @@ IppStatus ConvFloat(const Ipp32f* s1, int step1, IppiSize z1, const Ipp32f* s2, 
   const int outRows = z1.height + z2.height - 1;
   // Each output row is computed on its own, so bands of rows may run at
   // once, unless the output overlaps an input.
+  const auto out = Bytes(d, dstStep, outRows, static_cast<long>(z1.width + z2.width - 1) * ch);
+  const bool disjoint = Apart(Bytes(s1, step1, z1.height, static_cast<long>(z1.width) * ch), out) &&
+                        Apart(Bytes(s2, step2, z2.height, static_cast<long>(z2.width) * ch), out);
   const auto band = [&](int y0, int y1) {
-    const detail::ConvArgs args{s1, step1, z1.width, z1.height, s2, step2, z2.width, z2.height,
-                                d,  dstStep, ch, y0, y1};
+    const detail::ConvArgs args{s1,        step1, z1.width, z1.height, s2, step2, z2.width,
+                                z2.height, d,     dstStep,  ch,        y0, y1,    disjoint};
     HWY_DYNAMIC_DISPATCH(ConvFullFloat)(args);
   };
   const long samples = static_cast<long>(z1.width + z2.width - 1) * ch * z2.width * z2.height;
-  if (kelvo::Disjoint(s1, step1, d, dstStep, outRows, z2.height) &&
-      kelvo::Disjoint(s2, step2, d, dstStep, outRows, z2.height)) {
+  if (disjoint) {
     kelvo::ParallelRows(outRows, kelvo::BandRows(samples), band);
   } else {
     band(0, outRows);

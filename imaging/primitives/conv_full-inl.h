@@ -29,6 +29,10 @@ struct ConvArgs {
   int dstStep;
   int ch;
   int yBegin, yEnd;  // the output rows to compute
+  // The output shares no byte with either input, so an output may be
+  // written twice (the 3x3 path's last vector of a row overlaps the one
+  // before it) and the kernel may be read once for all rows.
+  bool disjoint;
 };
 
 }  // namespace kelvo::primitives::detail
@@ -156,7 +160,156 @@ HWY_INLINE void ConvBorder(D d, const detail::ConvArgs& a, int y, ptrdiff_t i0, 
   }
 }
 
+// The 3x3 single-channel case (the convolution the library runs most) has
+// its own path: the nine taps stay in registers, several output rows are
+// computed together so that each source row loaded serves up to three of
+// them, and the four border columns of a row are computed one by one
+// instead of through a zero-padded copy. Every output still adds its nine
+// terms as above: rows of the kernel top to bottom, each left to right, a
+// Mul and then an Add, terms outside the image skipped.
+
+// One output pixel (x, y), any position.
+HWY_INLINE float Conv3x3Pixel(const detail::ConvArgs& a, const float* k, int y, int x) {
+  float acc = 0.0f;
+  for (int ky = 0; ky < 3; ++ky) {
+    const int sy = y - ky;
+    if (sy < 0 || sy >= a.h1) continue;
+    const float* row = Advance(a.src1, static_cast<ptrdiff_t>(a.step1) * sy);
+    for (int kx = 0; kx < 3; ++kx) {
+      const int sx = x - kx;
+      if (sx < 0 || sx >= a.w1) continue;
+      const float term = row[sx] * k[ky * 3 + kx];
+      acc = acc + term;
+    }
+  }
+  return acc;
+}
+
+// kR output rows whose three source rows all lie inside the image, kC
+// vectors of each from column i. rows[j] is source row y0 - 2 + j for the
+// first output row y0, so output row r adds rows r + 2, r + 1, r in turn;
+// walking the source rows downwards keeps that order for every output.
+template <int kR, int kC, class D>
+HWY_INLINE void Conv3x3Block(D d, const float* const* rows, const hn::Vec<D>* k, ptrdiff_t i,
+                             float* const* outs) {
+  const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(d));
+  hn::Vec<D> acc[kR][kC];
+  HWY_UNROLL(8)
+  for (int r = 0; r < kR; ++r) {
+    HWY_UNROLL(8)
+    for (int c = 0; c < kC; ++c) acc[r][c] = hn::Zero(d);
+  }
+  HWY_UNROLL(8)
+  for (int j = kR + 1; j >= 0; --j) {
+    HWY_UNROLL(3)
+    for (int kx = 0; kx < 3; ++kx) {
+      hn::Vec<D> v[kC];
+      HWY_UNROLL(8)
+      for (int c = 0; c < kC; ++c) v[c] = hn::LoadU(d, rows[j] + i + c * n - kx);
+      HWY_UNROLL(8)
+      for (int r = 0; r < kR; ++r) {
+        const int ky = r + 2 - j;
+        if (ky < 0 || ky > 2) continue;
+        HWY_UNROLL(8)
+        for (int c = 0; c < kC; ++c) acc[r][c] = hn::Add(acc[r][c], hn::Mul(v[c], k[ky * 3 + kx]));
+      }
+    }
+  }
+  HWY_UNROLL(8)
+  for (int r = 0; r < kR; ++r) {
+    HWY_UNROLL(8)
+    for (int c = 0; c < kC; ++c) hn::StoreU(acc[r][c], d, outs[r] + i + c * n);
+  }
+}
+
+// Columns [2, w1) of kR rows from y0 (all inside, see Conv3x3Block), on
+// vectors; needs w1 - 2 >= lanes. The last vector ends at column w1 and may
+// recompute outputs of the one before it, identically.
+template <int kR, class D>
+HWY_INLINE void Conv3x3Rows(D d, const detail::ConvArgs& a, const hn::Vec<D>* k, int y0) {
+  constexpr int kC = kR == 1 ? 4 : 8 / kR;
+  const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(d));
+  const float* rows[kR + 2];
+  float* outs[kR];
+  for (int j = 0; j < kR + 2; ++j) {
+    rows[j] = Advance(a.src1, static_cast<ptrdiff_t>(a.step1) * (y0 - 2 + j));
+  }
+  for (int r = 0; r < kR; ++r)
+    outs[r] = Advance(a.dst, static_cast<ptrdiff_t>(a.dstStep) * (y0 + r));
+  const ptrdiff_t end = a.w1;
+  ptrdiff_t i = 2;
+  for (; i + kC * n <= end; i += kC * n) Conv3x3Block<kR, kC>(d, rows, k, i, outs);
+  for (; i + n <= end; i += n) Conv3x3Block<kR, 1>(d, rows, k, i, outs);
+  if (i < end) Conv3x3Block<kR, 1>(d, rows, k, end - n, outs);
+}
+
+// Columns [2, w1) of any one row, on vectors (w1 - 2 >= lanes): only the
+// kernel rows whose source row lies inside the image.
+template <class D>
+HWY_INLINE void Conv3x3AnyRow(D d, const detail::ConvArgs& a, const hn::Vec<D>* k, int y) {
+  const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(d));
+  const int kyBegin = std::max(0, y - a.h1 + 1), kyEnd = std::min(3, y + 1);
+  float* out = Advance(a.dst, static_cast<ptrdiff_t>(a.dstStep) * y);
+  const ptrdiff_t end = a.w1;
+  auto at = [&](ptrdiff_t i) {
+    auto acc = hn::Zero(d);
+    for (int ky = kyBegin; ky < kyEnd; ++ky) {
+      const float* row = Advance(a.src1, static_cast<ptrdiff_t>(a.step1) * (y - ky)) + i;
+      for (int kx = 0; kx < 3; ++kx) {
+        acc = hn::Add(acc, hn::Mul(hn::LoadU(d, row - kx), k[ky * 3 + kx]));
+      }
+    }
+    hn::StoreU(acc, d, out + i);
+  };
+  ptrdiff_t i = 2;
+  for (; i + n <= end; i += n) at(i);
+  if (i < end) at(end - n);
+}
+
+HWY_INLINE void ConvFull3x3C1(const detail::ConvArgs& a) {
+  const hn::ScalableTag<float> d;
+  const int lanes = static_cast<int>(hn::Lanes(d));
+  float kv[9];
+  for (int ky = 0; ky < 3; ++ky) {
+    const float* row = Advance(a.src2, static_cast<ptrdiff_t>(a.step2) * ky);
+    for (int kx = 0; kx < 3; ++kx) kv[ky * 3 + kx] = row[kx];
+  }
+  hn::Vec<decltype(d)> k[9];
+  for (int t = 0; t < 9; ++t) k[t] = hn::Set(d, kv[t]);
+  const int ow = a.w1 + 2;
+  const bool vectors = a.w1 - 2 >= lanes;
+  // The columns not covered by vectors: the two on either side, or all.
+  auto pixels = [&](int y) {
+    float* out = Advance(a.dst, static_cast<ptrdiff_t>(a.dstStep) * y);
+    if (!vectors) {
+      for (int x = 0; x < ow; ++x) out[x] = Conv3x3Pixel(a, kv, y, x);
+      return;
+    }
+    out[0] = Conv3x3Pixel(a, kv, y, 0);
+    out[1] = Conv3x3Pixel(a, kv, y, 1);
+    out[ow - 2] = Conv3x3Pixel(a, kv, y, ow - 2);
+    out[ow - 1] = Conv3x3Pixel(a, kv, y, ow - 1);
+  };
+  constexpr int kR = 4;
+  int y = a.yBegin;
+  while (y < a.yEnd) {
+    if (vectors && y >= 2 && y + kR <= a.h1 && y + kR <= a.yEnd) {
+      Conv3x3Rows<kR>(d, a, k, y);
+      for (int r = 0; r < kR; ++r) pixels(y + r);
+      y += kR;
+      continue;
+    }
+    if (vectors) Conv3x3AnyRow(d, a, k, y);
+    pixels(y);
+    ++y;
+  }
+}
+
 HWY_NOINLINE void ConvFullFloat(const detail::ConvArgs& a) {
+  if (a.ch == 1 && a.w2 == 3 && a.h2 == 3 && a.disjoint) {
+    ConvFull3x3C1(a);
+    return;
+  }
   const int ow = a.w1 + a.w2 - 1;
   const int oh = a.h1 + a.h2 - 1;
   const int ch = a.ch;

@@ -247,6 +247,121 @@ void ConvUniformRow8(const float* const* products, const uint8_t* centre, float 
   ConvUniformSized<0, 0>(products, centre, centreTap, kw, kh, first, last, out, maximum);
 }
 
+// acc + v with the same bits as Add, issued where the processor has fused
+// multiply-adds as v * 1 + acc: the product is v exactly and the one
+// rounding is that of the sum, signed zeros and infinities included.
+// Processors with separate adders and multipliers then share a long chain
+// of additions between both. Without native fused multiply-adds it is the
+// plain Add.
+template <class DF>
+HWY_INLINE hn::Vec<DF> AddOnMultiplier(DF df, hn::Vec<DF> acc, hn::Vec<DF> v) {
+#if HWY_NATIVE_FMA
+  return hn::MulAdd(v, hn::Set(df, 1.0f), acc);
+#else
+  (void)df;
+  return hn::Add(acc, v);
+#endif
+}
+
+// kR neighbouring output rows of ConvUniformBlock at once: products[j] is
+// the source row y + kR - 1 + kh / 2 - j, and output r (row y + kR - 1 - r,
+// centre bytes centres[r], into outs[r]) takes products r .. r + kh - 1 as
+// its kernel rows. Walking the rows in that order keeps every output's
+// terms in its own order, and each product loaded serves up to kR rows.
+template <int kR, int kU, int kKw, int kKh, class DF>
+HWY_INLINE void ConvUniformRowsBlock(DF df, const float* const* products,
+                                     const uint8_t* const* centres, float centreTap, int kw, int kh,
+                                     ptrdiff_t x, int hw, uint8_t* const* outs, float maximum) {
+  const hn::Rebind<uint8_t, DF> d8;
+  const hn::Rebind<int32_t, DF> di;
+  const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(df));
+  if (kKw > 0) kw = kKw;
+  if (kKh > 0) kh = kKh;
+  const int cy = kh / 2, cx = kw / 2;
+  const auto tap = hn::Set(df, centreTap);
+  hn::Vec<DF> acc[kR][kU];
+  for (int r = 0; r < kR; ++r) {
+    for (int u = 0; u < kU; ++u) acc[r][u] = hn::Zero(df);
+  }
+  HWY_UNROLL(8)
+  for (int j = 0; j < kh + kR - 1; ++j) {
+    const float* row = products[j] + x + hw;
+    HWY_UNROLL(8)
+    for (int kx = 0; kx < kw; ++kx) {
+      const float* p = row - kx;
+      HWY_UNROLL(4)
+      for (int u = 0; u < kU; ++u) {
+        const auto v = hn::LoadU(df, p + u * n);
+        HWY_UNROLL(4)
+        for (int r = 0; r < kR; ++r) {
+          const int ky = j - r;
+          if (ky < 0 || ky >= kh) continue;
+          auto t = v;
+          if (ky == cy && kx == cx) {
+            const uint8_t* c = centres[r] + x + hw - kx + u * n;
+            t = hn::Mul(hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, c))), tap);
+          }
+          // Half of the additions on the multipliers (see AddOnMultiplier).
+          acc[r][u] = (kx + r) % 2 == 1 ? AddOnMultiplier(df, acc[r][u], t) : hn::Add(acc[r][u], t);
+        }
+      }
+    }
+  }
+  for (int r = 0; r < kR; ++r) {
+    for (int u = 0; u < kU; ++u) {
+      hn::StoreU(hn::DemoteTo(d8, RoundClamp(df, acc[r][u], maximum)), d8, outs[r] + x + u * n);
+    }
+  }
+}
+
+template <int kR, int kKw, int kKh>
+HWY_INLINE void ConvUniformRowsSized(const float* const* products, const uint8_t* const* centres,
+                                     float centreTap, int kw, int kh, int first, int last,
+                                     uint8_t* const* outs, float maximum) {
+  const hn::ScalableTag<float> df;
+  const hn::CappedTag<float, 1> d1;
+  const ptrdiff_t n = static_cast<ptrdiff_t>(hn::Lanes(df));
+  constexpr int kU = 8 / kR;
+  const int hw = (kKw > 0 ? kKw : kw) / 2;
+  ptrdiff_t x = first;
+  for (; x + kU * n <= last; x += kU * n) {
+    ConvUniformRowsBlock<kR, kU, kKw, kKh>(df, products, centres, centreTap, kw, kh, x, hw, outs,
+                                           maximum);
+  }
+  for (; x + n <= last; x += n) {
+    ConvUniformRowsBlock<kR, 1, kKw, kKh>(df, products, centres, centreTap, kw, kh, x, hw, outs,
+                                          maximum);
+  }
+  for (; x < last; ++x) {
+    ConvUniformRowsBlock<kR, 1, kKw, kKh>(d1, products, centres, centreTap, kw, kh, x, hw, outs,
+                                          maximum);
+  }
+}
+
+template <int kR>
+HWY_INLINE void ConvUniformRowsOf(const float* const* products, const uint8_t* const* centres,
+                                  float centreTap, int kw, int kh, int first, int last,
+                                  uint8_t* const* outs, float maximum) {
+  if (kw == 5 && kh == 5) {
+    return ConvUniformRowsSized<kR, 5, 5>(products, centres, centreTap, kw, kh, first, last, outs,
+                                          maximum);
+  }
+  if (kw == 3 && kh == 3) {
+    return ConvUniformRowsSized<kR, 3, 3>(products, centres, centreTap, kw, kh, first, last, outs,
+                                          maximum);
+  }
+  ConvUniformRowsSized<kR, 0, 0>(products, centres, centreTap, kw, kh, first, last, outs, maximum);
+}
+
+void ConvUniformRows8(const float* const* products, const uint8_t* const* centres, int rows,
+                      float centreTap, int kw, int kh, int first, int last, uint8_t* const* outs,
+                      float maximum) {
+  if (rows == 4) {
+    return ConvUniformRowsOf<4>(products, centres, centreTap, kw, kh, first, last, outs, maximum);
+  }
+  ConvUniformRowsOf<2>(products, centres, centreTap, kw, kh, first, last, outs, maximum);
+}
+
 template <class DF>
 HWY_INLINE void WidenScaledBlock(DF df, const uint8_t* HWY_RESTRICT src, float* HWY_RESTRICT dst,
                                  float scale) {

@@ -18,6 +18,7 @@ HWY_EXPORT(Apply8);
 HWY_EXPORT(Apply16);
 HWY_EXPORT(ConvRow8);
 HWY_EXPORT(ConvUniformRow8);
+HWY_EXPORT(ConvUniformRows8);
 HWY_EXPORT(WidenScaled8);
 HWY_EXPORT(ColumnSums8);
 HWY_EXPORT(SlideSums8);
@@ -44,6 +45,12 @@ void ConvolveRowNarrowUniform(const float* const* products, const uint8_t* centr
                               float maximum) noexcept {
   HWY_DYNAMIC_DISPATCH(ConvUniformRow8)
   (products, centre, centreTap, kernelWidth, kernelHeight, first, last, out, maximum);
+}
+void ConvolveRowsNarrowUniform(const float* const* products, const uint8_t* const* centres,
+                               int rows, float centreTap, int kernelWidth, int kernelHeight,
+                               int first, int last, uint8_t* const* outs, float maximum) noexcept {
+  HWY_DYNAMIC_DISPATCH(ConvUniformRows8)
+  (products, centres, rows, centreTap, kernelWidth, kernelHeight, first, last, outs, maximum);
 }
 void WidenScaled(const uint8_t* src, float* dst, std::size_t count, float scale) noexcept {
   HWY_DYNAMIC_DISPATCH(WidenScaled8)(src, dst, count, scale);

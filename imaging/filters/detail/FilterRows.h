@@ -57,6 +57,16 @@ void ConvolveRowNarrowUniform(const float* const* products, const uint8_t* centr
                               int kernelWidth, int kernelHeight, int first, int last, uint8_t* out,
                               float maximum) noexcept;
 
+// ConvolveRowNarrowUniform of `rows` (2 or 4) neighbouring output rows in
+// one pass, each product read once for all of them: products[j] (j in [0,
+// kernelHeight + rows - 1)) is the product row of source row y + rows - 1 +
+// kernelHeight / 2 - j, and output r, row y + rows - 1 - r, takes products
+// + r with the centre bytes centres[r] into outs[r]. The same bytes as the
+// single-row calls.
+void ConvolveRowsNarrowUniform(const float* const* products, const uint8_t* const* centres,
+                               int rows, float centreTap, int kernelWidth, int kernelHeight,
+                               int first, int last, uint8_t* const* outs, float maximum) noexcept;
+
 // sums[i] = rows[0][i] + ... + rows[rowCount - 1][i].
 void ColumnSums(const uint8_t* const* rows, int rowCount, std::size_t count,
                 int32_t* sums) noexcept;

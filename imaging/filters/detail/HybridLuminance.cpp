@@ -147,10 +147,15 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
   // for the high-pass (its whole window)
   // and of the high-pass rows for the blur and the mask window, with the
   // high-pass bytes beside them.
-  const int ringA = highPass ? hpH : 0;
+  // The uniform high-pass makes up to four rows at a time (each product row
+  // read once for all), so its rings hold three rows more: the later rows'
+  // products and bytes are made early.
+  constexpr int kGroup = 4;
+  const int pairExtra = uniform ? kGroup - 1 : 0;
+  const int ringA = highPass ? hpH + pairExtra : 0;
   // (one more than the window needs: the row that leaves the column sums
   // is read as the next row's window moves on).
-  const int ringB = std::max(p.blurSize, reach + 2 + lead);
+  const int ringB = std::max(p.blurSize, reach + 2 + lead) + pairExtra;
 
   const int windowCount = (2 * R + 1) * (2 * R + 1);
   int markAbove = 0, markBelow = 0;
@@ -166,7 +171,8 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
     auto sums = kelvo::memory::AllocateArray<int32_t>(w);
     auto bytes = kelvo::memory::AllocateArray<uint8_t>(
         w * static_cast<std::size_t>(2 + (highPass ? ringB : 0)));
-    const std::size_t pointers = static_cast<std::size_t>(std::max({hpH, p.blurSize, 1}));
+    const std::size_t pointers =
+        static_cast<std::size_t>(std::max({hpH + pairExtra, p.blurSize, 1}));
     auto rowPointers = kelvo::memory::AllocateArray<const float*>(pointers);
     auto bytePointers =
         kelvo::memory::AllocateArray<const uint8_t*>(2 * static_cast<std::size_t>(R) + 1);
@@ -185,30 +191,60 @@ void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outS
     const int first = std::max(begin - reach, 0);
     const int last = std::min(end - 1 + lead, height - 1);
     int widened = std::max(first - hpHalfH, 0);  // next source row for ringSource
+    int madeUpTo = -1;  // high-pass rows made early with a row above, up to this one
     auto produce = [&](int y) {
-      if (highPass) {
-        uint8_t* row = ringBytes + w * static_cast<std::size_t>(y % ringB);
-        const int from = hpHalfW, to = width - hpHalfW;
-        const bool convolved = y >= hpHalfH && y < height - hpHalfH && from < to;
-        // Only the columns the convolution leaves keep the source.
-        if (convolved) {
-          std::memcpy(row, sourceRow(y), static_cast<std::size_t>(from));
-          std::memcpy(row + to, sourceRow(y) + to, static_cast<std::size_t>(width - to));
+      const int from = hpHalfW, to = width - hpHalfW;
+      auto convolved = [&](int r) { return r >= hpHalfH && r < height - hpHalfH && from < to; };
+      // Only the columns the convolution leaves keep the source.
+      auto frame = [&](int r) {
+        uint8_t* row = ringBytes + w * static_cast<std::size_t>(r % ringB);
+        if (convolved(r)) {
+          std::memcpy(row, sourceRow(r), static_cast<std::size_t>(from));
+          std::memcpy(row + to, sourceRow(r) + to, static_cast<std::size_t>(width - to));
         } else {
-          std::memcpy(row, sourceRow(y), w);
+          std::memcpy(row, sourceRow(r), w);
         }
-        const int need = std::min(height - 1, y + hpHalfH);
+        return row;
+      };
+      if (highPass && y > madeUpTo) {
+        uint8_t* row = frame(y);
+        // Rows made together must all be convolved and within this band.
+        int group = 1;
+        if (uniform && convolved(y)) {
+          for (int g : {kGroup, 2}) {
+            if (y + g - 1 <= last && convolved(y + g - 1)) {
+              group = g;
+              break;
+            }
+          }
+        }
+        const int need = std::min(height - 1, y + group - 1 + hpHalfH);
         for (; widened <= need; ++widened) {
-          float* ring = ringSource + w * static_cast<std::size_t>(widened % hpH);
+          float* ring = ringSource + w * static_cast<std::size_t>(widened % ringA);
           if (uniform) {
             WidenScaled(sourceRow(widened), ring, w, offTap);
           } else {
             WidenToFloat(sourceRow(widened), ring, w);
           }
         }
-        if (convolved) {
+        if (group > 1) {
+          for (int j = 0; j < hpH + group - 1; ++j) {
+            rowPointers[j] =
+                ringSource + w * static_cast<std::size_t>((y + group - 1 + hpHalfH - j) % ringA);
+          }
+          const uint8_t* centres[kGroup];
+          uint8_t* outs[kGroup];
+          for (int r = 0; r < group; ++r) {
+            const int at = y + group - 1 - r;
+            centres[r] = sourceRow(at);
+            outs[r] = at == y ? row : frame(at);
+          }
+          ConvolveRowsNarrowUniform(rowPointers.get(), centres, group, centreTap, hpW, hpH, from,
+                                    to, outs, 255.0f);
+          madeUpTo = y + group - 1;
+        } else if (convolved(y)) {
           for (int ky = 0; ky < hpH; ++ky) {
-            rowPointers[ky] = ringSource + w * static_cast<std::size_t>((y + hpHalfH - ky) % hpH);
+            rowPointers[ky] = ringSource + w * static_cast<std::size_t>((y + hpHalfH - ky) % ringA);
           }
           if (uniform) {
             ConvolveRowNarrowUniform(rowPointers.get(), sourceRow(y), centreTap, hpW, hpH, from, to,

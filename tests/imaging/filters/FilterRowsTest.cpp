@@ -90,7 +90,8 @@ TEST(FilterRows, ApplyMatchesThePlainLoop) {
 // products with that tap, against the plain convolution of the byte rows
 // and against the general vector convolution of the widened rows, on every
 // target: kernels of 3 x 3, 5 x 5 and 7 x 3, the pipeline's taps and random
-// ones, widths that leave every tail and one past the eight-vector step.
+// ones, widths that leave every tail and one past the eight-vector step;
+// the forms of two and four rows at once against plain rows.
 TEST(FilterRows, UniformKernelConvolutionMatchesTheGeneralOne) {
   const int sizes[][2] = {{3, 3}, {5, 5}, {7, 3}};
   Lcg lcg(41);
@@ -122,6 +123,20 @@ TEST(FilterRows, UniformKernelConvolutionMatchesTheGeneralOne) {
         std::vector<uint8_t> expected(width, 7);
         reference::ConvolveRowNarrow(byteRows.data(), kernel.data(), kw, kh, hw, width - hw,
                                      expected.data(), 255.0f);
+        // The several-row forms also make up to three rows below, from
+        // source rows further down: stack[k .. k + kh) are the rows of
+        // output k (stack[3 ..] are the rows above).
+        std::vector<std::vector<uint8_t>> extra;
+        for (int e = 0; e < 3; ++e) extra.push_back(RandomSamples<uint8_t>(width, 255, lcg.Next()));
+        std::vector<const uint8_t*> stack;
+        for (const auto& e : extra) stack.push_back(e.data());
+        stack.insert(stack.end(), byteRows.begin(), byteRows.end());
+        std::vector<std::vector<uint8_t>> expectedAt;
+        for (int k = 0; k < 4; ++k) {
+          expectedAt.emplace_back(width, 7);
+          reference::ConvolveRowNarrow(stack.data() + k, kernel.data(), kw, kh, hw, width - hw,
+                                       expectedAt.back().data(), 255.0f);
+        }
         ForEachTarget([&](const char*) {
           productRows.clear();
           for (int ky = 0; ky < kh; ++ky) {
@@ -135,6 +150,29 @@ TEST(FilterRows, UniformKernelConvolutionMatchesTheGeneralOne) {
                                            hw, width - hw, uniform.data(), 255.0f);
           ASSERT_EQ(general, expected) << kw << "x" << kh << " " << count;
           ASSERT_EQ(uniform, expected) << kw << "x" << kh << " " << count;
+          std::vector<std::vector<float>> extraProducts(3, std::vector<float>(width));
+          std::vector<const float*> stackProducts;
+          for (int e = 0; e < 3; ++e) {
+            detail::WidenScaled(extra[e].data(), extraProducts[e].data(), width, off);
+            stackProducts.push_back(extraProducts[e].data());
+          }
+          stackProducts.insert(stackProducts.end(), productRows.begin(), productRows.end());
+          for (int rows : {2, 4}) {
+            const int k0 = 4 - rows;
+            std::vector<std::vector<uint8_t>> made(rows, std::vector<uint8_t>(width, 7));
+            std::vector<const uint8_t*> centres;
+            std::vector<uint8_t*> outs;
+            for (int r = 0; r < rows; ++r) {
+              centres.push_back(stack[k0 + r + kh / 2]);
+              outs.push_back(made[r].data());
+            }
+            detail::ConvolveRowsNarrowUniform(stackProducts.data() + k0, centres.data(), rows,
+                                              centre, kw, kh, hw, width - hw, outs.data(), 255.0f);
+            for (int r = 0; r < rows; ++r) {
+              ASSERT_EQ(made[r], expectedAt[k0 + r])
+                  << kw << "x" << kh << " " << count << " row " << r << " of " << rows;
+            }
+          }
         });
       }
     }

@@ -132,25 +132,45 @@ TEST(SimdPaths, ConvFull) {
 
 // Terms outside the image are skipped, not multiplied by zero: an infinite
 // kernel tap must not turn border outputs into NaN, and negative zeros must
-// come out as the reference's.
+// come out as the reference's (a sum of nothing but -0 terms is +0, as it
+// starts from +0). Heights from 3 take the rows done one at a time and
+// several at once.
 TEST(SimdPaths, ConvFullSpecialValues) {
   const float inf = std::numeric_limits<float>::infinity();
   for (int ch : {1, 3}) {
     ForEachTarget([&](const char*) {
       for (int w : {1, 5, 23, 40}) {
-        std::mt19937 rng(w);
-        TestImage<Ipp32f> a(w, 3, ch), k(3, 3, ch);
-        a.FillRandom(rng, -2, 2);
-        k.FillRandom(rng, -1, 1);
-        k.At(2, 1, 0) = inf;
-        a.At(0, 0, 0) = -0.0f;
-        TestImage<Ipp32f> x(w + 2, 5, ch), y(w + 2, 5, ch);
-        const auto fn = ch == 1 ? ippiConvFull_32f_C1R : ippiConvFull_32f_C3R;
-        const auto rf = ch == 1 ? ref::ConvFull_32f_C1R : ref::ConvFull_32f_C3R;
-        ASSERT_EQ(fn(a.Roi(), a.Step(), {w, 3}, k.Roi(), k.Step(), {3, 3}, x.Roi(), x.Step()), 0);
-        ASSERT_EQ(rf(a.Roi(), a.Step(), {w, 3}, k.Roi(), k.Step(), {3, 3}, y.Roi(), y.Step()), 0);
-        ASSERT_TRUE(SameBytes(x, y)) << w;
-        EXPECT_FALSE(std::isnan(x.At(0, 0, 0)));
+        for (int h : {3, 7}) {
+          for (bool zeros : {false, true}) {
+            std::mt19937 rng(w);
+            TestImage<Ipp32f> a(w, h, ch), k(3, 3, ch);
+            if (zeros) {
+              for (int yy = 0; yy < h; ++yy) {
+                for (int xx = 0; xx < w; ++xx) {
+                  for (int c = 0; c < ch; ++c) a.At(xx, yy, c) = -0.0f;
+                }
+              }
+              k.FillRandom(rng, 0.5, 1);
+            } else {
+              a.FillRandom(rng, -2, 2);
+              k.FillRandom(rng, -1, 1);
+              k.At(2, 1, 0) = inf;
+              a.At(0, 0, 0) = -0.0f;
+            }
+            TestImage<Ipp32f> x(w + 2, h + 2, ch), y(w + 2, h + 2, ch);
+            const auto fn = ch == 1 ? ippiConvFull_32f_C1R : ippiConvFull_32f_C3R;
+            const auto rf = ch == 1 ? ref::ConvFull_32f_C1R : ref::ConvFull_32f_C3R;
+            ASSERT_EQ(fn(a.Roi(), a.Step(), {w, h}, k.Roi(), k.Step(), {3, 3}, x.Roi(), x.Step()),
+                      0);
+            ASSERT_EQ(rf(a.Roi(), a.Step(), {w, h}, k.Roi(), k.Step(), {3, 3}, y.Roi(), y.Step()),
+                      0);
+            ASSERT_TRUE(SameBytes(x, y)) << w << "x" << h << (zeros ? " zeros" : "");
+            EXPECT_FALSE(std::isnan(x.At(0, 0, 0)));
+            if (zeros) {
+              EXPECT_FALSE(std::signbit(x.At(w / 2 + 1, h / 2 + 1, 0)));
+            }
+          }
+        }
       }
     });
   }
