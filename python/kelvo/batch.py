@@ -412,17 +412,17 @@ class Progress:
 # The local cluster's own housekeeping, made less frequent. By default every
 # process of it wakes up dozens of times a second: each worker samples its
 # task thread's stack every 10 ms for a profile nobody looks at here (there
-# is no dashboard), every server checks its event loop every 20 ms, the
-# scheduler looks for work to steal and each nanny reads its worker's memory
-# every 100 ms. Together that kept about an eighth of a core busy with no
-# work at all, taken from the workers when they fill the machine. Once a
-# second is soon enough for all of it with tasks that take a good part of a
-# second each.
+# is no dashboard), every server checks its event loop every 20 ms and each
+# nanny reads its worker's memory every 100 ms. Together that kept about an
+# eighth of a core busy with no work at all, taken from the workers when
+# they fill the machine. Once a second is soon enough for all of it with
+# tasks that take a good part of a second each. Work stealing keeps its
+# pace: it costs little, and it is what moves a task still waiting on a
+# busy worker to one that has run out of work at the end of a batch.
 LOCAL_CLUSTER_CONFIG = {
     "distributed.worker.profile.enabled": False,
     "distributed.admin.tick.interval": "1s",
     "distributed.admin.system-monitor.interval": "2s",
-    "distributed.scheduler.work-stealing-interval": "1s",
     "distributed.worker.memory.monitor-interval": "1s",
 }
 
