@@ -409,50 +409,108 @@ class Progress:
         self.stream.flush()
 
 
+# The local cluster's own housekeeping, made less frequent. By default every
+# process of it wakes up dozens of times a second: each worker samples its
+# task thread's stack every 10 ms for a profile nobody looks at here (there
+# is no dashboard), every server checks its event loop every 20 ms and each
+# nanny reads its worker's memory every 100 ms. Together that kept about an
+# eighth of a core busy with no work at all, taken from the workers when
+# they fill the machine. Once a second is soon enough for all of it with
+# tasks that take a good part of a second each. Work stealing keeps its
+# pace: it costs little, and it is what moves a task still waiting on a
+# busy worker to one that has run out of work at the end of a batch.
+LOCAL_CLUSTER_CONFIG = {
+    "distributed.worker.profile.enabled": False,
+    "distributed.admin.tick.interval": "1s",
+    "distributed.admin.system-monitor.interval": "2s",
+    "distributed.worker.memory.monitor-interval": "1s",
+}
+
+
+@contextlib.contextmanager
+def local_cluster(workers: int):
+    """A Client of a new cluster of worker processes on this machine, one
+    thread each: the library gives each call one core, and processes keep
+    any work that holds the GIL apart."""
+    import dask
+    from dask.distributed import Client, LocalCluster
+
+    # The worker processes take the configuration in force when they start.
+    with dask.config.set(LOCAL_CLUSTER_CONFIG):
+        cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                               dashboard_address=None)
+    with cluster, Client(cluster) as client:
+        yield client
+
+
 @contextlib.contextmanager
 def dask_client(scheduler: str | None, workers: int):
     # Dask's own logging would fill the terminal with cluster chatter.
     logging.getLogger("distributed").setLevel(logging.ERROR)
-    from dask.distributed import Client, LocalCluster
+    from dask.distributed import Client
 
     if scheduler:
         with Client(scheduler) as client:
             yield client
         return
-    # One thread per worker process: the library gives each call one core,
-    # and processes keep any work that holds the GIL apart.
-    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                      dashboard_address=None) as cluster, Client(cluster) as client:
+    with local_cluster(workers) as client:
         yield client
 
 
-def run(tasks: list[Task], results_path: str, scheduler: str | None, workers: int) -> int:
+def largest_first(tasks: list[Task]) -> list[Task]:
+    """The tasks in the order to start them: the largest inputs first.
+
+    A task takes about as long as its input is large (a video's decoding
+    goes with its bit rate, a photo's work with its pixels), so the long
+    ones start while every worker is busy and the last ones to start are
+    short: the workers finish close together instead of all but one waiting
+    for a long task begun last. An input that cannot be read goes last; its
+    task only reports that."""
+    def size(task: Task) -> int:
+        try:
+            return os.stat(task.input).st_size
+        except OSError:
+            return -1
+    return sorted(tasks, key=size, reverse=True)  # stable: equal sizes keep their order
+
+
+def run_on(client, tasks: list[Task], results: ResultsFile) -> int:
+    """Runs the tasks on the client's cluster, writing each input's records
+    to results as it is done: EXIT_OK, or EXIT_FAILED when an input failed."""
     from dask.distributed import as_completed
 
-    results = ResultsFile(results_path)
     failed_inputs = 0
+    progress = Progress(len(tasks))
+    ordered = largest_first(tasks)
+    # One message for the whole batch; the scheduler starts the tasks in the
+    # order given.
+    futures = dict(zip(client.map(run_task, ordered, pure=False), ordered))
+    for future in as_completed(futures):
+        task = futures[future]
+        try:
+            records = future.result()
+        except Exception as e:  # the worker itself died (a crash, killed)
+            records = [{"input": task.input, "output": o,
+                        "error": f"the worker failed: {type(e).__name__}: {e}"}
+                       for o in task.outputs]
+        failed = any("error" in r for r in records)
+        failed_inputs += failed
+        for record in records:
+            results.write(record)
+        progress.step(failed)
+    return EXIT_FAILED if failed_inputs else EXIT_OK
+
+
+def run(tasks: list[Task], results_path: str, scheduler: str | None, workers: int) -> int:
+    results = ResultsFile(results_path)
     try:
         with dask_client(scheduler, workers) as client:
-            progress = Progress(len(tasks))
-            futures = {client.submit(run_task, task, pure=False): task for task in tasks}
-            for future in as_completed(futures):
-                task = futures[future]
-                try:
-                    records = future.result()
-                except Exception as e:  # the worker itself died (a crash, killed)
-                    records = [{"input": task.input, "output": o,
-                                "error": f"the worker failed: {type(e).__name__}: {e}"}
-                               for o in task.outputs]
-                failed = any("error" in r for r in records)
-                failed_inputs += failed
-                for record in records:
-                    results.write(record)
-                progress.step(failed)
+            code = run_on(client, tasks, results)
         results.commit()
     except BaseException:
         results.discard()
         raise
-    return EXIT_FAILED if failed_inputs else EXIT_OK
+    return code
 
 
 def parse_arguments(argv: list[str] | None) -> argparse.Namespace:

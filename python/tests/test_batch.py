@@ -225,3 +225,14 @@ def test_local_workers_share_the_cores_out():
     # A cluster's machines are not known here: their own defaults stand.
     assert batch.thread_counts(batch.parse_arguments(
         ["x", "--scheduler", "tcp://h:8786"])) == (0, 0)
+
+
+def test_largest_inputs_start_first(tmp_path):
+    sizes = {"small.avi": 10, "large.jpg": 3000, "middle.mp4": 500, "also-middle.avi": 500}
+    for name, size in sizes.items():
+        (tmp_path / name).write_bytes(bytes(size))
+    names = ["missing.avi", *sizes]
+    tasks = [batch.Task(input=str(tmp_path / n), outputs=[]) for n in names]
+    ordered = [os.path.basename(t.input) for t in batch.largest_first(tasks)]
+    # Equal sizes keep the order given; what cannot be read goes last.
+    assert ordered == ["large.jpg", "middle.mp4", "also-middle.avi", "small.avi", "missing.avi"]
