@@ -20,6 +20,35 @@ HWY_BEFORE_NAMESPACE();
 namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+// Float to int32 by truncation, for values the conversions here bound far
+// inside the int32 range (whole-number samples through fixed weights), so
+// the general conversion's handling of out-of-range values is not needed:
+// the bare instruction gives the same integers.
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
+template <size_t N>
+HWY_INLINE hn::Vec128<int32_t, N> TruncateInRange(hn::Simd<int32_t, N, 0> /* tag */,
+                                                  hn::Vec128<float, N> v) {
+  return hn::Vec128<int32_t, N>{_mm_cvttps_epi32(v.raw)};
+}
+#if HWY_TARGET <= HWY_AVX2
+HWY_INLINE hn::Vec256<int32_t> TruncateInRange(hn::Full256<int32_t> /* tag */,
+                                               hn::Vec256<float> v) {
+  return hn::Vec256<int32_t>{_mm256_cvttps_epi32(v.raw)};
+}
+#endif
+#if HWY_TARGET <= HWY_AVX3
+HWY_INLINE hn::Vec512<int32_t> TruncateInRange(hn::Full512<int32_t> /* tag */,
+                                               hn::Vec512<float> v) {
+  return hn::Vec512<int32_t>{_mm512_cvttps_epi32(v.raw)};
+}
+#endif
+#else
+template <class DI, class VF>
+HWY_INLINE hn::Vec<DI> TruncateInRange(DI di, VF v) {
+  return hn::ConvertTo(di, v);
+}
+#endif
+
 // Ranges and offsets of one sample size.
 struct ColourRange {
   float o1, o2;      // forward offsets (include the rounding 0.5)
@@ -66,9 +95,9 @@ HWY_INLINE void ForwardMath(DF df, hn::Vec<DF> b, hn::Vec<DF> g, hn::Vec<DF> r, 
     // Clamp, then truncate. From samples 0 .. 255, Y lies within 16.5 ..
     // 234.7 and Cb and Cr above 16.9 (the weights and offsets bound them,
     // far beyond any rounding), so only the upper chroma clamp can act.
-    iy = hn::ConvertTo(di, fy);
-    icb = hn::ConvertTo(di, hn::Min(fcb, hn::Set(df, 239.0f)));
-    icr = hn::ConvertTo(di, hn::Min(fcr, hn::Set(df, 239.0f)));
+    iy = TruncateInRange(di, fy);
+    icb = TruncateInRange(di, hn::Min(fcb, hn::Set(df, 239.0f)));
+    icr = TruncateInRange(di, hn::Min(fcr, hn::Set(df, 239.0f)));
   } else {
     // Truncate, keep the low 16 bits as unsigned, then clamp.
     const auto low16 = hn::Set(di, 0xFFFF);
@@ -131,13 +160,13 @@ HWY_INLINE void InverseFromFloats(DF df, hn::Vec<DF> y, hn::Vec<DF> cb, hn::Vec<
   if constexpr (kSaturatingStore) {
     (void)zero;
     (void)maximum;
-    ib = hn::ConvertTo(di, hn::Add(fb, half));
-    ig = hn::ConvertTo(di, hn::Add(fg, half));
-    ir = hn::ConvertTo(di, hn::Add(fr, half));
+    ib = TruncateInRange(di, hn::Add(fb, half));
+    ig = TruncateInRange(di, hn::Add(fg, half));
+    ir = TruncateInRange(di, hn::Add(fr, half));
   } else {
-    ib = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fb, zero), maximum), half));
-    ig = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fg, zero), maximum), half));
-    ir = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fr, zero), maximum), half));
+    ib = TruncateInRange(di, hn::Add(hn::Min(hn::Max(fb, zero), maximum), half));
+    ig = TruncateInRange(di, hn::Add(hn::Min(hn::Max(fg, zero), maximum), half));
+    ir = TruncateInRange(di, hn::Add(hn::Min(hn::Max(fr, zero), maximum), half));
   }
 }
 
