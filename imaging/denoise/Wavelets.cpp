@@ -86,9 +86,6 @@ void RowFromFloats(const float* in, uint16_t* out, int n) {
 void RowToFloatsReversed(const float* last, float* out, int n) {
   for (int j = 0; j < n; ++j) out[j] = *(last - j);
 }
-void RowToFloatsReversed(const uint8_t* last, float* out, int n) {
-  detail::SamplesToFloatsReversed(last, out, static_cast<size_t>(n));
-}
 void RowToFloatsReversed(const uint16_t* last, float* out, int n) {
   detail::SamplesToFloatsReversed(last, out, static_cast<size_t>(n));
 }
@@ -159,6 +156,34 @@ void FetchLevelZeroRow(const void* context, int row, int x0, int count, float* o
       RowToFloats(from, to, b - a);
     } else {
       RowToFloatsReversed(from, to, b - a);
+    }
+  }
+}
+
+// As FetchLevelZeroRow, for 8-bit sources: the samples as bytes, which
+// the analysis widens itself.
+void FetchLevelZeroBytes(const void* context, int row, int x0, int count, uint8_t* out) {
+  const auto& c = *static_cast<const LevelZeroRows<uint8_t>*>(context);
+  const int sourceRow = c.rows[row + c.border];
+  if (sourceRow < 0) {
+    std::memset(out, 0, static_cast<size_t>(count));
+    return;
+  }
+  const uint8_t* in = RowAt(c.source, c.stride, sourceRow);
+  const int x1 = x0 + count;
+  for (int i = 0; i < c.runCount; ++i) {
+    const ColumnRun& r = c.runs[i];
+    const int a = std::max(r.x0, x0), b = std::min(r.x1, x1);
+    if (a >= b) continue;
+    uint8_t* to = out + (a - x0);
+    const uint8_t* from = in + (r.from + r.dir * (a - r.x0));
+    const size_t n = static_cast<size_t>(b - a);
+    if (r.dir == 0) {
+      std::memset(to, 0, n);
+    } else if (r.dir > 0) {
+      std::memcpy(to, from, n);
+    } else {
+      detail::BytesReversed(from, to, n);
     }
   }
 }
@@ -548,9 +573,15 @@ void Wavelets::DecomposeImpl(const T* source, int stride, int width, int height)
     const wavelet::DetailShrink* shrinkLevel = shrink_ ? &shrink : nullptr;
     if (leftOut_) region = &regions[k];
     if (k == 0 && fetchLevel0) {
-      wavelet::WTFwdRows(nullptr, 0, &FetchLevelZeroRow<T>, &rows, shrinkLevel, bands_[0], bandStep,
-                         bands_[1], bandStep, bands_[2], bandStep, bands_[3], bandStep,
-                         IppiSize{bw, bh}, spec.get(), buffer.get(), region);
+      if constexpr (std::is_same_v<T, uint8_t>) {
+        wavelet::WTFwdByteRows(&FetchLevelZeroBytes, &rows, shrinkLevel, bands_[0], bandStep,
+                               bands_[1], bandStep, bands_[2], bandStep, bands_[3], bandStep,
+                               IppiSize{bw, bh}, spec.get(), buffer.get(), region);
+      } else {
+        wavelet::WTFwdRows(nullptr, 0, &FetchLevelZeroRow<T>, &rows, shrinkLevel, bands_[0],
+                           bandStep, bands_[1], bandStep, bands_[2], bandStep, bands_[3],
+                           bandStep, IppiSize{bw, bh}, spec.get(), buffer.get(), region);
+      }
       w = bw;
       h = bh;
       continue;

@@ -191,7 +191,18 @@ IppStatus WTFwdRows(const Ipp32f* pSrc, int srcStep, RowFetchFn fetch, const voi
                     const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer,
                     const FwdRegion* region) noexcept {
   if (pSrc == nullptr && fetch == nullptr) return ippStsNullPtrErr;
-  return Forward(pSrc, srcStep, RowFetch{fetch, context}, shrink, pApproxDst, approxStep,
+  return Forward(pSrc, srcStep, RowFetch{fetch, context, nullptr}, shrink, pApproxDst, approxStep,
+                 pDetailXDst, detailXStep, pDetailYDst, detailYStep, pDetailXYDst, detailXYStep,
+                 dstRoiSize, pSpec, pBuffer, region);
+}
+
+IppStatus WTFwdByteRows(ByteRowFetchFn fetch, const void* context, const DetailShrink* shrink,
+                        Ipp32f* pApproxDst, int approxStep, Ipp32f* pDetailXDst, int detailXStep,
+                        Ipp32f* pDetailYDst, int detailYStep, Ipp32f* pDetailXYDst,
+                        int detailXYStep, IppiSize dstRoiSize, const IppiWTFwdSpec_32f_C1R* pSpec,
+                        Ipp8u* pBuffer, const FwdRegion* region) noexcept {
+  if (fetch == nullptr) return ippStsNullPtrErr;
+  return Forward(nullptr, 0, RowFetch{nullptr, context, fetch}, shrink, pApproxDst, approxStep,
                  pDetailXDst, detailXStep, pDetailYDst, detailYStep, pDetailXYDst, detailXYStep,
                  dstRoiSize, pSpec, pBuffer, region);
 }

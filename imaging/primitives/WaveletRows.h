@@ -5,6 +5,8 @@
 // rows are made while the strip is in the cache instead of being written to
 // a whole float image first and read back.
 
+#include <cstdint>
+
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing::wavelet {
@@ -14,6 +16,11 @@ namespace KelvoLibImageProcessing::wavelet {
 // of the filters) as floats to out. Called on several threads at once when
 // the rows run in bands; it must only read shared state.
 using RowFetchFn = void (*)(const void* context, int row, int x0, int count, float* out);
+
+// As RowFetchFn, for 8-bit samples: they are written as bytes, and the
+// analysis widens them to floats itself as it splits the row into its even
+// and odd columns.
+using ByteRowFetchFn = void (*)(const void* context, int row, int x0, int count, uint8_t* out);
 
 // Shrinkage of the detail bands as they are stored, while they are still in
 // registers: |x| <= t (that is -t <= x <= t) becomes 0; otherwise soft
@@ -46,5 +53,12 @@ IppStatus WTFwdRows(const Ipp32f* pSrc, int srcStep, RowFetchFn fetch, const voi
                     Ipp32f* pDetailXYDst, int detailXYStep, IppiSize dstRoiSize,
                     const IppiWTFwdSpec_32f_C1R* pSpec, Ipp8u* pBuffer,
                     const FwdRegion* region = nullptr) noexcept;
+
+// As WTFwdRows with fetched rows, for rows fetched as bytes.
+IppStatus WTFwdByteRows(ByteRowFetchFn fetch, const void* context, const DetailShrink* shrink,
+                        Ipp32f* pApproxDst, int approxStep, Ipp32f* pDetailXDst, int detailXStep,
+                        Ipp32f* pDetailYDst, int detailYStep, Ipp32f* pDetailXYDst,
+                        int detailXYStep, IppiSize dstRoiSize, const IppiWTFwdSpec_32f_C1R* pSpec,
+                        Ipp8u* pBuffer, const FwdRegion* region = nullptr) noexcept;
 
 }  // namespace KelvoLibImageProcessing::wavelet

@@ -62,6 +62,8 @@ inline size_t RoundUp16(size_t n) {
 struct RowFetch {
   void (*fn)(const void* context, int row, int x0, int count, float* out);
   const void* context;
+  // Or, for 8-bit samples, the same as bytes (fn is then null).
+  void (*bytes)(const void* context, int row, int x0, int count, uint8_t* out);
 };
 
 // Layout of the analysis work buffer (in floats, then pointers).
@@ -104,7 +106,7 @@ inline InvLayout MakeInvLayout(const Filter& l, const Filter& h) {
 }
 
 struct FwdJob {
-  const float* src;  // unused when fetch.fn is set
+  const float* src;  // unused when fetch.fn or fetch.bytes is set
   ptrdiff_t srcStep;
   RowFetch fetch;
   const DetailShrink* shrink;  // null: details stored as computed
@@ -332,6 +334,49 @@ inline void Deinterleave(const float* x, int loEven, int first, int last, float*
   }
 }
 
+// Deinterleave on 8-bit samples, each stored as its float: the bytes are
+// split and widened in one pass, with no row of floats in between.
+inline void DeinterleaveBytes(const uint8_t* x, int loEven, int first, int last, float* even,
+                              float* odd) {
+  int i = first;
+  if (((i - loEven) & 1) != 0) {
+    odd[(i - loEven) >> 1] = static_cast<float>(x[i]);
+    ++i;
+  }
+#if HWY_TARGET != HWY_SCALAR
+  // Whole byte vectors: two of them give one byte vector of even and one of
+  // odd samples, each widened as four float vectors.
+  const hn::ScalableTag<uint8_t> d8;
+  const hn::Half<decltype(d8)> dh;
+  const hn::Half<decltype(dh)> dq;
+  const hn::Rebind<int32_t, decltype(dq)> di;
+  const hn::Rebind<float, decltype(dq)> dfq;
+  const int bytes = static_cast<int>(hn::Lanes(d8));
+  const size_t nq = hn::Lanes(dfq);
+  const auto widen = [&](hn::Vec<decltype(d8)> v, float* out) {
+    const auto lo = hn::LowerHalf(dh, v);
+    const auto hi = hn::UpperHalf(dh, v);
+    hn::StoreU(hn::ConvertTo(dfq, hn::PromoteTo(di, hn::LowerHalf(dq, lo))), dfq, out);
+    hn::StoreU(hn::ConvertTo(dfq, hn::PromoteTo(di, hn::UpperHalf(dq, lo))), dfq, out + nq);
+    hn::StoreU(hn::ConvertTo(dfq, hn::PromoteTo(di, hn::LowerHalf(dq, hi))), dfq, out + 2 * nq);
+    hn::StoreU(hn::ConvertTo(dfq, hn::PromoteTo(di, hn::UpperHalf(dq, hi))), dfq, out + 3 * nq);
+  };
+  for (; i + 2 * bytes - 1 <= last; i += 2 * bytes) {
+    hn::Vec<decltype(d8)> e, o;
+    hn::LoadInterleaved2(d8, x + i, e, o);
+    widen(e, even + ((i - loEven) >> 1));
+    widen(o, odd + ((i - loEven) >> 1));
+  }
+#endif
+  for (; i <= last; ++i) {
+    if (((i - loEven) & 1) == 0) {
+      even[(i - loEven) >> 1] = static_cast<float>(x[i]);
+    } else {
+      odd[(i - loEven) >> 1] = static_cast<float>(x[i]);
+    }
+  }
+}
+
 // Runs body(tag, j) over [begin, end): whole vectors, then the same body on
 // a one-lane tag for the tail.
 template <class Body>
@@ -432,14 +477,20 @@ inline void WTFwdImpl(const FwdJob& job) {
     for (int n = job.rowBegin; n < job.rowEnd; ++n) {
       // Row outputs for source rows up to 2n + hi.
       for (int r = std::max(nextRow, 2 * n + lo); r <= 2 * n + hi; ++r) {
-        const float* x;
-        if (job.fetch.fn != nullptr) {
-          job.fetch.fn(job.fetch.context, r, 2 * n0 + first, last - first + 1, fetched);
-          x = fetched - first;
+        if (job.fetch.bytes != nullptr) {
+          auto* fetchedBytes = reinterpret_cast<uint8_t*>(fetched);
+          job.fetch.bytes(job.fetch.context, r, 2 * n0 + first, last - first + 1, fetchedBytes);
+          DeinterleaveBytes(fetchedBytes - first, loEven, first, last, even, odd);
         } else {
-          x = RowAt(job.src, job.srcStep, r) + 2 * static_cast<ptrdiff_t>(n0);
+          const float* x;
+          if (job.fetch.fn != nullptr) {
+            job.fetch.fn(job.fetch.context, r, 2 * n0 + first, last - first + 1, fetched);
+            x = fetched - first;
+          } else {
+            x = RowAt(job.src, job.srcStep, r) + 2 * static_cast<ptrdiff_t>(n0);
+          }
+          Deinterleave(x, loEven, first, last, even, odd);
         }
-        Deinterleave(x, loEven, first, last, even, odd);
         float* outLow = ringLow + static_cast<size_t>(slot(r)) * kFwdStrip;
         float* outHigh = ringHigh + static_cast<size_t>(slot(r)) * kFwdStrip;
         const auto rowBody = [&](auto d, size_t j) {

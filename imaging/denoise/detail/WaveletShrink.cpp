@@ -59,6 +59,19 @@ void ToFloatsReversedImpl(const T* last, float* out, size_t n) {
   for (; i < n; ++i) out[i] = static_cast<float>(*(last - static_cast<ptrdiff_t>(i)));
 }
 
+void BytesReversedImpl(const uint8_t* last, uint8_t* out, size_t n) {
+  // Blocks of at most 16 bytes, reversed by a byte shuffle within them.
+  const hn::CappedTag<uint8_t, 16> d;
+  const size_t lanes = hn::Lanes(d);
+  const auto order = hn::Sub(hn::Set(d, static_cast<uint8_t>(lanes - 1)), hn::Iota(d, 0));
+  size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    const uint8_t* from = last - static_cast<ptrdiff_t>(i + lanes - 1);
+    hn::StoreU(hn::TableLookupBytes(hn::LoadU(d, from), order), d, out + i);
+  }
+  for (; i < n; ++i) out[i] = *(last - static_cast<ptrdiff_t>(i));
+}
+
 template <class D, class T>
 HWY_INLINE void RoundVector(D d, const float* in, T* out, float maxValue) {
   const hn::Rebind<int32_t, D> di;
@@ -119,6 +132,7 @@ HWY_EXPORT(From8Impl);
 HWY_EXPORT(From16Impl);
 HWY_EXPORT(From8ReversedImpl);
 HWY_EXPORT(From16ReversedImpl);
+HWY_EXPORT(BytesReversedImpl);
 
 namespace {
 
@@ -151,6 +165,9 @@ void SamplesToFloatsReversed(const uint8_t* last, float* out, size_t n) noexcept
 }
 void SamplesToFloatsReversed(const uint16_t* last, float* out, size_t n) noexcept {
   HWY_DYNAMIC_DISPATCH(From16ReversedImpl)(last, out, n);
+}
+void BytesReversed(const uint8_t* last, uint8_t* out, size_t n) noexcept {
+  HWY_DYNAMIC_DISPATCH(BytesReversedImpl)(last, out, n);
 }
 void FloatsToSamples(const float* in, uint8_t* out, size_t n) noexcept {
   HWY_DYNAMIC_DISPATCH(FloatsTo8Impl)(in, out, n);

@@ -19,6 +19,8 @@ void SamplesToFloats(const uint16_t* in, float* out, size_t n) noexcept;
 // The same backwards: out[j] = last[-j] for j < n.
 void SamplesToFloatsReversed(const uint8_t* last, float* out, size_t n) noexcept;
 void SamplesToFloatsReversed(const uint16_t* last, float* out, size_t n) noexcept;
+// Bytes backwards: out[j] = last[-j] for j < n.
+void BytesReversed(const uint8_t* last, uint8_t* out, size_t n) noexcept;
 
 // Floats to samples: v >= maxValue gives maxValue, v < 0 (and NaN) gives 0,
 // others floor(v + 0.5) computed exactly (integer part plus fraction >=

@@ -20,6 +20,35 @@ HWY_BEFORE_NAMESPACE();
 namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+// Float to int32 by truncation, for values the conversions here bound far
+// inside the int32 range (whole-number samples through fixed weights), so
+// the general conversion's handling of out-of-range values is not needed:
+// the bare instruction gives the same integers.
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_SCALAR && HWY_TARGET != HWY_EMU128
+template <size_t N>
+HWY_INLINE hn::Vec128<int32_t, N> TruncateInRange(hn::Simd<int32_t, N, 0> /* tag */,
+                                                  hn::Vec128<float, N> v) {
+  return hn::Vec128<int32_t, N>{_mm_cvttps_epi32(v.raw)};
+}
+#if HWY_TARGET <= HWY_AVX2
+HWY_INLINE hn::Vec256<int32_t> TruncateInRange(hn::Full256<int32_t> /* tag */,
+                                               hn::Vec256<float> v) {
+  return hn::Vec256<int32_t>{_mm256_cvttps_epi32(v.raw)};
+}
+#endif
+#if HWY_TARGET <= HWY_AVX3
+HWY_INLINE hn::Vec512<int32_t> TruncateInRange(hn::Full512<int32_t> /* tag */,
+                                               hn::Vec512<float> v) {
+  return hn::Vec512<int32_t>{_mm512_cvttps_epi32(v.raw)};
+}
+#endif
+#else
+template <class DI, class VF>
+HWY_INLINE hn::Vec<DI> TruncateInRange(DI di, VF v) {
+  return hn::ConvertTo(di, v);
+}
+#endif
+
 // Ranges and offsets of one sample size.
 struct ColourRange {
   float o1, o2;      // forward offsets (include the rounding 0.5)
@@ -66,9 +95,9 @@ HWY_INLINE void ForwardMath(DF df, hn::Vec<DF> b, hn::Vec<DF> g, hn::Vec<DF> r, 
     // Clamp, then truncate. From samples 0 .. 255, Y lies within 16.5 ..
     // 234.7 and Cb and Cr above 16.9 (the weights and offsets bound them,
     // far beyond any rounding), so only the upper chroma clamp can act.
-    iy = hn::ConvertTo(di, fy);
-    icb = hn::ConvertTo(di, hn::Min(fcb, hn::Set(df, 239.0f)));
-    icr = hn::ConvertTo(di, hn::Min(fcr, hn::Set(df, 239.0f)));
+    iy = TruncateInRange(di, fy);
+    icb = TruncateInRange(di, hn::Min(fcb, hn::Set(df, 239.0f)));
+    icr = TruncateInRange(di, hn::Min(fcr, hn::Set(df, 239.0f)));
   } else {
     // Truncate, keep the low 16 bits as unsigned, then clamp.
     const auto low16 = hn::Set(di, 0xFFFF);
@@ -131,13 +160,13 @@ HWY_INLINE void InverseFromFloats(DF df, hn::Vec<DF> y, hn::Vec<DF> cb, hn::Vec<
   if constexpr (kSaturatingStore) {
     (void)zero;
     (void)maximum;
-    ib = hn::ConvertTo(di, hn::Add(fb, half));
-    ig = hn::ConvertTo(di, hn::Add(fg, half));
-    ir = hn::ConvertTo(di, hn::Add(fr, half));
+    ib = TruncateInRange(di, hn::Add(fb, half));
+    ig = TruncateInRange(di, hn::Add(fg, half));
+    ir = TruncateInRange(di, hn::Add(fr, half));
   } else {
-    ib = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fb, zero), maximum), half));
-    ig = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fg, zero), maximum), half));
-    ir = hn::ConvertTo(di, hn::Add(hn::Min(hn::Max(fr, zero), maximum), half));
+    ib = TruncateInRange(di, hn::Add(hn::Min(hn::Max(fb, zero), maximum), half));
+    ig = TruncateInRange(di, hn::Add(hn::Min(hn::Max(fg, zero), maximum), half));
+    ir = TruncateInRange(di, hn::Add(hn::Min(hn::Max(fr, zero), maximum), half));
   }
 }
 
@@ -218,6 +247,32 @@ HWY_INLINE void InverseBlock(DF df, const YccRow<const T>& in, T* HWY_RESTRICT b
 }
 
 #if HWY_TARGET != HWY_SCALAR
+// Int32 results for quarters 0 .. 3 of a byte vector, to that byte vector,
+// each value clamped to 0 .. 255 as DemoteTo clamps it. Two saturating
+// narrowings take all four quarters at once; they leave the quarters' 4-byte
+// groups interleaved block by block (a block being 16 bytes), and one
+// permutation of the groups puts them in order. Cheaper than narrowing
+// each quarter on its own and joining the pieces.
+template <class D8, class VI>
+HWY_INLINE hn::Vec<D8> PackQuarters(D8 d8, const VI (&a)[4]) {
+  const hn::Repartition<int16_t, D8> d16;
+  const hn::Half<D8> dh;
+  const hn::Repartition<uint32_t, D8> d32;
+  const auto low = hn::DemoteTo(dh, hn::ReorderDemote2To(d16, a[0], a[1]));
+  const auto high = hn::DemoteTo(dh, hn::ReorderDemote2To(d16, a[2], a[3]));
+  const auto groups = hn::BitCast(d32, hn::Combine(d8, high, low));
+  // Group g of the narrowed bytes holds quarter 2 (g / (2 blocks)) + g % 2,
+  // block (g / 2) % blocks; it goes to quarter * blocks + block.
+  const size_t units = hn::Lanes(d32);
+  const size_t blocks = units / 4;
+  alignas(64) int32_t order[HWY_MAX_BYTES / 4];
+  for (size_t j = 0; j < units; ++j) {
+    const size_t quarter = j / blocks, block = j % blocks;
+    order[j] = static_cast<int32_t>((quarter < 2 ? 0 : 2 * blocks) + 2 * block + (quarter & 1));
+  }
+  return hn::BitCast(d8, hn::TableLookupLanes(groups, hn::SetTableIndices(d32, order)));
+}
+
 // 8-bit samples: one full byte vector of pixels per step, worked on as four
 // quarters of one float vector each with the same math as above.
 template <class D8, class F>
@@ -235,18 +290,12 @@ HWY_INLINE void ForQuarters(D8 d8, hn::Vec<D8> (&in)[3], hn::Vec<D8> (&out)[3], 
     q[c][2] = hn::LowerHalf(dq, hi);
     q[c][3] = hn::UpperHalf(dq, hi);
   }
-  VQ r[3][4];
+  hn::Vec<decltype(di)> r[3][4];
   for (int k = 0; k < 4; ++k) {
-    hn::Vec<decltype(di)> a, b, c;
-    math(hn::PromoteTo(di, q[0][k]), hn::PromoteTo(di, q[1][k]), hn::PromoteTo(di, q[2][k]), a, b,
-         c);
-    r[0][k] = hn::DemoteTo(dq, a);
-    r[1][k] = hn::DemoteTo(dq, b);
-    r[2][k] = hn::DemoteTo(dq, c);
+    math(hn::PromoteTo(di, q[0][k]), hn::PromoteTo(di, q[1][k]), hn::PromoteTo(di, q[2][k]),
+         r[0][k], r[1][k], r[2][k]);
   }
-  for (int c = 0; c < 3; ++c) {
-    out[c] = hn::Combine(d8, hn::Combine(dh, r[c][3], r[c][2]), hn::Combine(dh, r[c][1], r[c][0]));
-  }
+  for (int c = 0; c < 3; ++c) out[c] = PackQuarters(d8, r[c]);
 }
 
 HWY_INLINE void ForwardBlock8Full(const uint8_t* HWY_RESTRICT bgr, const YccRow<uint8_t>& out,
@@ -310,24 +359,19 @@ HWY_INLINE void InverseBlock8FloatY(const float* y, const uint8_t* cb, const uin
     q[2] = hn::LowerHalf(dq, hi);
     q[3] = hn::UpperHalf(dq, hi);
   };
-  hn::Vec<decltype(dq)> qcb[4], qcr[4], r[3][4];
+  hn::Vec<decltype(dq)> qcb[4], qcr[4];
+  hn::Vec<decltype(di)> r[3][4];
   quarters(vcb, qcb);
   quarters(vcr, qcr);
   const auto cBase = hn::Set(di, kRange8.cBase);
   for (size_t k = 0; k < 4; ++k) {
-    hn::Vec<decltype(di)> ib, ig, ir;
     InverseFromFloats<true>(df, YFromFloat(df, hn::LoadU(df, y + x + k * nq)),
                             hn::ConvertTo(df, hn::Sub(hn::PromoteTo(di, qcb[k]), cBase)),
                             hn::ConvertTo(df, hn::Sub(hn::PromoteTo(di, qcr[k]), cBase)), kRange8,
-                            ib, ig, ir);
-    r[0][k] = hn::DemoteTo(dq, ib);
-    r[1][k] = hn::DemoteTo(dq, ig);
-    r[2][k] = hn::DemoteTo(dq, ir);
+                            r[0][k], r[1][k], r[2][k]);
   }
   hn::Vec<decltype(d8)> out[3];
-  for (int c = 0; c < 3; ++c) {
-    out[c] = hn::Combine(d8, hn::Combine(dh, r[c][3], r[c][2]), hn::Combine(dh, r[c][1], r[c][0]));
-  }
+  for (int c = 0; c < 3; ++c) out[c] = PackQuarters(d8, r[c]);
   hn::StoreInterleaved3(out[0], out[1], out[2], d8, bgr + 3 * x);
 }
 #endif  // HWY_TARGET != HWY_SCALAR
