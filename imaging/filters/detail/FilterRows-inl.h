@@ -263,6 +263,14 @@ HWY_INLINE hn::Vec<DF> AddOnMultiplier(DF df, hn::Vec<DF> acc, hn::Vec<DF> v) {
 #endif
 }
 
+// The tap loops below ask to be unrolled, which they are for the kernel
+// sizes known at compile time; for a size known only at run time they stay
+// loops, which clang reports as a failed request.
+HWY_DIAGNOSTICS(push)
+#if HWY_COMPILER_CLANG
+HWY_DIAGNOSTICS_OFF(disable : 4000, ignored "-Wpass-failed")
+#endif
+
 // kR neighbouring output rows of ConvUniformBlock at once: products[j] is
 // the source row y + kR - 1 + kh / 2 - j, and output r (row y + kR - 1 - r,
 // centre bytes centres[r], into outs[r]) takes products r .. r + kh - 1 as
@@ -361,6 +369,7 @@ void ConvUniformRows8(const float* const* products, const uint8_t* const* centre
   }
   ConvUniformRowsOf<2>(products, centres, centreTap, kw, kh, first, last, outs, maximum);
 }
+HWY_DIAGNOSTICS(pop)
 
 template <class DF>
 HWY_INLINE void WidenScaledBlock(DF df, const uint8_t* HWY_RESTRICT src, float* HWY_RESTRICT dst,
