@@ -608,7 +608,7 @@ bool Build(Pipeline* p, const std::string& file, const std::string& uri, bool wa
   gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(flip), TRUE);
   // The grab elements take the decoders' own formats and convert only the
   // frames they write; anything else is converted on the way.
-  GstCaps* formats = gst_caps_from_string("video/x-raw,format={I420,NV12,YUY2}");
+  GstCaps* formats = gst_caps_from_string("video/x-raw,format=" KELVO_FRAME_GRAB_FORMATS);
   g_object_set(filter, "caps", formats, nullptr);
   gst_caps_unref(formats);
   // As fast as the decoder goes; no frame may be dropped.

@@ -188,10 +188,12 @@ struct _GstKelvoFrameGrab {
   FrameGrabState state;
 };
 
-// YUY2 is what the filter takes. Decoders give I420 or NV12; frames in
-// those formats are converted to YUY2 only when a still is due on them (as
-// videoconvert would, see to_filter_frame), not every frame on its way.
-#define FRAME_CAPS "video/x-raw, format=(string){ YUY2, I420, NV12 }, width=(int)[2, 32767], height=(int)[1, 32767], framerate=(fraction)[0/1, MAX]"
+// YUY2 is what the filter takes. Frames in the other formats are converted
+// to YUY2 only when a still is due on them (as videoconvert would, see
+// to_filter_frame), not every frame on its way.
+#define FRAME_CAPS                                                                        \
+  "video/x-raw, format=(string)" KELVO_FRAME_GRAB_FORMATS ", width=(int)[2, 32767], "     \
+  "height=(int)[1, 32767], framerate=(fraction)[0/1, MAX]"
 
 static GstStaticPadTemplate sink_template =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(FRAME_CAPS));
@@ -551,9 +553,10 @@ static std::vector<PendingRequest> close_request_windows(GstKelvoFrameGrab* self
 
 // Lays out a frame as the filter reads it: packed YUY2 rows of the filter's
 // step. A YUY2 frame so laid out is lent as it is (*data points into
-// `mapped`); a padded one is repacked and an I420 or NV12 one converted into
-// `scratch`. The conversion is videoconvert's with its default settings, so
-// a still is the same whether the element or videoconvert made the YUY2.
+// `mapped`); a padded one is repacked and one of another format converted
+// into `scratch`. The conversion is videoconvert's with its default
+// settings, so a still is the same whether the element or videoconvert made
+// the YUY2.
 // Empty on success, else why not.
 static std::string to_filter_frame(const GstVideoInfo& info, GstBuffer* buffer, MappedFrame* mapped,
                                    kelvo::memory::BlockArray<guint8>* scratch, BYTE** data) {

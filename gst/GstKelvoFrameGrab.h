@@ -2,14 +2,14 @@
 
 // kelvoframegrab: a GStreamer element that hosts the frame grab filter.
 //
-// Video flows through unchanged (in place, never copied), as YUY2, I420 or
-// NV12. The filter decides which frames are due (the main grab at
+// Video flows through unchanged (in place, never copied), in any of the
+// formats of KELVO_FRAME_GRAB_FORMATS. The filter decides which frames are due (the main grab at
 // grab-time, queued snapshot requests); the element hands it only the frames
 // on which its rule makes something due, asking that same rule first, so
 // every other frame costs no more than that question. By default
 // (write-in-background) the streaming thread copies a due frame once and a
 // worker thread of lower priority converts it (to YUY2, as videoconvert
-// would, when it is I420 or NV12), hands it to the filter, enhances and
+// would, when it comes in another format), hands it to the filter, enhances and
 // writes each still as a JPEG through a temporary file renamed over the
 // target; without write-in-background all of that happens on the streaming
 // thread with no lock held. The snapshot signal returns at once: the filter
@@ -56,6 +56,18 @@ G_BEGIN_DECLS
 
 #define GST_TYPE_KELVO_FRAME_GRAB (gst_kelvo_frame_grab_get_type())
 G_DECLARE_FINAL_TYPE(GstKelvoFrameGrab, gst_kelvo_frame_grab, GST, KELVO_FRAME_GRAB, GstBaseTransform)
+
+// The formats the element takes: YUY2, which the filter reads, and the
+// decoders' other 8-, 10- and 12-bit YUV layouts, which it converts to YUY2
+// only for the frames it writes. They are the YUV formats a player's
+// rotation step (videoflip) carries, so a decoder's frames reach the
+// element unconverted whether or not they are turned upright first. RGB
+// and grey are left to videoconvert, whose choice of colour description
+// for the YUV it makes of them the element would otherwise have to repeat.
+#define KELVO_FRAME_GRAB_FORMATS                                                               \
+  "{ YUY2, I420, NV12, YV12, IYUV, NV21, UYVY, YVYU, Y444, AYUV, I420_10LE, I420_10BE, "      \
+  "I420_12LE, I420_12BE, I422_10LE, I422_10BE, I422_12LE, I422_12BE, Y444_10LE, Y444_10BE, "  \
+  "Y444_12LE, Y444_12BE }"
 
 // Name of the element message posted after each still.
 #define GST_KELVO_FRAME_GRAB_STILL_MESSAGE "kelvoframegrab-still"

@@ -526,21 +526,28 @@ std::string Contents(const std::string& path) {
 
 // Decoders' own formats are converted only for the frames written, as
 // videoconvert converts them, in the background or not: the stills are the
-// very files written from YUY2 that videoconvert made.
-TEST_F(FrameGrabElement, I420AndNv12FramesGiveTheStillsOfTheirYuy2Conversion) {
+// very files written from YUY2 that videoconvert made. Planar, semi-planar
+// and packed layouts, chroma at full, half and quarter resolution, and
+// deeper samples of both byte orders.
+TEST_F(FrameGrabElement, DecoderFormatsGiveTheStillsOfTheirYuy2Conversion) {
   const std::string grab = " ! kelvoframegrab grab-time=0.2 enhance=true location=";
-  for (const std::string format : {"I420", "NV12"}) {
+  for (const std::string format :
+       {"I420", "NV12", "UYVY", "Y444", "I420_10LE", "I422_12BE", "Y444_10LE"}) {
+    // Scaled down from 16-bit samples, so that deep formats carry values an
+    // 8-bit frame cannot: their conversion has to dither.
     const std::string source =
-        "videotestsrc num-buffers=12 pattern=smpte ! video/x-raw,format=" + format +
-        ",width=66,height=50,framerate=25/1 ! ";
-    const std::string converted = Path(format + "-yuy2.jpg");
+        "videotestsrc num-buffers=12 pattern=pinwheel ! "
+        "video/x-raw,format=AYUV64,width=99,height=75,framerate=25/1 ! videoscale ! "
+        "video/x-raw,width=66,height=50 ! videoconvert ! video/x-raw,format=" + format + " ! ";
+    // PNG, so that the stills are compared sample for sample.
+    const std::string converted = Path(format + "-yuy2.png");
     const std::string yuy2 = "videoconvert ! video/x-raw,format=YUY2";
     ASSERT_TRUE(Play(source + yuy2 + grab + converted + " ! fakesink").eos);
     const std::string reference = Contents(converted);
     ASSERT_FALSE(reference.empty());
     for (const char* background : {"true", "false"}) {
       SCOPED_TRACE(format + ", write-in-background=" + background);
-      const std::string out = Path(format + background + ".jpg");
+      const std::string out = Path(format + background + ".png");
       const std::string still = out + " write-in-background=" + background;
       ASSERT_TRUE(Play(source + "identity" + grab + still + " ! fakesink").eos);
       EXPECT_TRUE(Contents(out) == reference) << "a different still";
