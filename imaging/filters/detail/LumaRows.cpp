@@ -1,0 +1,23 @@
+#include "imaging/filters/detail/LumaRows.h"
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "imaging/filters/detail/luma_rows-inl.h"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "imaging/filters/detail/luma_rows-inl.h"
+
+#if HWY_ONCE
+namespace KelvoLibImageProcessing::detail {
+
+HWY_EXPORT(LumaRowImpl);
+HWY_EXPORT(RecolourRowImpl);
+
+void LumaRow(const uint8_t* rgb, uint8_t* y, int width) noexcept {
+  HWY_DYNAMIC_DISPATCH(LumaRowImpl)(rgb, y, width);
+}
+
+void RecolourRow(const uint8_t* rgb, const uint8_t* y, uint8_t* dst, int width) noexcept {
+  HWY_DYNAMIC_DISPATCH(RecolourRowImpl)(rgb, y, dst, width);
+}
+
+}  // namespace KelvoLibImageProcessing::detail
+#endif  // HWY_ONCE

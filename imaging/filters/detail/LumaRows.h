@@ -1,0 +1,23 @@
+#pragma once
+
+// Row-at-a-time colour conversions of the 8-bit luminance sharpener, so that
+// it never holds frame-sized planes: the luminance of a row of blue-green-red
+// pixels, and a row rebuilt from its new luminance and the colour difference
+// of its original pixels. The arithmetic is the planar primitives' (16.16
+// weights, rounded half up, saturated), so a row comes out with the bytes of
+// converting the whole image to Y, U, V planes, replacing Y and converting
+// back. Dispatched to the best SIMD target at run time.
+
+#include <cstdint>
+
+namespace KelvoLibImageProcessing::detail {
+
+// y[x] = the Y sample of pixel x of rgb (three bytes a pixel, first byte
+// weighted as red as the planar conversion does).
+void LumaRow(const uint8_t* rgb, uint8_t* y, int width) noexcept;
+
+// dst pixel x = the RGB of (y[x], U and V of rgb pixel x); dst must not
+// overlap rgb or y.
+void RecolourRow(const uint8_t* rgb, const uint8_t* y, uint8_t* dst, int width) noexcept;
+
+}  // namespace KelvoLibImageProcessing::detail

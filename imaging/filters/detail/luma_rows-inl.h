@@ -1,0 +1,81 @@
+// Kernels of LumaRows.h, compiled once per SIMD target. The weights and
+// rounding are those of the planar RGB <-> YUV primitives; U and V are
+// saturated to bytes before they are used again, as a stored plane would be.
+
+#if defined(KELVO_FILTERS_LUMA_ROWS_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef KELVO_FILTERS_LUMA_ROWS_INL_H_
+#undef KELVO_FILTERS_LUMA_ROWS_INL_H_
+#else
+#define KELVO_FILTERS_LUMA_ROWS_INL_H_
+#endif
+
+#include <cstddef>
+#include <cstdint>
+
+#include "hwy/highway.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// (wr R + wg G + wb B + offset) >> 16, saturated to a byte.
+template <class D8, class V>
+HWY_INLINE hn::Vec<D8> Weighted(D8 d8, V r, V g, V b, int wr, int wg, int wb, int offset) {
+  const hn::Rebind<int32_t, D8> d;
+  const auto s = hn::Add(hn::Add(hn::Mul(r, hn::Set(d, wr)), hn::Mul(g, hn::Set(d, wg))),
+                         hn::Add(hn::Mul(b, hn::Set(d, wb)), hn::Set(d, offset)));
+  return hn::DemoteTo(d8, hn::ShiftRight<16>(s));
+}
+
+template <class D8>
+HWY_INLINE void LumaPixels(D8 d8, const uint8_t* src, uint8_t* y) {
+  const hn::Rebind<int32_t, D8> d;
+  hn::Vec<D8> r8, g8, b8;
+  hn::LoadInterleaved3(d8, src, r8, g8, b8);
+  const auto r = hn::PromoteTo(d, r8), g = hn::PromoteTo(d, g8), b = hn::PromoteTo(d, b8);
+  hn::StoreU(Weighted(d8, r, g, b, 19595, 38470, 7471, 32768), d8, y);
+}
+
+template <class D8>
+HWY_INLINE void RecolourPixels(D8 d8, const uint8_t* src, const uint8_t* y, uint8_t* dst) {
+  const hn::Rebind<int32_t, D8> d;
+  hn::Vec<D8> r8, g8, b8;
+  hn::LoadInterleaved3(d8, src, r8, g8, b8);
+  const auto r = hn::PromoteTo(d, r8), g = hn::PromoteTo(d, g8), b = hn::PromoteTo(d, b8);
+  const auto u8 = Weighted(d8, r, g, b, -9641, -18927, 28568, (128 << 16) + 32768);
+  const auto v8 = Weighted(d8, r, g, b, 40290, -33738, -6552, (128 << 16) + 32768);
+  const auto half = hn::Set(d, 32768);
+  const auto yy = hn::Add(hn::ShiftLeft<16>(hn::PromoteTo(d, hn::LoadU(d8, y))), half);
+  const auto uu = hn::Sub(hn::PromoteTo(d, u8), hn::Set(d, 128));
+  const auto vv = hn::Sub(hn::PromoteTo(d, v8), hn::Set(d, 128));
+  const auto ro = hn::Add(yy, hn::Mul(vv, hn::Set(d, 74711)));
+  const auto go =
+      hn::Sub(hn::Sub(yy, hn::Mul(uu, hn::Set(d, 25821))), hn::Mul(vv, hn::Set(d, 38076)));
+  const auto bo = hn::Add(yy, hn::Mul(uu, hn::Set(d, 133169)));
+  hn::StoreInterleaved3(hn::DemoteTo(d8, hn::ShiftRight<16>(ro)),
+                        hn::DemoteTo(d8, hn::ShiftRight<16>(go)),
+                        hn::DemoteTo(d8, hn::ShiftRight<16>(bo)), d8, dst);
+}
+
+HWY_NOINLINE void LumaRowImpl(const uint8_t* rgb, uint8_t* y, int width) {
+  const hn::Rebind<uint8_t, hn::ScalableTag<int32_t>> d8;
+  const hn::Rebind<uint8_t, hn::CappedTag<int32_t, 1>> d1;
+  const int n = static_cast<int>(hn::Lanes(d8));
+  int x = 0;
+  for (; x + n <= width; x += n) LumaPixels(d8, rgb + 3 * x, y + x);
+  for (; x < width; ++x) LumaPixels(d1, rgb + 3 * x, y + x);
+}
+
+HWY_NOINLINE void RecolourRowImpl(const uint8_t* rgb, const uint8_t* y, uint8_t* dst, int width) {
+  const hn::Rebind<uint8_t, hn::ScalableTag<int32_t>> d8;
+  const hn::Rebind<uint8_t, hn::CappedTag<int32_t, 1>> d1;
+  const int n = static_cast<int>(hn::Lanes(d8));
+  int x = 0;
+  for (; x + n <= width; x += n) RecolourPixels(d8, rgb + 3 * x, y + x, dst + 3 * x);
+  for (; x < width; ++x) RecolourPixels(d1, rgb + 3 * x, y + x, dst + 3 * x);
+}
+
+}  // namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#endif  // include guard
