@@ -180,19 +180,26 @@ void SharpenRows(const uint8_t* src, int srcStride, uint8_t* out, int outStride,
   auto band = [&](int begin, int end) {
     auto lumaRows = kelvo::memory::AllocateArray<uint8_t>(
         w * static_cast<std::size_t>(kRgb ? lumaRing + 1 : 0));
-    if (kRgb && !lumaRows) throw IPException(ErrorCode::kAllocationFailed, where);
+    // What each ring row's colour adds back to a luminance: three int16 rows.
+    auto offsetRows =
+        kelvo::memory::AllocateArray<int16_t>(3 * w * static_cast<std::size_t>(kRgb ? lumaRing : 0));
+    if (kRgb && (!lumaRows || !offsetRows)) throw IPException(ErrorCode::kAllocationFailed, where);
     // Rows are made in order, from the first one the band can read.
     int lumaNext = std::max(std::max(begin - reach, 0) - hpHalfH, 0);
     const int lumaFirst = lumaNext;
+    // The ring slot of source row y, made when first asked for.
+    auto lumaSlot = [&](int y) -> std::size_t {
+      for (; lumaNext <= y; ++lumaNext) {
+        const std::size_t slot = static_cast<std::size_t>(lumaNext % lumaRing);
+        LumaOffsetRow(RowAt(src, srcStride, lumaNext), lumaRows.get() + w * slot,
+                      offsetRows.get() + 3 * w * slot, width);
+      }
+      if (y < lumaFirst || y <= lumaNext - 1 - lumaRing) throw IPException(ErrorCode::kGeneral, where);
+      return static_cast<std::size_t>(y % lumaRing);
+    };
     auto sourceRow = [&](int y) -> const uint8_t* {
       if constexpr (kRgb) {
-        for (; lumaNext <= y; ++lumaNext) {
-          LumaRow(RowAt(src, srcStride, lumaNext),
-                  lumaRows.get() + w * static_cast<std::size_t>(lumaNext % lumaRing), width);
-        }
-        if (y < lumaFirst || y <= lumaNext - 1 - lumaRing)
-          throw IPException(ErrorCode::kGeneral, where);
-        return lumaRows.get() + w * static_cast<std::size_t>(y % lumaRing);
+        return lumaRows.get() + w * lumaSlot(y);
       } else {
         return RowAt(src, srcStride, y);
       }
@@ -354,7 +361,7 @@ void SharpenRows(const uint8_t* src, int srcStride, uint8_t* out, int outStride,
       } else {
         stepwise(0, width);
       }
-      if constexpr (kRgb) RecolourRow(RowAt(src, srcStride, y), o, RowAt(out, outStride, y), width);
+      if constexpr (kRgb) OffsetRow(o, offsetRows.get() + 3 * w * lumaSlot(y), RowAt(out, outStride, y), width);
     };
 
     int finished = begin;

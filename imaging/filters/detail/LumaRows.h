@@ -20,4 +20,13 @@ void LumaRow(const uint8_t* rgb, uint8_t* y, int width) noexcept;
 // overlap rgb or y.
 void RecolourRow(const uint8_t* rgb, const uint8_t* y, uint8_t* dst, int width) noexcept;
 
+// The luminance row as LumaRow, and in offsets (three rows of width int16:
+// red, green, blue) what each pixel's U and V add to a luminance on the way
+// back, before saturation.
+void LumaOffsetRow(const uint8_t* rgb, uint8_t* y, int16_t* offsets, int width) noexcept;
+
+// dst pixel x = the saturated sums of y[x] and the pixel's three offsets:
+// RecolourRow(rgb, y, dst) for the offsets LumaOffsetRow made from rgb.
+void OffsetRow(const uint8_t* y, const int16_t* offsets, uint8_t* dst, int width) noexcept;
+
 }  // namespace KelvoLibImageProcessing::detail
