@@ -8,18 +8,8 @@
 #if HWY_ONCE
 namespace KelvoLibImageProcessing::detail {
 
-HWY_EXPORT(LumaRowImpl);
-HWY_EXPORT(RecolourRowImpl);
 HWY_EXPORT(LumaOffsetRowImpl);
 HWY_EXPORT(OffsetRowImpl);
-
-void LumaRow(const uint8_t* rgb, uint8_t* y, int width) noexcept {
-  HWY_DYNAMIC_DISPATCH(LumaRowImpl)(rgb, y, width);
-}
-
-void RecolourRow(const uint8_t* rgb, const uint8_t* y, uint8_t* dst, int width) noexcept {
-  HWY_DYNAMIC_DISPATCH(RecolourRowImpl)(rgb, y, dst, width);
-}
 
 void LumaOffsetRow(const uint8_t* rgb, uint8_t* y, int16_t* offsets, int width) noexcept {
   HWY_DYNAMIC_DISPATCH(LumaOffsetRowImpl)(rgb, y, offsets, width);

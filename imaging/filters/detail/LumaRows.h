@@ -12,21 +12,16 @@
 
 namespace KelvoLibImageProcessing::detail {
 
-// y[x] = the Y sample of pixel x of rgb (three bytes a pixel, first byte
-// weighted as red as the planar conversion does).
-void LumaRow(const uint8_t* rgb, uint8_t* y, int width) noexcept;
-
-// dst pixel x = the RGB of (y[x], U and V of rgb pixel x); dst must not
-// overlap rgb or y.
-void RecolourRow(const uint8_t* rgb, const uint8_t* y, uint8_t* dst, int width) noexcept;
-
-// The luminance row as LumaRow, and in offsets (three rows of width int16:
-// red, green, blue) what each pixel's U and V add to a luminance on the way
-// back, before saturation.
+// y[x] = the Y sample of pixel x of rgb (three bytes a pixel, the first
+// weighted as red, as the planar conversion does), and in offsets (three rows
+// of width int16: first, second, third channel) what the pixel's U and V add
+// to any luminance on the way back, before saturation.
 void LumaOffsetRow(const uint8_t* rgb, uint8_t* y, int16_t* offsets, int width) noexcept;
 
 // dst pixel x = the saturated sums of y[x] and the pixel's three offsets:
-// RecolourRow(rgb, y, dst) for the offsets LumaOffsetRow made from rgb.
+// for offsets that LumaOffsetRow made from rgb, the pixels converting rgb to
+// planes, replacing Y by y and converting back would give. dst must not
+// overlap y or offsets.
 void OffsetRow(const uint8_t* y, const int16_t* offsets, uint8_t* dst, int width) noexcept;
 
 }  // namespace KelvoLibImageProcessing::detail

@@ -1,6 +1,7 @@
 // Kernels of LumaRows.h, compiled once per SIMD target. The weights and
 // rounding are those of the planar RGB <-> YUV primitives; U and V are
-// saturated to bytes before they are used again, as a stored plane would be.
+// saturated to bytes before they are used again, as a stored plane would be,
+// and row tails run the same code on a one-lane tag.
 
 #if defined(KELVO_FILTERS_LUMA_ROWS_INL_H_) == defined(HWY_TARGET_TOGGLE)
 #ifdef KELVO_FILTERS_LUMA_ROWS_INL_H_
@@ -25,36 +26,6 @@ HWY_INLINE hn::Vec<D8> Weighted(D8 d8, V r, V g, V b, int wr, int wg, int wb, in
   const auto s = hn::Add(hn::Add(hn::Mul(r, hn::Set(d, wr)), hn::Mul(g, hn::Set(d, wg))),
                          hn::Add(hn::Mul(b, hn::Set(d, wb)), hn::Set(d, offset)));
   return hn::DemoteTo(d8, hn::ShiftRight<16>(s));
-}
-
-template <class D8>
-HWY_INLINE void LumaPixels(D8 d8, const uint8_t* src, uint8_t* y) {
-  const hn::Rebind<int32_t, D8> d;
-  hn::Vec<D8> r8, g8, b8;
-  hn::LoadInterleaved3(d8, src, r8, g8, b8);
-  const auto r = hn::PromoteTo(d, r8), g = hn::PromoteTo(d, g8), b = hn::PromoteTo(d, b8);
-  hn::StoreU(Weighted(d8, r, g, b, 19595, 38470, 7471, 32768), d8, y);
-}
-
-template <class D8>
-HWY_INLINE void RecolourPixels(D8 d8, const uint8_t* src, const uint8_t* y, uint8_t* dst) {
-  const hn::Rebind<int32_t, D8> d;
-  hn::Vec<D8> r8, g8, b8;
-  hn::LoadInterleaved3(d8, src, r8, g8, b8);
-  const auto r = hn::PromoteTo(d, r8), g = hn::PromoteTo(d, g8), b = hn::PromoteTo(d, b8);
-  const auto u8 = Weighted(d8, r, g, b, -9641, -18927, 28568, (128 << 16) + 32768);
-  const auto v8 = Weighted(d8, r, g, b, 40290, -33738, -6552, (128 << 16) + 32768);
-  const auto half = hn::Set(d, 32768);
-  const auto yy = hn::Add(hn::ShiftLeft<16>(hn::PromoteTo(d, hn::LoadU(d8, y))), half);
-  const auto uu = hn::Sub(hn::PromoteTo(d, u8), hn::Set(d, 128));
-  const auto vv = hn::Sub(hn::PromoteTo(d, v8), hn::Set(d, 128));
-  const auto ro = hn::Add(yy, hn::Mul(vv, hn::Set(d, 74711)));
-  const auto go =
-      hn::Sub(hn::Sub(yy, hn::Mul(uu, hn::Set(d, 25821))), hn::Mul(vv, hn::Set(d, 38076)));
-  const auto bo = hn::Add(yy, hn::Mul(uu, hn::Set(d, 133169)));
-  hn::StoreInterleaved3(hn::DemoteTo(d8, hn::ShiftRight<16>(ro)),
-                        hn::DemoteTo(d8, hn::ShiftRight<16>(go)),
-                        hn::DemoteTo(d8, hn::ShiftRight<16>(bo)), d8, dst);
 }
 
 // The Y of each pixel and the three offsets that its U and V add to any
@@ -101,15 +72,6 @@ HWY_INLINE void OffsetPixels(D8 d8, D16 d16, const uint8_t* y, const int16_t* of
   hn::StoreInterleaved3(ro, go, bo, d8, dst);
 }
 
-HWY_NOINLINE void LumaRowImpl(const uint8_t* rgb, uint8_t* y, int width) {
-  const hn::Rebind<uint8_t, hn::ScalableTag<int32_t>> d8;
-  const hn::Rebind<uint8_t, hn::CappedTag<int32_t, 1>> d1;
-  const int n = static_cast<int>(hn::Lanes(d8));
-  int x = 0;
-  for (; x + n <= width; x += n) LumaPixels(d8, rgb + 3 * x, y + x);
-  for (; x < width; ++x) LumaPixels(d1, rgb + 3 * x, y + x);
-}
-
 HWY_NOINLINE void LumaOffsetRowImpl(const uint8_t* rgb, uint8_t* y, int16_t* offsets, int width) {
   const hn::Rebind<uint8_t, hn::ScalableTag<int32_t>> d8;
   const hn::Rebind<uint8_t, hn::CappedTag<int32_t, 1>> d1;
@@ -137,15 +99,6 @@ HWY_NOINLINE void OffsetRowImpl(const uint8_t* y, const int16_t* offsets, uint8_
   for (; x + n <= width; x += n)
     OffsetPixels(d8, d16, y + x, offR + x, offG + x, offB + x, dst + 3 * x);
   for (; x < width; ++x) OffsetPixels(d1, d161, y + x, offR + x, offG + x, offB + x, dst + 3 * x);
-}
-
-HWY_NOINLINE void RecolourRowImpl(const uint8_t* rgb, const uint8_t* y, uint8_t* dst, int width) {
-  const hn::Rebind<uint8_t, hn::ScalableTag<int32_t>> d8;
-  const hn::Rebind<uint8_t, hn::CappedTag<int32_t, 1>> d1;
-  const int n = static_cast<int>(hn::Lanes(d8));
-  int x = 0;
-  for (; x + n <= width; x += n) RecolourPixels(d8, rgb + 3 * x, y + x, dst + 3 * x);
-  for (; x < width; ++x) RecolourPixels(d1, rgb + 3 * x, y + x, dst + 3 * x);
 }
 
 }  // namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE
