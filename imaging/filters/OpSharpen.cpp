@@ -20,7 +20,6 @@
 #include "imaging/filters/detail/HybridMask.h"
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ImageView.h"
-#include "imaging/primitives/ParallelRows.h"
 #include "imaging/primitives/Primitives.h"
 
 namespace KelvoLibImageProcessing {
@@ -494,28 +493,6 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint8_t* in, int inStride, uint8_t* o
     return;
   }
   constexpr const char* kWhere = "OpSharpen::RunUnsharpMaskHybrid";
-  detail::HybridLuminanceParams params;
-  const bool usableKernel = !lumKernel_.empty() && lumKernelWidth_ >= 1 && lumKernelHeight_ >= 1;
-  if (applyHighPass_ && usableKernel) {
-    params.highPass = lumKernel_.data();
-    params.highPassWidth = lumKernelWidth_;
-    params.highPassHeight = lumKernelHeight_;
-  }
-  params.blur = gaussian_->GetKernel();
-  params.blurSize = gaussian_->GetKernelSize();
-  params.halfSize = halfSize_;
-  params.threshold = threshold_;
-  params.amount = amount_;
-  // Apart from the input, the output is made row band by row band without
-  // the planes; in place (or overlapping) bands would overwrite rows that
-  // other bands still read, so the planes are made first.
-  if ((!applyHighPass_ || usableKernel) &&
-      kelvo::Disjoint(in, inStride, out, outStride, height_, 0)) {
-    detail::GuardForeign("OpSharpen::RunUnsharpMaskHybrid(unsharp mask)", [&] {
-      detail::SharpenRgb8(in, inStride, out, outStride, width_, height_, params, kWhere);
-    });
-    return;
-  }
   detail::GuardForeign("OpSharpen::RunUnsharpMaskHybrid(unsharp mask)", [&] {
     AllocateBuffersUCharPlanar();
     // The sharpened luminance gets its own plane: bands on other threads
@@ -527,12 +504,23 @@ void OpSharpen::RunUnsharpMaskHybrid(const uint8_t* in, int inStride, uint8_t* o
     const IppiSize roi{width_, height_};
     detail::CheckStatus(ippiRGBToYUV_8u_C3P3R(in, inStride, planes, planeStep_, roi),
                         "OpSharpen::RunUnsharpMaskHybrid(ippiRGBToYUV_8u_C3P3R)");
-    if (applyHighPass_ && !usableKernel) {
-      // No usable kernel: the convolution refuses it as it always has.
-      OpConvolve highPass;
-      highPass.ExecuteC1(planes[0], planeStep_, planes[0], planeStep_, width_, height_,
-                         lumKernel_.data(), lumKernelWidth_, lumKernelHeight_);
+    detail::HybridLuminanceParams params;
+    if (applyHighPass_) {
+      if (lumKernel_.empty() || lumKernelWidth_ < 1 || lumKernelHeight_ < 1) {
+        // No usable kernel: the convolution refuses it as it always has.
+        OpConvolve highPass;
+        highPass.ExecuteC1(planes[0], planeStep_, planes[0], planeStep_, width_, height_,
+                           lumKernel_.data(), lumKernelWidth_, lumKernelHeight_);
+      }
+      params.highPass = lumKernel_.data();
+      params.highPassWidth = lumKernelWidth_;
+      params.highPassHeight = lumKernelHeight_;
     }
+    params.blur = gaussian_->GetKernel();
+    params.blurSize = gaussian_->GetKernelSize();
+    params.halfSize = halfSize_;
+    params.threshold = threshold_;
+    params.amount = amount_;
     detail::SharpenLuminance8(planes[0], planeStep_, sharpened.get(), planeStep_, width_, height_,
                               params, kWhere);
     const Ipp8u* const result[3] = {sharpened.get(), planes[1], planes[2]};

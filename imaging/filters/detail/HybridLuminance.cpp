@@ -8,7 +8,6 @@
 
 #include "imaging/core/IPException.h"
 #include "imaging/filters/detail/FilterRows.h"
-#include "imaging/filters/detail/LumaRows.h"
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/ParallelRows.h"
@@ -124,18 +123,11 @@ bool IntegerMaskBounds(int count, float threshold, int& markAbove, int& markBelo
   return true;
 }
 
-namespace {
-
-// The sharpener's rows. kRgb false: `src` is the luminance plane and `out`
-// receives the sharpened plane. kRgb true: `src` and `out` are blue-green-red
-// images; each band makes the luminance rows it reads into a ring of its own
-// and rebuilds each finished row's pixels at once, so no frame-sized plane is
-// made or read again.
-template <bool kRgb>
-void SharpenRows(const uint8_t* src, int srcStride, uint8_t* out, int outStride, int width,
-                 int height, const HybridLuminanceParams& p, const char* where) {
+void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outStride, int width,
+                       int height, const HybridLuminanceParams& p, const char* where) {
   if (width < 1 || height < 1) return;
   const std::size_t w = static_cast<std::size_t>(width);
+  auto sourceRow = [&](int y) { return RowAt(lum, lumStride, y); };
 
   const bool highPass = p.highPass != nullptr;
   const int hpW = highPass ? p.highPassWidth : 1;
@@ -173,40 +165,7 @@ void SharpenRows(const uint8_t* src, int srcStride, uint8_t* out, int outStride,
   // Rows [begin, end) of the output. The source is only read, so a band
   // computes the high-pass rows around it for itself, exactly as a band
   // above or below computes them for its own rows.
-  // Luminance rows a band may still read behind the newest one it made: the
-  // high-pass window and its group, or the finishing window's rows.
-  const int lumaRing = kRgb ? hpH + kGroup + lead + R + 4 : 0;
-
   auto band = [&](int begin, int end) {
-    auto lumaRows = kelvo::memory::AllocateArray<uint8_t>(
-        w * static_cast<std::size_t>(kRgb ? lumaRing + 1 : 0));
-    // What each ring row's colour adds back to a luminance: three int16 rows.
-    auto offsetRows =
-        kelvo::memory::AllocateArray<int16_t>(3 * w * static_cast<std::size_t>(kRgb ? lumaRing : 0));
-    if (kRgb && (!lumaRows || !offsetRows)) throw IPException(ErrorCode::kAllocationFailed, where);
-    // Rows are made in order, from the first one the band can read.
-    int lumaNext = std::max(std::max(begin - reach, 0) - hpHalfH, 0);
-    const int lumaFirst = lumaNext;
-    // The ring slot of source row y, made when first asked for.
-    auto lumaSlot = [&](int y) -> std::size_t {
-      for (; lumaNext <= y; ++lumaNext) {
-        const std::size_t slot = static_cast<std::size_t>(lumaNext % lumaRing);
-        LumaOffsetRow(RowAt(src, srcStride, lumaNext), lumaRows.get() + w * slot,
-                      offsetRows.get() + 3 * w * slot, width);
-      }
-      if (y < lumaFirst || y <= lumaNext - 1 - lumaRing) throw IPException(ErrorCode::kGeneral, where);
-      return static_cast<std::size_t>(y % lumaRing);
-    };
-    auto sourceRow = [&](int y) -> const uint8_t* {
-      if constexpr (kRgb) {
-        return lumaRows.get() + w * lumaSlot(y);
-      } else {
-        return RowAt(src, srcStride, y);
-      }
-    };
-    // The sharpened luminance of the row being finished (kRgb).
-    uint8_t* const finishedLuma = kRgb ? lumaRows.get() + w * static_cast<std::size_t>(lumaRing)
-                                       : nullptr;
     auto floatRows =
         kelvo::memory::AllocateArray<float>(w * static_cast<std::size_t>(ringA + ringB));
     auto sums = kelvo::memory::AllocateArray<int32_t>(w);
@@ -301,7 +260,7 @@ void SharpenRows(const uint8_t* src, int srcStride, uint8_t* out, int outStride,
     int sumsTop = -1, sumsBottom = -1;  // the window rows that sums holds
     auto finish = [&](int y) {
       const uint8_t* high = highRow(y);
-      uint8_t* o = kRgb ? finishedLuma : RowAt(out, outStride, y);
+      uint8_t* o = RowAt(out, outStride, y);
       const int y0 = std::max(y - R, 0), y1 = std::min(y + R, height - 1);
       const int rows = y1 - y0 + 1;
       const bool blurRowInside = y >= blurHalf && y < height - blurHalf;
@@ -361,7 +320,6 @@ void SharpenRows(const uint8_t* src, int srcStride, uint8_t* out, int outStride,
       } else {
         stepwise(0, width);
       }
-      if constexpr (kRgb) OffsetRow(o, offsetRows.get() + 3 * w * lumaSlot(y), RowAt(out, outStride, y), width);
     };
 
     int finished = begin;
@@ -375,18 +333,6 @@ void SharpenRows(const uint8_t* src, int srcStride, uint8_t* out, int outStride,
   // of several times that keep the repeated work small.
   const int grain = std::max(kelvo::BandRows(static_cast<long>(width)), 8 * (reach + lead + 1));
   kelvo::ParallelRows(height, grain, band);
-}
-
-}  // namespace
-
-void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outStride, int width,
-                       int height, const HybridLuminanceParams& params, const char* where) {
-  SharpenRows<false>(lum, lumStride, out, outStride, width, height, params, where);
-}
-
-void SharpenRgb8(const uint8_t* rgb, int rgbStride, uint8_t* out, int outStride, int width,
-                 int height, const HybridLuminanceParams& params, const char* where) {
-  SharpenRows<true>(rgb, rgbStride, out, outStride, width, height, params, where);
 }
 
 }  // namespace KelvoLibImageProcessing::detail

@@ -28,13 +28,6 @@ struct HybridLuminanceParams {
 void SharpenLuminance8(const uint8_t* lum, int lumStride, uint8_t* out, int outStride, int width,
                        int height, const HybridLuminanceParams& params, const char* where);
 
-// The same sharpening of the luminance of a blue-green-red image: `out`
-// receives what converting `rgb` to Y, U, V planes, sharpening Y as above and
-// converting back would give, row band by row band without the planes. out
-// must not share a byte with rgb. Same exceptions.
-void SharpenRgb8(const uint8_t* rgb, int rgbStride, uint8_t* out, int outStride, int width,
-                 int height, const HybridLuminanceParams& params, const char* where);
-
 // Integer form of "float(sample - double(sum) / count) lies outside
 // [-threshold, threshold]" for full windows of `count` 8-bit samples:
 // marked exactly when count * sample - sum > markAbove or < markBelow.

@@ -14,7 +14,6 @@
 #include "imaging/filters/detail/FilterRows.h"
 #include "imaging/filters/detail/HybridLuminance.h"
 #include "imaging/filters/reference/HybridLuminanceReference.h"
-#include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/Threads.h"
 #include "tests/imaging/filters/FiltersTestSupport.h"
 
@@ -191,80 +190,6 @@ TEST(HybridLuminance, BandsGiveTheSameRowsOnAnyThreadCount) {
           kelvo::SetThreads(count);
           ASSERT_TRUE(Streamed(plane, w, h, p) == one) << count << " threads";
         }
-      }
-    }
-  }
-}
-
-// The colour form against converting to planes, sharpening the luminance
-// plane and converting back with the planar primitives: the same bytes on
-// every target and thread count, the source and the output's row padding
-// untouched. Noise drives U and V into saturation; the narrow tall images cut
-// into many bands, whose luminance rings are made from the first row each
-// band reads.
-TEST(HybridLuminance, ColourFormMatchesThePlanarConversionsAndSharpening) {
-  struct RestoreThreads {
-    ~RestoreThreads() { kelvo::SetThreads(0); }
-  } restore;
-  const std::vector<Kernel> kernels = HighPassKernels();
-  const Hybrid settings[] = {{20.0f, 1.25f, 0.3f}, {10.0f, 4.5f, 0.8f}, {0.5f, 1.7f, 0.2f}};
-  const int sizes[][2] = {{1, 1}, {5, 3}, {17, 9}, {70, 13}, {203, 64}, {40, 1501}, {9, 3001}};
-  uint32_t seed = 501;
-  for (const Hybrid& s : settings) {
-    int k = static_cast<int>(2.0f * s.radius + 0.5f);
-    if (k % 2 == 0) ++k;
-    const OpFilterGaussian gaussian(k, static_cast<float>(k - 1) * 0.25f, 0.0f);
-    for (const auto& size : sizes) {
-      const int w = size[0], h = size[1];
-      const int kind = static_cast<int>(seed % 3);
-      const std::vector<uint8_t> rgb = Plane(3 * w, h, kind, seed++);
-      const int inStride = 3 * w + 2, outStride = 3 * w + 7;
-      std::vector<uint8_t> in(static_cast<std::size_t>(inStride) * h, 0x33);
-      for (int y = 0; y < h; ++y) {
-        std::memcpy(&in[static_cast<std::size_t>(y) * inStride],
-                    &rgb[static_cast<std::size_t>(y) * 3 * w], 3 * static_cast<std::size_t>(w));
-      }
-      for (std::size_t ki : {std::size_t{0}, std::size_t{2}, std::size_t{3}, kernels.size()}) {
-        const Kernel* kernel = ki < kernels.size() ? &kernels[ki] : nullptr;
-        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " kernel " +
-                     (kernel ? kernel->name : "none") + " r " + std::to_string(s.radius));
-        detail::HybridLuminanceParams p;
-        if (kernel != nullptr) {
-          p.highPass = kernel->taps.data();
-          p.highPassWidth = kernel->width;
-          p.highPassHeight = kernel->height;
-        }
-        p.blur = gaussian.GetKernel();
-        p.blurSize = k;
-        p.halfSize = k / 2;
-        p.threshold = s.threshold;
-        p.amount = s.amount;
-
-        // Planes, the luminance sharpened, back to pixels.
-        kelvo::SetThreads(1);
-        const int step = w + 3;
-        std::vector<std::vector<uint8_t>> planes(3);
-        for (auto& plane : planes) plane.assign(static_cast<std::size_t>(step) * h, 0);
-        Ipp8u* const dst[3] = {planes[0].data(), planes[1].data(), planes[2].data()};
-        ASSERT_EQ(ippiRGBToYUV_8u_C3P3R(in.data(), inStride, dst, step, IppiSize{w, h}),
-                  ippStsNoErr);
-        std::vector<uint8_t> sharp(planes[0].size());
-        detail::SharpenLuminance8(planes[0].data(), step, sharp.data(), step, w, h, p, "test");
-        const Ipp8u* const back[3] = {sharp.data(), planes[1].data(), planes[2].data()};
-        std::vector<uint8_t> expected(static_cast<std::size_t>(outStride) * h, 0x5A);
-        ASSERT_EQ(ippiYUVToRGB_8u_P3C3R(back, step, expected.data(), outStride, IppiSize{w, h}),
-                  ippStsNoErr);
-
-        const std::vector<uint8_t> before = in;
-        for (int count : {1, 2, 3, 7}) {
-          kelvo::SetThreads(count);
-          ForEachTarget([&](const char*) {
-            std::vector<uint8_t> out(expected.size(), 0x5A);
-            detail::SharpenRgb8(in.data(), inStride, out.data(), outStride, w, h, p, "test");
-            ASSERT_TRUE(out == expected) << count << " threads";
-          });
-        }
-        ASSERT_TRUE(in == before) << "the source was written";
       }
     }
   }
