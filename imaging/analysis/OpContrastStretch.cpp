@@ -24,15 +24,16 @@ void MapRows(const BitmapData& source, BitmapData& destination, const D* table) 
   const std::size_t samples = static_cast<std::size_t>(source.GetWidth()) *
                               static_cast<std::size_t>(source.GetNumChannels());
   const int height = source.GetHeight();
-  const ImageView<const uint8_t> from = source.View<uint8_t>();
-  const ImageView<uint8_t> to = destination.View<uint8_t>();
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* s = from.Row(y);
-    uint8_t* d = to.Row(y);
-    if constexpr (sizeof(S) == 1 && sizeof(D) == 1) {
-      // In place the row is read before it is written, vector by vector.
-      detail::MapBytes(s, d, samples, table);
-    } else {
+  if constexpr (sizeof(S) == 1 && sizeof(D) == 1) {
+    // In place each row is read before it is written, vector by vector.
+    detail::MapByteRows(source.GetData(), source.GetStride(), destination.GetData(),
+                        destination.GetStride(), samples, height, table);
+  } else {
+    const ImageView<const uint8_t> from = source.View<uint8_t>();
+    const ImageView<uint8_t> to = destination.View<uint8_t>();
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* s = from.Row(y);
+      uint8_t* d = to.Row(y);
       for (std::size_t x = 0; x < samples; ++x) {
         S v;
         std::memcpy(&v, s + x * sizeof(S), sizeof(S));

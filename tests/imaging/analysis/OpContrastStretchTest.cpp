@@ -10,6 +10,7 @@
 #include "imaging/analysis/detail/StretchMap.h"
 #include "imaging/analysis/detail/StretchTables.h"
 #include "imaging/core/BitmapData.h"
+#include "imaging/primitives/Threads.h"
 #include "tests/imaging/primitives/TargetLoop.h"
 #include "tests/support/ExpectIPException.h"
 
@@ -250,10 +251,14 @@ TEST(OpContrastStretchTest, ByteLookUpMatchesThePlainTableOnEveryTarget) {
 }
 
 // A three-channel image of awkward width with padded rows, stretched into a
-// second image and in place, equals the curve applied sample by sample; the
-// row padding keeps its bytes.
+// second image and in place, equals the curve applied sample by sample on any
+// thread count (tall enough for several bands); the row padding keeps its
+// bytes.
 TEST(OpContrastStretchTest, EightBitImageEqualsTheCurvePerSampleOnEveryTarget) {
-  const int w = 37, h = 5, stride = w * 3 + 7;
+  struct RestoreThreads {
+    ~RestoreThreads() { kelvo::SetThreads(0); }
+  } restore;
+  const int w = 37, h = 1400, stride = w * 3 + 7;
   std::vector<uint8_t> pixels(static_cast<std::size_t>(stride) * h);
   uint32_t state = 3;
   for (uint8_t& p : pixels) {
@@ -262,20 +267,68 @@ TEST(OpContrastStretchTest, EightBitImageEqualsTheCurvePerSampleOnEveryTarget) {
   }
   uint8_t curve[256];
   detail::BuildStretchTable8To8(255, 0.01953125f, 0.0625f, curve);
-  kelvo::testing::ForEachTarget([&](const char*) {
-    BitmapData src(w, h, kFormatBGR8, pixels.data(), stride);
-    BitmapData dst(w, h, kFormatBGR8, pixels.data(), stride);
-    OpContrastStretch::Execute(&src, &dst, 255, 0.01953125f, 0.0625f, 100.0f, 90.0f);
-    OpContrastStretch::Execute(&src, &src, 255, 0.01953125f, 0.0625f, 100.0f, 90.0f);
-    for (int y = 0; y < h; ++y) {
-      for (int i = 0; i < stride; ++i) {
-        const uint8_t in = pixels[static_cast<std::size_t>(y) * stride + i];
-        const uint8_t want = i < w * 3 ? curve[in] : in;
-        ASSERT_EQ(dst.GetData()[y * dst.GetStride() + i], want) << y << " " << i;
-        ASSERT_EQ(src.GetData()[y * src.GetStride() + i], want) << y << " " << i;
+  for (int threads : {1, 2, 3}) {
+    kelvo::SetThreads(threads);
+    kelvo::testing::ForEachTarget([&](const char*) {
+      BitmapData src(w, h, kFormatBGR8, pixels.data(), stride);
+      BitmapData dst(w, h, kFormatBGR8, pixels.data(), stride);
+      OpContrastStretch::Execute(&src, &dst, 255, 0.01953125f, 0.0625f, 100.0f, 90.0f);
+      OpContrastStretch::Execute(&src, &src, 255, 0.01953125f, 0.0625f, 100.0f, 90.0f);
+      for (int y = 0; y < h; ++y) {
+        for (int i = 0; i < stride; ++i) {
+          const uint8_t in = pixels[static_cast<std::size_t>(y) * stride + i];
+          const uint8_t want = i < w * 3 ? curve[in] : in;
+          ASSERT_EQ(dst.GetData()[y * dst.GetStride() + i], want) << y << " " << i;
+          ASSERT_EQ(src.GetData()[y * src.GetStride() + i], want) << y << " " << i;
+        }
+      }
+    });
+  }
+}
+
+// Rows that overlap other rows (the destination one row below the source in
+// the same buffer) are mapped in order, row after row, whatever the thread
+// count: each row is read after the row above was written over it.
+TEST(OpContrastStretchTest, OverlappingRowsAreMappedInOrder) {
+  struct RestoreThreads {
+    ~RestoreThreads() { kelvo::SetThreads(0); }
+  } restore;
+  const int samples = 40, stride = 48, rows = 2000;
+  std::vector<uint8_t> start(static_cast<std::size_t>(stride) * (rows + 1));
+  uint32_t state = 11;
+  for (uint8_t& p : start) {
+    state = state * 1664525u + 1013904223u;
+    p = static_cast<uint8_t>(state >> 24);
+  }
+  uint8_t table[256];
+  for (int i = 0; i < 256; ++i) table[i] = static_cast<uint8_t>((i * 7 + 3) & 255);
+  std::vector<uint8_t> expected = start;
+  for (int y = 0; y < rows; ++y) {
+    for (int i = 0; i < samples; ++i) {
+      const std::size_t at = static_cast<std::size_t>(y) * stride + i;
+      expected[at + stride] = table[expected[at]];
+    }
+  }
+  for (int threads : {1, 2, 3}) {
+    kelvo::SetThreads(threads);
+    std::vector<uint8_t> buffer = start;
+    detail::MapByteRows(buffer.data(), stride, buffer.data() + stride, stride, samples, rows,
+                        table);
+    ASSERT_EQ(buffer, expected) << threads << " threads";
+    // Downwards (destination above the source) each row reads its own
+    // unwritten source too.
+    buffer = start;
+    std::vector<uint8_t> up = start;
+    for (int y = 0; y < rows; ++y) {
+      for (int i = 0; i < samples; ++i) {
+        const std::size_t at = static_cast<std::size_t>(y) * stride + i;
+        up[at] = table[up[at + stride]];
       }
     }
-  });
+    detail::MapByteRows(buffer.data() + stride, stride, buffer.data(), stride, samples, rows,
+                        table);
+    ASSERT_EQ(buffer, up) << threads << " threads";
+  }
 }
 
 }  // namespace
