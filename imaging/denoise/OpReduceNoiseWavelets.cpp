@@ -237,10 +237,11 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
   constexpr const char* kWhere = "OpReduceNoiseWavelets::Execute";
   const size_t planeSize = static_cast<size_t>(area_);
   const int planeStride = width_ * static_cast<int>(sizeof(T));
-  // Type 0 keeps two more planes: the chroma medians go straight to planes 3
-  // and 4 and the luminance result to plane 2 once its chroma is filtered,
-  // so planes 2 to 4 are the output, in order.
-  const bool chromaMedian = reductionType_ == LumThresholdChromaMedian;
+  // Type 0 on 16-bit samples keeps two more planes: the chroma medians go
+  // straight to planes 3 and 4 and the luminance result to plane 2 once its
+  // chroma is filtered, so planes 2 to 4 are the output, in order. 8-bit
+  // samples need neither (see below).
+  const bool chromaMedian = reductionType_ == LumThresholdChromaMedian && sizeof(T) == 2;
   kelvo::memory::BlockArray<T> planar =
       kelvo::memory::AllocateArray<T>((chromaMedian ? 5 : 3) * planeSize);
   if (!planar) throw IPException(ErrorCode::kAllocationFailed, kWhere);
@@ -269,30 +270,39 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
 
   switch (reductionType_) {
     case LumThresholdChromaMedian: {
-      for (int c = 1; c < 3; ++c) {
-        IntelFilters::FilterMedianC1(planes[c], planeStride, planes[0] + (c + 2) * planeSize,
-                                     planeStride, width_, height_, chromaMedianSize_);
-      }
       // The luminance rows go to the destination as the synthesis finishes
       // each block of them, while they are in the cache, instead of in a
       // pass of their own once the plane is complete. The source was read
       // whole by the conversion above, so the destination may be it.
-      result = planes[0] + 2 * planeSize;
       const int dstStride = destination->GetStride();
       uint8_t* const dst = destination->GetData();
       if constexpr (sizeof(T) == 1) {
         // 8-bit luminance goes to the conversion as the synthesis's floats,
-        // rounded on the way, without a plane of its own.
+        // rounded on the way, without a plane of its own; the chroma medians
+        // of the same rows are taken there too, into a buffer that stays in
+        // the cache, so they need no planes either and run in the
+        // synthesis's bands rather than in passes of their own.
         const Wavelets::FloatRowsDone toBgr = [&](int y0, int rows, const float* y, int step) {
-          const size_t at = static_cast<size_t>(y0) * width_;
-          detail::FloatYCbCrRowsToRgb8(rows, y, step, planes[0] + 3 * planeSize + at,
-                                       planes[0] + 4 * planeSize + at, planeStride,
+          const size_t n = static_cast<size_t>(rows) * width_;
+          kelvo::memory::BlockArray<uint8_t> chroma = kelvo::memory::AllocateArray<uint8_t>(2 * n);
+          if (!chroma) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+          for (int c = 1; c < 3; ++c) {
+            IntelFilters::FilterMedianRows(planes[c], planeStride, width_, height_,
+                                           chromaMedianSize_, y0, rows,
+                                           chroma.get() + (c - 1) * n, width_);
+          }
+          detail::FloatYCbCrRowsToRgb8(rows, y, step, chroma.get(), chroma.get() + n, width_,
                                        dst + static_cast<ptrdiff_t>(y0) * dstStride, dstStride,
                                        width_);
         };
-        ProcessChannel(planes[0], result, 0, thresholds_[0].get(), nullptr, &toBgr);
+        ProcessChannel(planes[0], planes[0], 0, thresholds_[0].get(), nullptr, &toBgr);
         return;
       }
+      for (int c = 1; c < 3; ++c) {
+        IntelFilters::FilterMedianC1(planes[c], planeStride, planes[0] + (c + 2) * planeSize,
+                                     planeStride, width_, height_, chromaMedianSize_);
+      }
+      result = planes[0] + 2 * planeSize;
       const std::function<void(int, int)> toBgr = [&](int y0, int rows) {
         const T* in = result + static_cast<size_t>(y0) * width_;
         uint8_t* out = dst + static_cast<ptrdiff_t>(y0) * dstStride;

@@ -87,30 +87,44 @@ IppStatus Free(void* spec, uint32_t id) {
   return ippStsNoErr;
 }
 
-// Runs run(rowBegin, rowEnd, buffer) on bands of `rows` output rows. The
-// caller's work buffer serves the first band; the others get buffers of
-// their own, and when those cannot be had everything runs as one band.
+// Runs run(rowBegin, rowEnd, buffer) on bands of `rows` output rows, at
+// least minRows each (a band repeats some of its neighbour's work). There
+// are up to four bands a thread, so that a thread that is held up (the
+// machine is shared) leaves the others bands to take over instead of
+// making them wait. The caller's work buffer serves the caller's first band
+// alone; the others get buffers of their own, and when those cannot be had
+// everything runs as one band.
 template <class Run>
-void Bands(int rows, long samplesPerRow, size_t bufferBytes, Ipp8u* callerBuffer, Run run) {
-  const int grain = kelvo::BandRows(samplesPerRow);
-  const int bands = std::min(kelvo::Threads(), rows / std::max(grain, 1));
+void Bands(int rows, long samplesPerRow, int minRows, size_t bufferBytes, Ipp8u* callerBuffer,
+           Run run) {
+  const int grain = std::max(kelvo::BandRows(samplesPerRow), minRows);
+  const int threads = kelvo::Threads();
+  const int bands = threads <= 1 ? 1 : std::min(4 * threads, rows / std::max(grain, 1));
   if (bands <= 1) {
     run(0, rows, callerBuffer);
     return;
   }
-  std::unique_ptr<unsigned char, decltype(&std::free)> extra(
-      static_cast<unsigned char*>(std::malloc(bufferBytes * static_cast<size_t>(bands - 1))),
-      &std::free);
-  if (!extra) {
-    run(0, rows, callerBuffer);
-    return;
+  // One allocation a band: the buffers stay below the size the system
+  // allocator maps afresh (and faults in) on every call.
+  struct Free {
+    void operator()(unsigned char* p) const { std::free(p); }
+  };
+  using Buffer = std::unique_ptr<unsigned char, Free>;
+  constexpr int kMaxBands = 64;
+  Buffer extra[kMaxBands - 1];
+  const int count = std::min(bands, kMaxBands);
+  for (int b = 1; b < count; ++b) {
+    extra[b - 1].reset(static_cast<unsigned char*>(std::malloc(bufferBytes)));
+    if (!extra[b - 1]) {
+      run(0, rows, callerBuffer);
+      return;
+    }
   }
-  kelvo::ParallelRows(bands, 1, [&](int b0, int b1) {
+  kelvo::ParallelRows(count, 1, [&](int b0, int b1) {
     for (int b = b0; b < b1; ++b) {
-      const int begin = static_cast<int>(static_cast<long>(rows) * b / bands);
-      const int end = static_cast<int>(static_cast<long>(rows) * (b + 1) / bands);
-      run(begin, end,
-          b == 0 ? callerBuffer : extra.get() + bufferBytes * static_cast<size_t>(b - 1));
+      const int begin = static_cast<int>(static_cast<long>(rows) * b / count);
+      const int end = static_cast<int>(static_cast<long>(rows) * (b + 1) / count);
+      run(begin, end, b == 0 ? callerBuffer : extra[b - 1].get());
     }
   });
 }
@@ -169,8 +183,13 @@ IppStatus Forward(const Ipp32f* pSrc, int srcStep, KelvoLibImageProcessing::wave
   const size_t bytes = KelvoLibImageProcessing::wavelet::MakeFwdLayout(job.low, job.high).Bytes();
   // A band's output rows depend only on source rows, never on the rows of
   // another band, so the bands may run at once.
-  Bands(area.y1 - area.y0, 8L * (area.x1 - area.x0) * (job.low.length + job.high.length), bytes,
-        pBuffer, [&](int begin, int end, Ipp8u* buffer) {
+  // Each band computes the row outputs of the source rows its first output
+  // row reads, which the band above computes as well: bands have several
+  // times as many rows as those.
+  const int shared = KelvoLibImageProcessing::wavelet::ReachHi(job.low, job.high) -
+                     KelvoLibImageProcessing::wavelet::ReachLo(job.low, job.high) + 1;
+  Bands(area.y1 - area.y0, 8L * (area.x1 - area.x0) * (job.low.length + job.high.length),
+        4 * shared, bytes, pBuffer, [&](int begin, int end, Ipp8u* buffer) {
           KelvoLibImageProcessing::wavelet::FwdJob part = job;
           part.rowBegin = job.rowBegin + begin;
           part.rowEnd = job.rowBegin + end;
@@ -284,7 +303,7 @@ IppStatus ippiWTInv_32f_C1R(const Ipp32f* pApproxSrc, int approxStep, const Ipp3
   job.low = s->Low();
   job.high = s->High();
   const size_t bytes = KelvoLibImageProcessing::wavelet::MakeInvLayout(job.low, job.high).Bytes();
-  Bands(2 * job.bh, 2L * job.bw * (job.low.length + job.high.length), bytes, pBuffer,
+  Bands(2 * job.bh, 2L * job.bw * (job.low.length + job.high.length), 1, bytes, pBuffer,
         [&](int begin, int end, Ipp8u* buffer) {
           KelvoLibImageProcessing::wavelet::InvJob part = job;
           part.rowBegin = begin;
