@@ -150,11 +150,10 @@ void IntelFilters::FilterMedianRows(const uint8_t* src, int srcStep, int width, 
   constexpr const char* kPrimitiveWhere = "IntelFilters::FilterMedianRows::ippiFilterMedian_8u_C1R";
   uint8_t* to = RowAt(out, outStep, fy0 - y0);
   detail::GuardForeign(kPrimitiveWhere, [&] {
-    detail::CheckStatus(
-        CallMedian(RowAt(src, srcStep, fy0) + r, srcStep, to + r, outStep,
-                   IppiSize{width - 2 * r, fy1 - fy0}, IppiSize{maskSize, maskSize},
-                   IppiPoint{r, r}),
-        kPrimitiveWhere);
+    detail::CheckStatus(CallMedian(RowAt(src, srcStep, fy0) + r, srcStep, to + r, outStep,
+                                   IppiSize{width - 2 * r, fy1 - fy0}, IppiSize{maskSize, maskSize},
+                                   IppiPoint{r, r}),
+                        kPrimitiveWhere);
   });
   for (int y = fy0; y < fy1; ++y) {
     const uint8_t* s = RowAt(src, srcStep, y);

@@ -35,8 +35,8 @@ class IntelFilters {
   // time while they are in the cache. Runs on the calling thread's thread
   // count like the whole-image form. Code 5 for a null buffer, code 8 for
   // rows outside the image, code 11 for an even or non-positive mask.
-  static void FilterMedianRows(const uint8_t* src, int srcStep, int width, int height,
-                               int maskSize, int y0, int rows, uint8_t* out, int outStep);
+  static void FilterMedianRows(const uint8_t* src, int srcStep, int width, int height, int maskSize,
+                               int y0, int rows, uint8_t* out, int outStep);
 };
 
 }  // namespace KelvoLibImageProcessing

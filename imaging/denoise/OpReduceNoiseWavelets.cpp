@@ -237,11 +237,10 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
   constexpr const char* kWhere = "OpReduceNoiseWavelets::Execute";
   const size_t planeSize = static_cast<size_t>(area_);
   const int planeStride = width_ * static_cast<int>(sizeof(T));
-  // Type 0 on 16-bit samples keeps two more planes: the chroma medians go
-  // straight to planes 3 and 4 and the luminance result to plane 2 once its
-  // chroma is filtered, so planes 2 to 4 are the output, in order. 8-bit
-  // samples need neither (see below).
-  const bool chromaMedian = reductionType_ == LumThresholdChromaMedian && sizeof(T) == 2;
+  // Type 0 keeps two more planes: the chroma medians go to planes 3 and 4
+  // and the luminance result to plane 2 once its chroma is filtered, so
+  // planes 2 to 4 are the output, in order.
+  const bool chromaMedian = reductionType_ == LumThresholdChromaMedian;
   kelvo::memory::BlockArray<T> planar =
       kelvo::memory::AllocateArray<T>((chromaMedian ? 5 : 3) * planeSize);
   if (!planar) throw IPException(ErrorCode::kAllocationFailed, kWhere);
@@ -279,19 +278,18 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
       if constexpr (sizeof(T) == 1) {
         // 8-bit luminance goes to the conversion as the synthesis's floats,
         // rounded on the way, without a plane of its own; the chroma medians
-        // of the same rows are taken there too, into a buffer that stays in
-        // the cache, so they need no planes either and run in the
-        // synthesis's bands rather than in passes of their own.
+        // of the same rows are taken there too, just before the conversion
+        // reads them from the cache, and so run in the synthesis's bands
+        // rather than in passes of their own.
         const Wavelets::FloatRowsDone toBgr = [&](int y0, int rows, const float* y, int step) {
-          const size_t n = static_cast<size_t>(rows) * width_;
-          kelvo::memory::BlockArray<uint8_t> chroma = kelvo::memory::AllocateArray<uint8_t>(2 * n);
-          if (!chroma) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+          const size_t at = static_cast<size_t>(y0) * width_;
           for (int c = 1; c < 3; ++c) {
             IntelFilters::FilterMedianRows(planes[c], planeStride, width_, height_,
                                            chromaMedianSize_, y0, rows,
-                                           chroma.get() + (c - 1) * n, width_);
+                                           planes[0] + (c + 2) * planeSize + at, planeStride);
           }
-          detail::FloatYCbCrRowsToRgb8(rows, y, step, chroma.get(), chroma.get() + n, width_,
+          detail::FloatYCbCrRowsToRgb8(rows, y, step, planes[0] + 3 * planeSize + at,
+                                       planes[0] + 4 * planeSize + at, planeStride,
                                        dst + static_cast<ptrdiff_t>(y0) * dstStride, dstStride,
                                        width_);
         };

@@ -17,6 +17,7 @@
 #include "imaging/primitives/wavelet-inl.h"
 
 #if HWY_ONCE
+#include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ParallelRows.h"
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/Threads.h"
@@ -90,8 +91,8 @@ IppStatus Free(void* spec, uint32_t id) {
 // Runs run(rowBegin, rowEnd, buffer) on bands of `rows` output rows, at
 // least minRows each (a band repeats some of its neighbour's work). There
 // are up to four bands a thread, so that a thread that is held up (the
-// machine is shared) leaves the others bands to take over instead of
-// making them wait. The caller's work buffer serves the caller's first band
+// machine is shared) leaves the other threads bands to take over instead
+// of making them wait. The caller's work buffer serves the caller's first band
 // alone; the others get buffers of their own, and when those cannot be had
 // everything runs as one band.
 template <class Run>
@@ -104,27 +105,21 @@ void Bands(int rows, long samplesPerRow, int minRows, size_t bufferBytes, Ipp8u*
     run(0, rows, callerBuffer);
     return;
   }
-  // One allocation a band: the buffers stay below the size the system
-  // allocator maps afresh (and faults in) on every call.
-  struct Free {
-    void operator()(unsigned char* p) const { std::free(p); }
-  };
-  using Buffer = std::unique_ptr<unsigned char, Free>;
-  constexpr int kMaxBands = 64;
-  Buffer extra[kMaxBands - 1];
-  const int count = std::min(bands, kMaxBands);
-  for (int b = 1; b < count; ++b) {
-    extra[b - 1].reset(static_cast<unsigned char*>(std::malloc(bufferBytes)));
-    if (!extra[b - 1]) {
-      run(0, rows, callerBuffer);
-      return;
-    }
+  // The other bands' buffers in one block from the block cache, which keeps
+  // it for the next call instead of mapping (and faulting in) fresh memory.
+  constexpr size_t kAlign = kelvo::memory::kBlockAlignment;
+  const size_t stride = (bufferBytes + kAlign - 1) / kAlign * kAlign;
+  kelvo::memory::BlockArray<unsigned char> extra =
+      kelvo::memory::AllocateArray<unsigned char>(stride * static_cast<size_t>(bands - 1));
+  if (!extra) {
+    run(0, rows, callerBuffer);
+    return;
   }
-  kelvo::ParallelRows(count, 1, [&](int b0, int b1) {
+  kelvo::ParallelRows(bands, 1, [&](int b0, int b1) {
     for (int b = b0; b < b1; ++b) {
-      const int begin = static_cast<int>(static_cast<long>(rows) * b / count);
-      const int end = static_cast<int>(static_cast<long>(rows) * (b + 1) / count);
-      run(begin, end, b == 0 ? callerBuffer : extra[b - 1].get());
+      const int begin = static_cast<int>(static_cast<long>(rows) * b / bands);
+      const int end = static_cast<int>(static_cast<long>(rows) * (b + 1) / bands);
+      run(begin, end, b == 0 ? callerBuffer : extra.get() + stride * static_cast<size_t>(b - 1));
     }
   });
 }
