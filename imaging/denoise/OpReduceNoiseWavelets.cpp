@@ -21,6 +21,7 @@
 #include "imaging/filters/OpConvertYCbCrtoRGB.h"
 #include "imaging/filters/detail/ColourConvert.h"
 #include "imaging/primitives/BlockCache.h"
+#include "imaging/primitives/Threads.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -54,6 +55,22 @@ kelvo::memory::BlockArray<float> AllocateFloats(size_t n, const char* where) {
 
 void ThresholdBand(float* x, size_t n, float t, bool soft) {
   detail::ShrinkCoefficients(x, n, t, soft);
+}
+
+// The calling thread's buffer for a block of chroma median rows, kept
+// between blocks and calls so that the rows are written and read where
+// they are still in the cache, and no block allocates; null for more than
+// kScratchBytes, or when memory is short.
+constexpr size_t kScratchBytes = size_t{512} << 10;
+uint8_t* ThreadScratch(size_t bytes) noexcept {
+  thread_local kelvo::memory::BlockArray<uint8_t> scratch;
+  thread_local size_t size = 0;
+  if (bytes > kScratchBytes) return nullptr;
+  if (size < bytes) {
+    scratch = kelvo::memory::AllocateArray<uint8_t>(bytes);
+    size = scratch ? bytes : 0;
+  }
+  return scratch.get();
 }
 
 }  // namespace
@@ -237,10 +254,11 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
   constexpr const char* kWhere = "OpReduceNoiseWavelets::Execute";
   const size_t planeSize = static_cast<size_t>(area_);
   const int planeStride = width_ * static_cast<int>(sizeof(T));
-  // Type 0 keeps two more planes: the chroma medians go to planes 3 and 4
-  // and the luminance result to plane 2 once its chroma is filtered, so
-  // planes 2 to 4 are the output, in order.
-  const bool chromaMedian = reductionType_ == LumThresholdChromaMedian;
+  // Type 0 on 16-bit samples keeps two more planes: the chroma medians go
+  // straight to planes 3 and 4 and the luminance result to plane 2 once its
+  // chroma is filtered, so planes 2 to 4 are the output, in order. 8-bit
+  // samples need neither (see below).
+  const bool chromaMedian = reductionType_ == LumThresholdChromaMedian && sizeof(T) == 2;
   kelvo::memory::BlockArray<T> planar =
       kelvo::memory::AllocateArray<T>((chromaMedian ? 5 : 3) * planeSize);
   if (!planar) throw IPException(ErrorCode::kAllocationFailed, kWhere);
@@ -278,18 +296,26 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
       if constexpr (sizeof(T) == 1) {
         // 8-bit luminance goes to the conversion as the synthesis's floats,
         // rounded on the way, without a plane of its own; the chroma medians
-        // of the same rows are taken there too, just before the conversion
-        // reads them from the cache, and so run in the synthesis's bands
-        // rather than in passes of their own.
+        // of the same rows are taken there too, into a buffer that stays in
+        // the cache, so they need no planes either and run in the
+        // synthesis's bands rather than in passes of their own.
         const Wavelets::FloatRowsDone toBgr = [&](int y0, int rows, const float* y, int step) {
-          const size_t at = static_cast<size_t>(y0) * width_;
+          const size_t n = static_cast<size_t>(rows) * width_;
+          // A call that may wait for other threads (and meanwhile run
+          // another caller's block on this one) takes a buffer of its own.
+          kelvo::memory::BlockArray<uint8_t> own;
+          uint8_t* chroma = kelvo::Threads() == 1 ? ThreadScratch(2 * n) : nullptr;
+          if (chroma == nullptr) {
+            own = kelvo::memory::AllocateArray<uint8_t>(2 * n);
+            if (!own) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+            chroma = own.get();
+          }
           for (int c = 1; c < 3; ++c) {
             IntelFilters::FilterMedianRows(planes[c], planeStride, width_, height_,
-                                           chromaMedianSize_, y0, rows,
-                                           planes[0] + (c + 2) * planeSize + at, planeStride);
+                                           chromaMedianSize_, y0, rows, chroma + (c - 1) * n,
+                                           planeStride);
           }
-          detail::FloatYCbCrRowsToRgb8(rows, y, step, planes[0] + 3 * planeSize + at,
-                                       planes[0] + 4 * planeSize + at, planeStride,
+          detail::FloatYCbCrRowsToRgb8(rows, y, step, chroma, chroma + n, planeStride,
                                        dst + static_cast<ptrdiff_t>(y0) * dstStride, dstStride,
                                        width_);
         };
