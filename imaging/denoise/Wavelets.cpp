@@ -205,6 +205,41 @@ int LevelZeroPosition(int j, int size, int margin, int method) {
 // row block: 16 output rows of a frame stay in the cache until converted.
 constexpr int kSynthesisBlockRows = 8;
 
+// The calling thread's row block of the level-0 synthesis, kept from one
+// band and call to the next: a block allocated for every band is given back
+// to the system by the allocator of a pool thread and faulted in again by
+// the next band. Held by one run at a time (a caller's callback may run
+// another synthesis); get() is null while another run holds it, beyond a
+// megabyte, or when memory is short.
+class ThreadRowBlock {
+ public:
+  explicit ThreadRowBlock(long long floats) noexcept {
+    if (held_ || floats <= 0 || floats > (1LL << 18)) return;
+    if (size_ < floats) {
+      block_ = kelvo::memory::AllocateArray<float>(static_cast<size_t>(floats));
+      size_ = block_ ? floats : 0;
+      if (!block_) return;
+    }
+    held_ = true;
+    mine_ = true;
+  }
+  ~ThreadRowBlock() {
+    if (mine_) held_ = false;
+  }
+  ThreadRowBlock(const ThreadRowBlock&) = delete;
+  ThreadRowBlock& operator=(const ThreadRowBlock&) = delete;
+  float* get() const noexcept { return mine_ ? block_.get() : nullptr; }
+
+ private:
+  static thread_local kelvo::memory::BlockArray<float> block_;
+  static thread_local long long size_;
+  static thread_local bool held_;
+  bool mine_ = false;
+};
+thread_local kelvo::memory::BlockArray<float> ThreadRowBlock::block_;
+thread_local long long ThreadRowBlock::size_ = 0;
+thread_local bool ThreadRowBlock::held_ = false;
+
 // The synthesis is local: output samples 2u, 2u + 1 read band samples
 // u + readLo .. u + readHi. So, starting from the level-0 interior the
 // caller receives, each level only needs to synthesise the part of its
@@ -799,9 +834,17 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
         // Blocks b0 .. b1 - 1 with the caller's work buffer or one of their
         // own; every output row is the same whichever run computes it.
         const auto run = [&](int b0, int b1, Ipp8u* work, bool editing) {
-          kelvo::memory::BlockArray<float> block =
-              AllocateFloats(2LL * kSynthesisBlockRows * static_cast<long long>(width));
-          if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+          // A run that may wait for other threads (and meanwhile run another
+          // caller's band on this one) takes a block of its own.
+          const long long blockFloats = 2LL * kSynthesisBlockRows * static_cast<long long>(width);
+          const ThreadRowBlock kept(kelvo::Threads() == 1 ? blockFloats : 0);
+          kelvo::memory::BlockArray<float> own;
+          float* block = kept.get();
+          if (block == nullptr) {
+            own = AllocateFloats(blockFloats);
+            if (!own) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+            block = own.get();
+          }
           for (int b = b0; b < b1; ++b) {
             const int y = b * kSynthesisBlockRows;
             const int rows = std::min(kSynthesisBlockRows, height / 2 - y);
@@ -810,13 +853,13 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
                               At(bandOrigin[1], bandStep, offset, offset + y), bandStep,
                               At(bandOrigin[2], bandStep, offset, offset + y), bandStep,
                               At(bandOrigin[3], bandStep, offset, offset + y), bandStep,
-                              IppiSize{width / 2, rows}, block.get(), blockStep, spec.get(), work);
+                              IppiSize{width / 2, rows}, block, blockStep, spec.get(), work);
             if (floats != nullptr) {
-              (*floats)(2 * y, 2 * rows, block.get(), blockStep);
+              (*floats)(2 * y, 2 * rows, block, blockStep);
               continue;
             }
             for (int r = 0; r < 2 * rows; ++r) {
-              RowFromFloats(RowAt(block.get(), blockStep, r), RowAt(destination, stride, 2 * y + r),
+              RowFromFloats(RowAt(block, blockStep, r), RowAt(destination, stride, 2 * y + r),
                             width);
             }
             if (done != nullptr) (*done)(2 * y, 2 * rows);
