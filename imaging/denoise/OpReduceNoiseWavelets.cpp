@@ -21,7 +21,6 @@
 #include "imaging/filters/OpConvertYCbCrtoRGB.h"
 #include "imaging/filters/detail/ColourConvert.h"
 #include "imaging/primitives/BlockCache.h"
-#include "imaging/primitives/Threads.h"
 
 namespace KelvoLibImageProcessing {
 namespace {
@@ -55,22 +54,6 @@ kelvo::memory::BlockArray<float> AllocateFloats(size_t n, const char* where) {
 
 void ThresholdBand(float* x, size_t n, float t, bool soft) {
   detail::ShrinkCoefficients(x, n, t, soft);
-}
-
-// The calling thread's buffer for a block of chroma median rows, kept
-// between blocks and calls so that the rows are written and read where
-// they are still in the cache, and no block allocates; null for more than
-// kScratchBytes, or when memory is short.
-constexpr size_t kScratchBytes = size_t{512} << 10;
-uint8_t* ThreadScratch(size_t bytes) noexcept {
-  thread_local kelvo::memory::BlockArray<uint8_t> scratch;
-  thread_local size_t size = 0;
-  if (bytes > kScratchBytes) return nullptr;
-  if (size < bytes) {
-    scratch = kelvo::memory::AllocateArray<uint8_t>(bytes);
-    size = scratch ? bytes : 0;
-  }
-  return scratch.get();
 }
 
 }  // namespace
@@ -296,20 +279,12 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
       if constexpr (sizeof(T) == 1) {
         // 8-bit luminance goes to the conversion as the synthesis's floats,
         // rounded on the way, without a plane of its own; the chroma medians
-        // of the same rows are taken there too, into a buffer that stays in
-        // the cache, so they need no planes either and run in the
-        // synthesis's bands rather than in passes of their own.
-        const Wavelets::FloatRowsDone toBgr = [&](int y0, int rows, const float* y, int step) {
+        // of the same rows are taken there too, into the synthesis's scratch
+        // rows, which stay in the cache, so they need no planes either and
+        // run in the synthesis's bands rather than in passes of their own.
+        const Wavelets::FloatRowsDone toBgr = [&](int y0, int rows, const float* y, int step,
+                                                  uint8_t* chroma) {
           const size_t n = static_cast<size_t>(rows) * width_;
-          // A call that may wait for other threads (and meanwhile run
-          // another caller's block on this one) takes a buffer of its own.
-          kelvo::memory::BlockArray<uint8_t> own;
-          uint8_t* chroma = kelvo::Threads() == 1 ? ThreadScratch(2 * n) : nullptr;
-          if (chroma == nullptr) {
-            own = kelvo::memory::AllocateArray<uint8_t>(2 * n);
-            if (!own) throw IPException(ErrorCode::kAllocationFailed, kWhere);
-            chroma = own.get();
-          }
           for (int c = 1; c < 3; ++c) {
             IntelFilters::FilterMedianRows(planes[c], planeStride, width_, height_,
                                            chromaMedianSize_, y0, rows, chroma + (c - 1) * n,
@@ -319,7 +294,7 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
                                        dst + static_cast<ptrdiff_t>(y0) * dstStride, dstStride,
                                        width_);
         };
-        ProcessChannel(planes[0], planes[0], 0, thresholds_[0].get(), nullptr, &toBgr);
+        ProcessChannel(planes[0], planes[0], 0, thresholds_[0].get(), nullptr, &toBgr, 2 * width_);
         return;
       }
       for (int c = 1; c < 3; ++c) {
@@ -375,7 +350,8 @@ template <class T>
 void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
                                            const float* planeThresholds,
                                            const std::function<void(int y0, int rows)>* done,
-                                           const Wavelets::FloatRowsDone* floats) {
+                                           const Wavelets::FloatRowsDone* floats,
+                                           int scratchPerRow) {
   constexpr const char* kWhere = "OpReduceNoiseWavelets::ProcessChannel";
   // The built-in thresholds are in 12-bit units; 8-bit samples under type 2
   // use them divided by 16.
@@ -402,7 +378,7 @@ void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
       ProcessWaveletLevelMedian(detail, bw, bh, planeThresholds + 3 * k);
     }
     if (floats != nullptr) {
-      wavelets.ReconstructRows(width_, height_, *floats);
+      wavelets.ReconstructRows(width_, height_, *floats, scratchPerRow);
       return;
     }
     wavelets.ReconstructSamples(out, planeStride, width_, height_);
@@ -418,7 +394,7 @@ void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
   wavelets.SetDetailShrink(planeThresholds, softThreshold_ == 1);
   wavelets.DecomposeSamples(plane, planeStride, width_, height_);
   if (floats != nullptr) {
-    wavelets.ReconstructRows(width_, height_, *floats);
+    wavelets.ReconstructRows(width_, height_, *floats, scratchPerRow);
   } else if (done != nullptr) {
     wavelets.ReconstructSamples(out, planeStride, width_, height_, Wavelets::RowEdit(), *done);
   } else {

@@ -4,6 +4,7 @@
 // HWY_DYNAMIC_DISPATCH.
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -88,13 +89,47 @@ IppStatus Free(void* spec, uint32_t id) {
   return ippStsNoErr;
 }
 
+// The calling pool thread's work buffer for the bands it runs, kept from
+// one band and call to the next: a buffer allocated for every call is
+// given back to the system and faulted in again by the next. Held by one
+// band at a time; get() is null while another holds it or when memory is
+// short.
+class PoolThreadBuffer {
+ public:
+  explicit PoolThreadBuffer(size_t bytes) noexcept {
+    if (held_) return;
+    if (size_ < bytes) {
+      buffer_ = kelvo::memory::AllocateArray<unsigned char>(bytes);
+      size_ = buffer_ ? bytes : 0;
+      if (!buffer_) return;
+    }
+    held_ = true;
+    mine_ = true;
+  }
+  ~PoolThreadBuffer() {
+    if (mine_) held_ = false;
+  }
+  PoolThreadBuffer(const PoolThreadBuffer&) = delete;
+  PoolThreadBuffer& operator=(const PoolThreadBuffer&) = delete;
+  Ipp8u* get() const noexcept { return mine_ ? buffer_.get() : nullptr; }
+
+ private:
+  static thread_local kelvo::memory::BlockArray<unsigned char> buffer_;
+  static thread_local size_t size_;
+  static thread_local bool held_;
+  bool mine_ = false;
+};
+thread_local kelvo::memory::BlockArray<unsigned char> PoolThreadBuffer::buffer_;
+thread_local size_t PoolThreadBuffer::size_ = 0;
+thread_local bool PoolThreadBuffer::held_ = false;
+
 // Runs run(rowBegin, rowEnd, buffer) on bands of `rows` output rows, at
 // least minRows each (a band repeats some of its neighbour's work). There
 // are up to four bands a thread, so that a thread that is held up (the
 // machine is shared) leaves the other threads bands to take over instead
-// of making them wait. The caller's work buffer serves the caller's first band
-// alone; the others get buffers of their own, and when those cannot be had
-// everything runs as one band.
+// of making them wait. On one band the caller's work buffer serves; on
+// several, each thread's own, and a band that cannot have one runs
+// afterwards with the caller's.
 template <class Run>
 void Bands(int rows, long samplesPerRow, int minRows, size_t bufferBytes, Ipp8u* callerBuffer,
            Run run) {
@@ -105,23 +140,24 @@ void Bands(int rows, long samplesPerRow, int minRows, size_t bufferBytes, Ipp8u*
     run(0, rows, callerBuffer);
     return;
   }
-  // The other bands' buffers in one block from the block cache, which keeps
-  // it for the next call instead of mapping (and faulting in) fresh memory.
-  constexpr size_t kAlign = kelvo::memory::kBlockAlignment;
-  const size_t stride = (bufferBytes + kAlign - 1) / kAlign * kAlign;
-  kelvo::memory::BlockArray<unsigned char> extra =
-      kelvo::memory::AllocateArray<unsigned char>(stride * static_cast<size_t>(bands - 1));
-  if (!extra) {
-    run(0, rows, callerBuffer);
-    return;
-  }
+  const auto begin = [&](int b) { return static_cast<int>(static_cast<long>(rows) * b / bands); };
+  std::atomic<bool> left{false};
+  bool done[4 * 256] = {};
   kelvo::ParallelRows(bands, 1, [&](int b0, int b1) {
+    const PoolThreadBuffer buffer(bufferBytes);
+    if (buffer.get() == nullptr) {
+      left.store(true, std::memory_order_relaxed);
+      return;
+    }
     for (int b = b0; b < b1; ++b) {
-      const int begin = static_cast<int>(static_cast<long>(rows) * b / bands);
-      const int end = static_cast<int>(static_cast<long>(rows) * (b + 1) / bands);
-      run(begin, end, b == 0 ? callerBuffer : extra.get() + stride * static_cast<size_t>(b - 1));
+      run(begin(b), begin(b + 1), buffer.get());
+      done[b] = true;
     }
   });
+  if (!left.load(std::memory_order_relaxed)) return;
+  for (int b = 0; b < bands; ++b) {
+    if (!done[b]) run(begin(b), begin(b + 1), callerBuffer);
+  }
 }
 
 // The analysis over a source image or over fetched rows.
