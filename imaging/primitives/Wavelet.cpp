@@ -142,7 +142,7 @@ void Bands(int rows, long samplesPerRow, int minRows, size_t bufferBytes, Ipp8u*
   }
   const auto begin = [&](int b) { return static_cast<int>(static_cast<long>(rows) * b / bands); };
   std::atomic<bool> left{false};
-  bool done[4 * 256] = {};
+  bool done[4 * 256] = {};  // four bands for each of at most 256 threads
   kelvo::ParallelRows(bands, 1, [&](int b0, int b1) {
     const PoolThreadBuffer buffer(bufferBytes);
     if (buffer.get() == nullptr) {
