@@ -21,6 +21,7 @@
 #include "imaging/filters/detail/ColourConvert.h"
 #include "imaging/denoise/detail/WaveletBanks.h"
 #include "imaging/primitives/Primitives.h"
+#include "imaging/primitives/Threads.h"
 #include "imaging/primitives/reference/WaveletReference.h"
 
 #if KELVO_HAVE_OPENCV
@@ -90,6 +91,32 @@ void BM_ReduceNoiseWavelets(benchmark::State& state, int w, int h) {
 }
 BENCHMARK_CAPTURE(BM_ReduceNoiseWavelets, 1920x1080, 1920, 1080)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ReduceNoiseWavelets, 640x480, 640, 480)->Unit(benchmark::kMillisecond);
+
+// The same on one and on two threads, wall time, with the CPU time of every
+// thread of the process: their ratio shows how much of the second core the
+// stage uses and how much it loses to waiting.
+void BM_ReduceNoiseWaveletsThreads(benchmark::State& state) {
+  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+  kelvo::SetThreads(static_cast<int>(state.range(2)));
+  BitmapData source = SyntheticPhoto(w, h);
+  BitmapData destination(w, h);
+  OpReduceNoiseWavelets op;
+  ConfigureAsPipeline(op);
+  for (auto _ : state) {
+    op.Execute(&source, &destination);
+    benchmark::DoNotOptimize(destination.GetData());
+  }
+  kelvo::SetThreads(0);
+}
+BENCHMARK(BM_ReduceNoiseWaveletsThreads)
+    ->ArgNames({"w", "h", "threads"})
+    ->Args({1920, 1080, 1})
+    ->Args({1920, 1080, 2})
+    ->Args({4000, 3000, 1})
+    ->Args({4000, 3000, 2})
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The same on each compiled SIMD target the processor runs: wider vectors
 // are not always faster here, the kernels' unaligned loads split cache lines.

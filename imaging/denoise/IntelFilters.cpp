@@ -127,6 +127,44 @@ void IntelFilters::FilterMedianC1(const uint16_t* src, int srcStep, uint16_t* ds
                "IntelFilters::FilterMedianC1::ippiFilterMedian_16s_C1R");
 }
 
+void IntelFilters::FilterMedianRows(const uint8_t* src, int srcStep, int width, int height,
+                                    int maskSize, int y0, int rows, uint8_t* out, int outStep) {
+  constexpr const char* kRowsWhere = "IntelFilters::FilterMedianRows";
+  if (src == nullptr || out == nullptr) throw IPException(ErrorCode::kNullData, kRowsWhere);
+  if (width < 1 || height < 1 || rows < 1 || y0 < 0 || y0 > height - rows) {
+    throw IPException(ErrorCode::kInvalidRegion, kRowsWhere);
+  }
+  if (maskSize < 1 || maskSize % 2 == 0) throw IPException(ErrorCode::kInvalidInput, kRowsWhere);
+  const int r = maskSize / 2;
+  const int y1 = y0 + rows;
+  // Rows and columns within r of an edge keep their source samples, as in
+  // the whole-image form; the rest is the primitive's median, which reads
+  // the source in place.
+  const int fy0 = std::max(y0, r), fy1 = std::min(y1, height - r);
+  const bool interior = width > 2 * r && fy1 > fy0;
+  for (int y = y0; y < y1; ++y) {
+    if (interior && y >= fy0 && y < fy1) continue;
+    std::memcpy(RowAt(out, outStep, y - y0), RowAt(src, srcStep, y), static_cast<size_t>(width));
+  }
+  if (!interior) return;
+  constexpr const char* kPrimitiveWhere = "IntelFilters::FilterMedianRows::ippiFilterMedian_8u_C1R";
+  uint8_t* to = RowAt(out, outStep, fy0 - y0);
+  detail::GuardForeign(kPrimitiveWhere, [&] {
+    detail::CheckStatus(CallMedian(RowAt(src, srcStep, fy0) + r, srcStep, to + r, outStep,
+                                   IppiSize{width - 2 * r, fy1 - fy0}, IppiSize{maskSize, maskSize},
+                                   IppiPoint{r, r}),
+                        kPrimitiveWhere);
+  });
+  for (int y = fy0; y < fy1; ++y) {
+    const uint8_t* s = RowAt(src, srcStep, y);
+    uint8_t* d = RowAt(out, outStep, y - y0);
+    for (int x = 0; x < r; ++x) {
+      d[x] = s[x];
+      d[width - 1 - x] = s[width - 1 - x];
+    }
+  }
+}
+
 void IntelFilters::FilterMedianC1(const uint8_t* src, int srcStep, uint8_t* dst, int dstStep,
                                   int width, int height, int maskSize) {
   FilterMedianC1(src, srcStep, dst, dstStep, width, height, maskSize, 0, 0, width - 1, height - 1);

@@ -29,6 +29,14 @@ class IntelFilters {
                              int height, int maskSize);
   static void FilterMedianC1(const uint16_t* src, int srcStep, uint16_t* dst, int dstStep,
                              int width, int height, int maskSize);
+
+  // Rows y0 .. y0 + rows - 1 of the whole-image form's result, written to
+  // out (its first row is row y0), for a caller that uses a few rows at a
+  // time while they are in the cache. Runs on the calling thread's thread
+  // count like the whole-image form. Code 5 for a null buffer, code 8 for
+  // rows outside the image, code 11 for an even or non-positive mask.
+  static void FilterMedianRows(const uint8_t* src, int srcStep, int width, int height, int maskSize,
+                               int y0, int rows, uint8_t* out, int outStep);
 };
 
 }  // namespace KelvoLibImageProcessing

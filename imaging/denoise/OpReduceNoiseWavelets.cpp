@@ -237,10 +237,11 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
   constexpr const char* kWhere = "OpReduceNoiseWavelets::Execute";
   const size_t planeSize = static_cast<size_t>(area_);
   const int planeStride = width_ * static_cast<int>(sizeof(T));
-  // Type 0 keeps two more planes: the chroma medians go straight to planes 3
-  // and 4 and the luminance result to plane 2 once its chroma is filtered,
-  // so planes 2 to 4 are the output, in order.
-  const bool chromaMedian = reductionType_ == LumThresholdChromaMedian;
+  // Type 0 on 16-bit samples keeps two more planes: the chroma medians go
+  // straight to planes 3 and 4 and the luminance result to plane 2 once its
+  // chroma is filtered, so planes 2 to 4 are the output, in order. 8-bit
+  // samples need neither (see below).
+  const bool chromaMedian = reductionType_ == LumThresholdChromaMedian && sizeof(T) == 2;
   kelvo::memory::BlockArray<T> planar =
       kelvo::memory::AllocateArray<T>((chromaMedian ? 5 : 3) * planeSize);
   if (!planar) throw IPException(ErrorCode::kAllocationFailed, kWhere);
@@ -269,30 +270,38 @@ void OpReduceNoiseWavelets::ExecuteTyped(const BitmapData* source, BitmapData* d
 
   switch (reductionType_) {
     case LumThresholdChromaMedian: {
-      for (int c = 1; c < 3; ++c) {
-        IntelFilters::FilterMedianC1(planes[c], planeStride, planes[0] + (c + 2) * planeSize,
-                                     planeStride, width_, height_, chromaMedianSize_);
-      }
       // The luminance rows go to the destination as the synthesis finishes
       // each block of them, while they are in the cache, instead of in a
       // pass of their own once the plane is complete. The source was read
       // whole by the conversion above, so the destination may be it.
-      result = planes[0] + 2 * planeSize;
       const int dstStride = destination->GetStride();
       uint8_t* const dst = destination->GetData();
       if constexpr (sizeof(T) == 1) {
         // 8-bit luminance goes to the conversion as the synthesis's floats,
-        // rounded on the way, without a plane of its own.
-        const Wavelets::FloatRowsDone toBgr = [&](int y0, int rows, const float* y, int step) {
-          const size_t at = static_cast<size_t>(y0) * width_;
-          detail::FloatYCbCrRowsToRgb8(rows, y, step, planes[0] + 3 * planeSize + at,
-                                       planes[0] + 4 * planeSize + at, planeStride,
+        // rounded on the way, without a plane of its own; the chroma medians
+        // of the same rows are taken there too, into the synthesis's scratch
+        // rows, which stay in the cache, so they need no planes either and
+        // run in the synthesis's bands rather than in passes of their own.
+        const Wavelets::FloatRowsDone toBgr = [&](int y0, int rows, const float* y, int step,
+                                                  uint8_t* chroma) {
+          const size_t n = static_cast<size_t>(rows) * width_;
+          for (int c = 1; c < 3; ++c) {
+            IntelFilters::FilterMedianRows(planes[c], planeStride, width_, height_,
+                                           chromaMedianSize_, y0, rows, chroma + (c - 1) * n,
+                                           planeStride);
+          }
+          detail::FloatYCbCrRowsToRgb8(rows, y, step, chroma, chroma + n, planeStride,
                                        dst + static_cast<ptrdiff_t>(y0) * dstStride, dstStride,
                                        width_);
         };
-        ProcessChannel(planes[0], result, 0, thresholds_[0].get(), nullptr, &toBgr);
+        ProcessChannel(planes[0], planes[0], 0, thresholds_[0].get(), nullptr, &toBgr, 2 * width_);
         return;
       }
+      for (int c = 1; c < 3; ++c) {
+        IntelFilters::FilterMedianC1(planes[c], planeStride, planes[0] + (c + 2) * planeSize,
+                                     planeStride, width_, height_, chromaMedianSize_);
+      }
+      result = planes[0] + 2 * planeSize;
       const std::function<void(int, int)> toBgr = [&](int y0, int rows) {
         const T* in = result + static_cast<size_t>(y0) * width_;
         uint8_t* out = dst + static_cast<ptrdiff_t>(y0) * dstStride;
@@ -341,7 +350,8 @@ template <class T>
 void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
                                            const float* planeThresholds,
                                            const std::function<void(int y0, int rows)>* done,
-                                           const Wavelets::FloatRowsDone* floats) {
+                                           const Wavelets::FloatRowsDone* floats,
+                                           int scratchPerRow) {
   constexpr const char* kWhere = "OpReduceNoiseWavelets::ProcessChannel";
   // The built-in thresholds are in 12-bit units; 8-bit samples under type 2
   // use them divided by 16.
@@ -368,7 +378,7 @@ void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
       ProcessWaveletLevelMedian(detail, bw, bh, planeThresholds + 3 * k);
     }
     if (floats != nullptr) {
-      wavelets.ReconstructRows(width_, height_, *floats);
+      wavelets.ReconstructRows(width_, height_, *floats, scratchPerRow);
       return;
     }
     wavelets.ReconstructSamples(out, planeStride, width_, height_);
@@ -384,7 +394,7 @@ void OpReduceNoiseWavelets::ProcessChannel(const T* plane, T* out, int channel,
   wavelets.SetDetailShrink(planeThresholds, softThreshold_ == 1);
   wavelets.DecomposeSamples(plane, planeStride, width_, height_);
   if (floats != nullptr) {
-    wavelets.ReconstructRows(width_, height_, *floats);
+    wavelets.ReconstructRows(width_, height_, *floats, scratchPerRow);
   } else if (done != nullptr) {
     wavelets.ReconstructSamples(out, planeStride, width_, height_, Wavelets::RowEdit(), *done);
   } else {

@@ -130,12 +130,12 @@ class OpReduceNoiseWavelets {
   void ExecuteTyped(const BitmapData* source, BitmapData* destination);
   // plane in, out: the result (may be plane). done, when set, is told of
   // every block of finished rows of out (thresholded channels only);
-  // floats, when set, gets the rows as floats instead and out is not
-  // written.
+  // floats, when set, gets the rows as floats instead, with scratchPerRow
+  // bytes a row of scratch, and out is not written.
   template <class T>
   void ProcessChannel(const T* plane, T* out, int channel, const float* planeThresholds,
                       const std::function<void(int y0, int rows)>* done = nullptr,
-                      const Wavelets::FloatRowsDone* floats = nullptr);
+                      const Wavelets::FloatRowsDone* floats = nullptr, int scratchPerRow = 0);
   template <class T>
   void ProcessChannelAdaptive(T* plane, int channel, const float* dark, const float* bright);
   void ProcessWaveletLevelMedian(float* const band[3], int bw, int bh,

@@ -205,6 +205,41 @@ int LevelZeroPosition(int j, int size, int margin, int method) {
 // row block: 16 output rows of a frame stay in the cache until converted.
 constexpr int kSynthesisBlockRows = 8;
 
+// The calling pool thread's slot for the level-0 synthesis's row blocks
+// (and its caller's scratch), kept from one band and call to the next: a
+// slot allocated for every band is given back to the system by a pool
+// thread's allocator and faulted in again by the next band. Held by one
+// band at a time; get() is null while another holds it, beyond two
+// megabytes, or when memory is short.
+class PoolThreadSlot {
+ public:
+  explicit PoolThreadSlot(size_t bytes) noexcept {
+    if (held_ || bytes == 0 || bytes > (size_t{2} << 20)) return;
+    if (size_ < bytes) {
+      slot_ = kelvo::memory::AllocateArray<unsigned char>(bytes);
+      size_ = slot_ ? bytes : 0;
+      if (!slot_) return;
+    }
+    held_ = true;
+    mine_ = true;
+  }
+  ~PoolThreadSlot() {
+    if (mine_) held_ = false;
+  }
+  PoolThreadSlot(const PoolThreadSlot&) = delete;
+  PoolThreadSlot& operator=(const PoolThreadSlot&) = delete;
+  unsigned char* get() const noexcept { return mine_ ? slot_.get() : nullptr; }
+
+ private:
+  static thread_local kelvo::memory::BlockArray<unsigned char> slot_;
+  static thread_local size_t size_;
+  static thread_local bool held_;
+  bool mine_ = false;
+};
+thread_local kelvo::memory::BlockArray<unsigned char> PoolThreadSlot::slot_;
+thread_local size_t PoolThreadSlot::size_ = 0;
+thread_local bool PoolThreadSlot::held_ = false;
+
 // The synthesis is local: output samples 2u, 2u + 1 read band samples
 // u + readLo .. u + readHi. So, starting from the level-0 interior the
 // caller receives, each level only needs to synthesise the part of its
@@ -648,15 +683,18 @@ void Wavelets::ReconstructSamples(uint16_t* destination, int stride, int width, 
                   done ? &done : nullptr);
 }
 
-void Wavelets::ReconstructRows(int width, int height, const FloatRowsDone& done) {
+void Wavelets::ReconstructRows(int width, int height, const FloatRowsDone& done,
+                               int scratchPerRow) {
   if (!done) throw IPException(ErrorCode::kNullData, "Wavelets::Reconstruct");
-  ReconstructImpl(static_cast<uint8_t*>(nullptr), width, width, height, nullptr, nullptr, &done);
+  if (scratchPerRow < 0) throw IPException(ErrorCode::kInvalidInput, "Wavelets::Reconstruct");
+  ReconstructImpl(static_cast<uint8_t*>(nullptr), width, width, height, nullptr, nullptr, &done,
+                  scratchPerRow);
 }
 
 template <class T>
 void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height,
                                const RowEdit* edit, const RowsDone* done,
-                               const FloatRowsDone* floats) {
+                               const FloatRowsDone* floats, int scratchPerRow) {
   constexpr const char* kWhere = "Wavelets::Reconstruct";
   if (destination == nullptr && floats == nullptr) {
     throw IPException(ErrorCode::kNullData, kWhere);
@@ -797,11 +835,25 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
         const int blockStep = width * 4;
         const int blocks = (height / 2 + kSynthesisBlockRows - 1) / kSynthesisBlockRows;
         // Blocks b0 .. b1 - 1 with the caller's work buffer or one of their
-        // own; every output row is the same whichever run computes it.
-        const auto run = [&](int b0, int b1, Ipp8u* work, bool editing) {
-          kelvo::memory::BlockArray<float> block =
-              AllocateFloats(2LL * kSynthesisBlockRows * static_cast<long long>(width));
-          if (!block) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+        // own, and a slot for the rows and the caller's scratch; every
+        // output row is the same whichever run computes it.
+        const bool parallel = kelvo::Threads() > 1 && blocks >= 4;
+        // About four bands a thread, as the other parallel loops cut them.
+        const int bands = parallel ? std::min(blocks, 4 * kelvo::Threads()) : 1;
+        const auto roundUp = [](size_t n) { return (n + 63) / 64 * 64; };
+        const size_t rowBytes =
+            roundUp(sizeof(float) * 2 * kSynthesisBlockRows * static_cast<size_t>(width));
+        const size_t slotBytes =
+            rowBytes + roundUp(static_cast<size_t>(scratchPerRow) * 2 * kSynthesisBlockRows);
+        const auto allocateSlot = [&] {
+          kelvo::memory::BlockArray<unsigned char> slot =
+              kelvo::memory::AllocateArray<unsigned char>(slotBytes);
+          if (!slot) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+          return slot;
+        };
+        const auto run = [&](int b0, int b1, Ipp8u* work, bool editing, unsigned char* slot) {
+          float* block = reinterpret_cast<float*>(slot);
+          uint8_t* scratch = slot + rowBytes;
           for (int b = b0; b < b1; ++b) {
             const int y = b * kSynthesisBlockRows;
             const int rows = std::min(kSynthesisBlockRows, height / 2 - y);
@@ -810,19 +862,19 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
                               At(bandOrigin[1], bandStep, offset, offset + y), bandStep,
                               At(bandOrigin[2], bandStep, offset, offset + y), bandStep,
                               At(bandOrigin[3], bandStep, offset, offset + y), bandStep,
-                              IppiSize{width / 2, rows}, block.get(), blockStep, spec.get(), work);
+                              IppiSize{width / 2, rows}, block, blockStep, spec.get(), work);
             if (floats != nullptr) {
-              (*floats)(2 * y, 2 * rows, block.get(), blockStep);
+              (*floats)(2 * y, 2 * rows, block, blockStep, scratch);
               continue;
             }
             for (int r = 0; r < 2 * rows; ++r) {
-              RowFromFloats(RowAt(block.get(), blockStep, r), RowAt(destination, stride, 2 * y + r),
+              RowFromFloats(RowAt(block, blockStep, r), RowAt(destination, stride, 2 * y + r),
                             width);
             }
             if (done != nullptr) (*done)(2 * y, 2 * rows);
           }
         };
-        if (kelvo::Threads() > 1 && blocks >= 4) {
+        if (parallel) {
           // On several threads, bands of blocks run whole, each on one
           // thread; the detail rows are edited first (an edit must run
           // once per row, and neighbouring bands read the same rows).
@@ -835,17 +887,25 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
                                   editRows(0, from + r0, from + r1);
                                 });
           }
-          kelvo::ParallelRows(blocks, 1, [&](int b0, int b1) {
+          kelvo::ParallelRows(bands, 1, [&](int s0, int s1) {
             kelvo::ScopedThreads one(1);
             detail::IppsBuffer<Ipp8u> own(ippsMalloc_8u(bufferSize > 0 ? bufferSize : 1));
             if (!own) {
               throw IPException(ErrorCode::kPrimitiveFailed,
                                 "Wavelets::Reconstruct(ippsMalloc_8u)");
             }
-            run(b0, b1, own.get(), false);
+            const PoolThreadSlot kept(slotBytes);
+            kelvo::memory::BlockArray<unsigned char> slot;
+            if (kept.get() == nullptr) slot = allocateSlot();
+            for (int s = s0; s < s1; ++s) {
+              run(static_cast<int>(static_cast<long>(blocks) * s / bands),
+                  static_cast<int>(static_cast<long>(blocks) * (s + 1) / bands), own.get(), false,
+                  kept.get() != nullptr ? kept.get() : slot.get());
+            }
           });
         } else {
-          run(0, blocks, buffer.get(), true);
+          const kelvo::memory::BlockArray<unsigned char> slot = allocateSlot();
+          run(0, blocks, buffer.get(), true, slot.get());
         }
       }
       break;
@@ -872,7 +932,10 @@ void Wavelets::ReconstructImpl(T* destination, int stride, int width, int height
       ippiCopy_32f_C1R(temp.get(), 2 * bw0 * 4, target, targetStep, IppiSize{w, h});
     }
     if (k == 0 && floats != nullptr) {
-      (*floats)(0, height, At(output.get(), w * 4, margin_, margin_), w * 4);
+      kelvo::memory::BlockArray<uint8_t> scratch = kelvo::memory::AllocateArray<uint8_t>(
+          static_cast<size_t>(scratchPerRow) * static_cast<size_t>(height));
+      if (!scratch) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+      (*floats)(0, height, At(output.get(), w * 4, margin_, margin_), w * 4, scratch.get());
     } else if (k == 0) {
       for (int y = 0; y < height; ++y) {
         RowFromFloats(At(output.get(), w * 4, margin_, margin_ + y), RowAt(destination, stride, y),

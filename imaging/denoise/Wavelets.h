@@ -138,9 +138,12 @@ class Wavelets {
   // floats that would be rounded to samples, and nothing is written: rows
   // y0 .. y0 + rows - 1 (width floats each, step bytes apart) lie at data
   // during the call. For a caller that converts them further while they are
-  // in the cache.
-  using FloatRowsDone = std::function<void(int y0, int rows, const float* data, int step)>;
-  void ReconstructRows(int width, int height, const FloatRowsDone& done);
+  // in the cache. scratch holds rows x scratchPerRow bytes for the call's own
+  // use, not shared with a call running at the same time; the same memory
+  // serves the following calls of the same band while it is in the cache.
+  using FloatRowsDone =
+      std::function<void(int y0, int rows, const float* data, int step, uint8_t* scratch)>;
+  void ReconstructRows(int width, int height, const FloatRowsDone& done, int scratchPerRow = 0);
 
   int GetLevels() const noexcept { return levels_; }
   int GetWaveletType() const noexcept { return waveletType_; }
@@ -155,7 +158,8 @@ class Wavelets {
   void DecomposeImpl(const T* source, int stride, int width, int height);
   template <class T>
   void ReconstructImpl(T* destination, int stride, int width, int height, const RowEdit* edit,
-                       const RowsDone* done = nullptr, const FloatRowsDone* floats = nullptr);
+                       const RowsDone* done = nullptr, const FloatRowsDone* floats = nullptr,
+                       int scratchPerRow = 0);
   void ReleaseOwnedTaps() noexcept;
 
   int levels_ = 0;

@@ -4,6 +4,7 @@
 // HWY_DYNAMIC_DISPATCH.
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "imaging/primitives/wavelet-inl.h"
 
 #if HWY_ONCE
+#include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ParallelRows.h"
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/Threads.h"
@@ -87,32 +89,75 @@ IppStatus Free(void* spec, uint32_t id) {
   return ippStsNoErr;
 }
 
-// Runs run(rowBegin, rowEnd, buffer) on bands of `rows` output rows. The
-// caller's work buffer serves the first band; the others get buffers of
-// their own, and when those cannot be had everything runs as one band.
+// The calling pool thread's work buffer for the bands it runs, kept from
+// one band and call to the next: a buffer allocated for every call is
+// given back to the system and faulted in again by the next. Held by one
+// band at a time; get() is null while another holds it or when memory is
+// short.
+class PoolThreadBuffer {
+ public:
+  explicit PoolThreadBuffer(size_t bytes) noexcept {
+    if (held_) return;
+    if (size_ < bytes) {
+      buffer_ = kelvo::memory::AllocateArray<unsigned char>(bytes);
+      size_ = buffer_ ? bytes : 0;
+      if (!buffer_) return;
+    }
+    held_ = true;
+    mine_ = true;
+  }
+  ~PoolThreadBuffer() {
+    if (mine_) held_ = false;
+  }
+  PoolThreadBuffer(const PoolThreadBuffer&) = delete;
+  PoolThreadBuffer& operator=(const PoolThreadBuffer&) = delete;
+  Ipp8u* get() const noexcept { return mine_ ? buffer_.get() : nullptr; }
+
+ private:
+  static thread_local kelvo::memory::BlockArray<unsigned char> buffer_;
+  static thread_local size_t size_;
+  static thread_local bool held_;
+  bool mine_ = false;
+};
+thread_local kelvo::memory::BlockArray<unsigned char> PoolThreadBuffer::buffer_;
+thread_local size_t PoolThreadBuffer::size_ = 0;
+thread_local bool PoolThreadBuffer::held_ = false;
+
+// Runs run(rowBegin, rowEnd, buffer) on bands of `rows` output rows, at
+// least minRows each (a band repeats some of its neighbour's work). There
+// are up to four bands a thread, so that a thread that is held up (the
+// machine is shared) leaves the other threads bands to take over instead
+// of making them wait. On one band the caller's work buffer serves; on
+// several, each thread's own, and a band that cannot have one runs
+// afterwards with the caller's.
 template <class Run>
-void Bands(int rows, long samplesPerRow, size_t bufferBytes, Ipp8u* callerBuffer, Run run) {
-  const int grain = kelvo::BandRows(samplesPerRow);
-  const int bands = std::min(kelvo::Threads(), rows / std::max(grain, 1));
+void Bands(int rows, long samplesPerRow, int minRows, size_t bufferBytes, Ipp8u* callerBuffer,
+           Run run) {
+  const int grain = std::max(kelvo::BandRows(samplesPerRow), minRows);
+  const int threads = kelvo::Threads();
+  const int bands = threads <= 1 ? 1 : std::min(4 * threads, rows / std::max(grain, 1));
   if (bands <= 1) {
     run(0, rows, callerBuffer);
     return;
   }
-  std::unique_ptr<unsigned char, decltype(&std::free)> extra(
-      static_cast<unsigned char*>(std::malloc(bufferBytes * static_cast<size_t>(bands - 1))),
-      &std::free);
-  if (!extra) {
-    run(0, rows, callerBuffer);
-    return;
-  }
+  const auto begin = [&](int b) { return static_cast<int>(static_cast<long>(rows) * b / bands); };
+  std::atomic<bool> left{false};
+  bool done[4 * 256] = {};  // four bands for each of at most 256 threads
   kelvo::ParallelRows(bands, 1, [&](int b0, int b1) {
+    const PoolThreadBuffer buffer(bufferBytes);
+    if (buffer.get() == nullptr) {
+      left.store(true, std::memory_order_relaxed);
+      return;
+    }
     for (int b = b0; b < b1; ++b) {
-      const int begin = static_cast<int>(static_cast<long>(rows) * b / bands);
-      const int end = static_cast<int>(static_cast<long>(rows) * (b + 1) / bands);
-      run(begin, end,
-          b == 0 ? callerBuffer : extra.get() + bufferBytes * static_cast<size_t>(b - 1));
+      run(begin(b), begin(b + 1), buffer.get());
+      done[b] = true;
     }
   });
+  if (!left.load(std::memory_order_relaxed)) return;
+  for (int b = 0; b < bands; ++b) {
+    if (!done[b]) run(begin(b), begin(b + 1), callerBuffer);
+  }
 }
 
 // The analysis over a source image or over fetched rows.
@@ -169,8 +214,13 @@ IppStatus Forward(const Ipp32f* pSrc, int srcStep, KelvoLibImageProcessing::wave
   const size_t bytes = KelvoLibImageProcessing::wavelet::MakeFwdLayout(job.low, job.high).Bytes();
   // A band's output rows depend only on source rows, never on the rows of
   // another band, so the bands may run at once.
-  Bands(area.y1 - area.y0, 8L * (area.x1 - area.x0) * (job.low.length + job.high.length), bytes,
-        pBuffer, [&](int begin, int end, Ipp8u* buffer) {
+  // Each band computes the row outputs of the source rows its first output
+  // row reads, which the band above computes as well: bands have several
+  // times as many rows as those.
+  const int shared = KelvoLibImageProcessing::wavelet::ReachHi(job.low, job.high) -
+                     KelvoLibImageProcessing::wavelet::ReachLo(job.low, job.high) + 1;
+  Bands(area.y1 - area.y0, 8L * (area.x1 - area.x0) * (job.low.length + job.high.length),
+        4 * shared, bytes, pBuffer, [&](int begin, int end, Ipp8u* buffer) {
           KelvoLibImageProcessing::wavelet::FwdJob part = job;
           part.rowBegin = job.rowBegin + begin;
           part.rowEnd = job.rowBegin + end;
@@ -284,7 +334,7 @@ IppStatus ippiWTInv_32f_C1R(const Ipp32f* pApproxSrc, int approxStep, const Ipp3
   job.low = s->Low();
   job.high = s->High();
   const size_t bytes = KelvoLibImageProcessing::wavelet::MakeInvLayout(job.low, job.high).Bytes();
-  Bands(2 * job.bh, 2L * job.bw * (job.low.length + job.high.length), bytes, pBuffer,
+  Bands(2 * job.bh, 2L * job.bw * (job.low.length + job.high.length), 1, bytes, pBuffer,
         [&](int begin, int end, Ipp8u* buffer) {
           KelvoLibImageProcessing::wavelet::InvJob part = job;
           part.rowBegin = begin;

@@ -11,6 +11,7 @@
 #include "imaging/core/IPException.h"
 #include "imaging/denoise/IntelFilters.h"
 #include "imaging/denoise/UtilitiesFloat.h"
+#include "imaging/primitives/Threads.h"
 #include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
@@ -142,6 +143,56 @@ TEST(IntelFiltersMedian, RegionFormWritesOnlyTheRegionAndTheFrame) {
       for (int x = w; x < step; ++x) ASSERT_EQ(dst[y * step + x], 0xEE);
     }
   }
+}
+
+// Any block of rows, taken on its own into a buffer of its own, holds
+// exactly those rows of the whole-image median: at the top and bottom
+// edges, inside, and where the image is too narrow or short for any mask
+// to fit; on several threads as on one.
+TEST(IntelFiltersMedian, RowBlocksMatchTheWholeImage) {
+  uint32_t state = 17;
+  struct Size {
+    int w, h;
+  };
+  for (const Size size : {Size{70, 37}, Size{4, 9}, Size{9, 3}}) {
+    const int w = size.w, h = size.h, step = w + 5;
+    std::vector<uint8_t> src(static_cast<size_t>(step) * h);
+    for (uint8_t& s : src) s = static_cast<uint8_t>(NextRandom(state));
+    for (int mask : {1, 3, 5, 7}) {
+      std::vector<uint8_t> whole(src.size(), 0);
+      IntelFilters::FilterMedianC1(src.data(), step, whole.data(), step, w, h, mask);
+      for (int threads : {1, 2}) {
+        kelvo::ScopedThreads scope(threads);
+        for (int rows : {1, 2, 5, 16, h}) {
+          for (int y0 = 0; y0 + rows <= h; y0 += std::max(1, rows / 2 + 1)) {
+            const int outStep = w + 2;
+            std::vector<uint8_t> out(static_cast<size_t>(outStep) * rows, 0xEE);
+            IntelFilters::FilterMedianRows(src.data(), step, w, h, mask, y0, rows, out.data(),
+                                           outStep);
+            for (int y = 0; y < rows; ++y) {
+              for (int x = 0; x < outStep; ++x) {
+                const int expected = x < w ? whole[(y0 + y) * step + x] : 0xEE;
+                ASSERT_EQ(out[y * outStep + x], expected)
+                    << w << "x" << h << " mask " << mask << " rows " << y0 << "+" << rows << " at "
+                    << x << "," << y0 + y;
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+  std::vector<uint8_t> src(64, 1), out(64, 0);
+  const Failures fails("IntelFilters::FilterMedianRows");
+  EXPECT_TRUE(
+      fails([&] { IntelFilters::FilterMedianRows(nullptr, 8, 8, 8, 3, 0, 1, out.data(), 8); }, 5));
+  EXPECT_TRUE(fails(
+      [&] { IntelFilters::FilterMedianRows(src.data(), 8, 8, 8, 3, 7, 2, out.data(), 8); }, 8));
+  EXPECT_TRUE(fails(
+      [&] { IntelFilters::FilterMedianRows(src.data(), 8, 8, 8, 3, -1, 2, out.data(), 8); }, 8));
+  EXPECT_TRUE(fails(
+      [&] { IntelFilters::FilterMedianRows(src.data(), 8, 8, 8, 4, 0, 2, out.data(), 8); }, 11));
+  EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t v) { return v == 0; }));
 }
 
 TEST(IntelFiltersMedian, SixteenBitClampsTheWholeImageTo12Bits) {
