@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "imaging/analysis/detail/RunEnd.h"
 #include "imaging/core/IPException.h"
 #include "imaging/primitives/ImageView.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -62,6 +64,60 @@ int RunEnd(const uint8_t* row, int x, int width, bool maskCompare) noexcept {
     return width;
   }
 }
+
+// The ends of the runs of every row (RunEnd from each run's start to the
+// row's end), found in bands of rows on the library's threads: where a
+// run ends depends on its row alone. The labelling, which must go in row
+// order, then only walks them.
+class RowRunEnds {
+ public:
+  template <class T>
+  void Find(const uint8_t* base, int stride, int width, int height, bool maskCompare) {
+    constexpr const char* kWhere = "Regions::Initialize";
+    chunkRows_ = kelvo::BandRows(width);
+    const int chunks = (height + chunkRows_ - 1) / chunkRows_;
+    try {
+      chunks_.resize(static_cast<std::size_t>(chunks));
+    } catch (const std::bad_alloc&) {
+      throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    }
+    first_ = detail::AllocateArray<int32_t>(static_cast<std::size_t>(height));
+    count_ = detail::AllocateArray<int32_t>(static_cast<std::size_t>(height));
+    if (!first_ || !count_) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    kelvo::ParallelRows(chunks, 1, [&](int begin, int end) {
+      for (int c = begin; c < end; ++c) {
+        std::vector<int32_t>& ends = chunks_[static_cast<std::size_t>(c)];
+        const int top = c * chunkRows_;
+        const int bottom = std::min(height, top + chunkRows_);
+        try {
+          for (int y = top; y < bottom; ++y) {
+            first_[y] = static_cast<int32_t>(ends.size());
+            const uint8_t* row = RowAt(base, stride, y);
+            for (int x = 0; x < width;) {
+              x = RunEnd<T>(row, x + 1, width, maskCompare);
+              ends.push_back(x);
+            }
+            count_[y] = static_cast<int32_t>(ends.size()) - first_[y];
+          }
+        } catch (const std::bad_alloc&) {
+          throw IPException(ErrorCode::kAllocationFailed, kWhere);
+        }
+      }
+    });
+  }
+
+  // Row y's run ends, left to right; the last is the row's width.
+  const int32_t* Row(int y, int& count) const noexcept {
+    count = count_[y];
+    return chunks_[static_cast<std::size_t>(y / chunkRows_)].data() + first_[y];
+  }
+
+ private:
+  int chunkRows_ = 1;
+  std::vector<std::vector<int32_t>> chunks_;
+  kelvo::memory::BlockArray<int32_t> first_;  // per row: its first end in its chunk
+  kelvo::memory::BlockArray<int32_t> count_;  // per row: how many runs
+};
 
 // The provisional labels of one Initialize: the working records and the
 // equivalence classes. A merge makes the root of the lower-numbered label's
@@ -267,13 +323,17 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
     return maskCompare ? ((a == 0) == (b == 0)) : (a == b);
   };
   const uint8_t* base = reinterpret_cast<const uint8_t*>(values);
+  RowRunEnds runEnds;
+  runEnds.Find<T>(base, stride, width, height, maskCompare);
   Segment* seg = segments.get();
   int n = 0;
   rowStart[0] = 0;
   {
     int leftLabel = -1;
-    for (int x = 0; x < width;) {
-      const int end = RunEnd<T>(base, x + 1, width, maskCompare);
+    int ends = 0;
+    const int32_t* rowEnds = runEnds.Row(0, ends);
+    for (int x = 0, e = 0; e < ends; ++e) {
+      const int end = rowEnds[e];
       const int label = labels.New(x, 0, static_cast<int32_t>(ReadValue<T>(base, x)), leftLabel);
       if (end > x + 1) labels.Join(label, x + 1, end, 0);
       seg[n++] = {x, end, label};
@@ -287,8 +347,10 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
     const uint8_t* up = row - stride;
     int u = rowStart[y - 1];
     int leftLabel = -1;
-    for (int x = 0; x < width;) {
-      const int end = RunEnd<T>(row, x + 1, width, maskCompare);
+    int ends = 0;
+    const int32_t* rowEnds = runEnds.Row(y, ends);
+    for (int x = 0, e = 0; e < ends; ++e) {
+      const int end = rowEnds[e];
       const T v = ReadValue<T>(row, x);
       for (int pos = x; pos < end;) {
         while (seg[u].x1 <= pos) ++u;
@@ -326,9 +388,14 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
   labels.FinishRoots();
   CompactRemapToTables(labels.Records(), labels.Count());
 
-  // Every run from its provisional label to that label's final number.
+  // Every run from its provisional label to that label's final number, in
+  // bands of rows.
   const RegionRecord* records = labels.Records();
-  for (int i = 0; i < n; ++i) seg[i].label = records[seg[i].label].rootLabel;
+  kelvo::ParallelRows(height, kelvo::BandRows(width / 8 + 1), [&](int begin, int end) {
+    for (int i = rowStart[begin]; i < rowStart[end]; ++i) {
+      seg[i].label = records[seg[i].label].rootLabel;
+    }
+  });
 
   if (speckCount_ > 0) {
     // Specks take the number of their left, else upper, neighbour when that

@@ -125,6 +125,9 @@ class SkinMap {
   int FindSkin(const uint8_t* pixels, int stride, float meanLuminance, float lumFactor,
                float lumLow, float lumHigh, uint8_t* lum, std::size_t lumStep);
   void BuildSkinHistograms(const uint8_t* pixels, int stride);
+  // The areas' mean luminances and deviations, computed on first use from
+  // the cleaned mask.
+  void ComputeMoments() const;
   int ClipLevel(const uint32_t* histogram, int64_t count, const char* where) const;
   int CollectRegions(int minPixels, float brightLevel, std::vector<Box>& boxes,
                      std::vector<int>& pixelCounts, std::vector<float>* means,
@@ -144,8 +147,9 @@ class SkinMap {
   int areaCount_ = -1;
   std::vector<Box> areaBoxes_;
   std::vector<int> areaPixelCounts_;
-  std::vector<float> areaMeans_;
-  std::vector<float> areaStdDevs_;
+  mutable std::vector<float> areaMeans_;
+  mutable std::vector<float> areaStdDevs_;
+  mutable bool momentsDone_ = false;
   int brightestArea_ = -1;
   kelvo::memory::BlockArray<uint32_t> skinLumHistogram_;
   uint32_t skinPixelCount_ = 0;

@@ -108,7 +108,7 @@ TEST(SkinAreasTest, KernelsMatchTheirReferencesOnAwkwardSizesAndBoxes) {
       }
 
       // A choice of the kept regions, each painted in a box of its own
-      // that may cut it or lie beside it, over the mask it was found in.
+      // that may cut it or lie beside it, over the values it was found in.
       const int kept = runs.GetRegionCount();
       std::vector<uint8_t> chosen(static_cast<std::size_t>(kept) + 1);
       std::vector<detail::AreaBox> boxes = Boxes(width, height, rng);
@@ -123,7 +123,8 @@ TEST(SkinAreasTest, KernelsMatchTheirReferencesOnAwkwardSizesAndBoxes) {
                                          label, expected.data());
         }
       }
-      std::vector<uint8_t> painted = p.mask;
+      std::vector<uint8_t> painted = p.values;
+      painted.resize(p.mask.size(), kSentinel);
       detail::PaintChosen(runs, chosen.data(), boxes.data(), painted.data());
       EXPECT_EQ(painted, expected);
     }
