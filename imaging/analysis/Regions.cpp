@@ -65,10 +65,18 @@ int RunEnd(const uint8_t* row, int x, int width, bool maskCompare) noexcept {
   }
 }
 
-// The ends of the runs of every row (RunEnd from each run's start to the
-// row's end), found in bands of rows on the library's threads: where a
-// run ends depends on its row alone. The labelling, which must go in row
-// order, then only walks them.
+// One run of pixels that belong together with their left neighbours: its
+// end (one past its last column) and its pixels' value.
+struct RowRun {
+  int32_t end;
+  int32_t value;
+};
+
+// The runs of every row (RunEnd from each run's start to the row's end),
+// found in bands of rows on the library's threads: where a run ends depends
+// on its row alone. The labelling, which must go in row order, then walks
+// these short lists and never reads the image, whose rows have long left
+// the cache by then.
 class RowRunEnds {
  public:
   template <class T>
@@ -86,7 +94,7 @@ class RowRunEnds {
     if (!first_ || !count_) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     kelvo::ParallelRows(chunks, 1, [&](int begin, int end) {
       for (int c = begin; c < end; ++c) {
-        std::vector<int32_t>& ends = chunks_[static_cast<std::size_t>(c)];
+        std::vector<RowRun>& ends = chunks_[static_cast<std::size_t>(c)];
         const int top = c * chunkRows_;
         const int bottom = std::min(height, top + chunkRows_);
         try {
@@ -94,8 +102,9 @@ class RowRunEnds {
             first_[y] = static_cast<int32_t>(ends.size());
             const uint8_t* row = RowAt(base, stride, y);
             for (int x = 0; x < width;) {
+              const auto value = static_cast<int32_t>(ReadValue<T>(row, x));
               x = RunEnd<T>(row, x + 1, width, maskCompare);
-              ends.push_back(x);
+              ends.push_back({x, value});
             }
             count_[y] = static_cast<int32_t>(ends.size()) - first_[y];
           }
@@ -106,15 +115,15 @@ class RowRunEnds {
     });
   }
 
-  // Row y's run ends, left to right; the last is the row's width.
-  const int32_t* Row(int y, int& count) const noexcept {
+  // Row y's runs, left to right; the last ends at the row's width.
+  const RowRun* Row(int y, int& count) const noexcept {
     count = count_[y];
     return chunks_[static_cast<std::size_t>(y / chunkRows_)].data() + first_[y];
   }
 
  private:
   int chunkRows_ = 1;
-  std::vector<std::vector<int32_t>> chunks_;
+  std::vector<std::vector<RowRun>> chunks_;
   kelvo::memory::BlockArray<int32_t> first_;  // per row: its first end in its chunk
   kelvo::memory::BlockArray<int32_t> count_;  // per row: how many runs
 };
@@ -319,7 +328,7 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
   // changes only where the label above changes, and there it is the merge of
   // the label so far with the one above. Inside such a stretch the
   // per-pixel merges would repeat the same merge and change nothing.
-  const auto together = [maskCompare](T a, T b) noexcept {
+  const auto together = [maskCompare](int32_t a, int32_t b) noexcept {
     return maskCompare ? ((a == 0) == (b == 0)) : (a == b);
   };
   const uint8_t* base = reinterpret_cast<const uint8_t*>(values);
@@ -331,10 +340,10 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
   {
     int leftLabel = -1;
     int ends = 0;
-    const int32_t* rowEnds = runEnds.Row(0, ends);
+    const RowRun* runs = runEnds.Row(0, ends);
     for (int x = 0, e = 0; e < ends; ++e) {
-      const int end = rowEnds[e];
-      const int label = labels.New(x, 0, static_cast<int32_t>(ReadValue<T>(base, x)), leftLabel);
+      const int end = runs[e].end;
+      const int label = labels.New(x, 0, runs[e].value, leftLabel);
       if (end > x + 1) labels.Join(label, x + 1, end, 0);
       seg[n++] = {x, end, label};
       leftLabel = label;
@@ -343,27 +352,28 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
     rowStart[1] = n;
   }
   for (int y = 1; y < height; ++y) {
-    const uint8_t* row = RowAt(base, stride, y);
-    const uint8_t* up = row - stride;
     int u = rowStart[y - 1];
     int leftLabel = -1;
-    int ends = 0;
-    const int32_t* rowEnds = runEnds.Row(y, ends);
+    int ends = 0, upEnds = 0;
+    const RowRun* runs = runEnds.Row(y, ends);
+    const RowRun* upRuns = runEnds.Row(y - 1, upEnds);
+    int a = 0;
     for (int x = 0, e = 0; e < ends; ++e) {
-      const int end = rowEnds[e];
-      const T v = ReadValue<T>(row, x);
+      const int end = runs[e].end;
+      const int32_t v = runs[e].value;
       for (int pos = x; pos < end;) {
         while (seg[u].x1 <= pos) ++u;
+        while (upRuns[a].end <= pos) ++a;
         const Segment above = seg[u];
         const int stop = std::min(end, above.x1);
-        const bool withUp = together(v, ReadValue<T>(up, pos));
+        const bool withUp = together(v, upRuns[a].value);
         int label;
         if (pos == x) {
           if (withUp) {
             label = above.label;
             labels.Join(label, pos, stop, y);
           } else {
-            label = labels.New(pos, y, static_cast<int32_t>(v), pos == 0 ? above.label : leftLabel);
+            label = labels.New(pos, y, v, pos == 0 ? above.label : leftLabel);
             if (stop > pos + 1) labels.Join(label, pos + 1, stop, y);
           }
           seg[n++] = {pos, stop, label};
