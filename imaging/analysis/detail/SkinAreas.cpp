@@ -52,6 +52,9 @@ void PaintChosen(const Regions& regions, const uint8_t* chosen, const AreaBox* b
                  uint8_t* mask) {
   const int width = regions.GetWidth();
   const RegionRecord* records = regions.GetRegions();
+  // A speck taken in by a region keeps its own value, so only without
+  // specks does a run of a region of value 0 hold nothing but clear bytes.
+  const bool clearGround = regions.GetSpeckCount() == 0;
   // Rows are independent; each band rewrites its own.
   kelvo::ParallelRows(regions.GetHeight(), kelvo::BandRows(width), [&](int begin, int end) {
     for (int y = begin; y < end; ++y) {
@@ -59,12 +62,14 @@ void PaintChosen(const Regions& regions, const uint8_t* chosen, const AreaBox* b
       int count = 0;
       const RegionRun* runs = regions.GetRuns(y, count);
       // The runs cover the row: each writes its own bytes, clear around the
-      // part inside its region's box when the region is chosen. A kept
-      // region of value 0 is clear in the mask already, and is never
-      // chosen: most of a frame is passed over that way.
+      // part inside its region's box when the region is chosen. A region
+      // of value 0 that is not chosen is clear in the mask already: most
+      // of a frame is passed over that way.
       for (int i = 0; i < count; ++i) {
         const RegionRun& r = runs[i];
-        if (r.label >= 0 && chosen[r.label] == 0 && records[r.label].value == 0) continue;
+        if (clearGround && r.label >= 0 && chosen[r.label] == 0 && records[r.label].value == 0) {
+          continue;
+        }
         int x0 = r.x1, x1 = r.x1;
         if (r.label >= 0 && chosen[r.label] != 0) {
           const AreaBox& b = boxes[r.label];

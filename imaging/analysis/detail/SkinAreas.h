@@ -29,7 +29,8 @@ struct AreaBox {
 // pixel. chosen and boxes have an entry for every kept region. The mask
 // must be clear wherever the labelled values were 0 (typically it is the
 // mask the regions were found in, which may be the one rewritten): the
-// pixels of a kept region of value 0 that is not chosen are not written.
+// pixels of a kept region of value 0 that is not chosen are not written
+// unless the labelling had specks.
 // Rows go in bands on the library's threads.
 void PaintChosen(const Regions& regions, const uint8_t* chosen, const AreaBox* boxes,
                  uint8_t* mask);
