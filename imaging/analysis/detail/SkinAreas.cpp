@@ -53,7 +53,7 @@ void PaintChosen(const Regions& regions, const uint8_t* chosen, const AreaBox* b
   const int width = regions.GetWidth();
   const RegionRecord* records = regions.GetRegions();
   // A speck taken in by a region keeps its own value, so only without
-  // specks does a run of a region of value 0 hold nothing but clear bytes.
+  // specks do a region's runs hold nothing but its value.
   const bool clearGround = regions.GetSpeckCount() == 0;
   // Rows are independent; each band rewrites its own.
   kelvo::ParallelRows(regions.GetHeight(), kelvo::BandRows(width), [&](int begin, int end) {
@@ -62,14 +62,14 @@ void PaintChosen(const Regions& regions, const uint8_t* chosen, const AreaBox* b
       int count = 0;
       const RegionRun* runs = regions.GetRuns(y, count);
       // The runs cover the row: each writes its own bytes, clear around the
-      // part inside its region's box when the region is chosen. A region
-      // of value 0 that is not chosen is clear in the mask already: most
-      // of a frame is passed over that way.
+      // part inside its region's box when the region is chosen. Bytes
+      // that already hold what would be written are left: a region of
+      // value 0 that is not chosen (most of a frame), and the part inside
+      // the box of a chosen region of value 255.
       for (int i = 0; i < count; ++i) {
         const RegionRun& r = runs[i];
-        if (clearGround && r.label >= 0 && chosen[r.label] == 0 && records[r.label].value == 0) {
-          continue;
-        }
+        const int32_t value = r.label >= 0 && clearGround ? records[r.label].value : -1;
+        if (value == 0 && chosen[r.label] == 0) continue;
         int x0 = r.x1, x1 = r.x1;
         if (r.label >= 0 && chosen[r.label] != 0) {
           const AreaBox& b = boxes[r.label];
@@ -79,7 +79,7 @@ void PaintChosen(const Regions& regions, const uint8_t* chosen, const AreaBox* b
           }
         }
         std::memset(row + r.x0, 0, static_cast<std::size_t>(x0 - r.x0));
-        std::memset(row + x0, 0xFF, static_cast<std::size_t>(x1 - x0));
+        if (value != 255) std::memset(row + x0, 0xFF, static_cast<std::size_t>(x1 - x0));
         std::memset(row + x1, 0, static_cast<std::size_t>(r.x1 - x1));
       }
     }

@@ -27,11 +27,11 @@ struct AreaBox {
 // `regions` (Regions::InitializeRuns): 255 for a pixel whose label L is
 // chosen (chosen[L] != 0) and that lies inside boxes[L], 0 for every other
 // pixel. chosen and boxes have an entry for every kept region. The mask
-// must be clear wherever the labelled values were 0 (typically it is the
-// mask the regions were found in, which may be the one rewritten): the
-// pixels of a kept region of value 0 that is not chosen are not written
-// unless the labelling had specks.
-// Rows go in bands on the library's threads.
+// must hold the labelled values themselves wherever they were 0 or 255
+// (typically it is the mask the regions were found in, which may be the one
+// rewritten): unless the labelling had specks, bytes that already hold what
+// would be written are not written. Rows go in bands on the library's
+// threads.
 void PaintChosen(const Regions& regions, const uint8_t* chosen, const AreaBox* boxes,
                  uint8_t* mask);
 

@@ -111,11 +111,14 @@ TEST(SkinAreasTest, KernelsMatchTheirReferencesOnAwkwardSizesAndBoxes) {
 
       // A choice of the kept regions, each painted in a box of its own
       // that may cut it or lie beside it, over the values it was found in;
-      // then single set pixels on a clear ground with a minimum that makes
-      // them specks, which the ground (a region of value 0) takes in.
+      // then scattered set pixels (255) on a clear ground, and the same with
+      // a minimum that makes single pixels specks, which the ground (a
+      // region of value 0) takes in.
       std::vector<uint8_t> sparse(p.values.size(), 0);
       for (uint8_t& v : sparse) v = rng() % 9 == 0 ? 255 : 0;
-      for (const auto& [minSize, values] : {std::pair{2, &p.values}, std::pair{200, &std::as_const(sparse)}}) {
+      for (const auto& [minSize, values] :
+           {std::pair{2, &p.values}, std::pair{2, &std::as_const(sparse)},
+            std::pair{200, &std::as_const(sparse)}}) {
         SCOPED_TRACE(::testing::Message() << "minSize " << minSize);
         Regions paintMap(width, height, values->data(), width, minSize, false);
         Regions paintRuns;
