@@ -398,14 +398,9 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
   labels.FinishRoots();
   CompactRemapToTables(labels.Records(), labels.Count());
 
-  // Every run from its provisional label to that label's final number, in
-  // bands of rows.
+  // Every run from its provisional label to that label's final number.
   const RegionRecord* records = labels.Records();
-  kelvo::ParallelRows(height, kelvo::BandRows(width / 8 + 1), [&](int begin, int end) {
-    for (int i = rowStart[begin]; i < rowStart[end]; ++i) {
-      seg[i].label = records[seg[i].label].rootLabel;
-    }
-  });
+  for (int i = 0; i < n; ++i) seg[i].label = records[seg[i].label].rootLabel;
 
   if (speckCount_ > 0) {
     // Specks take the number of their left, else upper, neighbour when that
