@@ -93,6 +93,12 @@ class RowRunEnds {
     count_ = detail::AllocateArray<int32_t>(static_cast<std::size_t>(height));
     if (!first_ || !count_) throw IPException(ErrorCode::kAllocationFailed, kWhere);
     kelvo::ParallelRows(chunks, 1, [&](int begin, int end) {
+      std::vector<int32_t> rowEnds;
+      try {
+        if constexpr (sizeof(T) == 1) rowEnds.resize(static_cast<std::size_t>(width));
+      } catch (const std::bad_alloc&) {
+        throw IPException(ErrorCode::kAllocationFailed, kWhere);
+      }
       for (int c = begin; c < end; ++c) {
         std::vector<RowRun>& ends = chunks_[static_cast<std::size_t>(c)];
         const int top = c * chunkRows_;
@@ -101,10 +107,17 @@ class RowRunEnds {
           for (int y = top; y < bottom; ++y) {
             first_[y] = static_cast<int32_t>(ends.size());
             const uint8_t* row = RowAt(base, stride, y);
-            for (int x = 0; x < width;) {
-              const auto value = static_cast<int32_t>(ReadValue<T>(row, x));
-              x = RunEnd<T>(row, x + 1, width, maskCompare);
-              ends.push_back({x, value});
+            if constexpr (sizeof(T) == 1) {
+              const int count = detail::RowRunEndsBytes(row, width, maskCompare, rowEnds.data());
+              for (int k = 0, x = 0; k < count; x = rowEnds[static_cast<std::size_t>(k++)]) {
+                ends.push_back({rowEnds[static_cast<std::size_t>(k)], row[x]});
+              }
+            } else {
+              for (int x = 0; x < width;) {
+                const auto value = static_cast<int32_t>(ReadValue<T>(row, x));
+                x = RunEnd<T>(row, x + 1, width, maskCompare);
+                ends.push_back({x, value});
+              }
             }
             count_[y] = static_cast<int32_t>(ends.size()) - first_[y];
           }

@@ -244,6 +244,20 @@ TEST(RegionsReferenceTest, RunEndFinderMatchesThePlainScanOnEveryTarget) {
           broken += want < width;
         }
       }
+      // The whole row's ends at once: the chain of single finds from 0,
+      // and nothing written past the row's width.
+      for (const bool mask : {false, true}) {
+        std::vector<int32_t> want;
+        for (int x = 0; x < width;) {
+          x = reference::RunEndBytesReference(row.data(), x + 1, width, mask);
+          want.push_back(x);
+        }
+        std::vector<int32_t> ends(static_cast<std::size_t>(width) + 4, -7);
+        const int count = detail::RowRunEndsBytes(row.data(), width, mask, ends.data());
+        ASSERT_EQ(std::vector<int32_t>(ends.begin(), ends.begin() + count), want)
+            << "width " << width << " mask " << mask;
+        EXPECT_EQ(ends[static_cast<std::size_t>(width)], -7);
+      }
     }
   });
   EXPECT_GT(broken, checked / 4);
