@@ -32,6 +32,30 @@ inline void Fetch(const void* p) {
 
 }  // namespace
 
+void PrefetchMarked(const uint8_t* mask, int width, const uint8_t* pixels, const uint8_t* lum) {
+  constexpr int kGroup = 64;
+  for (int x = 0; x < width; x += kGroup) {
+    const int n = std::min(kGroup, width - x);
+    uint64_t any = 0;
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+      uint64_t eight;
+      std::memcpy(&eight, mask + x + i, 8);
+      any |= eight;
+    }
+    for (; i < n; ++i) any |= mask[x + i];
+    if (any == 0) continue;
+    const uint8_t* p = pixels + 3 * static_cast<std::size_t>(x);
+    const int bytes = 3 * n;
+    for (int b = 0; b < bytes; b += 64) Fetch(p + b);
+    Fetch(p + bytes - 1);
+    if (lum != nullptr) {
+      Fetch(lum + x);
+      Fetch(lum + x + n - 1);
+    }
+  }
+}
+
 // The part of each run of `label` in the rows and columns of the box, as
 // [x0, x1) column ranges of row y.
 template <class Visit>
@@ -167,13 +191,9 @@ uint32_t SkinHistograms(const uint8_t* mask, const uint8_t* lum, const uint8_t* 
     const uint8_t* m = mask + RowStart(width, y);
     const uint8_t* l = lum + RowStart(width, y);
     const uint8_t* p = RowAt(pixels, strideBytes, y);
-    // The next row's mask is read beside this one's, and where it holds
-    // skin its pixels and luminances are asked for a row ahead: the loop
-    // skips most of a frame, so the hardware never sees a stream to fetch.
-    const bool ahead = y + 1 < height;
-    const uint8_t* nextMask = m + width;
-    const uint8_t* nextPixels = ahead ? RowAt(pixels, strideBytes, y + 1) : p;
-    const uint8_t* nextLum = l + width;
+    if (y + 1 < height) {
+      PrefetchMarked(m + width, width, RowAt(pixels, strideBytes, y + 1), l + width);
+    }
     // Most of a frame is not skin: 32, then eight clear bytes are passed
     // over at once; the eight pixels of any other group are counted without
     // branches, as skin borders make the tests unpredictable.
@@ -189,18 +209,6 @@ uint32_t SkinHistograms(const uint8_t* mask, const uint8_t* lum, const uint8_t* 
     };
     int x = 0;
     for (; x + 32 <= width; x += 32) {
-      if (ahead) {
-        uint64_t next[4];
-        std::memcpy(next, nextMask + x, sizeof next);
-        if ((next[0] | next[1] | next[2] | next[3]) != 0) {
-          const uint8_t* q = nextPixels + 3 * static_cast<std::size_t>(x);
-          Fetch(q);
-          Fetch(q + 64);
-          Fetch(q + 95);
-          Fetch(nextLum + x);
-          Fetch(nextLum + x + 31);
-        }
-      }
       uint64_t words[4];
       std::memcpy(words, m + x, sizeof words);
       if ((words[0] | words[1] | words[2] | words[3]) == 0) continue;

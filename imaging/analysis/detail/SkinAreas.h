@@ -55,6 +55,13 @@ struct LumMoments {
 LumMoments MaskedLuminanceMoments(const uint8_t* mask, const uint8_t* lum, int width, AreaBox box,
                                   float* scratch);
 
+// Asks the cache for the B, G, R bytes of `pixels` (and, when lum is not
+// null, the bytes of lum) under every group of 64 mask bytes of the row that
+// holds a set byte. The loops that visit only marked pixels skip most of a
+// frame, so the hardware never sees a stream to fetch ahead; one row of
+// notice hides the memory latency. Reads nothing but the mask.
+void PrefetchMarked(const uint8_t* mask, int width, const uint8_t* pixels, const uint8_t* lum);
+
 // Histograms of the luminance and of the red sample (byte 2 of each B, G, R
 // pixel of `pixels`, rows strideBytes apart) of the set pixels of the mask;
 // lumHistogram and redHistogram receive 256 counts each. Returns the
