@@ -449,8 +449,7 @@ void SkinMap::ComputeStats() {
           areaPixelCounts_[found] = static_cast<int>(std::min(pixels, boxArea));
           paint(rank, r);
         } else {
-          // A hole in a skin area: how bright the skin around it is is
-          // measured below.
+          // A hole in a skin area; the skin around it is measured below.
           holes.push_back({{r.minX, r.minY, r.maxX, r.maxY}, rank, 0});
         }
       } else if (r.value != 0 && static_cast<float>(r.pixelCount) >= minAreaPixels) {
@@ -488,11 +487,11 @@ void SkinMap::ComputeStats() {
     }
   });
 
-  // The areas' luminance moments wait for the first caller that asks for
-  // them: the snapshot pipeline never does.
   // The skin pixel count is all that is asked of the cleaned mask as a
   // whole; the skin histograms count the same set pixels of it, so no
-  // summed-area table of the frame is built.
+  // summed-area table of the frame is built. The areas' luminance moments
+  // wait for the first caller that asks for them (ComputeMoments): the
+  // snapshot pipeline never does.
   hasPixelCount_ = true;
 }
 

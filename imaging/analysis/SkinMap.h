@@ -23,7 +23,9 @@ class Regions;
 // Luminance of a pixel is L = (B + 2G + R) >> 2.
 //
 // Every failure throws IPException. Initialize and the mask constructor
-// release everything built so far before they throw.
+// release everything built so far before they throw. The area getters
+// compute the areas' moments on first use, so even a const map is read by
+// one thread at a time.
 class SkinMap {
  public:
   // Inclusive corners of a skin area's bounding box.
@@ -63,7 +65,8 @@ class SkinMap {
                   float lumLow, float lumHigh);
 
   // Groups the skin mask into areas, keeps only them, fills bright holes and
-  // measures each area. Once per map.
+  // measures each area (its luminance moments on first use, by the area
+  // getters). Once per map.
   void ComputeStats();
 
   // Share of skin pixels in the cleaned mask; 0 when ComputeStats did not
