@@ -14,6 +14,7 @@
 #include "imaging/core/IPException.h"
 #include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/ParallelRows.h"
+#include "imaging/primitives/Threads.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -29,14 +30,6 @@ void MakeEmpty(RegionRecord& r) noexcept {
   r.pixelCount = 0;
   r.value = -1;
   r.neighbourLabel = -1;
-}
-
-inline void Extend(RegionRecord& r, int x, int y) noexcept {
-  if (x < r.minX) r.minX = x;
-  if (x > r.maxX) r.maxX = x;
-  if (y < r.minY) r.minY = y;
-  if (y > r.maxY) r.maxY = y;
-  r.pixelCount += 1;
 }
 
 template <class T>
@@ -158,37 +151,27 @@ class Labeller {
   RegionRecord* Records() noexcept { return records_; }
   int Count() const noexcept { return count_; }
 
-  int New(int x, int y, int32_t value, int32_t neighbour) {
+  int New(int32_t value, int32_t neighbour) {
     if (count_ >= Regions::kMaxLabels) {
       // Out of labels: every further region collects in the last one.
-      Extend(records_[kOverflowLabel], x, y);
       return kOverflowLabel;
     }
     if (count_ == capacity_ && !Grow(std::min(4 * capacity_, Regions::kMaxLabels))) {
       throw IPException(ErrorCode::kAllocationFailed, "Regions::Initialize");
     }
     const int label = count_++;
+    // The box and the count come from the segments once the rows are done.
     RegionRecord& r = records_[label];
-    r.minX = x;
-    r.maxX = x;
-    r.minY = y;
-    r.maxY = y;
-    r.pixelCount = 1;
+    r.minX = INT32_MAX;
+    r.maxX = -1;
+    r.minY = INT32_MAX;
+    r.maxY = -1;
+    r.pixelCount = 0;
     r.value = value;
     r.neighbourLabel = neighbour;
     r.rootLabel = label;
     links_[label] = {label, 1, label};
     return label;
-  }
-
-  // Pixels x0 .. x1 - 1 of row y, as that many single joins would add them.
-  void Join(int label, int x0, int x1, int y) noexcept {
-    RegionRecord& r = records_[label];
-    if (x0 < r.minX) r.minX = x0;
-    if (x1 - 1 > r.maxX) r.maxX = x1 - 1;
-    if (y < r.minY) r.minY = y;
-    if (y > r.maxY) r.maxY = y;
-    r.pixelCount += x1 - x0;
   }
 
   int Merge(int a, int b) noexcept {
@@ -356,8 +339,7 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
     const RowRun* runs = runEnds.Row(0, ends);
     for (int x = 0, e = 0; e < ends; ++e) {
       const int end = runs[e].end;
-      const int label = labels.New(x, 0, runs[e].value, leftLabel);
-      if (end > x + 1) labels.Join(label, x + 1, end, 0);
+      const int label = labels.New(runs[e].value, leftLabel);
       seg[n++] = {x, end, label};
       leftLabel = label;
       x = end;
@@ -384,15 +366,12 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
         if (pos == x) {
           if (withUp) {
             label = above.label;
-            labels.Join(label, pos, stop, y);
           } else {
-            label = labels.New(pos, y, v, pos == 0 ? above.label : leftLabel);
-            if (stop > pos + 1) labels.Join(label, pos + 1, stop, y);
+            label = labels.New(v, pos == 0 ? above.label : leftLabel);
           }
           seg[n++] = {pos, stop, label};
         } else {
           label = withUp ? labels.Merge(leftLabel, above.label) : leftLabel;
-          labels.Join(label, pos, stop, y);
           // Stretches of one run with one label make one segment.
           if (seg[n - 1].label == label) {
             seg[n - 1].x1 = stop;
@@ -406,6 +385,33 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
       x = end;
     }
     rowStart[y + 1] = n;
+  }
+
+  // Each label's box and pixel count. The segments carry exactly the
+  // pixels, labels and rows that joining every pixel to its label in turn
+  // would add; bounds and sums come out the same in any order, so the
+  // labels are shared out among the library's threads, each scanning every
+  // segment for its own.
+  {
+    RegionRecord* records = labels.Records();
+    const int labelCount = labels.Count();
+    const int tasks = std::max(1, std::min(kelvo::Threads(), labelCount));
+    kelvo::ParallelRows(tasks, 1, [&](int begin, int end) {
+      const auto lo = static_cast<int32_t>(static_cast<long long>(labelCount) * begin / tasks);
+      const auto hi = static_cast<int32_t>(static_cast<long long>(labelCount) * end / tasks);
+      for (int y = 0; y < height; ++y) {
+        for (int i = rowStart[y]; i < rowStart[y + 1]; ++i) {
+          const Segment& g = seg[i];
+          if (g.label < lo || g.label >= hi) continue;
+          RegionRecord& r = records[g.label];
+          r.minX = std::min(r.minX, g.x0);
+          r.maxX = std::max(r.maxX, g.x1 - 1);
+          r.minY = std::min(r.minY, y);
+          r.maxY = std::max(r.maxY, y);
+          r.pixelCount += g.x1 - g.x0;
+        }
+      }
+    });
   }
 
   labels.FinishRoots();
