@@ -21,6 +21,7 @@
 #include "imaging/analysis/SkinMap.h"
 #include "imaging/analysis/SumAreaTable.h"
 #include "imaging/core/BitmapData.h"
+#include "imaging/primitives/Threads.h"
 
 #if KELVO_HAVE_OPENCV
 #include <opencv2/core.hpp>
@@ -171,6 +172,7 @@ void BM_SkinMap(benchmark::State& state) {
   const int h = static_cast<int>(state.range(1));
   bool photo = false;
   const BitmapData frame = SkinFrame(w, h, photo);
+  const kelvo::ScopedThreads threads(static_cast<int>(state.range(2)));
   float fraction = 0.0f;
   for (auto _ : state) {
     SkinMap map;
@@ -184,9 +186,11 @@ void BM_SkinMap(benchmark::State& state) {
   state.SetLabel(photo ? "photo" : "synthetic");
 }
 BENCHMARK(BM_SkinMap)
-    ->ArgNames({"w", "h"})
-    ->Args({640, 480})
-    ->Args({1920, 1080})
+    ->ArgNames({"w", "h", "threads"})
+    ->ArgsProduct({{640}, {480}, {1, 2}})
+    ->ArgsProduct({{1920}, {1080}, {1, 2}})
+    ->ArgsProduct({{4000}, {3000}, {1, 2}})
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
 void BM_ContrastStretch_8u(benchmark::State& state) {

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "imaging/analysis/detail/RunEnd.h"
 #include "imaging/core/IPException.h"
 #include "imaging/primitives/ImageView.h"
+#include "imaging/primitives/ParallelRows.h"
+#include "imaging/primitives/Threads.h"
 
 namespace KelvoLibImageProcessing {
 
@@ -27,14 +30,6 @@ void MakeEmpty(RegionRecord& r) noexcept {
   r.pixelCount = 0;
   r.value = -1;
   r.neighbourLabel = -1;
-}
-
-inline void Extend(RegionRecord& r, int x, int y) noexcept {
-  if (x < r.minX) r.minX = x;
-  if (x > r.maxX) r.maxX = x;
-  if (y < r.minY) r.minY = y;
-  if (y > r.maxY) r.maxY = y;
-  r.pixelCount += 1;
 }
 
 template <class T>
@@ -63,6 +58,82 @@ int RunEnd(const uint8_t* row, int x, int width, bool maskCompare) noexcept {
   }
 }
 
+// One run of pixels that belong together with their left neighbours: its
+// end (one past its last column) and its pixels' value.
+struct RowRun {
+  int32_t end;
+  int32_t value;
+};
+
+// The runs of every row (RunEnd from each run's start to the row's end),
+// found in bands of rows on the library's threads: where a run ends depends
+// on its row alone. The labelling, which must go in row order, then walks
+// these short lists and never reads the image, whose rows have long left
+// the cache by then.
+class RowRunEnds {
+ public:
+  template <class T>
+  void Find(const uint8_t* base, int stride, int width, int height, bool maskCompare) {
+    constexpr const char* kWhere = "Regions::Initialize";
+    chunkRows_ = kelvo::BandRows(width);
+    const int chunks = (height + chunkRows_ - 1) / chunkRows_;
+    try {
+      chunks_.resize(static_cast<std::size_t>(chunks));
+    } catch (const std::bad_alloc&) {
+      throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    }
+    first_ = detail::AllocateArray<int32_t>(static_cast<std::size_t>(height));
+    count_ = detail::AllocateArray<int32_t>(static_cast<std::size_t>(height));
+    if (!first_ || !count_) throw IPException(ErrorCode::kAllocationFailed, kWhere);
+    kelvo::ParallelRows(chunks, 1, [&](int begin, int end) {
+      std::vector<int32_t> rowEnds;
+      try {
+        if constexpr (sizeof(T) == 1) rowEnds.resize(static_cast<std::size_t>(width));
+      } catch (const std::bad_alloc&) {
+        throw IPException(ErrorCode::kAllocationFailed, kWhere);
+      }
+      for (int c = begin; c < end; ++c) {
+        std::vector<RowRun>& ends = chunks_[static_cast<std::size_t>(c)];
+        const int top = c * chunkRows_;
+        const int bottom = std::min(height, top + chunkRows_);
+        try {
+          for (int y = top; y < bottom; ++y) {
+            first_[y] = static_cast<int32_t>(ends.size());
+            const uint8_t* row = RowAt(base, stride, y);
+            if constexpr (sizeof(T) == 1) {
+              const int count = detail::RowRunEndsBytes(row, width, maskCompare, rowEnds.data());
+              for (int k = 0, x = 0; k < count; x = rowEnds[static_cast<std::size_t>(k++)]) {
+                ends.push_back({rowEnds[static_cast<std::size_t>(k)], row[x]});
+              }
+            } else {
+              for (int x = 0; x < width;) {
+                const auto value = static_cast<int32_t>(ReadValue<T>(row, x));
+                x = RunEnd<T>(row, x + 1, width, maskCompare);
+                ends.push_back({x, value});
+              }
+            }
+            count_[y] = static_cast<int32_t>(ends.size()) - first_[y];
+          }
+        } catch (const std::bad_alloc&) {
+          throw IPException(ErrorCode::kAllocationFailed, kWhere);
+        }
+      }
+    });
+  }
+
+  // Row y's runs, left to right; the last ends at the row's width.
+  const RowRun* Row(int y, int& count) const noexcept {
+    count = count_[y];
+    return chunks_[static_cast<std::size_t>(y / chunkRows_)].data() + first_[y];
+  }
+
+ private:
+  int chunkRows_ = 1;
+  std::vector<std::vector<RowRun>> chunks_;
+  kelvo::memory::BlockArray<int32_t> first_;  // per row: its first end in its chunk
+  kelvo::memory::BlockArray<int32_t> count_;  // per row: how many runs
+};
+
 // The provisional labels of one Initialize: the working records and the
 // equivalence classes. A merge makes the root of the lower-numbered label's
 // class the root of both; the classes themselves are kept as a union-find
@@ -80,37 +151,27 @@ class Labeller {
   RegionRecord* Records() noexcept { return records_; }
   int Count() const noexcept { return count_; }
 
-  int New(int x, int y, int32_t value, int32_t neighbour) {
+  int New(int32_t value, int32_t neighbour) {
     if (count_ >= Regions::kMaxLabels) {
       // Out of labels: every further region collects in the last one.
-      Extend(records_[kOverflowLabel], x, y);
       return kOverflowLabel;
     }
     if (count_ == capacity_ && !Grow(std::min(4 * capacity_, Regions::kMaxLabels))) {
       throw IPException(ErrorCode::kAllocationFailed, "Regions::Initialize");
     }
     const int label = count_++;
+    // The box and the count come from the segments once the rows are done.
     RegionRecord& r = records_[label];
-    r.minX = x;
-    r.maxX = x;
-    r.minY = y;
-    r.maxY = y;
-    r.pixelCount = 1;
+    r.minX = INT32_MAX;
+    r.maxX = -1;
+    r.minY = INT32_MAX;
+    r.maxY = -1;
+    r.pixelCount = 0;
     r.value = value;
     r.neighbourLabel = neighbour;
     r.rootLabel = label;
     links_[label] = {label, 1, label};
     return label;
-  }
-
-  // Pixels x0 .. x1 - 1 of row y, as that many single joins would add them.
-  void Join(int label, int x0, int x1, int y) noexcept {
-    RegionRecord& r = records_[label];
-    if (x0 < r.minX) r.minX = x0;
-    if (x1 - 1 > r.maxX) r.maxX = x1 - 1;
-    if (y < r.minY) r.minY = y;
-    if (y > r.maxY) r.maxY = y;
-    r.pixelCount += x1 - x0;
   }
 
   int Merge(int a, int b) noexcept {
@@ -263,19 +324,22 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
   // changes only where the label above changes, and there it is the merge of
   // the label so far with the one above. Inside such a stretch the
   // per-pixel merges would repeat the same merge and change nothing.
-  const auto together = [maskCompare](T a, T b) noexcept {
+  const auto together = [maskCompare](int32_t a, int32_t b) noexcept {
     return maskCompare ? ((a == 0) == (b == 0)) : (a == b);
   };
   const uint8_t* base = reinterpret_cast<const uint8_t*>(values);
+  RowRunEnds runEnds;
+  runEnds.Find<T>(base, stride, width, height, maskCompare);
   Segment* seg = segments.get();
   int n = 0;
   rowStart[0] = 0;
   {
     int leftLabel = -1;
-    for (int x = 0; x < width;) {
-      const int end = RunEnd<T>(base, x + 1, width, maskCompare);
-      const int label = labels.New(x, 0, static_cast<int32_t>(ReadValue<T>(base, x)), leftLabel);
-      if (end > x + 1) labels.Join(label, x + 1, end, 0);
+    int ends = 0;
+    const RowRun* runs = runEnds.Row(0, ends);
+    for (int x = 0, e = 0; e < ends; ++e) {
+      const int end = runs[e].end;
+      const int label = labels.New(runs[e].value, leftLabel);
       seg[n++] = {x, end, label};
       leftLabel = label;
       x = end;
@@ -283,31 +347,31 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
     rowStart[1] = n;
   }
   for (int y = 1; y < height; ++y) {
-    const uint8_t* row = RowAt(base, stride, y);
-    const uint8_t* up = row - stride;
     int u = rowStart[y - 1];
     int leftLabel = -1;
-    for (int x = 0; x < width;) {
-      const int end = RunEnd<T>(row, x + 1, width, maskCompare);
-      const T v = ReadValue<T>(row, x);
+    int ends = 0, upEnds = 0;
+    const RowRun* runs = runEnds.Row(y, ends);
+    const RowRun* upRuns = runEnds.Row(y - 1, upEnds);
+    int a = 0;
+    for (int x = 0, e = 0; e < ends; ++e) {
+      const int end = runs[e].end;
+      const int32_t v = runs[e].value;
       for (int pos = x; pos < end;) {
         while (seg[u].x1 <= pos) ++u;
+        while (upRuns[a].end <= pos) ++a;
         const Segment above = seg[u];
         const int stop = std::min(end, above.x1);
-        const bool withUp = together(v, ReadValue<T>(up, pos));
+        const bool withUp = together(v, upRuns[a].value);
         int label;
         if (pos == x) {
           if (withUp) {
             label = above.label;
-            labels.Join(label, pos, stop, y);
           } else {
-            label = labels.New(pos, y, static_cast<int32_t>(v), pos == 0 ? above.label : leftLabel);
-            if (stop > pos + 1) labels.Join(label, pos + 1, stop, y);
+            label = labels.New(v, pos == 0 ? above.label : leftLabel);
           }
           seg[n++] = {pos, stop, label};
         } else {
           label = withUp ? labels.Merge(leftLabel, above.label) : leftLabel;
-          labels.Join(label, pos, stop, y);
           // Stretches of one run with one label make one segment.
           if (seg[n - 1].label == label) {
             seg[n - 1].x1 = stop;
@@ -321,6 +385,33 @@ void Regions::Label(int width, int height, const T* values, int stride, int minS
       x = end;
     }
     rowStart[y + 1] = n;
+  }
+
+  // Each label's box and pixel count. The segments carry exactly the
+  // pixels, labels and rows that joining every pixel to its label in turn
+  // would add; bounds and sums come out the same in any order, so the
+  // labels are shared out among the library's threads, each scanning every
+  // segment for its own.
+  {
+    RegionRecord* records = labels.Records();
+    const int labelCount = labels.Count();
+    const int tasks = std::max(1, std::min(kelvo::Threads(), labelCount));
+    kelvo::ParallelRows(tasks, 1, [&](int begin, int end) {
+      const auto lo = static_cast<int32_t>(static_cast<long long>(labelCount) * begin / tasks);
+      const auto hi = static_cast<int32_t>(static_cast<long long>(labelCount) * end / tasks);
+      for (int y = 0; y < height; ++y) {
+        for (int i = rowStart[y]; i < rowStart[y + 1]; ++i) {
+          const Segment& g = seg[i];
+          if (g.label < lo || g.label >= hi) continue;
+          RegionRecord& r = records[g.label];
+          r.minX = std::min(r.minX, g.x0);
+          r.maxX = std::max(r.maxX, g.x1 - 1);
+          r.minY = std::min(r.minY, y);
+          r.maxY = std::max(r.maxY, y);
+          r.pixelCount += g.x1 - g.x0;
+        }
+      }
+    });
   }
 
   labels.FinishRoots();

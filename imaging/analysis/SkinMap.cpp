@@ -126,6 +126,7 @@ void SkinMap::Release() noexcept {
   areaPixelCounts_ = {};
   areaMeans_ = {};
   areaStdDevs_ = {};
+  momentsDone_ = false;
   brightestArea_ = -1;
   skinLumHistogram_.reset();
   skinPixelCount_ = 0;
@@ -448,10 +449,8 @@ void SkinMap::ComputeStats() {
           areaPixelCounts_[found] = static_cast<int>(std::min(pixels, boxArea));
           paint(rank, r);
         } else {
-          // A hole in a skin area: remember how bright the skin around it is.
-          const detail::AreaBox box{r.minX, r.minY, r.maxX, r.maxY};
-          holes.push_back(
-              {box, rank, detail::MaxMaskedLuminance(skinMask_.get(), lumMap_.get(), width, box)});
+          // A hole in a skin area; the skin around it is measured below.
+          holes.push_back({{r.minX, r.minY, r.maxX, r.maxY}, rank, 0});
         }
       } else if (r.value != 0 && static_cast<float>(r.pixelCount) >= minAreaPixels) {
         areaBoxes_.push_back({r.minX, r.minY, r.maxX, r.maxY});
@@ -464,19 +463,45 @@ void SkinMap::ComputeStats() {
   }
 
   areaCount_ = static_cast<int>(areaBoxes_.size());
+  // The skin around each hole, in the mask as it was before the painting;
+  // holes only read the mask here, so they go to the library's threads.
+  const int holeCount = static_cast<int>(holes.size());
+  kelvo::ParallelRows(holeCount, 1, [&](int begin, int end) {
+    for (int i = begin; i < end; ++i) {
+      Hole& h = holes[static_cast<std::size_t>(i)];
+      h.maxLum = detail::MaxMaskedLuminance(skinMask_.get(), lumMap_.get(), width, h.box);
+    }
+  });
   detail::PaintChosen(labels, chosen.data(), labelBoxes.data(), skinMask_.get());
 
   // Bright holes (eyes, highlights on a forehead) are skin that the colour
   // test missed. A float luminance l reaches the float m exactly when the
-  // integer l reaches ceil(m).
-  for (const Hole& h : holes) {
-    const int minLum = static_cast<int>(std::ceil(0.75f * static_cast<float>(h.maxLum)));
-    detail::FillLabelFrom(labels, lumMap_.get(), width, h.box, boxOrder[h.rank], minLum,
-                          skinMask_.get());
-  }
+  // integer l reaches ceil(m). Each hole writes only the pixels of its own
+  // region, so holes fill side by side.
+  kelvo::ParallelRows(holeCount, 1, [&](int begin, int end) {
+    for (int i = begin; i < end; ++i) {
+      const Hole& h = holes[static_cast<std::size_t>(i)];
+      const int minLum = static_cast<int>(std::ceil(0.75f * static_cast<float>(h.maxLum)));
+      detail::FillLabelFrom(labels, lumMap_.get(), width, h.box, boxOrder[h.rank], minLum,
+                            skinMask_.get());
+    }
+  });
 
-  AssignOrThrow(areaMeans_, areaBoxes_.size(), kWhere);
-  AssignOrThrow(areaStdDevs_, areaBoxes_.size(), kWhere);
+  // The skin pixel count is all that is asked of the cleaned mask as a
+  // whole; the skin histograms count the same set pixels of it, so no
+  // summed-area table of the frame is built. The areas' luminance moments
+  // wait for the first caller that asks for them (ComputeMoments): the
+  // snapshot pipeline never does.
+  hasPixelCount_ = true;
+}
+
+void SkinMap::ComputeMoments() const {
+  constexpr const char* kWhere = "SkinMap::ComputeStats";
+  if (momentsDone_ || !hasPixelCount_ || areaBoxes_.empty()) return;
+  const int width = width_;
+  std::vector<float> means, deviations;
+  AssignOrThrow(means, areaBoxes_.size(), kWhere);
+  AssignOrThrow(deviations, areaBoxes_.size(), kWhere);
   // Each area's sums run in their own order whichever thread adds them, so
   // areas go to the library's threads one by one.
   kelvo::ParallelRows(static_cast<int>(areaBoxes_.size()), 1, [&](int begin, int end) {
@@ -492,16 +517,14 @@ void SkinMap::ComputeStats() {
         const float mean = m.sum / nf;
         // Float sums of squares can dip a variance of 0 just below zero.
         const float variance = m.sumSquares / nf - mean * mean;
-        areaMeans_[static_cast<std::size_t>(a)] = mean;
-        areaStdDevs_[static_cast<std::size_t>(a)] = variance > 0.0f ? std::sqrt(variance) : 0.0f;
+        means[static_cast<std::size_t>(a)] = mean;
+        deviations[static_cast<std::size_t>(a)] = variance > 0.0f ? std::sqrt(variance) : 0.0f;
       }
     }
   });
-
-  // The skin pixel count is all that is asked of the cleaned mask as a
-  // whole; the skin histograms count the same set pixels of it, so no
-  // summed-area table of the frame is built.
-  hasPixelCount_ = true;
+  areaMeans_.swap(means);
+  areaStdDevs_.swap(deviations);
+  momentsDone_ = true;
 }
 
 float SkinMap::SkinFraction() const {
@@ -562,6 +585,7 @@ int SkinMap::CollectRegions(int minPixels, float brightLevel, std::vector<Box>& 
   boxes.clear();
   pixelCounts.clear();
   if (means != nullptr) means->clear();
+  if (means != nullptr || brightLevel >= 0.0f) ComputeMoments();
   try {
     for (std::size_t a = 0; a < areaBoxes_.size(); ++a) {
       if (areaPixelCounts_[a] < minPixels) continue;
@@ -626,7 +650,9 @@ int SkinMap::GetSkinRegionsBright(int minPixels, float rangeShare, float pixelSh
 
 bool SkinMap::GetBrightestSkinRegion(Box& box, int& pixelCount, float& meanLuminance,
                                      float& stdDevLuminance, bool& bright) {
-  if (areaCount_ <= 0 || areaMeans_.empty()) return false;
+  if (areaCount_ <= 0) return false;
+  ComputeMoments();
+  if (areaMeans_.empty()) return false;
   if (brightestArea_ < 0) {
     int best = 0;
     for (std::size_t a = 1; a < areaMeans_.size(); ++a) {

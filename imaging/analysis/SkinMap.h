@@ -23,7 +23,9 @@ class Regions;
 // Luminance of a pixel is L = (B + 2G + R) >> 2.
 //
 // Every failure throws IPException. Initialize and the mask constructor
-// release everything built so far before they throw.
+// release everything built so far before they throw. The area getters
+// compute the areas' moments on first use, so even a const map is read by
+// one thread at a time.
 class SkinMap {
  public:
   // Inclusive corners of a skin area's bounding box.
@@ -63,7 +65,8 @@ class SkinMap {
                   float lumLow, float lumHigh);
 
   // Groups the skin mask into areas, keeps only them, fills bright holes and
-  // measures each area. Once per map.
+  // measures each area (its luminance moments on first use, by the area
+  // getters). Once per map.
   void ComputeStats();
 
   // Share of skin pixels in the cleaned mask; 0 when ComputeStats did not
@@ -125,6 +128,9 @@ class SkinMap {
   int FindSkin(const uint8_t* pixels, int stride, float meanLuminance, float lumFactor,
                float lumLow, float lumHigh, uint8_t* lum, std::size_t lumStep);
   void BuildSkinHistograms(const uint8_t* pixels, int stride);
+  // The areas' mean luminances and deviations, computed on first use from
+  // the cleaned mask.
+  void ComputeMoments() const;
   int ClipLevel(const uint32_t* histogram, int64_t count, const char* where) const;
   int CollectRegions(int minPixels, float brightLevel, std::vector<Box>& boxes,
                      std::vector<int>& pixelCounts, std::vector<float>* means,
@@ -144,8 +150,9 @@ class SkinMap {
   int areaCount_ = -1;
   std::vector<Box> areaBoxes_;
   std::vector<int> areaPixelCounts_;
-  std::vector<float> areaMeans_;
-  std::vector<float> areaStdDevs_;
+  mutable std::vector<float> areaMeans_;
+  mutable std::vector<float> areaStdDevs_;
+  mutable bool momentsDone_ = false;
   int brightestArea_ = -1;
   kelvo::memory::BlockArray<uint32_t> skinLumHistogram_;
   uint32_t skinPixelCount_ = 0;

@@ -14,9 +14,14 @@
 namespace KelvoLibImageProcessing::detail {
 
 HWY_EXPORT(RunEndBytesImpl);
+HWY_EXPORT(RowRunEndsBytesImpl);
 
 int RunEndBytes(const uint8_t* row, int x, int width, bool maskCompare) noexcept {
   return HWY_DYNAMIC_DISPATCH(RunEndBytesImpl)(row, x, width, maskCompare);
+}
+
+int RowRunEndsBytes(const uint8_t* row, int width, bool maskCompare, int32_t* ends) noexcept {
+  return HWY_DYNAMIC_DISPATCH(RowRunEndsBytesImpl)(row, width, maskCompare, ends);
 }
 
 }  // namespace KelvoLibImageProcessing::detail

@@ -12,4 +12,10 @@ namespace KelvoLibImageProcessing::detail {
 // answer.
 int RunEndBytes(const uint8_t* row, int x, int width, bool maskCompare) noexcept;
 
+// Every run end of a row of width >= 1 pixels, left to right, as RunEndBytes
+// gives them from column 1 on: each column whose pixel does not belong with
+// its left neighbour, then width. ends holds at least width entries;
+// returns how many were written.
+int RowRunEndsBytes(const uint8_t* row, int width, bool maskCompare, int32_t* ends) noexcept;
+
 }  // namespace KelvoLibImageProcessing::detail

@@ -5,6 +5,7 @@
 
 #include "imaging/analysis/Regions.h"
 #include "imaging/primitives/ImageView.h"
+#include "imaging/primitives/ParallelRows.h"
 
 namespace KelvoLibImageProcessing::detail {
 namespace {
@@ -74,27 +75,39 @@ void ForEachRun(const Regions& regions, AreaBox box, int32_t label, Visit visit)
 void PaintChosen(const Regions& regions, const uint8_t* chosen, const AreaBox* boxes,
                  uint8_t* mask) {
   const int width = regions.GetWidth();
-  for (int y = 0; y < regions.GetHeight(); ++y) {
-    uint8_t* row = mask + RowStart(width, y);
-    int count = 0;
-    const RegionRun* runs = regions.GetRuns(y, count);
-    // The runs cover the row: each writes its own bytes, clear around the
-    // part inside its region's box when the region is chosen.
-    for (int i = 0; i < count; ++i) {
-      const RegionRun& r = runs[i];
-      int x0 = r.x1, x1 = r.x1;
-      if (r.label >= 0 && chosen[r.label] != 0) {
-        const AreaBox& b = boxes[r.label];
-        if (y >= b.y0 && y <= b.y1) {
-          x0 = std::min(std::max(r.x0, b.x0), r.x1);
-          x1 = std::max(std::min(r.x1, b.x1 + 1), x0);
+  const RegionRecord* records = regions.GetRegions();
+  // A speck taken in by a region keeps its own value, so only without
+  // specks do a region's runs hold nothing but its value.
+  const bool clearGround = regions.GetSpeckCount() == 0;
+  // Rows are independent; each band rewrites its own.
+  kelvo::ParallelRows(regions.GetHeight(), kelvo::BandRows(width), [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      uint8_t* row = mask + RowStart(width, y);
+      int count = 0;
+      const RegionRun* runs = regions.GetRuns(y, count);
+      // The runs cover the row: each writes its own bytes, clear around the
+      // part inside its region's box when the region is chosen. Bytes
+      // that already hold what would be written are left: a region of
+      // value 0 that is not chosen (most of a frame), and the part inside
+      // the box of a chosen region of value 255.
+      for (int i = 0; i < count; ++i) {
+        const RegionRun& r = runs[i];
+        const int32_t value = r.label >= 0 && clearGround ? records[r.label].value : -1;
+        if (value == 0 && chosen[r.label] == 0) continue;
+        int x0 = r.x1, x1 = r.x1;
+        if (r.label >= 0 && chosen[r.label] != 0) {
+          const AreaBox& b = boxes[r.label];
+          if (y >= b.y0 && y <= b.y1) {
+            x0 = std::min(std::max(r.x0, b.x0), r.x1);
+            x1 = std::max(std::min(r.x1, b.x1 + 1), x0);
+          }
         }
+        std::memset(row + r.x0, 0, static_cast<std::size_t>(x0 - r.x0));
+        if (value != 255) std::memset(row + x0, 0xFF, static_cast<std::size_t>(x1 - x0));
+        std::memset(row + x1, 0, static_cast<std::size_t>(r.x1 - x1));
       }
-      std::memset(row + r.x0, 0, static_cast<std::size_t>(x0 - r.x0));
-      std::memset(row + x0, 0xFF, static_cast<std::size_t>(x1 - x0));
-      std::memset(row + x1, 0, static_cast<std::size_t>(r.x1 - x1));
     }
-  }
+  });
 }
 
 uint8_t MaxMaskedLuminance(const uint8_t* mask, const uint8_t* lum, int width, AreaBox box) {

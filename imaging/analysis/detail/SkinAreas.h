@@ -26,8 +26,12 @@ struct AreaBox {
 // Rewrites the whole mask (the regions' width x height) from the runs of
 // `regions` (Regions::InitializeRuns): 255 for a pixel whose label L is
 // chosen (chosen[L] != 0) and that lies inside boxes[L], 0 for every other
-// pixel. chosen and boxes have an entry for every kept region. The mask the
-// regions were found in may be the one rewritten.
+// pixel. chosen and boxes have an entry for every kept region. The mask
+// must hold the labelled values themselves wherever they were 0 or 255
+// (typically it is the mask the regions were found in, which may be the one
+// rewritten): unless the labelling had specks, bytes that already hold what
+// would be written are not written. Rows go in bands on the library's
+// threads.
 void PaintChosen(const Regions& regions, const uint8_t* chosen, const AreaBox* boxes,
                  uint8_t* mask);
 

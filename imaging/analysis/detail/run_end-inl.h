@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "hwy/highway.h"
 
@@ -55,6 +56,36 @@ int RunEndBytesImpl(const uint8_t* row, int x, int width, bool maskCompare) {
     if (!together) return x;
   }
   return width;
+}
+
+// Every run end of the row at once: each vector of breaks becomes a word of
+// bits, whose set bits are the ends. Short runs cost a bit each, not a scan
+// and a call each.
+int RowRunEndsBytesImpl(const uint8_t* row, int width, bool maskCompare, int32_t* ends) {
+  const hn::ScalableTag<uint8_t> d;
+  const int n = static_cast<int>(hn::Lanes(d));
+  int count = 0;
+  int x = 1;
+  for (; x + n <= width; x += n) {
+    const auto breaks = Breaks(d, row, x, maskCompare);
+    if (hn::AllFalse(d, breaks)) continue;
+    uint8_t bits[(hn::MaxLanes(d) + 7) / 8 + 8] = {};
+    hn::StoreMaskBits(d, breaks, bits);
+    for (int w = 0; w * 64 < n; ++w) {
+      uint64_t word;
+      std::memcpy(&word, bits + 8 * w, 8);
+      while (word != 0) {
+        ends[count++] = x + 64 * w + static_cast<int>(hwy::Num0BitsBelowLS1Bit_Nonzero64(word));
+        word &= word - 1;
+      }
+    }
+  }
+  for (; x < width; ++x) {
+    const bool together = maskCompare ? ((row[x] == 0) == (row[x - 1] == 0)) : row[x] == row[x - 1];
+    if (!together) ends[count++] = x;
+  }
+  ends[count++] = width;
+  return count;
 }
 
 }  // namespace KelvoLibImageProcessing::detail::HWY_NAMESPACE

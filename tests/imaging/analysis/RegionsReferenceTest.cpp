@@ -14,6 +14,7 @@
 #include "imaging/analysis/Regions.h"
 #include "imaging/analysis/detail/RunEnd.h"
 #include "imaging/analysis/reference/RegionsReference.h"
+#include "imaging/primitives/Threads.h"
 #include "tests/imaging/primitives/TargetLoop.h"
 
 namespace KelvoLibImageProcessing {
@@ -129,6 +130,81 @@ TEST(RegionsReferenceTest, EightBitValuesMatchThePixelLabelling) {
   EXPECT_GT(withSpecks, 5);
 }
 
+// Shapes whose regions run across many bands of rows and join only far
+// below where they start: a square spiral of one-pixel arms, combs whose
+// teeth meet in a bar at the bottom, U shapes nested in each other, blocks
+// tied by a single pixel, pixels touching only at corners, and a few
+// values other than 0 and 1.
+std::vector<uint8_t> SeamShapes(int width, int height, std::mt19937& rng) {
+  std::vector<uint8_t> v(static_cast<std::size_t>(width) * height, 0);
+  const auto set = [&](int x, int y, uint8_t value) {
+    if (x >= 0 && x < width && y >= 0 && y < height) v[static_cast<std::size_t>(y) * width + x] = value;
+  };
+  // The spiral in the left third: arms two pixels apart.
+  {
+    int x0 = 0, y0 = 0, x1 = width / 3 - 1, y1 = height - 1;
+    while (x0 <= x1 && y0 <= y1) {
+      for (int x = x0; x <= x1; ++x) set(x, y0, 1);
+      for (int y = y0; y <= y1; ++y) set(x1, y, 1);
+      for (int x = x1; x >= x0 + 2; --x) set(x, y1, 1);
+      for (int y = y1; y >= y0 + 2; --y) set(x0 + 2, y, 1);
+      x0 += 2;
+      y0 += 2;
+      x1 -= 2;
+      y1 -= 2;
+      set(x0, y0 - 1, 1);
+    }
+  }
+  // Nested U shapes, a comb and corner-touching steps in the middle third.
+  const int mid = width / 3, right = 2 * width / 3;
+  for (int k = 0; k < 6; ++k) {
+    const int l = mid + 2 * k, r = right - 1 - 2 * k, bottom = height - 1 - 2 * k;
+    for (int y = 1 + k; y <= bottom; ++y) {
+      set(l, y, 1);
+      set(r, y, 1);
+    }
+    for (int x = l; x <= r; ++x) set(x, bottom, 1);
+  }
+  for (int x = mid + 14; x < right - 14; x += 3) {
+    for (int y = 3; y < height / 2; ++y) set(x, y, 2);
+  }
+  for (int x = mid + 14; x < right - 14; ++x) set(x, height / 2, 2);
+  for (int i = 0; i < height / 3; ++i) set(mid + 14 + i, height / 2 + 2 + i, 1);
+  // Two blocks on the right tied by single pixels, one on each row.
+  for (int y = 0; y < height; ++y) {
+    for (int x = right; x < width; ++x) {
+      const bool upper = y < height / 2 - 1, lower = y > height / 2;
+      if ((upper || lower) && x != (right + width) / 2) set(x, y, 1);
+    }
+  }
+  set((right + width) / 2 + 1, height / 2 - 1, 1);
+  set((right + width) / 2 + 1, height / 2, 1);
+  // Scattered specks.
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (rng() % 97 == 0) v[i] = static_cast<uint8_t>(rng() % 3);
+  }
+  return v;
+}
+
+TEST(RegionsReferenceTest, EveryThreadCountLabelsRegionsAcrossBandSeams) {
+  struct RestoreThreads {
+    ~RestoreThreads() { kelvo::SetThreads(0); }
+  } restore;
+  std::mt19937 rng(44);
+  // The widths make bands of 512, 28, 3 and 1 rows.
+  const int sizes[][2] = {{64, 1200}, {1210, 160}, {12000, 40}, {40000, 9}};
+  for (const auto& size : sizes) {
+    const auto values = SeamShapes(size[0], size[1], rng);
+    for (int threads : {1, 2, 3, 7}) {
+      SCOPED_TRACE(testing::Message() << threads << " threads");
+      kelvo::SetThreads(threads);
+      for (bool maskCompare : {false, true}) {
+        ExpectSameAsReference(size[0], size[1], values, size[0], 40, maskCompare);
+      }
+    }
+  }
+}
+
 // The vector run-end finder of every target against the plain one, from
 // every start column of rows of every width up to 200 (each row its own
 // allocation of exactly its width, so a read past it shows under the
@@ -167,6 +243,20 @@ TEST(RegionsReferenceTest, RunEndFinderMatchesThePlainScanOnEveryTarget) {
           ++checked;
           broken += want < width;
         }
+      }
+      // The whole row's ends at once: the chain of single finds from 0,
+      // and nothing written past the row's width.
+      for (const bool mask : {false, true}) {
+        std::vector<int32_t> want;
+        for (int x = 0; x < width;) {
+          x = reference::RunEndBytesReference(row.data(), x + 1, width, mask);
+          want.push_back(x);
+        }
+        std::vector<int32_t> ends(static_cast<std::size_t>(width) + 4, -7);
+        const int count = detail::RowRunEndsBytes(row.data(), width, mask, ends.data());
+        ASSERT_EQ(std::vector<int32_t>(ends.begin(), ends.begin() + count), want)
+            << "width " << width << " mask " << mask;
+        EXPECT_EQ(ends[static_cast<std::size_t>(width)], -7);
       }
     }
   });

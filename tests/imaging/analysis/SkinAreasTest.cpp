@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "imaging/analysis/Regions.h"
@@ -67,6 +68,7 @@ std::vector<detail::AreaBox> Boxes(int width, int height, std::mt19937& rng) {
 
 TEST(SkinAreasTest, KernelsMatchTheirReferencesOnAwkwardSizesAndBoxes) {
   std::mt19937 rng(16);
+  int absorbed = 0;
   for (int width : {1, 7, 8, 9, 15, 16, 17, 33, 70}) {
     for (int height : {1, 2, 5, 11}) {
       SCOPED_TRACE(::testing::Message() << width << " x " << height);
@@ -108,26 +110,43 @@ TEST(SkinAreasTest, KernelsMatchTheirReferencesOnAwkwardSizesAndBoxes) {
       }
 
       // A choice of the kept regions, each painted in a box of its own
-      // that may cut it or lie beside it, over the mask it was found in.
-      const int kept = runs.GetRegionCount();
-      std::vector<uint8_t> chosen(static_cast<std::size_t>(kept) + 1);
-      std::vector<detail::AreaBox> boxes = Boxes(width, height, rng);
-      boxes.resize(chosen.size(), boxes.front());
-      std::vector<uint8_t> expected(p.mask.size(), 0);
-      std::copy(p.mask.begin() + static_cast<std::ptrdiff_t>(width) * height, p.mask.end(),
-                expected.begin() + static_cast<std::ptrdiff_t>(width) * height);
-      for (int label = 0; label < kept; ++label) {
-        chosen[static_cast<std::size_t>(label)] = rng() % 3 != 0 ? 1 : 0;
-        if (chosen[static_cast<std::size_t>(label)] != 0) {
-          reference::PaintLabelReference(labels, width, boxes[static_cast<std::size_t>(label)],
-                                         label, expected.data());
+      // that may cut it or lie beside it, over the values it was found in;
+      // then scattered set pixels (255) on a clear ground, and the same with
+      // a minimum that makes single pixels specks, which the ground (a
+      // region of value 0) takes in.
+      std::vector<uint8_t> sparse(p.values.size(), 0);
+      for (uint8_t& v : sparse) v = rng() % 9 == 0 ? 255 : 0;
+      for (const auto& [minSize, values] :
+           {std::pair{2, &p.values}, std::pair{2, &std::as_const(sparse)},
+            std::pair{200, &std::as_const(sparse)}}) {
+        SCOPED_TRACE(::testing::Message() << "minSize " << minSize);
+        Regions paintMap(width, height, values->data(), width, minSize, false);
+        Regions paintRuns;
+        paintRuns.InitializeRuns(width, height, values->data(), width, minSize, false);
+        const int kept = paintRuns.GetRegionCount();
+        std::vector<uint8_t> chosen(static_cast<std::size_t>(kept) + 1);
+        std::vector<detail::AreaBox> boxes = Boxes(width, height, rng);
+        boxes.resize(chosen.size(), boxes.front());
+        std::vector<uint8_t> expected(p.mask.size(), 0);
+        std::copy(p.mask.begin() + static_cast<std::ptrdiff_t>(width) * height, p.mask.end(),
+                  expected.begin() + static_cast<std::ptrdiff_t>(width) * height);
+        for (int label = 0; label < kept; ++label) {
+          chosen[static_cast<std::size_t>(label)] = rng() % 3 != 0 ? 1 : 0;
+          if (chosen[static_cast<std::size_t>(label)] != 0) {
+            reference::PaintLabelReference(paintMap.GetLabelMap(), width,
+                                           boxes[static_cast<std::size_t>(label)], label,
+                                           expected.data());
+          }
         }
+        std::vector<uint8_t> painted = *values;
+        painted.resize(p.mask.size(), kSentinel);
+        detail::PaintChosen(paintRuns, chosen.data(), boxes.data(), painted.data());
+        EXPECT_EQ(painted, expected);
+        absorbed += paintRuns.GetSpeckCount();
       }
-      std::vector<uint8_t> painted = p.mask;
-      detail::PaintChosen(runs, chosen.data(), boxes.data(), painted.data());
-      EXPECT_EQ(painted, expected);
     }
   }
+  EXPECT_GT(absorbed, 10);
 }
 
 TEST(SkinAreasTest, HistogramsMatchTheReferenceOnPaddedRows) {

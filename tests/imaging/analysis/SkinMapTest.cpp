@@ -347,6 +347,69 @@ BitmapData BlobImage(int width, int height, uint32_t seed) {
   return image;
 }
 
+// Skin in shapes that cross many bands of rows and join only far from
+// where they start, thick enough to outlast the 5 x 5 majority: a square
+// spiral, nested U shapes, a comb whose teeth meet at the bottom, two
+// blocks tied by a three-pixel bridge, and a face with dark and bright
+// holes (eyes, a highlight) on a grey ground.
+BitmapData SeamImage(int width, int height, uint32_t seed) {
+  std::vector<uint8_t> skin(static_cast<std::size_t>(width) * height, 0);
+  const auto fill = [&](int x0, int y0, int x1, int y1, uint8_t kind) {
+    for (int y = std::max(y0, 0); y <= std::min(y1, height - 1); ++y) {
+      for (int x = std::max(x0, 0); x <= std::min(x1, width - 1); ++x) {
+        skin[static_cast<std::size_t>(y) * width + x] = kind;
+      }
+    }
+  };
+  constexpr int kArm = 5, kStep = 2 * kArm + 2;
+  for (int x0 = 0, y0 = 0, x1 = width / 3, y1 = height - 1; x0 + kStep < x1 && y0 + kStep < y1;
+       x0 += kStep, y0 += kStep, x1 -= kStep, y1 -= kStep) {
+    fill(x0, y0, x1, y0 + kArm - 1, 1);
+    fill(x1 - kArm + 1, y0, x1, y1, 1);
+    fill(x0 + kStep - kArm, y1 - kArm + 1, x1, y1, 1);
+    fill(x0 + kStep - kArm, y0 + kStep - kArm, x0 + kStep - 1, y1, 1);
+    fill(x0 + kStep - kArm, y0 + kStep - kArm, x0 + kStep + kArm, y0 + kStep - 1, 1);
+  }
+  const int mid = width / 3 + 8, right = 2 * width / 3;
+  for (int k = 0; k < 4; ++k) {
+    const int l = mid + 2 * kArm * k, r = right - 2 * kArm * k, bottom = height / 2 - 2 * kArm * k;
+    fill(l, 4 * kArm * k, l + kArm - 1, bottom, 1);
+    fill(r - kArm + 1, 4 * kArm * k, r, bottom, 1);
+    fill(l, bottom - kArm + 1, r, bottom, 1);
+  }
+  for (int x = mid; x + kArm < right; x += 2 * kArm) fill(x, height / 2 + 8, x + kArm - 1, height - 12, 1);
+  fill(mid, height - 12, right, height - 8, 1);
+  fill(right + 8, 0, width - 1, height / 3, 1);
+  fill(right + 8, height / 3 + 3, width - 1, height / 2, 1);
+  fill((right + width) / 2, height / 3, (right + width) / 2 + 2, height / 3 + 3, 1);
+  fill(right + 8, height / 2 + 8, width - 1, height - 1, 1);
+  fill(right + 30, height / 2 + 30, right + 40, height / 2 + 36, 2);   // an eye
+  fill(right + 60, height / 2 + 30, right + 70, height / 2 + 36, 2);   // an eye
+  fill(right + 45, height / 2 + 60, right + 50, height / 2 + 75, 3);   // a highlight
+
+  BitmapData image(width, height);
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> jitter(-20, 20);
+  const auto clamp = [](int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); };
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = image.GetData() + static_cast<std::size_t>(y) * image.GetStride();
+    for (int x = 0; x < width; ++x) {
+      const int j = jitter(rng);
+      int b = 90, g = 92, r = 95;  // grey ground
+      switch (skin[static_cast<std::size_t>(y) * width + x]) {
+        case 1: b = 110, g = 145, r = 205; break;
+        case 2: b = 25, g = 25, r = 30; break;
+        case 3: b = 245, g = 248, r = 252; break;
+        default: break;
+      }
+      row[3 * x] = clamp(b + j);
+      row[3 * x + 1] = clamp(g + j / 2);
+      row[3 * x + 2] = clamp(r + j / 3);
+    }
+  }
+  return image;
+}
+
 struct SkinResult {
   std::vector<uint8_t> mask, lum;
   uint32_t count = 0;
@@ -395,10 +458,13 @@ TEST(SkinMapThreadsTest, EveryThreadCountGivesTheSameMap) {
   struct RestoreThreads {
     ~RestoreThreads() { kelvo::SetThreads(0); }
   } restore;
-  const int sizes[][2] = {{1, 1}, {3, 5}, {641, 479}, {1920, 1080}, {5, 4000}};
+  // Blobs, then shapes whose regions cross band seams in awkward ways.
+  const int sizes[][3] = {{1, 1, 0},     {3, 5, 0},      {641, 479, 0}, {1920, 1080, 0},
+                          {5, 4000, 0},  {640, 480, 1},  {1283, 721, 1}};
   uint32_t seed = 5;
   for (const auto& size : sizes) {
-    const BitmapData image = BlobImage(size[0], size[1], seed++);
+    const BitmapData image =
+        size[2] == 0 ? BlobImage(size[0], size[1], seed++) : SeamImage(size[0], size[1], seed++);
     for (bool useMean : {false, true}) {
       SCOPED_TRACE(::testing::Message() << size[0] << "x" << size[1] << " mean " << useMean);
       kelvo::SetThreads(1);
