@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <random>
 #include <system_error>
 
@@ -24,6 +25,10 @@ namespace kelvo::io {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Bytes a writer buffers before it writes: a 1080p JPEG in two or three
+// system calls.
+constexpr std::size_t kWriteBuffer = std::size_t{256} << 10;
 
 std::string SystemReason(int error) {
   return std::error_code(error, std::generic_category()).message();
@@ -207,6 +212,10 @@ bool SafeFileWriter::Open(const fs::path& target) {
       Fail("cannot write", error);
       return false;
     }
+    // Without its own buffer the stream keeps the default one: slower, not
+    // wrong.
+    if (!buffer_) buffer_.reset(new (std::nothrow) char[kWriteBuffer]);
+    if (buffer_) std::setvbuf(file_, buffer_.get(), _IOFBF, kWriteBuffer);
     return true;
   }
   temporary_.clear();

@@ -107,17 +107,23 @@ JpegStatus JpegCompressBgr(std::FILE* file, const uint8_t* pixels, int width, in
   return JpegStatus::kOk;
 }
 
-JpegStatus JpegDecompressBgr(std::FILE* file, JpegImage* image) noexcept {
+namespace {
+
+// The decompress sequence of both entry points: into the caller's rows when
+// `into` is given (the file must then be width x height), else into a new
+// buffer that *image takes.
+JpegStatus Decompress(std::FILE* file, uint8_t* into, int width, int height,
+                      JpegImage* image) noexcept {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
   jpeg_progress_mgr progress{};
   // Set after setjmp and needed on the error path, hence volatile.
-  uint8_t* volatile pixels = nullptr;
+  uint8_t* volatile allocated = nullptr;
   InstallErrorManager(&err);
   cinfo.err = &err.pub;
   if (setjmp(err.jump)) {
     jpeg_destroy_decompress(&cinfo);
-    FreePixels(pixels);
+    FreePixels(allocated);
     return JpegStatus::kCodecFailed;
   }
   jpeg_create_decompress(&cinfo);
@@ -139,10 +145,20 @@ JpegStatus JpegDecompressBgr(std::FILE* file, JpegImage* image) noexcept {
     return JpegStatus::kNotThreeComponents;
   }
   const std::size_t rowBytes = static_cast<std::size_t>(cinfo.output_width) * 3;
-  pixels = AllocatePixels(rowBytes * cinfo.output_height);
-  if (pixels == nullptr) {
-    jpeg_destroy_decompress(&cinfo);
-    return JpegStatus::kAllocFailed;
+  uint8_t* pixels = into;
+  if (into != nullptr) {
+    if (static_cast<int64_t>(cinfo.output_width) != width ||
+        static_cast<int64_t>(cinfo.output_height) != height) {
+      jpeg_destroy_decompress(&cinfo);
+      return JpegStatus::kOtherSize;
+    }
+  } else {
+    pixels = AllocatePixels(rowBytes * cinfo.output_height);
+    allocated = pixels;
+    if (pixels == nullptr) {
+      jpeg_destroy_decompress(&cinfo);
+      return JpegStatus::kAllocFailed;
+    }
   }
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW row = pixels + cinfo.output_scanline * rowBytes;
@@ -150,11 +166,24 @@ JpegStatus JpegDecompressBgr(std::FILE* file, JpegImage* image) noexcept {
       ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
   }
   jpeg_finish_decompress(&cinfo);
-  image->pixels = pixels;
-  image->width = static_cast<int>(cinfo.output_width);
-  image->height = static_cast<int>(cinfo.output_height);
+  if (image != nullptr) {
+    image->pixels = pixels;
+    image->width = static_cast<int>(cinfo.output_width);
+    image->height = static_cast<int>(cinfo.output_height);
+  }
   jpeg_destroy_decompress(&cinfo);
   return JpegStatus::kOk;
+}
+
+}  // namespace
+
+JpegStatus JpegDecompressBgr(std::FILE* file, JpegImage* image) noexcept {
+  return Decompress(file, nullptr, 0, 0, image);
+}
+
+JpegStatus JpegDecompressBgrInto(std::FILE* file, uint8_t* pixels, int width, int height) noexcept {
+  if (pixels == nullptr) return JpegStatus::kAllocFailed;
+  return Decompress(file, pixels, width, height, nullptr);
 }
 
 JpegStatus JpegReadSize(std::FILE* file, int* width, int* height) noexcept {
