@@ -35,7 +35,6 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <new>
 #include <utility>
 
 #include "imaging/core/BitmapData.h"
@@ -68,7 +67,6 @@ constexpr const char* kWhereJpegLoad = "BitmapData::jpeg_load_image";
 constexpr const char* kWhereLoadInto = "LoadJpgInto";
 
 constexpr int kJpegQuality = 95;
-constexpr std::size_t kJpegReadBuffer = std::size_t{256} << 10;
 using detail::kBmpFileHeaderSize;
 using detail::kBmpHeadersSize;
 using detail::kBmpInfoHeaderSize;
@@ -127,21 +125,9 @@ void ThrowJpegLoadFailure(detail::JpegStatus status) {
   throw IPException(ErrorCode::kFileReadFailed, kWhereLoadJpg);
 }
 
-// Opens a JPEG for decoding. libjpeg reads 4 KiB at a time, so the stream
-// gets a buffer of its own (in *buffer, which must outlive it): a photo is
-// then read in a few system calls rather than one per 4 KiB.
-FileHandle OpenJpeg(const char* fileName, std::unique_ptr<char[]>* buffer) {
-  FileHandle file = OpenForReading(fileName);
-  if (!file) throw IPException(ErrorCode::kFileOpenFailed, kWhereJpegLoad);
-  buffer->reset(new (std::nothrow) char[kJpegReadBuffer]);
-  // Without it the stream keeps its default buffer: slower, not wrong.
-  if (*buffer) std::setvbuf(file.get(), buffer->get(), _IOFBF, kJpegReadBuffer);
-  return file;
-}
-
 detail::JpegImage jpeg_load_image(const char* fileName) {
-  std::unique_ptr<char[]> buffer;
-  const FileHandle file = OpenJpeg(fileName, &buffer);
+  const FileHandle file = OpenForReading(fileName);
+  if (!file) throw IPException(ErrorCode::kFileOpenFailed, kWhereJpegLoad);
   detail::JpegImage image;
   ThrowJpegLoadFailure(detail::JpegDecompressBgr(file.get(), &image));
   return image;
@@ -318,8 +304,8 @@ void LoadJpgInto(const char* fileName, BitmapData& image) {
   if (static_cast<int64_t>(image.GetStride()) != int64_t{3} * image.GetWidth())
     throw IPException(ErrorCode::kInvalidStride, kWhereLoadInto);
   detail::GuardForeign(ErrorCode::kFileReadFailed, kWhereLoadJpg, [&] {
-    std::unique_ptr<char[]> buffer;
-    const FileHandle file = OpenJpeg(fileName, &buffer);
+    const FileHandle file = OpenForReading(fileName);
+    if (!file) throw IPException(ErrorCode::kFileOpenFailed, kWhereJpegLoad);
     ThrowJpegLoadFailure(detail::JpegDecompressBgrInto(file.get(), image.GetData(),
                                                        image.GetWidth(), image.GetHeight()));
   });

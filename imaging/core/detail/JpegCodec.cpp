@@ -66,6 +66,73 @@ void ProgressMonitor(j_common_ptr cinfo) {
   }
 }
 
+// libjpeg's stdio source reads 4 KiB at a time, and its Huffman decoder
+// takes its fast path only while a few KiB of input are buffered, so with
+// that source most of every 4 KiB went through the slow path. This one is
+// the same source with a buffer of kSourceBuffer bytes.
+constexpr std::size_t kSourceBuffer = std::size_t{256} << 10;
+
+struct FileSource {
+  jpeg_source_mgr pub;  // first, so libjpeg's src pointer is also ours
+  std::FILE* file;
+  JOCTET* buffer;
+  bool startOfFile;
+};
+
+void InitSource(j_decompress_ptr cinfo) {
+  reinterpret_cast<FileSource*>(cinfo->src)->startOfFile = true;
+}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<FileSource*>(cinfo->src);
+  std::size_t n = std::fread(src->buffer, 1, kSourceBuffer, src->file);
+  if (n == 0) {
+    if (src->startOfFile) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+    // As libjpeg's own sources do: a warning (fatal here, see EmitMessage)
+    // and an end-of-image marker in place of the missing data.
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    src->buffer[0] = 0xFF;
+    src->buffer[1] = JPEG_EOI;
+    n = 2;
+  }
+  src->pub.next_input_byte = src->buffer;
+  src->pub.bytes_in_buffer = n;
+  src->startOfFile = false;
+  return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  jpeg_source_mgr* src = cinfo->src;
+  while (count > static_cast<long>(src->bytes_in_buffer)) {
+    count -= static_cast<long>(src->bytes_in_buffer);
+    FillInputBuffer(cinfo);
+  }
+  src->next_input_byte += count;
+  src->bytes_in_buffer -= static_cast<std::size_t>(count);
+}
+
+void TermSource(j_decompress_ptr) {}
+
+// Reads cinfo's compressed data from file; the buffer lives in libjpeg's
+// permanent pool, freed with the decompressor.
+void UseFileSource(j_decompress_ptr cinfo, std::FILE* file) {
+  auto* src = static_cast<FileSource*>((*cinfo->mem->alloc_small)(
+      reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(FileSource)));
+  src->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_large)(
+      reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, kSourceBuffer));
+  src->file = file;
+  src->startOfFile = true;
+  src->pub.init_source = InitSource;
+  src->pub.fill_input_buffer = FillInputBuffer;
+  src->pub.skip_input_data = SkipInputData;
+  src->pub.resync_to_restart = jpeg_resync_to_restart;
+  src->pub.term_source = TermSource;
+  src->pub.bytes_in_buffer = 0;
+  src->pub.next_input_byte = nullptr;
+  cinfo->src = &src->pub;
+}
+
 void InstallErrorManager(ErrorManager* err) {
   jpeg_std_error(&err->pub);
   err->pub.error_exit = ErrorExit;
@@ -130,7 +197,7 @@ JpegStatus Decompress(std::FILE* file, uint8_t* into, int width, int height,
   cinfo.mem->max_memory_to_use = kMaxCodecMemory;
   progress.progress_monitor = ProgressMonitor;
   cinfo.progress = &progress;
-  jpeg_stdio_src(&cinfo, file);
+  UseFileSource(&cinfo, file);
   jpeg_read_header(&cinfo, TRUE);
   if (static_cast<int64_t>(cinfo.image_width) * cinfo.image_height > kMaxJpegPixels) {
     jpeg_destroy_decompress(&cinfo);
