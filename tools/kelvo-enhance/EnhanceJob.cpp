@@ -129,11 +129,15 @@ std::string Load(const EnhanceJob& job, const EnhanceSettings& settings, BitmapD
   if (kelvo::Threads() > 1) {
     uint8_t* const pixels = into ? image->GetData() : nullptr;
     const std::size_t pixelBytes = into ? std::size_t{3} * w * h : 0;
-    const int threads = kelvo::Threads();
+    // Below about 256 x 256 pixels the stages' loops are mostly too short to
+    // be split, and setting the pool up would hold this thread up at the
+    // join for longer than it saves.
+    constexpr int64_t kPoolPixels = int64_t{1} << 16;
+    const int threads = int64_t{w} * h >= kPoolPixels ? kelvo::Threads() : 1;
     try {
       prefault = std::jthread([bytes, pixels, pixelBytes, threads, &read] {
         PopulatePages(pixels, pixelBytes, read);
-        StartThreadPool(threads);
+        if (threads > 1) StartThreadPool(threads);
         kelvo::memory::PrefaultBlocks(bytes, &read);
       });
     } catch (const std::system_error&) {
