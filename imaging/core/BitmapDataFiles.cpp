@@ -3,7 +3,9 @@
 // Where the file formats leave room:
 //  - A failed load leaves the container exactly as it was: the file is
 //    decoded into a new buffer, which replaces the old one only once the
-//    whole image has been read.
+//    whole image has been read. LoadJpgInto (JpegInto.h) is the exception
+//    by design: it decodes into the caller's image, whose shape a failure
+//    keeps but whose pixels it may have partly written.
 //  - BMP files are checked before anything is allocated, and rejected with
 //      code 0  width below 1 or above kMaxBmpSide, height 0 or its magnitude
 //              above kMaxBmpSide;
