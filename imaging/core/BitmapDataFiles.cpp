@@ -3,7 +3,9 @@
 // Where the file formats leave room:
 //  - A failed load leaves the container exactly as it was: the file is
 //    decoded into a new buffer, which replaces the old one only once the
-//    whole image has been read.
+//    whole image has been read. LoadJpgInto (JpegInto.h) is the exception
+//    by design: it decodes into the caller's image, whose shape a failure
+//    keeps but whose pixels it may have partly written.
 //  - BMP files are checked before anything is allocated, and rejected with
 //      code 0  width below 1 or above kMaxBmpSide, height 0 or its magnitude
 //              above kMaxBmpSide;
@@ -39,6 +41,7 @@
 
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
+#include "imaging/core/JpegInto.h"
 #include "imaging/core/SafeFile.h"
 #include "imaging/core/detail/AlignedBuffer.h"
 #include "imaging/core/detail/Checks.h"
@@ -63,6 +66,7 @@ constexpr const char* kWhereLoadBmp = "BitmapData::LoadBmp";
 constexpr const char* kWhereLoadJpg = "BitmapData::LoadJpg";
 constexpr const char* kWhereJpegSave = "BitmapData::jpeg_save_image";
 constexpr const char* kWhereJpegLoad = "BitmapData::jpeg_load_image";
+constexpr const char* kWhereLoadInto = "LoadJpgInto";
 
 constexpr int kJpegQuality = 95;
 using detail::kBmpFileHeaderSize;
@@ -104,23 +108,31 @@ void jpeg_save_image(int width, const char* fileName, const uint8_t* pixels, int
     throw IPException(ErrorCode::kFileWriteFailed, kWhereSaveJpg);
 }
 
-detail::JpegImage jpeg_load_image(const char* fileName) {
-  FileHandle file = OpenForReading(fileName);
-  if (!file) throw IPException(ErrorCode::kFileOpenFailed, kWhereJpegLoad);
-  detail::JpegImage image;
-  switch (detail::JpegDecompressBgr(file.get(), &image)) {
+// Throws the IPException for a decoder status other than kOk.
+void ThrowJpegLoadFailure(detail::JpegStatus status) {
+  switch (status) {
     case detail::JpegStatus::kOk:
-      return image;
+      return;
     case detail::JpegStatus::kNotThreeComponents:
       throw IPException(ErrorCode::kUnsupportedFormat, kWhereJpegLoad);
     case detail::JpegStatus::kTooLarge:
       throw IPException(ErrorCode::kInvalidDimensions, kWhereJpegLoad);
     case detail::JpegStatus::kAllocFailed:
       throw IPException(ErrorCode::kAllocationFailed, kWhereJpegLoad);
+    case detail::JpegStatus::kOtherSize:
+      throw IPException(ErrorCode::kMismatchedDimensions, kWhereLoadInto);
     case detail::JpegStatus::kCodecFailed:
       break;
   }
   throw IPException(ErrorCode::kFileReadFailed, kWhereLoadJpg);
+}
+
+detail::JpegImage jpeg_load_image(const char* fileName) {
+  const FileHandle file = OpenForReading(fileName);
+  if (!file) throw IPException(ErrorCode::kFileOpenFailed, kWhereJpegLoad);
+  detail::JpegImage image;
+  ThrowJpegLoadFailure(detail::JpegDecompressBgr(file.get(), &image));
+  return image;
 }
 
 }  // namespace
@@ -280,6 +292,24 @@ void BitmapData::LoadJpg(const char* fileName) {
     height_ = image.height;
     stride_ = 3 * image.width;
     format_ = kFormatBGR8;
+  });
+}
+
+int64_t MaxJpegPixels() noexcept {
+  return detail::kMaxJpegPixels;
+}
+
+void LoadJpgInto(const char* fileName, BitmapData& image) {
+  if (image.GetData() == nullptr) throw IPException(ErrorCode::kNullData, kWhereLoadInto);
+  if (image.GetFormat() != kFormatBGR8)
+    throw IPException(ErrorCode::kUnsupportedFormat, kWhereLoadInto);
+  if (static_cast<int64_t>(image.GetStride()) != int64_t{3} * image.GetWidth())
+    throw IPException(ErrorCode::kInvalidStride, kWhereLoadInto);
+  detail::GuardForeign(ErrorCode::kFileReadFailed, kWhereLoadJpg, [&] {
+    const FileHandle file = OpenForReading(fileName);
+    if (!file) throw IPException(ErrorCode::kFileOpenFailed, kWhereJpegLoad);
+    ThrowJpegLoadFailure(detail::JpegDecompressBgrInto(file.get(), image.GetData(),
+                                                       image.GetWidth(), image.GetHeight()));
   });
 }
 

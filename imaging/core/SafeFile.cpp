@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <random>
 #include <system_error>
 
@@ -24,6 +25,11 @@ namespace kelvo::io {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Bytes a writer buffers before it writes: a photo goes out in a few dozen
+// system calls rather than one per 4 KiB, and the buffer's own fresh pages
+// (each a fault on first touch) stay few.
+constexpr std::size_t kWriteBuffer = std::size_t{64} << 10;
 
 std::string SystemReason(int error) {
   return std::error_code(error, std::generic_category()).message();
@@ -207,6 +213,10 @@ bool SafeFileWriter::Open(const fs::path& target) {
       Fail("cannot write", error);
       return false;
     }
+    // Without its own buffer the stream keeps the default one: slower, not
+    // wrong.
+    if (!buffer_) buffer_.reset(new (std::nothrow) char[kWriteBuffer]);
+    if (buffer_) std::setvbuf(file_, buffer_.get(), _IOFBF, kWriteBuffer);
     return true;
   }
   temporary_.clear();

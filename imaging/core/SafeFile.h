@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace kelvo::io {
@@ -75,6 +76,11 @@ class SafeFileWriter {
 
  private:
   std::FILE* file_ = nullptr;
+  // file_'s buffer, so that a photo goes out in a few large writes rather
+  // than one system call per 4 KiB. It outlives every stream that uses it:
+  // Abandon() and Commit() close the stream, and the destructor calls
+  // Abandon() first.
+  std::unique_ptr<char[]> buffer_;
   std::filesystem::path target_;
   std::filesystem::path final_;
   std::filesystem::path temporary_;

@@ -1,8 +1,11 @@
 #include "tools/kelvo-enhance/EnhanceJob.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <system_error>
@@ -16,11 +19,16 @@
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
 #include "imaging/core/ImageFileInfo.h"
+#include "imaging/core/JpegInto.h"
 #include "imaging/core/SafeFile.h"
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/Threads.h"
 #include "tools/common/PixelLimit.h"
 #include "tools/kelvo-enhance/Orientation.h"
+
+#if KELVO_ENHANCE_TBB
+#include <tbb/task_arena.h>
+#endif
 
 namespace kelvo::enhance {
 
@@ -28,6 +36,47 @@ namespace {
 
 using KelvoLibImageProcessing::BitmapData;
 using kelvo::host::ImageFormat;
+
+// Makes the pages of [start, start + bytes) present, a huge page's worth at
+// a time, until stop is set. What the pages hold is left alone, so another
+// thread may write them meanwhile. Without the kernel's support (before
+// Linux 5.14) the pages come on first touch as they would anyway.
+void PopulatePages(void* start, std::size_t bytes, const std::atomic<bool>& stop) noexcept {
+#ifdef MADV_POPULATE_WRITE
+  if (start == nullptr || bytes == 0) return;
+  constexpr std::uintptr_t kPage = 4096;  // the smallest page: madvise takes any multiple
+  constexpr std::uintptr_t kStep = std::uintptr_t{2} << 20;
+  std::uintptr_t from = reinterpret_cast<std::uintptr_t>(start) & ~(kPage - 1);
+  const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(start) + bytes;
+  while (from < end && !stop.load(std::memory_order_relaxed)) {
+    const std::uintptr_t to = std::min(end, (from + kStep) & ~(kStep - 1));
+    if (::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE) != 0) return;
+    from = to;
+  }
+#else
+  (void)start;
+  (void)bytes;
+  (void)stop;
+#endif
+}
+
+// Starts the thread pool: its first use loads libraries, reads the
+// system's settings and sets up its scheduler, several milliseconds that
+// the enhancement's first stage would otherwise wait for. Only that is
+// done here; its threads start when the first stage hands them work, so
+// none of them competes with the decoder meanwhile.
+void StartThreadPool(int threads) noexcept {
+#if KELVO_ENHANCE_TBB
+  try {
+    tbb::task_arena arena(threads);
+    arena.initialize();
+  } catch (...) {
+    // The enhancement starts it, or reports why it cannot.
+  }
+#else
+  (void)threads;
+#endif
+}
 
 // Decodes job.input into *image with its blocks. Empty on success, else the
 // reason; the library's loaders throw IPException.
@@ -50,13 +99,24 @@ std::string Load(const EnhanceJob& job, const EnhanceSettings& settings, BitmapD
   if (!kelvo::tools::WithinPixelLimit(w, h, settings.maxPixels))
     return job.input + " " + kelvo::tools::PixelLimitReason(w, h, settings.maxPixels);
 
+  // A JPEG is decoded straight into the image the enhancement works on,
+  // allocated here from the size in its header, so its pages can be made
+  // present while it is decoded rather than as the decoder first writes
+  // them. Files libjpeg would refuse for their size are left to the plain
+  // load, which refuses them before allocating.
+  const bool into = job.inType == ImageFormat::Jpeg &&
+                    static_cast<int64_t>(w) * h <= KelvoLibImageProcessing::MaxJpegPixels();
+  if (into) image->Initialize(w, h, KelvoLibImageProcessing::kFormatBGR8, nullptr, 3 * w);
+
   // The enhancement's work memory is mapped as one block before the image
   // is read. The stages' blocks are then parts of it, which join up again
   // when freed, so each stage reuses the pages the ones before it touched
   // rather than fresh ones beside blocks too small for its buffers. With
-  // threads to spare, a helper also makes the pages present while this
-  // thread decodes: fresh pages cost the kernel a fault and zeroing on first
-  // touch, a third of a one-shot 1080p enhancement. Beyond kMaxPrefault a
+  // threads to spare, a helper makes the pages present while this thread
+  // decodes, the image's first (the decoder writes them from the top):
+  // fresh pages cost the kernel a fault and zeroing on first touch, a third
+  // of a one-shot 1080p enhancement. Between the two it sets up the thread
+  // pool (StartThreadPool). Beyond kMaxPrefault a
   // photograph's stages free and map blocks under the block cache's cap
   // anyway, and more would only raise the peak. Once the image is read the
   // helper stops where it is (on a busy machine it may have had little
@@ -67,8 +127,19 @@ std::string Load(const EnhanceJob& job, const EnhanceSettings& settings, BitmapD
   std::atomic<bool> read{false};
   std::jthread prefault;
   if (kelvo::Threads() > 1) {
+    uint8_t* const pixels = into ? image->GetData() : nullptr;
+    const std::size_t pixelBytes = into ? std::size_t{3} * w * h : 0;
+    // Below about 256 x 256 pixels the stages' loops are mostly too short to
+    // be split, and setting the pool up would hold this thread up at the
+    // join for longer than it saves.
+    constexpr int64_t kPoolPixels = int64_t{1} << 16;
+    const int threads = int64_t{w} * h >= kPoolPixels ? kelvo::Threads() : 1;
     try {
-      prefault = std::jthread([bytes, &read] { kelvo::memory::PrefaultBlocks(bytes, &read); });
+      prefault = std::jthread([bytes, pixels, pixelBytes, threads, &read] {
+        PopulatePages(pixels, pixelBytes, read);
+        if (threads > 1) StartThreadPool(threads);
+        kelvo::memory::PrefaultBlocks(bytes, &read);
+      });
     } catch (const std::system_error&) {
       // No thread: the block is only mapped, below.
     }
@@ -88,7 +159,11 @@ std::string Load(const EnhanceJob& job, const EnhanceSettings& settings, BitmapD
       image->Load(name, KelvoLibImageProcessing::kFileBmp);
       break;
     case ImageFormat::Jpeg: {
-      image->Load(name, KelvoLibImageProcessing::kFileJpg);
+      if (into) {
+        KelvoLibImageProcessing::LoadJpgInto(name, *image);
+      } else {
+        image->Load(name, KelvoLibImageProcessing::kFileJpg);
+      }
       // The pixels are read; blocks that cannot be are only a warning.
       std::vector<std::string> found;
       const std::string error = kelvo::host::ReadJpegMetadata(job.input, metadata, &found);

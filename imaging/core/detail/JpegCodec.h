@@ -20,6 +20,7 @@ enum class JpegStatus {
   kNotThreeComponents,  // greyscale, CMYK, ...: only three-component files are read
   kTooLarge,            // more pixels than kMaxJpegPixels
   kAllocFailed,         // the output buffer could not be allocated
+  kOtherSize,           // JpegDecompressBgrInto: the file's size is not the buffer's
 };
 
 // Decoded images are capped at this many pixels (a 3-byte pixel buffer of
@@ -44,6 +45,12 @@ struct JpegImage {
 // Reads a three-component JPEG from file. On any status but kOk nothing is
 // allocated and image is left untouched.
 JpegStatus JpegDecompressBgr(std::FILE* file, JpegImage* image) noexcept;
+
+// Reads a three-component JPEG of exactly width x height pixels from file
+// into pixels (height rows of 3 * width bytes), which the caller owns; a
+// file of another size is kOtherSize before any row is written. On any
+// other status but kOk the rows may be partly written.
+JpegStatus JpegDecompressBgrInto(std::FILE* file, uint8_t* pixels, int width, int height) noexcept;
 
 // Reads only the headers of a JPEG from file and gives the width and height
 // they declare; nothing frame-sized is allocated, so a caller can refuse an

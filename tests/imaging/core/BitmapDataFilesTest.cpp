@@ -17,6 +17,7 @@
 
 #include "imaging/core/BitmapData.h"
 #include "imaging/core/IPException.h"
+#include "imaging/core/JpegInto.h"
 #include "tests/support/ExpectIPException.h"
 
 namespace KelvoLibImageProcessing {
@@ -458,6 +459,62 @@ TEST_F(ImageFilesTest, MalformedJpegIsRejectedAndContainerKept) {
   EXPECT_EQ(image.GetWidth(), 32);
   EXPECT_EQ(image.GetHeight(), 24);
   EXPECT_EQ(image.GetStride(), 96);
+}
+
+TEST_F(ImageFilesTest, JpegDecodesIntoAnImageOfItsSize) {
+  constexpr int kW = 40, kH = 24;
+  BitmapData source(kW, kH);
+  {
+    const Bytes smooth = Smooth(kW, kH, kW * 3);
+    std::memcpy(source.GetData(), smooth.data(), smooth.size());
+  }
+  const std::string good = Path("good.jpg");
+  source.SaveJpg(good.c_str());
+  BitmapData loaded;
+  loaded.LoadJpg(good.c_str());
+
+  // Decoded in place: the same buffer, the pixels LoadJpg gives.
+  BitmapData into;
+  into.Initialize(kW, kH, kFormatBGR8, nullptr, kW * 3);
+  std::memset(into.GetData(), 0x5A, kW * 3 * kH);
+  const uint8_t* buffer = into.GetData();
+  LoadJpgInto(good.c_str(), into);
+  EXPECT_EQ(into.GetData(), buffer);
+  EXPECT_EQ(std::memcmp(into.GetData(), loaded.GetData(), kW * 3 * kH), 0);
+
+  // Images it cannot fill are refused before a pixel is written.
+  const Bytes sentinel((kW * 3 + 4) * (kH + 8), 0x5A);
+  struct Refused {
+    const char* name;
+    int width, height, format, stride, code;
+  };
+  for (const Refused& c : {Refused{"other width", kW - 8, kH, kFormatBGR8, (kW - 8) * 3, 1},
+                           Refused{"other height", kW, kH + 8, kFormatBGR8, kW * 3, 1},
+                           Refused{"padded rows", kW, kH, kFormatBGR8, kW * 3 + 4, 6},
+                           Refused{"grey image", kW * 3, kH, kFormatGray8, kW * 3, 2}}) {
+    SCOPED_TRACE(c.name);
+    BitmapData image;
+    image.Initialize(c.width, c.height, c.format, sentinel.data(), c.stride);
+    EXPECT_IP_FAILURE(LoadJpgInto(good.c_str(), image), c.code, "LoadJpgInto");
+    EXPECT_EQ(std::memcmp(image.GetData(), sentinel.data(), static_cast<std::size_t>(c.stride) * c.height), 0);
+  }
+  BitmapData empty;
+  EXPECT_IP_FAILURE(LoadJpgInto(good.c_str(), empty), 5, "LoadJpgInto");
+
+  // Files that fail as LoadJpg's do; the image keeps its shape and buffer.
+  const Bytes valid = Read(good);
+  const std::string cut =
+      Write("cut.jpg", Bytes(valid.begin(), valid.begin() + static_cast<long>(valid.size() / 2)));
+  EXPECT_IP_FAILURE(LoadJpgInto(cut.c_str(), into), 21, "BitmapData::LoadJpg");
+  EXPECT_IP_FAILURE(LoadJpgInto(Path("missing.jpg").c_str(), into), 18,
+                    "BitmapData::jpeg_load_image");
+  EXPECT_EQ(into.GetData(), buffer);
+  EXPECT_EQ(into.GetWidth(), kW);
+  EXPECT_EQ(into.GetHeight(), kH);
+  BitmapData grey;
+  grey.Initialize(8, 8, kFormatBGR8, nullptr, 24);
+  EXPECT_IP_FAILURE(LoadJpgInto(Write("grey.jpg", GreyJpeg()).c_str(), grey), 2,
+                    "BitmapData::jpeg_load_image");
 }
 
 }  // namespace

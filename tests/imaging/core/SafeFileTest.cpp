@@ -91,17 +91,24 @@ TEST_F(SafeFileTest, ReplacesCompletelyOrNotAtAll) {
   std::string error;
   ASSERT_TRUE(Write(target, "first", &error)) << error;
   EXPECT_EQ(ReadAll(target), "first");
+  // Larger than the writer's buffer: written whole across several fills.
+  std::string large(1 << 20, '\0');
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>('a' + i % 23);
+  ASSERT_TRUE(Write(target, large, &error)) << error;
+  EXPECT_EQ(ReadAll(target), large);
   ASSERT_TRUE(Write(target, "second, longer", &error)) << error;
   EXPECT_EQ(ReadAll(target), "second, longer");
 
   // A write that cannot complete leaves the old contents and no temporary.
-  WithFileSizeLimit(4, [&] {
-    EXPECT_FALSE(Write(target, std::string(1 << 16, 'x'), &error));
-  });
-  EXPECT_NE(error.find("a.txt"), std::string::npos) << error;
-  EXPECT_NE(error.find("too large"), std::string::npos) << error;
-  EXPECT_EQ(ReadAll(target), "second, longer");
-  EXPECT_TRUE(Leftovers({"a.txt"}).empty());
+  // It fails when the buffer is flushed at the end, or while the data are
+  // still being written.
+  for (const std::size_t size : {std::size_t{1} << 16, std::size_t{1} << 20}) {
+    WithFileSizeLimit(4, [&] { EXPECT_FALSE(Write(target, std::string(size, 'x'), &error)); });
+    EXPECT_NE(error.find("a.txt"), std::string::npos) << error;
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+    EXPECT_EQ(ReadAll(target), "second, longer");
+    EXPECT_TRUE(Leftovers({"a.txt"}).empty());
+  }
 
   // Abandoning (or destroying) an open writer keeps the target as well.
   {

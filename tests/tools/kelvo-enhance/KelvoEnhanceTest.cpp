@@ -169,6 +169,27 @@ TEST_F(KelvoEnhanceTest, FilesThatWouldBlockOrLoseDataAreRefused) {
 
 // A failed write leaves an existing output as it was, also when it is the
 // input itself, and the run says why.
+// A JPEG is decoded into an image allocated from its header while, with
+// threads to spare, a helper makes that image's pages present; a file that
+// then fails to decode is reported like any other and leaves no file.
+TEST_F(KelvoEnhanceTest, AJpegThatFailsToDecodeLeavesNoFile) {
+  WriteStill("good.jpg", 256, 192);
+  const std::string valid = ReadWholeFile(Path("good.jpg"));
+  std::ofstream(Path("cut.jpg"), std::ios::binary) << valid.substr(0, valid.size() * 2 / 3);
+  for (const char* threads : {"1", "2"}) {
+    SCOPED_TRACE(threads);
+    ASSERT_EQ(setenv("KELVO_THREADS", threads, 1), 0);
+    ToolResult r = Run({"cut.jpg", "out.jpg"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("File reading failed - BitmapData::LoadJpg"), std::string::npos) << r.out;
+    r = Run({"good.jpg", "out.jpg"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(Files(), (std::vector<std::string>{"cut.jpg", "good.jpg", "out.jpg"}));
+    ASSERT_EQ(std::remove(Path("out.jpg").c_str()), 0);
+  }
+  unsetenv("KELVO_THREADS");
+}
+
 TEST_F(KelvoEnhanceTest, AFailedWriteKeepsTheOriginalAndGivesTheReason) {
   for (const char* name : {"p.jpg", "p.bmp"}) {
     SCOPED_TRACE(name);
