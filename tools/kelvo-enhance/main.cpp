@@ -97,6 +97,7 @@ constexpr const char* kUsage =
     "                          kelvo-enhance photo.jpg out.jpg --no-sharp\n"
     "  -h, --help            show this text\n"
     "                          kelvo-enhance --help\n"
+    "  --version             show the version\n"
     "\n"
     "Exit status:\n"
     "  0  every image (and the report) written\n"
@@ -122,6 +123,7 @@ struct Arguments {
   int64_t maxPixels = kelvo::tools::kDefaultMaxPixels;
   bool skin = true, noise = true, stretch = true, sharp = true;
   bool help = false;
+  bool version = false;
 };
 
 // A whole number from 1 to max, digits only.
@@ -164,6 +166,8 @@ bool ParseArguments(int argc, char** argv, Arguments* a, std::string* error) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       a->help = true;
+    } else if (arg == "--version") {
+      a->version = true;
     } else if (arg == "--report") {
       if (a->report.empty()) a->report.assign(1, '-');  // not = "-": GCC 12 warns wrongly (-Wrestrict)
       reportCandidate = i + 1;
@@ -356,6 +360,10 @@ int main(int argc, char** argv) {
   }
   if (a.help) {
     std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (a.version) {
+    std::printf("kelvo-enhance %s\n", KELVO_VERSION);
     return kExitOk;
   }
   if (a.inputs.empty()) {

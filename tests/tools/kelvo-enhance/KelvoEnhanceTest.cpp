@@ -27,6 +27,9 @@ TEST_F(KelvoEnhanceTest, HelpAndArgumentErrors) {
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("usage: kelvo-enhance INPUT OUTPUT"), std::string::npos);
   EXPECT_NE(r.out.find("Exit status"), std::string::npos);
+  r = Run({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("kelvo-enhance ", 0), 0u) << r.out;
   const struct {
     std::vector<std::string> args;
     const char* message;
