@@ -98,14 +98,7 @@ BENCHMARK_CAPTURE(BM_ReduceNoiseWavelets, 640x480, 640, 480)->Unit(benchmark::kM
 void BM_ReduceNoiseWaveletsThreads(benchmark::State& state) {
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   kelvo::SetThreads(static_cast<int>(state.range(2)));
-  BitmapData source = SyntheticPhoto(w, h);
-  BitmapData destination(w, h);
-  OpReduceNoiseWavelets op;
-  ConfigureAsPipeline(op);
-  for (auto _ : state) {
-    op.Execute(&source, &destination);
-    benchmark::DoNotOptimize(destination.GetData());
-  }
+  BM_ReduceNoiseWavelets(state, w, h);
   kelvo::SetThreads(0);
 }
 BENCHMARK(BM_ReduceNoiseWaveletsThreads)

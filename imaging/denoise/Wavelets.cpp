@@ -15,6 +15,7 @@
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ImageView.h"
 #include "imaging/primitives/ParallelRows.h"
+#include "imaging/primitives/PoolThreadBuffer.h"
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/Threads.h"
 #include "imaging/primitives/WaveletRows.h"
@@ -206,39 +207,9 @@ int LevelZeroPosition(int j, int size, int margin, int method) {
 constexpr int kSynthesisBlockRows = 8;
 
 // The calling pool thread's slot for the level-0 synthesis's row blocks
-// (and its caller's scratch), kept from one band and call to the next: a
-// slot allocated for every band is given back to the system by a pool
-// thread's allocator and faulted in again by the next band. Held by one
-// band at a time; get() is null while another holds it, beyond two
-// megabytes, or when memory is short.
-class PoolThreadSlot {
- public:
-  explicit PoolThreadSlot(size_t bytes) noexcept {
-    if (held_ || bytes == 0 || bytes > (size_t{2} << 20)) return;
-    if (size_ < bytes) {
-      slot_ = kelvo::memory::AllocateArray<unsigned char>(bytes);
-      size_ = slot_ ? bytes : 0;
-      if (!slot_) return;
-    }
-    held_ = true;
-    mine_ = true;
-  }
-  ~PoolThreadSlot() {
-    if (mine_) held_ = false;
-  }
-  PoolThreadSlot(const PoolThreadSlot&) = delete;
-  PoolThreadSlot& operator=(const PoolThreadSlot&) = delete;
-  unsigned char* get() const noexcept { return mine_ ? slot_.get() : nullptr; }
-
- private:
-  static thread_local kelvo::memory::BlockArray<unsigned char> slot_;
-  static thread_local size_t size_;
-  static thread_local bool held_;
-  bool mine_ = false;
-};
-thread_local kelvo::memory::BlockArray<unsigned char> PoolThreadSlot::slot_;
-thread_local size_t PoolThreadSlot::size_ = 0;
-thread_local bool PoolThreadSlot::held_ = false;
+// (and its caller's scratch), up to two megabytes.
+struct SynthesisSlotTag;
+using PoolThreadSlot = kelvo::memory::PoolThreadBuffer<SynthesisSlotTag, size_t{2} << 20>;
 
 // The synthesis is local: output samples 2u, 2u + 1 read band samples
 // u + readLo .. u + readHi. So, starting from the level-0 interior the

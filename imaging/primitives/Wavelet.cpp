@@ -20,6 +20,7 @@
 #if HWY_ONCE
 #include "imaging/primitives/BlockCache.h"
 #include "imaging/primitives/ParallelRows.h"
+#include "imaging/primitives/PoolThreadBuffer.h"
 #include "imaging/primitives/Primitives.h"
 #include "imaging/primitives/Threads.h"
 #include "imaging/primitives/WaveletRows.h"
@@ -89,39 +90,9 @@ IppStatus Free(void* spec, uint32_t id) {
   return ippStsNoErr;
 }
 
-// The calling pool thread's work buffer for the bands it runs, kept from
-// one band and call to the next: a buffer allocated for every call is
-// given back to the system and faulted in again by the next. Held by one
-// band at a time; get() is null while another holds it or when memory is
-// short.
-class PoolThreadBuffer {
- public:
-  explicit PoolThreadBuffer(size_t bytes) noexcept {
-    if (held_) return;
-    if (size_ < bytes) {
-      buffer_ = kelvo::memory::AllocateArray<unsigned char>(bytes);
-      size_ = buffer_ ? bytes : 0;
-      if (!buffer_) return;
-    }
-    held_ = true;
-    mine_ = true;
-  }
-  ~PoolThreadBuffer() {
-    if (mine_) held_ = false;
-  }
-  PoolThreadBuffer(const PoolThreadBuffer&) = delete;
-  PoolThreadBuffer& operator=(const PoolThreadBuffer&) = delete;
-  Ipp8u* get() const noexcept { return mine_ ? buffer_.get() : nullptr; }
-
- private:
-  static thread_local kelvo::memory::BlockArray<unsigned char> buffer_;
-  static thread_local size_t size_;
-  static thread_local bool held_;
-  bool mine_ = false;
-};
-thread_local kelvo::memory::BlockArray<unsigned char> PoolThreadBuffer::buffer_;
-thread_local size_t PoolThreadBuffer::size_ = 0;
-thread_local bool PoolThreadBuffer::held_ = false;
+// The calling pool thread's work buffer for the bands it runs.
+struct WaveletBandTag;
+using PoolThreadBuffer = kelvo::memory::PoolThreadBuffer<WaveletBandTag>;
 
 // Runs run(rowBegin, rowEnd, buffer) on bands of `rows` output rows, at
 // least minRows each (a band repeats some of its neighbour's work). There
