@@ -44,7 +44,8 @@ thread_local int t_scoped = 0;
   return n > 0 ? static_cast<int>(n) : 1;
 }
 
-[[maybe_unused]] int DefaultThreads() noexcept {
+// KELVO_THREADS when it holds a positive number; 0 otherwise.
+int EnvThreads() noexcept {
   static const int count = [] {
     if (const char* env = std::getenv("KELVO_THREADS")) {
       char* end = nullptr;
@@ -52,7 +53,15 @@ thread_local int t_scoped = 0;
       if (end != env && *end == '\0' && v > 0)
         return static_cast<int>(std::min<long>(v, kMaxThreads));
     }
-    return std::min(CoresAvailable(), kMaxThreads);
+    return 0;
+  }();
+  return count;
+}
+
+[[maybe_unused]] int DefaultThreads() noexcept {
+  static const int count = [] {
+    const int env = EnvThreads();
+    return env > 0 ? env : std::min(CoresAvailable(), kMaxThreads);
   }();
   return count;
 }
@@ -61,6 +70,10 @@ thread_local int t_scoped = 0;
 
 void SetThreads(int count) noexcept {
   g_requested.store(count <= 0 ? 0 : std::min(count, kMaxThreads), std::memory_order_relaxed);
+}
+
+bool ThreadCountChosen() noexcept {
+  return t_scoped > 0 || g_requested.load(std::memory_order_relaxed) > 0 || EnvThreads() > 0;
 }
 
 ScopedThreads::ScopedThreads(int count) noexcept : previous_(t_scoped) {

@@ -17,6 +17,12 @@ void SetThreads(int count) noexcept;
 // The count in force on the calling thread: at least 1.
 int Threads() noexcept;
 
+// True when the count in force was chosen rather than defaulted: by
+// KELVO_THREADS, SetThreads or a ScopedThreads on the calling thread. A
+// caller that would use fewer threads than the default for a small job
+// leaves a chosen count alone.
+bool ThreadCountChosen() noexcept;
+
 // Sets the count for the calling thread alone while it lives, over the
 // process-wide one: a host's worker that enhances with a count of its own
 // leaves other callers alone. 0 or less keeps the process-wide count.

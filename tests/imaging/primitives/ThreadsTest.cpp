@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -221,6 +222,28 @@ TEST(ThreadsTest, ScopedCountsBelongToTheirThread) {
   }
   EXPECT_EQ(seenElsewhere, 2);
   EXPECT_EQ(kelvo::Threads(), 2);
+}
+
+// Callers that use fewer threads than the default for small jobs must see
+// every way a count is chosen, and only those.
+TEST(ThreadsTest, AChosenCountIsToldFromTheDefault) {
+  DefaultThreadsAfter restore;
+  kelvo::SetThreads(0);
+  const bool fromEnvironment = std::getenv("KELVO_THREADS") != nullptr &&
+                               std::atoi(std::getenv("KELVO_THREADS")) > 0;
+  EXPECT_EQ(kelvo::ThreadCountChosen(), fromEnvironment);
+  kelvo::SetThreads(3);
+  EXPECT_TRUE(kelvo::ThreadCountChosen());
+  kelvo::SetThreads(0);
+  bool seenElsewhere = true;
+  {
+    const kelvo::ScopedThreads scoped(2);
+    EXPECT_TRUE(kelvo::ThreadCountChosen());
+    std::thread other([&] { seenElsewhere = kelvo::ThreadCountChosen(); });
+    other.join();
+  }
+  EXPECT_EQ(seenElsewhere, fromEnvironment);
+  EXPECT_EQ(kelvo::ThreadCountChosen(), fromEnvironment);
 }
 
 }  // namespace
