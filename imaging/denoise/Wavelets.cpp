@@ -135,12 +135,15 @@ struct LevelZeroRows {
   int border;
 };
 
-template <class T>
-void FetchLevelZeroRow(const void* context, int row, int x0, int count, float* out) {
-  const auto& c = *static_cast<const LevelZeroRows<T>*>(context);
+// Fills out[0, count) with the level-0 input row `row` from column x0: each
+// column run is zero (off the frame), or copied forwards or backwards (a
+// mirrored margin) with the given copiers.
+template <class T, class Out, class Zero, class Forward, class Reversed>
+void FetchLevelZero(const LevelZeroRows<T>& c, int row, int x0, int count, Out* out, Zero zero,
+                    Forward forward, Reversed reversed) {
   const int sourceRow = c.rows[row + c.border];
   if (sourceRow < 0) {
-    std::fill(out, out + count, 0.0f);
+    zero(out, count);
     return;
   }
   const T* in = RowAt(c.source, c.stride, sourceRow);
@@ -149,44 +152,39 @@ void FetchLevelZeroRow(const void* context, int row, int x0, int count, float* o
     const ColumnRun& r = c.runs[i];
     const int a = std::max(r.x0, x0), b = std::min(r.x1, x1);
     if (a >= b) continue;
-    float* to = out + (a - x0);
+    Out* to = out + (a - x0);
     const T* from = in + (r.from + r.dir * (a - r.x0));
     if (r.dir == 0) {
-      std::fill(to, to + (b - a), 0.0f);
+      zero(to, b - a);
     } else if (r.dir > 0) {
-      RowToFloats(from, to, b - a);
+      forward(from, to, b - a);
     } else {
-      RowToFloatsReversed(from, to, b - a);
+      reversed(from, to, b - a);
     }
   }
+}
+
+template <class T>
+void FetchLevelZeroRow(const void* context, int row, int x0, int count, float* out) {
+  FetchLevelZero(
+      *static_cast<const LevelZeroRows<T>*>(context), row, x0, count, out,
+      [](float* to, int n) { std::fill(to, to + n, 0.0f); },
+      [](const T* from, float* to, int n) { RowToFloats(from, to, n); },
+      [](const T* from, float* to, int n) { RowToFloatsReversed(from, to, n); });
 }
 
 // As FetchLevelZeroRow, for 8-bit sources: the samples as bytes, which
 // the analysis widens itself.
 void FetchLevelZeroBytes(const void* context, int row, int x0, int count, uint8_t* out) {
-  const auto& c = *static_cast<const LevelZeroRows<uint8_t>*>(context);
-  const int sourceRow = c.rows[row + c.border];
-  if (sourceRow < 0) {
-    std::memset(out, 0, static_cast<size_t>(count));
-    return;
-  }
-  const uint8_t* in = RowAt(c.source, c.stride, sourceRow);
-  const int x1 = x0 + count;
-  for (int i = 0; i < c.runCount; ++i) {
-    const ColumnRun& r = c.runs[i];
-    const int a = std::max(r.x0, x0), b = std::min(r.x1, x1);
-    if (a >= b) continue;
-    uint8_t* to = out + (a - x0);
-    const uint8_t* from = in + (r.from + r.dir * (a - r.x0));
-    const size_t n = static_cast<size_t>(b - a);
-    if (r.dir == 0) {
-      std::memset(to, 0, n);
-    } else if (r.dir > 0) {
-      std::memcpy(to, from, n);
-    } else {
-      detail::BytesReversed(from, to, n);
-    }
-  }
+  FetchLevelZero(
+      *static_cast<const LevelZeroRows<uint8_t>*>(context), row, x0, count, out,
+      [](uint8_t* to, int n) { std::memset(to, 0, static_cast<size_t>(n)); },
+      [](const uint8_t* from, uint8_t* to, int n) {
+        std::memcpy(to, from, static_cast<size_t>(n));
+      },
+      [](const uint8_t* from, uint8_t* to, int n) {
+        detail::BytesReversed(from, to, static_cast<size_t>(n));
+      });
 }
 
 // Where position j of the level-0 input (-border .. even size + border - 1)
